@@ -1,0 +1,197 @@
+#include "decode/AudioDecoder.h"
+
+#include <array>
+#include <cctype>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "decode/DecoderFactory.h"
+#include "decode/Readers.h"
+#include "platform/shell.h"
+#include "platform/wm.h"
+
+namespace pelloran {
+
+void AudioDecoder::ResetState() {
+    length = 0;
+    position = 0;
+    durationSeconds = 0;
+    sampleRate = 0;
+    channels = 0;
+    outputChannels = 0;
+    bitsPerSample = 0;
+    bytesPerSample = 0;
+    bitrateKbps = 0;
+    channelMode = 4;
+    videoWidth = 0;
+    videoHeight = 0;
+    frameRate = 0.0;
+}
+
+namespace {
+
+struct ExtensionCode {
+    const char* extension;
+    uint16_t code;
+};
+
+constexpr ExtensionCode kExtensionTable[] = {
+    {".mp3", kInputMp3},      {".wav", kInputWav},       {".wave", kInputWav},
+    {".mod", kInputModule},   {".xm", kInputModule},     {".it", kInputModule},
+    {".s3m", kInputModule},   {".mtm", kInputModule},    {".umx", kInputModule},
+    {".mo3", kInputModule},   {".midi", kInputMidi},     {".mid", kInputMidi},
+    {".rmi", kInputMidi},     {".kar", kInputMidi},      {".cda", kInputCda},
+    {".flac", kInputFlac},    {".fla", kInputFlac},      {".wv", kInputWavPack},
+    {".adx", kInputAdx},      {".ape", kInputApe},       {".mac", kInputApe},
+    {".mpc", kInputMusepack}, {".mpp", kInputMusepack},  {".mp+", kInputMusepack},
+    {".spx", kInputSpeex},    {".tta", kInputTta},       {".ogg", kInputOgg},
+    {".oga", kInputOgg},      {".ogm", kInputOgg},       {".ogv", kInputOgg},
+    {".ogx", kInputOgg},      {".au", kInputAu},         {".snd", kInputAu},
+    {".aif", kInputAiff},     {".aiff", kInputAiff},     {".aifc", kInputAiff},
+    {".afc", kInputAiff},     {".aac", kInputAac},       {".m4a", kInputM4a},
+    {".m4b", kInputM4a},      {".mp4", kInputMp4},       {".m4v", kInputMp4},
+    {".wma", kInputWindowsMedia}, {".wmv", kInputWindowsMedia}, {".asf", kInputWindowsMedia},
+    {".wm", kInputWindowsMedia},  {".wmd", kInputWindowsMedia}, {".xwmv", kInputWindowsMedia},
+};
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// First reader and fallbacks per code; codes not listed use the "other" row.
+struct ReaderRoute {
+    uint16_t code;
+    ReaderKind first;
+    bool bassFallback;
+    bool ffmpegFallback;
+};
+
+constexpr ReaderRoute kRoutes[] = {
+    {kInputMp3, ReaderKind::Bass, false, true},      {kInputWav, ReaderKind::Bass, false, true},
+    {kInputModule, ReaderKind::Bass, false, true},   {kInputMidi, ReaderKind::Bass, false, true},
+    {kInputCda, ReaderKind::Bass, false, true},      {kInputFlac, ReaderKind::Bass, false, true},
+    {kInputWavPack, ReaderKind::Bass, false, true},  {kInputAdx, ReaderKind::Bass, false, true},
+    {kInputApe, ReaderKind::Bass, false, true},      {kInputMusepack, ReaderKind::Bass, false, true},
+    {kInputSpeex, ReaderKind::Bass, false, true},    {kInputTta, ReaderKind::Bass, false, true},
+    {kInputAac, ReaderKind::Bass, false, true},      {kInputM4a, ReaderKind::Bass, false, true},
+    {kInputMp4, ReaderKind::Bass, false, true},      {kInputOgg, ReaderKind::Vorbis, true, true},
+    {kInputAu, ReaderKind::Au, false, true},         {kInputAiff, ReaderKind::Aiff, true, true},
+    {kInputWindowsMedia, ReaderKind::Wma, false, true},
+};
+
+constexpr std::pair<ReaderKind, const char*> kReaderNames[] = {
+    {ReaderKind::Bass, "bass"},     {ReaderKind::Wav, "wav"},
+    {ReaderKind::Aiff, "aiff"},     {ReaderKind::Au, "au"},
+    {ReaderKind::Ffmpeg, "ffmpeg"}, {ReaderKind::FfmpegProbe, "ffmpeg"},
+    {ReaderKind::Vorbis, "vorbis"}, {ReaderKind::Wma, "wma"},
+};
+
+// The WMA question of the runtime check; the factory asks it while the runtime is missing.
+void CheckWmaRuntimeForReading(DecoderContext& context) {
+    if (WmaRuntimeReady() || LoadWmaRuntime()) return;
+    const std::string question =
+        "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the component "
+        "isn't available on your computer.\n\nDo you want to download and install it now?";
+    if (context.prompt && context.prompt->AskYesNo(question)) OpenWebAddress(kWmaRuntimeDownloadAddress);
+}
+
+}  // namespace
+
+const char* const kUnreadableFileNote =
+    "No reader could open this file. If it plays elsewhere, please send it to support@pelloran.org";
+
+std::string_view PathExtension(std::string_view path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
+}
+
+uint16_t InputFormatFromPath(std::string_view path) {
+    const std::string_view ext = PathExtension(path);
+    if (ext.empty()) return kInputOther;
+    for (const auto& entry : kExtensionTable) {
+        if (EqualsIgnoreCase(ext, entry.extension)) return entry.code;
+    }
+    return kInputOther;
+}
+
+const char* ReaderName(ReaderKind kind) {
+    for (const auto& [k, name] : kReaderNames) {
+        if (k == kind) return name;
+    }
+    return "";
+}
+
+std::optional<ReaderKind> ReaderFromName(std::string_view name) {
+    for (const auto& [k, n] : kReaderNames) {
+        if (EqualsIgnoreCase(name, n)) return k;
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<AudioDecoder> MakeReader(ReaderKind kind) {
+    switch (kind) {
+        case ReaderKind::Bass: return MakeBassDecoder();
+        case ReaderKind::Wav: return MakeWavReader();
+        case ReaderKind::Aiff: return MakeAiffReader();
+        case ReaderKind::Au: return MakeAuReader();
+        case ReaderKind::Ffmpeg: return MakeFfmpegDecoder();
+        case ReaderKind::FfmpegProbe: return MakeFfmpegProbe();
+        case ReaderKind::Vorbis: return MakeOggVorbisDecoder();
+        case ReaderKind::Wma: return MakeWmaReader();
+    }
+    return nullptr;
+}
+
+std::unique_ptr<AudioDecoder> CreateDecoder(const std::string& path, uint16_t code, int rate,
+                                            bool forConversion, DecoderContext& context) {
+    context.openedBy.reset();
+    const ReaderKind ffmpegKind = forConversion ? ReaderKind::Ffmpeg : ReaderKind::FfmpegProbe;
+
+    const ReaderRoute* route = nullptr;
+    for (const auto& r : kRoutes) {
+        if (r.code == code) route = &r;
+    }
+
+    std::vector<ReaderKind> order;
+    if (route == nullptr) {
+        order.push_back(ffmpegKind);
+    } else {
+        ReaderKind first = route->first;
+        if (code == kInputWindowsMedia) {
+            CheckWmaRuntimeForReading(context);
+            first = WmaRuntimeReady() ? ReaderKind::Wma : ReaderKind::Bass;
+        }
+        order.push_back(first);
+        if (route->bassFallback) order.push_back(ReaderKind::Bass);
+        if (route->ffmpegFallback) order.push_back(ffmpegKind);
+        if (code == kInputWav) order.push_back(ReaderKind::Wav);
+    }
+
+    if (context.preferred) {
+        ReaderKind preferred = *context.preferred;
+        if (preferred == ReaderKind::Ffmpeg || preferred == ReaderKind::FfmpegProbe) preferred = ffmpegKind;
+        std::erase(order, preferred);
+        order.insert(order.begin(), preferred);
+    }
+
+    for (ReaderKind kind : order) {
+        std::unique_ptr<AudioDecoder> reader = MakeReader(kind);
+        if (!reader) continue;  // not built in
+        if (reader->Open(path, rate)) {
+            context.openedBy = kind;
+            return reader;
+        }
+    }
+    if (forConversion) context.failureNote = kUnreadableFileNote;
+    return nullptr;
+}
+
+}  // namespace pelloran

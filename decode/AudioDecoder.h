@@ -1,0 +1,105 @@
+#pragma once
+// The interface every reader implements, its shared state, and the input-format table.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "encode/TagInfo.h"
+
+namespace pelloran {
+
+// Frames per channel in one PCM block.
+inline constexpr int kBlockFrames = 1152;
+
+class AudioDecoder {
+public:
+    AudioDecoder() { ResetState(); }
+    virtual ~AudioDecoder() = default;
+    AudioDecoder(const AudioDecoder&) = delete;
+    AudioDecoder& operator=(const AudioDecoder&) = delete;
+
+    // Releases the file and every decoding resource.
+    virtual void Close() = 0;
+    // Opens a file; rate is the rendering rate for modules and MIDI (0 = default). Nonzero on success.
+    virtual int Open(const std::string& path, int rate) = 0;
+    // Delivers up to kBlockFrames planar frames; 0 at the end of the stream or on an error.
+    // left/right hold kBlockFrames samples of GetBitsPerSample(); right is used only for 2 output channels.
+    virtual int Read(void* left, void* right) = 0;
+
+    virtual uint64_t GetLength() { return length; }
+    virtual uint64_t GetPosition() { return position; }
+    virtual int GetDurationSeconds() { return durationSeconds; }
+    virtual int GetChannels() { return channels; }
+    virtual int GetOutputChannels() { return outputChannels; }
+    virtual int GetSampleRate() { return sampleRate; }
+    virtual int GetBitsPerSample() { return bitsPerSample; }
+    virtual int GetChannelMode() { return channelMode; }
+    virtual int GetBitrateKbps() { return bitrateKbps; }
+    // The raw 128-byte ID3v1 block of the source, or null.
+    virtual const uint8_t* GetId3v1Block() { return nullptr; }
+    // The raw ID3v2 block (header included), or null with size 0.
+    virtual const uint8_t* GetId3v2Block(int& size) {
+        size = 0;
+        return nullptr;
+    }
+    // Fills the tag texts it finds; nonzero when tags were found (untouched otherwise).
+    virtual int ReadTags(TagInfo& tags) {
+        (void)tags;
+        return 0;
+    }
+    virtual void GetVideoSize(int& width, int& height) {
+        width = videoWidth;
+        height = videoHeight;
+    }
+    virtual double GetFrameRate() { return frameRate; }
+
+protected:
+    void ResetState();
+
+    uint64_t length = 0;    // extent of the stream in the reader's progress unit
+    uint64_t position = 0;  // progress so far, same unit
+    int32_t durationSeconds = 0;
+    int32_t sampleRate = 0;
+    int32_t channels = 0;
+    int32_t outputChannels = 0;  // 1 or 2
+    int32_t bitsPerSample = 0;   // 8 (unsigned) or 16 (signed)
+    int32_t bytesPerSample = 0;
+    int32_t bitrateKbps = 0;
+    int32_t channelMode = 4;  // MPEG channel mode; 4 = none given
+    int32_t videoWidth = 0;
+    int32_t videoHeight = 0;
+    double frameRate = 0.0;
+};
+
+// Input-format codes chosen from the file extension.
+enum InputFormatCode : uint16_t {
+    kInputMp3 = 1000,
+    kInputWav = 2000,
+    kInputModule = 3000,
+    kInputMidi = 3050,
+    kInputCda = 3100,
+    kInputFlac = 3200,
+    kInputWavPack = 3300,
+    kInputAdx = 3500,
+    kInputApe = 3600,
+    kInputMusepack = 3700,
+    kInputSpeex = 3800,
+    kInputTta = 3900,
+    kInputOgg = 4000,
+    kInputAu = 5000,
+    kInputAiff = 5100,
+    kInputAac = 6000,
+    kInputM4a = 6500,
+    kInputMp4 = 6600,
+    kInputWindowsMedia = 7000,
+    kInputOther = 9000,
+};
+
+// Extension of a path's file-name part, from its last full stop (dot included), or "".
+std::string_view PathExtension(std::string_view path);
+// Code for a path by its extension (case-insensitive); kInputOther when unknown or absent.
+uint16_t InputFormatFromPath(std::string_view path);
+
+}  // namespace pelloran

@@ -1,0 +1,44 @@
+#pragma once
+// Picks a reader for a file by its input-format code, with the fallbacks kept as data.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "decode/AudioDecoder.h"
+
+namespace pelloran {
+
+enum class ReaderKind { Bass, Wav, Aiff, Au, Ffmpeg, FfmpegProbe, Vorbis, Wma };
+
+// Name used by --decoder and in probe reports ("bass", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma").
+const char* ReaderName(ReaderKind kind);
+std::optional<ReaderKind> ReaderFromName(std::string_view name);
+
+// Yes/No questions the engine needs answered by its front end.
+class UserPrompt {
+public:
+    virtual ~UserPrompt() = default;
+    virtual bool AskYesNo(const std::string& text) = 0;
+};
+
+// Per-conversion state the factory reads and fills.
+struct DecoderContext {
+    std::string failureNote;                  // set when no reader opens a file for conversion
+    std::optional<ReaderKind> preferred;      // tried first when set
+    std::optional<ReaderKind> openedBy;       // the reader that opened the last file
+    UserPrompt* prompt = nullptr;             // null: questions are answered No
+};
+
+// A new, unopened reader of that kind; null when the reader is not built in.
+std::unique_ptr<AudioDecoder> MakeReader(ReaderKind kind);
+
+// Opens path with the first reader that accepts it, or returns null.
+std::unique_ptr<AudioDecoder> CreateDecoder(const std::string& path, uint16_t code, int rate,
+                                            bool forConversion, DecoderContext& context);
+
+// Support note shown when no reader opens a file.
+extern const char* const kUnreadableFileNote;
+
+}  // namespace pelloran

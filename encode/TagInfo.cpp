@@ -1,0 +1,146 @@
+#include "encode/TagInfo.h"
+
+#include <cctype>
+#include <cstddef>
+
+#include "settings/ConvertSettings.h"
+
+namespace pelloran {
+
+const char* const kGenreNames[148] = {
+    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
+    "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial",
+    "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno", "Ambient", "Trip-Hop", "Vocal",
+    "Jazz+Funk", "Fusion", "Trance", "Classical", "Instrumental", "Acid", "House", "Game", "Sound Clip",
+    "Gospel", "Noise", "Alt. Rock", "Bass", "Soul", "Punk", "Space", "Meditative", "Instrumental Pop",
+    "Instrumental Rock", "Ethnic", "Gothic", "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk",
+    "Eurodance", "Dream", "Southern Rock", "Comedy", "Cult", "Gangsta", "Top 40", "Christian Rap", "Pop/Funk",
+    "Jungle", "Native American", "Cabaret", "New Wave", "Psychadelic", "Rave", "Showtunes", "Trailer", "Lo-Fi",
+    "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical", "Rock & Roll", "Hard Rock", "Folk",
+    "Folk/Rock", "National Folk", "Swing", "Fast-Fusion", "Bebob", "Latin", "Revival", "Celtic", "Bluegrass",
+    "Avantgarde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock", "Symphonic Rock", "Slow Rock",
+    "Big Band", "Chorus", "Easy Listening", "Acoustic", "Humour", "Speech", "Chanson", "Opera", "Chamber Music",
+    "Sonata", "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire", "Slow Jam", "Club", "Tango", "Samba",
+    "Folklore", "Ballad", "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet", "Punk Rock", "Drum Solo",
+    "A Cappella", "Euro-House", "Dance Hall", "Goa", "Drum & Bass", "Club-House", "Hardcore", "Terror", "Indie",
+    "BritPop", "Negerpunk", "Polsk Punk", "Beat", "Christian Gangsta Rap", "Heavy Metal", "Black Metal",
+    "Crossover", "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Trash Metal", "Anime", "Jpop",
+    "Synthpop"};
+
+bool TagInfo::Empty() const {
+    return Title.empty() && Artist.empty() && Album.empty() && Year.empty() && Genre.empty() && Comment.empty() &&
+           Track.empty() && Composer.empty() && Copyright.empty();
+}
+
+int TrackNumber(std::string_view track) {
+    size_t i = 0;
+    while (i < track.size() && (track[i] == ' ' || track[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < track.size() && (track[i] == '+' || track[i] == '-')) negative = track[i++] == '-';
+    long value = 0;
+    while (i < track.size() && std::isdigit(static_cast<unsigned char>(track[i]))) {
+        value = value * 10 + (track[i++] - '0');
+        if (value > 0x7FFFFFFF) value = 0x7FFFFFFF;  // saturate like a 32-bit conversion
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0 when it is invalid.
+size_t Utf8SequenceLength(std::string_view text, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = b(i);
+    if (lead < 0x80) return 1;
+    size_t len = 0;
+    unsigned min = 0;
+    unsigned cp = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        len = 2;
+        cp = lead & 0x1F;
+        min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        len = 3;
+        cp = lead & 0x0F;
+        min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        len = 4;
+        cp = lead & 0x07;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + len > text.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+bool ValidateUtf8(std::string_view text, std::string& out) {
+    if (text.empty()) return false;
+    out.clear();
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = Utf8SequenceLength(text, i);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text.substr(i, len));
+            i += len;
+        }
+    }
+    return true;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool AnsiToUtf8(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
+
+bool Utf8ToConsoleCodePage(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
+
+int GenreIndex(std::string_view genre) {
+    for (int i = 0; i < 148; ++i) {
+        if (EqualsIgnoreCase(genre, kGenreNames[i])) return i;
+    }
+    return 12;
+}
+
+TagInfo TagsFromSettings(const TagSettings& settings, const std::string& sourcePath, int runPosition) {
+    TagInfo tags;
+    if (settings.TitleAsFileName != 0) {
+        const size_t slash = sourcePath.find_last_of('/');
+        std::string name = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
+        const size_t dot = name.find_last_of('.');
+        if (dot != std::string::npos && dot != 0) name.resize(dot);
+        tags.Title = name;
+    } else {
+        tags.Title = settings.Title;
+    }
+    tags.Artist = settings.Artist;
+    tags.Album = settings.Album;
+    tags.Year = settings.Year;
+    tags.Genre = settings.Genre;
+    tags.Comment = settings.Comment;
+    tags.Composer = settings.Composer;
+    tags.Copyright = settings.Copyright;
+    int track = 0;
+    if (settings.TrackNumType == 1) track = runPosition;
+    else if (settings.TrackNumType == 2) track = settings.CustomTrackNum;
+    tags.Track = track > 0 ? std::to_string(track) : std::string{};
+    return tags;
+}
+
+}  // namespace pelloran

@@ -1,0 +1,7 @@
+#include "settings/ConvertSettings.h"
+
+namespace pelloran {
+
+ConvertSettings::ConvertSettings() {}
+
+}  // namespace pelloran

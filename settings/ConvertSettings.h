@@ -1,0 +1,179 @@
+#pragma once
+// The settings record: every option named by its stored name, each default stated once.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelloran {
+
+class RegistryStore;
+
+// Output-format codes.
+enum OutputFormatCode : int32_t {
+    kOutputMp3 = 1000,
+    kOutputWav = 2000,
+    kOutputOgg = 4000,
+    kOutputAmr = 5500,
+    kOutputAwb = 5600,
+    kOutputAac = 6000,
+    kOutputM4a = 6500,
+    kOutputMp4 = 6600,
+    kOutputM4b = 6700,
+    kOutputWma = 7000,
+};
+
+struct OutputFormatRow {
+    int32_t code;           // -1 ends the table
+    const char* extension;  // without the dot
+    const char* label;      // null: the list shows the upper-cased extension
+};
+
+// Rows of the main window's format list, in order, ending with code -1.
+extern const OutputFormatRow kOutputFormatTable[];
+// " to %s" text of a row.
+std::string OutputFormatRowText(const OutputFormatRow& row);
+// Index of the row selected for a stored code (the later of two matches), -1 when none matches.
+int OutputFormatRowIndex(int32_t code);
+// Extension with its dot (".mp3"), or "" for an unknown code.
+std::string OutputExtension(int32_t code);
+// Short name used in run texts ("MP3"), or "" for an unknown code.
+std::string OutputFormatName(int32_t code);
+// Code for a CLI format name (mp3 wav ogg aac m4a mp4 m4b amr awb wma), or 0.
+int32_t OutputFormatFromName(std::string_view name);
+
+struct TagSettings {
+    int32_t TitleAsFileName = 1;
+    std::string Title;
+    std::string Artist;
+    std::string Album;
+    std::string Year;
+    std::string Genre;
+    std::string Comment;
+    std::string Composer;
+    std::string Copyright;
+    int32_t TrackNumType = 0;
+    int32_t CustomTrackNum = 0;
+};
+
+struct ConvertSettings {
+    ConvertSettings();  // defaults; asks the system for the documents folder
+
+    // General and output folder
+    std::string Folder;
+    int32_t DestOutputFolderOpt = 199;
+    std::string DestSpecifiedFolder;
+    int32_t CreateDirs = 0;
+    int32_t BrowseOutputFolder = 1;
+    int32_t OutputFiles2MyDocuments = 1;
+    int32_t TargetExistsOpt = 11;
+    int32_t MonoType = 0;
+    int32_t EnableExtFilter = 0;
+    std::string FilterExts;
+    int32_t OutputFormat = kOutputMp3;
+    int32_t OptStartPageIndex = 0;
+
+    // MP3
+    int32_t AutoDestMP3EncodingParam = 1;
+    int32_t MP3BitRate = 128;
+    int32_t MP3SampleRate = 44100;
+    int32_t MP3ChannelMode = 1;
+    int32_t MP3ID3TagType = 1;
+    int32_t MP3WriteID3Version = 1;
+    int32_t AmplifyMp3 = 0;
+    int32_t AmplifyMp3Coeff = 100;
+
+    // WAV
+    int32_t AutoDestWAVEncodingParam = 1;
+    int32_t WAVBitsPerSample = 16;
+    int32_t WAVSampleRate = 44100;
+    int32_t WAVChannelNum = 2;
+    int32_t AmplifyWav = 0;
+    int32_t AmplifyWavCoeff = 100;
+
+    // WMA
+    int32_t AutoDestWMAEncodingParam = 1;
+    int32_t WMABitRate = 128000;
+    int32_t WMASampleRate = 44100;
+    int32_t WMAChannels = 2;
+    int32_t WMAID3TagType = 1;
+    int32_t AmplifyWMA = 0;
+    int32_t AmplifyWMACoeff = 100;
+
+    // OGG Vorbis
+    int32_t AutoDestOGGEncodingParam = 1;
+    int32_t OGGBitRate = 128;
+    int32_t OGGSampleRate = 44100;
+    int32_t OGGChannels = 2;
+    int32_t OGGID3TagType = 1;
+    int32_t AmplifyOGG = 0;
+    int32_t AmplifyOGGCoeff = 100;
+
+    // AAC
+    int32_t AutoDestAACEncodingParam = 1;
+    int32_t AACVBR = 1;
+    int32_t AACVBRQuality = 100;
+    int32_t AACABRBitRate = 128;
+    int32_t AACMpegVersion = 0;
+    int32_t AACEnableTNS = 0;
+    int32_t AACEnableMidside = 1;
+    int32_t AACBlockType = 0;
+    int32_t AmplifyAAC = 0;
+    int32_t AmplifyAACCoef = 100;
+
+    // MP4 family
+    int32_t AutoDestM4AEncodingParam = 1;
+    int32_t M4AVBR = 1;
+    int32_t M4AVBRQuality = 100;
+    int32_t M4AABRBitRate = 128;
+    int32_t M4AEnableTNS = 0;
+    int32_t M4AEnableMidside = 1;
+    int32_t M4ABlockType = 0;
+    int32_t AmplifyM4A = 0;
+    int32_t AmplifyM4ACoef = 100;
+    int32_t M4AID3TagType = 1;
+
+    // AMR
+    int32_t AMRMode = 6;
+    int32_t AMRWBMode = 6;
+    int32_t AMRDTX = 0;
+    int32_t AMRType = 0;
+    int32_t AWBMode = 6;
+    int32_t AWBDTX = 0;
+    int32_t AmplifyAMR = 0;
+    int32_t AmplifyAMRCoef = 100;
+
+    TagSettings MP3Tag;
+    TagSettings OGGTag;
+    TagSettings WMATag;
+    TagSettings M4ATag;
+
+    // Not stored: lower-case filter extensions derived from EnableExtFilter and FilterExts.
+    std::vector<std::string> filterExtList;
+};
+
+// Groups of SaveSettings.
+enum SettingsGroup : int {
+    kSaveFolderGroup = 4,
+    kSaveOptionsGroup = 8,
+    kSaveFormatGroup = 16,
+};
+
+inline constexpr const char* kProgramKey = "Software\\Brenthaven\\Pelloran";
+inline constexpr const char* kOptionsKey = "Software\\Brenthaven\\Pelloran\\Options";
+
+// Reads every stored value over the defaults and applies the load checks.
+void LoadSettings(ConvertSettings& settings, const RegistryStore& store);
+// Writes the chosen groups into the store (the caller commits it).
+void SaveSettings(const ConvertSettings& settings, int groups, RegistryStore& store);
+// True on the first run (FirstRun missing or non-zero); marks the run as seen in the store.
+bool CheckFirstRun(RegistryStore& store);
+void RebuildExtensionFilter(ConvertSettings& settings);
+
+// Sets one option by its stored name ("MP3BitRate", "MP3Tag.Artist") from text, with the load check.
+// Returns false with a reason for an unknown name or a non-number for a number.
+bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value,
+                      std::string& error);
+
+}  // namespace pelloran

@@ -1,0 +1,62 @@
+#pragma once
+// Helpers shared by the tests: scratch folders, running programs, making and reading WAV files.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace pelloran::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with its contents on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with an argument vector (no shell); stdin is /dev/null.
+CommandResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+// True when a program of that name is on PATH.
+bool HaveTool(const std::string& name);
+// Path of the built pelloran-cli.
+std::string CliPath();
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Interleaved 16-bit samples of a WAV file, decoded by libsndfile (the oracle); empty on failure.
+struct SndfileAudio {
+    int rate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;
+};
+SndfileAudio DecodeWithSndfile(const std::string& path);
+
+// A canonical 16-bit PCM WAV with a sine of the given frequency on each channel (phase-shifted per channel).
+void WriteSineWav(const std::string& path, int rate, int channels, double seconds, double frequency = 440.0,
+                  int bits = 16);
+
+// Little-endian byte builders for hand-made files.
+void PutU16LE(std::vector<uint8_t>& out, uint16_t v);
+void PutU32LE(std::vector<uint8_t>& out, uint32_t v);
+void PutU16BE(std::vector<uint8_t>& out, uint16_t v);
+void PutU32BE(std::vector<uint8_t>& out, uint32_t v);
+void PutTag(std::vector<uint8_t>& out, const char* fourcc);
+
+}  // namespace pelloran::test
