@@ -1,1 +1,284 @@
-int main() { return 0; }
+// pelloran-cli: converts files with the saved options on the same engine as the window.
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "app/ConversionRun.h"
+#include "app/FileList.h"
+#include "app/Paths.h"
+#include "cli/CliOptions.h"
+#include "cli/CliProgress.h"
+#include "platform/registry.h"
+#include "settings/ConvertSettings.h"
+
+namespace pelloran::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One output line per input, printed in input order as soon as every earlier line is ready.
+class OrderedPrinter {
+public:
+    OrderedPrinter(size_t count, CliProgress& progress) : lines_(count), ready_(count, false), progress_(progress) {}
+
+    void Set(size_t index, std::string line) {
+        std::lock_guard lock(mutex_);
+        lines_[index] = std::move(line);
+        ready_[index] = true;
+        FlushReady();
+    }
+
+    // Prints every line still held back (entries never reached).
+    void FlushAll(const std::function<std::string(size_t)>& fallback) {
+        std::lock_guard lock(mutex_);
+        for (size_t i = next_; i < lines_.size(); ++i) {
+            if (!ready_[i]) {
+                lines_[i] = fallback(i);
+                ready_[i] = true;
+            }
+        }
+        FlushReady();
+    }
+
+private:
+    void FlushReady() {
+        bool printed = false;
+        while (next_ < lines_.size() && ready_[next_]) {
+            if (!printed) {
+                progress_.Lock();
+                progress_.Clear();
+            }
+            printed = true;
+            std::fputs(lines_[next_].c_str(), stdout);
+            std::fputc('\n', stdout);
+            ++next_;
+        }
+        if (printed) {
+            std::fflush(stdout);
+            progress_.Unlock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::vector<bool> ready_;
+    size_t next_ = 0;
+    CliProgress& progress_;
+};
+
+struct Entry {
+    std::string source;
+    ProbeOutcome probe;
+    bool exists = true;
+};
+
+std::string ProbeLine(const Entry& e, bool json) {
+    const FileItem& item = e.probe.item;
+    if (json) {
+        nlohmann::ordered_json j;
+        j["source"] = e.source;
+        j["ok"] = e.probe.ok;
+        if (e.probe.ok) {
+            j["duration_seconds"] = item.durationSeconds;
+            j["bitrate_kbps"] = item.bitrateKbps;
+            j["sample_rate"] = item.sampleRate;
+            j["channels"] = e.probe.channels;
+            j["channel_mode"] = e.probe.channelMode;
+            j["format_code"] = item.formatCode;
+            j["reader"] = e.probe.reader ? ReaderName(*e.probe.reader) : "";
+        } else {
+            j["note"] = e.probe.note;
+        }
+        return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    }
+    if (!e.probe.ok) return e.source + "\tFailed to load";
+    return e.source + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) + "\t" +
+           FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
+}
+
+std::string ConvertLine(const std::string& source, bool ok, const std::string& status, const std::string& target,
+                        const std::string& note, bool json) {
+    if (!json) return source + "\t" + status;
+    nlohmann::ordered_json j;
+    j["source"] = source;
+    j["ok"] = ok;
+    j["status"] = status;
+    j["target"] = target;
+    j["note"] = note;
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+// The run's statuses go to the ordered printer; questions are answered No (printed for the user).
+class CliObserver : public RunObserver {
+public:
+    CliObserver(OrderedPrinter& printer, std::vector<size_t> lineOf, std::vector<FileItem*>& items, bool json)
+        : printer_(printer), lineOf_(std::move(lineOf)), items_(items), statuses_(items.size()), json_(json) {}
+
+    void SetStatus(size_t index, const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        statuses_[index] = text;
+    }
+    void EntryFinished(size_t index, bool ok, const std::string& note) override {
+        std::string status;
+        {
+            std::lock_guard lock(mutex_);
+            status = statuses_[index];
+        }
+        const FileItem& item = *items_[index];
+        printer_.Set(lineOf_[index],
+                     ConvertLine(item.sourcePath, ok, status, item.targetPath, note, json_));
+    }
+    bool AskYesNo(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        std::cerr << text << "\n(answered No)\n";
+        return false;
+    }
+
+private:
+    OrderedPrinter& printer_;
+    std::vector<size_t> lineOf_;
+    std::vector<FileItem*>& items_;
+    std::vector<std::string> statuses_;
+    bool json_;
+    std::mutex mutex_;
+};
+
+int Main(int argc, char** argv) {
+    CliOptions options;
+    if (auto code = ParseCommandLine(argc, argv, options)) return *code;
+
+    ConvertSettings settings;
+    RegistryStore store;
+    store.Load(options.settingsFile.empty() ? RegistryStore::DefaultPath() : options.settingsFile);
+    LoadSettings(settings, store);
+    settings.BrowseOutputFolder = 0;  // only an explicit -s BrowseOutputFolder=1 opens the file manager
+
+    if (!options.format.empty()) settings.OutputFormat = OutputFormatFromName(options.format);
+    if (!options.outputDir.empty()) {
+        settings.DestOutputFolderOpt = 399;
+        settings.DestSpecifiedFolder = fs::absolute(options.outputDir).lexically_normal().string();
+    }
+    for (const std::string& assignment : options.sets) {
+        const size_t eq = assignment.find('=');
+        std::string error;
+        if (eq == std::string::npos || eq == 0) {
+            std::cerr << "pelloran-cli: --set needs NAME=VALUE, not '" << assignment << "'\n";
+            return 2;
+        }
+        if (!SetSettingByName(settings, assignment.substr(0, eq), assignment.substr(eq + 1), error)) {
+            std::cerr << "pelloran-cli: " << error << "\n";
+            return 2;
+        }
+    }
+    std::optional<ReaderKind> preferred;
+    if (!options.decoder.empty()) preferred = ReaderFromName(options.decoder);
+    const int jobs = options.jobs > 0 ? options.jobs
+                                      : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+
+    // Collect the inputs: folders contribute every file below them, duplicates are dropped.
+    std::vector<Entry> entries;
+    PathIndex index;
+    for (const std::string& arg : options.paths) {
+        const std::string path = fs::absolute(arg).lexically_normal().string();
+        std::vector<std::string> files;
+        if (IsFolder(path)) {
+            ScanFolder(files, path, settings);
+        } else {
+            files.push_back(path);
+        }
+        for (const auto& file : files) {
+            if (!index.Insert(file)) continue;
+            Entry e;
+            e.source = file;
+            e.exists = FileExists(file);
+            entries.push_back(std::move(e));
+        }
+    }
+
+    CliProgress::InstallInterruptHandler();
+    CliProgress progress(!options.quiet);
+
+    // Probe every file as the list does when files are added.
+    {
+        std::atomic<size_t> next{0};
+        const auto probeWorker = [&] {
+            for (size_t i; (i = next.fetch_add(1)) < entries.size() && !progress.CancelRequested();) {
+                Entry& e = entries[i];
+                if (!e.exists) {
+                    e.probe.note = "No such file";
+                    continue;
+                }
+                e.probe = ProbeFile(e.source, preferred);
+            }
+        };
+        std::vector<std::thread> threads;
+        for (int t = 1; t < jobs && t < static_cast<int>(entries.size()); ++t) threads.emplace_back(probeWorker);
+        probeWorker();
+        for (auto& t : threads) t.join();
+    }
+
+    OrderedPrinter printer(entries.size(), progress);
+    bool anyFailed = false;
+    const auto reportLoadFailure = [&](const Entry& e) {
+        if (!e.probe.note.empty()) {
+            progress.Lock();
+            progress.Clear();
+            std::cerr << e.source << ": " << e.probe.note << "\n";
+            progress.Unlock();
+        }
+    };
+
+    if (options.probe) {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (!entries[i].probe.ok) {
+                anyFailed = true;
+                reportLoadFailure(entries[i]);
+            }
+            printer.Set(i, ProbeLine(entries[i], options.json));
+        }
+        return anyFailed || progress.CancelRequested() ? 1 : 0;
+    }
+
+    std::vector<FileItem> items;
+    std::vector<size_t> lineOf;
+    items.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].probe.ok) {
+            items.push_back(entries[i].probe.item);
+            lineOf.push_back(i);
+        } else {
+            anyFailed = true;
+            reportLoadFailure(entries[i]);
+            printer.Set(i, options.json ? ConvertLine(entries[i].source, false, "Failed to load", "",
+                                                      entries[i].probe.note, true)
+                                        : entries[i].source + "\tFailed to load");
+        }
+    }
+    std::vector<FileItem*> pointers;
+    for (auto& item : items) pointers.push_back(&item);
+
+    RunOptions runOptions;
+    runOptions.jobs = jobs;
+    runOptions.preferredReader = preferred;
+    CliObserver observer(printer, lineOf, pointers, options.json);
+    RunSummary summary;
+    if (!pointers.empty()) summary = RunConversion(pointers, settings, progress, observer, runOptions);
+    printer.FlushAll([&](size_t line) {
+        return ConvertLine(entries[line].source, false, kStatusCancelled, "", "", options.json);
+    });
+    progress.Clear();
+    if (summary.failed > 0 || summary.cancelled || summary.aborted) anyFailed = true;
+    if (summary.succeeded != items.size()) anyFailed = true;
+    return anyFailed ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace pelloran::cli
+
+int main(int argc, char** argv) { return pelloran::cli::Main(argc, argv); }

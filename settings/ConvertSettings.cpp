@@ -1,7 +1,337 @@
 #include "settings/ConvertSettings.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/Paths.h"
+#include "platform/registry.h"
+
 namespace pelloran {
 
-ConvertSettings::ConvertSettings() {}
+const OutputFormatRow kOutputFormatTable[] = {
+    {kOutputMp3, "mp3", nullptr},
+    {kOutputWav, "wav", nullptr},
+    {kOutputWma, "wma", nullptr},
+    {kOutputOgg, "ogg", nullptr},
+    {kOutputAac, "aac", nullptr},
+    {kOutputM4a, "m4a", "AAC for iPod / iTunes"},
+    {kOutputMp4, "mp4", "MP4 (Audio only)"},
+    {kOutputM4a, "m4a", "M4A (MPEG-4 Audio)"},
+    {kOutputM4b, "m4b", "M4B (MPEG-4 Audiobook)"},
+    {kOutputAmr, "amr", nullptr},
+    {kOutputAwb, "awb", nullptr},
+    {-1, nullptr, nullptr},
+};
+
+namespace {
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+const OutputFormatRow* RowForCode(int32_t code) {
+    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
+        if (row->code == code) return row;
+    }
+    return nullptr;
+}
+
+// Load checks.
+int32_t CheckNone(int32_t v) { return v; }
+int32_t CheckCoeff(int32_t v) { return std::clamp(v, 10, 3000); }
+int32_t CheckMp3ChannelMode(int32_t v) { return (v == 0 || v == 1 || v == 3 || v == 4) ? v : 1; }
+int32_t CheckZeroOneTwo(int32_t v) { return (v == 0 || v == 1 || v == 2) ? v : 2; }
+int32_t CheckOneTwo(int32_t v) { return (v == 1 || v == 2) ? v : 2; }
+int32_t CheckOggBitRate(int32_t v) { return v > 1000 ? v / 1000 : v; }
+
+struct NumberField {
+    const char* name;
+    int32_t ConvertSettings::*member;
+    int group;
+    int32_t (*check)(int32_t);
+};
+
+struct TextField {
+    const char* name;
+    std::string ConvertSettings::*member;
+    int group;
+};
+
+// Every numeric option in load order, with its save group and load check.
+constexpr NumberField kNumberFields[] = {
+    {"DestOutputFolderOpt", &ConvertSettings::DestOutputFolderOpt, kSaveOptionsGroup, CheckNone},
+    {"CreateDirs", &ConvertSettings::CreateDirs, kSaveOptionsGroup, CheckNone},
+    {"BrowseOutputFolder", &ConvertSettings::BrowseOutputFolder, kSaveOptionsGroup, CheckNone},
+    {"OutputFiles2MyDocuments", &ConvertSettings::OutputFiles2MyDocuments, kSaveOptionsGroup, CheckNone},
+    {"TargetExistsOpt", &ConvertSettings::TargetExistsOpt, kSaveOptionsGroup, CheckNone},
+    {"MonoType", &ConvertSettings::MonoType, kSaveOptionsGroup, CheckNone},
+    {"EnableExtFilter", &ConvertSettings::EnableExtFilter, kSaveOptionsGroup, CheckNone},
+    {"OutputFormat", &ConvertSettings::OutputFormat, kSaveFormatGroup, CheckNone},
+    {"AutoDestMP3EncodingParam", &ConvertSettings::AutoDestMP3EncodingParam, kSaveOptionsGroup, CheckNone},
+    {"MP3BitRate", &ConvertSettings::MP3BitRate, kSaveOptionsGroup, CheckNone},
+    {"MP3SampleRate", &ConvertSettings::MP3SampleRate, kSaveOptionsGroup, CheckNone},
+    {"MP3ChannelMode", &ConvertSettings::MP3ChannelMode, kSaveOptionsGroup, CheckMp3ChannelMode},
+    {"AutoDestWAVEncodingParam", &ConvertSettings::AutoDestWAVEncodingParam, kSaveOptionsGroup, CheckNone},
+    {"WAVBitsPerSample", &ConvertSettings::WAVBitsPerSample, kSaveOptionsGroup, CheckNone},
+    {"WAVSampleRate", &ConvertSettings::WAVSampleRate, kSaveOptionsGroup, CheckNone},
+    {"WAVChannelNum", &ConvertSettings::WAVChannelNum, kSaveOptionsGroup, CheckZeroOneTwo},
+    {"AutoDestWMAEncodingParam", &ConvertSettings::AutoDestWMAEncodingParam, kSaveOptionsGroup, CheckNone},
+    {"WMABitRate", &ConvertSettings::WMABitRate, kSaveOptionsGroup, CheckNone},
+    {"WMASampleRate", &ConvertSettings::WMASampleRate, kSaveOptionsGroup, CheckNone},
+    {"WMAChannels", &ConvertSettings::WMAChannels, kSaveOptionsGroup, CheckOneTwo},
+    {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckZeroOneTwo},
+    {"AmplifyWMA", &ConvertSettings::AmplifyWMA, kSaveOptionsGroup, CheckNone},
+    {"AmplifyWMACoeff", &ConvertSettings::AmplifyWMACoeff, kSaveOptionsGroup, CheckCoeff},
+    {"AutoDestOGGEncodingParam", &ConvertSettings::AutoDestOGGEncodingParam, kSaveOptionsGroup, CheckNone},
+    {"OGGBitRate", &ConvertSettings::OGGBitRate, kSaveOptionsGroup, CheckOggBitRate},
+    {"OGGSampleRate", &ConvertSettings::OGGSampleRate, kSaveOptionsGroup, CheckNone},
+    {"OGGChannels", &ConvertSettings::OGGChannels, kSaveOptionsGroup, CheckZeroOneTwo},
+    {"OGGID3TagType", &ConvertSettings::OGGID3TagType, kSaveOptionsGroup, CheckNone},
+    {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone},
+    {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff},
+    {"AutoDestAACEncodingParam", &ConvertSettings::AutoDestAACEncodingParam, kSaveOptionsGroup, CheckNone},
+    {"AACVBR", &ConvertSettings::AACVBR, kSaveOptionsGroup, CheckNone},
+    {"AACVBRQuality", &ConvertSettings::AACVBRQuality, kSaveOptionsGroup, CheckNone},
+    {"AACABRBitRate", &ConvertSettings::AACABRBitRate, kSaveOptionsGroup, CheckNone},
+    {"AACMpegVersion", &ConvertSettings::AACMpegVersion, kSaveOptionsGroup, CheckNone},
+    {"AACEnableTNS", &ConvertSettings::AACEnableTNS, kSaveOptionsGroup, CheckNone},
+    {"AACEnableMidside", &ConvertSettings::AACEnableMidside, kSaveOptionsGroup, CheckNone},
+    {"AACBlockType", &ConvertSettings::AACBlockType, kSaveOptionsGroup, CheckNone},
+    {"AmplifyAAC", &ConvertSettings::AmplifyAAC, kSaveOptionsGroup, CheckNone},
+    {"AmplifyAACCoef", &ConvertSettings::AmplifyAACCoef, kSaveOptionsGroup, CheckNone},
+    {"AutoDestM4AEncodingParam", &ConvertSettings::AutoDestM4AEncodingParam, kSaveOptionsGroup, CheckNone},
+    {"M4AVBR", &ConvertSettings::M4AVBR, kSaveOptionsGroup, CheckNone},
+    {"M4AVBRQuality", &ConvertSettings::M4AVBRQuality, kSaveOptionsGroup, CheckNone},
+    {"M4AABRBitRate", &ConvertSettings::M4AABRBitRate, kSaveOptionsGroup, CheckNone},
+    {"M4AEnableTNS", &ConvertSettings::M4AEnableTNS, kSaveOptionsGroup, CheckNone},
+    {"M4AEnableMidside", &ConvertSettings::M4AEnableMidside, kSaveOptionsGroup, CheckNone},
+    {"M4ABlockType", &ConvertSettings::M4ABlockType, kSaveOptionsGroup, CheckNone},
+    {"AmplifyM4A", &ConvertSettings::AmplifyM4A, kSaveOptionsGroup, CheckNone},
+    {"AmplifyM4ACoef", &ConvertSettings::AmplifyM4ACoef, kSaveOptionsGroup, CheckNone},
+    {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckZeroOneTwo},
+    {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone},
+    {"AMRWBMode", &ConvertSettings::AMRWBMode, kSaveOptionsGroup, CheckNone},
+    {"AMRDTX", &ConvertSettings::AMRDTX, kSaveOptionsGroup, CheckNone},
+    {"AMRType", &ConvertSettings::AMRType, kSaveOptionsGroup, CheckNone},
+    {"AWBMode", &ConvertSettings::AWBMode, kSaveOptionsGroup, CheckNone},
+    {"AWBDTX", &ConvertSettings::AWBDTX, kSaveOptionsGroup, CheckNone},
+    {"AmplifyAMR", &ConvertSettings::AmplifyAMR, kSaveOptionsGroup, CheckNone},
+    {"AmplifyAMRCoef", &ConvertSettings::AmplifyAMRCoef, kSaveOptionsGroup, CheckNone},
+    {"MP3ID3TagType", &ConvertSettings::MP3ID3TagType, kSaveOptionsGroup, CheckNone},
+    {"MP3WriteID3Version", &ConvertSettings::MP3WriteID3Version, kSaveOptionsGroup, CheckNone},
+    {"AmplifyMp3", &ConvertSettings::AmplifyMp3, kSaveOptionsGroup, CheckNone},
+    {"AmplifyMp3Coeff", &ConvertSettings::AmplifyMp3Coeff, kSaveOptionsGroup, CheckCoeff},
+    {"AmplifyWav", &ConvertSettings::AmplifyWav, kSaveOptionsGroup, CheckNone},
+    {"AmplifyWavCoeff", &ConvertSettings::AmplifyWavCoeff, kSaveOptionsGroup, CheckCoeff},
+    {"OptStartPageIndex", &ConvertSettings::OptStartPageIndex, kSaveFormatGroup, CheckNone},
+};
+
+constexpr TextField kTextFields[] = {
+    {"Folder", &ConvertSettings::Folder, kSaveFolderGroup},
+    {"DestSpecifiedFolder", &ConvertSettings::DestSpecifiedFolder, kSaveOptionsGroup},
+    {"FilterExts", &ConvertSettings::FilterExts, kSaveOptionsGroup},
+};
+
+struct TagNumberField {
+    const char* name;
+    int32_t TagSettings::*member;
+};
+struct TagTextField {
+    const char* name;
+    std::string TagSettings::*member;
+};
+
+constexpr TagTextField kTagTexts[] = {
+    {"Title", &TagSettings::Title},     {"Artist", &TagSettings::Artist},   {"Album", &TagSettings::Album},
+    {"Year", &TagSettings::Year},       {"Genre", &TagSettings::Genre},     {"Comment", &TagSettings::Comment},
+    {"Composer", &TagSettings::Composer}, {"Copyright", &TagSettings::Copyright},
+};
+constexpr TagNumberField kTagNumbers[] = {
+    {"TitleAsFileName", &TagSettings::TitleAsFileName},
+    {"TrackNumType", &TagSettings::TrackNumType},
+    {"CustomTrackNum", &TagSettings::CustomTrackNum},
+};
+
+struct TagGroup {
+    const char* prefix;
+    TagSettings ConvertSettings::*member;
+};
+constexpr TagGroup kTagGroups[] = {
+    {"MP3", &ConvertSettings::MP3Tag},
+    {"OGG", &ConvertSettings::OGGTag},
+    {"WMA", &ConvertSettings::WMATag},
+    {"M4A", &ConvertSettings::M4ATag},
+};
+
+std::string TagKey(const char* prefix) { return std::string(kOptionsKey) + "\\" + prefix + "Tag"; }
+
+void LoadTagSettings(TagSettings& tags, const RegistryStore& store, const std::string& key) {
+    if (!store.KeyExists(key)) return;
+    for (const auto& f : kTagTexts) tags.*f.member = store.ReadText(key, f.name).value_or(std::string{});
+    for (const auto& f : kTagNumbers) {
+        if (auto v = store.ReadNumber(key, f.name)) tags.*f.member = *v;
+    }
+}
+
+bool ParseNumber(std::string_view text, int32_t& value) {
+    const std::string s(text);
+    if (s.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+}  // namespace
+
+std::string OutputFormatRowText(const OutputFormatRow& row) {
+    return " to " + (row.label != nullptr ? std::string(row.label) : Upper(row.extension));
+}
+
+int OutputFormatRowIndex(int32_t code) {
+    int found = -1;
+    for (int i = 0; kOutputFormatTable[i].code != -1; ++i) {
+        if (kOutputFormatTable[i].code == code) found = i;
+    }
+    return found;
+}
+
+std::string OutputExtension(int32_t code) {
+    const OutputFormatRow* row = RowForCode(code);
+    return row == nullptr ? std::string{} : "." + std::string(row->extension);
+}
+
+std::string OutputFormatName(int32_t code) {
+    const OutputFormatRow* row = RowForCode(code);
+    return row == nullptr ? std::string{} : Upper(row->extension);
+}
+
+int32_t OutputFormatFromName(std::string_view name) {
+    const std::string lower = Lower(name);
+    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
+        if (lower == row->extension) return row->code;
+    }
+    return 0;
+}
+
+ConvertSettings::ConvertSettings() {
+    const std::string documents = DocumentsFolder(true);
+    DestOutputFolderOpt = documents.empty() ? 199 : 399;
+    DestSpecifiedFolder = documents;
+}
+
+void LoadSettings(ConvertSettings& settings, const RegistryStore& store) {
+    if (!store.KeyExists(kOptionsKey)) return;
+    for (const auto& f : kTextFields) {
+        if (auto v = store.ReadText(kOptionsKey, f.name)) settings.*f.member = *v;
+    }
+    for (const auto& f : kNumberFields) {
+        if (auto v = store.ReadNumber(kOptionsKey, f.name)) settings.*f.member = f.check(*v);
+    }
+    RebuildExtensionFilter(settings);
+    for (const auto& g : kTagGroups) LoadTagSettings(settings.*g.member, store, TagKey(g.prefix));
+}
+
+void SaveSettings(const ConvertSettings& settings, int groups, RegistryStore& store) {
+    if (groups == 0) return;
+    store.CreateKey(kOptionsKey);
+    for (const auto& f : kTextFields) {
+        if (groups & f.group) store.WriteText(kOptionsKey, f.name, settings.*f.member);
+    }
+    for (const auto& f : kNumberFields) {
+        if (groups & f.group) store.WriteNumber(kOptionsKey, f.name, settings.*f.member);
+    }
+    if (groups & kSaveOptionsGroup) {
+        for (const auto& g : kTagGroups) {
+            const std::string key = TagKey(g.prefix);
+            const TagSettings& tags = settings.*g.member;
+            store.CreateKey(key);
+            for (const auto& f : kTagTexts) store.WriteText(key, f.name, tags.*f.member);
+            for (const auto& f : kTagNumbers) store.WriteNumber(key, f.name, tags.*f.member);
+        }
+    }
+}
+
+bool CheckFirstRun(RegistryStore& store) {
+    const auto firstRun = store.ReadNumber(kOptionsKey, "FirstRun");
+    const bool first = !firstRun || *firstRun != 0;
+    if (first) store.WriteNumber(kOptionsKey, "FirstRun", 0);
+    return first;
+}
+
+void RebuildExtensionFilter(ConvertSettings& settings) {
+    settings.filterExtList.clear();
+    if (settings.EnableExtFilter == 0 || settings.FilterExts.empty()) return;
+    const std::string lower = Lower(settings.FilterExts);
+    size_t start = 0;
+    while (true) {
+        const size_t comma = lower.find(',', start);
+        settings.filterExtList.push_back(lower.substr(start, comma == std::string::npos ? std::string::npos
+                                                                                          : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+}
+
+bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value,
+                      std::string& error) {
+    const size_t dot = name.find('.');
+    if (dot != std::string_view::npos) {
+        const std::string_view group = name.substr(0, dot);
+        const std::string_view field = name.substr(dot + 1);
+        for (const auto& g : kTagGroups) {
+            if (group != std::string(g.prefix) + "Tag") continue;
+            TagSettings& tags = settings.*g.member;
+            for (const auto& f : kTagTexts) {
+                if (field == f.name) {
+                    tags.*f.member = std::string(value);
+                    return true;
+                }
+            }
+            for (const auto& f : kTagNumbers) {
+                if (field == f.name) {
+                    if (!ParseNumber(value, tags.*f.member)) {
+                        error = "'" + std::string(name) + "' needs a number, not '" + std::string(value) + "'";
+                        return false;
+                    }
+                    return true;
+                }
+            }
+        }
+        error = "unknown option '" + std::string(name) + "'";
+        return false;
+    }
+    for (const auto& f : kTextFields) {
+        if (name == f.name) {
+            settings.*f.member = std::string(value);
+            RebuildExtensionFilter(settings);
+            return true;
+        }
+    }
+    for (const auto& f : kNumberFields) {
+        if (name != f.name) continue;
+        int32_t v = 0;
+        if (!ParseNumber(value, v)) {
+            error = "'" + std::string(name) + "' needs a number, not '" + std::string(value) + "'";
+            return false;
+        }
+        settings.*f.member = f.check(v);
+        RebuildExtensionFilter(settings);
+        return true;
+    }
+    error = "unknown option '" + std::string(name) + "'";
+    return false;
+}
 
 }  // namespace pelloran

@@ -1,0 +1,65 @@
+#pragma once
+// A conversion run: every chosen entry into the chosen output format, with statuses, Cancel and the
+// output shown at the end.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/FileItem.h"
+#include "decode/DecoderFactory.h"
+#include "settings/ConvertSettings.h"
+
+namespace pelloran {
+
+class ProgressSink;
+
+// What the run tells its front end besides progress. Calls may come from worker threads when jobs > 1.
+class RunObserver : public UserPrompt {
+public:
+    // The Status column text of entry index (its position in the run).
+    virtual void SetStatus(size_t index, const std::string& text) = 0;
+    // The first failure with a note in this program's life widens the Status column.
+    virtual void WidenStatusColumn() {}
+    virtual void ScrollTo(size_t index) { (void)index; }
+    // The entry's final status is set (ok: converted; note: the failure note, if any).
+    // Entries not reached after Cancel get no call.
+    virtual void EntryFinished(size_t index, bool ok, const std::string& note) {
+        (void)index;
+        (void)ok;
+        (void)note;
+    }
+    // Shows the first output file in the file manager.
+    virtual void ShowOutput(const std::string& path);
+    // Opens a folder or web address.
+    virtual void OpenAddress(const std::string& address);
+};
+
+struct RunOptions {
+    int jobs = 1;                                // files converted at once
+    std::optional<ReaderKind> preferredReader;   // --decoder
+    // Loads the MIDI SoundFont when it is not loaded yet; true when MIDI can be rendered.
+    std::function<bool()> ensureSoundFont;
+};
+
+struct RunSummary {
+    bool cancelled = false;
+    bool aborted = false;  // stopped before converting (WMA runtime or SoundFont question)
+    size_t succeeded = 0;
+    size_t failed = 0;
+    std::vector<std::string> notes;  // the failure note of each entry ("" when none)
+};
+
+// Status texts of the run.
+inline constexpr const char* kStatusConverting = "Converting...";
+inline constexpr const char* kStatusFailure = "Conversion Failure";
+inline constexpr const char* kStatusCancelled = "Cancelled";
+inline constexpr const char* kStatusNeedsSoundFont = "Failure. Requires file \"ct4mgm.sf2\".";
+
+// Address of the SoundFont's download page.
+extern const char* const kSoundFontDownloadAddress;
+
+RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& settings, ProgressSink& progress,
+                         RunObserver& observer, const RunOptions& options);
+
+}  // namespace pelloran

@@ -1,0 +1,20 @@
+#pragma once
+// One entry of the file list.
+
+#include <cstdint>
+#include <string>
+
+namespace pelloran {
+
+struct FileItem {
+    std::string sourcePath;
+    uint32_t channels = 0;        // source channels (codes other than MP3)
+    uint32_t channelMode = 0;     // MPEG channel mode (MP3 only): 0 stereo, 1 joint, 2 dual, 3 mono
+    uint32_t sampleRate = 0;      // Hz, 0 unknown
+    uint32_t bitrateKbps = 0;     // 0 unknown
+    uint32_t durationSeconds = 0; // 0 unknown
+    uint16_t formatCode = 0;      // input-format code
+    std::string targetPath;       // output of the last successful conversion, else empty
+};
+
+}  // namespace pelloran
