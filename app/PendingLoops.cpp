@@ -5,8 +5,6 @@
 
 namespace pelloran {
 
-int ConvertToMp3(uint16_t, const std::string&, const std::string&, ConvertContext&) { return 0; }
-int ConvertToOgg(uint16_t, const std::string&, const std::string&, ConvertContext&) { return 0; }
 int ConvertToAmr(uint16_t, const std::string&, const std::string&, ConvertContext&) { return 0; }
 int ConvertToAac(uint16_t, const std::string&, const std::string&, ConvertContext&) { return 0; }
 int ConvertToMp4(uint16_t, const std::string&, const std::string&, ConvertContext&) { return 0; }

@@ -1,0 +1,51 @@
+#pragma once
+// Parameter tables and rules shared by the MP3 and OGG loops, and the tag sources of the tagged formats.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "encode/TagInfo.h"
+
+namespace pelloran {
+
+class AudioDecoder;
+struct TagSettings;
+
+// Ascending tables ending in -1.
+extern const int kEncoderRateTable[];    // 8000 .. 48000 Hz
+extern const int kMp3BitrateTable[];     // 8 .. 320 kbit/s
+extern const int kOggBitrateTable[];     // 8 .. 480 kbit/s
+
+struct EncodingParams {
+    int rate = 0;         // output rate in Hz
+    int bitrateKbps = 0;  // kbit/s
+};
+
+// Output rate and bit rate that follow a source of this rate and channel count.
+EncodingParams AutoEncodingParams(int rate, int channels);
+// Limits an OGG bit rate to what the rate and channel count allow.
+int ClampOggBitrate(int rate, int channels, int bitrateKbps);
+// The table entry nearest to value (the lower one on a tie), the first or last entry outside the table.
+int NearestInTable(int value, const int* table);
+
+// Longest tag text handed to a writer, in bytes.
+inline constexpr size_t kMaxTagTextBytes = 4096;
+// Repairs a tag text for writing: invalid UTF-8 replaced, control characters other than tab and line
+// breaks removed, cut to kMaxTagTextBytes on a character boundary.
+std::string CleanTagText(const std::string& text);
+
+// Where a conversion's tags come from.
+struct TagChoice {
+    bool haveValues = false;  // values holds the tags to write
+    TagInfo values;
+    std::vector<uint8_t> id3v1;  // raw blocks copied from an MP3 source (MP3 output only)
+    std::vector<uint8_t> id3v2;
+};
+
+// Picks the tags by the format's tag type: 0 the format's tag options, 1 the source's tags (the raw ID3
+// blocks when copyRawId3 and the source is an MP3 file), anything else none. Texts come back cleaned.
+TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,
+                     const std::string& sourcePath, int runPosition, bool copyRawId3);
+
+}  // namespace pelloran

@@ -1,0 +1,31 @@
+#pragma once
+// ID3 tag rendering through id3lib, and the checks applied to raw ID3 blocks copied from a source.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelloran {
+
+// Renders an ID3v1 (version 1, 128 bytes) or ID3v2 (version 2) tag from UTF-8 texts.
+// ID3v2 text that is not ASCII is stored as UTF-16; ID3v1 text as Latin-1 ('?' for what Latin-1 lacks).
+// TCOM/TCOP only when not empty, TRCK only when track is not 0. Empty result when rendering failed.
+std::vector<uint8_t> BuildId3Tag(int version, std::string_view title, std::string_view artist,
+                                 std::string_view album, std::string_view year, std::string_view comment,
+                                 std::string_view genre, std::string_view composer, std::string_view copyright,
+                                 uint8_t track, uint8_t totalTracks);
+
+// Whole size of a well-formed ID3v2 block (header, body and footer) at data, or 0 when the header is not
+// valid or the block does not fit in available bytes.
+size_t Id3v2BlockSize(const uint8_t* data, size_t available);
+// True when block starts a 128-byte ID3v1 tag.
+bool IsId3v1Block(const uint8_t* block);
+
+// UTF-8 text as Latin-1 bytes: invalid bytes and characters above U+00FF become '?'.
+std::string Utf8ToLatin1(std::string_view text);
+// UTF-8 text as UTF-16 code units (surrogate pairs above U+FFFF); invalid bytes become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+
+}  // namespace pelloran
