@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/Paths.h"
+#include "app/Shortcut.h"
 #include "decode/AudioDecoder.h"
 
 namespace pelloran {
@@ -113,10 +114,17 @@ bool PathIndex::Contains(const std::string& path) const { return paths_.count(Ke
 
 bool FilterStep(std::string& path, const ConvertSettings& settings) {
     if (settings.EnableExtFilter == 0) return true;
-    std::string ext = Lower(ExtensionPart(path));
-    if (!ext.empty()) ext.erase(0, 1);
     const auto& list = settings.filterExtList;
-    return std::find(list.begin(), list.end(), ext) != list.end();
+    // A shortcut that is not itself wanted is replaced by its target, a bounded number of times.
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        std::string ext = Lower(ExtensionPart(path));
+        if (!ext.empty()) ext.erase(0, 1);
+        if (std::find(list.begin(), list.end(), ext) != list.end()) return true;
+        std::string target;
+        if (ext != "lnk" || !ResolveShortcut(path, target)) return false;
+        path = target;
+    }
+    return false;
 }
 
 namespace {
