@@ -9,9 +9,6 @@ std::unique_ptr<AudioDecoder> MakeBassDecoder() { return nullptr; }
 std::unique_ptr<AudioDecoder> MakeWavReader() { return nullptr; }
 std::unique_ptr<AudioDecoder> MakeAiffReader() { return nullptr; }
 std::unique_ptr<AudioDecoder> MakeAuReader() { return nullptr; }
-std::unique_ptr<AudioDecoder> MakeFfmpegDecoder() { return nullptr; }
-std::unique_ptr<AudioDecoder> MakeFfmpegProbe() { return nullptr; }
-std::unique_ptr<AudioDecoder> MakeOggVorbisDecoder() { return nullptr; }
 std::unique_ptr<AudioDecoder> MakeWmaReader() { return nullptr; }
 
 }  // namespace pelloran

@@ -1,0 +1,249 @@
+#include "decode/OggVorbisDecoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <strings.h>
+
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
+#include "decode/FfmpegDecoder.h"
+#include "decode/Readers.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace pelloran {
+
+namespace {
+
+// Comments are kept up to this many bytes (cut at a character boundary).
+constexpr size_t kMaxCommentBytes = 1023;
+// Errors from ov_read_float in a row (gaps, bad links) before the stream is taken as ended.
+constexpr int kMaxReadFailures = 256;
+constexpr long kMaxSampleRate = 1000000;
+
+// Channel meaning of Vorbis streams of 1 to 8 channels, and where each channel of the library's order
+// sits in the Vorbis order.
+struct VorbisMapping {
+    uint64_t mask;
+    int order[8];
+};
+constexpr VorbisMapping kVorbisMappings[8] = {
+    {AV_CH_LAYOUT_MONO, {0}},
+    {AV_CH_LAYOUT_STEREO, {0, 1}},
+    {AV_CH_LAYOUT_SURROUND, {0, 2, 1}},                   // L C R
+    {AV_CH_LAYOUT_QUAD, {0, 1, 2, 3}},                    // FL FR RL RR
+    {AV_CH_LAYOUT_5POINT0_BACK, {0, 2, 1, 3, 4}},         // FL FC FR RL RR
+    {AV_CH_LAYOUT_5POINT1_BACK, {0, 2, 1, 5, 3, 4}},      // FL FC FR RL RR LFE
+    {AV_CH_LAYOUT_6POINT1, {0, 2, 1, 6, 5, 3, 4}},        // FL FC FR SL SR RC LFE
+    {AV_CH_LAYOUT_7POINT1, {0, 2, 1, 7, 5, 6, 3, 4}},     // FL FC FR SL SR RL RR LFE
+};
+
+struct Keyed {
+    const char* key;
+    std::string TagInfo::*field;
+};
+constexpr Keyed kCommentKeys[] = {
+    {"TITLE=", &TagInfo::Title},         {"ARTIST=", &TagInfo::Artist},   {"ALBUM=", &TagInfo::Album},
+    {"DATE=", &TagInfo::Year},           {"GENRE=", &TagInfo::Genre},     {"COMMENT=", &TagInfo::Comment},
+    {"TRACKNUMBER=", &TagInfo::Track},   {"COMPOSER=", &TagInfo::Composer}, {"COPYRIGHT=", &TagInfo::Copyright},
+};
+
+// A comment as stored, up to its first zero byte and at most kMaxCommentBytes.
+std::string_view CommentText(const char* text, int length) {
+    if (text == nullptr || length <= 0) return {};
+    std::string_view raw(text, static_cast<size_t>(length));
+    raw = raw.substr(0, raw.find('\0'));
+    if (raw.size() > kMaxCommentBytes) {
+        size_t cut = kMaxCommentBytes;
+        while (cut > 0 && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) --cut;
+        raw = raw.substr(0, cut);
+    }
+    return raw;
+}
+
+}  // namespace
+
+struct OggVorbisDecoder::State {
+    bool isOpen = false;
+    OggVorbis_File vorbisFile{};
+    int vorbisVersion = -1;
+    std::vector<std::string> comments;
+    std::string vendor;
+    SampleAdapter adapter;
+    bool ended = false;
+
+    ~State() { Reset(); }
+
+    void Reset() {
+        if (isOpen) ov_clear(&vorbisFile);
+        std::memset(&vorbisFile, 0, sizeof vorbisFile);
+        isOpen = false;
+        vorbisVersion = -1;
+        comments.clear();
+        vendor.clear();
+        adapter.Reset();
+        ended = false;
+    }
+};
+
+OggVorbisDecoder::OggVorbisDecoder() : s_(std::make_unique<State>()) {}
+
+OggVorbisDecoder::~OggVorbisDecoder() { Close(); }
+
+void OggVorbisDecoder::Close() {
+    s_->Reset();
+    ResetState();
+}
+
+int OggVorbisDecoder::Open(const std::string& path, int rate) {
+    (void)rate;
+    Close();
+    State& s = *s_;
+    // On failure vorbisfile has already released the stream and closed the file.
+    if (ov_fopen(path.c_str(), &s.vorbisFile) < 0) {
+        std::memset(&s.vorbisFile, 0, sizeof s.vorbisFile);
+        return 0;
+    }
+    s.isOpen = true;
+    // After its scan of the links vorbisfile may stand past the first audio: in a chained file whose first
+    // link holds one page of audio, or in a file with a damaged page. Reading starts from the top instead.
+    if (ov_seekable(&s.vorbisFile)) (void)ov_raw_seek(&s.vorbisFile, 0);
+
+    const vorbis_info* info = ov_info(&s.vorbisFile, -1);
+    if (info == nullptr || info->rate <= 0 || info->rate > kMaxSampleRate || info->channels <= 0) {
+        Close();
+        return 0;
+    }
+    const int delivered = info->channels < 3 ? info->channels : 2;
+    if (!s.adapter.Setup(static_cast<int>(info->rate), delivered, false)) {
+        Close();
+        return 0;
+    }
+
+    if (const vorbis_comment* vc = ov_comment(&s.vorbisFile, -1)) {
+        for (int i = 0; i < vc->comments; ++i) {
+            const int len = vc->comment_lengths ? vc->comment_lengths[i] : 0;
+            std::string converted;
+            if (Utf8ToConsoleCodePage(CommentText(vc->user_comments[i], len), converted))
+                s.comments.push_back(std::move(converted));
+        }
+        if (vc->vendor) s.vendor = vc->vendor;
+    }
+
+    s.vorbisVersion = info->version;
+    sampleRate = static_cast<int>(info->rate);
+    channels = info->channels;
+    outputChannels = delivered;
+    bitrateKbps = info->bitrate_nominal > 0 ? static_cast<int>(std::min<long>(info->bitrate_nominal / 1000, INT_MAX))
+                                            : 0;
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    const double seconds = ov_time_total(&s.vorbisFile, -1);
+    durationSeconds = seconds > 0 ? static_cast<int>(std::min(seconds, static_cast<double>(INT32_MAX))) : 0;
+    // The whole file: vorbisfile's own total stops at the start of the last page, short of where
+    // ov_raw_tell ends.
+    std::error_code error;
+    const uintmax_t fileSize = std::filesystem::file_size(path, error);
+    const ogg_int64_t total = ov_raw_total(&s.vorbisFile, -1);
+    length = !error ? static_cast<uint64_t>(fileSize) : total > 0 ? static_cast<uint64_t>(total) : 0;
+
+    // A stream that yields no audio at all is refused, so that another reader can try it.
+    if (!DecodeMore()) {
+        Close();
+        return 0;
+    }
+    return 1;
+}
+
+bool OggVorbisDecoder::DecodeMore() {
+    State& s = *s_;
+    int failures = 0;
+    while (!s.ended) {
+        float** pcm = nullptr;
+        int link = -1;
+        const long got = ov_read_float(&s.vorbisFile, &pcm, kBlockFrames, &link);
+        if (got == 0) {
+            s.ended = true;
+            break;
+        }
+        // A gap or a bad link: go on with what follows, but not for ever.
+        const vorbis_info* info = got > 0 ? ov_info(&s.vorbisFile, link) : nullptr;
+        if (info == nullptr || info->channels <= 0 || pcm == nullptr) {
+            if (++failures > kMaxReadFailures) s.ended = true;
+            continue;
+        }
+
+        // Each link is taken in its own channel meaning and rate; the adapter brings it to the opening's.
+        const uint8_t* planes[8];
+        AVChannelLayout layout{};
+        int used = info->channels;
+        if (used <= 8) {
+            const VorbisMapping& map = kVorbisMappings[used - 1];
+            for (int i = 0; i < used; ++i) planes[i] = reinterpret_cast<const uint8_t*>(pcm[map.order[i]]);
+            av_channel_layout_from_mask(&layout, map.mask);
+        } else {
+            // Beyond eight channels the order is the application's: the first two stand for left and right.
+            used = 2;
+            planes[0] = reinterpret_cast<const uint8_t*>(pcm[0]);
+            planes[1] = reinterpret_cast<const uint8_t*>(pcm[1]);
+            av_channel_layout_from_mask(&layout, AV_CH_LAYOUT_STEREO);
+        }
+        const bool pushed = s.adapter.Push(planes, static_cast<int>(got), AV_SAMPLE_FMT_FLTP, layout,
+                                           static_cast<int>(info->rate));
+        av_channel_layout_uninit(&layout);
+        if (!pushed) {
+            if (++failures > kMaxReadFailures) s.ended = true;
+            continue;
+        }
+        failures = 0;
+        if (s.adapter.PendingFrames() > 0) return true;
+    }
+    s.adapter.Drain();
+    return s.adapter.PendingFrames() > 0;
+}
+
+int OggVorbisDecoder::Read(void* left, void* right) {
+    State& s = *s_;
+    if (!s.isOpen) return 0;
+    int done = 0;
+    while (done < kBlockFrames) {
+        if (s.adapter.PendingFrames() > 0) {
+            done = s.adapter.Deliver(left, right, done, kBlockFrames);
+        } else if (s.ended || !DecodeMore()) {
+            break;
+        }
+    }
+    position = GetPosition();
+    return done;
+}
+
+uint64_t OggVorbisDecoder::GetPosition() {
+    if (!s_->isOpen) return position;
+    const ogg_int64_t offset = ov_raw_tell(&s_->vorbisFile);
+    return offset > 0 ? static_cast<uint64_t>(offset) : 0;
+}
+
+int OggVorbisDecoder::ReadTags(TagInfo& tags) {
+    tags = TagInfo{};
+    // Later comments overwrite earlier ones with the same key.
+    for (const std::string& comment : s_->comments) {
+        for (const Keyed& k : kCommentKeys) {
+            const size_t n = std::strlen(k.key);
+            if (comment.size() >= n && strncasecmp(comment.c_str(), k.key, n) == 0) tags.*k.field = comment.substr(n);
+        }
+    }
+    return 1;
+}
+
+const std::vector<std::string>& OggVorbisDecoder::Comments() const { return s_->comments; }
+const std::string& OggVorbisDecoder::Vendor() const { return s_->vendor; }
+
+std::unique_ptr<AudioDecoder> MakeOggVorbisDecoder() { return std::make_unique<OggVorbisDecoder>(); }
+
+}  // namespace pelloran
