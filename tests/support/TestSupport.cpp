@@ -139,6 +139,8 @@ SndfileAudio DecodeWithSndfile(const std::string& path) {
     if (file == nullptr) return audio;
     audio.rate = info.samplerate;
     audio.channels = info.channels;
+    // Float data is read scaled to the full 16-bit range, not cast.
+    sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
     audio.samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
     const sf_count_t got = sf_readf_short(file, audio.samples.data(), info.frames);
     audio.samples.resize(static_cast<size_t>(got) * static_cast<size_t>(info.channels));
