@@ -6,8 +6,6 @@
 namespace pelloran {
 
 std::unique_ptr<AudioDecoder> MakeBassDecoder() { return nullptr; }
-std::unique_ptr<AudioDecoder> MakeAiffReader() { return nullptr; }
-std::unique_ptr<AudioDecoder> MakeAuReader() { return nullptr; }
 std::unique_ptr<AudioDecoder> MakeWmaReader() { return nullptr; }
 
 }  // namespace pelloran
