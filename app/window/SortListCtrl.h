@@ -1,0 +1,61 @@
+#pragma once
+// The file list: one row per FileItem, six columns, sorting by a click on a column header.
+
+#include <QtWidgets/QTreeWidget>
+
+#include <memory>
+#include <vector>
+
+#include "app/FileItem.h"
+
+namespace pelloran {
+
+// A list row; it owns its entry, which is freed with the row.
+class FileRow : public QTreeWidgetItem {
+public:
+    explicit FileRow(std::unique_ptr<FileItem> item);
+    FileItem& item() { return *item_; }
+    const FileItem& item() const { return *item_; }
+    bool operator<(const QTreeWidgetItem& other) const override;
+
+private:
+    std::unique_ptr<FileItem> item_;
+};
+
+class SortListCtrl : public QTreeWidget {
+    Q_OBJECT
+public:
+    enum SortType { kSortText = 0, kSortNumber = 1, kSortMinutesSeconds = 4 };
+    enum Column { kColFile, kColDuration, kColBitRate, kColFreq, kColChannels, kColStatus, kColumnCount };
+
+    explicit SortListCtrl(QWidget* parent = nullptr);
+
+    void SetColumnSortType(int column, int type);
+    int ColumnSortType(int column) const;
+    // What a click on the header of column does.
+    void SortByColumn(int column);
+    int sortColumn() const { return sortColumn_; }
+    bool sortAscending() const { return sortAscending_; }
+    // -1, 0 or 1 as a is before, level with or after b for a column of that sort type.
+    static int CompareTexts(const QString& a, const QString& b, int type);
+
+    int RowCount() const { return topLevelItemCount(); }
+    FileRow* Row(int index) const;
+    // Selected rows in list order.
+    std::vector<FileRow*> SelectedRows() const;
+    std::vector<FileRow*> AllRows() const;
+
+signals:
+    // A context menu is wanted at a global position; fromKeyboard when it came from a key.
+    void ContextMenuWanted(const QPoint& globalPos, bool fromKeyboard);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    int sortColumn_ = -1;
+    bool sortAscending_ = true;
+    int columnSortType_[100] = {};
+};
+
+}  // namespace pelloran
