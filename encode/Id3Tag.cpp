@@ -230,8 +230,14 @@ std::vector<uint8_t> BuildId3Tag(int version, std::string_view title, std::strin
         AttachText(tag, ID3FID_LEADARTIST, artist, v1);
         AttachText(tag, ID3FID_ALBUM, album, v1);
         AttachText(tag, ID3FID_YEAR, year, v1);
-        if (v1) AttachText(tag, ID3FID_CONTENTTYPE, "(" + std::to_string(GenreIndex(genre)) + ")", true);
-        else AttachText(tag, ID3FID_CONTENTTYPE, genre, false);
+        if (v1) {
+            std::string index = "(";
+            index += std::to_string(GenreIndex(genre));
+            index += ')';
+            AttachText(tag, ID3FID_CONTENTTYPE, index, true);
+        } else {
+            AttachText(tag, ID3FID_CONTENTTYPE, genre, false);
+        }
         if (!composer.empty()) AttachText(tag, ID3FID_COMPOSER, composer, v1);
         if (!copyright.empty()) AttachText(tag, ID3FID_COPYRIGHT, copyright, v1);
 
@@ -247,7 +253,10 @@ std::vector<uint8_t> BuildId3Tag(int version, std::string_view title, std::strin
 
         if (track != 0) {
             std::string text = std::to_string(track);
-            if (totalTracks != 0) text += "/" + std::to_string(totalTracks);
+            if (totalTracks != 0) {
+                text += '/';
+                text += std::to_string(totalTracks);
+            }
             AttachText(tag, ID3FID_TRACKNUM, text, v1);
         }
         tag.Update(v1 ? ID3TT_ID3V1 : ID3TT_ID3V2);
