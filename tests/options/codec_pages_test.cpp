@@ -1,0 +1,272 @@
+// The AAC, MP4, AMR and WMA pages.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "OptionsTestSupport.h"
+#include "ui/options/AmrOptPage.h"
+#include "ui/options/OptAacPage.h"
+#include "ui/options/PageWmaOptions.h"
+#include "ui/options/StepSpinCtrl.h"
+#include "ui/options/TagEditDlg.h"
+
+using pelloran::ConvertSettings;
+
+namespace {
+
+ConvertSettings AacManual(int vbr) {
+    ConvertSettings s;
+    s.AutoDestAACEncodingParam = 0;
+    s.AACVBR = vbr;
+    return s;
+}
+
+}  // namespace
+
+class CodecPagesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aacQualityIsCheckedOnlyForManualVbr() {
+        TestHooks t;
+        COptAacPage page(AacManual(1), t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(page.qualitySpin->Lower(), 10);
+        QCOMPARE(page.qualitySpin->Upper(), 500);
+        QCOMPARE(page.qualitySpin->Step(), 10);
+        page.qualityEdit->setText("505");
+        PageRefusal refusal;
+        QVERIFY(!page.KillActive(refusal));
+        QCOMPARE(refusal.message, QString("Invalid quality value. It's betwen 10 and 500."));
+        QCOMPARE(refusal.focus, static_cast<QWidget*>(page.qualityEdit));
+
+        ClickRadio(page.modeGroup, 0);  // ABR
+        QVERIFY(page.KillActive(refusal));
+        ClickRadio(page.modeGroup, 1);
+        QVERIFY(!page.KillActive(refusal));
+        page.autoBox->click();
+        QVERIFY(page.KillActive(refusal));
+    }
+
+    void aacEnablingFollowsAutoAndTheRateMode() {
+        TestHooks t;
+        COptAacPage page(AacManual(0), t.hooks);
+        page.EnsureCreated();
+        QVERIFY(page.bitRateList->isEnabled());
+        QVERIFY(!page.qualityEdit->isEnabled());
+        QVERIFY(!page.qualitySpin->isEnabled());
+        QVERIFY(page.mpegGroup->button(1)->isEnabled());
+        ClickRadio(page.modeGroup, 1);
+        QVERIFY(!page.bitRateList->isEnabled());
+        QVERIFY(page.qualityEdit->isEnabled());
+        QVERIFY(page.qualitySpin->isEnabled());
+        page.autoBox->click();
+        for (QWidget* w : {static_cast<QWidget*>(page.bitRateList), static_cast<QWidget*>(page.qualityEdit),
+                           static_cast<QWidget*>(page.tnsBox), static_cast<QWidget*>(page.midsideBox),
+                           static_cast<QWidget*>(page.modeGroup->button(0)),
+                           static_cast<QWidget*>(page.mpegGroup->button(0)),
+                           static_cast<QWidget*>(page.blockGroup->button(2))})
+            QVERIFY(!w->isEnabled());
+    }
+
+    void aacResetKeepsAmplificationAndSelects128() {
+        TestHooks t;
+        ConvertSettings s = AacManual(0);
+        s.AACABRBitRate = 64;
+        s.AACMpegVersion = 1;
+        s.AACEnableTNS = 1;
+        s.AACEnableMidside = 0;
+        s.AACBlockType = 2;
+        s.AmplifyAAC = 1;
+        s.AmplifyAACCoef = 250;
+        COptAacPage page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(Selected(page.bitRateList), QString("64 kbps"));
+        page.resetButton->click();
+        QCOMPARE(Selected(page.bitRateList), QString("128 kbps"));
+        QVERIFY(page.autoBox->isChecked());
+        QCOMPARE(page.modeGroup->checkedId(), 1);
+        QCOMPARE(page.qualityEdit->text(), QString("100"));
+        QCOMPARE(page.mpegGroup->checkedId(), 0);
+        QVERIFY(!page.tnsBox->isChecked());
+        QVERIFY(page.midsideBox->isChecked());
+        QCOMPARE(page.blockGroup->checkedId(), 0);
+        QVERIFY(!page.bitRateList->isEnabled());
+        QVERIFY(page.amplify.box->isChecked());
+        QCOMPARE(page.amplify.edit->text(), QString("250"));
+
+        // With Auto on, only the flag goes back; the detailed values stay as they were.
+        page.Apply();
+        ConvertSettings out = s;
+        page.CopyBack(out);
+        QCOMPARE(out.AutoDestAACEncodingParam, 1);
+        QCOMPARE(out.AACABRBitRate, 64);
+        QCOMPARE(out.AACMpegVersion, 1);
+        QCOMPARE(out.AACBlockType, 2);
+        QCOMPARE(out.AmplifyAAC, 1);
+        QCOMPARE(out.AmplifyAACCoef, 250);
+    }
+
+    void aacStoredBitRatesOutsideTheList() {
+        TestHooks t;
+        ConvertSettings s = AacManual(0);
+        s.AACABRBitRate = 0;
+        COptAacPage same(s, t.hooks);
+        same.EnsureCreated();
+        QCOMPARE(Selected(same.bitRateList), QString("Same as original file"));
+        s.AACABRBitRate = 100;
+        COptAacPage odd(s, t.hooks);
+        odd.EnsureCreated();
+        QCOMPARE(Selected(odd.bitRateList), QString("16 kbps"));
+        QVERIFY(Choose(odd.bitRateList, "320 kbps"));
+        ClickRadio(odd.blockGroup, 1);
+        odd.Apply();
+        ConvertSettings out;
+        odd.CopyBack(out);
+        QCOMPARE(out.AutoDestAACEncodingParam, 0);
+        QCOMPARE(out.AACABRBitRate, 320);
+        QCOMPARE(out.AACVBR, 0);
+        QCOMPARE(out.AACBlockType, 1);
+    }
+
+    void mp4PageHasTagsWithoutCopyrightAndNoMpegVersion() {
+        TestHooks t;
+        ConvertSettings s;
+        s.M4AID3TagType = 0;
+        s.M4ATag.Copyright = "(c) kept";
+        s.AutoDestM4AEncodingParam = 0;
+        s.M4AVBR = 1;
+        s.M4AVBRQuality = 150;
+        COptM4aPage page(s, t.hooks);
+        QCOMPARE(page.TabText(), QString("MP4/M4A/M4B Options"));
+        page.EnsureCreated();
+        QVERIFY(page.mpegGroup == nullptr);
+        QCOMPARE(page.tags.group->button(1)->text(), QString("Trans&fer ID3 tag from source file"));
+        QCOMPARE(page.tags.group->button(2)->text(), QString("Non&e"));
+        QCOMPARE(page.tags.editButton->text(), QString("E&dit ID3 tag"));
+        QVERIFY(page.tags.editButton->isEnabled());
+        bool copyrightHidden = false;
+        t.onDialog = [&copyrightHidden](QDialog& dialog) {
+            auto& editor = static_cast<CTagEditDlg&>(dialog);
+            copyrightHidden = editor.copyrightEdit->isHidden();
+            editor.titleEdit->setText("Song");
+            editor.accept();
+            return true;
+        };
+        page.tags.editButton->click();
+        QVERIFY(copyrightHidden);
+        page.qualityEdit->setText("200");
+        PageRefusal refusal;
+        QVERIFY(page.KillActive(refusal));
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.M4AVBRQuality, 200);
+        QCOMPARE(out.M4ATag.Title, std::string("Song"));
+        QCOMPARE(out.M4ATag.Copyright, std::string("(c) kept"));
+        QCOMPARE(out.AACVBRQuality, 100);  // the AAC fields are not this page's
+    }
+
+    void amrOpensOnFallbackModesAndSwitchesBands() {
+        TestHooks t;
+        ConvertSettings s;
+        s.AMRMode = 9;
+        s.AMRWBMode = 2;
+        s.AWBMode = -1;
+        CAmrOptPage page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(Selected(page.nbList), QString("7.4 kbps"));
+        QCOMPARE(Selected(page.wbList), QString("12.65 kbps"));
+        QCOMPARE(Selected(page.awbList), QString("15.85 kbps"));
+        QCOMPARE(page.nbList->itemText(1), QString("5.15kbps"));
+        QCOMPARE(page.wbList->count(), 9);
+        QVERIFY(page.nbList->isEnabled());
+        QVERIFY(!page.wbList->isEnabled());
+        QVERIFY(page.awbList->isEnabled());
+        ClickRadio(page.bandGroup, 1);
+        QVERIFY(!page.nbList->isEnabled());
+        QVERIFY(page.wbList->isEnabled());
+        QVERIFY(page.awbList->isEnabled());
+        QVERIFY(Choose(page.wbList, "23.85 kbps"));
+        page.awbDtxBox->click();
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.AMRType, 1);
+        QCOMPARE(out.AMRMode, 4);
+        QCOMPARE(out.AMRWBMode, 8);
+        QCOMPARE(out.AWBMode, 4);
+        QCOMPARE(out.AWBDTX, 1);
+        QCOMPARE(out.AMRDTX, 0);
+    }
+
+    void wmaOffersTheLayersFormatsOfAtLeast1000Bps() {
+        TestHooks t;
+        t.wmaFormats = {{8000, 500, 1}, {22050, 32000, 1}, {44100, 128000, 2}, {44100, 128999, 2}};
+        ConvertSettings s;
+        s.AutoDestWMAEncodingParam = 0;
+        s.WMASampleRate = 44100;
+        s.WMABitRate = 128500;
+        s.WMAChannels = 2;
+        CPageWMAOptions page(s, t.hooks);
+        QCOMPARE(t.wmaCalls, 0);  // the layer is asked only when the page is first shown
+        page.EnsureCreated();
+        QCOMPARE(t.wmaCalls, 1);
+        QCOMPARE(page.formatList->count(), 4);
+        QCOMPARE(page.formatList->itemText(0), QString("Auto"));
+        QCOMPARE(page.formatList->itemText(1), QString("22050 Hz, 32 kbps, Mono"));
+        QCOMPARE(page.formatList->itemText(2), QString("44100 Hz, 128 kbps, Stereo"));
+        QCOMPARE(page.formatList->currentIndex(), 3);  // the last match stays selected
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.AutoDestWMAEncodingParam, 0);
+        QCOMPARE(out.WMABitRate, 128999);
+
+        QVERIFY(Choose(page.formatList, "22050 Hz, 32 kbps, Mono"));
+        page.Apply();
+        page.CopyBack(out);
+        QCOMPARE(out.WMASampleRate, 22050);
+        QCOMPARE(out.WMABitRate, 32000);
+        QCOMPARE(out.WMAChannels, 1);
+        QVERIFY(Choose(page.formatList, "Auto"));
+        page.Apply();
+        page.CopyBack(out);
+        QCOMPARE(out.AutoDestWMAEncodingParam, 1);
+        QCOMPARE(out.WMASampleRate, 22050);
+    }
+
+    void wmaFormatNoLongerOfferedTurnsAutoOn() {
+        TestHooks t;
+        t.wmaFormats = {{44100, 128000, 2}};
+        ConvertSettings s;
+        s.AutoDestWMAEncodingParam = 0;
+        s.WMASampleRate = 48000;
+        s.WMABitRate = 192000;
+        s.WMAChannels = 2;
+        CPageWMAOptions page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(page.formatList->currentIndex(), -1);
+        page.Apply();
+        ConvertSettings out = s;
+        page.CopyBack(out);
+        QCOMPARE(out.AutoDestWMAEncodingParam, 1);
+        QCOMPARE(out.WMASampleRate, 48000);
+        QCOMPARE(out.WMABitRate, 192000);
+
+        // Without the layer only "Auto" is offered.
+        t.wmaFormats.clear();
+        CPageWMAOptions bare(ConvertSettings{}, t.hooks);
+        bare.EnsureCreated();
+        QCOMPARE(bare.formatList->count(), 1);
+        QCOMPARE(Selected(bare.formatList), QString("Auto"));
+    }
+
+};
+
+PELLORAN_OPTIONS_TEST_MAIN(CodecPagesTest)
+#include "codec_pages_test.moc"

@@ -1,0 +1,292 @@
+// The MP3, OGG and WAV pages: presets, the rate and bit-rate rules, channels, amplification, tags.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "OptionsTestSupport.h"
+#include "ui/options/OptMp3Page.h"
+#include "ui/options/OptOggPage.h"
+#include "ui/options/OptWavPage.h"
+#include "ui/options/StepSpinCtrl.h"
+#include "ui/options/TagEditDlg.h"
+
+using pelloran::ConvertSettings;
+
+namespace {
+
+const QString kMp3Cd = "44100Hz, 128 kbps, Joint Stereo (close to CD-quality, large size)";
+const QString kOggCd = "44100Hz, 128 kbps, Stereo (close to CD-quality, large size)";
+const QString kWavLow = "11025 Hz, 8 bits, Mono (low quality, smaller file size)";
+
+ConvertSettings Mp3Custom(int bitRate, int rate, int mode) {
+    ConvertSettings s;
+    s.AutoDestMP3EncodingParam = 0;
+    s.MP3BitRate = bitRate;
+    s.MP3SampleRate = rate;
+    s.MP3ChannelMode = mode;
+    return s;
+}
+
+}  // namespace
+
+class FormatPagesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void mp3BitRateMovesTheSampleRate() {
+        TestHooks t;
+        COptMp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(Selected(page.presetList), kMp3Cd);
+        QVERIFY(Choose(page.valueList, "16 kbps"));
+        QCOMPARE(Selected(page.rateList), QString("24000 Hz"));
+        QCOMPARE(Selected(page.presetList), QString("Custom"));
+
+        COptMp3Page other(Mp3Custom(128, 44100, 1), t.hooks);
+        other.EnsureCreated();
+        QVERIFY(Choose(other.valueList, "64 kbps"));
+        QCOMPARE(Selected(other.rateList), QString("44100 Hz"));
+        QCOMPARE(Selected(other.presetList), QString("Custom"));
+        // Up to 192 kbps and more, a low rate rises to 32000.
+        QVERIFY(Choose(other.rateList, "16000 Hz"));
+        QVERIFY(Choose(other.valueList, "256 kbps"));
+        QCOMPARE(Selected(other.rateList), QString("32000 Hz"));
+    }
+
+    void mp3SampleRateMovesTheBitRate() {
+        TestHooks t;
+        COptMp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
+        page.EnsureCreated();
+        QVERIFY(Choose(page.rateList, "8000 Hz"));
+        QCOMPARE(Selected(page.valueList), QString("64 kbps"));
+        QCOMPARE(Selected(page.presetList), QString("Custom"));
+
+        COptMp3Page other(Mp3Custom(128, 44100, 1), t.hooks);
+        other.EnsureCreated();
+        QVERIFY(Choose(other.rateList, "32000 Hz"));
+        QCOMPARE(Selected(other.valueList), QString("128 kbps"));
+        QCOMPARE(COptMp3Page::BitRateForRate(22050, 320), 160);
+        QCOMPARE(COptMp3Page::BitRateForRate(48000, 8), 32);
+    }
+
+    void mp3FollowingTheSourceBitRateLeavesThePresetAlone() {
+        TestHooks t;
+        COptMp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
+        page.EnsureCreated();
+        QVERIFY(Choose(page.valueList, "Same as original file"));
+        QCOMPARE(Selected(page.presetList), kMp3Cd);
+        QVERIFY(Choose(page.rateList, "22050 Hz"));
+        QCOMPARE(Selected(page.presetList), kMp3Cd);
+        QCOMPARE(Selected(page.valueList), QString("Same as original file"));
+    }
+
+    void mp3OpensOnAFixedPresetOnlyWhenAllThreeMatch() {
+        TestHooks t;
+        COptMp3Page mono(Mp3Custom(16, 11025, 3), t.hooks);
+        mono.EnsureCreated();
+        QCOMPARE(Selected(mono.presetList), QString("11025 Hz, 16 kbps, Mono (low quality, smaller file size)"));
+        COptMp3Page stereo(Mp3Custom(16, 11025, 0), t.hooks);
+        stereo.EnsureCreated();
+        QCOMPARE(Selected(stereo.presetList), QString("Custom"));
+        QCOMPARE(stereo.channelGroup->checkedId(), 1);
+        // A stored bit rate not in the list shows the first item; "Same as original file" ends the lists.
+        COptMp3Page odd(Mp3Custom(100, 0, 4), t.hooks);
+        odd.EnsureCreated();
+        QCOMPARE(Selected(odd.valueList), QString("8 kbps"));
+        QCOMPARE(Selected(odd.rateList), QString("Same as original file"));
+        QCOMPARE(odd.channelGroup->checkedId(), 3);
+    }
+
+    void mp3PresetsFillTheDetailsAndAutoDisablesThem() {
+        TestHooks t;
+        ConvertSettings s;  // Auto
+        COptMp3Page page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(page.presetList->currentIndex(), 0);
+        QVERIFY(!page.valueList->isEnabled());
+        QVERIFY(!page.rateList->isEnabled());
+        QVERIFY(!page.channelGroup->button(0)->isEnabled());
+
+        QVERIFY(Choose(page.presetList, "22050 Hz, 32 kbps, Joint Stereo (OK quality, small size)"));
+        QVERIFY(page.valueList->isEnabled());
+        QVERIFY(page.channelGroup->button(2)->isEnabled());
+        QCOMPARE(Selected(page.valueList), QString("32 kbps"));
+        QCOMPARE(Selected(page.rateList), QString("22050 Hz"));
+        QCOMPARE(page.channelGroup->checkedId(), 0);
+
+        ClickRadio(page.channelGroup, 2);  // Mono
+        QCOMPARE(Selected(page.presetList), QString("Custom"));
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.AutoDestMP3EncodingParam, 0);
+        QCOMPARE(out.MP3BitRate, 32);
+        QCOMPARE(out.MP3SampleRate, 22050);
+        QCOMPARE(out.MP3ChannelMode, 3);
+
+        QVERIFY(Choose(page.presetList, "Auto"));
+        QVERIFY(!page.valueList->isEnabled());
+        QVERIFY(!page.channelGroup->button(2)->isEnabled());
+    }
+
+    void mp3TagButtonsFollowTheTagType() {
+        TestHooks t;
+        ConvertSettings s;
+        s.MP3ID3TagType = 1;
+        s.MP3Tag.Artist = "Old";
+        COptMp3Page page(s, t.hooks);
+        page.EnsureCreated();
+        QVERIFY(!page.tags.editButton->isEnabled());
+        QVERIFY(page.versionGroup->button(0)->isEnabled());
+        QCOMPARE(page.versionGroup->checkedId(), 1);
+        ClickRadio(page.tags.group, 2);
+        QVERIFY(!page.versionGroup->button(0)->isEnabled());
+        QVERIFY(!page.tags.editButton->isEnabled());
+        ClickRadio(page.tags.group, 0);
+        QVERIFY(page.versionGroup->button(2)->isEnabled());
+        QVERIFY(page.tags.editButton->isEnabled());
+
+        // Cancel discards the editor's changes, OK keeps them.
+        t.onDialog = [](QDialog& dialog) {
+            static_cast<CTagEditDlg&>(dialog).artistEdit->setText("Dropped");
+            return false;
+        };
+        page.tags.editButton->click();
+        bool copyrightShown = false;
+        t.onDialog = [&copyrightShown](QDialog& dialog) {
+            auto& editor = static_cast<CTagEditDlg&>(dialog);
+            copyrightShown = !editor.copyrightEdit->isHidden();
+            editor.artistEdit->setText("New");
+            editor.accept();
+            return editor.result() == QDialog::Accepted;
+        };
+        page.tags.editButton->click();
+        QVERIFY(copyrightShown);
+        ClickRadio(page.versionGroup, 2);
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.MP3Tag.Artist, std::string("New"));
+        QCOMPARE(out.MP3ID3TagType, 0);
+        QCOMPARE(out.MP3WriteID3Version, 2);
+        QCOMPARE(page.versionGroup->button(2)->text(), QString("I&D3v1 && ID3v2"));
+    }
+
+    void oggRateCheckHoldsTheBitRateWithinTheLimits() {
+        TestHooks t;
+        ConvertSettings s;
+        s.AutoDestOGGEncodingParam = 0;
+        s.OGGBitRate = 128;
+        s.OGGSampleRate = 44100;
+        s.OGGChannels = 2;
+        COptOggPage page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(Selected(page.presetList), kOggCd);
+        ClickRadio(page.channelGroup, 1);  // Mono: 128 is within 32..224
+        QCOMPARE(Selected(page.valueList), QString("128 kbps"));
+        QCOMPARE(Selected(page.presetList), QString("Custom"));
+        QVERIFY(Choose(page.valueList, "320 kbps"));
+        QCOMPARE(Selected(page.valueList), QString("224 kbps"));
+        ClickRadio(page.channelGroup, 0);  // Stereo: 224 is within 48..480
+        QCOMPARE(Selected(page.valueList), QString("224 kbps"));
+        QCOMPARE(Selected(page.presetList), QString("Custom"));
+        QVERIFY(Choose(page.rateList, "8000 Hz"));
+        QCOMPARE(Selected(page.valueList), QString("80 kbps"));
+        QVERIFY(Choose(page.valueList, "8 kbps"));
+        QCOMPARE(Selected(page.valueList), QString("16 kbps"));
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.OGGBitRate, 16);
+        QCOMPARE(out.OGGSampleRate, 8000);
+        QCOMPARE(out.OGGChannels, 2);
+    }
+
+    void oggKeepsAnyBitRateWhenChannelsFollowTheSource() {
+        TestHooks t;
+        ConvertSettings s;
+        s.AutoDestOGGEncodingParam = 0;
+        s.OGGBitRate = 128;
+        s.OGGSampleRate = 44100;
+        s.OGGChannels = 0;
+        COptOggPage page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(page.channelGroup->checkedId(), 2);
+        QVERIFY(Choose(page.rateList, "8000 Hz"));
+        QVERIFY(Choose(page.valueList, "480 kbps"));
+        QCOMPARE(Selected(page.valueList), QString("480 kbps"));
+        QCOMPARE(Selected(page.rateList), QString("8000 Hz"));
+        int low = 0, high = 0;
+        QVERIFY(COptOggPage::BitRateLimits(22050, true, low, high));
+        QCOMPARE(low, 16);
+        QCOMPARE(high, 80);
+        QVERIFY(!COptOggPage::BitRateLimits(96000, false, low, high));
+    }
+
+    void wavDetailChangeTurnsThePresetToCustom() {
+        TestHooks t;
+        COptWavPage page(ConvertSettings{}, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(page.valueList->count(), 3);
+        QCOMPARE(page.rateList->count(), 13);
+        QVERIFY(Choose(page.presetList, kWavLow));
+        QCOMPARE(Selected(page.valueList), QString("8 bits"));
+        QCOMPARE(Selected(page.rateList), QString("11025 Hz"));
+        QCOMPARE(page.channelGroup->checkedId(), 1);
+        QVERIFY(Choose(page.valueList, "8 bits"));  // unchanged: nothing happens
+        QCOMPARE(Selected(page.presetList), kWavLow);
+        QVERIFY(Choose(page.valueList, "16 bits"));
+        QCOMPARE(Selected(page.presetList), QString("Custom"));
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.AutoDestWAVEncodingParam, 0);
+        QCOMPARE(out.WAVBitsPerSample, 16);
+        QCOMPARE(out.WAVSampleRate, 11025);
+        QCOMPARE(out.WAVChannelNum, 1);
+    }
+
+    void amplificationIsCheckedOnlyWhenTheBoxIsOn() {
+        TestHooks t;
+        ConvertSettings s;
+        s.AmplifyWav = 0;
+        s.AmplifyWavCoeff = 100;
+        COptWavPage page(s, t.hooks);
+        page.EnsureCreated();
+        QVERIFY(!page.amplify.edit->isEnabled());
+        QVERIFY(!page.amplify.spin->isEnabled());
+        QCOMPARE(page.amplify.spin->Lower(), 10);
+        QCOMPARE(page.amplify.spin->Upper(), 3000);
+        QCOMPARE(page.amplify.spin->Step(), 10);
+        page.amplify.edit->setText("5");
+        PageRefusal refusal;
+        QVERIFY(page.KillActive(refusal));
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.AmplifyWavCoeff, 5);
+
+        page.amplify.box->click();
+        QVERIFY(page.amplify.edit->isEnabled());
+        QVERIFY(!page.KillActive(refusal));
+        QCOMPARE(refusal.message, QString("Invalid amplification coefficient. It's betwen 10 and 3000."));
+        QCOMPARE(refusal.focus, static_cast<QWidget*>(page.amplify.edit));
+        page.amplify.edit->setText("3001");
+        QVERIFY(!page.KillActive(refusal));
+        page.amplify.edit->clear();
+        QVERIFY(!page.KillActive(refusal));
+        QCOMPARE(refusal.message, QString("Please enter an integer."));
+        page.amplify.edit->setText("3000");
+        QVERIFY(page.KillActive(refusal));
+        page.Apply();
+        page.CopyBack(out);
+        QCOMPARE(out.AmplifyWav, 1);
+        QCOMPARE(out.AmplifyWavCoeff, 3000);
+    }
+};
+
+PELLORAN_OPTIONS_TEST_MAIN(FormatPagesTest)
+#include "format_pages_test.moc"

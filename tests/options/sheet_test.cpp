@@ -1,0 +1,369 @@
+// The sheet: start page, leave checks, copy-back rules, saving, and a conversion with what was saved.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTimer>
+
+#include <filesystem>
+
+#include "OptionsTestSupport.h"
+#include "app/ConversionRun.h"
+#include "app/Progress.h"
+#include "decode/AudioDecoder.h"
+#include "platform/registry.h"
+#include "ui/options/OptAacPage.h"
+#include "ui/options/OptMp3Page.h"
+#include "ui/options/OptOutputPage.h"
+#include "ui/options/OptSheet.h"
+#include "ui/options/OptWavPage.h"
+#include "ui/options/OptionsSheet.h"
+#include "ui/options/PageWmaOptions.h"
+
+using pelloran::ConvertSettings;
+using pelloran::RegistryStore;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The stored form of the options group: equal texts mean equal options.
+std::string Stored(const ConvertSettings& s) {
+    RegistryStore store;
+    pelloran::SaveSettings(s, pelloran::kSaveOptionsGroup, store);
+    return store.Serialize();
+}
+
+template <typename Page>
+Page* PageOf(COptSheet& sheet, int index) {
+    return dynamic_cast<Page*>(sheet.Page(index));
+}
+
+void ClickOk(COptSheet& sheet) { sheet.Buttons()->button(QDialogButtonBox::Ok)->click(); }
+
+class QuietObserver : public pelloran::RunObserver {
+public:
+    explicit QuietObserver(size_t n) : statuses(n) {}
+    void SetStatus(size_t index, const std::string& text) override { statuses[index] = text; }
+    bool AskYesNo(const std::string&) override { return false; }
+    void ShowOutput(const std::string& path) override { shown.push_back(path); }
+    void OpenAddress(const std::string&) override {}
+    std::vector<std::string> statuses;
+    std::vector<std::string> shown;
+};
+
+}  // namespace
+
+class SheetTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sheetHasEightTabsAndOnlyOkAndCancel() {
+        TestHooks t;
+        COptSheet sheet(ConvertSettings{}, t.hooks);
+        QCOMPARE(sheet.windowTitle(), QString("Options"));
+        const QStringList tabs = {"General",     "MP3 Options",     "WAV Options", "WMA Options",
+                                  "OGG Options", "AMR/AWB Options", "AAC Options", "MP4/M4A/M4B Options"};
+        QCOMPARE(sheet.TabBar()->count(), tabs.size());
+        for (int i = 0; i < tabs.size(); ++i) QCOMPARE(sheet.TabBar()->tabText(i), tabs[i]);
+        QCOMPARE(sheet.Buttons()->buttons().size(), 2);
+        QVERIFY(sheet.Buttons()->button(QDialogButtonBox::Ok));
+        QVERIFY(sheet.Buttons()->button(QDialogButtonBox::Cancel));
+        // Only the start page is built; the WMA layer is asked when its page is first shown.
+        QVERIFY(sheet.Page(0)->IsCreated());
+        QVERIFY(!sheet.Page(3)->IsCreated());
+        QCOMPARE(t.wmaCalls, 0);
+        sheet.TabBar()->setCurrentIndex(3);
+        QCOMPARE(t.wmaCalls, 1);
+        QCOMPARE(sheet.ActivePageIndex(), 3);
+    }
+
+    void startPageComesFromTheSettings() {
+        TestHooks t;
+        for (const auto& [stored, expected] : {std::pair{8, 0}, {4, 4}, {7, 7}, {-1, 0}, {0, 0}}) {
+            ConvertSettings s;
+            s.OptStartPageIndex = stored;
+            COptSheet sheet(s, t.hooks);
+            QCOMPARE(sheet.ActivePageIndex(), expected);
+            QCOMPARE(sheet.TabBar()->currentIndex(), expected);
+            QVERIFY(sheet.Page(expected)->IsCreated());
+        }
+    }
+
+    void cancelRemembersThePageAndChangesNothing() {
+        TestHooks t;
+        pelloran::test::TempDir dir;
+        RegistryStore store;
+        QVERIFY(store.Load(dir / "Pelloran.conf"));
+        ConvertSettings s;
+        const std::string before = Stored(s);
+        t.onDialog = [](QDialog& dialog) {
+            auto& sheet = static_cast<COptSheet&>(dialog);
+            sheet.TabBar()->setCurrentIndex(4);
+            sheet.TabBar()->setCurrentIndex(1);
+            PageOf<COptMp3Page>(sheet, 1)->amplify.box->click();
+            sheet.TabBar()->setCurrentIndex(4);
+            sheet.reject();
+            return sheet.result() == QDialog::Accepted;
+        };
+        QVERIFY(!ShowOptionsSheet(nullptr, s, store, t.hooks));
+        QCOMPARE(s.OptStartPageIndex, 4);
+        QCOMPARE(Stored(s), before);
+        QVERIFY(!fs::exists(dir / "Pelloran.conf"));
+
+        // The next sheet opens there.
+        COptSheet next(s, t.hooks);
+        QCOMPARE(next.TabBar()->tabText(next.ActivePageIndex()), QString("OGG Options"));
+    }
+
+    void refusedPageKeepsTheSheetOnItWithTheFocus() {
+        TestHooks t;
+        ConvertSettings s;
+        s.DestOutputFolderOpt = 399;
+        s.DestSpecifiedFolder.clear();
+        COptSheet sheet(s, t.hooks);
+        sheet.show();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        auto* general = PageOf<COptOutputPage>(sheet, 0);
+
+        sheet.TabBar()->setCurrentIndex(2);
+        QCOMPARE(sheet.ActivePageIndex(), 0);
+        QCOMPARE(sheet.TabBar()->currentIndex(), 0);
+        QVERIFY(!sheet.Page(2)->IsCreated());
+        QCOMPARE(t.LastMessage(), QString("Please choose an output folder."));
+        QCOMPARE(t.messages.back().icon, QMessageBox::Warning);
+        QVERIFY(general->folderEdit->hasFocus());
+
+        general->folderEdit->setFocus();
+        general->monoHelp->setFocus();
+        ClickOk(sheet);
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(sheet.result(), int(QDialog::Rejected));
+        QCOMPARE(t.messages.size(), size_t(2));
+        QVERIFY(general->folderEdit->hasFocus());
+
+        // Once left, the check has already run; OK on another page does not repeat it.
+        general->folderEdit->setText("/srv/out/");
+        sheet.TabBar()->setCurrentIndex(2);
+        QCOMPARE(sheet.ActivePageIndex(), 2);
+        auto* wav = PageOf<COptWavPage>(sheet, 2);
+        wav->amplify.box->click();
+        wav->amplify.edit->setText("5");
+        sheet.TabBar()->setCurrentIndex(6);
+        QCOMPARE(sheet.ActivePageIndex(), 2);
+        QCOMPARE(t.LastMessage(), QString("Invalid amplification coefficient. It's betwen 10 and 3000."));
+        QVERIFY(wav->amplify.edit->hasFocus());
+        wav->amplify.edit->setText("20");
+        ClickOk(sheet);
+        QCOMPARE(sheet.result(), int(QDialog::Accepted));
+        ConvertSettings out = s;
+        sheet.CopyBack(out);
+        QCOMPARE(out.DestSpecifiedFolder, std::string("/srv/out/"));
+        QCOMPARE(out.AmplifyWav, 1);
+        QCOMPARE(out.AmplifyWavCoeff, 20);
+    }
+
+    void autoKeepsTheOldDetailedValues() {
+        TestHooks t;
+        ConvertSettings s;
+        s.AutoDestMP3EncodingParam = 1;
+        s.MP3BitRate = 192;
+        s.MP3SampleRate = 48000;
+        s.MP3ChannelMode = 0;
+        s.OptStartPageIndex = 1;
+        COptSheet sheet(s, t.hooks);
+        auto* mp3 = PageOf<COptMp3Page>(sheet, 1);
+        QVERIFY(Choose(mp3->presetList, "11025 Hz, 16 kbps, Mono (low quality, smaller file size)"));
+        QVERIFY(Choose(mp3->valueList, "24 kbps"));
+        QVERIFY(Choose(mp3->presetList, "Auto"));
+        mp3->amplify.box->click();
+        mp3->amplify.edit->setText("150");
+        ClickOk(sheet);
+        QCOMPARE(sheet.result(), int(QDialog::Accepted));
+        ConvertSettings out = s;
+        sheet.CopyBack(out);
+        QCOMPARE(out.AutoDestMP3EncodingParam, 1);
+        QCOMPARE(out.MP3BitRate, 192);
+        QCOMPARE(out.MP3SampleRate, 48000);
+        QCOMPARE(out.MP3ChannelMode, 0);
+        QCOMPARE(out.AmplifyMp3, 1);
+        QCOMPARE(out.AmplifyMp3Coeff, 150);
+    }
+
+    void pagesNeverOpenedAreWrittenBackExactly() {
+        TestHooks t;
+        ConvertSettings s;
+        // Values no page would produce itself.
+        s.AutoDestMP3EncodingParam = 0;
+        s.MP3BitRate = 100;
+        s.MP3ChannelMode = 2;
+        s.MP3ID3TagType = 7;
+        s.OGGChannels = 7;
+        s.AutoDestOGGEncodingParam = 0;
+        s.WAVChannelNum = 9;
+        s.AutoDestWAVEncodingParam = 0;
+        s.AMRType = 5;
+        s.AMRMode = 11;
+        s.AACVBR = 3;
+        s.AutoDestAACEncodingParam = 0;
+        s.M4ABlockType = 6;
+        s.WMAID3TagType = 9;
+        s.AutoDestWMAEncodingParam = 0;
+        s.WMABitRate = 12345;
+        COptSheet sheet(s, t.hooks);
+        ClickOk(sheet);
+        QCOMPARE(sheet.result(), int(QDialog::Accepted));
+        ConvertSettings out = s;
+        sheet.CopyBack(out);
+        QCOMPARE(Stored(out), Stored(s));
+        QCOMPARE(t.wmaCalls, 0);
+    }
+
+    void pagesOpenedButUntouchedChangeNothing() {
+        TestHooks t;
+        t.wmaFormats = {{32000, 48000, 1}, {44100, 96000, 2}};
+        ConvertSettings s;
+        s.DestOutputFolderOpt = 399;
+        s.DestSpecifiedFolder = "/srv/out/";
+        s.EnableExtFilter = 1;
+        s.FilterExts = "wav,flac";
+        s.AutoDestMP3EncodingParam = 0;
+        s.MP3BitRate = 224;
+        s.MP3SampleRate = 32000;
+        s.MP3ChannelMode = 3;
+        s.MP3ID3TagType = 0;
+        s.MP3WriteID3Version = 2;
+        s.AutoDestWAVEncodingParam = 0;
+        s.WAVBitsPerSample = 8;
+        s.WAVSampleRate = 96000;
+        s.WAVChannelNum = 0;
+        s.AutoDestWMAEncodingParam = 0;
+        s.WMASampleRate = 44100;
+        s.WMABitRate = 96000;
+        s.WMAChannels = 2;
+        s.AutoDestOGGEncodingParam = 0;
+        s.OGGBitRate = 400;
+        s.OGGSampleRate = 48000;
+        s.OGGChannels = 2;
+        s.AMRType = 1;
+        s.AMRWBMode = 3;
+        s.AMRDTX = 1;
+        s.AutoDestAACEncodingParam = 0;
+        s.AACVBR = 0;
+        s.AACABRBitRate = 256;
+        s.AACMpegVersion = 1;
+        s.AACBlockType = 1;
+        s.AutoDestM4AEncodingParam = 0;
+        s.M4AVBRQuality = 350;
+        s.M4AEnableTNS = 1;
+        s.AmplifyM4A = 1;
+        s.AmplifyM4ACoef = 2500;
+        s.M4AID3TagType = 2;
+        s.OGGTag.Title = "Tune";
+        s.OGGTag.TrackNumType = 2;
+        s.OGGTag.CustomTrackNum = 9;
+        COptSheet sheet(s, t.hooks);
+        for (int i = 1; i < COptSheet::kPageCount; ++i) {
+            sheet.TabBar()->setCurrentIndex(i);
+            QCOMPARE(sheet.ActivePageIndex(), i);
+        }
+        QVERIFY(t.messages.empty());
+        ClickOk(sheet);
+        QCOMPARE(sheet.result(), int(QDialog::Accepted));
+        ConvertSettings out = s;
+        sheet.CopyBack(out);
+        QCOMPARE(Stored(out), Stored(s));
+    }
+
+    void okSavesTheOptionsAndTheNextStartConvertsWithThem() {
+        pelloran::test::TempDir dir;
+        const std::string conf = dir / "Pelloran.conf";
+        RegistryStore store;
+        QVERIFY(store.Load(conf));
+        ConvertSettings s;
+
+        // The user works in the real modal sheet.
+        bool driven = false;
+        QTimer driver;
+        driver.setInterval(10);
+        connect(&driver, &QTimer::timeout, this, [&] {
+            auto* sheet = dynamic_cast<COptSheet*>(QApplication::activeModalWidget());
+            if (!sheet || driven) return;
+            driven = true;
+            auto* general = PageOf<COptOutputPage>(*sheet, 0);
+            Choose(general->folderList, "A custom folder");
+            general->folderEdit->setText(QString::fromStdString(dir / "out"));
+            if (general->browseOutputBox->isChecked()) general->browseOutputBox->click();
+            if (!general->filterBox->isChecked()) general->filterBox->click();
+            general->filterEdit->setText(" WAV; aiff ");
+            sheet->TabBar()->setCurrentIndex(2);
+            auto* wav = PageOf<COptWavPage>(*sheet, 2);
+            Choose(wav->presetList, "Custom");
+            Choose(wav->rateList, "22050 Hz");
+            ClickRadio(wav->channelGroup, 1);
+            wav->amplify.box->click();
+            wav->amplify.edit->setText("50");
+            sheet->TabBar()->setCurrentIndex(4);
+            ClickOk(*sheet);
+        });
+        driver.start();
+        const bool ok = ShowOptionsSheet(nullptr, s, store);
+        driver.stop();
+        QVERIFY(driven);
+        QVERIFY(ok);
+        QCOMPARE(s.OptStartPageIndex, 4);
+        QCOMPARE(s.filterExtList, (std::vector<std::string>{"wav", "aiff"}));
+        QVERIFY(fs::exists(conf));
+
+        // The next start reads the file.
+        RegistryStore again;
+        QVERIFY(again.Load(conf));
+        ConvertSettings next;
+        pelloran::LoadSettings(next, again);
+        QCOMPARE(next.DestOutputFolderOpt, 399);
+        QCOMPARE(next.DestSpecifiedFolder, dir / "out");
+        QCOMPARE(next.BrowseOutputFolder, 0);
+        QCOMPARE(next.EnableExtFilter, 1);
+        QCOMPARE(next.FilterExts, std::string("WAV,aiff"));
+        QCOMPARE(next.AutoDestWAVEncodingParam, 0);
+        QCOMPARE(next.WAVSampleRate, 22050);
+        QCOMPARE(next.WAVChannelNum, 1);
+        QCOMPARE(next.WAVBitsPerSample, 16);
+        QCOMPARE(next.AmplifyWav, 1);
+        QCOMPARE(next.AmplifyWavCoeff, 50);
+
+        // A conversion to WAV uses them.
+        next.OutputFormat = pelloran::kOutputWav;
+        const std::string source = dir / "tone.wav";
+        pelloran::test::WriteSineWav(source, 44100, 2, 0.5);
+        pelloran::FileItem item;
+        item.sourcePath = source;
+        item.formatCode = pelloran::kInputWav;
+        std::vector<pelloran::FileItem*> items = {&item};
+        pelloran::NullProgress progress;
+        QuietObserver observer(1);
+        const pelloran::RunSummary summary =
+            pelloran::RunConversion(items, next, progress, observer, pelloran::RunOptions{});
+        QCOMPARE(summary.succeeded, size_t(1));
+        QVERIFY(observer.shown.empty());
+        const std::string target = dir / "out/tone.wav";
+        QCOMPARE(item.targetPath, target);
+        const auto out = pelloran::test::DecodeWithSndfile(target);
+        QCOMPARE(out.rate, 22050);
+        QCOMPARE(out.channels, 1);
+        QVERIFY(out.samples.size() > 10000 && out.samples.size() < 12000);
+        // Half the level of the source's (L+R)/2 mix.
+        const auto in = pelloran::test::DecodeWithSndfile(source);
+        int mixPeak = 0, outPeak = 0;
+        for (size_t i = 0; i + 1 < in.samples.size(); i += 2)
+            mixPeak = std::max(mixPeak, std::abs((int(in.samples[i]) + int(in.samples[i + 1])) / 2));
+        for (int16_t v : out.samples) outPeak = std::max(outPeak, std::abs(int(v)));
+        QVERIFY2(outPeak > mixPeak * 0.45 && outPeak < mixPeak * 0.55,
+                 qPrintable(QString("peak %1 of mix %2").arg(outPeak).arg(mixPeak)));
+    }
+};
+
+PELLORAN_OPTIONS_TEST_MAIN(SheetTest)
+#include "sheet_test.moc"
