@@ -5,7 +5,6 @@
 
 namespace pelloran {
 
-std::unique_ptr<AudioDecoder> MakeBassDecoder() { return nullptr; }
 std::unique_ptr<AudioDecoder> MakeWmaReader() { return nullptr; }
 
 }  // namespace pelloran
