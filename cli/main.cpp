@@ -14,6 +14,7 @@
 #include "app/Paths.h"
 #include "cli/CliOptions.h"
 #include "cli/CliProgress.h"
+#include "platform/bass.h"
 #include "platform/registry.h"
 #include "settings/ConvertSettings.h"
 
@@ -266,6 +267,7 @@ int Main(int argc, char** argv) {
     RunOptions runOptions;
     runOptions.jobs = jobs;
     runOptions.preferredReader = preferred;
+    runOptions.ensureSoundFont = LoadDefaultSoundFont;
     CliObserver observer(printer, lineOf, pointers, options.json);
     RunSummary summary;
     if (!pointers.empty()) summary = RunConversion(pointers, settings, progress, observer, runOptions);
