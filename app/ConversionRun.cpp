@@ -16,6 +16,7 @@
 #include "app/Paths.h"
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
+#include "encode/WmaWriter.h"
 #include "platform/shell.h"
 #include "platform/wm.h"
 
@@ -80,15 +81,10 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
     summary.notes.assign(count, std::string{});
 
     // WMA output needs the runtime; without it nothing is converted.
-    if (settings.OutputFormat == kOutputWma && !WmaRuntimeReady()) {
-        if (!LoadWmaRuntime()) {
-            if (observer.AskYesNo("Dear user, WMA file requires Windows Media Format 9 Series Runtime.\n"
-                                  "Unfortunately, the component isn't available on your computer.\n\n"
-                                  "Do you want to download and install it now?"))
-                observer.OpenAddress(kWmaRuntimeDownloadAddress);
-            summary.aborted = true;
-            return summary;
-        }
+    if (settings.OutputFormat == kOutputWma && !WmaRuntimeReady() &&
+        !CheckWmaRuntime(&observer, [&](const std::string& address) { observer.OpenAddress(address); })) {
+        summary.aborted = true;
+        return summary;
     }
 
     // SoundFont check, once, at the first MIDI entry.

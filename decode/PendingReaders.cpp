@@ -5,6 +5,4 @@
 
 namespace pelloran {
 
-std::unique_ptr<AudioDecoder> MakeWmaReader() { return nullptr; }
-
 }  // namespace pelloran

@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+#include <taglib/asffile.h>
+#include <taglib/asftag.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "app/ConvertLoop.h"
+#include "decode/DecoderFactory.h"
+#include "decode/WmaReader.h"
+#include "encode/WmaWriter.h"
+#include "tests/encoder_fixtures.h"
+
+namespace pelloran {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+
+WmaFormatEntry Entry(int rate, uint32_t bitrate, int channels) {
+    WmaFormatEntry e;
+    e.mediaType.formatTag = kWmaStandardFormatTag;
+    e.mediaType.samplesPerSec = static_cast<uint32_t>(rate);
+    e.mediaType.channels = static_cast<uint16_t>(channels);
+    e.bitrate = bitrate;
+    return e;
+}
+
+std::tuple<int, uint32_t, int> Key(const WmaFormatEntry& e) { return {e.Rate(), e.bitrate, e.Channels()}; }
+
+// The chosen (rate, bit rate) for a request, or (0, 0) when nothing matches.
+std::pair<int, uint32_t> Find(const WmaFormatList& list, int rate, int bitrate, int channels) {
+    const WmaMediaType* type = nullptr;
+    uint32_t chosen = 0;
+    if (!FindWmaFormat(list, rate, bitrate, channels, type, chosen)) return {0, 0};
+    return {static_cast<int>(type->samplesPerSec), chosen};
+}
+
+TEST(WmaFormatList, InsertionKeepsOrderAndRefusesDuplicates) {
+    WmaFormatList list;
+    EXPECT_TRUE(InsertWmaFormat(list, Entry(48000, 128000, 2)));
+    EXPECT_TRUE(InsertWmaFormat(list, Entry(44100, 96000, 2)));
+    EXPECT_TRUE(InsertWmaFormat(list, Entry(44100, 64000, 2)));
+    EXPECT_TRUE(InsertWmaFormat(list, Entry(44100, 96000, 1)));  // same rate and bit rate, other channels: before
+    EXPECT_TRUE(InsertWmaFormat(list, Entry(22050, 32000, 2)));
+    EXPECT_FALSE(InsertWmaFormat(list, Entry(44100, 96000, 2)));
+    EXPECT_FALSE(InsertWmaFormat(list, Entry(44100, 96000, 1)));
+    std::vector<std::tuple<int, uint32_t, int>> keys;
+    for (const auto& e : list) keys.push_back(Key(e));
+    const std::vector<std::tuple<int, uint32_t, int>> expected = {
+        {22050, 32000, 2}, {44100, 64000, 2}, {44100, 96000, 1}, {44100, 96000, 2}, {48000, 128000, 2}};
+    EXPECT_EQ(keys, expected);
+}
+
+TEST(WmaFormatList, FindPicksTheNearestFormat) {
+    WmaFormatList list;
+    InsertWmaFormat(list, Entry(44100, 64000, 2));
+    InsertWmaFormat(list, Entry(44100, 96000, 2));
+    InsertWmaFormat(list, Entry(48000, 128000, 2));
+    EXPECT_EQ(Find(list, 44100, 96000, 2), std::make_pair(44100, 96000u));
+    EXPECT_EQ(Find(list, 44100, 80000, 2), std::make_pair(44100, 96000u));  // a tie takes the higher
+    EXPECT_EQ(Find(list, 44100, 70000, 2), std::make_pair(44100, 64000u));
+    EXPECT_EQ(Find(list, 44100, 500000, 2), std::make_pair(44100, 96000u));
+    EXPECT_EQ(Find(list, 44100, 1000, 2), std::make_pair(44100, 64000u));
+    EXPECT_EQ(Find(list, 32000, 999, 2), std::make_pair(44100, 64000u));
+    EXPECT_EQ(Find(list, 96000, 64000, 2), std::make_pair(48000, 128000u));
+    EXPECT_EQ(Find(list, 44100, 64000, 1), std::make_pair(0, 0u));  // only stereo entries
+
+    EXPECT_TRUE(IsAudioVideoFormat("48 kbps, 44 kHz, stereo (A/V) 1-pass CBR"));
+    EXPECT_TRUE(IsAudioVideoFormat("48 kbps, 44 kHz, stereo (a/v) 1-pass CBR"));
+    EXPECT_FALSE(IsAudioVideoFormat("48 kbps, 44 kHz, stereo 1-pass CBR"));
+}
+
+TEST(WmaFormatList, EnumerationListsWhatTheEncoderAccepts) {
+    ASSERT_TRUE(LoadWmaRuntime());
+    WmaFormatList list;
+    list.push_back(Entry(1, 1, 1));  // emptied first
+    ASSERT_TRUE(EnumerateWmaFormats(list));
+    ASSERT_GT(list.size(), 10u);
+    std::set<std::tuple<int, uint32_t, int>> seen;
+    const WmaFormatEntry* previous = nullptr;
+    for (const auto& e : list) {
+        EXPECT_TRUE(seen.insert(Key(e)).second);
+        EXPECT_EQ(e.mediaType.formatTag, kWmaStandardFormatTag);
+        EXPECT_LE(e.Channels(), 2);
+        EXPECT_GE(e.bitrate, 24000u);  // the encoder refuses less
+        EXPECT_LE(e.Rate(), 48000);
+        EXPECT_GT(e.mediaType.blockAlign, 0);
+        if (previous != nullptr) {
+            EXPECT_TRUE(previous->Rate() < e.Rate() || (previous->Rate() == e.Rate() && previous->bitrate <= e.bitrate));
+        }
+        previous = &e;
+    }
+    EXPECT_EQ(seen.count({44100, 128000, 2}), 1u);
+    EXPECT_EQ(seen.count({48000, 192000, 2}), 1u);
+    EXPECT_EQ(seen.count({44100, 48000, 1}), 1u);
+    // The codec also offers "(A/V)" variants; they never reach the list.
+    int audioVideo = 0;
+    for (int i = 0; i < WmaCodecFormatCount(0); ++i) {
+        WmaCodecFormat f;
+        ASSERT_TRUE(WmaCodecFormatDesc(0, i, f));
+        audioVideo += IsAudioVideoFormat(f.description) ? 1 : 0;
+    }
+    EXPECT_GT(audioVideo, 0);
+    EXPECT_EQ(static_cast<int>(list.size()), WmaCodecFormatCount(0) - audioVideo);
+    EXPECT_TRUE(CheckWmaRuntime(nullptr, {}));
+    EXPECT_EQ(SharedWmaFormats().size(), list.size());
+}
+
+// A writer on the 44100 Hz stereo 128 kbit/s format.
+bool StartWriter(WmaWriter& w, const std::string& path, int rate, int width, int channels) {
+    if (!LoadWmaRuntime()) return false;
+    const WmaMediaType* type = nullptr;
+    uint32_t bitrate = 0;
+    if (!FindWmaFormat(SharedWmaFormats(), 44100, 128000, 2, type, bitrate)) return false;
+    w.SetOutputPath(path);
+    w.SetInputFormat(rate, width, channels);
+    w.SetFormat(type, bitrate);
+    return w.Start();
+}
+
+TEST(WmaWriter, TimeStampsComeFromTheTotalFrames) {
+    TempDir dir;
+    WmaWriter w;
+    ASSERT_TRUE(StartWriter(w, dir / "t.wma", 44100, 16, 2));
+    std::vector<int16_t> block(1152, 0);
+    ASSERT_TRUE(w.Encode16(block.data(), block.data(), 1152));
+    EXPECT_EQ(w.PresentationTime(), 261224u);
+    for (int i = 1; i < 100; ++i) ASSERT_TRUE(w.Encode16(block.data(), block.data(), 1152));
+    // 115200 frames: 26122448, where adding 261224 per block would drift to 26122400.
+    EXPECT_EQ(w.PresentationTime(), 26122448u);
+    ASSERT_TRUE(w.Finish());
+    const auto p = test::ProbeAudio(dir / "t.wma");
+    EXPECT_EQ(p.at("codec_name"), "wmav2");
+    EXPECT_NEAR(test::Number(p, "format.duration"), 115200.0 / 44100, 4096.0 / 44100);
+}
+
+TEST(WmaWriter, EmptyTagsStillGiveAllTenAttributes) {
+    TempDir dir;
+    const std::string path = dir / "e.wma";
+    WmaWriter w;
+    ASSERT_TRUE(StartWriter(w, path, 22050, 8, 1));  // 8-bit mono input, converted by the writer
+    std::vector<uint8_t> block(1152, 128);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(w.Encode8(block.data(), nullptr, 1152));
+    EXPECT_FALSE(w.Encode16(nullptr, nullptr, 0));  // the width was set to 8
+    ASSERT_TRUE(w.Finish());
+
+    TagLib::ASF::File file(path.c_str());
+    ASSERT_TRUE(file.isValid());
+    const auto& map = file.tag()->attributeListMap();
+    for (const char* name : {"WM/AlbumArtist", "WM/AlbumTitle", "WM/Genre", "WM/TrackNumber", "WM/Year",
+                             "WM/Composer"})
+        EXPECT_TRUE(map.contains(name)) << name;
+    ASSERT_TRUE(map.contains("WM/TrackNumber"));
+    EXPECT_EQ(map["WM/TrackNumber"].front().type(), TagLib::ASF::Attribute::DWordType);
+    EXPECT_EQ(map["WM/TrackNumber"].front().toUInt(), 0u);
+    const auto p = test::ProbeAudio(path);
+    EXPECT_EQ(p.at("channels"), "2");
+    EXPECT_EQ(p.at("sample_rate"), "44100");
+}
+
+TEST(WmaWriter, StartFailsCleanlyWithoutAFormatOrAFolder) {
+    WmaWriter w;
+    w.SetOutputPath("/tmp/never.wma");
+    w.SetInputFormat(44100, 16, 2);
+    EXPECT_FALSE(w.Start());
+    EXPECT_FALSE(StartWriter(w, "/nonexistent-folder/x.wma", 44100, 16, 2));
+    EXPECT_FALSE(w.Finish());
+
+    // A full disk fails the file.
+    if (StartWriter(w, "/dev/full", 44100, 16, 2)) {
+        std::vector<int16_t> block(1152, 1000);
+        bool ok = true;
+        for (int i = 0; i < 400 && ok; ++i) ok = w.Encode16(block.data(), block.data(), 1152);
+        EXPECT_FALSE(ok && w.Finish());
+    }
+}
+
+class WmaCli : public test::CliFixture {};
+
+TEST_F(WmaCli, AutomaticFormatTagsAndTheWayBackToWav) {
+    const std::string src = Sine("song.wav", 44100, 2, 2.0);
+    ASSERT_EQ(Cli("wma", {"-s", "WMAID3TagType=0", "-s", "WMATag.Artist=Ann \xC3\x89", "-s", "WMATag.Album=Al", "-s",
+                          "WMATag.Year=2001", "-s", "WMATag.Genre=Jazz", "-s", "WMATag.Comment=Note", "-s",
+                          "WMATag.Composer=Comp", "-s", "WMATag.Copyright=(c) C", "-s", "WMATag.TrackNumType=2", "-s",
+                          "WMATag.CustomTrackNum=7", src})
+                  .exitCode,
+              0);
+    const std::string wma = Out("song.wma");
+    const auto p = test::ProbeAudio(wma);
+    EXPECT_EQ(p.at("codec_name"), "wmav2");
+    EXPECT_EQ(p.at("sample_rate"), "44100");
+    EXPECT_EQ(p.at("channels"), "2");
+    EXPECT_NEAR(test::Number(p, "bit_rate"), 128000, 1000);
+    // Length: the source's, up to one padded frame and the frame that carries the decoder's overlap.
+    const auto audio = test::DecodeWithFfmpeg(wma, dir_ / "d.wav");
+    EXPECT_GE(audio.samples.size() / 2, 88200u);
+    EXPECT_LE(audio.samples.size() / 2, 88200u + 2 * 2048u);
+    EXPECT_GT(test::Rms(audio, 0, 1.9, 2.0), 5000.0);  // the end of the audio is kept
+
+    TagLib::ASF::File file(wma.c_str());
+    ASSERT_TRUE(file.isValid());
+    TagLib::ASF::Tag* tag = file.tag();
+    EXPECT_EQ(tag->title().to8Bit(true), "song");
+    EXPECT_EQ(tag->artist().to8Bit(true), "Ann \xC3\x89");
+    EXPECT_EQ(tag->comment().to8Bit(true), "Note");
+    EXPECT_EQ(tag->copyright().to8Bit(true), "(c) C");
+    const auto& map = tag->attributeListMap();
+    EXPECT_EQ(map["WM/AlbumArtist"].front().toString().to8Bit(true), "Ann \xC3\x89");
+    EXPECT_EQ(map["WM/AlbumTitle"].front().toString().to8Bit(true), "Al");
+    EXPECT_EQ(map["WM/Genre"].front().toString().to8Bit(true), "Jazz");
+    EXPECT_EQ(map["WM/Year"].front().toString().to8Bit(true), "2001");
+    EXPECT_EQ(map["WM/Composer"].front().toString().to8Bit(true), "Comp");
+    EXPECT_EQ(map["WM/TrackNumber"].front().toUInt(), 7u);
+
+    // Back to WAV through the WMA reader, with its tags carried into an M4A file.
+    ASSERT_EQ(Cli("wav", {"--decoder", "wma", wma}).exitCode, 0);
+    const auto wav = test::DecodeWithSndfile(Out("song.wav"));
+    EXPECT_EQ(wav.rate, 44100);
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_EQ(wav.samples.size(), audio.samples.size());
+    ASSERT_EQ(Cli("m4a", {wma}).exitCode, 0);
+    const auto m4a = test::ProbeAudio(Out("song.m4a"));
+    EXPECT_EQ(m4a.at("TAG:title"), "song");
+    EXPECT_EQ(m4a.at("TAG:artist"), "Ann \xC3\x89");
+    EXPECT_EQ(m4a.at("TAG:track"), "7");
+}
+
+TEST_F(WmaCli, ManualFormatSelectsOneChannel) {
+    const std::string src = dir_ / "left.wav";
+    test::WriteLeftToneWav(src, 44100, 44100);
+    const std::vector<std::string> manual = {"-s", "AutoDestWMAEncodingParam=0", "-s", "WMAChannels=1", "-s",
+                                             "WMABitRate=48000", "-s", "WMASampleRate=44100", "-s",
+                                             "TargetExistsOpt=22"};
+    double rms[2] = {};
+    for (int monoType = 1; monoType <= 2; ++monoType) {
+        auto args = manual;
+        args.insert(args.end(), {"-s", "MonoType=" + std::to_string(monoType), src});
+        ASSERT_EQ(Cli("wma", args).exitCode, 0);
+        const auto p = test::ProbeAudio(Out("left.wma"));
+        EXPECT_EQ(p.at("channels"), "1");
+        EXPECT_NEAR(test::Number(p, "bit_rate"), 48000, 1000);
+        rms[monoType - 1] = test::Rms(test::DecodeWithFfmpeg(Out("left.wma"), dir_ / "d.wav"), 0, 0.1, 0.9);
+    }
+    EXPECT_GT(rms[0], 20000 / std::sqrt(2.0) * 0.7);
+    EXPECT_LT(rms[1], 300.0);
+}
+
+TEST(WmaReader, ReadsVideoFilesAndFilesWithoutTags) {
+    TempDir dir;
+    const std::string wmv = dir / "v.wmv";
+    ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=440:d=1:r=22050", "-f", "lavfi", "-i",
+                         "testsrc=d=1:s=64x48", "-c:v", "wmv2", "-c:a", "wmav2", "-ac", "1", "-map_metadata", "-1",
+                         "-fflags", "+bitexact", wmv})
+                  .exitCode,
+              0);
+    ASSERT_TRUE(LoadWmaRuntime());
+    WmaReader reader;
+    ASSERT_EQ(reader.Open(wmv, 0), 1);
+    EXPECT_EQ(reader.GetSampleRate(), 22050);
+    EXPECT_EQ(reader.GetOutputChannels(), 1);
+    EXPECT_EQ(reader.GetBitsPerSample(), 16);
+    EXPECT_EQ(reader.GetDurationSeconds(), 1);
+    EXPECT_GT(reader.GetLength(), 9000000u);
+    EXPECT_EQ(reader.ReadTags(*std::make_unique<TagInfo>()), 0);  // nothing in the header
+
+    std::vector<int16_t> left(kBlockFrames);
+    size_t frames = 0;
+    int n = 0;
+    uint64_t lastPosition = 0;
+    while ((n = reader.Read(left.data(), nullptr)) > 0) {
+        EXPECT_LE(n, kBlockFrames);
+        EXPECT_GE(reader.GetPosition(), lastPosition);
+        lastPosition = reader.GetPosition();
+        frames += static_cast<size_t>(n);
+    }
+    EXPECT_GE(frames, 20000u);
+    EXPECT_LE(frames, 22050u + 2048u);
+    EXPECT_GT(lastPosition, 8000000u);
+    EXPECT_EQ(reader.SampleBufferSize(), 102400);
+
+    // A file with a title only: the missing track number reads as 0.
+    const std::string titled = dir / "t.wma";
+    ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=0.5", "-c:a", "wmav2", "-metadata",
+                         "title=Only", titled})
+                  .exitCode,
+              0);
+    ASSERT_EQ(reader.Open(titled, 0), 1);
+    TagInfo tags;
+    ASSERT_EQ(reader.ReadTags(tags), 1);
+    EXPECT_EQ(tags.Title, "Only");
+    EXPECT_EQ(tags.Track, "0");
+}
+
+TEST(WmaReader, DamagedFilesFailOrEndCleanly) {
+    TempDir dir;
+    const std::string good = dir / "g.wma";
+    ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=2", "-ac", "2", "-c:a", "wmav2", good})
+                  .exitCode,
+              0);
+    ASSERT_TRUE(LoadWmaRuntime());
+    const auto bytes = ReadBytes(good);
+    std::mt19937 random(7);
+    std::vector<std::vector<uint8_t>> cases;
+    cases.emplace_back(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(bytes.size() / 2));  // cut short
+    cases.emplace_back(bytes.begin(), bytes.begin() + 40);                                         // header only
+    cases.push_back({});
+    for (int i = 0; i < 12; ++i) {
+        auto damaged = bytes;
+        for (int j = 0; j < 30; ++j) damaged[random() % damaged.size()] = static_cast<uint8_t>(random());
+        cases.push_back(std::move(damaged));
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string path = dir / ("bad" + std::to_string(i) + ".wma");
+        test::WriteBytes(path, cases[i]);
+        WmaReader reader;
+        if (reader.Open(path, 0) == 0) continue;
+        std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
+        size_t frames = 0;
+        int n = 0;
+        while ((n = reader.Read(left.data(), right.data())) > 0) {
+            ASSERT_LE(n, kBlockFrames);
+            frames += static_cast<size_t>(n);
+            ASSERT_LT(frames, 10u * 44100u) << i;  // bounded: never more than the file can hold
+        }
+    }
+    // A file that is not ASF is refused; the factory then tries the next reader.
+    test::WriteBytes(dir / "x.wma", std::vector<uint8_t>(4096, 0x41));
+    WmaReader reader;
+    EXPECT_EQ(reader.Open(dir / "x.wma", 0), 0);
+}
+
+}  // namespace
+}  // namespace pelloran
