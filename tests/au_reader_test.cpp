@@ -100,6 +100,16 @@ std::vector<uint8_t> G726Codes(const TempDir& dir, int kbps, double frequency, d
     return ReadBytes(raw);
 }
 
+// The same from a loud signal (0.95 of full scale), whose reconstruction can pass the 16-bit range.
+std::vector<uint8_t> LoudG726Codes(const TempDir& dir, int kbps) {
+    const std::string raw = dir / ("loud_" + std::to_string(kbps) + ".raw");
+    const auto r = test::Run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                              "aevalsrc=0.95*sin(2*PI*440*t)+0.04*sin(2*PI*3100*t):s=8000:d=3", "-c:a", "g726le",
+                              "-b:a", std::to_string(kbps) + "k", "-f", "g726le", raw});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return ReadBytes(raw);
+}
+
 // sox's decode of an AU file, as 16-bit samples.
 std::vector<int16_t> SoxDecode(const TempDir& dir, const std::string& au) {
     const std::string wav = au + ".sox.wav";
@@ -108,6 +118,12 @@ std::vector<int16_t> SoxDecode(const TempDir& dir, const std::string& au) {
     (void)dir;
     return DecodeWithSndfile(wav).samples;
 }
+
+// A G.72x coding: bit rate and AU encoding number.
+struct G72xCase {
+    int kbps;
+    uint32_t encoding;
+};
 
 class AuReaderTest : public ::testing::Test {
 protected:
@@ -285,11 +301,7 @@ TEST_F(AuReaderTest, BadHeadersAreRefused) {
 }
 
 TEST_F(AuReaderTest, G72xMatchesSoxBitForBit) {
-    struct Case {
-        int kbps;
-        uint32_t encoding;
-    };
-    for (const Case c : {Case{32, 23}, Case{24, 25}, Case{40, 26}}) {
+    for (const G72xCase c : {G72xCase{32, 23}, G72xCase{24, 25}, G72xCase{40, 26}}) {
         SCOPED_TRACE(c.kbps);
         const auto codes = G726Codes(dir, c.kbps, 700, 1.5);
         ASSERT_FALSE(codes.empty());
@@ -303,6 +315,38 @@ TEST_F(AuReaderTest, G72xMatchesSoxBitForBit) {
         ASSERT_EQ(ours.samples.size(), ref.size());
         EXPECT_EQ(MaxDifference(ours.samples, ref), 0);
         EXPECT_EQ(ours.samples.size(), codes.size() * 8 / (c.kbps / 8));
+    }
+}
+
+TEST_F(AuReaderTest, G72xPeaksBeyond16BitsSaturate) {
+    // Near full scale the reconstructed signal can pass the 16-bit range: sox then wraps it around,
+    // this reader saturates. Elsewhere the two agree, except that sox differs by one step of the
+    // 14-bit signal (4) at a rare sample of such loud input (1 in 24000 here; cause not found).
+    for (const G72xCase c : {G72xCase{24, 25}, G72xCase{32, 23}, G72xCase{40, 26}}) {
+        SCOPED_TRACE(c.kbps);
+        const auto codes = LoudG726Codes(dir, c.kbps);
+        ASSERT_FALSE(codes.empty());
+        auto file = AuHeader(".snd", true, 24, static_cast<uint32_t>(codes.size()), c.encoding, 8000, 1);
+        Append(file, codes);
+        const std::string au = dir / ("loud" + std::to_string(c.kbps) + ".au");
+        WriteBytes(au, file);
+        const Decoded ours = DecodeAu(au);
+        ASSERT_TRUE(ours.opened);
+        const auto ref = SoxDecode(dir, au);
+        ASSERT_EQ(ours.samples.size(), ref.size());
+        size_t saturated = 0;
+        size_t steps = 0;
+        for (size_t i = 0; i < ref.size(); ++i) {
+            if (ours.samples[i] == ref[i]) continue;
+            if (ours.samples[i] == 32767 || ours.samples[i] == -32768) {
+                ++saturated;
+            } else {
+                ASSERT_EQ(std::abs(ours.samples[i] - ref[i]), 4) << "sample " << i;
+                ++steps;
+            }
+        }
+        EXPECT_GT(saturated, 0u);
+        EXPECT_LE(steps * 10000, ref.size());
     }
 }
 

@@ -1,0 +1,8 @@
+// libFuzzer entry point: one input file through the AiffReader.
+
+#include "decode/Readers.h"
+#include "tests/fuzz/FuzzReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return pelloran::fuzz::FuzzReader(pelloran::MakeAiffReader(), data, size);
+}
