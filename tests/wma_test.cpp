@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "app/ConvertLoop.h"
+#include "app/Progress.h"
 #include "decode/DecoderFactory.h"
 #include "decode/WmaReader.h"
 #include "encode/WmaWriter.h"
@@ -177,6 +178,22 @@ TEST(WmaWriter, StartFailsCleanlyWithoutAFormatOrAFolder) {
         for (int i = 0; i < 400 && ok; ++i) ok = w.Encode16(block.data(), block.data(), 1152);
         EXPECT_FALSE(ok && w.Finish());
     }
+}
+
+// Runs in a fresh process, where the runtime has not been loaded yet.
+int ConvertBeforeTheRuntimeIsLoaded() {
+    if (WmaRuntimeReady()) return 2;
+    const ConvertSettings settings;
+    NullProgress progress;
+    ConvertContext context{settings, progress, {}, 1};
+    const int result = ConvertToWma(kInputWav, "/nonexistent/source.wav", "/nonexistent/out.wma", context);
+    // No decoder was asked for the source: it would have left its note.
+    return result == 0 && context.decoder.failureNote.empty() ? 0 : 1;
+}
+
+TEST(WmaLoop, WithoutTheRuntimeNothingIsOpened) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(ConvertBeforeTheRuntimeIsLoaded()), ::testing::ExitedWithCode(0), "");
 }
 
 class WmaCli : public test::CliFixture {};
