@@ -4,6 +4,7 @@
 
 #include "app/Paths.h"
 #include "decode/AudioDecoder.h"
+#include "decode/BassDecoder.h"
 #include "encode/Id3Tag.h"
 #include "settings/ConvertSettings.h"
 
@@ -114,10 +115,16 @@ TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& 
             CopyRawId3(decoder, sourcePath, choice);
             return choice;
         }
-        // MP4-family sources are read through the MP4 metadata reader first once it is available;
-        // until then ReadTags covers them as well.
+        // MP4-family sources: the MP4 metadata reader first, ReadTags when it finds nothing.
         TagInfo read;
-        if (decoder.ReadTags(read) != 0 && !read.Empty()) {
+        bool found = false;
+        if (formatCode == kInputM4a || formatCode == kInputMp4)
+            found = ReadMp4Tags(sourcePath, read) != 0 && !read.Empty();
+        if (!found) {
+            read = TagInfo{};
+            found = decoder.ReadTags(read) != 0 && !read.Empty();
+        }
+        if (found) {
             choice.values = std::move(read);
             choice.haveValues = true;
         }

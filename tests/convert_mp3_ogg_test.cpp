@@ -260,6 +260,20 @@ TEST_F(MpOgg, OggCommentsFromOptionsAndFromTheSource) {
     EXPECT_EQ(mp3.ID3v2Tag()->artist().to8Bit(true), "Ärtist ✓");
     EXPECT_EQ(mp3.ID3v2Tag()->track(), 5u);
 
+    // An MP4-family source is read through its metadata reader.
+    const std::string m4a = dir_ / "tune.m4a";
+    ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-i", src, "-c:a", "aac", "-metadata", "artist=Mp4 Ärtist",
+                         "-metadata", "composer=Writer", "-metadata", "track=4", m4a})
+                  .exitCode,
+              0);
+    ASSERT_EQ(Cli("ogg", {m4a}).exitCode, 0);
+    TagLib::Ogg::Vorbis::File fromMp4(Out("tune.ogg").c_str());
+    ASSERT_TRUE(fromMp4.isValid());
+    const auto& mp4Fields = fromMp4.tag()->fieldListMap();
+    EXPECT_EQ(mp4Fields["ARTIST"].toString().to8Bit(true), "Mp4 Ärtist");
+    EXPECT_EQ(mp4Fields["COMPOSER"].toString().to8Bit(true), "Writer");
+    EXPECT_EQ(mp4Fields["TRACKNUMBER"].toString().to8Bit(true), "4");
+
     // Any other tag type writes no comments.
     ASSERT_EQ(Cli("ogg", {"-s", "OGGID3TagType=2", "-s", "OGGTag.Artist=X", src}).exitCode, 0);
     TagLib::Ogg::Vorbis::File none(Out("piece.ogg").c_str());
