@@ -145,7 +145,8 @@ bool OggWriter::Encode(const int16_t* left, const int16_t* right, int frames) {
     if (!HeadersWritten() || failed_) return false;
     State& s = *state_;
     if (s.endWritten) return true;
-    if (frames >= 1 && left != nullptr) {
+    if (frames >= 1 && left == nullptr) return false;
+    if (frames >= 1) {
         float** buffer = vorbis_analysis_buffer(&s.dsp.vd, frames);
         constexpr float kScale = 1.0f / 32768.0f;
         for (int i = 0; i < frames; ++i) buffer[0][i] = static_cast<float>(left[i]) * kScale;
