@@ -23,14 +23,14 @@ bool GuiQuestions::Ask(const QString& text) {
         box->setWindowModality(Qt::ApplicationModal);
         return box;
     };
-    if (QThread::currentThread() == parent_->thread()) return makeBox()->exec() == QMessageBox::Yes;
-
-    auto pending = std::make_shared<Pending>();
     std::shared_ptr<State> state = state_;
     {
         std::lock_guard lock(state->mutex);
         if (state->abandoned) return false;
     }
+    if (QThread::currentThread() == parent_->thread()) return makeBox()->exec() == QMessageBox::Yes;
+
+    auto pending = std::make_shared<Pending>();
     PostToGui(parent_, [state, pending, makeBox] {
         QMessageBox* box = makeBox();
         QObject::connect(box, &QMessageBox::finished, box, [state, pending, box](int) {

@@ -262,14 +262,28 @@ void MainDialog::paintEvent(QPaintEvent*) {
 }
 
 void MainDialog::mousePressEvent(QMouseEvent* event) {
-    // A press on the background moves the window.
+    // A press on the background moves the window: by the window manager, or by following the mouse.
     if (event->button() == Qt::LeftButton) {
-        if (windowHandle() && windowHandle()->startSystemMove()) {
-            event->accept();
-            return;
-        }
+        if (!windowHandle() || !windowHandle()->startSystemMove())
+            dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+        event->accept();
+        return;
     }
     QWidget::mousePressEvent(event);
+}
+
+void MainDialog::mouseMoveEvent(QMouseEvent* event) {
+    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - *dragOffset_);
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void MainDialog::mouseReleaseEvent(QMouseEvent* event) {
+    dragOffset_.reset();
+    QWidget::mouseReleaseEvent(event);
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,8 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -171,6 +174,7 @@ private:
     std::unique_ptr<VardelMenu> menu_;
     std::vector<QShortcut*> shortcuts_;
 
+    std::optional<QPoint> dragOffset_;  // while the window follows the mouse
     bool busy_ = false;
     bool closeWhenIdle_ = false;
     bool shutDown_ = false;

@@ -23,6 +23,7 @@
 #define PELLORAN_HAVE_SOUNDFONT_LOADER 1
 #endif
 #if defined(PELLORAN_OPTIONS_SHEET) && __has_include("ui/options/OptionsSheet.h")
+#include "ui/options/OptionsHooks.h"
 #include "ui/options/OptionsSheet.h"
 #define PELLORAN_HAVE_OPTIONS_SHEET 1
 #endif
@@ -240,7 +241,10 @@ void MainDialog::ShowAbout() {
 
 void MainDialog::ShowOptions() {
 #ifdef PELLORAN_HAVE_OPTIONS_SHEET
-    if (ShowOptionsSheet(this, settings_, store_)) RebuildExtensionFilter(settings_);
+    // The sheet opens folders and addresses the way the window does.
+    OptionsHooks hooks = OptionsHooks::Desktop();
+    hooks.open = [this](const QString& target) { shell_.open(target.toStdString()); };
+    if (ShowOptionsSheet(this, settings_, store_, hooks)) RebuildExtensionFilter(settings_);
 #endif
 }
 
