@@ -63,6 +63,17 @@ ours=$(mean_seconds ogg "${PCLI[@]}" -j 1 "${OGG[@]}" "$WORK/five.wav")
 peer=$(mean_seconds oggenc oggenc -Q -b 128 -o "$WORK/oggenc.ogg" "$WORK/five.wav")
 row "5 min WAV -> Ogg Vorbis 128 kbit/s nominal (vs oggenc)" "$ours" "$peer"
 
+# What the machine gives two processes at once: the ceiling for the --jobs 2 rows.
+sequential() { lame --quiet -b 128 "$WORK/seed.wav" "$WORK/l1.mp3"; lame --quiet -b 128 "$WORK/seed.wav" "$WORK/l2.mp3"; }
+parallel() {
+  lame --quiet -b 128 "$WORK/seed.wav" "$WORK/l1.mp3" & lame --quiet -b 128 "$WORK/seed.wav" "$WORK/l2.mp3" & wait
+}
+export -f sequential parallel
+export WORK
+one=$(mean_seconds seq bash -c sequential)
+two=$(mean_seconds par bash -c parallel)
+printf '%-52s %8ss %8ss  speed-up %.2f\n' "machine: two lame processes at once (vs one by one)" "$two" "$one" \
+  "$(echo "$one / $two" | bc -l)"
 one=$(mean_seconds batch1 "${PCLI[@]}" -j 1 "${MP3[@]}" "$WORK/batch")
 two=$(mean_seconds batch2 "${PCLI[@]}" -j 2 "${MP3[@]}" "$WORK/batch")
 printf '%-52s %8ss %8ss  speed-up %.2f\n' "40 x 15 s WAV -> MP3, --jobs 2 (vs --jobs 1)" "$two" "$one" \
