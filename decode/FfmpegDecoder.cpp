@@ -101,11 +101,6 @@ bool IsEightBit(int sampleFormat) {
 
 }  // namespace
 
-void QuietFfmpegLog() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
-}
-
 // ---------------------------------------------------------------------------------------------------------------
 // SampleAdapter
 

@@ -8,13 +8,11 @@
 #include <string>
 
 #include "decode/AudioDecoder.h"
+#include "platform/ffmpeg_log.h"
 
 struct AVChannelLayout;
 
 namespace pelloran {
-
-// Sets the FFmpeg log level once per process so that damaged files do not flood stderr.
-void QuietFfmpegLog();
 
 // Converts decoded audio to packed mono or stereo at one fixed rate (8-bit unsigned or 16-bit signed) and
 // holds it until it is delivered in planar blocks. More than two channels are mixed down to stereo.

@@ -17,6 +17,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/bass_channel.h"
+#include "platform/ffmpeg_log.h"
 
 namespace pelloran::bass {
 
@@ -140,8 +141,15 @@ private:
 
 bool FfmpegChannel::Open(const std::string& file) {
     path = file;
+    QuietFfmpegLog();
+    AVDictionary* options = nullptr;
+    // Only local files: a name like "http:x" or a hostile playlist must not reach the network or other files.
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) return false;
+    const std::string url = "file:" + file;
+    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0) return false;
     format_.reset(raw);
 
     const AcceptedFormat* accepted = FindAccepted(format_->iformat->name);

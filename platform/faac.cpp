@@ -4,7 +4,7 @@
 #include <cstring>
 #include <deque>
 
-#include "decode/FfmpegDecoder.h"
+#include "platform/ffmpeg_log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "decode/FfmpegDecoder.h"
+#include "platform/ffmpeg_log.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

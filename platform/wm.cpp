@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "decode/FfmpegDecoder.h"
+#include "platform/ffmpeg_log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
