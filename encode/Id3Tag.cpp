@@ -22,49 +22,6 @@ uint32_t LoadBE32(const uint8_t* p) {
 // Largest rendered tag read back; far above what nine texts can make after the loops' limits.
 constexpr int64_t kMaxRenderedTag = 64 * 1024 * 1024;
 
-// Next code point of UTF-8 text at i (advanced), U+FFFD for an invalid byte.
-char32_t NextCodePoint(std::string_view text, size_t& i) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = b(i);
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    size_t len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        len = 2;
-        cp = lead & 0x1F;
-        min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        len = 3;
-        cp = lead & 0x0F;
-        min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        len = 4;
-        cp = lead & 0x07;
-        min = 0x10000;
-    }
-    if (len == 0 || i + len > text.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    for (size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += len;
-    return cp;
-}
-
 bool IsAscii(std::string_view text) {
     for (char c : text) {
         if (static_cast<unsigned char>(c) >= 0x80) return false;

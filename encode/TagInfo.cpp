@@ -47,51 +47,15 @@ int TrackNumber(std::string_view track) {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at text[i], or 0 when it is invalid.
-size_t Utf8SequenceLength(std::string_view text, size_t i) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = b(i);
-    if (lead < 0x80) return 1;
-    size_t len = 0;
-    unsigned min = 0;
-    unsigned cp = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        len = 2;
-        cp = lead & 0x1F;
-        min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        len = 3;
-        cp = lead & 0x0F;
-        min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        len = 4;
-        cp = lead & 0x07;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > text.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
 bool ValidateUtf8(std::string_view text, std::string& out) {
     if (text.empty()) return false;
     out.clear();
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        const size_t len = Utf8SequenceLength(text, i);
-        if (len == 0) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(text.substr(i, len));
-            i += len;
-        }
+        const size_t start = i;
+        const char32_t cp = NextCodePoint(text, i);
+        if (cp == 0xFFFD && i - start == 1) out += "\xEF\xBF\xBD";  // an invalid byte
+        else out.append(text.substr(start, i - start));
     }
     return true;
 }
@@ -106,6 +70,48 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+char32_t NextCodePoint(std::string_view text, size_t& i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = b(i);
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    size_t len = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        len = 2;
+        cp = lead & 0x1F;
+        min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        len = 3;
+        cp = lead & 0x0F;
+        min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        len = 4;
+        cp = lead & 0x07;
+        min = 0x10000;
+    }
+    if (len == 0 || i + len > text.size()) {
+        ++i;
+        return 0xFFFD;
+    }
+    for (size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return 0xFFFD;
+    }
+    i += len;
+    return cp;
+}
 
 bool AnsiToUtf8(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
 

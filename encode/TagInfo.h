@@ -26,6 +26,9 @@ struct TagInfo {
 // Integer value of a track text: optional blanks and sign, then leading digits; none gives 0.
 int TrackNumber(std::string_view track);
 
+// Next code point of UTF-8 text at i (i is advanced past it); an invalid byte gives U+FFFD and advances by one.
+char32_t NextCodePoint(std::string_view text, size_t& i);
+
 // Validates UTF-8: well-formed sequences (4-byte ones included) are kept, every invalid byte becomes U+FFFD.
 // Returns false (status -1) for an empty text.
 bool AnsiToUtf8(std::string_view text, std::string& out);
