@@ -188,7 +188,7 @@ protected:
 TEST_F(AiffReaderTest, LibsndfileFilesMatchLibsndfile) {
     const std::string stereo = dir / "stereo.wav";
     const std::string mono = dir / "mono.wav";
-    WriteSineWav(stereo, 8000, 2, 0.6, 700);
+    WriteSineWav(stereo, 8000, 2, 2.2, 700);
     WriteSineWav(mono, 11025, 1, 0.6, 300);
     struct Case {
         std::vector<std::string> options;
@@ -228,7 +228,10 @@ TEST_F(AiffReaderTest, LibsndfileFilesMatchLibsndfile) {
         }
         EXPECT_EQ(MaxDifference(ourSamples, ref.samples), 0)
             << "ours " << ours.samples.size() << " libsndfile " << ref.samples.size();
+        // The sound data is the last chunk of these files: reading ends at the end of the file.
         EXPECT_EQ(ours.length, ReadBytes(path).size());
+        EXPECT_EQ(ours.endPosition, ours.length);
+        EXPECT_EQ(ours.duration, static_cast<int>(ref.samples.size() / ref.channels / ref.rate));
     }
 }
 
@@ -504,19 +507,6 @@ TEST_F(AiffReaderTest, LyingSizesAndOffsets) {
     ASSERT_TRUE(d.opened);
     EXPECT_EQ(d.duration, 0);
     EXPECT_EQ(d.samples.size(), 100u);
-}
-
-TEST_F(AiffReaderTest, DurationLengthAndPosition) {
-    const std::string wav = dir / "in.wav";
-    WriteSineWav(wav, 44100, 2, 2.5);
-    ASSERT_EQ(test::Run({"sndfile-convert", "-pcm16", wav, dir / "a.aif"}).exitCode, 0);
-    const auto d = DecodeAiff(dir / "a.aif");
-    ASSERT_TRUE(d.opened);
-    EXPECT_EQ(d.duration, 2);
-    const uint64_t size = ReadBytes(dir / "a.aif").size();
-    EXPECT_EQ(d.length, size);
-    EXPECT_EQ(d.endPosition, size);  // the sound data is the file's last chunk
-    EXPECT_EQ(d.samples.size(), 44100u * 5);
 }
 
 TEST_F(AiffReaderTest, EveryPrefixOfValidFilesIsHandled) {

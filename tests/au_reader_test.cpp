@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "decode/G726.h"
 #include "decode/Readers.h"
 #include "tests/support/TestSupport.h"
 
@@ -451,17 +450,6 @@ TEST_F(AuReaderTest, EveryPrefixOfValidFilesIsHandled) {
             EXPECT_LE(d.samples.size(), full) << path << " cut " << cut;
         }
     }
-}
-
-TEST(G726Decoder, ResetRestartsTheStream) {
-    G726Decoder decoder(4);
-    std::vector<int16_t> first;
-    std::vector<int16_t> second;
-    for (unsigned i = 0; i < 400; ++i) first.push_back(decoder.Decode((i * 7 + i / 3) & 15));
-    decoder.Reset(4);
-    for (unsigned i = 0; i < 400; ++i) second.push_back(decoder.Decode((i * 7 + i / 3) & 15));
-    EXPECT_EQ(first, second);
-    EXPECT_NE(*std::max_element(first.begin(), first.end()), 0);
 }
 
 }  // namespace
