@@ -3,6 +3,8 @@
 #include <cstring>
 #include <limits>
 
+#include "encode/Interleave.h"
+
 namespace pelloran {
 
 bool WavWriter::Open(const std::string& path, bool stereo, int bits, int rate) {
@@ -37,15 +39,7 @@ bool WavWriter::WriteInterleaved(const void* left, const void* right, int frames
     if (channels_ == 1) {
         ok = file_.Write(left, n * sampleBytes);
     } else {
-        interleave_.resize(n * 2 * sampleBytes);
-        const auto* l = static_cast<const uint8_t*>(left);
-        const auto* r = static_cast<const uint8_t*>(right);
-        uint8_t* out = interleave_.data();
-        for (size_t i = 0; i < n; ++i) {
-            std::memcpy(out, l + i * sampleBytes, sampleBytes);
-            std::memcpy(out + sampleBytes, r + i * sampleBytes, sampleBytes);
-            out += 2 * sampleBytes;
-        }
+        InterleaveStereo(left, right, n, sampleBytes, interleave_);
         ok = file_.Write(interleave_.data(), interleave_.size());
     }
     if (!ok) failed_ = true;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "decode/DecoderFactory.h"
+#include "encode/Interleave.h"
 
 namespace pelloran {
 
@@ -191,15 +192,7 @@ bool WmaWriter::Write(const void* left, const void* right, int frames, int bytes
     const size_t sampleBytes = static_cast<size_t>(bytesPerSample);
     const void* data = left;
     if (channels_ == 2) {
-        interleave_.resize(n * 2 * sampleBytes);
-        const auto* l = static_cast<const uint8_t*>(left);
-        const auto* r = static_cast<const uint8_t*>(right);
-        uint8_t* out = interleave_.data();
-        for (size_t i = 0; i < n; ++i) {
-            std::memcpy(out, l + i * sampleBytes, sampleBytes);
-            std::memcpy(out + sampleBytes, r + i * sampleBytes, sampleBytes);
-            out += 2 * sampleBytes;
-        }
+        InterleaveStereo(left, right, n, sampleBytes, interleave_);
         data = interleave_.data();
     }
     const bool ok = writer_->WriteSample(data, n * static_cast<size_t>(channels_) * sampleBytes);
