@@ -356,6 +356,7 @@ int WavReader::ReadPcm(void* left, void* right) {
     const int sampleBytes = sourceBits / 8;
     const int frameBytes = sampleBytes * channels;
     const int frames = static_cast<int>(got / static_cast<size_t>(frameBytes));
+    if (frames == 0) return 0;  // nothing read: the buffer may not even exist yet
     auto* l = static_cast<int16_t*>(left);
     auto* r = static_cast<int16_t*>(right);
     // Little-endian samples: the top 16 bits are the last two bytes.
