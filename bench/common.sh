@@ -1,9 +1,10 @@
 # Shared part of the benchmark scripts (sourced): the pelloran-cli to measure, a scratch folder, inputs, timing.
-# PELLORAN_CLI names the pelloran-cli to measure (default: build-release, built when missing). RUNS sets the runs.
+# PELLORAN_CLI names the pelloran-cli to measure (default: build-release, brought up to date). RUNS sets the runs.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CLI=${PELLORAN_CLI:-$ROOT/build-release/pelloran-cli}
-if [ ! -x "$CLI" ]; then
+if [ -z "${PELLORAN_CLI:-}" ]; then
+  # Always brought up to date: a stale binary would measure old code.
   cmake -S "$ROOT" -B "$ROOT/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLORAN_BUILD_TESTS=OFF >/dev/null
   cmake --build "$ROOT/build-release" --target pelloran-cli >/dev/null
 fi
