@@ -49,32 +49,6 @@ Decoded DecodeAu(const std::string& path) {
     return d;
 }
 
-// Largest difference, or -1 when the lengths differ.
-// An in-memory file with a path, for the many small files of the damage tests.
-class MemoryFile {
-public:
-    explicit MemoryFile(const std::vector<uint8_t>& bytes) : fd_(memfd_create("cut", 0)) {
-        if (fd_ >= 0 && !bytes.empty()) {
-            EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-        }
-    }
-    ~MemoryFile() {
-        if (fd_ >= 0) close(fd_);
-    }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
-
-private:
-    int fd_;
-};
-
-int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-    if (a.size() != b.size()) return -1;
-    int worst = 0;
-    for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
-}
 
 std::vector<uint8_t> AuHeader(const char* magic, bool bigEndian, uint32_t offset, uint32_t size, uint32_t encoding,
                               uint32_t rate, uint32_t channels) {

@@ -70,9 +70,8 @@ inline RawAudio FfmpegDecode(const std::string& path, const std::string& scratch
 // A four-channel ProTracker module: one looped square-wave sample played on row 0 at speed 1, so the single
 // pattern lasts 64 rows x 20 ms = 1.28 s. With loop, the last row jumps back to the start forever.
 inline std::vector<uint8_t> MakeModule(bool loop) {
-    std::vector<uint8_t> mod;
     const char title[20] = "pelloran test";
-    mod.insert(mod.end(), title, title + 20);
+    std::vector<uint8_t> mod(title, title + 20);
     for (int s = 0; s < 31; ++s) {
         std::vector<uint8_t> header(30, 0);
         if (s == 0) {

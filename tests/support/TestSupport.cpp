@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <sndfile.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -146,6 +148,24 @@ SndfileAudio DecodeWithSndfile(const std::string& path) {
     audio.samples.resize(static_cast<size_t>(got) * static_cast<size_t>(info.channels));
     sf_close(file);
     return audio;
+}
+
+MemoryFile::MemoryFile(const std::vector<uint8_t>& bytes) : fd_(memfd_create("cut", 0)) {
+    if (fd_ >= 0 && !bytes.empty()) {
+        if (write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+            throw std::runtime_error("cannot fill an in-memory file");
+    }
+}
+
+MemoryFile::~MemoryFile() {
+    if (fd_ >= 0) close(fd_);
+}
+
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+    if (a.size() != b.size()) return -1;
+    int worst = 0;
+    for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+    return worst;
 }
 
 void PutU16LE(std::vector<uint8_t>& out, uint16_t v) {

@@ -52,6 +52,22 @@ SndfileAudio DecodeWithSndfile(const std::string& path);
 void WriteSineWav(const std::string& path, int rate, int channels, double seconds, double frequency = 440.0,
                   int bits = 16);
 
+// An in-memory file with a path (/proc/self/fd/N), for the many small files of the damage tests.
+class MemoryFile {
+public:
+    explicit MemoryFile(const std::vector<uint8_t>& bytes);
+    ~MemoryFile();
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+private:
+    int fd_;
+};
+
+// Largest sample difference, or -1 when the lengths differ.
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b);
+
 // Little-endian byte builders for hand-made files.
 void PutU16LE(std::vector<uint8_t>& out, uint16_t v);
 void PutU32LE(std::vector<uint8_t>& out, uint32_t v);
