@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ protected:
     CommandResult Cli(std::vector<std::string> args) const {
         std::vector<std::string> argv = {CliPath(), "-q", "--settings", settingsFile_};
         argv.insert(argv.end(), args.begin(), args.end());
-        return Run(argv, Env());
+        return test::Run(argv, Env());
     }
     std::vector<std::string> Env() const {
         return {"HOME=" + dir_.path().string(), "XDG_CONFIG_HOME=" + (dir_ / "config"),
