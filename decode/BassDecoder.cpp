@@ -3,9 +3,11 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "decode/Readers.h"
 #include "platform/File.h"
+#include "platform/Id3v2Header.h"
 #include "platform/bass.h"
 #include "platform/mp4.h"
 
@@ -208,11 +210,12 @@ const uint8_t* BassDecoder::GetId3v2Block(int& size) {
     if (id3v2Copy.empty()) {
         const char* block = BASS_ChannelGetTags(handle, BASS_TAG_ID3V2);
         if (block != nullptr) {
+            // The block is a whole tag that the stream checked against the file; its header gives the length.
             const auto* b = reinterpret_cast<const uint8_t*>(block);
-            const int32_t total = (((b[6] & 0x7F) << 21) | ((b[7] & 0x7F) << 14) | ((b[8] & 0x7F) << 7) |
-                                   (b[9] & 0x7F)) + 10;
-            id3v2Copy.assign(b, b + total);
-            id3v2Size = total;
+            if (const std::optional<Id3v2Header> header = ParseId3v2Header(b, kId3v2HeaderBytes)) {
+                id3v2Copy.assign(b, b + header->totalSize());
+                id3v2Size = static_cast<int32_t>(header->totalSize());
+            }
         }
     }
     if (id3v2Copy.empty()) return nullptr;

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "encode/TagInfo.h"
+#include "platform/Id3v2Header.h"
 
 namespace pelloran {
 
@@ -156,17 +158,8 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 }
 
 size_t Id3v2BlockSize(const uint8_t* data, size_t available) {
-    if (data == nullptr || available < 10) return 0;
-    if (data[0] != 'I' || data[1] != 'D' || data[2] != '3') return 0;
-    if (data[3] < 2 || data[3] > 4 || data[4] == 0xFF) return 0;
-    for (int k = 6; k < 10; ++k) {
-        if (data[k] & 0x80) return 0;  // sizes are synchsafe
-    }
-    size_t size = (static_cast<size_t>(data[6]) << 21) | (static_cast<size_t>(data[7]) << 14) |
-                  (static_cast<size_t>(data[8]) << 7) | static_cast<size_t>(data[9]);
-    size += 10;
-    if (data[3] == 4 && (data[5] & 0x10)) size += 10;  // footer
-    return size <= available ? size : 0;
+    const std::optional<Id3v2Header> header = ParseId3v2Header(data, available);
+    return header && header->totalSize() <= available ? header->totalSize() : 0;
 }
 
 bool IsId3v1Block(const uint8_t* block) {

@@ -5,9 +5,11 @@
 #include <taglib/tpropertymap.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/File.h"
+#include "platform/Id3v2Header.h"
 #include "platform/bass_channel.h"
 
 namespace pelloran::bass {
@@ -21,12 +23,9 @@ std::string FirstValue(const TagLib::PropertyMap& properties, const char* key) {
 }
 
 // Size of the ID3v2 tag whose 10-byte header is at p (header, body and footer), or 0 when p is no header.
-uint64_t Id3v2TagSize(const uint8_t* p) {
-    if (std::memcmp(p, "ID3", 3) != 0 || p[3] == 0xFF || p[4] == 0xFF) return 0;
-    if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;  // sizes are synchsafe
-    const uint64_t body = (uint64_t{p[6]} << 21) | (uint64_t{p[7]} << 14) | (uint64_t{p[8]} << 7) | p[9];
-    const bool footer = (p[5] & 0x10) != 0;
-    return 10 + body + (footer ? 10 : 0);
+uint64_t Id3v2TagSize(const uint8_t (&p)[kId3v2HeaderBytes]) {
+    const std::optional<Id3v2Header> header = ParseId3v2Header(p, sizeof p);
+    return header ? header->totalSize() : 0;
 }
 
 // An MPEG audio frame sync with usable version, layer, bit-rate and sample-rate fields (free format allowed).

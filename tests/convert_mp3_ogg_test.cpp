@@ -37,6 +37,27 @@ int FirstFrameMode(const std::vector<uint8_t>& b) {
     return -1;
 }
 
+// An ID3v2.4 tag with UTF-8 title and artist frames, ending in a footer ("3DI").
+std::vector<uint8_t> Id3v24TagWithFooter(const std::string& title, const std::string& artist) {
+    const auto synchsafe = [](std::vector<uint8_t>& out, size_t n) {
+        for (int shift : {21, 14, 7, 0}) out.push_back(static_cast<uint8_t>((n >> shift) & 0x7F));
+    };
+    std::vector<uint8_t> body;
+    for (const auto& [id, text] : {std::pair<std::string, std::string>{"TIT2", title}, {"TPE1", artist}}) {
+        body.insert(body.end(), id.begin(), id.end());
+        synchsafe(body, text.size() + 1);
+        body.insert(body.end(), {0, 0, 3});  // no frame flags; UTF-8
+        body.insert(body.end(), text.begin(), text.end());
+    }
+    std::vector<uint8_t> header = {'I', 'D', '3', 4, 0, 0x10};
+    synchsafe(header, body.size());
+    std::vector<uint8_t> tag = header;
+    tag.insert(tag.end(), body.begin(), body.end());
+    tag.insert(tag.end(), {'3', 'D', 'I'});
+    tag.insert(tag.end(), header.begin() + 3, header.end());
+    return tag;
+}
+
 // Decodes with independent decoders (oggdec trims Ogg to its granule position exactly).
 test::SndfileAudio Decode(const TempDir& dir, const std::string& path) {
     const std::string wav = dir / "decoded.wav";
@@ -201,6 +222,27 @@ TEST_F(MpOgg, Mp3SourceTagsAreCopiedRaw) {
     ASSERT_GT(copy.size(), v2 + 128);
     EXPECT_TRUE(std::equal(source.begin(), source.begin() + static_cast<long>(v2), copy.begin()));
     EXPECT_TRUE(std::equal(source.end() - 128, source.end(), copy.end() - 128));
+}
+
+TEST_F(MpOgg, Mp3SourceTagWithAFooterIsCopiedWhole) {
+    const std::string plain = dir_ / "plain.mp3";
+    ASSERT_EQ(test::Run({"lame", "--silent", Sine("src.wav", 44100, 2, 0.5), plain}).exitCode, 0);
+    std::vector<uint8_t> bytes = Id3v24TagWithFooter("Footer Title", "Füßer Artist");
+    const size_t tagSize = bytes.size();
+    ASSERT_EQ(Id3v2BlockSize(bytes.data(), bytes.size()), tagSize);
+    const auto audio = ReadBytes(plain);
+    bytes.insert(bytes.end(), audio.begin(), audio.end());
+    const std::string tagged = dir_ / "footer.mp3";
+    test::WriteBytes(tagged, bytes);
+
+    ASSERT_EQ(Cli("mp3", {"-s", "MP3ID3TagType=1", tagged}).exitCode, 0);
+    const auto copy = ReadBytes(Out("footer.mp3"));
+    ASSERT_GT(copy.size(), tagSize);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + static_cast<long>(tagSize), copy.begin()));
+    TagLib::MPEG::File file(Out("footer.mp3").c_str());
+    ASSERT_NE(file.ID3v2Tag(), nullptr);
+    EXPECT_EQ(file.ID3v2Tag()->title().to8Bit(true), "Footer Title");
+    EXPECT_EQ(file.ID3v2Tag()->artist().to8Bit(true), "Füßer Artist");
 }
 
 TEST_F(MpOgg, OggParametersFollowTheRules) {

@@ -6,10 +6,12 @@
 #include <taglib/xiphcomment.h>
 
 #include <cmath>
+#include <optional>
 
 #include "encode/Id3Tag.h"
 #include "encode/Mp3Writer.h"
 #include "encode/OggWriter.h"
+#include "platform/Id3v2Header.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {
@@ -199,6 +201,45 @@ TEST(Id3Tag, RawBlockHeaderChecks) {
     EXPECT_EQ(Id3v2BlockSize(block.data(), block.size()), 0u);
     block.resize(40, 0);
     EXPECT_EQ(Id3v2BlockSize(block.data(), block.size()), 40u);
+}
+
+TEST(Id3Tag, Id3v2HeaderTable) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> header;
+        size_t available;   // bytes the tag may take
+        bool valid;
+        uint32_t body;
+        bool footer;
+        size_t blockSize;   // Id3v2BlockSize: 0 when invalid or beyond the data
+    };
+    const Case cases[] = {
+        {"v2.3", {'I', 'D', '3', 3, 0, 0, 0, 0, 0x01, 0x02}, 140, true, 130, false, 140},
+        {"v2.4 with footer", {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0x01, 0x02}, 150, true, 130, true, 150},
+        {"footer beyond the data", {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0x01, 0x02}, 149, true, 130, true, 0},
+        {"size beyond the data", {'I', 'D', '3', 3, 0, 0, 0, 0, 0x01, 0x02}, 139, true, 130, false, 0},
+        {"footer flag on v2.3", {'I', 'D', '3', 3, 0, 0x10, 0, 0, 0x01, 0x02}, 140, true, 130, false, 140},
+        {"largest size", {'I', 'D', '3', 2, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F}, 100, true, (1u << 28) - 1, false, 0},
+        {"bad synchsafe byte", {'I', 'D', '3', 3, 0, 0, 0, 0, 0x81, 0x02}, 1000, false, 0, false, 0},
+        {"version 5", {'I', 'D', '3', 5, 0, 0, 0, 0, 0, 0}, 10, false, 0, false, 0},
+        {"revision 0xFF", {'I', 'D', '3', 3, 0xFF, 0, 0, 0, 0, 0}, 10, false, 0, false, 0},
+        {"not ID3", {'I', 'D', '2', 3, 0, 0, 0, 0, 0, 0}, 10, false, 0, false, 0},
+        {"short header", {'I', 'D', '3', 3, 0, 0, 0, 0, 0}, 9, false, 0, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Only the header is real memory: the parser must not look past it.
+        const std::optional<Id3v2Header> header = ParseId3v2Header(c.header.data(), c.header.size());
+        ASSERT_EQ(header.has_value(), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(header->bodySize, c.body);
+            EXPECT_EQ(header->footer, c.footer);
+            EXPECT_EQ(header->totalSize(), 10 + c.body + (c.footer ? 10u : 0u));
+        }
+        std::vector<uint8_t> block = c.header;
+        block.resize(c.available, 0);
+        EXPECT_EQ(Id3v2BlockSize(block.data(), block.size()), c.blockSize);
+    }
 }
 
 struct OggPage {
