@@ -1,18 +1,23 @@
 #include "app/ConversionRun.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "app/ConvertLoop.h"
 #include "app/OutputNaming.h"
+#include "app/FileList.h"
 #include "app/Paths.h"
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
@@ -43,28 +48,85 @@ mode_t NewFileMode() {
     return mode;
 }
 
-// A fresh hidden file beside the target that the loop writes; it becomes the target only when complete.
-std::string MakeWorkFile(const std::string& target) {
-    std::string ext = ExtensionPart(target);
-    std::string path = FolderPart(target) + ".pelloran-XXXXXX" + ext;
-    const int fd = mkstemps(path.data(), static_cast<int>(ext.size()));
-    if (fd < 0) return {};
-    close(fd);
-    return path;
+constexpr const char* kWorkPrefix = ".pelloran-";
+// A work file whose lock is free is left over only when it is older than this (a new one is locked at once).
+constexpr time_t kStaleWorkSeconds = 2;
+
+// A hidden file beside the target that the loop writes. It holds an advisory lock while it exists, so that
+// another run can tell a live work file from one left by a killed process; it is removed unless committed.
+class WorkFile {
+public:
+    explicit WorkFile(const std::string& target) {
+        const std::string ext = ExtensionPart(target);
+        for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
+            std::string path = FolderPart(target) + kWorkPrefix + "XXXXXX" + ext;
+            const int fd = mkstemps(path.data(), static_cast<int>(ext.size()));
+            if (fd < 0) return;
+            if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                fd_ = fd;
+                path_ = path;
+            } else {
+                unlink(path.c_str());
+                close(fd);
+            }
+        }
+    }
+    ~WorkFile() {
+        if (!committed_ && !path_.empty()) unlink(path_.c_str());
+        if (fd_ >= 0) close(fd_);
+    }
+    WorkFile(const WorkFile&) = delete;
+    WorkFile& operator=(const WorkFile&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+    // Moves the finished file onto the target. Without replace an existing target is never touched: false
+    // with errno EEXIST then.
+    bool Commit(const std::string& target, bool replace) {
+        fchmod(fd_, NewFileMode());
+        bool done = false;
+        if (replace) {
+            done = std::rename(path_.c_str(), target.c_str()) == 0;
+        } else if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            done = true;
+        } else if (errno == EINVAL || errno == ENOSYS) {
+            // File systems without no-replace renames: link fails when the target appeared meanwhile.
+            done = link(path_.c_str(), target.c_str()) == 0;
+            if (done) unlink(path_.c_str());
+        }
+        committed_ = done;
+        return done;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+// Removes the work files in folder that no process holds: left by a kill or a power cut.
+void SweepStaleWorkFiles(const std::string& folder) {
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return;
+    const time_t now = time(nullptr);
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strncmp(entry->d_name, kWorkPrefix, std::strlen(kWorkPrefix)) != 0) continue;
+        const int fd = openat(dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= kStaleWorkSeconds &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            unlinkat(dirfd(dir), entry->d_name, 0);
+        }
+        close(fd);
+    }
+    closedir(dir);
 }
 
-// Moves the finished work file onto the target; an existing target is replaced only when overwriting.
-bool CommitWorkFile(const std::string& work, const std::string& target, bool overwrite) {
-    chmod(work.c_str(), NewFileMode());
-    if (overwrite) return std::rename(work.c_str(), target.c_str()) == 0;
-    if (renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno == EINVAL || errno == ENOSYS) {
-        // File systems without no-replace renames: link fails when the target appeared meanwhile.
-        if (link(work.c_str(), target.c_str()) != 0) return false;
-        unlink(work.c_str());
-        return true;
-    }
-    return false;
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string RunText(int position, size_t count, const std::string& formatName) {
@@ -126,6 +188,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
         const int runPosition = static_cast<int>(i + 1);
         std::string status;
         bool succeeded = false;
+        EntryResult entry;
 
         if (item.formatCode == kInputMidi && !soundFontReady) {
             status = kStatusNeedsSoundFont;
@@ -138,41 +201,61 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
             progress.SetFileBar(0);
 
             bool named = false;
+            bool replace = false;
             {
                 std::lock_guard lock(namingMutex);
-                named = MakeTargetPath(item, settings, status, &reservations);
+                named = MakeTargetPath(item, settings, status, &reservations, &replace);
+                if (named && reservations.FirstVisit(FolderPart(item.targetPath)))
+                    SweepStaleWorkFiles(FolderPart(item.targetPath));
+            }
+            std::string note;
+            if (named && !IsRegularFile(item.sourcePath)) {
+                // Replaced by a FIFO or device since it was listed: never opened.
+                reservations.Release(item.targetPath);
+                named = false;
+                status = kNotRegularFileNote;
             }
             if (named) {
-                const std::string target = item.targetPath;
-                const bool overwrite = settings.TargetExistsOpt == 22;
                 ConvertContext context{settings, progress, {}, runPosition};
                 context.decoder.preferred = options.preferredReader;
                 context.decoder.prompt = &observer;
-                const std::string work = MakeWorkFile(target);
-                int ok = 0;
-                if (!work.empty() && loop != nullptr) {
-                    ok = loop(item.formatCode, item.sourcePath, work, context);
-                    const auto size = FileSize(work);
-                    ok = ok && size && *size > 0 && CommitWorkFile(work, target, overwrite);
+                WorkFile work(item.targetPath);
+                bool ok = false;
+                if (work.ok() && loop != nullptr) {
+                    ok = loop(item.formatCode, item.sourcePath, work.path(), context) != 0;
+                    const auto size = FileSize(work.path());
+                    ok = ok && size && *size > 0;
                 }
-                if (!work.empty() && !ok) std::remove(work.c_str());
-                reservations.Release(target);
-
+                // The target may have appeared since it was named (another process): the policy applies again.
+                for (int attempt = 0; ok; ++attempt) {
+                    if (work.Commit(item.targetPath, replace)) break;
+                    const int error = errno;
+                    std::lock_guard lock(namingMutex);
+                    reservations.Release(item.targetPath);
+                    if (error != EEXIST || attempt >= 16 ||
+                        !MakeTargetPath(item, settings, status, &reservations, &replace)) {
+                        ok = false;
+                        entry.skipped = status == kStatusSkipped;
+                    }
+                }
                 if (ok) {
                     succeeded = true;
-                    observer.SetStatus(i, FileNamePart(target));
+                    entry.truncated = context.truncated;
+                    if (context.truncated) note = kNoteTruncated;
+                    observer.SetStatus(i, FileNamePart(item.targetPath));
                     progress.Pump();
                     if (progress.CancelRequested()) stop = true;
-                } else {
+                } else if (!entry.skipped) {
+                    reservations.Release(item.targetPath);
                     status = kStatusFailure;
-                    const std::string& note = context.decoder.failureNote;
+                    note = context.decoder.failureNote;
                     if (!note.empty()) {
                         status += " (" + note + ")";
                         if (!widened.exchange(true)) observer.WidenStatusColumn();
                     }
-                    std::lock_guard lock(summaryMutex);
-                    summary.notes[i] = note;
                 }
+                std::lock_guard lock(summaryMutex);
+                summary.notes[i] = note;
             }
         }
 
@@ -191,7 +274,13 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                 }
             }
         }
-        observer.EntryFinished(i, succeeded, summary.notes[i]);
+        entry.ok = succeeded;
+        if (!succeeded && status == kStatusSkipped) entry.skipped = true;
+        {
+            std::lock_guard lock(summaryMutex);
+            entry.note = summary.notes[i];
+        }
+        observer.EntryFinished(i, entry);
     };
 
     const auto worker = [&] {

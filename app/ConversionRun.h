@@ -14,6 +14,14 @@ namespace pelloran {
 
 class ProgressSink;
 
+// How one entry of a run ended.
+struct EntryResult {
+    bool ok = false;         // converted
+    bool skipped = false;    // the target existed and the policy said skip
+    bool truncated = false;  // converted, but the source ended before its header said
+    std::string note;        // why it failed, or what to know about a conversion
+};
+
 // What the run tells its front end besides progress. Calls may come from worker threads when jobs > 1.
 class RunObserver : public UserPrompt {
 public:
@@ -22,12 +30,10 @@ public:
     // The first failure with a note in this program's life widens the Status column.
     virtual void WidenStatusColumn() {}
     virtual void ScrollTo(size_t index) { (void)index; }
-    // The entry's final status is set (ok: converted; note: the failure note, if any).
-    // Entries not reached after Cancel get no call.
-    virtual void EntryFinished(size_t index, bool ok, const std::string& note) {
+    // The entry's final status is set. Entries not reached after Cancel get no call.
+    virtual void EntryFinished(size_t index, const EntryResult& result) {
         (void)index;
-        (void)ok;
-        (void)note;
+        (void)result;
     }
     // Shows the first output file in the file manager.
     virtual void ShowOutput(const std::string& path);
@@ -55,6 +61,7 @@ inline constexpr const char* kStatusConverting = "Converting...";
 inline constexpr const char* kStatusFailure = "Conversion Failure";
 inline constexpr const char* kStatusCancelled = "Cancelled";
 inline constexpr const char* kStatusNeedsSoundFont = "Failure. Requires file \"ct4mgm.sf2\".";
+inline constexpr const char* kNoteTruncated = "The source ends early; what it holds was converted";
 
 // Address of the SoundFont's download page.
 extern const char* const kSoundFontDownloadAddress;

@@ -18,6 +18,7 @@ struct ConvertContext {
     ProgressSink& progress;
     DecoderContext decoder;  // decoder.failureNote is the note shown after "Conversion Failure"
     int runPosition = 1;     // 1-based position in the run (a track number source)
+    bool truncated = false;  // set by RunFormatLoop: the source ended before its header said
 };
 
 // What the format stage decided for the block loop.

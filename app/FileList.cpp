@@ -1,9 +1,13 @@
 #include "app/FileList.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -18,6 +22,7 @@ const char* const kDatFileNote =
     "DAT files (Video CD tracks) are converted with Pelloran Video Converter, not with this program.";
 const char* const kCdaFromDiskNote =
     "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD drive.";
+const char* const kNotRegularFileNote = "Not a regular file";
 const char* const kFlashFileNote =
     "SWF and FLV files are converted with Pelloran Video Converter, not with this program.";
 
@@ -36,6 +41,23 @@ constexpr int kMaxLinkHops = 8;
 
 ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred) {
     ProbeOutcome outcome;
+    // Only regular files are opened: a FIFO or device could block or never end.
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        outcome.note = std::strerror(errno);
+        return outcome;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        outcome.note = kNotRegularFileNote;
+        outcome.notRegular = true;
+        return outcome;
+    }
+    if (const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
+        close(fd);
+    } else {
+        outcome.note = std::strerror(errno);
+        return outcome;
+    }
     const std::string ext = Lower(ExtensionPart(path));
     const uint16_t code = InputFormatFromPath(path);
     if (ext == ".dat") {
@@ -103,14 +125,28 @@ std::string ChannelsText(const FileItem& item) {
 }
 
 std::string PathIndex::Key(const std::string& path) {
+    // An existing file is known by its identity, whatever path or link reaches it.
+    if (const auto id = IdentityOf(path)) return "\x01" + std::to_string(id->device) + ":" + std::to_string(id->inode);
     std::error_code ec;
     const auto canonical = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : canonical.string();
 }
 
-bool PathIndex::Insert(const std::string& path) { return paths_.insert(Key(path)).second; }
-void PathIndex::Erase(const std::string& path) { paths_.erase(Key(path)); }
-bool PathIndex::Contains(const std::string& path) const { return paths_.count(Key(path)) != 0; }
+bool PathIndex::Insert(const std::string& path) {
+    const std::string key = Key(path);
+    if (!keys_.insert(key).second) return false;
+    byPath_[path] = key;
+    return true;
+}
+
+void PathIndex::Erase(const std::string& path) {
+    // The key it was listed under, even when the file has changed or gone since.
+    const auto it = byPath_.find(path);
+    keys_.erase(it != byPath_.end() ? it->second : Key(path));
+    if (it != byPath_.end()) byPath_.erase(it);
+}
+
+bool PathIndex::Contains(const std::string& path) const { return keys_.count(Key(path)) != 0; }
 
 bool FilterStep(std::string& path, const ConvertSettings& settings) {
     if (settings.EnableExtFilter == 0) return true;
@@ -129,7 +165,9 @@ bool FilterStep(std::string& path, const ConvertSettings& settings) {
 
 namespace {
 
-void CollectFolders(std::vector<std::string>& out, const std::string& folder, int depth, std::set<std::pair<dev_t, ino_t>>& seen) {
+void CollectFolders(std::vector<std::string>& out, const std::string& folder, int depth,
+                    std::set<std::pair<dev_t, ino_t>>& seen, const ScanCancel& cancelled) {
+    if (cancelled && cancelled()) return;
     struct stat st {};
     if (depth > kMaxFolderDepth || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
     if (!seen.insert({st.st_dev, st.st_ino}).second) return;  // a link cycle
@@ -138,24 +176,28 @@ void CollectFolders(std::vector<std::string>& out, const std::string& folder, in
     std::vector<std::string> children;
     for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
          it.increment(ec)) {
+        if (cancelled && cancelled()) return;
         std::error_code typeError;
         if (it->is_directory(typeError)) children.push_back(it->path().string());
     }
     std::sort(children.begin(), children.end());
-    for (const auto& child : children) CollectFolders(out, child, depth + 1, seen);
+    for (const auto& child : children) CollectFolders(out, child, depth + 1, seen, cancelled);
 }
 
 }  // namespace
 
-void ScanFolder(std::vector<std::string>& out, const std::string& folder, const ConvertSettings& settings) {
+void ScanFolder(std::vector<std::string>& out, const std::string& folder, const ConvertSettings& settings,
+                const ScanCancel& cancelled) {
     std::vector<std::string> folders;
     std::set<std::pair<dev_t, ino_t>> seen;
-    CollectFolders(folders, folder, 0, seen);
+    CollectFolders(folders, folder, 0, seen, cancelled);
     for (const auto& f : folders) {
+        if (cancelled && cancelled()) return;
         std::error_code ec;
         std::vector<std::string> files;
         for (auto it = std::filesystem::directory_iterator(f, ec); !ec && it != std::filesystem::directory_iterator();
              it.increment(ec)) {
+            if (cancelled && cancelled()) return;
             std::error_code typeError;
             if (it->is_directory(typeError)) continue;
             // Links are followed a bounded number of hops; a dangling or looping link is dropped.

@@ -2,6 +2,8 @@
 // The engine side of the file list: probing a file into an entry, the column texts, folder scans
 // with the extension filter, and the duplicate check.
 
+#include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -21,6 +23,7 @@ struct ProbeOutcome {
     std::optional<ReaderKind> reader;     // the reader that opened it
     int channels = 0;                     // source channels, also for MP3
     int channelMode = 4;
+    bool notRegular = false;              // a FIFO, device, socket or folder: never opened
 };
 
 // Opens path with a reader in probe mode and fills the entry as the list shows it.
@@ -32,23 +35,31 @@ std::string BitRateText(uint32_t kbps);
 std::string FrequencyText(uint32_t hz);
 std::string ChannelsText(const FileItem& item);
 
-// Paths already in the list, compared as canonical paths (Linux names are case-sensitive).
+// Paths already in the list, compared by file identity (device and inode after following links); a path
+// that reaches no file is compared as its canonical path.
 class PathIndex {
 public:
     // False when the path is already present; otherwise records it.
     bool Insert(const std::string& path);
     void Erase(const std::string& path);
-    void Clear() { paths_.clear(); }
+    void Clear() {
+        keys_.clear();
+        byPath_.clear();
+    }
     bool Contains(const std::string& path) const;
-    size_t size() const { return paths_.size(); }
+    size_t size() const { return keys_.size(); }
 
 private:
     static std::string Key(const std::string& path);
-    std::set<std::string> paths_;
+    std::set<std::string> keys_;
+    std::map<std::string, std::string> byPath_;  // path as inserted -> its key
 };
 
+// Asked often during a folder scan; true stops it.
+using ScanCancel = std::function<bool()>;
 // Every file below folder (subfolders included, links followed with cycles cut), through the filter step.
-void ScanFolder(std::vector<std::string>& out, const std::string& folder, const ConvertSettings& settings);
+void ScanFolder(std::vector<std::string>& out, const std::string& folder, const ConvertSettings& settings,
+                const ScanCancel& cancelled = {});
 // The filter step of dropped and scanned files: true when path is taken (path may be replaced by a link's target).
 bool FilterStep(std::string& path, const ConvertSettings& settings);
 
@@ -56,5 +67,6 @@ bool FilterStep(std::string& path, const ConvertSettings& settings);
 extern const char* const kDatFileNote;
 extern const char* const kCdaFromDiskNote;
 extern const char* const kFlashFileNote;
+extern const char* const kNotRegularFileNote;
 
 }  // namespace pelloran

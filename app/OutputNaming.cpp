@@ -11,19 +11,32 @@
 
 namespace pelloran {
 
+std::string TargetReservations::Key(const std::string& path) {
+    return ResolveFolderPath(FolderPart(path)) + "/" + FileNamePart(path);
+}
+
 bool TargetReservations::Contains(const std::string& path) const {
+    const std::string key = Key(path);
     std::lock_guard lock(mutex_);
-    return paths_.count(path) != 0;
+    return paths_.count(key) != 0;
 }
 
 void TargetReservations::Reserve(const std::string& path) {
+    const std::string key = Key(path);
     std::lock_guard lock(mutex_);
-    paths_.insert(path);
+    paths_.insert(key);
 }
 
 void TargetReservations::Release(const std::string& path) {
+    const std::string key = Key(path);
     std::lock_guard lock(mutex_);
-    paths_.erase(path);
+    paths_.erase(key);
+}
+
+bool TargetReservations::FirstVisit(const std::string& folder) {
+    const std::string key = ResolveFolderPath(folder);
+    std::lock_guard lock(mutex_);
+    return folders_.insert(key).second;
 }
 
 namespace {
@@ -53,10 +66,13 @@ bool ProbeWritable(const std::string& target) {
 }  // namespace
 
 bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string& status,
-                    TargetReservations* reservations) {
-    const auto exists = [reservations](const std::string& path) {
-        return FileExists(path) || (reservations != nullptr && reservations->Contains(path));
+                    TargetReservations* reservations, bool* replaces) {
+    const auto takenInRun = [reservations](const std::string& path) {
+        return reservations != nullptr && reservations->Contains(path);
     };
+    // A dangling link counts: it is never written through.
+    const auto exists = [&](const std::string& path) { return PathOccupied(path) || takenInRun(path); };
+    if (replaces != nullptr) *replaces = false;
     const std::string& source = item.sourcePath;
     int mode = settings.DestOutputFolderOpt;
     std::string folder = settings.DestSpecifiedFolder;
@@ -68,7 +84,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
     while (true) {
         std::string base;
         bool failed = false;
-        if (mode == 399) {
+        if (mode == kOutputIntoFolder) {
             if (folder.empty() || !EnsureFolder(folder, true)) {
                 status = Format("Failed to create folder \"%s\"", folder);
                 failed = true;
@@ -96,16 +112,18 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
 
         if (!failed) {
             std::string target = base + ext;
+            bool replacing = false;
             if (exists(target)) {
-                if (settings.TargetExistsOpt == 22) {
-                    if (SamePathIgnoreCase(target, source)) {
-                        status =
-                            "Target file name is same as original file that can't be overwritten. Please output "
-                            "files to a custom folder.";
+                // A name this run has written is never replaced by a later entry: it takes the next free name.
+                const int32_t policy = takenInRun(target) ? kTargetRename : settings.TargetExistsOpt;
+                if (policy == kTargetOverwrite) {
+                    if (SameFile(target, source)) {
+                        status = kStatusTargetIsSource;
                         return false;
                     }
-                } else if (settings.TargetExistsOpt == 33) {
-                    status = "Target exists and skipped";
+                    replacing = true;
+                } else if (policy == kTargetSkip) {
+                    status = kStatusSkipped;
                     return false;
                 } else {
                     for (int k = 1;; ++k) {
@@ -117,6 +135,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
             if (ProbeWritable(target)) {
                 item.targetPath = target;
                 if (reservations != nullptr) reservations->Reserve(target);
+                if (replaces != nullptr) *replaces = replacing;
                 return true;
             }
             status = Format("Failed to create file \"%s\"", target);
@@ -126,8 +145,8 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
         retried = true;
         folder = DocumentsFolder(true);
         if (folder.empty()) return false;
-        keepTree = settings.DestOutputFolderOpt == 399 && settings.CreateDirs != 0;
-        mode = 399;
+        keepTree = settings.DestOutputFolderOpt == kOutputIntoFolder && settings.CreateDirs != 0;
+        mode = kOutputIntoFolder;
     }
 }
 

@@ -10,21 +10,44 @@
 
 namespace pelloran {
 
-// Target names handed out in a run and not yet written, so that parallel entries do not pick the same name.
+// Target names of a run: those being written and those already written. A later entry never takes one of
+// them, whatever the collision policy. Names are compared with their folder resolved, so that two paths to
+// one folder meet.
 class TargetReservations {
 public:
     bool Contains(const std::string& path) const;
     void Reserve(const std::string& path);
+    // Gives back a name whose file was not written.
     void Release(const std::string& path);
+    // True the first time a folder is named in this run.
+    bool FirstVisit(const std::string& folder);
 
 private:
+    static std::string Key(const std::string& path);
     mutable std::mutex mutex_;
     std::set<std::string> paths_;
+    std::set<std::string> folders_;
 };
 
-// True: item.targetPath holds a path that does not exist yet (or, with overwrite, the file to replace).
-// False: status holds the reason and targetPath is unchanged.
+// True: item.targetPath holds a free name, or with overwrite an existing file to replace (replaces is then
+// set). False: status holds the reason and targetPath is unchanged.
 bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string& status,
-                    TargetReservations* reservations = nullptr);
+                    TargetReservations* reservations = nullptr, bool* replaces = nullptr);
+
+// Collision policies of TargetExistsOpt.
+enum TargetExistsPolicy : int32_t {
+    kTargetRename = 11,
+    kTargetOverwrite = 22,
+    kTargetSkip = 33,
+};
+// Places of DestOutputFolderOpt.
+enum OutputFolderPlace : int32_t {
+    kOutputBesideSource = 199,
+    kOutputIntoFolder = 399,
+};
+
+inline constexpr const char* kStatusSkipped = "Target exists and skipped";
+inline constexpr const char* kStatusTargetIsSource =
+    "Target file name is same as original file that can't be overwritten. Please output files to a custom folder.";
 
 }  // namespace pelloran

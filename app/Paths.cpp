@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace pelloran {
@@ -108,6 +109,44 @@ bool SamePathIgnoreCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    const auto ia = IdentityOf(a);
+    return ia && ia == IdentityOf(b);
+}
+
+bool PathOccupied(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && lstat(path.c_str(), &st) == 0;
+}
+
+std::string ResolveFolderPath(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec) return path;
+    const fs::path resolved = fs::weakly_canonical(absolute, ec);
+    return ec ? absolute.lexically_normal().string() : resolved.string();
+}
+
+std::string ResolveSourcePath(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec) return path;
+    // A trailing "." or ".." names a folder: resolve all of it.
+    const std::string last = absolute.filename().string();
+    if (last.empty() || last == "." || last == "..") return ResolveFolderPath(absolute.string());
+    std::string folder = ResolveFolderPath(absolute.parent_path().string());
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder + last;
 }
 
 }  // namespace pelloran

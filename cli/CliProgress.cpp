@@ -1,4 +1,5 @@
 #include "cli/CliProgress.h"
+#include "cli/TextOut.h"
 
 #include <unistd.h>
 
@@ -12,12 +13,16 @@ namespace {
 std::atomic<int> interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnInterrupt(int) {
+// Ctrl+C, SIGTERM and a hang-up cancel; a second one ends the process at once.
+void OnInterrupt(int signal) {
     if (interrupts.fetch_add(1) >= 1) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
     }
 }
+
+// A closed output pipe (`| head`) cancels too, but never kills: every later write raises it again.
+void OnBrokenPipe(int) { interrupts.fetch_add(1); }
 
 }  // namespace
 
@@ -29,8 +34,11 @@ void CliProgress::InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    struct sigaction pipe {};
+    pipe.sa_handler = OnBrokenPipe;
+    sigemptyset(&pipe.sa_mask);
+    sigaction(SIGPIPE, &pipe, nullptr);
 }
 
 bool CliProgress::CancelRequested() const { return interrupts.load() > 0; }
@@ -75,7 +83,7 @@ void CliProgress::Draw(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
-    std::string line = "[" + std::to_string(runDone_) + "/" + std::to_string(runCount_) + "] " + fileText_;
+    std::string line = "[" + std::to_string(runDone_) + "/" + std::to_string(runCount_) + "] " + EscapeText(fileText_);
     if (line.size() > 100) line = line.substr(0, 97) + "...";
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);

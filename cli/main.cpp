@@ -11,9 +11,11 @@
 
 #include "app/ConversionRun.h"
 #include "app/FileList.h"
+#include "app/OutputNaming.h"
 #include "app/Paths.h"
 #include "cli/CliOptions.h"
 #include "cli/CliProgress.h"
+#include "cli/TextOut.h"
 #include "platform/bass.h"
 #include "platform/registry.h"
 #include "settings/ConvertSettings.h"
@@ -76,14 +78,30 @@ private:
 struct Entry {
     std::string source;
     ProbeOutcome probe;
-    bool exists = true;
+    bool probed = false;  // false when Cancel came first
 };
+
+// JSON keeps names that are not UTF-8 recoverable: the text with replacement characters, plus the bytes.
+void PutName(nlohmann::ordered_json& j, const char* key, const std::string& name) {
+    j[key] = name;
+    if (!IsValidUtf8(name)) j[std::string(key) + "_bytes"] = Base64(name);
+}
+
+std::string Dump(const nlohmann::ordered_json& j) {
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+// The status shown for a file that was not loaded.
+std::string LoadFailureStatus(const Entry& e) {
+    if (!e.probed) return kStatusCancelled;
+    return e.probe.notRegular ? kNotRegularFileNote : "Failed to load";
+}
 
 std::string ProbeLine(const Entry& e, bool json) {
     const FileItem& item = e.probe.item;
     if (json) {
         nlohmann::ordered_json j;
-        j["source"] = e.source;
+        PutName(j, "source", e.source);
         j["ok"] = e.probe.ok;
         if (e.probe.ok) {
             j["duration_seconds"] = item.durationSeconds;
@@ -94,25 +112,33 @@ std::string ProbeLine(const Entry& e, bool json) {
             j["format_code"] = item.formatCode;
             j["reader"] = e.probe.reader ? ReaderName(*e.probe.reader) : "";
         } else {
+            j["status"] = LoadFailureStatus(e);
             j["note"] = e.probe.note;
         }
-        return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        return Dump(j);
     }
-    if (!e.probe.ok) return e.source + "\tFailed to load";
-    return e.source + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) + "\t" +
+    if (!e.probe.ok) return EscapeText(e.source) + "\t" + LoadFailureStatus(e);
+    return EscapeText(e.source) + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) + "\t" +
            FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
 }
 
-std::string ConvertLine(const std::string& source, bool ok, const std::string& status, const std::string& target,
-                        const std::string& note, bool json) {
-    if (!json) return source + "\t" + status;
+std::string ConvertLine(const std::string& source, const EntryResult& result, const std::string& status,
+                        const std::string& target, bool json) {
+    if (!json) return EscapeText(source) + "\t" + EscapeText(status);
     nlohmann::ordered_json j;
-    j["source"] = source;
-    j["ok"] = ok;
+    PutName(j, "source", source);
+    j["ok"] = result.ok;
     j["status"] = status;
-    j["target"] = target;
-    j["note"] = note;
-    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    PutName(j, "target", target);
+    j["note"] = result.note;
+    j["truncated"] = result.truncated;
+    return Dump(j);
+}
+
+std::string FailedLine(const Entry& e, bool json) {
+    EntryResult result;
+    result.note = e.probe.note;
+    return ConvertLine(e.source, result, LoadFailureStatus(e), "", json);
 }
 
 // The run's statuses go to the ordered printer; questions are answered No (printed for the user).
@@ -125,19 +151,18 @@ public:
         std::lock_guard lock(mutex_);
         statuses_[index] = text;
     }
-    void EntryFinished(size_t index, bool ok, const std::string& note) override {
+    void EntryFinished(size_t index, const EntryResult& result) override {
         std::string status;
         {
             std::lock_guard lock(mutex_);
             status = statuses_[index];
         }
         const FileItem& item = *items_[index];
-        printer_.Set(lineOf_[index],
-                     ConvertLine(item.sourcePath, ok, status, item.targetPath, note, json_));
+        printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, result, status, item.targetPath, json_));
     }
     bool AskYesNo(const std::string& text) override {
         std::lock_guard lock(mutex_);
-        std::cerr << text << "\n(answered No)\n";
+        std::cerr << EscapeText(text) << "\n(answered No)\n";
         return false;
     }
 
@@ -161,10 +186,6 @@ int Main(int argc, char** argv) {
     settings.BrowseOutputFolder = 0;  // only an explicit -s BrowseOutputFolder=1 opens the file manager
 
     if (!options.format.empty()) settings.OutputFormat = OutputFormatFromName(options.format);
-    if (!options.outputDir.empty()) {
-        settings.DestOutputFolderOpt = 399;
-        settings.DestSpecifiedFolder = fs::absolute(options.outputDir).lexically_normal().string();
-    }
     for (const std::string& assignment : options.sets) {
         const size_t eq = assignment.find('=');
         std::string error;
@@ -177,45 +198,47 @@ int Main(int argc, char** argv) {
             return 2;
         }
     }
+    // An explicit output folder wins over the settings and is never replaced by the documents folder.
+    if (!options.outputDir.empty()) {
+        settings.DestOutputFolderOpt = kOutputIntoFolder;
+        settings.DestSpecifiedFolder = ResolveFolderPath(options.outputDir);
+        settings.OutputFiles2MyDocuments = 0;
+    }
     std::optional<ReaderKind> preferred;
     if (!options.decoder.empty()) preferred = ReaderFromName(options.decoder);
     const int jobs = options.jobs > 0 ? options.jobs
                                       : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 
-    // Collect the inputs: folders contribute every file below them, duplicates are dropped.
+    CliProgress::InstallInterruptHandler();
+    CliProgress progress(!options.quiet);
+
+    // Collect the inputs: folders contribute every file below them, duplicates (one file reached twice)
+    // are dropped.
     std::vector<Entry> entries;
     PathIndex index;
+    const ScanCancel cancelled = [&progress] { return progress.CancelRequested(); };
     for (const std::string& arg : options.paths) {
-        const std::string path = fs::absolute(arg).lexically_normal().string();
         std::vector<std::string> files;
-        if (IsFolder(path)) {
-            ScanFolder(files, path, settings);
+        if (IsFolder(arg)) {
+            ScanFolder(files, ResolveFolderPath(arg), settings, cancelled);
         } else {
-            files.push_back(path);
+            files.push_back(ResolveSourcePath(arg));
         }
         for (const auto& file : files) {
             if (!index.Insert(file)) continue;
             Entry e;
             e.source = file;
-            e.exists = FileExists(file);
             entries.push_back(std::move(e));
         }
     }
-
-    CliProgress::InstallInterruptHandler();
-    CliProgress progress(!options.quiet);
 
     // Probe every file as the list does when files are added.
     {
         std::atomic<size_t> next{0};
         const auto probeWorker = [&] {
-            for (size_t i; (i = next.fetch_add(1)) < entries.size() && !progress.CancelRequested();) {
-                Entry& e = entries[i];
-                if (!e.exists) {
-                    e.probe.note = "No such file";
-                    continue;
-                }
-                e.probe = ProbeFile(e.source, preferred);
+            for (size_t i; !progress.CancelRequested() && (i = next.fetch_add(1)) < entries.size();) {
+                entries[i].probe = ProbeFile(entries[i].source, preferred);
+                entries[i].probed = true;
             }
         };
         std::vector<std::thread> threads;
@@ -227,10 +250,10 @@ int Main(int argc, char** argv) {
     OrderedPrinter printer(entries.size(), progress);
     bool anyFailed = false;
     const auto reportLoadFailure = [&](const Entry& e) {
-        if (!e.probe.note.empty()) {
+        if (e.probed && !e.probe.note.empty()) {
             progress.Lock();
             progress.Clear();
-            std::cerr << e.source << ": " << e.probe.note << "\n";
+            std::cerr << EscapeText(e.source) << ": " << EscapeText(e.probe.note) << "\n";
             progress.Unlock();
         }
     };
@@ -256,9 +279,7 @@ int Main(int argc, char** argv) {
         } else {
             anyFailed = true;
             reportLoadFailure(entries[i]);
-            printer.Set(i, options.json ? ConvertLine(entries[i].source, false, "Failed to load", "",
-                                                      entries[i].probe.note, true)
-                                        : entries[i].source + "\tFailed to load");
+            printer.Set(i, FailedLine(entries[i], options.json));
         }
     }
     std::vector<FileItem*> pointers;
@@ -270,13 +291,14 @@ int Main(int argc, char** argv) {
     runOptions.ensureSoundFont = LoadDefaultSoundFont;
     CliObserver observer(printer, lineOf, pointers, options.json);
     RunSummary summary;
-    if (!pointers.empty()) summary = RunConversion(pointers, settings, progress, observer, runOptions);
+    if (!pointers.empty() && !progress.CancelRequested())
+        summary = RunConversion(pointers, settings, progress, observer, runOptions);
     printer.FlushAll([&](size_t line) {
-        return ConvertLine(entries[line].source, false, kStatusCancelled, "", "", options.json);
+        return ConvertLine(entries[line].source, EntryResult{}, kStatusCancelled, "", options.json);
     });
     progress.Clear();
     if (summary.failed > 0 || summary.cancelled || summary.aborted) anyFailed = true;
-    if (summary.succeeded != items.size()) anyFailed = true;
+    if (summary.succeeded != items.size() || progress.CancelRequested()) anyFailed = true;
     return anyFailed ? 1 : 0;
 }
 

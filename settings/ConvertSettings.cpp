@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include "app/Paths.h"
@@ -53,11 +54,53 @@ int32_t CheckZeroOneTwo(int32_t v) { return (v == 0 || v == 1 || v == 2) ? v : 2
 int32_t CheckOneTwo(int32_t v) { return (v == 1 || v == 2) ? v : 2; }
 int32_t CheckOggBitRate(int32_t v) { return v > 1000 ? v / 1000 : v; }
 
+// The values a numeric option may hold: a span, or a list of codes.
+struct Range {
+    int32_t min = INT32_MIN;
+    int32_t max = INT32_MAX;
+    const int32_t* codes = nullptr;
+    size_t codeCount = 0;
+
+    bool Contains(int32_t v) const {
+        if (codes == nullptr) return v >= min && v <= max;
+        return std::find(codes, codes + codeCount, v) != codes + codeCount;
+    }
+    std::string Text() const {
+        if (codes == nullptr) return std::to_string(min) + " to " + std::to_string(max);
+        std::string text;
+        for (size_t i = 0; i < codeCount; ++i) {
+            if (i > 0) text += i + 1 == codeCount ? " or " : ", ";
+            text += std::to_string(codes[i]);
+        }
+        return text;
+    }
+};
+
+constexpr Range Span(int32_t min, int32_t max) { return Range{min, max, nullptr, 0}; }
+template <size_t N>
+constexpr Range Codes(const int32_t (&codes)[N]) {
+    return Range{0, 0, codes, N};
+}
+
+constexpr int32_t kPlaceCodes[] = {199, 399};
+constexpr int32_t kPolicyCodes[] = {11, 22, 33};
+constexpr int32_t kFormatCodes[] = {kOutputMp3, kOutputWav, kOutputWma, kOutputOgg, kOutputAac,
+                                    kOutputM4a, kOutputMp4, kOutputM4b, kOutputAmr, kOutputAwb};
+constexpr int32_t kMp3ChannelModes[] = {0, 1, 3, 4};
+constexpr int32_t kWavWidths[] = {0, 8, 16};
+
+constexpr Range kSwitch = Span(0, 1);
+constexpr Range kTagType = Span(0, 2);
+constexpr Range kGain = Span(10, 3000);
+constexpr Range kFreeGain = Span(1, 100000);  // not clamped on load, but never zero or negative
+constexpr Range kRate = Span(0, 384000);      // Hz; 0 follows the source
+
 struct NumberField {
     const char* name;
     int32_t ConvertSettings::*member;
     int group;
     int32_t (*check)(int32_t);
+    Range range;
 };
 
 struct TextField {
@@ -68,71 +111,71 @@ struct TextField {
 
 // Every numeric option in load order, with its save group and load check.
 constexpr NumberField kNumberFields[] = {
-    {"DestOutputFolderOpt", &ConvertSettings::DestOutputFolderOpt, kSaveOptionsGroup, CheckNone},
-    {"CreateDirs", &ConvertSettings::CreateDirs, kSaveOptionsGroup, CheckNone},
-    {"BrowseOutputFolder", &ConvertSettings::BrowseOutputFolder, kSaveOptionsGroup, CheckNone},
-    {"OutputFiles2MyDocuments", &ConvertSettings::OutputFiles2MyDocuments, kSaveOptionsGroup, CheckNone},
-    {"TargetExistsOpt", &ConvertSettings::TargetExistsOpt, kSaveOptionsGroup, CheckNone},
-    {"MonoType", &ConvertSettings::MonoType, kSaveOptionsGroup, CheckNone},
-    {"EnableExtFilter", &ConvertSettings::EnableExtFilter, kSaveOptionsGroup, CheckNone},
-    {"OutputFormat", &ConvertSettings::OutputFormat, kSaveFormatGroup, CheckNone},
-    {"AutoDestMP3EncodingParam", &ConvertSettings::AutoDestMP3EncodingParam, kSaveOptionsGroup, CheckNone},
-    {"MP3BitRate", &ConvertSettings::MP3BitRate, kSaveOptionsGroup, CheckNone},
-    {"MP3SampleRate", &ConvertSettings::MP3SampleRate, kSaveOptionsGroup, CheckNone},
-    {"MP3ChannelMode", &ConvertSettings::MP3ChannelMode, kSaveOptionsGroup, CheckMp3ChannelMode},
-    {"AutoDestWAVEncodingParam", &ConvertSettings::AutoDestWAVEncodingParam, kSaveOptionsGroup, CheckNone},
-    {"WAVBitsPerSample", &ConvertSettings::WAVBitsPerSample, kSaveOptionsGroup, CheckNone},
-    {"WAVSampleRate", &ConvertSettings::WAVSampleRate, kSaveOptionsGroup, CheckNone},
-    {"WAVChannelNum", &ConvertSettings::WAVChannelNum, kSaveOptionsGroup, CheckZeroOneTwo},
-    {"AutoDestWMAEncodingParam", &ConvertSettings::AutoDestWMAEncodingParam, kSaveOptionsGroup, CheckNone},
-    {"WMABitRate", &ConvertSettings::WMABitRate, kSaveOptionsGroup, CheckNone},
-    {"WMASampleRate", &ConvertSettings::WMASampleRate, kSaveOptionsGroup, CheckNone},
-    {"WMAChannels", &ConvertSettings::WMAChannels, kSaveOptionsGroup, CheckOneTwo},
-    {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckZeroOneTwo},
-    {"AmplifyWMA", &ConvertSettings::AmplifyWMA, kSaveOptionsGroup, CheckNone},
-    {"AmplifyWMACoeff", &ConvertSettings::AmplifyWMACoeff, kSaveOptionsGroup, CheckCoeff},
-    {"AutoDestOGGEncodingParam", &ConvertSettings::AutoDestOGGEncodingParam, kSaveOptionsGroup, CheckNone},
-    {"OGGBitRate", &ConvertSettings::OGGBitRate, kSaveOptionsGroup, CheckOggBitRate},
-    {"OGGSampleRate", &ConvertSettings::OGGSampleRate, kSaveOptionsGroup, CheckNone},
-    {"OGGChannels", &ConvertSettings::OGGChannels, kSaveOptionsGroup, CheckZeroOneTwo},
-    {"OGGID3TagType", &ConvertSettings::OGGID3TagType, kSaveOptionsGroup, CheckNone},
-    {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone},
-    {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff},
-    {"AutoDestAACEncodingParam", &ConvertSettings::AutoDestAACEncodingParam, kSaveOptionsGroup, CheckNone},
-    {"AACVBR", &ConvertSettings::AACVBR, kSaveOptionsGroup, CheckNone},
-    {"AACVBRQuality", &ConvertSettings::AACVBRQuality, kSaveOptionsGroup, CheckNone},
-    {"AACABRBitRate", &ConvertSettings::AACABRBitRate, kSaveOptionsGroup, CheckNone},
-    {"AACMpegVersion", &ConvertSettings::AACMpegVersion, kSaveOptionsGroup, CheckNone},
-    {"AACEnableTNS", &ConvertSettings::AACEnableTNS, kSaveOptionsGroup, CheckNone},
-    {"AACEnableMidside", &ConvertSettings::AACEnableMidside, kSaveOptionsGroup, CheckNone},
-    {"AACBlockType", &ConvertSettings::AACBlockType, kSaveOptionsGroup, CheckNone},
-    {"AmplifyAAC", &ConvertSettings::AmplifyAAC, kSaveOptionsGroup, CheckNone},
-    {"AmplifyAACCoef", &ConvertSettings::AmplifyAACCoef, kSaveOptionsGroup, CheckNone},
-    {"AutoDestM4AEncodingParam", &ConvertSettings::AutoDestM4AEncodingParam, kSaveOptionsGroup, CheckNone},
-    {"M4AVBR", &ConvertSettings::M4AVBR, kSaveOptionsGroup, CheckNone},
-    {"M4AVBRQuality", &ConvertSettings::M4AVBRQuality, kSaveOptionsGroup, CheckNone},
-    {"M4AABRBitRate", &ConvertSettings::M4AABRBitRate, kSaveOptionsGroup, CheckNone},
-    {"M4AEnableTNS", &ConvertSettings::M4AEnableTNS, kSaveOptionsGroup, CheckNone},
-    {"M4AEnableMidside", &ConvertSettings::M4AEnableMidside, kSaveOptionsGroup, CheckNone},
-    {"M4ABlockType", &ConvertSettings::M4ABlockType, kSaveOptionsGroup, CheckNone},
-    {"AmplifyM4A", &ConvertSettings::AmplifyM4A, kSaveOptionsGroup, CheckNone},
-    {"AmplifyM4ACoef", &ConvertSettings::AmplifyM4ACoef, kSaveOptionsGroup, CheckNone},
-    {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckZeroOneTwo},
-    {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone},
-    {"AMRWBMode", &ConvertSettings::AMRWBMode, kSaveOptionsGroup, CheckNone},
-    {"AMRDTX", &ConvertSettings::AMRDTX, kSaveOptionsGroup, CheckNone},
-    {"AMRType", &ConvertSettings::AMRType, kSaveOptionsGroup, CheckNone},
-    {"AWBMode", &ConvertSettings::AWBMode, kSaveOptionsGroup, CheckNone},
-    {"AWBDTX", &ConvertSettings::AWBDTX, kSaveOptionsGroup, CheckNone},
-    {"AmplifyAMR", &ConvertSettings::AmplifyAMR, kSaveOptionsGroup, CheckNone},
-    {"AmplifyAMRCoef", &ConvertSettings::AmplifyAMRCoef, kSaveOptionsGroup, CheckNone},
-    {"MP3ID3TagType", &ConvertSettings::MP3ID3TagType, kSaveOptionsGroup, CheckNone},
-    {"MP3WriteID3Version", &ConvertSettings::MP3WriteID3Version, kSaveOptionsGroup, CheckNone},
-    {"AmplifyMp3", &ConvertSettings::AmplifyMp3, kSaveOptionsGroup, CheckNone},
-    {"AmplifyMp3Coeff", &ConvertSettings::AmplifyMp3Coeff, kSaveOptionsGroup, CheckCoeff},
-    {"AmplifyWav", &ConvertSettings::AmplifyWav, kSaveOptionsGroup, CheckNone},
-    {"AmplifyWavCoeff", &ConvertSettings::AmplifyWavCoeff, kSaveOptionsGroup, CheckCoeff},
-    {"OptStartPageIndex", &ConvertSettings::OptStartPageIndex, kSaveFormatGroup, CheckNone},
+    {"DestOutputFolderOpt", &ConvertSettings::DestOutputFolderOpt, kSaveOptionsGroup, CheckNone, Codes(kPlaceCodes)},
+    {"CreateDirs", &ConvertSettings::CreateDirs, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"BrowseOutputFolder", &ConvertSettings::BrowseOutputFolder, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"OutputFiles2MyDocuments", &ConvertSettings::OutputFiles2MyDocuments, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"TargetExistsOpt", &ConvertSettings::TargetExistsOpt, kSaveOptionsGroup, CheckNone, Codes(kPolicyCodes)},
+    {"MonoType", &ConvertSettings::MonoType, kSaveOptionsGroup, CheckNone, Span(0, 2)},
+    {"EnableExtFilter", &ConvertSettings::EnableExtFilter, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"OutputFormat", &ConvertSettings::OutputFormat, kSaveFormatGroup, CheckNone, Codes(kFormatCodes)},
+    {"AutoDestMP3EncodingParam", &ConvertSettings::AutoDestMP3EncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"MP3BitRate", &ConvertSettings::MP3BitRate, kSaveOptionsGroup, CheckNone, Span(0, 320)},
+    {"MP3SampleRate", &ConvertSettings::MP3SampleRate, kSaveOptionsGroup, CheckNone, Span(0, 48000)},
+    {"MP3ChannelMode", &ConvertSettings::MP3ChannelMode, kSaveOptionsGroup, CheckMp3ChannelMode, Codes(kMp3ChannelModes)},
+    {"AutoDestWAVEncodingParam", &ConvertSettings::AutoDestWAVEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"WAVBitsPerSample", &ConvertSettings::WAVBitsPerSample, kSaveOptionsGroup, CheckNone, Codes(kWavWidths)},
+    {"WAVSampleRate", &ConvertSettings::WAVSampleRate, kSaveOptionsGroup, CheckNone, kRate},
+    {"WAVChannelNum", &ConvertSettings::WAVChannelNum, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2)},
+    {"AutoDestWMAEncodingParam", &ConvertSettings::AutoDestWMAEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"WMABitRate", &ConvertSettings::WMABitRate, kSaveOptionsGroup, CheckNone, Span(0, 768000)},
+    {"WMASampleRate", &ConvertSettings::WMASampleRate, kSaveOptionsGroup, CheckNone, Span(0, 192000)},
+    {"WMAChannels", &ConvertSettings::WMAChannels, kSaveOptionsGroup, CheckOneTwo, Span(1, 2)},
+    {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType},
+    {"AmplifyWMA", &ConvertSettings::AmplifyWMA, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyWMACoeff", &ConvertSettings::AmplifyWMACoeff, kSaveOptionsGroup, CheckCoeff, kGain},
+    {"AutoDestOGGEncodingParam", &ConvertSettings::AutoDestOGGEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"OGGBitRate", &ConvertSettings::OGGBitRate, kSaveOptionsGroup, CheckOggBitRate, Span(0, 1000)},
+    {"OGGSampleRate", &ConvertSettings::OGGSampleRate, kSaveOptionsGroup, CheckNone, kRate},
+    {"OGGChannels", &ConvertSettings::OGGChannels, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2)},
+    {"OGGID3TagType", &ConvertSettings::OGGID3TagType, kSaveOptionsGroup, CheckNone, kTagType},
+    {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff, kGain},
+    {"AutoDestAACEncodingParam", &ConvertSettings::AutoDestAACEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AACVBR", &ConvertSettings::AACVBR, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AACVBRQuality", &ConvertSettings::AACVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500)},
+    {"AACABRBitRate", &ConvertSettings::AACABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576)},
+    {"AACMpegVersion", &ConvertSettings::AACMpegVersion, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AACEnableTNS", &ConvertSettings::AACEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AACEnableMidside", &ConvertSettings::AACEnableMidside, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AACBlockType", &ConvertSettings::AACBlockType, kSaveOptionsGroup, CheckNone, Span(0, 2)},
+    {"AmplifyAAC", &ConvertSettings::AmplifyAAC, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyAACCoef", &ConvertSettings::AmplifyAACCoef, kSaveOptionsGroup, CheckNone, kFreeGain},
+    {"AutoDestM4AEncodingParam", &ConvertSettings::AutoDestM4AEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"M4AVBR", &ConvertSettings::M4AVBR, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"M4AVBRQuality", &ConvertSettings::M4AVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500)},
+    {"M4AABRBitRate", &ConvertSettings::M4AABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576)},
+    {"M4AEnableTNS", &ConvertSettings::M4AEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"M4AEnableMidside", &ConvertSettings::M4AEnableMidside, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"M4ABlockType", &ConvertSettings::M4ABlockType, kSaveOptionsGroup, CheckNone, Span(0, 2)},
+    {"AmplifyM4A", &ConvertSettings::AmplifyM4A, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyM4ACoef", &ConvertSettings::AmplifyM4ACoef, kSaveOptionsGroup, CheckNone, kFreeGain},
+    {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType},
+    {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone, Span(0, 7)},
+    {"AMRWBMode", &ConvertSettings::AMRWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8)},
+    {"AMRDTX", &ConvertSettings::AMRDTX, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AMRType", &ConvertSettings::AMRType, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AWBMode", &ConvertSettings::AWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8)},
+    {"AWBDTX", &ConvertSettings::AWBDTX, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyAMR", &ConvertSettings::AmplifyAMR, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyAMRCoef", &ConvertSettings::AmplifyAMRCoef, kSaveOptionsGroup, CheckNone, kFreeGain},
+    {"MP3ID3TagType", &ConvertSettings::MP3ID3TagType, kSaveOptionsGroup, CheckNone, kTagType},
+    {"MP3WriteID3Version", &ConvertSettings::MP3WriteID3Version, kSaveOptionsGroup, CheckNone, Span(0, 2)},
+    {"AmplifyMp3", &ConvertSettings::AmplifyMp3, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyMp3Coeff", &ConvertSettings::AmplifyMp3Coeff, kSaveOptionsGroup, CheckCoeff, kGain},
+    {"AmplifyWav", &ConvertSettings::AmplifyWav, kSaveOptionsGroup, CheckNone, kSwitch},
+    {"AmplifyWavCoeff", &ConvertSettings::AmplifyWavCoeff, kSaveOptionsGroup, CheckCoeff, kGain},
+    {"OptStartPageIndex", &ConvertSettings::OptStartPageIndex, kSaveFormatGroup, CheckNone, Span(0, 15)},
 };
 
 constexpr TextField kTextFields[] = {
@@ -144,6 +187,7 @@ constexpr TextField kTextFields[] = {
 struct TagNumberField {
     const char* name;
     int32_t TagSettings::*member;
+    Range range;
 };
 struct TagTextField {
     const char* name;
@@ -156,9 +200,9 @@ constexpr TagTextField kTagTexts[] = {
     {"Composer", &TagSettings::Composer}, {"Copyright", &TagSettings::Copyright},
 };
 constexpr TagNumberField kTagNumbers[] = {
-    {"TitleAsFileName", &TagSettings::TitleAsFileName},
-    {"TrackNumType", &TagSettings::TrackNumType},
-    {"CustomTrackNum", &TagSettings::CustomTrackNum},
+    {"TitleAsFileName", &TagSettings::TitleAsFileName, kSwitch},
+    {"TrackNumType", &TagSettings::TrackNumType, Span(0, 2)},
+    {"CustomTrackNum", &TagSettings::CustomTrackNum, Span(0, 255)},
 };
 
 struct TagGroup {
@@ -178,7 +222,7 @@ void LoadTagSettings(TagSettings& tags, const RegistryStore& store, const std::s
     if (!store.KeyExists(key)) return;
     for (const auto& f : kTagTexts) tags.*f.member = store.ReadText(key, f.name).value_or(std::string{});
     for (const auto& f : kTagNumbers) {
-        if (auto v = store.ReadNumber(key, f.name)) tags.*f.member = *v;
+        if (auto v = store.ReadNumber(key, f.name); v && f.range.Contains(*v)) tags.*f.member = *v;
     }
 }
 
@@ -190,6 +234,21 @@ bool ParseNumber(std::string_view text, int32_t& value) {
     const long long v = std::strtoll(s.c_str(), &end, 10);
     if (errno != 0 || end == nullptr || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
     value = static_cast<int32_t>(v);
+    return true;
+}
+
+// A number given by name: refused with the reason when it is not a number or out of its range.
+bool SetNumber(int32_t& member, const Range& range, std::string_view name, std::string_view value, std::string& error) {
+    int32_t v = 0;
+    if (!ParseNumber(value, v)) {
+        error = "'" + std::string(name) + "' needs a number, not '" + std::string(value) + "'";
+        return false;
+    }
+    if (!range.Contains(v)) {
+        error = "'" + std::string(name) + "' must be " + range.Text() + ", not " + std::string(value);
+        return false;
+    }
+    member = v;
     return true;
 }
 
@@ -236,8 +295,10 @@ void LoadSettings(ConvertSettings& settings, const RegistryStore& store) {
     for (const auto& f : kTextFields) {
         if (auto v = store.ReadText(kOptionsKey, f.name)) settings.*f.member = *v;
     }
+    // Out of range after the load check: the default stays.
     for (const auto& f : kNumberFields) {
-        if (auto v = store.ReadNumber(kOptionsKey, f.name)) settings.*f.member = f.check(*v);
+        if (auto v = store.ReadNumber(kOptionsKey, f.name); v && f.range.Contains(f.check(*v)))
+            settings.*f.member = f.check(*v);
     }
     RebuildExtensionFilter(settings);
     for (const auto& g : kTagGroups) LoadTagSettings(settings.*g.member, store, TagKey(g.prefix));
@@ -300,13 +361,7 @@ bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::str
                 }
             }
             for (const auto& f : kTagNumbers) {
-                if (field == f.name) {
-                    if (!ParseNumber(value, tags.*f.member)) {
-                        error = "'" + std::string(name) + "' needs a number, not '" + std::string(value) + "'";
-                        return false;
-                    }
-                    return true;
-                }
+                if (field == f.name) return SetNumber(tags.*f.member, f.range, name, value, error);
             }
         }
         error = "unknown option '" + std::string(name) + "'";
@@ -321,12 +376,7 @@ bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::str
     }
     for (const auto& f : kNumberFields) {
         if (name != f.name) continue;
-        int32_t v = 0;
-        if (!ParseNumber(value, v)) {
-            error = "'" + std::string(name) + "' needs a number, not '" + std::string(value) + "'";
-            return false;
-        }
-        settings.*f.member = f.check(v);
+        if (!SetNumber(settings.*f.member, f.range, name, value, error)) return false;
         RebuildExtensionFilter(settings);
         return true;
     }

@@ -105,10 +105,15 @@ TEST_F(Cli, FailuresAndFallback) {
     EXPECT_EQ(r.out, bad + "\tFailed to load\n" + dat + "\tFailed to load\n" + src + "\tok.wav\n");
     EXPECT_NE(r.err.find("DAT files"), std::string::npos);
 
-    // An output folder that takes no files: the documents folder takes the output when the fallback is on.
-    r = Cli_({"-f", "wav", "-o", "/proc/self", "-s", "OutputFiles2MyDocuments=0", src});
-    EXPECT_EQ(r.out, src + "\tFailed to create file \"/proc/self/ok.wav\"\n");
-    r = Cli_({"-f", "wav", "-o", "/proc/self", src});
+    // A saved output folder that takes no files: the documents folder takes the output when the fallback is on.
+    const std::vector<std::string> saved = {"-s", "DestOutputFolderOpt=399", "-s", "DestSpecifiedFolder=/proc/1"};
+    std::vector<std::string> args = {"-f", "wav", "-s", "OutputFiles2MyDocuments=0", src};
+    args.insert(args.begin(), saved.begin(), saved.end());
+    r = Cli_(args);
+    EXPECT_EQ(r.out, src + "\tFailed to create file \"/proc/1/ok.wav\"\n");
+    args = {"-f", "wav", src};
+    args.insert(args.begin(), saved.begin(), saved.end());
+    r = Cli_(args);
     EXPECT_EQ(r.out, src + "\tok.wav\n");
     EXPECT_TRUE(fs::exists(dir_ / "Documents/ok.wav"));
 }

@@ -59,7 +59,7 @@ public:
         std::lock_guard lock(mutex_);
         statuses[index] = text;
     }
-    void EntryFinished(size_t index, bool, const std::string&) override {
+    void EntryFinished(size_t index, const EntryResult&) override {
         std::lock_guard lock(mutex_);
         finished[index] = true;
     }

@@ -50,20 +50,24 @@ TEST_F(OutputNaming, BesideSourceRenamesPastTheSourceItself) {
     EXPECT_EQ(item.targetPath, dir_ / "a/song_2.wav");
 }
 
-TEST_F(OutputNaming, OverwriteRefusesTheSourceInAnyLetterCase) {
+TEST_F(OutputNaming, OverwriteRefusesOnlyTheSourceItself) {
     settings_.TargetExistsOpt = 22;
     FileItem item;
     item.sourcePath = Touch("song.wav");
     std::string status;
     EXPECT_FALSE(MakeTargetPath(item, settings_, status));
-    // A target differing only in letter case is refused too: the safeguard only protects.
-    item.sourcePath = Touch("tune.WAV");
-    Touch("tune.wav");
-    EXPECT_FALSE(MakeTargetPath(item, settings_, status));
     EXPECT_EQ(status,
               "Target file name is same as original file that can't be overwritten. Please output files to a "
               "custom folder.");
     EXPECT_TRUE(item.targetPath.empty());
+    // Another file whose name differs only in letter case is not the source.
+    item.sourcePath = Touch("tune.WAV");
+    const std::string other = Touch("tune.wav");
+    bool replaces = false;
+    EXPECT_TRUE(MakeTargetPath(item, settings_, status, nullptr, &replaces));
+    EXPECT_EQ(item.targetPath, other);
+    EXPECT_TRUE(replaces);
+    item.targetPath.clear();
     // An existing other file is kept until the new one replaces it.
     item.sourcePath = Touch("other.mp3");
     const std::string existing = Touch("other.wav");

@@ -192,8 +192,9 @@ TEST(SettingsByName, OverridesWithChecksAndRefusesUnknownNames) {
     std::string error;
     EXPECT_TRUE(SetSettingByName(s, "MP3BitRate", "192", error));
     EXPECT_EQ(s.MP3BitRate, 192);
-    EXPECT_TRUE(SetSettingByName(s, "AmplifyWavCoeff", "1", error));
-    EXPECT_EQ(s.AmplifyWavCoeff, 10);
+    EXPECT_FALSE(SetSettingByName(s, "AmplifyWavCoeff", "1", error));
+    EXPECT_EQ(error, "'AmplifyWavCoeff' must be 10 to 3000, not 1");
+    EXPECT_EQ(s.AmplifyWavCoeff, 100);
     EXPECT_TRUE(SetSettingByName(s, "MP3Tag.Artist", "Foo", error));
     EXPECT_EQ(s.MP3Tag.Artist, "Foo");
     EXPECT_TRUE(SetSettingByName(s, "M4ATag.TrackNumType", "2", error));

@@ -153,9 +153,11 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
     // The worker works on copies: the filter settings, and the paths already listed for the duplicate check.
     worker_.Start([this, job, dialog, filter = settings_, seen = pathIndex_]() mutable {
         std::vector<std::string> paths = job->files;
-        if (!job->folder.empty()) ScanFolder(paths, job->folder, filter);
+        const ScanCancel cancelled = [dialog] { return dialog->CancelRequested(); };
+        if (!job->folder.empty()) ScanFolder(paths, job->folder, filter, cancelled);
         for (std::string path : job->dropped) {
-            if (IsFolder(path)) ScanFolder(paths, path, filter);
+            if (cancelled()) break;
+            if (IsFolder(path)) ScanFolder(paths, path, filter, cancelled);
             else if (FilterStep(path, filter)) paths.push_back(path);
         }
 
@@ -164,7 +166,7 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
         const int count = static_cast<int>(paths.size());
         if (count > 0) PostToGui(dialog, [dialog, count] { dialog->SetRange(count); });
         int failures = 0;
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < count && !cancelled(); ++i) {
             const std::string& path = paths[i];
             PostToGui(dialog, [dialog, i, count] {
                 dialog->SetText(QStringLiteral("Adding file %1 of %2...").arg(i + 1).arg(count));
