@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <sstream>
+#include <utility>
 
 namespace pelloran {
 
@@ -74,6 +77,71 @@ bool Unescape(const std::string& text, std::string& out) {
     return true;
 }
 
+// Owns a file descriptor.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { Close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+    // False when closing reports an error (a write that did not reach the disk).
+    bool Close() {
+        if (fd_ < 0) return true;
+        const int fd = fd_;
+        fd_ = -1;
+        return close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// A file made by mkstemp from a template; removed unless its path was cleared after a rename.
+struct TempFile {
+    explicit TempFile(std::string pattern) : path(std::move(pattern)), fd(mkstemp(path.data())) {
+        if (!fd.ok()) path.clear();
+    }
+    ~TempFile() {
+        fd.Close();
+        if (!path.empty()) unlink(path.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    std::string path;
+    Descriptor fd;
+};
+
+// The file that path names once symbolic links are followed (the last one may point nowhere yet);
+// nullopt for a loop of links or a link that cannot be read.
+std::optional<std::filesystem::path> FollowLinks(const std::string& path) {
+    std::filesystem::path current(path);
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::error_code ec;
+        const std::filesystem::path next = std::filesystem::read_symlink(current, ec);
+        if (ec) return std::nullopt;
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return std::nullopt;
+}
+
+// True when some line is more than blanks or a comment.
+bool HasContent(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const size_t first = text.find_first_not_of(" \t\r", start);
+        if (first < end && text[first] != '#' && text[first] != ';') return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string RegistryStore::DefaultPath() {
@@ -88,43 +156,57 @@ std::string RegistryStore::DefaultPath() {
     return base + "/Brenthaven/Pelloran.conf";
 }
 
-bool RegistryStore::Load(const std::string& path) {
+RegistryStore::LoadStatus RegistryStore::Load(const std::string& path) {
     keys_.clear();
     path_ = path;
     writable_ = true;
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) return true;  // first run: empty store
-    if (!std::filesystem::is_regular_file(status) || std::filesystem::file_size(path, ec) > kMaxFileBytes || ec) {
-        writable_ = false;
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        writable_ = false;
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
+    loadError_.clear();
+    const auto refuse = [this](LoadStatus status, std::string reason) {
         keys_.clear();
         writable_ = false;
-        return false;
+        loadError_ = std::move(reason);
+        return status;
+    };
+    // Non-blocking, so that a FIFO in its place cannot hang the start.
+    const Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.ok()) {
+        if (errno == ENOENT) return LoadStatus::Missing;  // first run: empty store
+        return refuse(LoadStatus::Unreadable, std::strerror(errno));
     }
-    Parse(text.str());
-    return true;
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) return refuse(LoadStatus::Unreadable, std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return refuse(LoadStatus::Unreadable, "not a regular file");
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) return refuse(LoadStatus::Unreadable, "too large");
+
+    // Read to the end, one byte past the bound at most, in case the file grows meanwhile.
+    std::string text;
+    char buffer[16384];
+    while (text.size() <= kMaxFileBytes) {
+        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return refuse(LoadStatus::Unreadable, std::strerror(errno));
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    if (text.size() > kMaxFileBytes) return refuse(LoadStatus::Unreadable, "too large");
+
+    if (text.find('\0') != std::string::npos || (Parse(text) == 0 && HasContent(text)))
+        return refuse(LoadStatus::NotSettings, "not a settings file");
+    return LoadStatus::Loaded;
 }
 
-void RegistryStore::Parse(const std::string& text) {
+size_t RegistryStore::Parse(const std::string& text) {
     std::istringstream lines(text);
     std::string line;
     std::map<std::string, Value>* section = nullptr;
+    size_t parsed = 0;
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {
             const size_t close = line.rfind(']');
             section = close == std::string::npos || close < 2 ? nullptr : &keys_[line.substr(1, close - 1)];
+            if (section != nullptr) ++parsed;
             continue;
         }
         if (section == nullptr) continue;
@@ -140,11 +222,16 @@ void RegistryStore::Parse(const std::string& text) {
             const long long v = std::strtoll(digits.c_str(), &end, 10);
             if (errno != 0 || end == nullptr || *end != '\0' || v < INT32_MIN || v > UINT32_MAX) continue;
             (*section)[name] = static_cast<int32_t>(static_cast<uint32_t>(v));
+            ++parsed;
         } else if (rest.rfind("text:", 0) == 0) {
             std::string value;
-            if (Unescape(rest.substr(5), value)) (*section)[name] = value;
+            if (Unescape(rest.substr(5), value)) {
+                (*section)[name] = value;
+                ++parsed;
+            }
         }
     }
+    return parsed;
 }
 
 std::string RegistryStore::Serialize() const {
@@ -164,29 +251,27 @@ std::string RegistryStore::Serialize() const {
 
 bool RegistryStore::Commit() const {
     if (!writable_ || path_.empty()) return false;
-    const std::filesystem::path target(path_);
     std::error_code ec;
-    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-    std::string tmpl = path_ + ".XXXXXX";
-    const int fd = mkstemp(tmpl.data());
-    if (fd < 0) return false;
+    const std::filesystem::path parent = std::filesystem::path(path_).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    const std::optional<std::filesystem::path> target = FollowLinks(path_);
+    if (!target) return false;
+
+    // The temporary file sits beside the file it replaces, so that the rename stays within one file system.
+    TempFile temp(target->string() + ".XXXXXX");
+    if (!temp.fd.ok()) return false;
     const std::string text = Serialize();
     size_t done = 0;
-    bool ok = true;
     while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        const ssize_t n = write(temp.fd.get(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
-    ok = ok && fchmod(fd, 0600) == 0 && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = std::rename(tmpl.c_str(), path_.c_str()) == 0;
-    if (!ok) unlink(tmpl.c_str());
-    return ok;
+    if (fchmod(temp.fd.get(), 0600) != 0 || fsync(temp.fd.get()) != 0 || !temp.fd.Close()) return false;
+    if (std::rename(temp.path.c_str(), target->c_str()) != 0) return false;
+    temp.path.clear();  // renamed: nothing left to remove
+    return true;
 }
 
 bool RegistryStore::KeyExists(const std::string& key) const { return keys_.count(key) != 0; }

@@ -5,9 +5,11 @@
 //   MP3BitRate=number:128
 //   Folder=text:/home/ana/Music
 //
-// Written atomically (temporary file + rename). A file that cannot be read means defaults and is never
+// Written atomically (temporary file + rename); a settings path that is a symbolic link stays one and its
+// target is rewritten. A file that cannot be read, or is no settings file, means defaults and is never
 // overwritten; lines that do not parse are ignored.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -21,10 +23,18 @@ public:
     // $XDG_CONFIG_HOME/Brenthaven/Pelloran.conf, with ~/.config when the variable is unset.
     static std::string DefaultPath();
 
-    // Loads path. A missing file gives an empty store that may be written; an unreadable one (permissions,
-    // not a regular file, larger than the bound) gives an empty store that Commit refuses to write.
-    bool Load(const std::string& path);
-    // Writes the whole store to its file atomically; false on failure or when the file was unreadable.
+    enum class LoadStatus {
+        Loaded,       // read and parsed
+        Missing,      // no file yet: an empty store that may be written
+        Unreadable,   // permissions, not a regular file, too large, a read error
+        NotSettings,  // NUL bytes, or text of which no line is a section header or a typed value
+    };
+    // Loads path. Unless the file was loaded or is missing, the store is empty, Commit refuses to write it
+    // and loadError() says why.
+    LoadStatus Load(const std::string& path);
+    // Reason of the last failed Load ("Permission denied", "not a regular file", ...); empty otherwise.
+    const std::string& loadError() const { return loadError_; }
+    // Writes the whole store to its file atomically; false on failure or when the file could not be loaded.
     bool Commit() const;
 
     bool KeyExists(const std::string& key) const;
@@ -37,15 +47,17 @@ public:
     const std::string& path() const { return path_; }
     bool writable() const { return writable_; }
 
-    // Text form of the store, and parsing of such text (exposed for tests).
+    // Text form of the store, and parsing of such text (exposed for tests). Parse adds what it finds and
+    // returns how many lines were section headers or typed values.
     std::string Serialize() const;
-    void Parse(const std::string& text);
+    size_t Parse(const std::string& text);
 
 private:
     using Value = std::variant<int32_t, std::string>;
     std::map<std::string, std::map<std::string, Value>> keys_;
     std::string path_;
     bool writable_ = true;
+    std::string loadError_;
 };
 
 }  // namespace pelloran

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 
 #include "platform/registry.h"
 #include "settings/ConvertSettings.h"
@@ -98,7 +100,7 @@ TEST(SettingsPersistence, GroupsRoundTripThroughTheFile) {
     SaveSettings(s, kSaveFormatGroup, store);
     ASSERT_TRUE(store.Commit());
     RegistryStore reread;
-    ASSERT_TRUE(reread.Load(path));
+    ASSERT_EQ(reread.Load(path), RegistryStore::LoadStatus::Loaded);
     ConvertSettings loaded;
     LoadSettings(loaded, reread);
     EXPECT_EQ(loaded.OutputFormat, 2000);
@@ -109,7 +111,7 @@ TEST(SettingsPersistence, GroupsRoundTripThroughTheFile) {
     SaveSettings(s, kSaveFolderGroup | kSaveOptionsGroup, reread);
     ASSERT_TRUE(reread.Commit());
     RegistryStore third;
-    ASSERT_TRUE(third.Load(path));
+    ASSERT_EQ(third.Load(path), RegistryStore::LoadStatus::Loaded);
     ConvertSettings all;
     LoadSettings(all, third);
     EXPECT_EQ(all.Folder, "/music/in");
@@ -138,14 +140,14 @@ TEST(SettingsPersistence, EmptyTagTextLoadsEmptyAndMissingTagKeyKeepsValues) {
 TEST(SettingsPersistence, CorruptFileMeansDefaultsForWhatDoesNotParse) {
     TempDir dir;
     const std::string path = dir / "Pelloran.conf";
-    std::vector<uint8_t> junk = {0x00, 0xFF, '[', '\n', '=', '=', '\n'};
+    std::vector<uint8_t> junk = {0x01, 0xFF, '[', '\n', '=', '=', '\n'};
     const std::string text = "[" + std::string(kOptionsKey) +
                              "]\nMP3BitRate=number:192\nWAVSampleRate=number:12x\nOGGBitRate=text:oops\n"
                              "AMRMode=number:99999999999\nFolder=text:bad\\q\n";
     junk.insert(junk.end(), text.begin(), text.end());
     test::WriteBytes(path, junk);
     RegistryStore store;
-    ASSERT_TRUE(store.Load(path));
+    ASSERT_EQ(store.Load(path), RegistryStore::LoadStatus::Loaded);
     ConvertSettings s;
     LoadSettings(s, store);
     EXPECT_EQ(s.MP3BitRate, 192);
@@ -162,7 +164,7 @@ TEST(SettingsPersistence, UnreadableFileIsNeverOverwritten) {
     test::WriteBytes(path, {'x'});
     chmod(path.c_str(), 0);
     RegistryStore store;
-    EXPECT_FALSE(store.Load(path));
+    EXPECT_EQ(store.Load(path), RegistryStore::LoadStatus::Unreadable);
     EXPECT_FALSE(store.Commit());
     chmod(path.c_str(), 0600);
     EXPECT_EQ(test::ReadBytes(path), std::vector<uint8_t>{'x'});
@@ -173,9 +175,99 @@ TEST(SettingsPersistence, FolderInPlaceOfTheFileIsNotReplaced) {
     const std::string path = dir / "Pelloran.conf";
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
     RegistryStore store;
-    EXPECT_FALSE(store.Load(path));
+    EXPECT_EQ(store.Load(path), RegistryStore::LoadStatus::Unreadable);
     store.WriteNumber(kOptionsKey, "MP3BitRate", 1);
     EXPECT_FALSE(store.Commit());
+}
+
+TEST(SettingsPersistence, LoadSaysWhatHappened) {
+    using Status = RegistryStore::LoadStatus;
+    const std::string good = "[" + std::string(kOptionsKey) + "]\nMP3BitRate=number:192\n";
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        Status status;
+        const char* error;
+    };
+    const auto text = [](std::string content) {
+        return [content](const std::string& path) { test::WriteBytes(path, {content.begin(), content.end()}); };
+    };
+    const Case cases[] = {
+        {"missing", [](const std::string&) {}, Status::Missing, ""},
+        {"empty", text(""), Status::Loaded, ""},
+        {"blanks and comments", text("# a comment\n\n  \t\r\n; another\n"), Status::Loaded, ""},
+        {"one good section among junk", text("junk\n" + good + "x=y\n"), Status::Loaded, ""},
+        {"no line parses", text("hello\nname=value\n[]\n"), Status::NotSettings, "not a settings file"},
+        {"values outside a section", text("MP3BitRate=number:192\n"), Status::NotSettings, "not a settings file"},
+        {"NUL bytes", text(good + std::string(1, '\0')), Status::NotSettings, "not a settings file"},
+        {"too large", text(good + std::string(5 << 20, '#')), Status::Unreadable, "too large"},
+        {"folder", [](const std::string& path) { mkdir(path.c_str(), 0700); }, Status::Unreadable,
+         "not a regular file"},
+        {"FIFO", [](const std::string& path) { mkfifo(path.c_str(), 0600); }, Status::Unreadable,
+         "not a regular file"},
+        {"no permission",
+         [&](const std::string& path) {
+             text(good)(path);
+             chmod(path.c_str(), 0);
+         },
+         geteuid() == 0 ? Status::Loaded : Status::Unreadable, geteuid() == 0 ? "" : "Permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir / "Pelloran.conf";
+        c.make(path);
+        RegistryStore store;
+        EXPECT_EQ(store.Load(path), c.status);
+        EXPECT_EQ(store.loadError(), c.error);
+        const bool usable = c.status == Status::Loaded || c.status == Status::Missing;
+        EXPECT_EQ(store.writable(), usable);
+        if (!usable) {
+            EXPECT_FALSE(store.KeyExists(kOptionsKey));  // nothing half-loaded
+        }
+    }
+
+    // A path through a regular file names nothing that could ever be written.
+    TempDir dir;
+    test::WriteBytes(dir / "file", {'x'});
+    RegistryStore store;
+    EXPECT_EQ(store.Load(dir / "file/Pelloran.conf"), Status::Unreadable);
+    EXPECT_EQ(store.loadError(), "Not a directory");
+}
+
+TEST(SettingsPersistence, LinkedFileStaysALink) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    fs::create_directories(dir / "dotfiles");
+    const std::string target = dir / "dotfiles/pelloran.conf";
+    const std::string link = dir / "Pelloran.conf";
+    test::WriteBytes(target, {});
+    // Relative, through a second link, and to a file that does not exist yet.
+    fs::create_symlink("dotfiles/pelloran.conf", link);
+    fs::create_symlink("Pelloran.conf", dir / "second.conf");
+    fs::create_symlink("dotfiles/later.conf", dir / "dangling.conf");
+    const struct {
+        const char* link;
+        std::string file;
+        int32_t value;
+    } cases[] = {{"Pelloran.conf", target, 320}, {"second.conf", target, 256},
+                 {"dangling.conf", dir / "dotfiles/later.conf", 224}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        RegistryStore store;
+        store.Load(dir / c.link);
+        store.WriteNumber(kOptionsKey, "MP3BitRate", c.value);
+        ASSERT_TRUE(store.Commit());
+        EXPECT_TRUE(fs::is_symlink(dir / c.link));
+        RegistryStore reread;
+        ASSERT_EQ(reread.Load(c.file), RegistryStore::LoadStatus::Loaded);
+        EXPECT_EQ(reread.ReadNumber(kOptionsKey, "MP3BitRate"), c.value);
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    size_t files = 0;  // the two targets, no temporary file left behind
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+        files += entry.is_regular_file() && !entry.is_symlink();
+    EXPECT_EQ(files, 2u);
 }
 
 TEST(SettingsFirstRun, ReportedOnceThenMarked) {

@@ -96,7 +96,7 @@ private slots:
         TestHooks t;
         pelloran::test::TempDir dir;
         RegistryStore store;
-        QVERIFY(store.Load(dir / "Pelloran.conf"));
+        QVERIFY(store.Load(dir / "Pelloran.conf") == RegistryStore::LoadStatus::Missing);
         ConvertSettings s;
         const std::string before = Stored(s);
         t.onDialog = [](QDialog& dialog) {
@@ -281,7 +281,7 @@ private slots:
         pelloran::test::TempDir dir;
         const std::string conf = dir / "Pelloran.conf";
         RegistryStore store;
-        QVERIFY(store.Load(conf));
+        QVERIFY(store.Load(conf) == RegistryStore::LoadStatus::Missing);
         ConvertSettings s;
 
         // The user works in the real modal sheet.
@@ -319,7 +319,7 @@ private slots:
 
         // The next start reads the file.
         RegistryStore again;
-        QVERIFY(again.Load(conf));
+        QVERIFY(again.Load(conf) == RegistryStore::LoadStatus::Loaded);
         ConvertSettings next;
         pelloran::LoadSettings(next, again);
         QCOMPARE(next.DestOutputFolderOpt, 399);
