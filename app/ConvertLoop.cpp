@@ -12,6 +12,9 @@ namespace pelloran {
 
 namespace {
 
+// Largest block the format stages get from the converter.
+constexpr int kConvertedFrames = 4096;
+
 std::string ProgressText(const std::string& name, unsigned percent) {
     return "Converting " + name + "..." + std::to_string(percent) + "%";
 }
@@ -58,7 +61,6 @@ int RunFormatLoop(FormatStage& stage, uint16_t formatCode, const std::string& so
     PcmConverter converter;
     std::vector<uint8_t> outLeft;
     std::vector<uint8_t> outRight;
-    int outCapacity = 0;
     if (plan.convert) {
         converter.sourceChannels = select ? 1 : decoderChannels;
         converter.sourceRate = decoder->GetSampleRate();
@@ -66,8 +68,7 @@ int RunFormatLoop(FormatStage& stage, uint16_t formatCode, const std::string& so
         converter.targetChannels = plan.channels;
         converter.targetRate = plan.rate;
         converter.targetBits = plan.bits;
-        outCapacity = converter.OutputCapacity(kBlockFrames);
-        const size_t outBytes = static_cast<size_t>(outCapacity) * static_cast<size_t>(plan.bits / 8);
+        const size_t outBytes = static_cast<size_t>(kConvertedFrames) * static_cast<size_t>(plan.bits / 8);
         outLeft.resize(outBytes);
         if (plan.channels == 2) outRight.resize(outBytes);
     }
@@ -98,6 +99,20 @@ int RunFormatLoop(FormatStage& stage, uint16_t formatCode, const std::string& so
             }
             return stage.Write(l, r, frames);
         };
+        // Hands what the converter gives on in blocks of at most kConvertedFrames, whatever the rate ratio;
+        // false on a write failure or Cancel (one source block can become many output blocks).
+        const auto writeConverted = [&]() {
+            void* r = outRight.empty() ? nullptr : outRight.data();
+            for (int blocks = 0;; ++blocks) {
+                if (blocks > 0) {
+                    progress.Pump();
+                    if (progress.CancelRequested()) return false;
+                }
+                const int produced = converter.Pull(outLeft.data(), r, kConvertedFrames);
+                if (produced <= 0) return true;
+                if (!writeBlock(outLeft.data(), r, produced)) return false;
+            }
+        };
 
         while (true) {
             int frames = decoder->Read(left.data(), decoderChannels == 2 ? right.data() : nullptr);
@@ -125,26 +140,19 @@ int RunFormatLoop(FormatStage& stage, uint16_t formatCode, const std::string& so
                 if (plan.selectChannel == 2) l = r;
                 r = nullptr;
             }
-            if (plan.convert) {
-                int produced = 0;
-                converter.Process(l, r, frames, outLeft.data(), outRight.empty() ? nullptr : outRight.data(),
-                                  produced);
-                frames = produced;
-                l = outLeft.data();
-                r = outRight.empty() ? nullptr : outRight.data();
+            if (!plan.convert) {
+                if (!writeBlock(l, r, frames)) return 0;
+            } else {
+                converter.Push(l, r, frames);
+                if (!writeConverted()) return 0;
             }
-            if (frames > 0 && !writeBlock(l, r, frames)) return 0;
             if (stopAtLength && pos >= decoder->GetLength()) break;
         }
 
         // End of stream: drain the resampler so the tail of the audio is kept.
-        if (plan.convert && converter.factor() != 0.0) {
-            for (int guard = 0; guard < 64; ++guard) {
-                int produced = 0;
-                converter.Flush(outLeft.data(), outRight.empty() ? nullptr : outRight.data(), outCapacity, produced);
-                if (produced <= 0) break;
-                if (!writeBlock(outLeft.data(), outRight.empty() ? nullptr : outRight.data(), produced)) return 0;
-            }
+        if (plan.convert) {
+            converter.End();
+            if (!writeConverted()) return 0;
         }
         if (lastPercent != 100) {
             progress.SetFileText(ProgressText(name, 100));

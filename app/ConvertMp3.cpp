@@ -33,9 +33,11 @@ public:
 
         writer_.SetInputRate(sourceRate);
         int encoderChannels = sourceChannels;
+        int outputRate = 0;
         if (settings_.AutoDestMP3EncodingParam != 0) {
             writer_.SetChannels(sourceChannels);
             const EncodingParams params = AutoEncodingParams(sourceRate, sourceChannels);
+            outputRate = params.rate;
             writer_.SetOutputRate(params.rate);
             writer_.SetBitRateKbps(params.bitrateKbps);
         } else {
@@ -54,7 +56,7 @@ public:
             writer_.SetChannels(encoderChannels);
             writer_.SetMode(mode);
 
-            const int outputRate =
+            outputRate =
                 NearestInTable(settings_.MP3SampleRate != 0 ? settings_.MP3SampleRate : sourceRate, kEncoderRateTable);
             int bitrate = settings_.MP3BitRate;
             if (bitrate == 0) {
@@ -74,10 +76,13 @@ public:
             writer_.SetOutputRate(outputRate);
         }
 
-        plan.rate = sourceRate;
+        // LAME sizes its output room by its input, so a steep rise in rate is made by the loop's converter.
+        const bool raise = outputRate / 4 > sourceRate;
+        if (raise) writer_.SetInputRate(outputRate);
+        plan.rate = raise ? outputRate : sourceRate;
         plan.channels = encoderChannels;
         plan.bits = 16;
-        plan.convert = decoder.GetBitsPerSample() == 8;  // widened to 16 bits, same rate and channels
+        plan.convert = raise || decoder.GetBitsPerSample() == 8;  // otherwise only widened to 16 bits
         SetGain(plan, settings_.AmplifyMp3, settings_.AmplifyMp3Coeff);
         return writer_.Start();
     }

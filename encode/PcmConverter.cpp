@@ -42,6 +42,46 @@ void FromFloat(const float* in, int frames, int bits, uint8_t* out) {
     }
 }
 
+// Input frames one later stage asks of the stage before it at a time.
+constexpr int kChunkFrames = 1024;
+
+// Converts frames from one width to another and appends them to out.
+void AppendWidth(const void* in, int inBits, int outBits, int frames, std::vector<uint8_t>& out) {
+    const size_t old = out.size();
+    out.resize(old + static_cast<size_t>(frames) * static_cast<size_t>(outBits / 8));
+    uint8_t* dest = out.data() + old;
+    if (inBits == outBits)
+        std::memcpy(dest, in, static_cast<size_t>(frames) * static_cast<size_t>(outBits / 8));
+    else if (outBits == 16)
+        Widen8To16(static_cast<const uint8_t*>(in), reinterpret_cast<int16_t*>(dest), frames);
+    else
+        Narrow16To8(static_cast<const int16_t*>(in), dest, frames);
+}
+
+// Appends frames as floats to a stage's input, dropping what it has taken already.
+void AppendFloat(const void* in, int bits, int frames, std::vector<float>& queue, size_t& taken) {
+    queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(taken));
+    taken = 0;
+    const size_t old = queue.size();
+    queue.resize(old + static_cast<size_t>(frames));
+    ToFloat(in, bits, frames, queue.data() + old);
+}
+
+// out = (left + right) / 2, floored; out may be left.
+void Mix(const void* left, const void* right, int frames, int bits, void* out) {
+    if (bits == 16) {
+        const auto* l = static_cast<const int16_t*>(left);
+        const auto* r = static_cast<const int16_t*>(right);
+        auto* o = static_cast<int16_t*>(out);
+        for (int i = 0; i < frames; ++i) o[i] = static_cast<int16_t>((l[i] + r[i]) >> 1);
+    } else {
+        const auto* l = static_cast<const uint8_t*>(left);
+        const auto* r = static_cast<const uint8_t*>(right);
+        auto* o = static_cast<uint8_t*>(out);
+        for (int i = 0; i < frames; ++i) o[i] = static_cast<uint8_t>((l[i] + r[i]) >> 1);
+    }
+}
+
 }  // namespace
 
 void PcmConverter::ResamplerDeleter::operator()(void* handle) const {
@@ -52,119 +92,151 @@ PcmConverter::PcmConverter() = default;
 PcmConverter::~PcmConverter() = default;
 
 bool PcmConverter::Prepare() {
+    chains_[0].reset();
+    chains_[1].reset();
+    factor_ = 0.0;
+    failed_ = false;
+    directLeft_.clear();
+    directRight_.clear();
+    directTaken_ = 0;
+    pushed_ = 0;
+    pulled_ = 0;
     if (sourceRate == targetRate) return true;
     if (sourceRate <= 0 || targetRate <= 0) return false;
     factor_ = static_cast<double>(targetRate) / static_cast<double>(sourceRate);
-    leftResampler_.reset(resample_open(1, factor_, factor_));
-    if (!leftResampler_) return false;
-    if (targetChannels == 2) {
-        rightResampler_.reset(resample_open(1, factor_, factor_));
-        if (!rightResampler_) return false;
+    // libresample keeps one input buffer's whole output (4096 x factor) and counts it in 16 bits, so a large
+    // ratio is split into equal steps of at most kMaxStepFactor.
+    const double span = std::fabs(std::log(factor_)) / std::log(kMaxStepFactor);
+    const int steps = std::max(1, static_cast<int>(std::ceil(span - 1e-9)));
+    const double step = steps == 1 ? factor_ : std::pow(factor_, 1.0 / steps);
+    const int chainCount = sourceChannels == 2 && targetChannels == 2 ? 2 : 1;
+    for (int c = 0; c < chainCount; ++c) {
+        chains_[c] = std::make_unique<Chain>();
+        chains_[c]->stages.resize(static_cast<size_t>(steps));
+        for (Stage& stage : chains_[c]->stages) {
+            stage.factor = step;
+            stage.handle.reset(resample_open(1, step, step));
+            if (!stage.handle) return false;
+        }
     }
     return true;
 }
 
-int PcmConverter::OutputCapacity(int frames) const {
-    const int ratio = sourceRate > 0 ? targetRate / sourceRate : 0;
-    return (ratio + 1) * frames;
-}
-
-const void* PcmConverter::MixToMono(const void* left, const void* right, int frames, int bits) {
-    const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(bits / 8);
-    if (mixBuffer_.size() < bytes) mixBuffer_.resize(bytes);
-    if (bits == 16) {
-        const auto* l = static_cast<const int16_t*>(left);
-        const auto* r = static_cast<const int16_t*>(right);
-        auto* out = reinterpret_cast<int16_t*>(mixBuffer_.data());
-        for (int i = 0; i < frames; ++i) out[i] = static_cast<int16_t>((l[i] + r[i]) >> 1);
-    } else {
-        const auto* l = static_cast<const uint8_t*>(left);
-        const auto* r = static_cast<const uint8_t*>(right);
-        for (int i = 0; i < frames; ++i) mixBuffer_[i] = static_cast<uint8_t>((l[i] + r[i]) >> 1);
-    }
-    return mixBuffer_.data();
-}
-
-int PcmConverter::ResampleChannel(void* resampler, const void* in, int frames, int lastFlag,
-                                  std::vector<uint8_t>& out, int capacity) {
-    if (floatIn_.size() < static_cast<size_t>(std::max(frames, 1))) floatIn_.resize(std::max(frames, 1));
-    if (floatOut_.size() < static_cast<size_t>(capacity)) floatOut_.resize(capacity);
-    const size_t outBytes = static_cast<size_t>(capacity) * static_cast<size_t>(targetBits / 8);
-    if (out.size() < outBytes) out.resize(outBytes);
-    if (frames > 0) ToFloat(in, sourceBits, frames, floatIn_.data());
-    int used = 0;
-    const int n = resample_process(resampler, factor_, floatIn_.data(), frames, lastFlag, &used, floatOut_.data(),
-                                   capacity);
-    if (n <= 0) return 0;
-    FromFloat(floatOut_.data(), n, targetBits, out.data());
-    return n;
-}
-
-bool PcmConverter::Process(const void* left, const void* right, int frames, void* destLeft, void* destRight,
-                           int& destFrames) {
-    destFrames = 0;
-    if (frames <= 0) return true;
+void PcmConverter::Push(const void* left, const void* right, int frames) {
+    if (frames <= 0 || left == nullptr || failed_) return;
     const void* l = left;
     const void* r = sourceChannels == 2 ? right : nullptr;
 
-    if (sourceRate == targetRate) {
-        if (sourceBits != targetBits) {
-            const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(targetBits / 8);
-            if (widthLeft_.size() < bytes) widthLeft_.resize(bytes);
-            if (r != nullptr && widthRight_.size() < bytes) widthRight_.resize(bytes);
-            const auto convert = [&](const void* in, std::vector<uint8_t>& out) {
-                if (targetBits == 16)
-                    Widen8To16(static_cast<const uint8_t*>(in), reinterpret_cast<int16_t*>(out.data()), frames);
-                else
-                    Narrow16To8(static_cast<const int16_t*>(in), out.data(), frames);
-            };
-            convert(l, widthLeft_);
-            l = widthLeft_.data();
-            if (r != nullptr) {
-                convert(r, widthRight_);
-                r = widthRight_.data();
+    if (!chains_[0]) {
+        // Equal rates: width first, then the channels, at the target width.
+        const size_t sampleBytes = static_cast<size_t>(targetBits / 8);
+        const auto takenBytes = static_cast<std::ptrdiff_t>(directTaken_ * sampleBytes);
+        directLeft_.erase(directLeft_.begin(), directLeft_.begin() + takenBytes);
+        if (!directRight_.empty()) directRight_.erase(directRight_.begin(), directRight_.begin() + takenBytes);
+        directTaken_ = 0;
+        const size_t old = directLeft_.size();
+        AppendWidth(l, sourceBits, targetBits, frames, directLeft_);
+        if (r != nullptr) {
+            const size_t rightOld = directRight_.size();
+            AppendWidth(r, sourceBits, targetBits, frames, directRight_);
+            if (targetChannels == 1) {
+                Mix(directLeft_.data() + old, directRight_.data() + rightOld, frames, targetBits,
+                    directLeft_.data() + old);
+                directRight_.resize(rightOld);
             }
+        } else if (targetChannels == 2) {
+            directRight_.insert(directRight_.end(), directLeft_.begin() + static_cast<std::ptrdiff_t>(old),
+                                directLeft_.end());
         }
-        if (targetChannels == 2 && r == nullptr) {
-            r = l;
-        } else if (targetChannels == 1 && r != nullptr) {
-            l = MixToMono(l, r, frames, targetBits);
-            r = nullptr;
-        }
-        const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(targetBits / 8);
-        std::memmove(destLeft, l, bytes);
-        if (targetChannels == 2) std::memmove(destRight, r, bytes);
-        destFrames = frames;
-        return true;
+        return;
     }
 
     if (targetChannels == 1 && r != nullptr) {
-        l = MixToMono(l, r, frames, sourceBits);
+        const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(sourceBits / 8);
+        if (mixBuffer_.size() < bytes) mixBuffer_.resize(bytes);
+        Mix(l, r, frames, sourceBits, mixBuffer_.data());
+        l = mixBuffer_.data();
         r = nullptr;
     }
-    const int capacity = OutputCapacity(frames);
-    const int n = ResampleChannel(leftResampler_.get(), l, frames, 0, outLeft_, capacity);
-    int count = n;
-    if (r != nullptr && rightResampler_) count = ResampleChannel(rightResampler_.get(), r, frames, 0, outRight_, capacity);
-    const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(targetBits / 8);
-    std::memcpy(destLeft, outLeft_.data(), bytes);
-    if (targetChannels == 2) std::memcpy(destRight, (r != nullptr ? outRight_ : outLeft_).data(), bytes);
-    destFrames = count;
-    return true;
+    pushed_ += static_cast<uint64_t>(frames);
+    Stage& first = chains_[0]->stages.front();
+    AppendFloat(l, sourceBits, frames, first.in, first.taken);
+    if (chains_[1]) {
+        Stage& second = chains_[1]->stages.front();
+        AppendFloat(r != nullptr ? r : l, sourceBits, frames, second.in, second.taken);
+    }
 }
 
-bool PcmConverter::Flush(void* destLeft, void* destRight, int capacityFrames, int& destFrames) {
-    destFrames = 0;
-    if (!leftResampler_ || capacityFrames <= 0) return true;
-    const bool stereoSource = sourceChannels == 2 && targetChannels == 2 && rightResampler_;
-    const int n = ResampleChannel(leftResampler_.get(), nullptr, 0, 1, outLeft_, capacityFrames);
-    int count = n;
-    if (stereoSource) count = std::min(n, ResampleChannel(rightResampler_.get(), nullptr, 0, 1, outRight_, capacityFrames));
-    const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(targetBits / 8);
-    std::memcpy(destLeft, outLeft_.data(), bytes);
-    if (targetChannels == 2) std::memcpy(destRight, (stereoSource ? outRight_ : outLeft_).data(), bytes);
-    destFrames = count;
-    return true;
+void PcmConverter::End() {
+    for (auto& chain : chains_)
+        if (chain) chain->stages.front().ended = true;
+}
+
+int PcmConverter::PullStage(Chain& chain, size_t index, float* out, int capacity) {
+    Stage& s = chain.stages[index];
+    int produced = 0;
+    while (produced < capacity && !s.done && !failed_) {
+        if (s.taken == s.in.size() && !s.ended && index > 0) {
+            s.in.resize(kChunkFrames);
+            s.taken = 0;
+            const int got = PullStage(chain, index - 1, s.in.data(), kChunkFrames);
+            s.in.resize(static_cast<size_t>(got));
+            if (got == 0 && chain.stages[index - 1].done) s.ended = true;
+        }
+        const int available = static_cast<int>(s.in.size() - s.taken);
+        int used = 0;
+        const int n = resample_process(s.handle.get(), s.factor, s.in.data() + s.taken, available, s.ended ? 1 : 0,
+                                       &used, out + produced, capacity - produced);
+        if (n < 0 || n > capacity - produced || used < 0 || used > available) {
+            failed_ = true;
+            break;
+        }
+        s.taken += static_cast<size_t>(used);
+        produced += n;
+        if (n == 0 && used == 0) {
+            // Nothing moved: the stage waits for input, or with all of it given, has given everything.
+            if (s.ended && s.taken == s.in.size()) s.done = true;
+            break;
+        }
+    }
+    return produced;
+}
+
+int PcmConverter::Pull(void* destLeft, void* destRight, int capacity) {
+    if (capacity <= 0 || destLeft == nullptr || failed_) return 0;
+    if (targetChannels == 2 && destRight == nullptr) return 0;
+    const size_t sampleBytes = static_cast<size_t>(targetBits / 8);
+
+    if (!chains_[0]) {
+        const size_t pending = directLeft_.size() / sampleBytes - directTaken_;
+        const size_t count = std::min(pending, static_cast<size_t>(capacity));
+        std::memcpy(destLeft, directLeft_.data() + directTaken_ * sampleBytes, count * sampleBytes);
+        if (targetChannels == 2)
+            std::memcpy(destRight, directRight_.data() + directTaken_ * sampleBytes, count * sampleBytes);
+        directTaken_ += count;
+        return static_cast<int>(count);
+    }
+
+    const size_t last = chains_[0]->stages.size() - 1;
+    if (last > 0) {
+        // Each step ends up to a sample long and the steps after it multiply that: give no more than the ratio.
+        const auto allowed = static_cast<uint64_t>(std::llround(static_cast<double>(pushed_) * factor_));
+        if (pulled_ >= allowed) return 0;
+        capacity = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(capacity), allowed - pulled_));
+    }
+    if (floatLeft_.size() < static_cast<size_t>(capacity)) floatLeft_.resize(static_cast<size_t>(capacity));
+    int count = PullStage(*chains_[0], last, floatLeft_.data(), capacity);
+    if (chains_[1]) {
+        if (floatRight_.size() < static_cast<size_t>(capacity)) floatRight_.resize(static_cast<size_t>(capacity));
+        // Both channels see the same lengths, so their resamplers give the same counts.
+        count = std::min(count, PullStage(*chains_[1], last, floatRight_.data(), capacity));
+    }
+    if (failed_) return 0;
+    pulled_ += static_cast<uint64_t>(count);
+    FromFloat(floatLeft_.data(), count, targetBits, static_cast<uint8_t*>(destLeft));
+    if (targetChannels == 2)
+        FromFloat((chains_[1] ? floatRight_ : floatLeft_).data(), count, targetBits, static_cast<uint8_t*>(destRight));
+    return count;
 }
 
 void AmplifySamples16(int16_t* left, int16_t* right, int frames, int channels, float gain) {

@@ -24,14 +24,21 @@ public:
 
     // Opens the resamplers when the rates differ; false when they cannot be opened.
     bool Prepare();
-    // Converts one block into the caller's buffers, which hold at least OutputCapacity(frames) samples each.
-    bool Process(const void* left, const void* right, int frames, void* destLeft, void* destRight, int& destFrames);
-    // Drains what the resamplers still hold at the end of the stream; call until it yields 0 frames.
-    bool Flush(void* destLeft, void* destRight, int capacityFrames, int& destFrames);
-    // Samples each output buffer must hold for a block of frames: (targetRate / sourceRate + 1) * frames.
-    int OutputCapacity(int frames) const;
+    // Takes one block of source frames; Pull hands out what it converts to. Pull until 0 before the next Push,
+    // so that nothing piles up.
+    void Push(const void* left, const void* right, int frames);
+    // Marks the end of the stream: Pull then also drains what the resamplers still hold.
+    void End();
+    // Up to capacity converted frames into the caller's buffers (right only for 2 target channels); 0 when
+    // everything pushed so far is out. However large the rate ratio, one call never gives more than capacity.
+    int Pull(void* destLeft, void* destRight, int capacity);
 
+    // The overall rate ratio, 0 when no resampler is used.
     double factor() const { return factor_; }
+    // Resamplers in a row per channel (one step never changes the rate by more than kMaxStepFactor).
+    int stages() const { return chains_[0] ? static_cast<int>(chains_[0]->stages.size()) : 0; }
+
+    static constexpr double kMaxStepFactor = 8.0;
 
 private:
     struct ResamplerDeleter {
@@ -39,20 +46,34 @@ private:
     };
     using Resampler = std::unique_ptr<void, ResamplerDeleter>;
 
-    const void* MixToMono(const void* left, const void* right, int frames, int bits);
-    int ResampleChannel(void* resampler, const void* in, int frames, int lastFlag, std::vector<uint8_t>& out,
-                        int capacity);
+    // One resampler with the input it has not taken yet.
+    struct Stage {
+        Resampler handle;
+        double factor = 1.0;
+        std::vector<float> in;
+        size_t taken = 0;
+        bool ended = false;  // all of its input is in `in`
+        bool done = false;   // its last sample is out
+    };
+    // The stages of one channel.
+    struct Chain {
+        std::vector<Stage> stages;
+    };
 
-    Resampler leftResampler_;
-    Resampler rightResampler_;
+    int PullStage(Chain& chain, size_t index, float* out, int capacity);
+
+    std::unique_ptr<Chain> chains_[2];
     double factor_ = 0.0;
+    bool failed_ = false;
+    uint64_t pushed_ = 0;  // source frames taken by the resamplers
+    uint64_t pulled_ = 0;  // frames they gave
     std::vector<uint8_t> mixBuffer_;
-    std::vector<uint8_t> widthLeft_;
-    std::vector<uint8_t> widthRight_;
-    std::vector<float> floatIn_;
-    std::vector<float> floatOut_;
-    std::vector<uint8_t> outLeft_;
-    std::vector<uint8_t> outRight_;
+    // Equal rates: converted frames at the target width, waiting for Pull.
+    std::vector<uint8_t> directLeft_;
+    std::vector<uint8_t> directRight_;
+    size_t directTaken_ = 0;  // frames
+    std::vector<float> floatLeft_;
+    std::vector<float> floatRight_;
 };
 
 // Scale a block in place; right is touched only when channels is 2. 16-bit results clamp to +-32767.

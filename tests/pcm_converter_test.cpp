@@ -28,9 +28,8 @@ TEST(PcmConverterEqualRates, StereoToMonoMixFloorsTowardsMinusInfinity) {
     const int16_t left[3] = {-3, 100, 32767};
     const int16_t right[3] = {0, 101, 32767};
     int16_t out[8] = {};
-    int frames = 0;
-    ASSERT_TRUE(c.Process(left, right, 3, out, nullptr, frames));
-    EXPECT_EQ(frames, 3);
+    c.Push(left, right, 3);
+    EXPECT_EQ(c.Pull(out, nullptr, 8), 3);
     EXPECT_EQ(out[0], -2);
     EXPECT_EQ(out[1], 100);
     EXPECT_EQ(out[2], 32767);
@@ -41,9 +40,8 @@ TEST(PcmConverterEqualRates, WidthConversionBothWays) {
     Configure(narrow, {8000, 1, 16, 8000, 1, 8});
     const int16_t in16[3] = {0, -32768, 32767};
     uint8_t out8[4] = {};
-    int frames = 0;
-    narrow.Process(in16, nullptr, 3, out8, nullptr, frames);
-    EXPECT_EQ(frames, 3);
+    narrow.Push(in16, nullptr, 3);
+    EXPECT_EQ(narrow.Pull(out8, nullptr, 4), 3);
     EXPECT_EQ(out8[0], 128);
     EXPECT_EQ(out8[1], 0);
     EXPECT_EQ(out8[2], 255);
@@ -52,7 +50,8 @@ TEST(PcmConverterEqualRates, WidthConversionBothWays) {
     Configure(widen, {8000, 1, 8, 8000, 1, 16});
     const uint8_t in8[3] = {0, 128, 255};
     int16_t out16[4] = {};
-    widen.Process(in8, nullptr, 3, out16, nullptr, frames);
+    widen.Push(in8, nullptr, 3);
+    EXPECT_EQ(widen.Pull(out16, nullptr, 4), 3);
     EXPECT_EQ(out16[0], -32768);
     EXPECT_EQ(out16[1], 0);
     EXPECT_EQ(out16[2], 32512);
@@ -64,42 +63,44 @@ TEST(PcmConverterEqualRates, MonoToStereoDuplicatesAndKeepsFrameCount) {
     EXPECT_EQ(c.factor(), 0.0);  // no resampler opened
     const int16_t mono[4] = {1, -2, 3, -4};
     int16_t l[8] = {}, r[8] = {};
-    int frames = 0;
-    c.Process(mono, nullptr, 4, l, r, frames);
-    EXPECT_EQ(frames, 4);
+    c.Push(mono, nullptr, 4);
+    EXPECT_EQ(c.Pull(l, r, 8), 4);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(l[i], mono[i]);
         EXPECT_EQ(r[i], mono[i]);
     }
 }
 
-// Feeds a sine through the resampler block by block, flushes, and returns the output of the left channel.
-std::vector<int16_t> ResampleSine(const Setup& s, int inputFrames, std::vector<int16_t>* rightOut = nullptr) {
+// Feeds a sine through the resampler block by block, pulls at most `pull` frames at a time, ends the stream,
+// and returns the output of the left channel.
+std::vector<int16_t> ResampleSine(const Setup& s, int inputFrames, std::vector<int16_t>* rightOut = nullptr,
+                                  int pull = 4096) {
     PcmConverter c;
     Configure(c, s);
     std::vector<int16_t> l, r;
     std::vector<int16_t> inL(1152), inR(1152);
-    std::vector<int16_t> outL(c.OutputCapacity(1152)), outR(c.OutputCapacity(1152));
+    std::vector<int16_t> outL(pull), outR(pull);
+    const auto drain = [&] {
+        while (true) {
+            const int frames = c.Pull(outL.data(), s.targetChannels == 2 ? outR.data() : nullptr, pull);
+            ASSERT_LE(frames, pull);
+            if (frames == 0) break;
+            l.insert(l.end(), outL.begin(), outL.begin() + frames);
+            r.insert(r.end(), outR.begin(), outR.begin() + (s.targetChannels == 2 ? frames : 0));
+        }
+    };
     for (int done = 0; done < inputFrames;) {
         const int n = std::min(1152, inputFrames - done);
         for (int i = 0; i < n; ++i) {
             inL[i] = static_cast<int16_t>(16000 * std::sin(2 * M_PI * 440.0 * (done + i) / s.sourceRate));
             inR[i] = inL[i];
         }
-        int frames = 0;
-        c.Process(inL.data(), s.sourceChannels == 2 ? inR.data() : nullptr, n, outL.data(),
-                  s.targetChannels == 2 ? outR.data() : nullptr, frames);
-        l.insert(l.end(), outL.begin(), outL.begin() + frames);
-        r.insert(r.end(), outR.begin(), outR.begin() + (s.targetChannels == 2 ? frames : 0));
+        c.Push(inL.data(), s.sourceChannels == 2 ? inR.data() : nullptr, n);
+        drain();
         done += n;
     }
-    for (int guard = 0; guard < 64; ++guard) {
-        int frames = 0;
-        c.Flush(outL.data(), s.targetChannels == 2 ? outR.data() : nullptr, static_cast<int>(outL.size()), frames);
-        if (frames == 0) break;
-        l.insert(l.end(), outL.begin(), outL.begin() + frames);
-        r.insert(r.end(), outR.begin(), outR.begin() + (s.targetChannels == 2 ? frames : 0));
-    }
+    c.End();
+    drain();
     if (rightOut != nullptr) *rightOut = r;
     return l;
 }
@@ -113,13 +114,47 @@ TEST(PcmConverterResampling, FlushKeepsTheTailOfTheStream) {
     EXPECT_NEAR(static_cast<double>(up.size()), 44100.0, 8.0);  // the filter tail adds a few
 }
 
+// Level of a resampled sine, its first and last 1000 frames left out.
+double Rms(const std::vector<int16_t>& out) {
+    double sum = 0;
+    for (size_t i = 1000; i + 1000 < out.size(); ++i) sum += static_cast<double>(out[i]) * out[i];
+    return std::sqrt(sum / static_cast<double>(out.size() - 2000));
+}
+
+TEST(PcmConverterResampling, AnyRatioComesOutWholeInBoundedPulls) {
+    struct Case {
+        ::pelloran::Setup setup;
+        int inputFrames;
+        int stages;
+    };
+    const Case cases[] = {
+        {{1, 1, 16, 48000, 1, 16}, 3, 6},             // one source frame is 48000 output frames
+        {{8000, 2, 16, 192000, 2, 16}, 8000, 2},
+        {{1000000, 1, 16, 8000, 2, 16}, 1000000, 3},
+        {{44100, 1, 16, 2, 1, 16}, 44100, 5},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.setup.sourceRate) + " -> " + std::to_string(k.setup.targetRate));
+        PcmConverter probe;
+        Configure(probe, k.setup);
+        EXPECT_EQ(probe.stages(), k.stages);
+        std::vector<int16_t> right;
+        const auto out = ResampleSine(k.setup, k.inputFrames, &right, 1152);
+        const double expected = static_cast<double>(k.inputFrames) * k.setup.targetRate / k.setup.sourceRate;
+        EXPECT_NEAR(static_cast<double>(out.size()), expected, 8.0 + expected * 1e-4);
+        if (k.setup.targetChannels == 2) {
+            EXPECT_EQ(right, out);
+        }
+        if (std::min(k.setup.sourceRate, k.setup.targetRate) >= 8000) {
+            EXPECT_NEAR(Rms(out), 16000 / std::sqrt(2.0), 300.0);  // the 440 Hz sine passes every step
+        }
+    }
+}
+
 TEST(PcmConverterResampling, SignalSurvivesWithTheRightLevel) {
     const auto out = ResampleSine({44100, 1, 16, 48000, 1, 16}, 44100);
     ASSERT_GT(out.size(), 40000u);
-    double sum = 0;
-    for (size_t i = 1000; i < out.size() - 1000; ++i) sum += static_cast<double>(out[i]) * out[i];
-    const double rms = std::sqrt(sum / static_cast<double>(out.size() - 2000));
-    EXPECT_NEAR(rms, 16000 / std::sqrt(2.0), 300.0);
+    EXPECT_NEAR(Rms(out), 16000 / std::sqrt(2.0), 300.0);
 }
 
 TEST(PcmConverterResampling, MonoSourceIntoStereoTargetGivesIdenticalChannels) {
