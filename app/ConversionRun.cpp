@@ -124,9 +124,10 @@ void SweepStaleWorkFiles(const std::string& folder) {
     closedir(dir);
 }
 
-bool IsRegularFile(const std::string& path) {
+// True when something other than a regular file is at path (a file that is gone fails in the loop).
+bool IsSpecialFile(const std::string& path) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 std::string RunText(int position, size_t count, const std::string& formatName) {
@@ -209,7 +210,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                     SweepStaleWorkFiles(FolderPart(item.targetPath));
             }
             std::string note;
-            if (named && !IsRegularFile(item.sourcePath)) {
+            if (named && IsSpecialFile(item.sourcePath)) {
                 // Replaced by a FIFO or device since it was listed: never opened.
                 reservations.Release(item.targetPath);
                 named = false;

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "app/AddFiles.h"
 #include "app/ConversionRun.h"
 #include "app/FileList.h"
 #include "app/OutputNaming.h"
@@ -75,11 +76,7 @@ private:
     CliProgress& progress_;
 };
 
-struct Entry {
-    std::string source;
-    ProbeOutcome probe;
-    bool probed = false;  // false when Cancel came first
-};
+using Entry = AddedFile;
 
 // JSON keeps names that are not UTF-8 recoverable: the text with replacement characters, plus the bytes.
 void PutName(nlohmann::ordered_json& j, const char* key, const std::string& name) {
@@ -101,7 +98,7 @@ std::string ProbeLine(const Entry& e, bool json) {
     const FileItem& item = e.probe.item;
     if (json) {
         nlohmann::ordered_json j;
-        PutName(j, "source", e.source);
+        PutName(j, "source", e.path);
         j["ok"] = e.probe.ok;
         if (e.probe.ok) {
             j["duration_seconds"] = item.durationSeconds;
@@ -117,8 +114,8 @@ std::string ProbeLine(const Entry& e, bool json) {
         }
         return Dump(j);
     }
-    if (!e.probe.ok) return EscapeText(e.source) + "\t" + LoadFailureStatus(e);
-    return EscapeText(e.source) + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) + "\t" +
+    if (!e.probe.ok) return EscapeText(e.path) + "\t" + LoadFailureStatus(e);
+    return EscapeText(e.path) + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) + "\t" +
            FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
 }
 
@@ -138,7 +135,7 @@ std::string ConvertLine(const std::string& source, const EntryResult& result, co
 std::string FailedLine(const Entry& e, bool json) {
     EntryResult result;
     result.note = e.probe.note;
-    return ConvertLine(e.source, result, LoadFailureStatus(e), "", json);
+    return ConvertLine(e.path, result, LoadFailureStatus(e), "", json);
 }
 
 // The run's statuses go to the ordered printer; questions are answered No (printed for the user).
@@ -212,40 +209,16 @@ int Main(int argc, char** argv) {
     CliProgress::InstallInterruptHandler();
     CliProgress progress(!options.quiet);
 
-    // Collect the inputs: folders contribute every file below them, duplicates (one file reached twice)
-    // are dropped.
-    std::vector<Entry> entries;
-    PathIndex index;
-    const ScanCancel cancelled = [&progress] { return progress.CancelRequested(); };
+    // The inputs as the window's list takes them: folders contribute every file below them, one file
+    // reached twice is listed once, every file is probed.
+    std::vector<AddPath> paths;
     for (const std::string& arg : options.paths) {
-        std::vector<std::string> files;
-        if (IsFolder(arg)) {
-            ScanFolder(files, ResolveFolderPath(arg), settings, cancelled);
-        } else {
-            files.push_back(ResolveSourcePath(arg));
-        }
-        for (const auto& file : files) {
-            if (!index.Insert(file)) continue;
-            Entry e;
-            e.source = file;
-            entries.push_back(std::move(e));
-        }
+        paths.push_back({arg, IsFolder(arg) ? AddPath::Kind::Folder : AddPath::Kind::File});
     }
-
-    // Probe every file as the list does when files are added.
-    {
-        std::atomic<size_t> next{0};
-        const auto probeWorker = [&] {
-            for (size_t i; !progress.CancelRequested() && (i = next.fetch_add(1)) < entries.size();) {
-                entries[i].probe = ProbeFile(entries[i].source, preferred);
-                entries[i].probed = true;
-            }
-        };
-        std::vector<std::thread> threads;
-        for (int t = 1; t < jobs && t < static_cast<int>(entries.size()); ++t) threads.emplace_back(probeWorker);
-        probeWorker();
-        for (auto& t : threads) t.join();
-    }
+    PathIndex index;
+    AddFilesEvents events;
+    events.cancelled = [&progress] { return progress.CancelRequested(); };
+    const std::vector<AddedFile> entries = AddFiles(paths, settings, index, {jobs, preferred}, events);
 
     OrderedPrinter printer(entries.size(), progress);
     bool anyFailed = false;
@@ -253,7 +226,7 @@ int Main(int argc, char** argv) {
         if (e.probed && !e.probe.note.empty()) {
             progress.Lock();
             progress.Clear();
-            std::cerr << EscapeText(e.source) << ": " << EscapeText(e.probe.note) << "\n";
+            std::cerr << EscapeText(e.path) << ": " << EscapeText(e.probe.note) << "\n";
             progress.Unlock();
         }
     };
@@ -294,7 +267,7 @@ int Main(int argc, char** argv) {
     if (!pointers.empty() && !progress.CancelRequested())
         summary = RunConversion(pointers, settings, progress, observer, runOptions);
     printer.FlushAll([&](size_t line) {
-        return ConvertLine(entries[line].source, EntryResult{}, kStatusCancelled, "", options.json);
+        return ConvertLine(entries[line].path, EntryResult{}, kStatusCancelled, "", options.json);
     });
     progress.Clear();
     if (summary.failed > 0 || summary.cancelled || summary.aborted) anyFailed = true;

@@ -333,11 +333,11 @@ TEST_F(AacMp4Cli, AacFollowsTheSourceAndTheUserOptions) {
     EXPECT_LE(audio.samples.size() / 2, 88200u + 2048u);  // one frame plus the encoder delay
     const auto automatic = ReadBytes(Out("s.aac"));
 
-    // Quality 600 is outside 10..500: the default stays, so the file equals the automatic one.
+    // Quality 600 is outside 10..500: refused before anything is written.
     ASSERT_EQ(Cli("aac", {"-s", "AutoDestAACEncodingParam=0", "-s", "AACVBRQuality=600", "-s",
                           "TargetExistsOpt=22", src})
                   .exitCode,
-              0);
+              2);
     EXPECT_EQ(ReadBytes(Out("s.aac")), automatic);
 
     // Average bit rate 64 kbit/s: 32000 per channel, about 64000 for the file; MPEG-2 marks the headers.

@@ -2,6 +2,10 @@
 
 #include <QtWidgets/QFileDialog>
 
+#include <algorithm>
+#include <thread>
+
+#include "app/AddFiles.h"
 #include "app/Paths.h"
 #include "app/window/Addresses.h"
 #include "app/window/MainDialog.h"
@@ -69,12 +73,14 @@ const char* const kOpenFilters[] = {
 // Reports of an addition list this many paths, then a line saying there are more.
 constexpr int kMaxReportedPaths = 30;
 
+// Files probed at once: every processor.
+int ProbeJobs() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
+
 }  // namespace
 
 struct MainDialog::AddJob {
-    std::vector<std::string> files;    // added as they are (Add Files)
-    std::vector<std::string> dropped;  // folders scanned, files through the filter step
-    std::string folder;                // scanned whole (Add Folder)
+    std::vector<AddPath> paths;
+    bool searching = false;  // folders to scan: the dialog says so first
 };
 
 QStringList OpenFileFilters() {
@@ -123,21 +129,23 @@ void MainDialog::AddFolder(const std::string& chosen) {
     if (fresh.Commit()) store_ = fresh;
 
     auto job = std::make_shared<AddJob>();
-    job->folder = folder;
+    job->paths.push_back({folder, AddPath::Kind::Folder});
+    job->searching = true;
     StartAdding(job);
 }
 
 void MainDialog::AddPaths(std::vector<std::string> paths) {
     if (busy_) return;
     auto job = std::make_shared<AddJob>();
-    job->files = std::move(paths);
+    for (auto& path : paths) job->paths.push_back({std::move(path), AddPath::Kind::File});
     StartAdding(job);
 }
 
 void MainDialog::AddDroppedPaths(std::vector<std::string> paths) {
     if (busy_) return;
     auto job = std::make_shared<AddJob>();
-    job->dropped = std::move(paths);
+    for (auto& path : paths) job->paths.push_back({std::move(path), AddPath::Kind::Dropped});
+    job->searching = !job->paths.empty();
     StartAdding(job);
 }
 
@@ -146,48 +154,41 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
     failureNote_.clear();
     AddProgressDialog* dialog = new AddProgressDialog(this);
     addDialog_ = dialog;
-    const bool searching = !job->dropped.empty() || !job->folder.empty();
-    dialog->SetText(searching ? QStringLiteral("Searching files...") : QString());
+    dialog->SetText(job->searching ? QStringLiteral("Searching files...") : QString());
     dialog->ShowCentred();
 
     // The worker works on copies: the filter settings, and the paths already listed for the duplicate check.
     worker_.Start([this, job, dialog, filter = settings_, seen = pathIndex_]() mutable {
-        std::vector<std::string> paths = job->files;
-        const ScanCancel cancelled = [dialog] { return dialog->CancelRequested(); };
-        if (!job->folder.empty()) ScanFolder(paths, job->folder, filter, cancelled);
-        for (std::string path : job->dropped) {
-            if (cancelled()) break;
-            if (IsFolder(path)) ScanFolder(paths, path, filter, cancelled);
-            else if (FilterStep(path, filter)) paths.push_back(path);
-        }
-
         std::string failureText;
         std::string note;
-        const int count = static_cast<int>(paths.size());
-        if (count > 0) PostToGui(dialog, [dialog, count] { dialog->SetRange(count); });
         int failures = 0;
-        for (int i = 0; i < count && !cancelled(); ++i) {
-            const std::string& path = paths[i];
+        AddFilesEvents events;
+        events.cancelled = [dialog] { return dialog->CancelRequested(); };
+        size_t total = 0;
+        events.found = [dialog, &total](size_t found) {
+            total = found;
+            const int count = static_cast<int>(found);
+            if (count > 0) PostToGui(dialog, [dialog, count] { dialog->SetRange(count); });
+        };
+        events.ready = [&](size_t index, const AddedFile& file) {
+            const int i = static_cast<int>(index);
+            const int count = static_cast<int>(total);
             PostToGui(dialog, [dialog, i, count] {
                 dialog->SetText(QStringLiteral("Adding file %1 of %2...").arg(i + 1).arg(count));
                 dialog->Step();
             });
-            if (seen.Insert(path)) {
-                ProbeOutcome outcome = ProbeFile(path);
-                if (outcome.ok) {
-                    PostToGui(this, [this, path, item = outcome.item] {
-                        if (pathIndex_.Insert(path)) AddRow(std::make_unique<FileItem>(item));
-                    });
-                } else {
-                    seen.Erase(path);
-                    if (!outcome.note.empty()) note = outcome.note;
-                    if (failures < kMaxReportedPaths) failureText += path + "\n";
-                    else if (failures == kMaxReportedPaths) failureText += "<more files>...\n";
-                    ++failures;
-                }
+            if (file.probe.ok) {
+                PostToGui(this, [this, path = file.path, item = file.probe.item] {
+                    if (pathIndex_.Insert(path)) AddRow(std::make_unique<FileItem>(item));
+                });
+                return;
             }
-            if (dialog->CancelRequested()) break;
-        }
+            if (!file.probe.note.empty()) note = file.probe.note;
+            if (failures < kMaxReportedPaths) failureText += file.path + "\n";
+            else if (failures == kMaxReportedPaths) failureText += "<more files>...\n";
+            ++failures;
+        };
+        AddFiles(job->paths, filter, seen, {ProbeJobs(), std::nullopt}, events);
         PostToGui(this, [this, failureText, note] { FinishAdding(failureText, note); });
     });
 }

@@ -1,0 +1,52 @@
+#pragma once
+// The add-files job shared by the window and the CLI: folders scanned, the extension filter, duplicates
+// dropped by file identity, every file probed in parallel, cancellable, with progress.
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/FileList.h"
+
+namespace pelloran {
+
+// One path handed to the job, and how it is taken.
+struct AddPath {
+    enum class Kind {
+        File,     // taken as it is (Add Files, a file named on the command line)
+        Dropped,  // a folder is scanned, a file goes through the filter step (drag and drop)
+        Folder,   // scanned whole (Add Folder)
+    };
+    std::string path;
+    Kind kind = Kind::File;
+};
+
+// One file found by the job.
+struct AddedFile {
+    std::string path;
+    ProbeOutcome probe;    // probe.ok: the list takes it
+    bool probed = false;   // false when Cancel came first
+};
+
+struct AddFilesEvents {
+    // How many files the scan found (called once, before probing).
+    std::function<void(size_t total)> found;
+    // A file's probe is done; called in input order, one call at a time, from any thread.
+    std::function<void(size_t index, const AddedFile& file)> ready;
+    // Asked often; true stops scanning and probing.
+    std::function<bool()> cancelled;
+};
+
+struct AddFilesOptions {
+    int jobs = 1;                                // files probed at once
+    std::optional<ReaderKind> preferredReader;  // --decoder
+};
+
+// Runs the job. seen holds the files already listed and receives the new ones; a file already in it is
+// left out. The result lists every new file in input order.
+std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const ConvertSettings& settings, PathIndex& seen,
+                                const AddFilesOptions& options, const AddFilesEvents& events);
+
+}  // namespace pelloran
