@@ -178,7 +178,14 @@ int Main(int argc, char** argv) {
 
     ConvertSettings settings;
     RegistryStore store;
-    store.Load(options.settingsFile.empty() ? RegistryStore::DefaultPath() : options.settingsFile);
+    const auto loaded = store.Load(options.settingsFile.empty() ? RegistryStore::DefaultPath() : options.settingsFile);
+    // A settings file named on the command line must be one; the user's own file may be missing.
+    if (!options.settingsFile.empty() && loaded != RegistryStore::LoadStatus::Loaded) {
+        const std::string reason = loaded == RegistryStore::LoadStatus::Missing ? "No such file" : store.loadError();
+        std::cerr << "pelloran-cli: --settings " << EscapeText(options.settingsFile) << ": " << EscapeText(reason)
+                  << "\n";
+        return 2;
+    }
     LoadSettings(settings, store);
     settings.BrowseOutputFolder = 0;  // only an explicit -s BrowseOutputFolder=1 opens the file manager
 

@@ -287,8 +287,14 @@ TEST_F(Hostile, SignalsLeaveNoWorkFiles) {
     close(held);
 }
 
-// 10. An unreadable source says why.
-TEST_F(Hostile, UnreadableSourceGivesTheReason) {
+// 10. An unreadable source says why; a --settings file that is none is a usage error.
+TEST_F(Hostile, UnreadableInputsGiveTheReason) {
+    const std::string wav = Sine("w.wav", 8000, 1, 0.1);
+    const auto notSettings = test::Run({CliPath(), "--settings", wav, "-o", dir_ / "out", wav}, Env());
+    EXPECT_EQ(notSettings.exitCode, 2);
+    EXPECT_NE(notSettings.err.find("--settings"), std::string::npos) << notSettings.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out"));
+
     fs::create_symlink(dir_ / "loop-b.wav", dir_ / "loop-a.wav");
     fs::create_symlink(dir_ / "loop-a.wav", dir_ / "loop-b.wav");
     auto r = Cli({"-f", "wav", "-o", dir_ / "out", dir_ / "loop-a.wav"});
