@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/support/TestSupport.h"
-#include "ui/options/OptionsHooks.h"
+#include "gui/options/OptionsHooks.h"
 
 struct RecordedMessage {
     QString text;

@@ -8,11 +8,11 @@
 #include <QPushButton>
 
 #include "OptionsTestSupport.h"
-#include "ui/options/AmrOptPage.h"
-#include "ui/options/OptAacPage.h"
-#include "ui/options/PageWmaOptions.h"
-#include "ui/options/StepSpinCtrl.h"
-#include "ui/options/TagEditDlg.h"
+#include "gui/options/AmrOptPage.h"
+#include "gui/options/OptAacPage.h"
+#include "gui/options/PageWmaOptions.h"
+#include "gui/options/StepSpinCtrl.h"
+#include "gui/options/TagEditDlg.h"
 
 using pelloran::ConvertSettings;
 

@@ -6,8 +6,8 @@
 
 #include "OptionsTestSupport.h"
 #include "encode/TagInfo.h"
-#include "ui/options/StepSpinCtrl.h"
-#include "ui/options/TagEditDlg.h"
+#include "gui/options/StepSpinCtrl.h"
+#include "gui/options/TagEditDlg.h"
 
 using pelloran::TagSettings;
 

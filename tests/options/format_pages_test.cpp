@@ -7,11 +7,11 @@
 #include <QPushButton>
 
 #include "OptionsTestSupport.h"
-#include "ui/options/OptMp3Page.h"
-#include "ui/options/OptOggPage.h"
-#include "ui/options/OptWavPage.h"
-#include "ui/options/StepSpinCtrl.h"
-#include "ui/options/TagEditDlg.h"
+#include "gui/options/OptMp3Page.h"
+#include "gui/options/OptOggPage.h"
+#include "gui/options/OptWavPage.h"
+#include "gui/options/StepSpinCtrl.h"
+#include "gui/options/TagEditDlg.h"
 
 using pelloran::ConvertSettings;
 

@@ -8,7 +8,7 @@
 
 #include "OptionsTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "ui/options/OptOutputPage.h"
+#include "gui/options/OptOutputPage.h"
 
 using pelloran::ConvertSettings;
 

@@ -15,13 +15,13 @@
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
 #include "platform/registry.h"
-#include "ui/options/OptAacPage.h"
-#include "ui/options/OptMp3Page.h"
-#include "ui/options/OptOutputPage.h"
-#include "ui/options/OptSheet.h"
-#include "ui/options/OptWavPage.h"
-#include "ui/options/OptionsSheet.h"
-#include "ui/options/PageWmaOptions.h"
+#include "gui/options/OptAacPage.h"
+#include "gui/options/OptMp3Page.h"
+#include "gui/options/OptOutputPage.h"
+#include "gui/options/OptSheet.h"
+#include "gui/options/OptWavPage.h"
+#include "gui/options/OptionsSheet.h"
+#include "gui/options/PageWmaOptions.h"
 
 using pelloran::ConvertSettings;
 using pelloran::RegistryStore;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/window/MainDialog.h"
-#include "app/window/SortListCtrl.h"
+#include "gui/window/MainDialog.h"
+#include "gui/window/SortListCtrl.h"
 #include "platform/registry.h"
 #include "settings/ConvertSettings.h"
 #include "tests/support/TestSupport.h"

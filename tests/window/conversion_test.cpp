@@ -3,10 +3,10 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
 
-#include "app/window/ProgressDialogs.h"
+#include "gui/window/ProgressDialogs.h"
 #include "decode/AudioDecoder.h"
 #include "tests/window/WindowTest.h"
-#include "ui/controls/VardelMenu.h"
+#include "gui/controls/VardelMenu.h"
 
 using namespace pelloran;
 using namespace pelloran::test;

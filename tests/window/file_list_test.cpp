@@ -9,7 +9,7 @@
 
 #include "app/FileList.h"
 #include "app/Paths.h"
-#include "app/window/ProgressDialogs.h"
+#include "gui/window/ProgressDialogs.h"
 #include "tests/window/WindowTest.h"
 
 using namespace pelloran;

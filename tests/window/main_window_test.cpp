@@ -11,13 +11,13 @@
 #include <atomic>
 #include <thread>
 
-#include "app/window/Addresses.h"
-#include "app/window/GuiBridge.h"
+#include "gui/Addresses.h"
+#include "gui/window/GuiBridge.h"
 #include "tests/window/WindowTest.h"
-#include "ui/controls/AboutBox.h"
-#include "ui/controls/LinkStatic.h"
-#include "ui/controls/SkinButton.h"
-#include "ui/controls/VardelMenu.h"
+#include "gui/controls/AboutBox.h"
+#include "gui/controls/LinkStatic.h"
+#include "gui/controls/SkinButton.h"
+#include "gui/controls/VardelMenu.h"
 
 using namespace pelloran;
 using namespace pelloran::test;

@@ -1,0 +1,262 @@
+#include "gui/options/OptAacPage.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "gui/options/StepSpinCtrl.h"
+
+using pelloran::ConvertSettings;
+using pelloran::TagSettings;
+
+namespace {
+
+constexpr int kAbr = 0;
+constexpr int kVbr = 1;
+constexpr int kQualityLow = 10;
+constexpr int kQualityHigh = 500;
+constexpr int kResetBitRate = 128;
+constexpr int kBitRates[] = {16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320};
+
+template <typename T>
+T Field(const ConvertSettings& s, T ConvertSettings::*member, T fallback) {
+    return member ? s.*member : fallback;
+}
+
+const AacPageFields kAacFields = {
+    &ConvertSettings::AutoDestAACEncodingParam, &ConvertSettings::AACVBR,         &ConvertSettings::AACVBRQuality,
+    &ConvertSettings::AACABRBitRate,            &ConvertSettings::AACMpegVersion, &ConvertSettings::AACEnableTNS,
+    &ConvertSettings::AACEnableMidside,         &ConvertSettings::AACBlockType,   &ConvertSettings::AmplifyAAC,
+    &ConvertSettings::AmplifyAACCoef,           nullptr,                          nullptr,
+};
+
+const AacPageFields kM4aFields = {
+    &ConvertSettings::AutoDestM4AEncodingParam, &ConvertSettings::M4AVBR,         &ConvertSettings::M4AVBRQuality,
+    &ConvertSettings::M4AABRBitRate,            nullptr,                          &ConvertSettings::M4AEnableTNS,
+    &ConvertSettings::M4AEnableMidside,         &ConvertSettings::M4ABlockType,   &ConvertSettings::AmplifyM4A,
+    &ConvertSettings::AmplifyM4ACoef,           &ConvertSettings::M4AID3TagType,  &ConvertSettings::M4ATag,
+};
+
+}  // namespace
+
+CAacPageBase::CAacPageBase(const AacPageFields& f, const ConvertSettings& s, TagCaptions captions,
+                           OptionsHooks& hooks, QWidget* parent)
+    : COptPage(hooks, parent),
+      amplify(amplifyFlag_, coefficient_),
+      tags(tagType_, tagSettings_, hooks, captions, false),
+      fields_(f),
+      auto_(s.*f.autoFlag != 0 ? 1 : 0),
+      vbr_(s.*f.vbr != 0 ? kVbr : kAbr),
+      quality_(s.*f.quality),
+      bitRate_(s.*f.bitRate),
+      mpegVersion_(Field(s, f.mpegVersion, 0)),
+      tns_(s.*f.tns),
+      midside_(s.*f.midside),
+      blockType_(s.*f.blockType),
+      amplifyFlag_(s.*f.amplify),
+      coefficient_(s.*f.coefficient),
+      tagType_(Field(s, f.tagType, 2)),
+      tagSettings_(f.tags ? s.*f.tags : TagSettings{}) {}
+
+void CAacPageBase::Initialise() {
+    auto* layout = new QVBoxLayout(this);
+    autoBox = new QCheckBox(QStringLiteral("A&uto (let the program choose the best parameters)"), this);
+    layout->addWidget(autoBox);
+
+    auto* rateBox = new QGroupBox(this);
+    auto* grid = new QGridLayout(rateBox);
+    auto* abr = new QRadioButton(QStringLiteral("Average &Bit Rate (ABR)"), rateBox);
+    auto* vbr = new QRadioButton(QStringLiteral("&Variable Bit Rate (VBR)"), rateBox);
+    modeGroup = MakeRadioGroup(rateBox, {abr, vbr});
+    bitRateList = new QComboBox(rateBox);
+    auto* bitRateLabel = new QLabel(QStringLiteral("Bit &Rate:"), rateBox);
+    bitRateLabel->setBuddy(bitRateList);
+    qualityEdit = MakeNumberEdit(rateBox);
+    qualityEdit->setMaximumWidth(60);
+    auto* qualityLabel = new QLabel(QStringLiteral("&Quality:"), rateBox);
+    qualityLabel->setBuddy(qualityEdit);
+    qualitySpin = new CStepSpinCtrl(rateBox);
+    qualitySpin->SetBuddy(qualityEdit);
+    auto* qualityRow = new QHBoxLayout;
+    qualityRow->addWidget(qualityEdit);
+    qualityRow->addWidget(qualitySpin);
+    qualityRow->addWidget(new QLabel(QStringLiteral("(Default: 100. From 10 to 500)"), rateBox));
+    qualityRow->addStretch();
+    grid->addWidget(abr, 0, 0);
+    grid->addWidget(bitRateLabel, 0, 1);
+    grid->addWidget(bitRateList, 0, 2);
+    grid->addWidget(vbr, 1, 0);
+    grid->addWidget(qualityLabel, 1, 1);
+    grid->addLayout(qualityRow, 1, 2);
+    layout->addWidget(rateBox);
+
+    auto* advanced = new QGroupBox(QStringLiteral("Advanced Options"), this);
+    auto* advancedLayout = new QGridLayout(advanced);
+    tnsBox = new QCheckBox(QStringLiteral("Use &Temporal Noise Shaping (TNS)"), advanced);
+    midsideBox = new QCheckBox(QStringLiteral("Allow &Mid/Side"), advanced);
+    advancedLayout->addWidget(tnsBox, 0, 0);
+    advancedLayout->addWidget(midsideBox, 1, 0);
+    if (fields_.mpegVersion) {
+        auto* mpegBox = new QGroupBox(QStringLiteral("MPEG Version:"), advanced);
+        auto* mpegLayout = new QVBoxLayout(mpegBox);
+        auto* mpeg4 = new QRadioButton(QStringLiteral("MPEG&4"), mpegBox);
+        auto* mpeg2 = new QRadioButton(QStringLiteral("MPEG&2"), mpegBox);
+        mpegGroup = MakeRadioGroup(mpegBox, {mpeg4, mpeg2});
+        mpegLayout->addWidget(mpeg4);
+        mpegLayout->addWidget(mpeg2);
+        advancedLayout->addWidget(mpegBox, 0, 1, 2, 1);
+    }
+    auto* blockBox = new QGroupBox(QStringLiteral("Block Type:"), advanced);
+    auto* blockLayout = new QVBoxLayout(blockBox);
+    auto* both = new QRadioButton(QStringLiteral("B&oth long and short"), blockBox);
+    auto* noShort = new QRadioButton(QStringLiteral("No &short"), blockBox);
+    auto* noLong = new QRadioButton(QStringLiteral("&No long"), blockBox);
+    blockGroup = MakeRadioGroup(blockBox, {both, noShort, noLong});
+    blockLayout->addWidget(both);
+    blockLayout->addWidget(noShort);
+    blockLayout->addWidget(noLong);
+    advancedLayout->addWidget(blockBox, 0, 2, 2, 1);
+    layout->addWidget(advanced);
+
+    layout->addWidget(amplify.Build(this));
+    if (fields_.tags) {
+        auto* tagBox = new QGroupBox(this);
+        auto* tagLayout = new QHBoxLayout(tagBox);
+        tagLayout->addWidget(tags.Build(tagBox));
+        layout->addWidget(tagBox);
+    }
+    resetButton = new QPushButton(QStringLiteral("Reset"), this);
+    auto* resetRow = new QHBoxLayout;
+    resetRow->addStretch();
+    resetRow->addWidget(resetButton);
+    layout->addLayout(resetRow);
+    layout->addStretch();
+
+    for (int b : kBitRates) AddItem(bitRateList, QStringLiteral("%1 kbps").arg(b), b);
+    AddItem(bitRateList, QStringLiteral("Same as original file"), 0);
+    if (!SelectValue(bitRateList, bitRate_)) bitRateList->setCurrentIndex(0);
+    amplify.spin->SetRange(10, 3000);
+    amplify.spin->SetStep(10);
+    qualitySpin->SetRange(kQualityLow, kQualityHigh);
+    qualitySpin->SetStep(10);
+
+    ShowMembers();
+    UpdateEnabled();
+    amplify.UpdateEnabled();
+    if (fields_.tags) tags.UpdateEnabled();
+
+    connect(autoBox, &QCheckBox::clicked, this, [this] {
+        ReadControls(nullptr);
+        UpdateEnabled();
+    });
+    connect(modeGroup, &QButtonGroup::idClicked, this, [this](int) {
+        ReadControls(nullptr);
+        UpdateEnabled();
+        if (vbr_ == kVbr)
+            qualityEdit->setFocus();
+        else
+            bitRateList->setFocus();
+    });
+    connect(resetButton, &QPushButton::clicked, this, [this] { Reset(); });
+}
+
+// Everything depends on Auto being clear; the bit rate on ABR, the quality on VBR.
+void CAacPageBase::UpdateEnabled() {
+    const bool e = !autoBox->isChecked();
+    const int mode = modeGroup->checkedId();
+    for (QAbstractButton* b : modeGroup->buttons()) b->setEnabled(e);
+    tnsBox->setEnabled(e);
+    midsideBox->setEnabled(e);
+    if (mpegGroup)
+        for (QAbstractButton* b : mpegGroup->buttons()) b->setEnabled(e);
+    for (QAbstractButton* b : blockGroup->buttons()) b->setEnabled(e);
+    bitRateList->setEnabled(e && mode == kAbr);
+    qualityEdit->setEnabled(e && mode == kVbr);
+    qualitySpin->setEnabled(e && mode == kVbr);
+}
+
+void CAacPageBase::Reset() {
+    ReadControls(nullptr);
+    auto_ = 1;
+    vbr_ = kVbr;
+    quality_ = 100;
+    mpegVersion_ = 0;
+    tns_ = 0;
+    midside_ = 1;
+    blockType_ = 0;
+    ShowMembers();
+    SelectValue(bitRateList, kResetBitRate);
+    ReadControls(nullptr);
+    UpdateEnabled();
+}
+
+bool CAacPageBase::ReadControls(PageRefusal* refusal) {
+    ReadCheck(autoBox, auto_);
+    ReadRadio(modeGroup, vbr_);
+    ReadCheck(tnsBox, tns_);
+    ReadCheck(midsideBox, midside_);
+    if (mpegGroup) ReadRadio(mpegGroup, mpegVersion_);
+    ReadRadio(blockGroup, blockType_);
+    if (fields_.tags) tags.Read();
+    if (!ReadIntEdit(qualityEdit, quality_, refusal)) return false;
+    return amplify.Read(refusal);
+}
+
+void CAacPageBase::ShowMembers() {
+    ShowCheck(autoBox, auto_);
+    ShowRadio(modeGroup, vbr_);
+    ShowIntEdit(qualityEdit, quality_);
+    ShowCheck(tnsBox, tns_);
+    ShowCheck(midsideBox, midside_);
+    if (mpegGroup) ShowRadio(mpegGroup, mpegVersion_);
+    ShowRadio(blockGroup, blockType_);
+    amplify.ShowMembers();
+    if (fields_.tags) tags.ShowMembers();
+}
+
+bool CAacPageBase::Validate(PageRefusal& refusal) {
+    if (auto_ == 0 && vbr_ == kVbr && (quality_ < kQualityLow || quality_ > kQualityHigh)) {
+        refusal.message = QStringLiteral("Invalid quality value. It's betwen 10 and 500.");
+        refusal.focus = qualityEdit;
+        return false;
+    }
+    return amplify.Check(refusal);
+}
+
+void CAacPageBase::Apply() {
+    ReadControls(nullptr);
+    if (auto b = SelectedValue(bitRateList)) bitRate_ = *b;
+}
+
+void CAacPageBase::CopyBack(ConvertSettings& s) const {
+    s.*fields_.autoFlag = auto_;
+    if (auto_ == 0) {
+        s.*fields_.vbr = vbr_ == kVbr ? 1 : 0;
+        s.*fields_.quality = quality_;
+        s.*fields_.bitRate = bitRate_;
+        if (fields_.mpegVersion) s.*fields_.mpegVersion = mpegVersion_;
+        s.*fields_.tns = tns_;
+        s.*fields_.midside = midside_;
+        s.*fields_.blockType = blockType_;
+    }
+    s.*fields_.amplify = amplifyFlag_;
+    s.*fields_.coefficient = coefficient_;
+    if (fields_.tagType) s.*fields_.tagType = tagType_;
+    if (fields_.tags) s.*fields_.tags = tagSettings_;
+}
+
+COptAacPage::COptAacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : CAacPageBase(kAacFields, s, TagCaptions{}, hooks, parent) {}
+
+COptM4aPage::COptM4aPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : CAacPageBase(kM4aFields, s,
+                   TagCaptions{"Add &ID3 tag", "Trans&fer ID3 tag from source file", "Non&e", "E&dit ID3 tag"},
+                   hooks, parent) {}

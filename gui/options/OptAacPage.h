@@ -1,0 +1,79 @@
+#pragma once
+// "AAC Options" and "MP4/M4A/M4B Options": one design around the AAC encoder's settings behind an
+// "Auto" box and a "Reset" button.
+
+#include "gui/options/OptPage.h"
+
+// The settings one of the two pages edits; null members are fields the page does not have.
+struct AacPageFields {
+    int32_t pelloran::ConvertSettings::*autoFlag;
+    int32_t pelloran::ConvertSettings::*vbr;
+    int32_t pelloran::ConvertSettings::*quality;
+    int32_t pelloran::ConvertSettings::*bitRate;
+    int32_t pelloran::ConvertSettings::*mpegVersion;  // AAC only
+    int32_t pelloran::ConvertSettings::*tns;
+    int32_t pelloran::ConvertSettings::*midside;
+    int32_t pelloran::ConvertSettings::*blockType;
+    int32_t pelloran::ConvertSettings::*amplify;
+    int32_t pelloran::ConvertSettings::*coefficient;
+    int32_t pelloran::ConvertSettings::*tagType;           // MP4 only
+    pelloran::TagSettings pelloran::ConvertSettings::*tags;  // MP4 only
+};
+
+class CAacPageBase : public COptPage {
+public:
+    void Apply() override;
+    void CopyBack(pelloran::ConvertSettings& settings) const override;
+
+    QCheckBox* autoBox = nullptr;
+    QButtonGroup* modeGroup = nullptr;   // ABR, VBR
+    QComboBox* bitRateList = nullptr;
+    QLineEdit* qualityEdit = nullptr;
+    CStepSpinCtrl* qualitySpin = nullptr;
+    QCheckBox* tnsBox = nullptr;
+    QCheckBox* midsideBox = nullptr;
+    QButtonGroup* mpegGroup = nullptr;   // AAC only
+    QButtonGroup* blockGroup = nullptr;
+    QPushButton* resetButton = nullptr;
+    AmplifyGroup amplify;
+    TagGroup tags;                        // built on the MP4 page only
+
+protected:
+    CAacPageBase(const AacPageFields& fields, const pelloran::ConvertSettings& settings, TagCaptions captions,
+                 OptionsHooks& hooks, QWidget* parent);
+
+    void Initialise() override;
+    bool ReadControls(PageRefusal* refusal) override;
+    void ShowMembers() override;
+    bool Validate(PageRefusal& refusal) override;
+
+private:
+    void UpdateEnabled();
+    void Reset();
+
+    AacPageFields fields_;
+    int32_t auto_;
+    int32_t vbr_;
+    int32_t quality_;
+    int32_t bitRate_;
+    int32_t mpegVersion_;
+    int32_t tns_;
+    int32_t midside_;
+    int32_t blockType_;
+    int32_t amplifyFlag_;
+    int32_t coefficient_;
+    int32_t tagType_;
+    pelloran::TagSettings tagSettings_;
+};
+
+class COptAacPage : public CAacPageBase {
+public:
+    COptAacPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    QString TabText() const override { return QStringLiteral("AAC Options"); }
+};
+
+class COptM4aPage : public CAacPageBase {
+public:
+    COptM4aPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    QString TabText() const override { return QStringLiteral("MP4/M4A/M4B Options"); }
+};

@@ -1,0 +1,159 @@
+#include "gui/options/OptMp3Page.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+using pelloran::ConvertSettings;
+
+namespace {
+
+// Stored MP3ChannelMode per channel button: joint stereo, stereo, mono, same as the source.
+const std::vector<int> kChannelModes = {1, 0, 3, 4};
+
+const char* const kJointStereoAddress = "https://duckduckgo.com/?q=joint+stereo+vs+stereo+mp3";
+const char* const kEncoderAddress = "https://lame.sourceforge.io/";
+
+PresetPageLayout Mp3Layout() {
+    return PresetPageLayout{
+        {
+            {"11025 Hz, 16 kbps, Mono (low quality, smaller file size)", 11025, 16, 2},
+            {"22050 Hz, 32 kbps, Joint Stereo (OK quality, small size)", 22050, 32, 0},
+            {"32000 Hz, 96 kbps, Joint Stereo (medium quality, normal size)", 32000, 96, 0},
+            {"44100Hz, 128 kbps, Joint Stereo (close to CD-quality, large size)", 44100, 128, 0},
+        },
+        {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000},
+        {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320},
+        "%1 kbps",
+        "&Bit Rate:",
+        {"&Joint Stereo", "&Stereo", "&Mono", "Same as &original file"},
+    };
+}
+
+QLabel* MakeLink(QWidget* parent, const QString& text, const char* address, OptionsHooks& hooks) {
+    auto* link = new QLabel(parent);
+    link->setText(QStringLiteral("<a href=\"%1\" style=\"text-decoration: underline;\">%2</a>")
+                      .arg(QString::fromUtf8(address), text.toHtmlEscaped()));
+    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    link->setToolTip(QString::fromUtf8(address));
+    QObject::connect(link, &QLabel::linkActivated, parent, [&hooks](const QString& target) {
+        if (hooks.open) hooks.open(target);
+    });
+    return link;
+}
+
+}  // namespace
+
+COptMp3Page::COptMp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : CPresetPage(Mp3Layout(), s.AutoDestMP3EncodingParam, s.MP3BitRate, s.MP3SampleRate,
+                  ChannelIndex(kChannelModes, s.MP3ChannelMode), s.AmplifyMp3, s.AmplifyMp3Coeff, hooks, parent),
+      tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
+      tagType_(s.MP3ID3TagType),
+      id3Version_(s.MP3WriteID3Version),
+      tagSettings_(s.MP3Tag) {}
+
+int COptMp3Page::RateForBitRate(int b, int r) {
+    if ((b == 8 || b == 16 || b == 24) && r > 24000) return 24000;
+    if (b >= 80 && b <= 160 && r < 16000) return 16000;
+    if (b >= 192 && b <= 320 && r < 32000) return 32000;
+    return r;
+}
+
+int COptMp3Page::BitRateForRate(int r, int b) {
+    if ((r == 8000 || r == 11025 || r == 12000) && b > 64) return 64;
+    if ((r == 16000 || r == 22050 || r == 24000) && b > 160) return 160;
+    if ((r == 32000 || r == 44100 || r == 48000) && b < 32) return 32;
+    return b;
+}
+
+void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
+    auto* tagBox = new QGroupBox(this);
+    auto* tagLayout = new QHBoxLayout(tagBox);
+    tagLayout->addWidget(tags.Build(tagBox));
+    auto* versionBox = new QGroupBox(QStringLiteral("Write ID3 tag as:"), tagBox);
+    auto* versionLayout = new QVBoxLayout(versionBox);
+    auto* v1 = new QRadioButton(QStringLiteral("ID3v&1"), versionBox);
+    auto* v2 = new QRadioButton(QStringLiteral("ID3v&2"), versionBox);
+    auto* both = new QRadioButton(QStringLiteral("I&D3v1 && ID3v2"), versionBox);
+    versionGroup = MakeRadioGroup(versionBox, {v1, v2, both});
+    versionLayout->addWidget(v1);
+    versionLayout->addWidget(v2);
+    versionLayout->addWidget(both);
+    tagLayout->addWidget(versionBox);
+    layout->addWidget(tagBox);
+
+    auto* links = new QHBoxLayout;
+    jointStereoLink = MakeLink(this, QStringLiteral("Joint Stereo vs. Stereo"), kJointStereoAddress, hooks_);
+    encoderLink = MakeLink(this, QStringLiteral("The program uses LAME MP3 encoder."), kEncoderAddress, hooks_);
+    links->addWidget(jointStereoLink);
+    links->addStretch();
+    links->addWidget(encoderLink);
+    layout->addLayout(links);
+
+    tags.afterTypeClicked = [this] { UpdateVersionEnabled(); };
+    tags.ShowMembers();
+    tags.UpdateEnabled();
+    ShowRadio(versionGroup, id3Version_);
+    UpdateVersionEnabled();
+}
+
+void COptMp3Page::UpdateVersionEnabled() {
+    const bool on = tagType_ != 2;
+    for (QAbstractButton* button : versionGroup->buttons()) button->setEnabled(on);
+}
+
+void COptMp3Page::OnValueChanged() {
+    const auto b = SelectedValue(valueList);
+    if (!b || *b == value_ || *b == 0) return;
+    const auto r = SelectedValue(rateList);
+    if (!r || *r == 0) return;
+    const int rate = RateForBitRate(*b, *r);
+    if (rate != *r) SelectValue(rateList, rate);
+    SelectCustom();
+    value_ = *b;
+    sampleRate_ = rate;
+}
+
+void COptMp3Page::OnRateChanged() {
+    const auto r = SelectedValue(rateList);
+    if (!r || *r == sampleRate_ || *r == 0) return;
+    const auto b = SelectedValue(valueList);
+    if (!b || *b == 0) return;
+    const int bitRate = BitRateForRate(*r, *b);
+    if (bitRate != *b) SelectValue(valueList, bitRate);
+    SelectCustom();
+    sampleRate_ = *r;
+    value_ = bitRate;
+}
+
+bool COptMp3Page::ReadControls(PageRefusal* refusal) {
+    tags.Read();
+    ReadRadio(versionGroup, id3Version_);
+    return CPresetPage::ReadControls(refusal);
+}
+
+void COptMp3Page::ShowMembers() {
+    CPresetPage::ShowMembers();
+    if (versionGroup) {
+        tags.ShowMembers();
+        ShowRadio(versionGroup, id3Version_);
+    }
+}
+
+void COptMp3Page::CopyBack(ConvertSettings& s) const {
+    s.AutoDestMP3EncodingParam = auto_;
+    if (auto_ == 0) {
+        s.MP3BitRate = value_;
+        s.MP3SampleRate = sampleRate_;
+        s.MP3ChannelMode = kChannelModes[static_cast<size_t>(channel_)];
+    }
+    s.AmplifyMp3 = amplifyFlag_;
+    s.AmplifyMp3Coeff = coefficient_;
+    s.MP3ID3TagType = tagType_;
+    s.MP3WriteID3Version = id3Version_;
+    s.MP3Tag = tagSettings_;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// "MP3 Options": presets, bit rate and sample rate held to the pairs the encoder takes, channel mode,
+// amplification, tags and the ID3 version.
+
+#include "gui/options/PresetPage.h"
+
+class COptMp3Page : public CPresetPage {
+public:
+    COptMp3Page(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+
+    QString TabText() const override { return QStringLiteral("MP3 Options"); }
+    void CopyBack(pelloran::ConvertSettings& settings) const override;
+
+    // The sample rate that goes with a newly chosen bit rate, and the bit rate with a new sample rate.
+    static int RateForBitRate(int bitRate, int sampleRate);
+    static int BitRateForRate(int sampleRate, int bitRate);
+
+    TagGroup tags;
+    QButtonGroup* versionGroup = nullptr;
+    QLabel* jointStereoLink = nullptr;
+    QLabel* encoderLink = nullptr;
+
+protected:
+    void BuildExtras(QVBoxLayout* layout) override;
+    void OnValueChanged() override;
+    void OnRateChanged() override;
+    bool ReadControls(PageRefusal* refusal) override;
+    void ShowMembers() override;
+
+private:
+    void UpdateVersionEnabled();
+
+    int32_t tagType_;
+    int32_t id3Version_;
+    pelloran::TagSettings tagSettings_;
+};

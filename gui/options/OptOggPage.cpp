@@ -1,0 +1,117 @@
+#include "gui/options/OptOggPage.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using pelloran::ConvertSettings;
+
+namespace {
+
+// Stored OGGChannels per channel button: stereo, mono, same as the source.
+const std::vector<int> kChannelCounts = {2, 1, 0};
+constexpr int kMonoButton = 1;
+
+PresetPageLayout OggLayout() {
+    return PresetPageLayout{
+        {
+            {"11025 Hz, 16 kbps, Mono (low quality, smaller size)", 11025, 16, 1},
+            {"22050 Hz, 32 kbps, Stereo (OK quality, small size)", 22050, 32, 0},
+            {"32000 Hz, 96 kbps, Stereo (medium quality, normal size)", 32000, 96, 0},
+            {"44100Hz, 128 kbps, Stereo (close to CD-quality, large size)", 44100, 128, 0},
+        },
+        {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000},
+        {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320, 400, 480},
+        "%1 kbps",
+        "&Bit Rate:",
+        {"&Stereo", "&Mono", "Same as &original file"},
+    };
+}
+
+struct RateLimits {
+    int rate;
+    int monoLow, monoHigh, stereoLow, stereoHigh;
+};
+
+// Bit rates the Vorbis encoder accepts per sample rate and channel count.
+constexpr RateLimits kLimits[] = {
+    {8000, 8, 40, 16, 80},     {11025, 16, 48, 16, 96},   {12000, 16, 48, 16, 96},
+    {16000, 16, 80, 24, 160},  {22050, 16, 80, 32, 160},  {24000, 16, 80, 32, 160},
+    {32000, 32, 160, 40, 320}, {44100, 32, 224, 48, 480}, {48000, 32, 224, 48, 480},
+};
+
+}  // namespace
+
+COptOggPage::COptOggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : CPresetPage(OggLayout(), s.AutoDestOGGEncodingParam, s.OGGBitRate, s.OGGSampleRate,
+                  ChannelIndex(kChannelCounts, s.OGGChannels), s.AmplifyOGG, s.AmplifyOGGCoeff, hooks, parent),
+      tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
+      tagType_(s.OGGID3TagType),
+      tagSettings_(s.OGGTag) {}
+
+bool COptOggPage::BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest) {
+    for (const RateLimits& row : kLimits) {
+        if (row.rate != sampleRate) continue;
+        lowest = mono ? row.monoLow : row.stereoLow;
+        highest = mono ? row.monoHigh : row.stereoHigh;
+        return true;
+    }
+    return false;
+}
+
+void COptOggPage::BuildExtras(QVBoxLayout* layout) {
+    auto* tagBox = new QGroupBox(this);
+    auto* tagLayout = new QHBoxLayout(tagBox);
+    tagLayout->addWidget(tags.Build(tagBox));
+    layout->addWidget(tagBox);
+    tags.ShowMembers();
+    tags.UpdateEnabled();
+}
+
+void COptOggPage::RateCheck() {
+    ReadControls(nullptr);
+    const auto r = SelectedValue(rateList);
+    const auto b = SelectedValue(valueList);
+    if (!r || !b || *r == 0 || *b == 0 || SameAsSourceChannels()) return;
+    int lowest = 0;
+    int highest = 0;
+    if (!BitRateLimits(*r, channel_ == kMonoButton, lowest, highest)) return;
+    const int bitRate = std::clamp(*b, lowest, highest);
+    if (bitRate != *b) SelectValue(valueList, bitRate);
+    SelectCustom();
+    value_ = bitRate;
+    sampleRate_ = *r;
+}
+
+void COptOggPage::OnChannelClicked() {
+    const int32_t before = channel_;
+    RateCheck();
+    if (channel_ != before) SelectCustom();
+}
+
+bool COptOggPage::ReadControls(PageRefusal* refusal) {
+    tags.Read();
+    return CPresetPage::ReadControls(refusal);
+}
+
+void COptOggPage::ShowMembers() {
+    CPresetPage::ShowMembers();
+    if (tags.group) tags.ShowMembers();
+}
+
+void COptOggPage::CopyBack(ConvertSettings& s) const {
+    s.AutoDestOGGEncodingParam = auto_;
+    if (auto_ == 0) {
+        s.OGGBitRate = value_;
+        s.OGGSampleRate = sampleRate_;
+        s.OGGChannels = kChannelCounts[static_cast<size_t>(channel_)];
+    }
+    s.AmplifyOGG = amplifyFlag_;
+    s.AmplifyOGGCoeff = coefficient_;
+    s.OGGID3TagType = tagType_;
+    s.OGGTag = tagSettings_;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// "OGG Options": presets, the bit rate held within the limits of the sample rate and channels,
+// amplification and tags.
+
+#include "gui/options/PresetPage.h"
+
+class COptOggPage : public CPresetPage {
+public:
+    COptOggPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+
+    QString TabText() const override { return QStringLiteral("OGG Options"); }
+    void CopyBack(pelloran::ConvertSettings& settings) const override;
+
+    // Lowest and highest bit rate (kbps) for a sample rate; false for a rate without limits.
+    static bool BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest);
+
+    TagGroup tags;
+
+protected:
+    void BuildExtras(QVBoxLayout* layout) override;
+    void OnValueChanged() override { RateCheck(); }
+    void OnRateChanged() override { RateCheck(); }
+    void OnChannelClicked() override;
+    bool ReadControls(PageRefusal* refusal) override;
+    void ShowMembers() override;
+
+private:
+    void RateCheck();
+
+    int32_t tagType_;
+    pelloran::TagSettings tagSettings_;
+};

@@ -1,0 +1,251 @@
+#include "gui/options/OptOutputPage.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "app/Paths.h"
+
+using pelloran::ConvertSettings;
+
+namespace {
+
+constexpr int kBesideSource = 199;
+constexpr int kCustomFolder = 399;
+constexpr int kAutoRename = 11;
+
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+COptOutputPage::COptOutputPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : COptPage(hooks, parent),
+      destOutputFolderOpt_(s.DestOutputFolderOpt),
+      destSpecifiedFolder_(s.DestSpecifiedFolder),
+      createDirs_(s.CreateDirs),
+      browseOutputFolder_(s.BrowseOutputFolder),
+      monoType_(s.MonoType),
+      outputFiles2MyDocuments_(s.OutputFiles2MyDocuments),
+      filterExts_(s.FilterExts),
+      enableExtFilter_(s.EnableExtFilter),
+      targetExistsOpt_(s.TargetExistsOpt) {}
+
+QString COptOutputPage::NormaliseExtensions(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (c == u' ' || c == u'\t') continue;
+        out += c == u';' ? QChar(u',') : c;
+    }
+    return out;
+}
+
+void COptOutputPage::Initialise() {
+    auto* layout = new QVBoxLayout(this);
+
+    // Stereo to mono.
+    auto* monoBox = new QGroupBox(this);
+    auto* monoLayout = new QGridLayout(monoBox);
+    auto* monoText = new QLabel(
+        QStringLiteral("When converting to audio format, e.g. MP3, WAV, WMA, etc., if output channel is mono and "
+                       "original file is stereo, output sound equals to:"),
+        monoBox);
+    monoText->setWordWrap(true);
+    auto* mix = new QRadioButton(QStringLiteral("(L+R) / &2"), monoBox);
+    auto* left = new QRadioButton(QStringLiteral("&L channel"), monoBox);
+    auto* right = new QRadioButton(QStringLiteral("&R channel"), monoBox);
+    monoGroup = MakeRadioGroup(monoBox, {mix, left, right});
+    monoHelp = new QPushButton(QStringLiteral("?"), monoBox);
+    monoHelp->setFixedWidth(24);
+    auto* monoRow = new QHBoxLayout;
+    monoRow->addWidget(mix);
+    monoRow->addWidget(left);
+    monoRow->addWidget(right);
+    monoRow->addWidget(monoHelp);
+    monoRow->addStretch();
+    monoLayout->addWidget(monoText, 0, 0);
+    monoLayout->addLayout(monoRow, 1, 0);
+    layout->addWidget(monoBox);
+
+    // Extension filter.
+    auto* filterGroup = new QGroupBox(this);
+    auto* filterLayout = new QVBoxLayout(filterGroup);
+    filterBox = new QCheckBox(
+        QStringLiteral("O&nly add the following file extensions for \"Add Folder\" and Drag/Drop"), filterGroup);
+    filterEdit = new QLineEdit(filterGroup);
+    auto* filterNote = new QLabel(
+        QStringLiteral("Note: use comma (,) to separate multiple extensions. For example: wav,mp3,m4a,aac"),
+        filterGroup);
+    filterLayout->addWidget(filterBox);
+    filterLayout->addWidget(filterEdit);
+    filterLayout->addWidget(filterNote);
+    layout->addWidget(filterGroup);
+
+    // Output folder.
+    auto* folderGroup = new QGroupBox(this);
+    auto* grid = new QGridLayout(folderGroup);
+    folderList = new QComboBox(folderGroup);
+    auto* folderListLabel = new QLabel(QStringLiteral("&Output folder:"), folderGroup);
+    folderListLabel->setBuddy(folderList);
+    folderEdit = new QLineEdit(folderGroup);
+    auto* folderEditLabel = new QLabel(QStringLiteral("Custom &folder:"), folderGroup);
+    folderEditLabel->setBuddy(folderEdit);
+    browseButton = new QPushButton(QStringLiteral("Bro&wse"), folderGroup);
+    openButton = new QPushButton(QStringLiteral("O&pen"), folderGroup);
+    createDirsBox = new QCheckBox(QStringLiteral("&Create folders according to path of original file"), folderGroup);
+    exampleText = new QLabel(
+        QStringLiteral("For example: the original file is \"/home/ana/Music/pop/1.mp3\" and the output folder is "
+                       "\"/home/ana/Output\". When the box is checked, the output file goes to "
+                       "\"/home/ana/Output/home/ana/Music/pop\"."),
+        folderGroup);
+    exampleText->setWordWrap(true);
+    exampleText->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
+    existsList = new QComboBox(folderGroup);
+    auto* existsLabel = new QLabel(QStringLiteral("If target file &exists "), folderGroup);
+    existsLabel->setBuddy(existsList);
+    myDocumentsBox = new QCheckBox(QStringLiteral("Output files to M&y Documents if creating file failure"),
+                                   folderGroup);
+    browseOutputBox = new QCheckBox(QStringLiteral("&Browse output folder when conversion completes"), folderGroup);
+    grid->addWidget(folderListLabel, 0, 0);
+    grid->addWidget(folderList, 0, 1, 1, 3);
+    grid->addWidget(folderEditLabel, 1, 0);
+    grid->addWidget(folderEdit, 1, 1);
+    grid->addWidget(browseButton, 1, 2);
+    grid->addWidget(openButton, 1, 3);
+    grid->addWidget(createDirsBox, 2, 1, 1, 3);
+    grid->addWidget(exampleText, 3, 1, 1, 3);
+    grid->addWidget(existsLabel, 4, 0);
+    grid->addWidget(existsList, 4, 1, 1, 3);
+    grid->addWidget(myDocumentsBox, 5, 0, 1, 4);
+    grid->addWidget(browseOutputBox, 6, 0, 1, 4);
+    layout->addWidget(folderGroup);
+    layout->addStretch();
+
+    // Lists keep their insertion order; an unknown stored value falls back to the first item.
+    AddItem(folderList, QStringLiteral("Same as original file"), kBesideSource);
+    AddItem(folderList, QStringLiteral("A custom folder"), kCustomFolder);
+    if (!SelectValue(folderList, destOutputFolderOpt_)) {
+        folderList->setCurrentIndex(0);
+        destOutputFolderOpt_ = kBesideSource;
+    }
+    AddItem(existsList, QStringLiteral("Auto rename (add number at end of file name)"), kAutoRename);
+    AddItem(existsList, QStringLiteral("Overwrite"), 22);
+    AddItem(existsList, QStringLiteral("Skip (not convert)"), 33);
+    if (!SelectValue(existsList, targetExistsOpt_)) {
+        existsList->setCurrentIndex(0);
+        targetExistsOpt_ = kAutoRename;
+    }
+    ShowMembers();
+    UpdateFolderEnabled();
+    filterEdit->setEnabled(filterBox->isChecked());
+
+    connect(folderList, &QComboBox::activated, this, [this](int) { UpdateFolderEnabled(); });
+    connect(filterBox, &QCheckBox::clicked, this, [this] {
+        ReadControls(nullptr);
+        filterEdit->setEnabled(filterBox->isChecked());
+        if (filterBox->isChecked()) filterEdit->setFocus();
+    });
+    connect(monoHelp, &QPushButton::clicked, this, [this] {
+        Message(QStringLiteral("In general, the output sound equals to \"(L+R)/2,\" which contains left and right "
+                               "channels.\n\n\"L channel\" means the program outputs left channel of original "
+                               "stereo file. And \"R channel\" means right channel. It's very useful when you want "
+                               "to convert a stereo file into two files that contains left and right channels "
+                               "distinguishingly."),
+                QMessageBox::Information);
+    });
+    connect(browseButton, &QPushButton::clicked, this, [this] { Browse(); });
+    connect(openButton, &QPushButton::clicked, this, [this] { OpenFolder(); });
+}
+
+void COptOutputPage::UpdateFolderEnabled() {
+    const bool custom = SelectedValue(folderList) == kCustomFolder;
+    for (QWidget* w : {static_cast<QWidget*>(folderEdit), static_cast<QWidget*>(browseButton),
+                       static_cast<QWidget*>(openButton), static_cast<QWidget*>(createDirsBox),
+                       static_cast<QWidget*>(exampleText)})
+        w->setEnabled(custom);
+}
+
+bool COptOutputPage::ReadControls(PageRefusal*) {
+    ReadRadio(monoGroup, monoType_);
+    ReadCheck(filterBox, enableExtFilter_);
+    filterExts_ = filterEdit->text().toStdString();
+    destSpecifiedFolder_ = folderEdit->text().toStdString();
+    ReadCheck(createDirsBox, createDirs_);
+    ReadCheck(myDocumentsBox, outputFiles2MyDocuments_);
+    ReadCheck(browseOutputBox, browseOutputFolder_);
+    return true;
+}
+
+void COptOutputPage::ShowMembers() {
+    ShowRadio(monoGroup, monoType_);
+    ShowCheck(filterBox, enableExtFilter_);
+    filterEdit->setText(Text(filterExts_));
+    folderEdit->setText(Text(destSpecifiedFolder_));
+    ShowCheck(createDirsBox, createDirs_);
+    ShowCheck(myDocumentsBox, outputFiles2MyDocuments_);
+    ShowCheck(browseOutputBox, browseOutputFolder_);
+}
+
+bool COptOutputPage::Validate(PageRefusal& refusal) {
+    if (auto choice = SelectedValue(folderList)) destOutputFolderOpt_ = *choice;
+    if (destOutputFolderOpt_ == kCustomFolder && destSpecifiedFolder_.empty()) {
+        refusal.message = QStringLiteral("Please choose an output folder.");
+        refusal.focus = folderEdit;
+        return false;
+    }
+    // The edit shows the normalised text too, so that the read that follows keeps it.
+    const QString extensions = NormaliseExtensions(Text(filterExts_));
+    filterExts_ = extensions.toStdString();
+    filterEdit->setText(extensions);
+    if (enableExtFilter_ != 0 && extensions.isEmpty()) {
+        refusal.message = QStringLiteral("Please enter file extensions you need to filter.");
+        refusal.focus = filterEdit;
+        return false;
+    }
+    if (auto policy = SelectedValue(existsList)) targetExistsOpt_ = *policy;
+    return true;
+}
+
+void COptOutputPage::Browse() {
+    ReadControls(nullptr);
+    QString start = Text(destSpecifiedFolder_);
+    while (start.size() > 1 && start.endsWith(u'/')) start.chop(1);
+    if (!hooks_.chooseFolder) return;
+    QString picked = hooks_.chooseFolder(this, QStringLiteral("Please choose an output folder:"), start);
+    if (picked.isEmpty()) return;
+    if (!picked.endsWith(u'/')) picked += u'/';
+    destSpecifiedFolder_ = picked.toStdString();
+    ShowMembers();
+}
+
+void COptOutputPage::OpenFolder() {
+    ReadControls(nullptr);
+    if (!destSpecifiedFolder_.empty() && pelloran::IsFolder(destSpecifiedFolder_)) {
+        if (hooks_.open) hooks_.open(Text(destSpecifiedFolder_));
+        return;
+    }
+    Message(QStringLiteral("The folder \"%1\" doesn't exist yet.\n\nNote: the program will create the folder "
+                           "automatically when converting files.")
+                .arg(Text(destSpecifiedFolder_)),
+            QMessageBox::Warning);
+}
+
+void COptOutputPage::CopyBack(ConvertSettings& s) const {
+    s.DestOutputFolderOpt = destOutputFolderOpt_;
+    s.DestSpecifiedFolder = destSpecifiedFolder_;
+    s.CreateDirs = createDirs_;
+    s.BrowseOutputFolder = browseOutputFolder_;
+    s.MonoType = monoType_;
+    s.OutputFiles2MyDocuments = outputFiles2MyDocuments_;
+    s.FilterExts = filterExts_;
+    s.EnableExtFilter = enableExtFilter_;
+    s.TargetExistsOpt = targetExistsOpt_;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// "General": output folder, existing targets, stereo-to-mono rule, extension filter.
+
+#include <string>
+
+#include "gui/options/OptPage.h"
+
+class COptOutputPage : public COptPage {
+public:
+    COptOutputPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+
+    QString TabText() const override { return QStringLiteral("General"); }
+    void CopyBack(pelloran::ConvertSettings& settings) const override;
+
+    // Removes spaces and tabs and turns ';' into ','.
+    static QString NormaliseExtensions(const QString& text);
+
+    QButtonGroup* monoGroup = nullptr;
+    QPushButton* monoHelp = nullptr;
+    QCheckBox* filterBox = nullptr;
+    QLineEdit* filterEdit = nullptr;
+    QComboBox* folderList = nullptr;
+    QLineEdit* folderEdit = nullptr;
+    QPushButton* browseButton = nullptr;
+    QPushButton* openButton = nullptr;
+    QCheckBox* createDirsBox = nullptr;
+    QLabel* exampleText = nullptr;
+    QComboBox* existsList = nullptr;
+    QCheckBox* myDocumentsBox = nullptr;
+    QCheckBox* browseOutputBox = nullptr;
+
+protected:
+    void Initialise() override;
+    bool ReadControls(PageRefusal* refusal) override;
+    void ShowMembers() override;
+    bool Validate(PageRefusal& refusal) override;
+
+private:
+    void UpdateFolderEnabled();
+    void Browse();
+    void OpenFolder();
+
+    int32_t destOutputFolderOpt_;
+    std::string destSpecifiedFolder_;
+    int32_t createDirs_;
+    int32_t browseOutputFolder_;
+    int32_t monoType_;
+    int32_t outputFiles2MyDocuments_;
+    std::string filterExts_;
+    int32_t enableExtFilter_;
+    int32_t targetExistsOpt_;
+};

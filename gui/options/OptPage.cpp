@@ -1,0 +1,239 @@
+#include "gui/options/OptPage.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include <charconv>
+#include <string>
+
+#include "gui/options/StepSpinCtrl.h"
+#include "gui/options/TagEditDlg.h"
+
+using pelloran::ConvertSettings;
+
+QFont PageFont() {
+    QFont font;
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
+        font = QFont(QStringLiteral("Tahoma"));
+    } else {
+        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        font.setStyleHint(QFont::SansSerif);
+    }
+    font.setPixelSize(11);
+    return font;
+}
+
+QLineEdit* MakeNumberEdit(QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    return edit;
+}
+
+namespace {
+
+bool ParseInt(const QString& text, int32_t& out) {
+    const std::string s = text.trimmed().toStdString();
+    const char* first = s.data();
+    const char* last = s.data() + s.size();
+    if (first != last && *first == '+') ++first;
+    if (first == last) return false;
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc{} || end != last) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+bool ReadIntEdit(QLineEdit* edit, int32_t& member, PageRefusal* refusal) {
+    int32_t value = 0;
+    if (ParseInt(edit->text(), value)) {
+        member = value;
+        return true;
+    }
+    if (!edit->isEnabled()) return true;  // a disabled field cannot be corrected; keep the member
+    if (refusal) {
+        refusal->message = QString::fromLatin1(kEnterIntegerMessage);
+        refusal->focus = edit;
+    }
+    return false;
+}
+
+void ShowIntEdit(QLineEdit* edit, int32_t value) { edit->setText(QString::number(value)); }
+
+void AddItem(QComboBox* list, const QString& text, int value) { list->addItem(text, value); }
+
+bool SelectValue(QComboBox* list, int value) {
+    const int index = list->findData(value);
+    if (index < 0) return false;
+    list->setCurrentIndex(index);
+    return true;
+}
+
+std::optional<int> SelectedValue(const QComboBox* list) {
+    if (list->currentIndex() < 0) return std::nullopt;
+    return list->currentData().toInt();
+}
+
+QButtonGroup* MakeRadioGroup(QWidget* owner, std::initializer_list<QRadioButton*> buttons) {
+    auto* group = new QButtonGroup(owner);
+    int id = 0;
+    for (QRadioButton* button : buttons) group->addButton(button, id++);
+    return group;
+}
+
+void ShowRadio(QButtonGroup* group, int32_t index) {
+    if (QAbstractButton* button = group->button(index)) {
+        button->setChecked(true);
+        return;
+    }
+    // An exclusive group cannot clear its checked button; lift exclusivity for the moment.
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons()) button->setChecked(false);
+    group->setExclusive(true);
+}
+
+void ReadRadio(const QButtonGroup* group, int32_t& member) {
+    const int id = group->checkedId();
+    if (id >= 0) member = id;
+}
+
+void ShowCheck(QCheckBox* box, int32_t value) { box->setChecked(value != 0); }
+
+void ReadCheck(const QCheckBox* box, int32_t& member) { member = box->isChecked() ? 1 : 0; }
+
+// ---- COptPage
+
+COptPage::COptPage(OptionsHooks& hooks, QWidget* parent) : QWidget(parent), hooks_(hooks) {}
+
+void COptPage::EnsureCreated() {
+    if (created_) return;
+    created_ = true;
+    setFont(PageFont());
+    Initialise();
+}
+
+bool COptPage::KillActive(PageRefusal& refusal) {
+    if (!ReadControls(&refusal)) return false;
+    if (!Validate(refusal)) return false;
+    // The framework's own read runs again after a successful check.
+    return ReadControls(&refusal);
+}
+
+void COptPage::Apply() { ReadControls(nullptr); }
+
+bool COptPage::Validate(PageRefusal&) { return true; }
+
+void COptPage::Message(const QString& text, QMessageBox::Icon icon) {
+    if (hooks_.message) hooks_.message(this, text, icon);
+}
+
+// ---- AmplifyGroup
+
+QWidget* AmplifyGroup::Build(QWidget* parent) {
+    auto* holder = new QWidget(parent);
+    auto* grid = new QGridLayout(holder);
+    grid->setContentsMargins(0, 0, 0, 0);
+    box = new QCheckBox(QStringLiteral("&Amplify / Reduce sound"), holder);
+    auto* label = new QLabel(QStringLiteral("&Coefficient:"), holder);
+    edit = MakeNumberEdit(holder);
+    edit->setMaximumWidth(60);
+    label->setBuddy(edit);
+    spin = new CStepSpinCtrl(holder);
+    spin->SetBuddy(edit);
+    spin->SetRange(10, 3000);
+    spin->SetStep(10);
+    auto* percent = new QLabel(QStringLiteral("%"), holder);
+    auto* note = new QLabel(QStringLiteral("< 100% - Reduce sound\n= 100% - No changes\n> 100% - Amplify sound"),
+                            holder);
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(edit);
+    row->addWidget(spin);
+    row->addWidget(percent);
+    row->addStretch();
+    grid->addWidget(box, 0, 0);
+    grid->addLayout(row, 1, 0);
+    grid->addWidget(note, 0, 1, 2, 1);
+    QObject::connect(box, &QCheckBox::clicked, holder, [this] {
+        Read(nullptr);
+        UpdateEnabled();
+        if (box->isChecked()) edit->setFocus();
+    });
+    return holder;
+}
+
+void AmplifyGroup::ShowMembers() {
+    ShowCheck(box, flag_);
+    ShowIntEdit(edit, coefficient_);
+}
+
+bool AmplifyGroup::Read(PageRefusal* refusal) {
+    ReadCheck(box, flag_);
+    return ReadIntEdit(edit, coefficient_, refusal);
+}
+
+bool AmplifyGroup::Check(PageRefusal& refusal) const {
+    if (flag_ != 0 && (coefficient_ < 10 || coefficient_ > 3000)) {
+        refusal.message = QStringLiteral("Invalid amplification coefficient. It's betwen 10 and 3000.");
+        refusal.focus = edit;
+        return false;
+    }
+    return true;
+}
+
+void AmplifyGroup::UpdateEnabled() {
+    const bool on = box->isChecked();
+    edit->setEnabled(on);
+    spin->setEnabled(on);
+}
+
+// ---- TagGroup
+
+QWidget* TagGroup::Build(QWidget* parent) {
+    owner_ = parent;
+    auto* holder = new QWidget(parent);
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* add = new QRadioButton(QString::fromUtf8(captions_.add), holder);
+    auto* transfer = new QRadioButton(QString::fromUtf8(captions_.transfer), holder);
+    auto* none = new QRadioButton(QString::fromUtf8(captions_.none), holder);
+    group = MakeRadioGroup(holder, {add, transfer, none});
+    editButton = new QPushButton(QString::fromUtf8(captions_.edit), holder);
+    auto* row = new QHBoxLayout;
+    row->addWidget(add);
+    row->addWidget(editButton);
+    row->addStretch();
+    layout->addLayout(row);
+    layout->addWidget(transfer);
+    layout->addWidget(none);
+    QObject::connect(group, &QButtonGroup::idClicked, holder, [this](int) {
+        Read();
+        UpdateEnabled();
+        if (afterTypeClicked) afterTypeClicked();
+    });
+    QObject::connect(editButton, &QPushButton::clicked, holder, [this] { EditTags(); });
+    return holder;
+}
+
+void TagGroup::ShowMembers() { ShowRadio(group, type_); }
+
+void TagGroup::Read() { ReadRadio(group, type_); }
+
+void TagGroup::UpdateEnabled() { editButton->setEnabled(group->checkedId() == 0); }
+
+void TagGroup::EditTags() {
+    CTagEditDlg dialog(tags_, showCopyright_, hooks_, owner_);
+    if (hooks_.runModal && hooks_.runModal(dialog)) tags_ = dialog.Tags();
+}

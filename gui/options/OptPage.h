@@ -1,0 +1,143 @@
+#pragma once
+// What every page of the options sheet shares: the page protocol (initialise on first show, check on
+// leaving, apply on OK, copy back), the page font, list and radio helpers, the amplification group and
+// the tag group.
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+
+#include "settings/ConvertSettings.h"
+#include "gui/options/OptionsHooks.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class CStepSpinCtrl;
+
+// Why a page refused to be left: the message and the control that gets the focus.
+struct PageRefusal {
+    QString message;
+    QWidget* focus = nullptr;
+};
+
+inline constexpr const char* kEnterIntegerMessage = "Please enter an integer.";
+
+// The page font: Tahoma 11 pixels high, or the desktop's sans-serif font at that size without Tahoma.
+QFont PageFont();
+
+// An edit that takes digits only.
+QLineEdit* MakeNumberEdit(QWidget* parent);
+// Reads an integer from an edit into member. An enabled edit whose text is no integer fails, with
+// "Please enter an integer." when a refusal is given; a disabled one keeps the member.
+bool ReadIntEdit(QLineEdit* edit, int32_t& member, PageRefusal* refusal);
+void ShowIntEdit(QLineEdit* edit, int32_t value);
+
+// Drop-down lists: every item carries an integer.
+void AddItem(QComboBox* list, const QString& text, int value);
+// Selects the first item carrying value; false when none does (the selection is left alone).
+bool SelectValue(QComboBox* list, int value);
+std::optional<int> SelectedValue(const QComboBox* list);
+
+// Radio groups: the member is the 0-based index of the checked button.
+QButtonGroup* MakeRadioGroup(QWidget* owner, std::initializer_list<QRadioButton*> buttons);
+// Checks the button of that index; an index out of range leaves every button clear.
+void ShowRadio(QButtonGroup* group, int32_t index);
+// The checked button's index; with none checked the member keeps its value.
+void ReadRadio(const QButtonGroup* group, int32_t& member);
+void ShowCheck(QCheckBox* box, int32_t value);
+void ReadCheck(const QCheckBox* box, int32_t& member);
+
+class COptPage : public QWidget {
+public:
+    explicit COptPage(OptionsHooks& hooks, QWidget* parent = nullptr);
+
+    virtual QString TabText() const = 0;
+    bool IsCreated() const { return created_; }
+    // Builds and initialises the controls the first time the page is shown.
+    void EnsureCreated();
+
+    // Leaving the page (tab switch, or OK while it is active): reads the controls and checks them.
+    virtual bool KillActive(PageRefusal& refusal);
+    // OK accepted: the controls and list selections go into the members.
+    virtual void Apply();
+    // The members go into the settings by the copy-back rules.
+    virtual void CopyBack(pelloran::ConvertSettings& settings) const = 0;
+
+protected:
+    virtual void Initialise() = 0;
+    // Controls into members; with a refusal, a bad number refuses, without one it is skipped.
+    virtual bool ReadControls(PageRefusal* refusal) = 0;
+    virtual void ShowMembers() = 0;
+    virtual bool Validate(PageRefusal& refusal);
+
+    void Message(const QString& text, QMessageBox::Icon icon);
+    OptionsHooks& hooks_;
+
+private:
+    bool created_ = false;
+};
+
+// "&Amplify / Reduce sound" with its coefficient edit and spin (10..3000 %, step 10).
+class AmplifyGroup {
+public:
+    AmplifyGroup(int32_t& flag, int32_t& coefficient) : flag_(flag), coefficient_(coefficient) {}
+    QWidget* Build(QWidget* parent);
+    void ShowMembers();
+    bool Read(PageRefusal* refusal);
+    // The check on leaving: with the box checked the coefficient must be 10..3000.
+    bool Check(PageRefusal& refusal) const;
+    // Edit and spin enabled exactly when the box is checked.
+    void UpdateEnabled();
+
+    QCheckBox* box = nullptr;
+    QLineEdit* edit = nullptr;
+    CStepSpinCtrl* spin = nullptr;
+
+private:
+    int32_t& flag_;
+    int32_t& coefficient_;
+};
+
+struct TagCaptions {
+    const char* add = "Add &ID3 tag";
+    const char* transfer = "T&ransfer ID3 tag from source file";
+    const char* none = "&None";
+    const char* edit = "Edit ID3 &tag";
+};
+
+// The tag type radios (0 own tags, 1 the source's tags, 2 none) and the tag editor button.
+class TagGroup {
+public:
+    TagGroup(int32_t& type, pelloran::TagSettings& tags, OptionsHooks& hooks, TagCaptions captions,
+             bool showCopyright)
+        : type_(type), tags_(tags), hooks_(hooks), captions_(captions), showCopyright_(showCopyright) {}
+    QWidget* Build(QWidget* parent);
+    void ShowMembers();
+    void Read();
+    // The edit button is enabled only while "add" is selected.
+    void UpdateEnabled();
+    // Runs after the group's own rules when a type button is clicked.
+    std::function<void()> afterTypeClicked;
+
+    QButtonGroup* group = nullptr;
+    QPushButton* editButton = nullptr;
+
+private:
+    void EditTags();
+
+    int32_t& type_;
+    pelloran::TagSettings& tags_;
+    OptionsHooks& hooks_;
+    TagCaptions captions_;
+    bool showCopyright_;
+    QWidget* owner_ = nullptr;
+};

@@ -1,0 +1,189 @@
+#include "gui/options/OptSheet.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/wm.h"
+#include "decode/DecoderFactory.h"
+#include "encode/WmaWriter.h"
+#include "gui/options/AmrOptPage.h"
+#include "gui/options/OptAacPage.h"
+#include "gui/options/OptMp3Page.h"
+#include "gui/options/OptOggPage.h"
+#include "gui/options/OptOutputPage.h"
+#include "gui/options/OptWavPage.h"
+#include "gui/options/OptionsSheet.h"
+#include "gui/options/PageWmaOptions.h"
+
+using pelloran::ConvertSettings;
+
+COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent)
+    : QDialog(parent), hooks_(hooks) {
+    setWindowTitle(QStringLiteral("Options"));
+    setFont(PageFont());
+
+    pages_ = {new COptOutputPage(settings, hooks), new COptMp3Page(settings, hooks),
+              new COptWavPage(settings, hooks),    new CPageWMAOptions(settings, hooks),
+              new COptOggPage(settings, hooks),    new CAmrOptPage(settings, hooks),
+              new COptAacPage(settings, hooks),    new COptM4aPage(settings, hooks)};
+
+    tabBar_ = new QTabBar(this);
+    tabBar_->setDrawBase(false);
+    tabBar_->setUsesScrollButtons(false);  // every tab stays in view; the sheet widens to fit
+    tabBar_->setExpanding(false);
+    stack_ = new QStackedWidget(this);
+    for (COptPage* page : pages_) {
+        tabBar_->addTab(page->TabText());
+        stack_->addWidget(page);
+    }
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabBar_);
+    layout->addWidget(stack_, 1);
+    layout->addWidget(buttons_);
+
+    const int start = settings.OptStartPageIndex >= 0 && settings.OptStartPageIndex < kPageCount
+                          ? settings.OptStartPageIndex
+                          : 0;
+    pages_[static_cast<size_t>(start)]->EnsureCreated();
+    stack_->setCurrentIndex(start);
+    {
+        const QSignalBlocker block(tabBar_);
+        tabBar_->setCurrentIndex(start);
+    }
+
+    connect(tabBar_, &QTabBar::currentChanged, this, [this](int index) { TabChanged(index); });
+    connect(buttons_, &QDialogButtonBox::accepted, this, &COptSheet::accept);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &COptSheet::reject);
+
+    // Keyboard page switching goes through the same leave check as a click on a tab.
+    auto step = [this](int delta) {
+        tabBar_->setCurrentIndex((tabBar_->currentIndex() + delta + kPageCount) % kPageCount);
+    };
+    for (const auto& key : {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, [step] { step(1); });
+    for (const auto& key :
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, [step] { step(-1); });
+}
+
+int COptSheet::ActivePageIndex() const { return stack_->currentIndex(); }
+
+void COptSheet::TabChanged(int index) {
+    const int from = stack_->currentIndex();
+    if (index == from || index < 0) return;
+    PageRefusal refusal;
+    if (!pages_[static_cast<size_t>(from)]->KillActive(refusal)) {
+        {
+            const QSignalBlocker block(tabBar_);
+            tabBar_->setCurrentIndex(from);
+        }
+        ShowRefusal(refusal);
+        return;
+    }
+    pages_[static_cast<size_t>(index)]->EnsureCreated();
+    stack_->setCurrentIndex(index);
+}
+
+void COptSheet::ShowRefusal(const PageRefusal& refusal) {
+    if (hooks_.message) hooks_.message(this, refusal.message, QMessageBox::Warning);
+    if (refusal.focus) {
+        refusal.focus->setFocus();
+        if (auto* edit = qobject_cast<QLineEdit*>(refusal.focus)) edit->selectAll();
+    }
+}
+
+void COptSheet::accept() {
+    PageRefusal refusal;
+    if (!pages_[static_cast<size_t>(ActivePageIndex())]->KillActive(refusal)) {
+        ShowRefusal(refusal);
+        return;
+    }
+    for (COptPage* page : pages_) {
+        if (page->IsCreated()) page->Apply();
+    }
+    QDialog::accept();
+}
+
+void COptSheet::CopyBack(ConvertSettings& settings) const {
+    for (COptPage* page : pages_) {
+        if (page->IsCreated()) page->CopyBack(settings);
+    }
+}
+
+// ---- the desktop
+
+namespace {
+
+bool AskDesktop(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QString::fromLatin1(kMessageTitle), text,
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+class QuestionBox : public pelloran::UserPrompt {
+public:
+    explicit QuestionBox(QWidget* parent) : parent_(parent) {}
+    bool AskYesNo(const std::string& text) override { return AskDesktop(parent_, QString::fromStdString(text)); }
+
+private:
+    QWidget* parent_;
+};
+
+// The runtime check may offer the download; the formats are listed once the runtime is usable.
+std::vector<WmaFormatChoice> DesktopWmaFormats(QWidget* parent) {
+    QuestionBox prompt(parent);
+    if (!pelloran::CheckWmaRuntime(&prompt, [](const std::string& address) { pelloran::OpenWebAddress(address); }))
+        return {};
+    std::vector<WmaFormatChoice> formats;
+    for (const pelloran::WmaFormatEntry& entry : pelloran::SharedWmaFormats())
+        formats.push_back({entry.Rate(), static_cast<int>(entry.bitrate), entry.Channels()});
+    return formats;
+}
+
+
+}  // namespace
+
+OptionsHooks OptionsHooks::Desktop() {
+    OptionsHooks hooks;
+    hooks.message = [](QWidget* parent, const QString& text, QMessageBox::Icon icon) {
+        QMessageBox box(icon, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, parent);
+        box.exec();
+    };
+    hooks.chooseFolder = [](QWidget* parent, const QString& title, const QString& start) {
+        return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
+    };
+    hooks.open = [](const QString& target) { pelloran::OpenWebAddress(target.toStdString()); };
+    hooks.runModal = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+    hooks.wmaFormats = DesktopWmaFormats;
+    return hooks;
+}
+
+// ---- entry point
+
+bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, pelloran::RegistryStore& store) {
+    OptionsHooks hooks = OptionsHooks::Desktop();
+    return ShowOptionsSheet(parent, settings, store, hooks);
+}
+
+bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, pelloran::RegistryStore& store,
+                      OptionsHooks& hooks) {
+    COptSheet sheet(settings, hooks, parent);
+    const bool ok = hooks.runModal ? hooks.runModal(sheet) : sheet.exec() == QDialog::Accepted;
+    if (ok) {
+        sheet.CopyBack(settings);
+        pelloran::RebuildExtensionFilter(settings);
+        pelloran::SaveSettings(settings, pelloran::kSaveOptionsGroup, store);
+        store.Commit();
+    }
+    settings.OptStartPageIndex = sheet.ActivePageIndex();
+    return ok;
+}

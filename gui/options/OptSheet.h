@@ -1,0 +1,44 @@
+#pragma once
+// "Options": the modal sheet of eight pages with OK and Cancel.
+
+#include <QDialog>
+
+#include <vector>
+
+#include "settings/ConvertSettings.h"
+#include "gui/options/OptionsHooks.h"
+
+class QDialogButtonBox;
+class QStackedWidget;
+class QTabBar;
+class COptPage;
+struct PageRefusal;
+
+class COptSheet : public QDialog {
+public:
+    static constexpr int kPageCount = 8;
+
+    // The pages get their copies of the settings; the stored start page opens (the first page when the
+    // index is out of range).
+    COptSheet(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+
+    int ActivePageIndex() const;
+    COptPage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
+    QTabBar* TabBar() const { return tabBar_; }
+    QDialogButtonBox* Buttons() const { return buttons_; }
+
+    // OK: the active page must accept being left; then every page that was shown applies.
+    void accept() override;
+    // Copies the pages back by the copy-back rules; pages never shown keep the values they were given.
+    void CopyBack(pelloran::ConvertSettings& settings) const;
+
+private:
+    void TabChanged(int index);
+    void ShowRefusal(const PageRefusal& refusal);
+
+    OptionsHooks& hooks_;
+    std::vector<COptPage*> pages_;
+    QTabBar* tabBar_ = nullptr;
+    QStackedWidget* stack_ = nullptr;
+    QDialogButtonBox* buttons_ = nullptr;
+};

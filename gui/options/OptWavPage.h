@@ -1,0 +1,12 @@
+#pragma once
+// "WAV Options": presets, sample width, sample rate, channels and amplification.
+
+#include "gui/options/PresetPage.h"
+
+class COptWavPage : public CPresetPage {
+public:
+    COptWavPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+
+    QString TabText() const override { return QStringLiteral("WAV Options"); }
+    void CopyBack(pelloran::ConvertSettings& settings) const override;
+};

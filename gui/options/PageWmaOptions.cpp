@@ -1,0 +1,106 @@
+#include "gui/options/PageWmaOptions.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+using pelloran::ConvertSettings;
+
+namespace {
+constexpr int kAutoItem = -1;   // item data of "Auto": no format
+constexpr int kLowestBitRate = 1000;
+}  // namespace
+
+CPageWMAOptions::CPageWMAOptions(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : COptPage(hooks, parent),
+      tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
+      amplify(amplifyFlag_, coefficient_),
+      auto_(s.AutoDestWMAEncodingParam != 0 ? 1 : 0),
+      sampleRate_(s.WMASampleRate),
+      bitRate_(s.WMABitRate),
+      channels_(s.WMAChannels),
+      tagType_(s.WMAID3TagType),
+      tagSettings_(s.WMATag),
+      amplifyFlag_(s.AmplifyWMA),
+      coefficient_(s.AmplifyWMACoeff) {}
+
+void CPageWMAOptions::Initialise() {
+    auto* layout = new QVBoxLayout(this);
+    formatList = new QComboBox(this);
+    auto* label = new QLabel(QStringLiteral("&Encoding Options: (Sample Frequency, Bit Rate, Channels)"), this);
+    label->setBuddy(formatList);
+    layout->addWidget(label);
+    layout->addWidget(formatList);
+    auto* tagBox = new QGroupBox(this);
+    auto* tagLayout = new QHBoxLayout(tagBox);
+    tagLayout->addWidget(tags.Build(tagBox));
+    layout->addWidget(tagBox);
+    layout->addWidget(amplify.Build(this));
+    layout->addStretch();
+
+    AddItem(formatList, QStringLiteral("Auto"), kAutoItem);
+    int selected = auto_ != 0 ? 0 : -1;
+    // Loading the WMA layer may ask the user about it; without it only "Auto" is offered.
+    if (hooks_.wmaFormats) formats_ = hooks_.wmaFormats(this);
+    for (size_t i = 0; i < formats_.size(); ++i) {
+        const WmaFormatChoice& f = formats_[i];
+        if (f.bitRate < kLowestBitRate) continue;
+        AddItem(formatList,
+                QStringLiteral("%1 Hz, %2 kbps, %3")
+                    .arg(f.sampleRate)
+                    .arg(f.bitRate / 1000)
+                    .arg(f.channels == 1 ? QStringLiteral("Mono") : QStringLiteral("Stereo")),
+                static_cast<int>(i));
+        // With several matches the last one stays selected.
+        if (auto_ == 0 && f.sampleRate == sampleRate_ && f.bitRate / 1000 == bitRate_ / 1000 &&
+            f.channels == channels_)
+            selected = formatList->count() - 1;
+    }
+    formatList->setCurrentIndex(selected);
+
+    ShowMembers();
+    tags.UpdateEnabled();
+    amplify.UpdateEnabled();
+}
+
+bool CPageWMAOptions::ReadControls(PageRefusal* refusal) {
+    tags.Read();
+    return amplify.Read(refusal);
+}
+
+void CPageWMAOptions::ShowMembers() {
+    tags.ShowMembers();
+    amplify.ShowMembers();
+}
+
+bool CPageWMAOptions::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
+
+// "Auto", or no selection (the stored format is no longer offered), turns Auto on and keeps the values.
+void CPageWMAOptions::Apply() {
+    ReadControls(nullptr);
+    const auto item = SelectedValue(formatList);
+    if (!item || *item == kAutoItem || *item < 0 || static_cast<size_t>(*item) >= formats_.size()) {
+        auto_ = 1;
+        return;
+    }
+    const WmaFormatChoice& f = formats_[static_cast<size_t>(*item)];
+    auto_ = 0;
+    sampleRate_ = f.sampleRate;
+    bitRate_ = f.bitRate;
+    channels_ = f.channels;
+}
+
+void CPageWMAOptions::CopyBack(ConvertSettings& s) const {
+    s.AutoDestWMAEncodingParam = auto_;
+    if (auto_ == 0) {
+        s.WMASampleRate = sampleRate_;
+        s.WMABitRate = bitRate_;
+        s.WMAChannels = channels_;
+    }
+    s.AmplifyWMA = amplifyFlag_;
+    s.AmplifyWMACoeff = coefficient_;
+    s.WMAID3TagType = tagType_;
+    s.WMATag = tagSettings_;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// "WMA Options": one list of the formats the WMA layer offers, tags and amplification.
+
+#include <vector>
+
+#include "gui/options/OptPage.h"
+
+class CPageWMAOptions : public COptPage {
+public:
+    CPageWMAOptions(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+
+    QString TabText() const override { return QStringLiteral("WMA Options"); }
+    void Apply() override;
+    void CopyBack(pelloran::ConvertSettings& settings) const override;
+
+    QComboBox* formatList = nullptr;
+    TagGroup tags;
+    AmplifyGroup amplify;
+
+protected:
+    void Initialise() override;
+    bool ReadControls(PageRefusal* refusal) override;
+    void ShowMembers() override;
+    bool Validate(PageRefusal& refusal) override;
+
+private:
+    std::vector<WmaFormatChoice> formats_;  // as the WMA layer listed them; items refer to them by index
+    int32_t auto_;
+    int32_t sampleRate_;
+    int32_t bitRate_;
+    int32_t channels_;
+    int32_t tagType_;
+    pelloran::TagSettings tagSettings_;
+    int32_t amplifyFlag_;
+    int32_t coefficient_;
+};

@@ -1,0 +1,190 @@
+#pragma once
+// The main window: the file list, the command buttons, the output-format selector, the menus, and the
+// commands they run. Adding files and converting run on a worker thread; the window shows their progress.
+
+#include <QtCore/QPointer>
+#include <QtCore/QStringList>
+#include <QtGui/QPixmap>
+#include <QtWidgets/QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/FileList.h"
+#include "gui/window/GuiBridge.h"
+#include "gui/window/ProgressDialogs.h"
+#include "platform/registry.h"
+#include "settings/ConvertSettings.h"
+
+class QComboBox;
+class QShortcut;
+
+namespace pelloran {
+
+class CLinkStatic;
+class CSkinButton;
+class FileRow;
+class SortListCtrl;
+class VardelMenu;
+
+// The open-file dialog's filter list, in order.
+QStringList OpenFileFilters();
+
+// How the window opens files, folders and addresses (the desktop's handlers unless replaced).
+struct ShellActions {
+    std::function<bool(const std::string&)> showInFileManager;  // a file selected in the file manager
+    std::function<bool(const std::string&)> open;               // a file, folder, web or mail address
+};
+
+class MainDialog : public QWidget {
+    Q_OBJECT
+public:
+    // Command ids shared by buttons, menu items and keys.
+    enum Command {
+        kCmdAddFiles = 32773,
+        kCmdAddFolder = 1024,
+        kCmdRemoveAll = 1005,
+        kCmdRemove = 32772,
+        kCmdConvertAll = 32787,
+        kCmdConvertSelected = 32786,
+        kCmdPlaySource = 32775,
+        kCmdPlayDestination = 32781,
+        kCmdBrowseSource = 32777,
+        kCmdBrowseDestination = 32780,
+        kCmdOptions = 1014,
+        kCmdHelpMenu = 1060,
+        kCmdHelpTopics = 57670,
+        kCmdTellFriend = 32782,
+        kCmdFeedback = 32783,
+        kCmdHomepage = 32784,
+        kCmdCheckVersion = 32785,
+        kCmdAbout = 1017,
+        kCmdMinimize = 1030,
+        kCmdClose = 1000,
+        kCmdNothing = 1156,
+    };
+    enum class AddResult { Added, Duplicate, Refused };
+
+    static constexpr int kWidth = 699;
+    static constexpr int kHeight = 538;
+    static constexpr const char* kHelpTitle = "Pelloran Help";
+
+    explicit MainDialog(QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // Runs a command as its button, menu item or key does.
+    void OnCommand(int id);
+
+    // File list. AddFileToList probes and appends one file at once; AddPaths adds many on the worker.
+    AddResult AddFileToList(const std::string& path);
+    int AddRow(std::unique_ptr<FileItem> item);
+    void AddPaths(std::vector<std::string> paths);
+    // Files and folders as dropped: folders are scanned, files go through the filter step.
+    void AddDroppedPaths(std::vector<std::string> paths);
+    // The part of Add Folder after the folder was chosen.
+    void AddFolder(const std::string& folder);
+    void Remove();
+    void RemoveAll();
+
+    // Conversion runs.
+    void ConvertAll();
+    void ConvertSelected();
+
+    // Which context-menu items are enabled, from the list's state.
+    void EnableContextMenuItems();
+    void ShowContextMenu(const QPoint& globalPos);
+
+    bool IsBusy() const { return busy_; }
+    SortListCtrl* list() const { return list_; }
+    QComboBox* formatSelector() const { return formatSelector_; }
+    VardelMenu* contextMenu() const;
+    VardelMenu* helpMenu() const;
+    CSkinButton* button(int id) const;
+    AddProgressDialog* addProgress() const { return addDialog_; }
+    ConversionProgressDialog* runProgress() const { return runDialog_; }
+    ConvertSettings& settings() { return settings_; }
+    RegistryStore& store() { return store_; }
+    ShellActions& shell() { return shell_; }
+    int statusColumnWidth() const { return statusColumnWidth_; }
+    const std::string& failureNote() const { return failureNote_; }
+    const QPixmap& background() const { return background_; }
+
+signals:
+    void AddingFinished();
+    void RunFinished();
+    void Closed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    struct AddJob;
+    class RunProgress;
+    class RunObserverImpl;
+
+    void Initialise();
+    void CreateControls();
+    void CreateMenus();
+    void CreateShortcuts();
+    void FillFormatSelector();
+    void OnFormatChanged(int index);
+    void Shutdown();
+
+    void OpenFilesDialog();
+    void BrowseForFolder();
+    void StartAdding(std::shared_ptr<AddJob> job);
+    void FinishAdding(const std::string& failureText, const std::string& note);
+    void SetBusy(bool busy);
+
+    void StartRun(const std::vector<FileRow*>& rows);
+    void FinishRun();
+
+    void ShowHelpTopics(bool maximized = false);
+    void ShowAbout();
+    void ShowOptions();
+    void OpenAddress(const char* address);
+    FileRow* FirstSelectedRow() const;
+
+    ConvertSettings settings_;
+    RegistryStore store_;
+    std::atomic<bool> soundFontReady_{false};
+    PathIndex pathIndex_;
+    std::string failureNote_;
+    int statusColumnWidth_ = 145;
+    ShellActions shell_;
+
+    QPixmap background_;
+    QWidget* content_ = nullptr;
+    SortListCtrl* list_ = nullptr;
+    QComboBox* formatSelector_ = nullptr;
+    CSkinButton* linkButton_ = nullptr;
+    std::vector<std::pair<int, CSkinButton*>> buttons_;
+    std::unique_ptr<VardelMenu> menu_;
+    std::vector<QShortcut*> shortcuts_;
+
+    std::optional<QPoint> dragOffset_;  // while the window follows the mouse
+    bool busy_ = false;
+    bool closeWhenIdle_ = false;
+    bool shutDown_ = false;
+    QPointer<AddProgressDialog> addDialog_;
+    QPointer<ConversionProgressDialog> runDialog_;
+    std::unique_ptr<RunProgress> runProgress_;
+    std::unique_ptr<RunObserverImpl> runObserver_;
+    std::vector<FileRow*> runRows_;
+    GuiQuestions questions_;
+    WorkerThread worker_;  // last: joined before anything it uses goes away
+};
+
+}  // namespace pelloran

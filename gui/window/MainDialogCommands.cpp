@@ -1,0 +1,241 @@
+// Commands of the main window: menus, keys, the conversion run, help, options, addresses.
+
+#include <QtGui/QGuiApplication>
+#include <QtGui/QImage>
+#include <QtGui/QShortcut>
+#include <QtWidgets/QApplication>
+
+#include "app/ConversionRun.h"
+#include "app/Paths.h"
+#include "app/Progress.h"
+#include "gui/Addresses.h"
+#include "gui/window/HelpWindow.h"
+#include "gui/window/MainDialog.h"
+#include "gui/window/MainDialogRun.h"
+#include "gui/window/ProgressDialogs.h"
+#include "gui/window/SortListCtrl.h"
+#include "gui/controls/AboutBox.h"
+#include "gui/controls/SkinButton.h"
+#include "gui/controls/VardelMenu.h"
+
+#include "gui/options/OptionsHooks.h"
+#include "gui/options/OptionsSheet.h"
+#include "platform/bass.h"
+
+namespace pelloran {
+
+namespace {
+
+// Menu 129: the list's context menu and the help menu.
+const std::vector<PopupTemplate> kMainMenu = {
+    {"List",
+     {{MainDialog::kCmdPlaySource, "&Play Source"},
+      {MainDialog::kCmdPlayDestination, "Play &Destination"},
+      {0, nullptr},
+      {MainDialog::kCmdConvertSelected, "&Convert Selected"},
+      {MainDialog::kCmdConvertAll, "Convert All"},
+      {0, nullptr},
+      {MainDialog::kCmdBrowseSource, "Browse &Source Folder"},
+      {MainDialog::kCmdBrowseDestination, "Browse Destination &Folder"},
+      {0, nullptr},
+      {MainDialog::kCmdAddFiles, "&Add Files...\tCtrl+O"},
+      {MainDialog::kCmdAddFolder, "Add F&older"},
+      {MainDialog::kCmdRemove, "&Remove\tDel"},
+      {MainDialog::kCmdRemoveAll, "Remove Al&l"}}},
+    {"Help",
+     {{MainDialog::kCmdHelpTopics, "&Help Topics\tF1"},
+      {0, nullptr},
+      {MainDialog::kCmdTellFriend, "&Tell A Friend"},
+      {MainDialog::kCmdFeedback, "&Feedback and Support"},
+      {MainDialog::kCmdHomepage, "Home&page"},
+      {MainDialog::kCmdCheckVersion, "&Check Latest Version"},
+      {0, nullptr},
+      {MainDialog::kCmdAbout, "&About..."}}},
+};
+
+// Commands of the toolbar picture, in the order of its images.
+const std::vector<int> kToolbarCommands = {
+    MainDialog::kCmdPlaySource,      MainDialog::kCmdPlayDestination, MainDialog::kCmdConvertSelected,
+    MainDialog::kCmdConvertAll,      MainDialog::kCmdBrowseSource,    MainDialog::kCmdBrowseDestination,
+    MainDialog::kCmdAddFiles,        MainDialog::kCmdAddFolder,       MainDialog::kCmdRemove,
+    MainDialog::kCmdRemoveAll,       MainDialog::kCmdHelpTopics,      MainDialog::kCmdTellFriend,
+    MainDialog::kCmdFeedback,        MainDialog::kCmdHomepage,        MainDialog::kCmdCheckVersion,
+    MainDialog::kCmdAbout,
+};
+
+}  // namespace
+
+void MainDialog::CreateMenus() {
+    menu_ = std::make_unique<VardelMenu>();
+    menu_->LoadMenu(kMainMenu);
+    menu_->LoadToolbar(QImage(QStringLiteral(":/images/toolbar.png")), kToolbarCommands);
+    connect(menu_.get(), &VardelMenu::CommandTriggered, this, &MainDialog::OnCommand);
+    connect(contextMenu(), &QMenu::aboutToShow, this, &MainDialog::EnableContextMenuItems);
+}
+
+VardelMenu* MainDialog::contextMenu() const { return menu_->GetSubMenu(0); }
+VardelMenu* MainDialog::helpMenu() const { return menu_->GetSubMenu(1); }
+
+void MainDialog::CreateShortcuts() {
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_O), kCmdAddFiles},
+        {QKeySequence(Qt::Key_Delete), kCmdRemove},
+        {QKeySequence(Qt::CTRL | Qt::Key_A), kCmdNothing},
+        {QKeySequence(Qt::Key_F1), kCmdHelpTopics},
+    };
+    for (const auto& [key, id] : keys) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, [this, id = id] { OnCommand(id); });
+        shortcuts_.push_back(shortcut);
+    }
+}
+
+void MainDialog::EnableContextMenuItems() {
+    const int rows = list_->RowCount();
+    const std::vector<FileRow*> selected = list_->SelectedRows();
+    const bool one = selected.size() == 1;
+    const bool converted = one && !selected.front()->item().targetPath.empty();
+    const auto enable = [this](int id, bool on) {
+        if (QAction* action = menu_->ActionFor(id)) action->setEnabled(on);
+    };
+    enable(kCmdRemoveAll, rows > 0);
+    enable(kCmdConvertAll, rows > 0);
+    enable(kCmdRemove, !selected.empty());
+    enable(kCmdConvertSelected, !selected.empty());
+    enable(kCmdPlaySource, one);
+    enable(kCmdBrowseSource, one);
+    enable(kCmdPlayDestination, converted);
+    enable(kCmdBrowseDestination, converted);
+}
+
+void MainDialog::ShowContextMenu(const QPoint& globalPos) {
+    if (busy_) return;
+    contextMenu()->popup(globalPos);
+}
+
+FileRow* MainDialog::FirstSelectedRow() const {
+    const std::vector<FileRow*> rows = list_->SelectedRows();
+    return rows.empty() ? nullptr : rows.front();
+}
+
+void MainDialog::OnCommand(int id) {
+    if (busy_) return;  // the window takes no commands while it adds or converts
+    FileRow* row = nullptr;
+    switch (id) {
+        case kCmdAddFiles: OpenFilesDialog(); break;
+        case kCmdAddFolder: BrowseForFolder(); break;
+        case kCmdRemoveAll: RemoveAll(); break;
+        case kCmdRemove: Remove(); break;
+        case kCmdConvertAll: ConvertAll(); break;
+        case kCmdConvertSelected: ConvertSelected(); break;
+        case kCmdPlaySource:
+            if ((row = FirstSelectedRow())) shell_.open(row->item().sourcePath);
+            break;
+        case kCmdPlayDestination:
+            if ((row = FirstSelectedRow()) && !row->item().targetPath.empty()) shell_.open(row->item().targetPath);
+            break;
+        case kCmdBrowseSource:
+            if ((row = FirstSelectedRow())) shell_.showInFileManager(row->item().sourcePath);
+            break;
+        case kCmdBrowseDestination:
+            if ((row = FirstSelectedRow()) && !row->item().targetPath.empty())
+                shell_.showInFileManager(row->item().targetPath);
+            break;
+        case kCmdOptions: ShowOptions(); break;
+        case kCmdHelpMenu:
+            if (CSkinButton* help = button(kCmdHelpMenu)) helpMenu()->popup(help->mapToGlobal(help->rect().bottomLeft()));
+            break;
+        case kCmdHelpTopics: ShowHelpTopics(); break;
+        case kCmdTellFriend: OpenAddress(kTellFriendMail); break;
+        case kCmdFeedback: OpenAddress(kSupportMail); break;
+        case kCmdHomepage: OpenAddress(kWebSite); break;
+        case kCmdCheckVersion: OpenAddress(kCheckUpdatesAddress); break;
+        case kCmdAbout: ShowAbout(); break;
+        case kCmdMinimize: showMinimized(); break;
+        case kCmdClose: close(); break;
+        default: break;  // kCmdNothing
+    }
+}
+
+void MainDialog::OpenAddress(const char* address) { shell_.open(address); }
+
+void MainDialog::ConvertAll() {
+    if (list_->RowCount() == 0) {
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("There aren't files in list."));
+        return;
+    }
+    StartRun(list_->AllRows());
+}
+
+void MainDialog::ConvertSelected() {
+    const std::vector<FileRow*> rows = list_->SelectedRows();
+    if (rows.empty()) {
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("You should select a file at least."));
+        return;
+    }
+    StartRun(rows);
+}
+
+void MainDialog::StartRun(const std::vector<FileRow*>& rows) {
+    SetBusy(true);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    runRows_ = rows;
+    auto* dialog = new ConversionProgressDialog(this);
+    runDialog_ = dialog;
+    runProgress_ = std::make_unique<RunProgress>(dialog);
+    runObserver_ = std::make_unique<RunObserverImpl>(this);
+
+    std::vector<FileItem*> items;
+    for (FileRow* row : rows) items.push_back(&row->item());
+    RunOptions options;
+    options.jobs = 1;  // one file at a time, so the statuses appear in order
+    options.ensureSoundFont = [this] {
+        if (!soundFontReady_) soundFontReady_ = LoadDefaultSoundFont();
+        return soundFontReady_.load();
+    };
+    worker_.Start([this, items, options, settings = settings_]() mutable {
+        ::pelloran::RunConversion(items, settings, *runProgress_, *runObserver_, options);
+        PostToGui(this, [this] { FinishRun(); });
+    });
+}
+
+void MainDialog::FinishRun() {
+    worker_.Join();
+    if (runDialog_) runDialog_->Finish();
+    runDialog_ = nullptr;
+    runProgress_.reset();
+    runObserver_.reset();
+    runRows_.clear();
+    QApplication::restoreOverrideCursor();
+    SetBusy(false);
+    emit RunFinished();
+    if (closeWhenIdle_) close();
+}
+
+void MainDialog::ShowHelpTopics(bool maximized) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == this || w->windowTitle() != QLatin1String(kHelpTitle) || !w->isVisible()) continue;
+        if (w->isMinimized()) w->showNormal();
+        w->raise();
+        w->activateWindow();
+        return;
+    }
+    auto* help = new HelpWindow;
+    if (maximized) help->showMaximized();
+    else help->show();
+}
+
+void MainDialog::ShowAbout() {
+    auto* about = new AboutBox(this, [this](const QString& address) { return shell_.open(address.toStdString()); });
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
+}
+
+void MainDialog::ShowOptions() {
+    // The sheet opens folders and addresses the way the window does.
+    OptionsHooks hooks = OptionsHooks::Desktop();
+    hooks.open = [this](const QString& target) { shell_.open(target.toStdString()); };
+    if (ShowOptionsSheet(this, settings_, store_, hooks)) RebuildExtensionFilter(settings_);
+}
+
+}  // namespace pelloran

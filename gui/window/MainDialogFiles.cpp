@@ -1,0 +1,260 @@
+// The file list of the main window: Add Files, Add Folder, dropped files, adding, removing.
+
+#include <QtWidgets/QFileDialog>
+
+#include <algorithm>
+#include <thread>
+
+#include "app/AddFiles.h"
+#include "app/Paths.h"
+#include "gui/Addresses.h"
+#include "gui/window/MainDialog.h"
+#include "gui/window/ProgressDialogs.h"
+#include "gui/window/SortListCtrl.h"
+
+namespace pelloran {
+
+namespace {
+
+// The open-file dialog's filter list. Files without an extension are common here, so "All Files"
+// matches every name.
+const char* const kOpenFilters[] = {
+    "All Files (*)",
+    "3GPP Files (*.3gp *.3gpp)",
+    "3GPP2 Files (*.3g2 *.3gp2)",
+    "Adobe Flash Files (*.swf)",
+    "Advanced Audio Coding (*.aac)",
+    "AIFF Files (*.aiff *.aif *.aifc *.afc)",
+    "AMR Files (*.amr *.awb)",
+    "AU Files (*.au *.snd)",
+    "AVI Files (*.avi)",
+    "CD Audio (*.cda)",
+    "Creative Voice Files (*.voc)",
+    "CRI ADX Files (*.adx)",
+    "Dolby Digital AC-3 (*.ac3)",
+    "DTS Files (*.dts)",
+    "DV Video Files (*.dv *.dif)",
+    "DVD Video Files (*.vob *.dvd)",
+    "Electronic Arts CDATA Files (*.cdata)",
+    "Flash Video Files (*.flv)",
+    "Free Lossless Audio Codec (*.flac *.fla)",
+    "H.264/MPEG4 AVC Video (*.m2ts *.mts)",
+    "Matroska Files (*.mkv *.mka)",
+    "Microsoft Digital Video Recording (*.dvr-ms)",
+    "MIDI Files (*.midi *.mid *.rmi *.kar)",
+    "MJPEG Video Files (*.mjpg *.mjpeg)",
+    "MMF Files (*.mmf)",
+    "MOD Musics (*.mod *.xm *.it *.s3m *.mtm *.umx *.mo3)",
+    "Monkey's Audio (*.ape *.mac)",
+    "MP3 Files (*.mp3)",
+    "MPEG Audio Files (*.mpa *.mpga *.m2a)",
+    "MPEG Video Files (*.mpg *.mpe *.mpeg *.m1v *.mp2 *.m2v *.mp1 *.mlv)",
+    "MPEG-4 Audio Files (*.m4a *.m4b *.mp4)",
+    "MPEG4 TS HD Video (*.ts)",
+    "MPEG-4 Video Files (*.mp4 *.m4v *.mpv *.psp)",
+    "Musepack (*.mpc *.mp+ *.mpp)",
+    "Nullsoft Audio/Video Files (*.nsv *.nsa)",
+    "NUT Files (*.nut)",
+    "OGG Files (*.ogg *.oga *.ogm *.ogv *.ogx)",
+    "QuickTime Files (*.mov *.qt)",
+    "Raw h261 Files (*.h261)",
+    "Raw h263 Files (*.h263)",
+    "Raw h264 Video Files (*.h264 *.264)",
+    "Real Audio Files (*.ra *.ram)",
+    "Real Media Files (*.rm *.rmvb)",
+    "Speex (*.spx)",
+    "The True Audio (*.tta)",
+    "WAV Files (*.wav *.wave)",
+    "WavPack (*.wv)",
+    "Windows Media Files (*.wma *.asf *.wmv *.wm *.wmd *.xwmv)",
+    "YUV Video Files (*.yuv)",
+};
+
+// Reports of an addition list this many paths, then a line saying there are more.
+constexpr int kMaxReportedPaths = 30;
+
+// Files probed at once: every processor.
+int ProbeJobs() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
+
+}  // namespace
+
+struct MainDialog::AddJob {
+    std::vector<AddPath> paths;
+    bool searching = false;  // folders to scan: the dialog says so first
+};
+
+QStringList OpenFileFilters() {
+    QStringList filters;
+    for (const char* f : kOpenFilters) filters << QString::fromUtf8(f);
+    return filters;
+}
+
+void MainDialog::OpenFilesDialog() {
+    auto* dialog = new QFileDialog(this, QStringLiteral("Open"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setNameFilters(OpenFileFilters());
+    dialog->selectNameFilter(QString::fromUtf8(kOpenFilters[0]));
+    connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& files) {
+        std::vector<std::string> paths;
+        for (const QString& f : files) paths.push_back(f.toStdString());
+        if (!paths.empty()) AddPaths(std::move(paths));
+    });
+    dialog->open();
+}
+
+void MainDialog::BrowseForFolder() {
+    auto* dialog = new QFileDialog(this, QStringLiteral("Please choose a folder:"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    std::string start = settings_.Folder;
+    while (start.size() > 1 && start.back() == '/') start.pop_back();
+    if (!start.empty() && IsFolder(start)) dialog->setDirectory(QString::fromStdString(start));
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty()) AddFolder(folder.toStdString());
+    });
+    dialog->open();
+}
+
+void MainDialog::AddFolder(const std::string& chosen) {
+    if (busy_) return;
+    std::string folder = chosen;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    settings_.Folder = folder;
+    RegistryStore fresh;
+    fresh.Load(store_.path());
+    SaveSettings(settings_, kSaveFolderGroup, fresh);
+    if (fresh.Commit()) store_ = fresh;
+
+    auto job = std::make_shared<AddJob>();
+    job->paths.push_back({folder, AddPath::Kind::Folder});
+    job->searching = true;
+    StartAdding(job);
+}
+
+void MainDialog::AddPaths(std::vector<std::string> paths) {
+    if (busy_) return;
+    auto job = std::make_shared<AddJob>();
+    for (auto& path : paths) job->paths.push_back({std::move(path), AddPath::Kind::File});
+    StartAdding(job);
+}
+
+void MainDialog::AddDroppedPaths(std::vector<std::string> paths) {
+    if (busy_) return;
+    auto job = std::make_shared<AddJob>();
+    for (auto& path : paths) job->paths.push_back({std::move(path), AddPath::Kind::Dropped});
+    job->searching = !job->paths.empty();
+    StartAdding(job);
+}
+
+void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
+    SetBusy(true);
+    failureNote_.clear();
+    AddProgressDialog* dialog = new AddProgressDialog(this);
+    addDialog_ = dialog;
+    dialog->SetText(job->searching ? QStringLiteral("Searching files...") : QString());
+    dialog->ShowCentred();
+
+    // The worker works on copies: the filter settings, and the paths already listed for the duplicate check.
+    worker_.Start([this, job, dialog, filter = settings_, seen = pathIndex_]() mutable {
+        std::string failureText;
+        std::string note;
+        int failures = 0;
+        AddFilesEvents events;
+        events.cancelled = [dialog] { return dialog->CancelRequested(); };
+        size_t total = 0;
+        events.found = [dialog, &total](size_t found) {
+            total = found;
+            const int count = static_cast<int>(found);
+            if (count > 0) PostToGui(dialog, [dialog, count] { dialog->SetRange(count); });
+        };
+        events.ready = [&](size_t index, const AddedFile& file) {
+            const int i = static_cast<int>(index);
+            const int count = static_cast<int>(total);
+            PostToGui(dialog, [dialog, i, count] {
+                dialog->SetText(QStringLiteral("Adding file %1 of %2...").arg(i + 1).arg(count));
+                dialog->Step();
+            });
+            if (file.probe.ok) {
+                PostToGui(this, [this, path = file.path, item = file.probe.item] {
+                    if (pathIndex_.Insert(path)) AddRow(std::make_unique<FileItem>(item));
+                });
+                return;
+            }
+            if (!file.probe.note.empty()) note = file.probe.note;
+            if (failures < kMaxReportedPaths) failureText += file.path + "\n";
+            else if (failures == kMaxReportedPaths) failureText += "<more files>...\n";
+            ++failures;
+        };
+        AddFiles(job->paths, filter, seen, {ProbeJobs(), std::nullopt}, events);
+        PostToGui(this, [this, failureText, note] { FinishAdding(failureText, note); });
+    });
+}
+
+void MainDialog::FinishAdding(const std::string& failureText, const std::string& note) {
+    worker_.Join();
+    if (addDialog_) addDialog_->Finish();
+    addDialog_ = nullptr;
+    SetBusy(false);
+    if (!note.empty()) failureNote_ = note;
+    if (!failureText.empty()) {
+        const std::string tail = failureNote_.empty() ? std::string(kSupportLine) : failureNote_;
+        ShowMessage(this, QMessageBox::Warning,
+                    QString::fromStdString("Failed to load the following files.\n\n" + failureText + "\n" + tail));
+    }
+    emit AddingFinished();
+    if (closeWhenIdle_) close();
+}
+
+MainDialog::AddResult MainDialog::AddFileToList(const std::string& path) {
+    if (pathIndex_.Contains(path)) return AddResult::Duplicate;
+    ProbeOutcome outcome = ProbeFile(path);
+    if (!outcome.ok) {
+        if (!outcome.note.empty()) failureNote_ = outcome.note;
+        return AddResult::Refused;
+    }
+    pathIndex_.Insert(path);
+    AddRow(std::make_unique<FileItem>(outcome.item));
+    return AddResult::Added;
+}
+
+int MainDialog::AddRow(std::unique_ptr<FileItem> item) {
+    const FileItem& entry = *item;
+    auto* row = new FileRow(std::move(item));
+    row->setText(SortListCtrl::kColFile, QString::fromStdString(FileNamePart(entry.sourcePath)));
+    row->setText(SortListCtrl::kColDuration, QString::fromStdString(DurationText(entry.durationSeconds)));
+    row->setText(SortListCtrl::kColBitRate, QString::fromStdString(BitRateText(entry.bitrateKbps)));
+    row->setText(SortListCtrl::kColFreq, QString::fromStdString(FrequencyText(entry.sampleRate)));
+    row->setText(SortListCtrl::kColChannels, QString::fromStdString(ChannelsText(entry)));
+    for (int column : {SortListCtrl::kColDuration, SortListCtrl::kColBitRate, SortListCtrl::kColFreq})
+        row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    row->setToolTip(SortListCtrl::kColFile, QString::fromStdString(entry.sourcePath));
+    list_->addTopLevelItem(row);
+    list_->scrollToItem(row);
+    return list_->indexOfTopLevelItem(row);
+}
+
+void MainDialog::Remove() {
+    const std::vector<FileRow*> rows = list_->SelectedRows();
+    if (rows.empty()) {
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("You should select a file at least."));
+        return;
+    }
+    for (FileRow* row : rows) {
+        pathIndex_.Erase(row->item().sourcePath);
+        delete row;
+    }
+}
+
+void MainDialog::RemoveAll() {
+    if (list_->RowCount() == 0) {
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("There aren't files in list."));
+        return;
+    }
+    list_->clear();
+    pathIndex_.Clear();
+}
+
+}  // namespace pelloran
