@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 
 namespace pelloran {
 

@@ -18,7 +18,7 @@
 #include "app/ConvertLoop.h"
 #include "app/OutputNaming.h"
 #include "app/FileList.h"
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
 #include "encode/WmaWriter.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "decode/AudioDecoder.h"
 #include "decode/BassDecoder.h"
 #include "encode/Id3Tag.h"

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "app/Shortcut.h"
 #include "decode/AudioDecoder.h"
 

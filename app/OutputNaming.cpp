@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 
 namespace pelloran {
 

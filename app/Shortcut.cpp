@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 
 namespace pelloran {
 

@@ -13,7 +13,7 @@
 #include "app/ConversionRun.h"
 #include "app/FileList.h"
 #include "app/OutputNaming.h"
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "cli/CliOptions.h"
 #include "cli/CliProgress.h"
 #include "cli/TextOut.h"

@@ -1,4 +1,4 @@
-#include "app/Paths.h"
+#include "platform/Paths.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "platform/registry.h"
 
 namespace pelloran {

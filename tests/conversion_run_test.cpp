@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "app/ConversionRun.h"
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "app/Progress.h"
 #include "tests/support/TestSupport.h"
 

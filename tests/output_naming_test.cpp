@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "app/OutputNaming.h"
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {

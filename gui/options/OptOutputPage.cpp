@@ -12,7 +12,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 
 using pelloran::ConvertSettings;
 

@@ -6,7 +6,7 @@
 #include <QtWidgets/QApplication>
 
 #include "app/ConversionRun.h"
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "app/Progress.h"
 #include "gui/Addresses.h"
 #include "gui/window/HelpWindow.h"

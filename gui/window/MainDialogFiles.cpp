@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "app/AddFiles.h"
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "gui/Addresses.h"
 #include "gui/window/MainDialog.h"
 #include "gui/window/ProgressDialogs.h"

@@ -8,7 +8,7 @@
 #include <QtWidgets/QPushButton>
 
 #include "app/FileList.h"
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "gui/window/ProgressDialogs.h"
 #include "tests/window/WindowTest.h"
 
