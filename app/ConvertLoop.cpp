@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/Paths.h"
+#include "platform/Paths.h"
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
 #include "encode/PcmConverter.h"
@@ -14,6 +14,8 @@ namespace {
 
 // Largest block the format stages get from the converter.
 constexpr int kConvertedFrames = 4096;
+
+constexpr const char* kNoAudioNote = "No audio could be decoded";
 
 std::string ProgressText(const std::string& name, unsigned percent) {
     return "Converting " + name + "..." + std::to_string(percent) + "%";
@@ -114,10 +116,12 @@ int RunFormatLoop(FormatStage& stage, uint16_t formatCode, const std::string& so
             }
         };
 
+        uint64_t framesRead = 0;
         while (true) {
             int frames = decoder->Read(left.data(), decoderChannels == 2 ? right.data() : nullptr);
             if (frames <= 0) break;
             if (frames > kBlockFrames) frames = kBlockFrames;
+            framesRead += static_cast<uint64_t>(frames);
 
             const uint64_t pos = decoder->GetPosition();
             uint64_t percent64 = static_cast<uint32_t>(pos / percentDivisor);
@@ -147,6 +151,12 @@ int RunFormatLoop(FormatStage& stage, uint16_t formatCode, const std::string& so
                 if (!writeConverted()) return 0;
             }
             if (stopAtLength && pos >= decoder->GetLength()) break;
+        }
+        context.truncated = decoder->IsTruncated();
+        // A header that promised audio and not one frame behind it: a failure, not an empty file.
+        if (framesRead == 0 && (decoder->GetLength() > 0 || context.truncated)) {
+            context.decoder.failureNote = kNoAudioNote;
+            return 0;
         }
 
         // End of stream: drain the resampler so the tail of the audio is kept.

@@ -76,6 +76,7 @@ void AiffReader::Close() {
     byteOrder = 2;
     fileSize = 0;
     dataStart = dataSize = dataLeft = 0;
+    truncated = false;
     ResetState();
 }
 
@@ -157,6 +158,8 @@ bool AiffReader::ParseChunks() {
             if (dataStart > fileSize) return false;
             // A size that runs past the end of the file is cut to what is there; the pad byte is not data.
             dataSize = std::min<uint64_t>(size - 8 - offset, fileSize - dataStart);
+            // Cut short, unless all ones says the writer never came back to fill the size in.
+            truncated = size != 0xFFFFFFFFu && size - 8 - offset > fileSize - dataStart;
             dataLeft = dataSize;
             soundSeen = true;
             if (commSeen) return true;
@@ -305,6 +308,7 @@ size_t AiffReader::ReadData(uint8_t* dest, size_t request) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(request, dataLeft));
     const size_t got = fileHandle.Read(dest, want);
     // Only what was asked for is taken off; a short read ends the data.
+    if (got < want) truncated = true;
     dataLeft = got < want ? 0 : dataLeft - want;
     position += got;
     return got;

@@ -24,6 +24,7 @@ public:
     void Close() override;
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
+    bool IsTruncated() const override { return truncated; }
 
     // Compression codes.
     static constexpr int kUlaw = 1;
@@ -84,6 +85,7 @@ private:
     uint64_t dataStart = 0;
     uint64_t dataSize = 0;
     uint64_t dataLeft = 0;
+    bool truncated = false;  // the sound data runs past the end of the file, or a read came up short
 };
 
 }  // namespace pelloran

@@ -54,6 +54,7 @@ void AuReader::Close() {
     codeBits = 0;
     bitBuffer = 0;
     bitCount = 0;
+    truncated = false;
     ResetState();
 }
 
@@ -81,6 +82,7 @@ int AuReader::Open(const std::string& path, int rate) {
     // All ones means "to the end of the file"; a stated size beyond the file is cut to what is there.
     const uint64_t available = fileSize - dataOffset;
     length = dataSizeField == 0xFFFFFFFF ? available : std::min<uint64_t>(dataSizeField, available);
+    truncated = dataSizeField != 0xFFFFFFFF && dataSizeField > available;
 
     const uint64_t bitsPerSecond = static_cast<uint64_t>(sourceBits) * channels * sampleRate;
     durationSeconds = static_cast<int32_t>(length * 8 / (static_cast<uint64_t>(sourceBits) * channels) /
@@ -163,7 +165,12 @@ size_t AuReader::ReadData(size_t request) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(request, length - position));
     position += want;
     if (ioBuffer.size() < want) ioBuffer.resize(want);
-    return fileHandle.Read(ioBuffer.data(), want);
+    const size_t got = fileHandle.Read(ioBuffer.data(), want);
+    if (got < want) {
+        truncated = true;
+        position = length;  // the file ended early: so does the stream
+    }
+    return got;
 }
 
 int16_t AuReader::ConvertSample(const uint8_t* p) const {

@@ -20,6 +20,7 @@ public:
     void Close() override;
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
+    bool IsTruncated() const override { return truncated; }
 
 private:
     bool ParseHeader(const uint8_t* header, size_t size);
@@ -46,6 +47,7 @@ private:
     int32_t codeBits = 0;
     uint32_t bitBuffer = 0;
     int32_t bitCount = 0;
+    bool truncated = false;  // the stated data size runs past the end of the file, or a read came up short
 };
 
 }  // namespace pelloran

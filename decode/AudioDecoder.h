@@ -54,6 +54,8 @@ public:
         height = videoHeight;
     }
     virtual double GetFrameRate() { return frameRate; }
+    // True when the stream ended before the extent its header gives (asked once the reading is over).
+    virtual bool IsTruncated() const { return false; }
 
 protected:
     void ResetState();

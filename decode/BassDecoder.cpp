@@ -223,6 +223,8 @@ const uint8_t* BassDecoder::GetId3v2Block(int& size) {
     return id3v2Copy.data();
 }
 
+bool BassDecoder::IsTruncated() const { return handle != 0 && BASS_StreamIsTruncated(handle); }
+
 int BassDecoder::ReadTags(TagInfo& tags) {
     if (handle == 0) return 0;
     const char* raw = TAGS_Read(handle, kTagFormat);

@@ -26,6 +26,7 @@ public:
     const uint8_t* GetId3v1Block() override;
     const uint8_t* GetId3v2Block(int& size) override;
     int ReadTags(TagInfo& tags) override;
+    bool IsTruncated() const override;
 
     int GetStreamKind() const { return streamKind; }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "decode/Readers.h"
+#include "platform/ffmpeg_input.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -28,9 +29,6 @@ constexpr int kMaxForeignPackets = 1 << 20;
 constexpr int64_t kMaxConvertFrames = 1 << 21;
 constexpr int kMaxSampleRate = 1000000;
 
-struct FormatCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
 struct CodecFreer {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -43,7 +41,6 @@ struct FrameFreer {
 struct SwrFreer {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
@@ -58,19 +55,10 @@ struct Layout {
     Layout& operator=(const Layout&) = delete;
 };
 
-// Opens a local file as a container and reads its stream properties; null on any failure.
-FormatPtr OpenContainer(const std::string& path) {
-    QuietFfmpegLog();
-    AVDictionary* options = nullptr;
-    // Only local files: a hostile playlist or a name like "http:x" must not reach the network.
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* raw = nullptr;
-    const std::string url = "file:" + path;  // the name is never taken as a protocol
-    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0) return {};  // the library has freed the context
-    FormatPtr context(raw);
-    if (avformat_find_stream_info(context.get(), nullptr) < 0) return {};
+// Opens a local, self-contained media file and reads its stream properties; null on any failure.
+MediaInput OpenContainer(const std::string& path) {
+    MediaInput context = OpenLocalMedia(path, DemuxerSet::Media);
+    if (!context || avformat_find_stream_info(context.get(), nullptr) < 0) return {};
     return context;
 }
 
@@ -268,7 +256,7 @@ int SampleAdapter::Deliver(void* left, void* right, int done, int maxFrames) {
 // FfmpegDecoder
 
 struct FfmpegDecoder::State {
-    FormatPtr formatContext;
+    MediaInput formatContext;
     CodecPtr codec;
     PacketPtr packet;
     FramePtr frame;
@@ -278,6 +266,7 @@ struct FfmpegDecoder::State {
     bool flushSent = false;     // the decoder was told that input ended
     bool decoderEnded = false;  // nothing more will come
     int packetsWithoutAudio = 0;
+    StreamEndWatch endWatch;
 
     void Reset() {
         frame.reset();
@@ -288,6 +277,7 @@ struct FfmpegDecoder::State {
         adapter.Reset();
         demuxEnded = flushSent = decoderEnded = false;
         packetsWithoutAudio = 0;
+        endWatch = StreamEndWatch{};
     }
 
     int64_t ReaderOffset() const {
@@ -300,8 +290,14 @@ struct FfmpegDecoder::State {
         for (int foreign = 0; foreign < kMaxForeignPackets; ++foreign) {
             const int r = av_read_frame(formatContext.get(), packet.get());
             if (r == AVERROR(EAGAIN)) continue;
-            if (r < 0) return false;
-            if (packet->stream_index == audioStream) return true;
+            if (r < 0) {
+                endWatch.OnReadEnd(r);
+                return false;
+            }
+            if (packet->stream_index == audioStream) {
+                endWatch.OnPacket(*packet);
+                return true;
+            }
             av_packet_unref(packet.get());
         }
         return false;
@@ -320,7 +316,7 @@ void FfmpegDecoder::Close() {
 int FfmpegDecoder::Open(const std::string& path, int rate) {
     (void)rate;
     Close();
-    FormatPtr context = OpenContainer(path);
+    MediaInput context = OpenContainer(path);
     if (!context) return 0;
     const int index = FirstStream(context.get(), AVMEDIA_TYPE_AUDIO);
     if (index < 0) return 0;
@@ -349,6 +345,7 @@ int FfmpegDecoder::Open(const std::string& path, int rate) {
 
     State& s = *s_;
     if (!s.adapter.Setup(sourceRate, delivered, eightBit)) return 0;
+    s.endWatch.Start(*context, index, path);
     s.packet.reset(av_packet_alloc());
     s.frame.reset(av_frame_alloc());
     if (!s.packet || !s.frame) return 0;
@@ -431,6 +428,8 @@ int FfmpegDecoder::Read(void* left, void* right) {
     return done;
 }
 
+bool FfmpegDecoder::IsTruncated() const { return s_->formatContext && s_->endWatch.Truncated(); }
+
 int FfmpegDecoder::ReadTags(TagInfo& tags) {
     const State& s = *s_;
     if (!s.formatContext) return 0;
@@ -473,7 +472,7 @@ int FfmpegDecoder::ReadTags(TagInfo& tags) {
 // FfmpegProbe
 
 struct FfmpegProbe::State {
-    FormatPtr formatContext;
+    MediaInput formatContext;
     int audioStream = -1;
 };
 
@@ -490,7 +489,7 @@ void FfmpegProbe::Close() {
 int FfmpegProbe::Open(const std::string& path, int rate) {
     (void)rate;
     Close();
-    FormatPtr context = OpenContainer(path);
+    MediaInput context = OpenContainer(path);
     if (!context) return 0;
 
     const int audio = FirstStream(context.get(), AVMEDIA_TYPE_AUDIO);

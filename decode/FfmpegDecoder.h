@@ -49,6 +49,7 @@ public:
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
     int ReadTags(TagInfo& tags) override;
+    bool IsTruncated() const override;
 
 private:
     // Decodes until new audio is pending; false at the end of the stream or when the stream stops yielding.

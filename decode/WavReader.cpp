@@ -121,6 +121,7 @@ void WavReader::Close() {
     blockAlign = 0;
     sourceSamplesPerBlock = 0;
     formatSeen = false;
+    truncated = false;
     ResetState();
 }
 
@@ -162,8 +163,10 @@ bool WavReader::WalkChunks() {
         } else if (std::memcmp(header, "data", 4) == 0) {
             if (!formatSeen) return false;
             // A size of 0 or all ones comes from a writer that never went back to fill it in.
-            uint64_t dataSize = (size == 0 || size == 0xFFFFFFFFu) ? available : size;
+            const bool sizeKnown = size != 0 && size != 0xFFFFFFFFu;
+            uint64_t dataSize = sizeKnown ? size : available;
             length = std::min<uint64_t>(dataSize, available);
+            truncated = sizeKnown && size > available;
             position = 0;
 
             uint64_t frames = 0;
@@ -334,7 +337,10 @@ size_t WavReader::ReadRaw() {
         static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(bytesPerRead), length - position));
     position += request;
     const size_t got = file.Read(rawBuffer.data(), request);
-    if (got < request) position = length;  // the file ended early: so does the stream
+    if (got < request) {
+        position = length;  // the file ended early: so does the stream
+        truncated = true;
+    }
     return got;
 }
 

@@ -23,6 +23,7 @@ public:
     void Close() override;
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
+    bool IsTruncated() const override { return truncated; }
 
 private:
     bool WalkChunks();
@@ -62,6 +63,7 @@ private:
     int32_t blockAlign = 0;
     int32_t sourceSamplesPerBlock = 0;
     bool formatSeen = false;
+    bool truncated = false;  // the data chunk runs past the end of the file, or a read came up short
 };
 
 }  // namespace pelloran

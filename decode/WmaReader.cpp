@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "decode/Readers.h"
+#include "platform/ffmpeg_input.h"
 #include "platform/wm.h"
 
 namespace pelloran {
@@ -36,6 +37,7 @@ void WmaReader::Close() {
     pendingIndex = 0;
     pendingFrames = 0;
     readerOpen = 0;
+    truncated = false;
     ResetState();
 }
 
@@ -106,6 +108,7 @@ int WmaReader::Open(const std::string& path, int) {
     }
     pendingIndex = 0;
     pendingFrames = 0;
+    truncated = AsfDataCutShort(path);
     return 1;
 }
 

@@ -22,6 +22,7 @@ public:
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
     int ReadTags(TagInfo& tags) override;
+    bool IsTruncated() const override { return truncated; }
 
     // Capacity of the copy of the last sample, in bytes (tests).
     int SampleBufferSize() const { return sampleBufferSize; }
@@ -42,6 +43,7 @@ private:
     int32_t pendingIndex = 0;   // next undelivered 16-bit value
     int32_t pendingFrames = 0;
     int32_t readerOpen = 0;
+    bool truncated = false;  // the ASF data object runs past the end of the file
 };
 
 }  // namespace pelloran

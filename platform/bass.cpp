@@ -257,6 +257,13 @@ uint32_t BASS_ChannelGetData(uint32_t handle, void* buffer, uint32_t length) {
     return got;
 }
 
+bool BASS_StreamIsTruncated(HSTREAM handle) {
+    auto channel = Handles().Find(handle);
+    if (!channel) return false;
+    std::lock_guard lock(channel->mutex);
+    return channel->Truncated();
+}
+
 uint64_t BASS_ChannelGetPosition(uint32_t handle, uint32_t mode) {
     auto channel = Handles().Find(handle);
     if (!channel || mode != BASS_POS_BYTE) return kBassNoValue;

@@ -90,6 +90,8 @@ bool BASS_ChannelGetInfo(uint32_t handle, BASS_CHANNELINFO* info);
 uint64_t BASS_StreamGetFilePosition(uint32_t handle, uint32_t mode);
 // Interleaved PCM, whole frames only; bytes written, kBassDataError at the end or on an error.
 uint32_t BASS_ChannelGetData(uint32_t handle, void* buffer, uint32_t length);
+// The stand-in's own call: true when a file stream ended before the extent its header gives.
+bool BASS_StreamIsTruncated(HSTREAM handle);
 // Bytes decoded so far.
 uint64_t BASS_ChannelGetPosition(uint32_t handle, uint32_t mode);
 // BASS_TAG_ID3: the 128-byte ID3v1 block; BASS_TAG_ID3V2: the ID3v2 block from its header; or null.

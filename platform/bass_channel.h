@@ -38,6 +38,8 @@ public:
         return nullptr;
     }
     virtual TagFields ReadTagFields();
+    // True once the stream has ended before the extent its header gives.
+    virtual bool Truncated() { return false; }
 
     bool IsMusic() const { return info.ctype == BASS_CTYPE_MUSIC_MOD; }
     uint32_t FrameBytes() const { return info.chans * ((info.flags & BASS_SAMPLE_8BITS) ? 1u : 2u); }

@@ -11,21 +11,17 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/bass_channel.h"
-#include "platform/ffmpeg_log.h"
+#include "platform/ffmpeg_input.h"
 
 namespace pelloran::bass {
 
 namespace {
 
-struct FormatCloser {
-    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
 struct CodecFreer {
     void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
 };
@@ -38,7 +34,6 @@ struct PacketFreer {
 struct FrameFreer {
     void operator()(AVFrame* p) const { av_frame_free(&p); }
 };
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
@@ -53,42 +48,6 @@ struct Layout {
     Layout& operator=(const Layout&) = delete;
 };
 
-struct AcceptedFormat {
-    const char* demuxer;
-    std::initializer_list<AVCodecID> codecs;  // empty: any audio codec of the container
-};
-
-// The containers BASS and its plug-ins read, and the codecs taken from the shared ones.
-const AcceptedFormat kAcceptedFormats[] = {
-    {"mp3", {}},
-    {"flac", {}},
-    {"wv", {}},
-    {"ape", {}},
-    {"mpc", {}},
-    {"mpc8", {}},
-    {"tta", {}},
-    {"adx", {}},
-    {"aac", {}},
-    {"wav", {}},
-    {"ogg", {AV_CODEC_ID_SPEEX}},
-    {"mov,mp4,m4a,3gp,3g2,mj2", {AV_CODEC_ID_AAC, AV_CODEC_ID_ALAC, AV_CODEC_ID_MP3}},
-    {"caf", {AV_CODEC_ID_ALAC}},
-    {"asf",
-     {AV_CODEC_ID_WMAV1, AV_CODEC_ID_WMAV2, AV_CODEC_ID_WMAPRO, AV_CODEC_ID_WMAVOICE, AV_CODEC_ID_WMALOSSLESS}},
-};
-
-const AcceptedFormat* FindAccepted(const char* demuxer) {
-    for (const AcceptedFormat& f : kAcceptedFormats) {
-        if (std::strcmp(f.demuxer, demuxer) == 0) return &f;
-    }
-    return nullptr;
-}
-
-bool CodecAccepted(const AcceptedFormat& format, AVCodecID codec) {
-    if (format.codecs.size() == 0) return true;
-    return std::find(format.codecs.begin(), format.codecs.end(), codec) != format.codecs.end();
-}
-
 // Packets read without any decoded audio before a file is refused as undecodable.
 constexpr int kPrimePacketLimit = 1000;
 // Decoding errors in a row that end a stream.
@@ -101,6 +60,7 @@ public:
     uint64_t FilePosition(uint32_t mode) override;
     const char* Tags(uint32_t kind) override;
     TagFields ReadTagFields() override;
+    bool Truncated() override { return endWatch_.Truncated(); }
 
 private:
     // Decodes until some PCM is pending or the stream ends; false at the end.
@@ -110,7 +70,7 @@ private:
     bool EnsureResampler(const AVFrame* frame);
     void Flush();
 
-    FormatPtr format_;
+    MediaInput format_;
     CodecPtr codec_;
     SwrPtr swr_;
     PacketPtr packet_;
@@ -130,6 +90,7 @@ private:
     bool decoderDrained_ = false;
     bool finished_ = false;
     int decodeErrors_ = 0;
+    StreamEndWatch endWatch_;
 
     bool isMp3_ = false;
     uint64_t fileSize_ = kBassNoValue;
@@ -141,26 +102,15 @@ private:
 
 bool FfmpegChannel::Open(const std::string& file) {
     path = file;
-    QuietFfmpegLog();
-    AVDictionary* options = nullptr;
-    // Only local files: a name like "http:x" or a hostile playlist must not reach the network or other files.
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* raw = nullptr;
-    const std::string url = "file:" + file;
-    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0) return false;
-    format_.reset(raw);
-
-    const AcceptedFormat* accepted = FindAccepted(format_->iformat->name);
-    if (accepted == nullptr) return false;
-    if (avformat_find_stream_info(format_.get(), nullptr) < 0) return false;
+    // Only local files, and only containers of the family: the others are refused before they read anything.
+    format_ = OpenLocalMedia(file, DemuxerSet::BassFamily);
+    if (!format_ || avformat_find_stream_info(format_.get(), nullptr) < 0) return false;
 
     const AVCodec* decoder = nullptr;
     streamIndex_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (streamIndex_ < 0 || decoder == nullptr) return false;
     AVStream* stream = format_->streams[streamIndex_];
-    if (!CodecAccepted(*accepted, stream->codecpar->codec_id)) return false;
+    if (!BassFamilyTakesCodec(*format_, stream->codecpar->codec_id)) return false;
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         if (static_cast<int>(i) != streamIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
     }
@@ -173,6 +123,7 @@ bool FfmpegChannel::Open(const std::string& file) {
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
     if (!packet_ || !frame_) return false;
+    endWatch_.Start(*format_, streamIndex_, file);
 
     // Decode the first frame now: the output format is known and an undecodable stream is refused here.
     int packets = 0;
@@ -209,6 +160,7 @@ bool FfmpegChannel::DecodeMore() {
     const int read = av_read_frame(format_.get(), packet_.get());
     if (read < 0) {
         // End of the file or a read error: drain the decoder.
+        endWatch_.OnReadEnd(read);
         demuxEnd_ = true;
         avcodec_send_packet(codec_.get(), nullptr);
         if (ReceiveFrames()) return true;
@@ -217,6 +169,7 @@ bool FfmpegChannel::DecodeMore() {
     }
     if (packet_->stream_index == streamIndex_) {
         if (firstPacketPos_ == kBassNoValue && packet_->pos >= 0) firstPacketPos_ = static_cast<uint64_t>(packet_->pos);
+        endWatch_.OnPacket(*packet_);
         // A damaged packet is skipped; the decoder resynchronises on the next one.
         avcodec_send_packet(codec_.get(), packet_.get());
     }

@@ -1,0 +1,244 @@
+#include "platform/ffmpeg_input.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+
+#include "platform/File.h"
+#include "platform/ffmpeg_log.h"
+
+namespace pelloran {
+
+namespace {
+
+struct DemuxerRow {
+    const char* name;                         // the demuxer's name in the library
+    bool bassFamily;                          // read by the BASS stand-in as well
+    std::initializer_list<AVCodecID> codecs;  // BASS family: the codecs taken from it; empty: any
+};
+
+// Containers whose media is all inside the one file. Playlists, concatenation lists, manifests, image
+// sequences, session descriptions and the like are left out on purpose: they open other files or addresses.
+const DemuxerRow kDemuxers[] = {
+    {"mp3", true, {}},
+    {"flac", true, {}},
+    {"wv", true, {}},
+    {"ape", true, {}},
+    {"mpc", true, {}},
+    {"mpc8", true, {}},
+    {"tta", true, {}},
+    {"adx", true, {}},
+    {"aac", true, {}},
+    {"wav", true, {}},
+    {"ogg", true, {AV_CODEC_ID_SPEEX}},
+    // External data references stay off (the demuxer's enable_drefs, set again below).
+    {"mov,mp4,m4a,3gp,3g2,mj2", true, {AV_CODEC_ID_AAC, AV_CODEC_ID_ALAC, AV_CODEC_ID_MP3}},
+    {"caf", true, {AV_CODEC_ID_ALAC}},
+    {"asf",
+     true,
+     {AV_CODEC_ID_WMAV1, AV_CODEC_ID_WMAV2, AV_CODEC_ID_WMAPRO, AV_CODEC_ID_WMAVOICE, AV_CODEC_ID_WMALOSSLESS}},
+    {"w64", false, {}},
+    {"aiff", false, {}},
+    {"au", false, {}},
+    {"ac3", false, {}},
+    {"eac3", false, {}},
+    {"dts", false, {}},
+    {"dtshd", false, {}},
+    {"truehd", false, {}},
+    {"mlp", false, {}},
+    {"tak", false, {}},
+    {"shn", false, {}},
+    {"amr", false, {}},
+    {"amrnb", false, {}},
+    {"amrwb", false, {}},
+    {"gsm", false, {}},
+    {"dsf", false, {}},
+    {"iff", false, {}},
+    {"voc", false, {}},
+    {"xwma", false, {}},
+    {"oma", false, {}},
+    {"loas", false, {}},
+    {"sox", false, {}},
+    {"ircam", false, {}},
+    {"nistsphere", false, {}},
+    {"qcp", false, {}},
+    {"mmf", false, {}},
+    {"vqf", false, {}},
+    {"matroska,webm", false, {}},
+    {"avi", false, {}},
+    {"flv", false, {}},
+    {"mpeg", false, {}},
+    {"mpegts", false, {}},
+    {"nut", false, {}},
+    {"rm", false, {}},
+    {"dv", false, {}},
+};
+
+// The set as the library's comma-separated format list.
+const std::string& FormatList(DemuxerSet set) {
+    static const auto build = [](bool bassOnly) {
+        std::string list;
+        for (const DemuxerRow& row : kDemuxers) {
+            if (bassOnly && !row.bassFamily) continue;
+            if (!list.empty()) list += ',';
+            list += row.name;
+        }
+        return list;
+    };
+    static const std::string media = build(false);
+    static const std::string bass = build(true);
+    return set == DemuxerSet::BassFamily ? bass : media;
+}
+
+// Owns an options dictionary.
+struct Dictionary {
+    AVDictionary* value = nullptr;
+    Dictionary() = default;
+    ~Dictionary() { av_dict_free(&value); }
+    Dictionary(const Dictionary&) = delete;
+    Dictionary& operator=(const Dictionary&) = delete;
+};
+
+// ASF top-level objects: the header comes first, the data object follows it.
+constexpr uint8_t kAsfHeaderId[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                      0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr uint8_t kAsfDataId[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr uint64_t kAsfObjectHeader = 24;  // id and 64-bit size
+
+uint64_t LoadU64LE(const uint8_t* p) { return LoadU32LE(p) | (static_cast<uint64_t>(LoadU32LE(p + 4)) << 32); }
+
+// True when the "data" chunk of a RIFF WAVE file states more than the file holds (0 and all ones tell
+// nothing); the library takes such a file as complete.
+bool WaveDataCutShort(const std::string& path) {
+    File file;
+    if (!file.Open(path, "rb")) return false;
+    const int64_t size = file.Size();
+    uint8_t header[12];
+    if (size < 12 || !file.ReadExact(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0 ||
+        std::memcmp(header + 8, "WAVE", 4) != 0)
+        return false;
+    const auto fileSize = static_cast<uint64_t>(size);
+    uint64_t at = 12;
+    // Every chunk moves on by at least its 8-byte header, so the walk ends.
+    while (at <= fileSize - 8) {
+        uint8_t chunk[8];
+        if (!file.Seek(static_cast<int64_t>(at)) || !file.ReadExact(chunk, sizeof chunk)) return false;
+        const uint32_t chunkSize = LoadU32LE(chunk + 4);
+        const uint64_t body = at + 8;
+        if (std::memcmp(chunk, "data", 4) == 0)
+            return chunkSize != 0 && chunkSize != 0xFFFFFFFFu && chunkSize > fileSize - body;
+        at = body + chunkSize + (chunkSize & 1);
+    }
+    return false;
+}
+
+// No stream but this one carries media (cover pictures aside): the container's duration is its duration.
+bool OnlyMediaStream(const AVFormatContext& input, int index) {
+    for (unsigned i = 0; i < input.nb_streams; ++i) {
+        if (static_cast<int>(i) == index) continue;
+        const AVStream* other = input.streams[i];
+        if (other->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        const AVMediaType type = other->codecpar->codec_type;
+        if (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_VIDEO) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void MediaInputCloser::operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+
+MediaInput OpenLocalMedia(const std::string& path, DemuxerSet set) {
+    QuietFfmpegLog();
+    Dictionary options;
+    // The library checks the chosen demuxer against format_whitelist before the demuxer reads anything.
+    av_dict_set(&options.value, "protocol_whitelist", "file", 0);
+    av_dict_set(&options.value, "format_whitelist", FormatList(set).c_str(), 0);
+    av_dict_set(&options.value, "enable_drefs", "0", 0);
+    AVFormatContext* context = nullptr;
+    const std::string url = "file:" + path;  // the name is never taken as a protocol
+    const int opened = avformat_open_input(&context, url.c_str(), nullptr, &options.value);
+    if (opened < 0) return {};  // the library has freed the context
+    return MediaInput(context);
+}
+
+bool BassFamilyTakesCodec(const AVFormatContext& input, int codecId) {
+    if (input.iformat == nullptr) return false;
+    for (const DemuxerRow& row : kDemuxers) {
+        if (!row.bassFamily || std::strcmp(row.name, input.iformat->name) != 0) continue;
+        return row.codecs.size() == 0 ||
+               std::find(row.codecs.begin(), row.codecs.end(), static_cast<AVCodecID>(codecId)) != row.codecs.end();
+    }
+    return false;
+}
+
+bool AsfDataCutShort(const std::string& path) {
+    File file;
+    if (!file.Open(path, "rb")) return false;
+    const int64_t size = file.Size();
+    uint8_t object[kAsfObjectHeader];
+    if (size < 0 || !file.ReadExact(object, sizeof object) || std::memcmp(object, kAsfHeaderId, 16) != 0)
+        return false;
+    const auto fileSize = static_cast<uint64_t>(size);
+    const uint64_t headerSize = LoadU64LE(object + 16);
+    if (headerSize < kAsfObjectHeader) return false;
+    // The data object must follow the header: a file that ends before it is cut.
+    if (headerSize > fileSize - kAsfObjectHeader) return true;
+    if (!file.Seek(static_cast<int64_t>(headerSize)) || !file.ReadExact(object, sizeof object)) return true;
+    if (std::memcmp(object, kAsfDataId, 16) != 0) return false;
+    const uint64_t dataSize = LoadU64LE(object + 16);
+    if (dataSize == 0 || dataSize == UINT64_MAX) return false;
+    return dataSize > fileSize - headerSize;
+}
+
+void StreamEndWatch::Start(const AVFormatContext& input, int streamIndex, const std::string& path) {
+    *this = StreamEndWatch{};
+    if (streamIndex < 0 || static_cast<unsigned>(streamIndex) >= input.nb_streams) return;
+    // Containers whose data size the library does not hold against the file.
+    const char* demuxer = input.iformat != nullptr ? input.iformat->name : "";
+    if (std::strcmp(demuxer, "asf") == 0) dataCut_ = AsfDataCutShort(path);
+    if (std::strcmp(demuxer, "wav") == 0) dataCut_ = WaveDataCutShort(path);
+
+    // Only a duration the file itself states; one estimated from the bit rate or the last packets is no promise.
+    if (input.duration_estimation_method != AVFMT_DURATION_FROM_STREAM) return;
+    const AVStream* stream = input.streams[streamIndex];
+    const AVRational base = stream->time_base;
+    if (base.num <= 0 || base.den <= 0) return;
+    int64_t duration = 0;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        duration = stream->duration;
+    } else if (input.duration != AV_NOPTS_VALUE && input.duration > 0 && OnlyMediaStream(input, streamIndex)) {
+        duration = av_rescale_q(input.duration, AV_TIME_BASE_Q, base);
+    }
+    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    if (duration <= 0 || start < -INT64_MAX / 4 || start > INT64_MAX / 4 || duration > INT64_MAX / 4) return;
+    expectedEnd_ = start + duration;
+    // Short by more than a second and more than 1 %: container rounding and codec delays stay below that.
+    margin_ = std::max(av_rescale_q(1, AVRational{1, 1}, base), duration / 100);
+    haveExpected_ = true;
+}
+
+void StreamEndWatch::OnPacket(const AVPacket& packet) {
+    const int64_t at = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (at == AV_NOPTS_VALUE || at > INT64_MAX / 4 || at < -INT64_MAX / 4) return;
+    const int64_t end = at + std::clamp<int64_t>(packet.duration, 0, INT64_MAX / 4);
+    seenEnd_ = haveSeen_ ? std::max(seenEnd_, end) : end;
+    haveSeen_ = true;
+}
+
+void StreamEndWatch::OnReadEnd(int result) {
+    if (result < 0 && result != AVERROR_EOF && result != AVERROR(EAGAIN)) readError_ = true;
+}
+
+bool StreamEndWatch::Truncated() const {
+    if (readError_ || dataCut_) return true;
+    return haveExpected_ && haveSeen_ && seenEnd_ < expectedEnd_ - margin_;
+}
+
+}  // namespace pelloran

@@ -1,0 +1,58 @@
+#pragma once
+// Local media files for the FFmpeg-based readers: opened only by demuxers of self-contained files (chosen
+// before the demuxer reads anything, so playlists, manifests and sequences never reach other files), and
+// the watch that tells a stream cut short from one that ended where its header said.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct AVFormatContext;
+struct AVPacket;
+
+namespace pelloran {
+
+struct MediaInputCloser {
+    void operator()(AVFormatContext* context) const;
+};
+using MediaInput = std::unique_ptr<AVFormatContext, MediaInputCloser>;
+
+// Which demuxers may open a file.
+enum class DemuxerSet {
+    Media,       // every self-contained audio or video container the readers know
+    BassFamily,  // those the BASS stand-in reads (the others go on to their own readers)
+};
+
+// Opens a local file (its name never taken as a protocol) with a demuxer of the set; null when it cannot be
+// opened or its format is not in the set.
+MediaInput OpenLocalMedia(const std::string& path, DemuxerSet set);
+
+// For the BASS family: whether the container of an opened input may hand this codec (an AVCodecID) on.
+bool BassFamilyTakesCodec(const AVFormatContext& input, int codecId);
+
+// True when the data object of an ASF file runs past the end of the file (a size of 0 or all ones tells
+// nothing); false for anything that is not ASF.
+bool AsfDataCutShort(const std::string& path);
+
+// Follows the packets of one stream. Truncated only on evidence: a read error rather than the end of the
+// file, a data size the file cannot hold, or packets that stop well before a duration the header states.
+// Durations the library estimates (from the bit rate, from the last packets) are never held against it.
+class StreamEndWatch {
+public:
+    void Start(const AVFormatContext& input, int streamIndex, const std::string& path);
+    void OnPacket(const AVPacket& packet);
+    // The av_read_frame result that ended the reading.
+    void OnReadEnd(int result);
+    bool Truncated() const;
+
+private:
+    int64_t expectedEnd_ = 0;  // stream time base
+    int64_t margin_ = 0;
+    bool haveExpected_ = false;
+    int64_t seenEnd_ = 0;
+    bool haveSeen_ = false;
+    bool readError_ = false;
+    bool dataCut_ = false;
+};
+
+}  // namespace pelloran
