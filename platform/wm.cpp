@@ -67,6 +67,8 @@ struct Layout {
 
 constexpr int64_t kHundredNs = 10000000;
 constexpr int kMaxRate = 1000000;
+// Output frames one slice of writer input may become before it is encoded.
+constexpr int kSliceOutputFrames = 4096;
 
 // The WMA 9 Standard codec's formats: bit rate (kbit/s), rate, channels, and whether the format is the
 // variant tuned for video files.
@@ -363,10 +365,21 @@ bool WmWriter::WriteSample(const void* pcm, size_t bytes) {
     const size_t frameBytes = static_cast<size_t>(s.inChannels) * static_cast<size_t>(s.inBits / 8);
     const size_t frames = bytes / frameBytes;
     if (frames == 0) return true;
-    if (frames > (1u << 20) || !s.Convert(static_cast<const uint8_t*>(pcm), static_cast<int>(frames)) ||
-        !s.EncodeFrames(false)) {
+    if (frames > (1u << 20)) {
         s.failed = true;
         return false;
+    }
+    // Slices of about kSliceOutputFrames output frames (one input frame when the ratio is larger), each
+    // encoded before the next: the queue stays small whatever the rate ratio.
+    const auto slice = static_cast<size_t>(
+        std::max<int64_t>(1, int64_t{kSliceOutputFrames} * s.inRate / static_cast<int64_t>(s.type.samplesPerSec)));
+    const auto* in = static_cast<const uint8_t*>(pcm);
+    for (size_t done = 0; done < frames; done += slice) {
+        const size_t n = std::min(slice, frames - done);
+        if (!s.Convert(in + done * frameBytes, static_cast<int>(n)) || !s.EncodeFrames(false)) {
+            s.failed = true;
+            return false;
+        }
     }
     return true;
 }
