@@ -210,6 +210,7 @@ int PcmConverter::Pull(void* destLeft, void* destRight, int capacity) {
     if (!chains_[0]) {
         const size_t pending = directLeft_.size() / sampleBytes - directTaken_;
         const size_t count = std::min(pending, static_cast<size_t>(capacity));
+        if (count == 0) return 0;
         std::memcpy(destLeft, directLeft_.data() + directTaken_ * sampleBytes, count * sampleBytes);
         if (targetChannels == 2)
             std::memcpy(destRight, directRight_.data() + directTaken_ * sampleBytes, count * sampleBytes);
