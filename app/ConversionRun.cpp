@@ -157,12 +157,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
         soundFontReady = options.ensureSoundFont && options.ensureSoundFont();
         if (!soundFontReady) {
             const std::string folder = ProgramFolder();
-            const std::string question =
-                "Dear user, to decode MIDI file, file \"ct4mgm.sf2\" is required.\nUnfortunately, the file isn't "
-                "available on your computer.\n\nDo you want to download the file from our website for free "
-                "now?\n\nOnce download completes, please copy the file to folder:\n\"" +
-                folder + "\"\nAnd then convert your MIDI file again. Thank you.";
-            if (observer.AskYesNo(question)) {
+            if (observer.Ask(Question::SoundFontMissing, {folder})) {
                 observer.OpenAddress(folder);
                 observer.OpenAddress(kSoundFontDownloadAddress);
                 summary.aborted = true;

@@ -17,6 +17,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliProgress.h"
 #include "cli/TextOut.h"
+#include "frontend/Wording.h"
 #include "platform/bass.h"
 #include "platform/registry.h"
 #include "settings/ConvertSettings.h"
@@ -157,9 +158,9 @@ public:
         const FileItem& item = *items_[index];
         printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, result, status, item.targetPath, json_));
     }
-    bool AskYesNo(const std::string& text) override {
+    bool Ask(Question question, const QuestionData& data) override {
         std::lock_guard lock(mutex_);
-        std::cerr << EscapeText(text) << "\n(answered No)\n";
+        std::cerr << EscapeText(QuestionText(question, data)) << "\n(answered No)\n";
         return false;
     }
 

@@ -95,10 +95,8 @@ constexpr std::pair<ReaderKind, const char*> kReaderNames[] = {
 // The WMA question of the runtime check; the factory asks it while the runtime is missing.
 void CheckWmaRuntimeForReading(DecoderContext& context) {
     if (WmaRuntimeReady() || LoadWmaRuntime()) return;
-    const std::string question =
-        "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the component "
-        "isn't available on your computer.\n\nDo you want to download and install it now?";
-    if (context.prompt && context.prompt->AskYesNo(question)) OpenWebAddress(kWmaRuntimeDownloadAddress);
+    if (context.prompt && context.prompt->Ask(Question::WmaRuntimeMissing, {}))
+        OpenWebAddress(kWmaRuntimeDownloadAddress);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "decode/AudioDecoder.h"
+#include "media/Prompt.h"
 
 namespace pelloran {
 
@@ -16,12 +17,6 @@ enum class ReaderKind { Bass, Wav, Aiff, Au, Ffmpeg, FfmpegProbe, Vorbis, Wma };
 const char* ReaderName(ReaderKind kind);
 std::optional<ReaderKind> ReaderFromName(std::string_view name);
 
-// Yes/No questions the engine needs answered by its front end.
-class UserPrompt {
-public:
-    virtual ~UserPrompt() = default;
-    virtual bool AskYesNo(const std::string& text) = 0;
-};
 
 // Per-conversion state the factory reads and fills.
 struct DecoderContext {

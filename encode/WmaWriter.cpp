@@ -4,7 +4,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "decode/DecoderFactory.h"
 #include "encode/Interleave.h"
 
 namespace pelloran {
@@ -105,10 +104,8 @@ bool CheckWmaRuntime(UserPrompt* prompt, const std::function<void(const std::str
         SharedWmaFormats();
         return true;
     }
-    const std::string question =
-        "Dear user, WMA file requires Windows Media Format 9 Series Runtime.\nUnfortunately, the component "
-        "isn't available on your computer.\n\nDo you want to download and install it now?";
-    if (prompt != nullptr && prompt->AskYesNo(question) && openAddress) openAddress(kWmaRuntimeDownloadAddress);
+    if (prompt != nullptr && prompt->Ask(Question::WmaRuntimeMissing, {}) && openAddress)
+        openAddress(kWmaRuntimeDownloadAddress);
     return false;
 }
 

@@ -10,11 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "media/Prompt.h"
 #include "platform/wm.h"
 
 namespace pelloran {
 
-class UserPrompt;
+
 
 struct WmaFormatEntry {
     WmaMediaType mediaType;

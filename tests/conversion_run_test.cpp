@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/ConversionRun.h"
+#include "frontend/Wording.h"
 #include "platform/Paths.h"
 #include "app/Progress.h"
 #include "tests/support/TestSupport.h"
@@ -64,8 +65,8 @@ public:
         finished[index] = true;
     }
     void WidenStatusColumn() override { ++widened; }
-    bool AskYesNo(const std::string& text) override {
-        questions.push_back(text);
+    bool Ask(Question question, const QuestionData& data) override {
+        questions.push_back(QuestionText(question, data));
         return false;
     }
     void ShowOutput(const std::string& path) override { shown.push_back(path); }

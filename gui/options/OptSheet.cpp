@@ -13,8 +13,8 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/wm.h"
-#include "decode/DecoderFactory.h"
 #include "encode/WmaWriter.h"
+#include "frontend/Wording.h"
 #include "gui/options/AmrOptPage.h"
 #include "gui/options/OptAacPage.h"
 #include "gui/options/OptMp3Page.h"
@@ -132,7 +132,9 @@ bool AskDesktop(QWidget* parent, const QString& text) {
 class QuestionBox : public pelloran::UserPrompt {
 public:
     explicit QuestionBox(QWidget* parent) : parent_(parent) {}
-    bool AskYesNo(const std::string& text) override { return AskDesktop(parent_, QString::fromStdString(text)); }
+    bool Ask(pelloran::Question question, const pelloran::QuestionData& data) override {
+        return AskDesktop(parent_, QString::fromStdString(pelloran::QuestionText(question, data)));
+    }
 
 private:
     QWidget* parent_;

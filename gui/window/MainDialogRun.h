@@ -10,6 +10,7 @@
 #include "app/Progress.h"
 #include "gui/window/MainDialog.h"
 #include "gui/window/ProgressDialogs.h"
+#include "frontend/Wording.h"
 #include "gui/window/SortListCtrl.h"
 
 namespace pelloran {
@@ -69,7 +70,9 @@ public:
         if (index >= rows_.size()) return;
         PostToGui(owner_, [o = owner_, row = rows_[index]] { o->list_->scrollToItem(row); });
     }
-    bool AskYesNo(const std::string& text) override { return owner_->questions_.Ask(QString::fromStdString(text)); }
+    bool Ask(Question question, const QuestionData& data) override {
+        return owner_->questions_.Ask(QString::fromStdString(QuestionText(question, data)));
+    }
     void ShowOutput(const std::string& path) override {
         PostToGui(owner_, [o = owner_, path] { o->shell_.showInFileManager(path); });
     }

@@ -47,7 +47,7 @@ class QuietObserver : public pelloran::RunObserver {
 public:
     explicit QuietObserver(size_t n) : statuses(n) {}
     void SetStatus(size_t index, const std::string& text) override { statuses[index] = text; }
-    bool AskYesNo(const std::string&) override { return false; }
+    bool Ask(pelloran::Question, const pelloran::QuestionData&) override { return false; }
     void ShowOutput(const std::string& path) override { shown.push_back(path); }
     void OpenAddress(const std::string&) override {}
     std::vector<std::string> statuses;
