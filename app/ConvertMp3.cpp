@@ -100,7 +100,7 @@ private:
         if (!tags.id3v1.empty()) writer_.SetId3v1Block(tags.id3v1.data());
         if (!tags.id3v2.empty()) writer_.SetId3v2Block(tags.id3v2.data(), tags.id3v2.size());
         if (!tags.haveValues) return;
-        const TagInfo& t = tags.values;
+        const TagRecord& t = tags.values;
         const auto track = static_cast<uint8_t>(TrackNumber(t.Track) & 0xFF);
         const int version = settings_.MP3WriteID3Version;
         const auto build = [&](int which) {

@@ -37,7 +37,7 @@ public:
         const TagChoice tags = ChooseTags(settings_.M4AID3TagType, settings_.M4ATag, decoder, formatCode_, source,
                                           context.runPosition, false);
         if (tags.haveValues) {
-            const TagInfo& t = tags.values;
+            const TagRecord& t = tags.values;
             writer_.SetMetadata(t.Title, t.Artist, t.Album, t.Genre, t.Year, t.Comment, t.Composer, t.Copyright,
                                 TrackNumber(t.Track));
         }

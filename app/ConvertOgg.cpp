@@ -55,7 +55,7 @@ public:
         const TagChoice tags = ChooseTags(settings_.OGGID3TagType, settings_.OGGTag, decoder, formatCode_, source,
                                           context.runPosition, false);
         if (tags.haveValues) {
-            const TagInfo& t = tags.values;
+            const TagRecord& t = tags.values;
             writer_.AddComments(t.Title, t.Artist, t.Album, t.Year, t.Genre, t.Comment, t.Composer, t.Copyright,
                                 t.Track);
         }

@@ -71,7 +71,7 @@ public:
         const TagChoice tags = ChooseTags(settings_.WMAID3TagType, settings_.WMATag, decoder, formatCode_, source,
                                           context.runPosition, false);
         if (tags.haveValues) {
-            const TagInfo& t = tags.values;
+            const TagRecord& t = tags.values;
             writer_.SetTags(t.Title, t.Album, t.Artist, t.Genre, t.Year, t.Comment, t.Composer, t.Copyright,
                             TrackNumber(t.Track));
         }

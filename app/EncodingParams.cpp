@@ -82,7 +82,7 @@ std::string CleanTagText(const std::string& text) {
 
 namespace {
 
-void CleanAll(TagInfo& tags) {
+void CleanAll(TagRecord& tags) {
     for (std::string* text : {&tags.Title, &tags.Artist, &tags.Album, &tags.Year, &tags.Genre, &tags.Comment,
                               &tags.Track, &tags.Composer, &tags.Copyright})
         *text = CleanTagText(*text);
@@ -116,12 +116,12 @@ TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& 
             return choice;
         }
         // MP4-family sources: the MP4 metadata reader first, ReadTags when it finds nothing.
-        TagInfo read;
+        TagRecord read;
         bool found = false;
         if (formatCode == kInputM4a || formatCode == kInputMp4)
             found = ReadMp4Tags(sourcePath, read) != 0 && !read.Empty();
         if (!found) {
-            read = TagInfo{};
+            read = TagRecord{};
             found = decoder.ReadTags(read) != 0 && !read.Empty();
         }
         if (found) {
@@ -131,6 +131,31 @@ TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& 
     }
     if (choice.haveValues) CleanAll(choice.values);
     return choice;
+}
+
+TagRecord TagsFromSettings(const TagSettings& settings, const std::string& sourcePath, int runPosition) {
+    TagRecord tags;
+    if (settings.TitleAsFileName != 0) {
+        const size_t slash = sourcePath.find_last_of('/');
+        std::string name = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
+        const size_t dot = name.find_last_of('.');
+        if (dot != std::string::npos && dot != 0) name.resize(dot);
+        tags.Title = name;
+    } else {
+        tags.Title = settings.Title;
+    }
+    tags.Artist = settings.Artist;
+    tags.Album = settings.Album;
+    tags.Year = settings.Year;
+    tags.Genre = settings.Genre;
+    tags.Comment = settings.Comment;
+    tags.Composer = settings.Composer;
+    tags.Copyright = settings.Copyright;
+    int track = 0;
+    if (settings.TrackNumType == 1) track = runPosition;
+    else if (settings.TrackNumType == 2) track = settings.CustomTrackNum;
+    tags.Track = track > 0 ? std::to_string(track) : std::string{};
+    return tags;
 }
 
 }  // namespace pelloran

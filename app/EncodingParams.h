@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 
 namespace pelloran {
 
@@ -29,6 +29,9 @@ int ClampOggBitrate(int rate, int channels, int bitrateKbps);
 // The table entry nearest to value (the lower one on a tie), the first or last entry outside the table.
 int NearestInTable(int value, const int* table);
 
+// Tag values from a format's tag options for one source (title from the file name, track by type).
+TagRecord TagsFromSettings(const TagSettings& settings, const std::string& sourcePath, int runPosition);
+
 // Longest tag text handed to a writer, in bytes.
 inline constexpr size_t kMaxTagTextBytes = 4096;
 // Repairs a tag text for writing: invalid UTF-8 replaced, control characters other than tab and line
@@ -38,7 +41,7 @@ std::string CleanTagText(const std::string& text);
 // Where a conversion's tags come from.
 struct TagChoice {
     bool haveValues = false;  // values holds the tags to write
-    TagInfo values;
+    TagRecord values;
     std::vector<uint8_t> id3v1;  // raw blocks copied from an MP3 source (MP3 output only)
     std::vector<uint8_t> id3v2;
 };

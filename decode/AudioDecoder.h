@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 
 namespace pelloran {
 
@@ -45,7 +45,7 @@ public:
         return nullptr;
     }
     // Fills the tag texts it finds; nonzero when tags were found (untouched otherwise).
-    virtual int ReadTags(TagInfo& tags) {
+    virtual int ReadTags(TagRecord& tags) {
         (void)tags;
         return 0;
     }

@@ -50,7 +50,7 @@ int MpegHeaderChannelMode(const uint8_t header[4]) {
     return header[3] >> 6;
 }
 
-void SplitTagText(const std::string& text, TagInfo& tags) {
+void SplitTagText(const std::string& text, TagRecord& tags) {
     std::string* const pieces[] = {&tags.Track, &tags.Title,  &tags.Artist,  &tags.Album,
                                    &tags.Genre, &tags.Year,   &tags.Comment, &tags.Composer};
     size_t start = 0;
@@ -225,7 +225,7 @@ const uint8_t* BassDecoder::GetId3v2Block(int& size) {
 
 bool BassDecoder::IsTruncated() const { return handle != 0 && BASS_StreamIsTruncated(handle); }
 
-int BassDecoder::ReadTags(TagInfo& tags) {
+int BassDecoder::ReadTags(TagRecord& tags) {
     if (handle == 0) return 0;
     const char* raw = TAGS_Read(handle, kTagFormat);
     if (raw == nullptr || *raw == '\0') return 0;
@@ -239,19 +239,19 @@ int BassDecoder::ReadTags(TagInfo& tags) {
     return 1;
 }
 
-int ReadMp4Tags(const std::string& path, TagInfo& tags) {
+int ReadMp4Tags(const std::string& path, TagRecord& tags) {
     Mp4FilePtr file(MP4ReadExx(path));
     if (!file) return 0;
     int found = 0;
     struct Getter {
         bool (*get)(MP4FileHandle, char**);
-        std::string TagInfo::*field;
+        std::string TagRecord::*field;
     };
     const Getter getters[] = {
-        {MP4GetMetadataNameExx, &TagInfo::Title},     {MP4GetMetadataArtistExx, &TagInfo::Artist},
-        {MP4GetMetadataAlbumExx, &TagInfo::Album},    {MP4GetMetadataYearExx, &TagInfo::Year},
-        {MP4GetMetadataGenreExx, &TagInfo::Genre},    {MP4GetMetadataCommentExx, &TagInfo::Comment},
-        {MP4GetMetadataWriterExx, &TagInfo::Composer},
+        {MP4GetMetadataNameExx, &TagRecord::Title},     {MP4GetMetadataArtistExx, &TagRecord::Artist},
+        {MP4GetMetadataAlbumExx, &TagRecord::Album},    {MP4GetMetadataYearExx, &TagRecord::Year},
+        {MP4GetMetadataGenreExx, &TagRecord::Genre},    {MP4GetMetadataCommentExx, &TagRecord::Comment},
+        {MP4GetMetadataWriterExx, &TagRecord::Composer},
     };
     for (const Getter& getter : getters) {
         char* raw = nullptr;

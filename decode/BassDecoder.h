@@ -25,7 +25,7 @@ public:
     uint64_t GetPosition() override;
     const uint8_t* GetId3v1Block() override;
     const uint8_t* GetId3v2Block(int& size) override;
-    int ReadTags(TagInfo& tags) override;
+    int ReadTags(TagRecord& tags) override;
     bool IsTruncated() const override;
 
     int GetStreamKind() const { return streamKind; }
@@ -49,9 +49,9 @@ int MpegHeaderChannelMode(const uint8_t header[4]);
 
 // Splits a tag text of lines track, title, artist, album, genre, year, comment, composer and the rest as
 // copyright; a piece is stored only when its line feed is found.
-void SplitTagText(const std::string& text, TagInfo& tags);
+void SplitTagText(const std::string& text, TagRecord& tags);
 
 // Metadata of an MPEG-4 audio file; nonzero when at least one text field was found.
-int ReadMp4Tags(const std::string& path, TagInfo& tags);
+int ReadMp4Tags(const std::string& path, TagRecord& tags);
 
 }  // namespace pelloran

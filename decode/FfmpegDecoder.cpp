@@ -430,7 +430,7 @@ int FfmpegDecoder::Read(void* left, void* right) {
 
 bool FfmpegDecoder::IsTruncated() const { return s_->formatContext && s_->endWatch.Truncated(); }
 
-int FfmpegDecoder::ReadTags(TagInfo& tags) {
+int FfmpegDecoder::ReadTags(TagRecord& tags) {
     const State& s = *s_;
     if (!s.formatContext) return 0;
     const AVDictionary* containerTags = s.formatContext->metadata;
@@ -453,7 +453,7 @@ int FfmpegDecoder::ReadTags(TagInfo& tags) {
         return n > 0 ? std::to_string(n) : std::string();
     };
 
-    TagInfo found;
+    TagRecord found;
     found.Title = text("title");
     found.Artist = text("artist");
     if (found.Artist.empty()) found.Artist = text("author");

@@ -46,12 +46,12 @@ constexpr VorbisMapping kVorbisMappings[8] = {
 
 struct Keyed {
     const char* key;
-    std::string TagInfo::*field;
+    std::string TagRecord::*field;
 };
 constexpr Keyed kCommentKeys[] = {
-    {"TITLE=", &TagInfo::Title},         {"ARTIST=", &TagInfo::Artist},   {"ALBUM=", &TagInfo::Album},
-    {"DATE=", &TagInfo::Year},           {"GENRE=", &TagInfo::Genre},     {"COMMENT=", &TagInfo::Comment},
-    {"TRACKNUMBER=", &TagInfo::Track},   {"COMPOSER=", &TagInfo::Composer}, {"COPYRIGHT=", &TagInfo::Copyright},
+    {"TITLE=", &TagRecord::Title},         {"ARTIST=", &TagRecord::Artist},   {"ALBUM=", &TagRecord::Album},
+    {"DATE=", &TagRecord::Year},           {"GENRE=", &TagRecord::Genre},     {"COMMENT=", &TagRecord::Comment},
+    {"TRACKNUMBER=", &TagRecord::Track},   {"COMPOSER=", &TagRecord::Composer}, {"COPYRIGHT=", &TagRecord::Copyright},
 };
 
 // A comment as stored, up to its first zero byte and at most kMaxCommentBytes.
@@ -229,8 +229,8 @@ uint64_t OggVorbisDecoder::GetPosition() {
     return offset > 0 ? static_cast<uint64_t>(offset) : 0;
 }
 
-int OggVorbisDecoder::ReadTags(TagInfo& tags) {
-    tags = TagInfo{};
+int OggVorbisDecoder::ReadTags(TagRecord& tags) {
+    tags = TagRecord{};
     // Later comments overwrite earlier ones with the same key.
     for (const std::string& comment : s_->comments) {
         for (const Keyed& k : kCommentKeys) {

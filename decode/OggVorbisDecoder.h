@@ -21,7 +21,7 @@ public:
     // Compressed byte offset reached.
     uint64_t GetPosition() override;
     // Fills all nine texts from the comments (empty where none matches); always 1.
-    int ReadTags(TagInfo& tags) override;
+    int ReadTags(TagRecord& tags) override;
 
     // The user comments ("KEY=value"), UTF-8, in file order, and the vendor text.
     const std::vector<std::string>& Comments() const;

@@ -153,7 +153,7 @@ int WmaReader::Read(void* left, void* right) {
     return delivered;
 }
 
-int WmaReader::ReadTags(TagInfo& tags) {
+int WmaReader::ReadTags(TagRecord& tags) {
     if (!haveTags) return 0;
     tags.Title = titleText;
     tags.Artist = authorText;

@@ -21,7 +21,7 @@ public:
     void Close() override;
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
-    int ReadTags(TagInfo& tags) override;
+    int ReadTags(TagRecord& tags) override;
     bool IsTruncated() const override { return truncated; }
 
     // Capacity of the copy of the last sample, in bytes (tests).

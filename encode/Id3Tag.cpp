@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 #include "platform/Id3v2Header.h"
 
 namespace pelloran {

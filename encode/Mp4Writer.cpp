@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 
 namespace pelloran {
 

@@ -11,7 +11,7 @@
 
 namespace pelloran {
 
-struct TagInfo;
+struct TagRecord;
 
 class Mp4Writer : public FaacStream {
 public:

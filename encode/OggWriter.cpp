@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 
 namespace pelloran {
 

@@ -217,7 +217,7 @@ TEST_F(BassDecoderFiles, TagsWrittenByFfmpegComeBack) {
         if (std::string(name) == "t.mp3") codec.insert(codec.end(), {"-id3v2_version", "3"});
         BassDecoder decoder;
         ASSERT_EQ(decoder.Open(EncodeTone(dir, name, 44100, 2, 1.0, codec), 0), 1);
-        TagInfo tags;
+        TagRecord tags;
         ASSERT_EQ(decoder.ReadTags(tags), 1);
         EXPECT_EQ(tags.Title, "Caf\xC3\xA9 Song");
         EXPECT_EQ(tags.Artist, "Ana");
@@ -235,7 +235,7 @@ TEST_F(BassDecoderFiles, TagsWrittenByFfmpegComeBack) {
                                       {"-map_metadata", "-1", "-fflags", "+bitexact", "-c:a", "flac"}),
                            0),
               1);
-    TagInfo tags;
+    TagRecord tags;
     tags.Title = "keep";
     EXPECT_EQ(decoder.ReadTags(tags), 0);
     EXPECT_EQ(tags.Title, "keep");
@@ -247,7 +247,7 @@ TEST_F(BassDecoderFiles, Mp4MetadataComesBackThroughTheMp4Reader) {
         {"-c:a", "aac", "-metadata", "title=\xC3\x89t\xC3\xA9", "-metadata", "artist=Ana", "-metadata", "album=First",
          "-metadata", "date=1999", "-metadata", "genre=Jazz", "-metadata", "comment=Warm", "-metadata", "composer=Bo",
          "-metadata", "track=5/9"});
-    TagInfo tags;
+    TagRecord tags;
     tags.Copyright = "stale";
     ASSERT_EQ(ReadMp4Tags(path, tags), 1);
     EXPECT_EQ(tags.Title, "\xC3\x89t\xC3\xA9");
@@ -260,14 +260,14 @@ TEST_F(BassDecoderFiles, Mp4MetadataComesBackThroughTheMp4Reader) {
     EXPECT_EQ(tags.Track, "5");
     EXPECT_EQ(tags.Copyright, "");
 
-    TagInfo untouched;
+    TagRecord untouched;
     untouched.Copyright = "stale";
     EXPECT_EQ(ReadMp4Tags(EncodeTone(dir, "t.flac", 44100, 2, 0.5, {"-metadata", "title=x"}), untouched), 0);
     EXPECT_EQ(untouched.Copyright, "stale");
 }
 
 TEST(TagTextSplit, PiecesNeedTheirLineFeeds) {
-    TagInfo tags;
+    TagRecord tags;
     tags.Artist = tags.Album = tags.Copyright = "keep";
     SplitTagText("7\nHello\n", tags);
     EXPECT_EQ(tags.Track, "7");
@@ -295,7 +295,7 @@ TEST(BassDecoderModules, ModuleFallsBackToMusicLoadWithPcmBitRate) {
     EXPECT_EQ(decoder.GetBitrateKbps(), 16 * 44100 * 2 / 1000);
     EXPECT_EQ(decoder.GetDurationSeconds(), 1);
     EXPECT_EQ(decoder.GetLength(), 56448u * 4);  // 1.28 s
-    TagInfo tags;
+    TagRecord tags;
     ASSERT_EQ(decoder.ReadTags(tags), 1);
     EXPECT_EQ(tags.Title, "pelloran test");
 
@@ -458,7 +458,7 @@ TEST_F(BassDecoderFiles, DamagedFilesNeverCrashOrHang) {
             ++opened;
             // Finite: about the samples the undamaged file holds, with room for resynchronisation.
             EXPECT_LE(DecodeAll(decoder, 4000).samples.size(), 44100u * 2 * 3);
-            TagInfo tags;
+            TagRecord tags;
             decoder.ReadTags(tags);
             int size = 0;
             decoder.GetId3v2Block(size);

@@ -140,7 +140,7 @@ TEST(FfmpegDecoder, TagsComeBackThroughReadTags) {
         ASSERT_TRUE(Ffmpeg(args));
         FfmpegDecoder d;
         ASSERT_EQ(d.Open(dir / file, 0), 1);
-        TagInfo t;
+        TagRecord t;
         t.Composer = "stale";
         ASSERT_EQ(d.ReadTags(t), 1);
         const std::vector<std::string> got = {t.Title, t.Artist, t.Album, t.Year,     t.Genre,
@@ -152,7 +152,7 @@ TEST(FfmpegDecoder, TagsComeBackThroughReadTags) {
     ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "sine=d=1", dir / "bare.flac"}));
     FfmpegDecoder d;
     ASSERT_EQ(d.Open(dir / "bare.flac", 0), 1);
-    TagInfo t;
+    TagRecord t;
     t.Title = "kept";
     EXPECT_EQ(d.ReadTags(t), 0);
     EXPECT_EQ(t.Title, "kept");

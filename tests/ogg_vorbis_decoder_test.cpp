@@ -114,7 +114,7 @@ TEST(OggVorbisDecoder, ChainedStreams) {
     ASSERT_EQ(d.Open(dir / "ab.ogg", 0), 1);
     EXPECT_EQ(d.GetDurationSeconds(), 3);  // all links together
     EXPECT_EQ(d.GetLength(), size);
-    TagInfo tags;
+    TagRecord tags;
     d.ReadTags(tags);
     EXPECT_EQ(tags.Title, "One");  // the current link's comments
     std::vector<int> want = DecodeFile(dir / "a.ogg");
@@ -143,7 +143,7 @@ TEST(OggVorbisDecoder, Comments) {
     ASSERT_TRUE(Tool("sox", {"-n", "-r", "8000", "-c", "1", "--comment", "", dir / "none.ogg", "synth", "1", "sine",
                              "440"}));
     OggVorbisDecoder d;
-    TagInfo t;
+    TagRecord t;
     ASSERT_EQ(d.Open(dir / "tags.ogg", 0), 1);
     EXPECT_EQ(d.ReadTags(t), 1);
     EXPECT_EQ(t.Title, "Second");  // the last matching comment wins, keys in any case

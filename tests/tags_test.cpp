@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "encode/TagInfo.h"
+#include "app/EncodingParams.h"
+#include "media/TagRecord.h"
 #include "settings/ConvertSettings.h"
 
 namespace pelloran {
@@ -45,7 +46,7 @@ TEST(TagTexts, TrackNumberTakesLeadingDigits) {
 TEST(TagSettingsValues, TitleFromFileNameAndTrackByType) {
     TagSettings s;
     s.Artist = "Ana";
-    TagInfo t = TagsFromSettings(s, "/music/my.song.flac", 3);
+    TagRecord t = TagsFromSettings(s, "/music/my.song.flac", 3);
     EXPECT_EQ(t.Title, "my.song");
     EXPECT_EQ(t.Artist, "Ana");
     EXPECT_EQ(t.Track, "");

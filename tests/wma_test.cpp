@@ -282,7 +282,7 @@ TEST(WmaReader, ReadsVideoFilesAndFilesWithoutTags) {
     EXPECT_EQ(reader.GetBitsPerSample(), 16);
     EXPECT_EQ(reader.GetDurationSeconds(), 1);
     EXPECT_GT(reader.GetLength(), 9000000u);
-    EXPECT_EQ(reader.ReadTags(*std::make_unique<TagInfo>()), 0);  // nothing in the header
+    EXPECT_EQ(reader.ReadTags(*std::make_unique<TagRecord>()), 0);  // nothing in the header
 
     std::vector<int16_t> left(kBlockFrames);
     size_t frames = 0;
@@ -306,7 +306,7 @@ TEST(WmaReader, ReadsVideoFilesAndFilesWithoutTags) {
                   .exitCode,
               0);
     ASSERT_EQ(reader.Open(titled, 0), 1);
-    TagInfo tags;
+    TagRecord tags;
     ASSERT_EQ(reader.ReadTags(tags), 1);
     EXPECT_EQ(tags.Title, "Only");
     EXPECT_EQ(tags.Track, "0");

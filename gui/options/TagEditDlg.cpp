@@ -14,7 +14,7 @@
 
 #include <algorithm>
 
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 #include "gui/options/OptPage.h"
 #include "gui/options/StepSpinCtrl.h"
 

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 
 #include "OptionsTestSupport.h"
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 #include "gui/options/StepSpinCtrl.h"
 #include "gui/options/TagEditDlg.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// The nine tag texts that travel from readers to writers, and the text helpers.
+// The tag record that travels from readers to writers, and the text helpers.
 // Inside the program texts are UTF-8.
 
 #include <string>
@@ -7,9 +7,7 @@
 
 namespace pelloran {
 
-struct TagSettings;
-
-struct TagInfo {
+struct TagRecord {
     std::string Title;
     std::string Artist;
     std::string Album;
@@ -38,7 +36,5 @@ bool Utf8ToConsoleCodePage(std::string_view text, std::string& out);
 extern const char* const kGenreNames[148];
 int GenreIndex(std::string_view genre);
 
-// Tag values from a format's tag options for one source (title from the file name, track by type).
-TagInfo TagsFromSettings(const TagSettings& settings, const std::string& sourcePath, int runPosition);
 
 }  // namespace pelloran

@@ -1,9 +1,8 @@
-#include "encode/TagInfo.h"
+#include "media/TagRecord.h"
 
 #include <cctype>
 #include <cstddef>
 
-#include "settings/ConvertSettings.h"
 
 namespace pelloran {
 
@@ -27,7 +26,7 @@ const char* const kGenreNames[148] = {
     "Crossover", "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Trash Metal", "Anime", "Jpop",
     "Synthpop"};
 
-bool TagInfo::Empty() const {
+bool TagRecord::Empty() const {
     return Title.empty() && Artist.empty() && Album.empty() && Year.empty() && Genre.empty() && Comment.empty() &&
            Track.empty() && Composer.empty() && Copyright.empty();
 }
@@ -122,31 +121,6 @@ int GenreIndex(std::string_view genre) {
         if (EqualsIgnoreCase(genre, kGenreNames[i])) return i;
     }
     return 12;
-}
-
-TagInfo TagsFromSettings(const TagSettings& settings, const std::string& sourcePath, int runPosition) {
-    TagInfo tags;
-    if (settings.TitleAsFileName != 0) {
-        const size_t slash = sourcePath.find_last_of('/');
-        std::string name = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
-        const size_t dot = name.find_last_of('.');
-        if (dot != std::string::npos && dot != 0) name.resize(dot);
-        tags.Title = name;
-    } else {
-        tags.Title = settings.Title;
-    }
-    tags.Artist = settings.Artist;
-    tags.Album = settings.Album;
-    tags.Year = settings.Year;
-    tags.Genre = settings.Genre;
-    tags.Comment = settings.Comment;
-    tags.Composer = settings.Composer;
-    tags.Copyright = settings.Copyright;
-    int track = 0;
-    if (settings.TrackNumType == 1) track = runPosition;
-    else if (settings.TrackNumType == 2) track = settings.CustomTrackNum;
-    tags.Track = track > 0 ? std::to_string(track) : std::string{};
-    return tags;
 }
 
 }  // namespace pelloran
