@@ -4,22 +4,35 @@
 
 #include <iostream>
 
+#include "settings/ConvertSettings.h"
+
 namespace pelloran::cli {
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) text += (text.empty() ? "" : " ") + name;
+    return text;
+}
+
+}  // namespace
 
 std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) {
     CLI::App app{"Converts audio files into one output format with the saved options of Pelloran.",
                  "pelloran-cli"};
     app.set_version_flag("--version", std::string("pelloran-cli ") + PELLORAN_VERSION);
-    app.add_option("-f,--format", options.format, "Output format: mp3 wav ogg aac m4a mp4 m4b amr awb wma")
-        ->check(CLI::IsMember({"mp3", "wav", "ogg", "aac", "m4a", "mp4", "m4b", "amr", "awb", "wma"},
-                              CLI::ignore_case));
+    const std::vector<std::string> formats = OutputFormatNames();
+    const std::vector<std::string> readers = ReaderNames();
+    app.add_option("-f,--format", options.format, "Output format: " + Joined(formats))
+        ->check(CLI::IsMember(formats, CLI::ignore_case));
     app.add_option("-o,--output-dir", options.outputDir, "Write into this folder");
     app.add_option("-s,--set", options.sets, "Override one option for this run: NAME=VALUE (repeatable)")
         ->allow_extra_args(false);
     app.add_option("--settings", options.settingsFile, "Read the options from this file (never written)")
         ->check(CLI::ExistingFile);
-    app.add_option("--decoder", options.decoder, "Try this reader first: bass wav aiff au ffmpeg vorbis wma")
-        ->check(CLI::IsMember({"bass", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma"}, CLI::ignore_case));
+    app.add_option("--decoder", options.decoder, "Try this reader first: " + Joined(readers))
+        ->check(CLI::IsMember(readers, CLI::ignore_case));
     app.add_option("-j,--jobs", options.jobs, "Convert up to N files at once (default: processors)")
         ->check(CLI::Range(1, 64));
     app.add_flag("--probe", options.probe, "Convert nothing; print each file's list columns");

@@ -1,5 +1,6 @@
 #include "decode/AudioDecoder.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <string>
@@ -132,6 +133,14 @@ std::optional<ReaderKind> ReaderFromName(std::string_view name) {
         if (EqualsIgnoreCase(name, n)) return k;
     }
     return std::nullopt;
+}
+
+std::vector<std::string> ReaderNames() {
+    std::vector<std::string> names;
+    for (const auto& [k, n] : kReaderNames) {
+        if (std::find(names.begin(), names.end(), n) == names.end()) names.emplace_back(n);
+    }
+    return names;
 }
 
 std::unique_ptr<AudioDecoder> MakeReader(ReaderKind kind) {

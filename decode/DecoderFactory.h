@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decode/AudioDecoder.h"
 #include "media/Prompt.h"
@@ -16,6 +17,8 @@ enum class ReaderKind { Bass, Wav, Aiff, Au, Ffmpeg, FfmpegProbe, Vorbis, Wma };
 // Name used by --decoder and in probe reports ("bass", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma").
 const char* ReaderName(ReaderKind kind);
 std::optional<ReaderKind> ReaderFromName(std::string_view name);
+// Every reader name, in the table's order (for --decoder and its help).
+std::vector<std::string> ReaderNames();
 
 
 // Per-conversion state the factory reads and fills.

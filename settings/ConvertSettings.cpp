@@ -284,6 +284,14 @@ int32_t OutputFormatFromName(std::string_view name) {
     return 0;
 }
 
+std::vector<std::string> OutputFormatNames() {
+    std::vector<std::string> names;
+    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
+        if (std::find(names.begin(), names.end(), row->extension) == names.end()) names.emplace_back(row->extension);
+    }
+    return names;
+}
+
 ConvertSettings::ConvertSettings() {
     const std::string documents = DocumentsFolder(true);
     DestOutputFolderOpt = documents.empty() ? 199 : 399;

@@ -42,6 +42,8 @@ std::string OutputExtension(int32_t code);
 std::string OutputFormatName(int32_t code);
 // Code for a CLI format name (mp3 wav ogg aac m4a mp4 m4b amr awb wma), or 0.
 int32_t OutputFormatFromName(std::string_view name);
+// Every format name, in the table's order, each once.
+std::vector<std::string> OutputFormatNames();
 
 struct TagSettings {
     int32_t TitleAsFileName = 1;
