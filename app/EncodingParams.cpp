@@ -65,17 +65,11 @@ std::string CleanTagText(const std::string& text) {
     std::string valid;
     if (!AnsiToUtf8(text, valid)) return {};
     std::string out;
-    out.reserve(std::min(valid.size(), kMaxTagTextBytes));
+    out.reserve(valid.size());
     for (char c : valid) {
         const auto u = static_cast<unsigned char>(c);
         if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F) continue;
         out += c;
-    }
-    if (out.size() > kMaxTagTextBytes) {
-        size_t cut = kMaxTagTextBytes;
-        // Step back over continuation bytes so that no character is split.
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-        out.resize(cut);
     }
     return out;
 }

@@ -32,10 +32,8 @@ int NearestInTable(int value, const int* table);
 // Tag values from a format's tag options for one source (title from the file name, track by type).
 TagRecord TagsFromSettings(const TagSettings& settings, const std::string& sourcePath, int runPosition);
 
-// Longest tag text handed to a writer, in bytes.
-inline constexpr size_t kMaxTagTextBytes = 4096;
 // Repairs a tag text for writing: invalid UTF-8 replaced, control characters other than tab and line
-// breaks removed, cut to kMaxTagTextBytes on a character boundary.
+// breaks removed. The text stays whole; a format with limits of its own (ID3v1) applies them.
 std::string CleanTagText(const std::string& text);
 
 // Where a conversion's tags come from.

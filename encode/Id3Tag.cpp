@@ -21,7 +21,7 @@ uint32_t LoadBE32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
-// Largest rendered tag read back; far above what nine texts can make after the loops' limits.
+// Largest rendered tag read back (ID3v2 frames are limited to 256 MiB); a larger tag is not written.
 constexpr int64_t kMaxRenderedTag = 64 * 1024 * 1024;
 
 bool IsAscii(std::string_view text) {

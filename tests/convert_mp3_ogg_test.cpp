@@ -108,9 +108,8 @@ TEST(EncodingParams, LookupsAndTagTexts) {
 
     EXPECT_EQ(CleanTagText("a\x01" "b\tc\nd\x7F"), "ab\tc\nd");
     EXPECT_EQ(CleanTagText("x\xFFy"), "x\xEF\xBF\xBDy");
-    std::string longText(kMaxTagTextBytes - 1, 'a');
-    longText += "\xC3\xA9\xC3\xA9";  // a cut never splits a character
-    EXPECT_EQ(CleanTagText(longText), std::string(kMaxTagTextBytes - 1, 'a'));
+    const std::string longText = std::string(100000, 'a') + "\xC3\xA9\nend";  // never cut
+    EXPECT_EQ(CleanTagText(longText), longText);
 }
 
 TEST_F(MpOgg, Mp3ParametersFollowTheRules) {
@@ -289,9 +288,7 @@ TEST_F(MpOgg, OggCommentsFromOptionsAndFromTheSource) {
         EXPECT_EQ(fields["ARTIST"].toString().to8Bit(true), "Ärtist ✓");
         EXPECT_EQ(fields["TRACKNUMBER"].toString().to8Bit(true), "5");
         EXPECT_FALSE(fields.contains("COMPOSER"));
-        const std::string album = fields["ALBUM"].toString().to8Bit(true);  // cleaned and cut
-        EXPECT_EQ(album.size(), kMaxTagTextBytes);
-        EXPECT_EQ(album.rfind("Name zzz", 0), 0u);
+        EXPECT_EQ(fields["ALBUM"].toString().to8Bit(true), "Name " + std::string(6000, 'z'));  // cleaned, whole
     }
     // Tag type 1 from an Ogg source: the comments travel to the ID3v2 tag of an MP3.
     const std::string ogg = dir_ / "piece.ogg";
