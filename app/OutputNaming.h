@@ -34,18 +34,6 @@ private:
 bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string& status,
                     TargetReservations* reservations = nullptr, bool* replaces = nullptr);
 
-// Collision policies of TargetExistsOpt.
-enum TargetExistsPolicy : int32_t {
-    kTargetRename = 11,
-    kTargetOverwrite = 22,
-    kTargetSkip = 33,
-};
-// Places of DestOutputFolderOpt.
-enum OutputFolderPlace : int32_t {
-    kOutputBesideSource = 199,
-    kOutputIntoFolder = 399,
-};
-
 inline constexpr const char* kStatusSkipped = "Target exists and skipped";
 inline constexpr const char* kStatusTargetIsSource =
     "Target file name is same as original file that can't be overwritten. Please output files to a custom folder.";

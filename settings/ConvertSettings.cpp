@@ -82,8 +82,8 @@ constexpr Range Codes(const int32_t (&codes)[N]) {
     return Range{0, 0, codes, N};
 }
 
-constexpr int32_t kPlaceCodes[] = {199, 399};
-constexpr int32_t kPolicyCodes[] = {11, 22, 33};
+constexpr int32_t kPlaceCodes[] = {kOutputBesideSource, kOutputIntoFolder};
+constexpr int32_t kPolicyCodes[] = {kTargetRename, kTargetOverwrite, kTargetSkip};
 constexpr int32_t kFormatCodes[] = {kOutputMp3, kOutputWav, kOutputWma, kOutputOgg, kOutputAac,
                                     kOutputM4a, kOutputMp4, kOutputM4b, kOutputAmr, kOutputAwb};
 constexpr int32_t kMp3ChannelModes[] = {0, 1, 3, 4};
@@ -116,7 +116,7 @@ constexpr NumberField kNumberFields[] = {
     {"BrowseOutputFolder", &ConvertSettings::BrowseOutputFolder, kSaveOptionsGroup, CheckNone, kSwitch},
     {"OutputFiles2MyDocuments", &ConvertSettings::OutputFiles2MyDocuments, kSaveOptionsGroup, CheckNone, kSwitch},
     {"TargetExistsOpt", &ConvertSettings::TargetExistsOpt, kSaveOptionsGroup, CheckNone, Codes(kPolicyCodes)},
-    {"MonoType", &ConvertSettings::MonoType, kSaveOptionsGroup, CheckNone, Span(0, 2)},
+    {"MonoType", &ConvertSettings::MonoType, kSaveOptionsGroup, CheckNone, Span(kMonoMix, kMonoRight)},
     {"EnableExtFilter", &ConvertSettings::EnableExtFilter, kSaveOptionsGroup, CheckNone, kSwitch},
     {"OutputFormat", &ConvertSettings::OutputFormat, kSaveFormatGroup, CheckNone, Codes(kFormatCodes)},
     {"AutoDestMP3EncodingParam", &ConvertSettings::AutoDestMP3EncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
@@ -294,7 +294,7 @@ std::vector<std::string> OutputFormatNames() {
 
 ConvertSettings::ConvertSettings() {
     const std::string documents = DocumentsFolder(true);
-    DestOutputFolderOpt = documents.empty() ? 199 : 399;
+    DestOutputFolderOpt = documents.empty() ? kOutputBesideSource : kOutputIntoFolder;
     DestSpecifiedFolder = documents;
 }
 

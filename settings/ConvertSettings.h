@@ -24,6 +24,24 @@ enum OutputFormatCode : int32_t {
     kOutputWma = 7000,
 };
 
+// Collision policies of TargetExistsOpt.
+enum TargetExistsPolicy : int32_t {
+    kTargetRename = 11,
+    kTargetOverwrite = 22,
+    kTargetSkip = 33,
+};
+// Places of DestOutputFolderOpt.
+enum OutputFolderPlace : int32_t {
+    kOutputBesideSource = 199,
+    kOutputIntoFolder = 399,
+};
+// Stereo to mono (MonoType).
+enum MonoChoice : int32_t {
+    kMonoMix = 0,
+    kMonoLeft = 1,
+    kMonoRight = 2,
+};
+
 struct OutputFormatRow {
     int32_t code;           // -1 ends the table
     const char* extension;  // without the dot
@@ -64,13 +82,13 @@ struct ConvertSettings {
 
     // General and output folder
     std::string Folder;
-    int32_t DestOutputFolderOpt = 199;
+    int32_t DestOutputFolderOpt = kOutputBesideSource;
     std::string DestSpecifiedFolder;
     int32_t CreateDirs = 0;
     int32_t BrowseOutputFolder = 1;
     int32_t OutputFiles2MyDocuments = 1;
-    int32_t TargetExistsOpt = 11;
-    int32_t MonoType = 0;
+    int32_t TargetExistsOpt = kTargetRename;
+    int32_t MonoType = kMonoMix;
     int32_t EnableExtFilter = 0;
     std::string FilterExts;
     int32_t OutputFormat = kOutputMp3;

@@ -18,9 +18,6 @@ using pelloran::ConvertSettings;
 
 namespace {
 
-constexpr int kBesideSource = 199;
-constexpr int kCustomFolder = 399;
-constexpr int kAutoRename = 11;
 
 QString Text(const std::string& s) { return QString::fromStdString(s); }
 
@@ -130,18 +127,18 @@ void COptOutputPage::Initialise() {
     layout->addStretch();
 
     // Lists keep their insertion order; an unknown stored value falls back to the first item.
-    AddItem(folderList, QStringLiteral("Same as original file"), kBesideSource);
-    AddItem(folderList, QStringLiteral("A custom folder"), kCustomFolder);
+    AddItem(folderList, QStringLiteral("Same as original file"), pelloran::kOutputBesideSource);
+    AddItem(folderList, QStringLiteral("A custom folder"), pelloran::kOutputIntoFolder);
     if (!SelectValue(folderList, destOutputFolderOpt_)) {
         folderList->setCurrentIndex(0);
-        destOutputFolderOpt_ = kBesideSource;
+        destOutputFolderOpt_ = pelloran::kOutputBesideSource;
     }
-    AddItem(existsList, QStringLiteral("Auto rename (add number at end of file name)"), kAutoRename);
-    AddItem(existsList, QStringLiteral("Overwrite"), 22);
-    AddItem(existsList, QStringLiteral("Skip (not convert)"), 33);
+    AddItem(existsList, QStringLiteral("Auto rename (add number at end of file name)"), pelloran::kTargetRename);
+    AddItem(existsList, QStringLiteral("Overwrite"), pelloran::kTargetOverwrite);
+    AddItem(existsList, QStringLiteral("Skip (not convert)"), pelloran::kTargetSkip);
     if (!SelectValue(existsList, targetExistsOpt_)) {
         existsList->setCurrentIndex(0);
-        targetExistsOpt_ = kAutoRename;
+        targetExistsOpt_ = pelloran::kTargetRename;
     }
     ShowMembers();
     UpdateFolderEnabled();
@@ -166,7 +163,7 @@ void COptOutputPage::Initialise() {
 }
 
 void COptOutputPage::UpdateFolderEnabled() {
-    const bool custom = SelectedValue(folderList) == kCustomFolder;
+    const bool custom = SelectedValue(folderList) == pelloran::kOutputIntoFolder;
     for (QWidget* w : {static_cast<QWidget*>(folderEdit), static_cast<QWidget*>(browseButton),
                        static_cast<QWidget*>(openButton), static_cast<QWidget*>(createDirsBox),
                        static_cast<QWidget*>(exampleText)})
@@ -196,7 +193,7 @@ void COptOutputPage::ShowMembers() {
 
 bool COptOutputPage::Validate(PageRefusal& refusal) {
     if (auto choice = SelectedValue(folderList)) destOutputFolderOpt_ = *choice;
-    if (destOutputFolderOpt_ == kCustomFolder && destSpecifiedFolder_.empty()) {
+    if (destOutputFolderOpt_ == pelloran::kOutputIntoFolder && destSpecifiedFolder_.empty()) {
         refusal.message = QStringLiteral("Please choose an output folder.");
         refusal.focus = folderEdit;
         return false;
