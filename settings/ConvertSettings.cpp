@@ -95,93 +95,204 @@ constexpr Range kGain = Span(10, 3000);
 constexpr Range kFreeGain = Span(1, 100000);  // not clamped on load, but never zero or negative
 constexpr Range kRate = Span(0, 384000);      // Hz; 0 follows the source
 
+// Names a stored code may be given by (-s TargetExistsOpt=skip).
+struct CodeName {
+    const char* name;
+    int32_t value;
+};
+struct CodeNames {
+    const CodeName* names = nullptr;
+    size_t count = 0;
+};
+template <size_t N>
+constexpr CodeNames Named(const CodeName (&names)[N]) {
+    return CodeNames{names, N};
+}
+
+constexpr CodeName kSwitchList[] = {{"off", 0}, {"on", 1}, {"no", 0}, {"yes", 1}, {"false", 0}, {"true", 1}};
+constexpr CodeName kPlaceList[] = {{"beside", kOutputBesideSource}, {"folder", kOutputIntoFolder}};
+constexpr CodeName kPolicyList[] = {{"rename", kTargetRename}, {"overwrite", kTargetOverwrite}, {"skip", kTargetSkip}};
+constexpr CodeName kMonoList[] = {{"mix", kMonoMix}, {"left", kMonoLeft}, {"right", kMonoRight}};
+constexpr CodeName kFormatList[] = {{"mp3", kOutputMp3}, {"wav", kOutputWav}, {"wma", kOutputWma},
+                                    {"ogg", kOutputOgg}, {"aac", kOutputAac}, {"m4a", kOutputM4a},
+                                    {"mp4", kOutputMp4}, {"m4b", kOutputM4b}, {"amr", kOutputAmr},
+                                    {"awb", kOutputAwb}};
+constexpr CodeName kMp3ModeList[] = {{"stereo", 0}, {"joint", 1}, {"mono", 3}, {"source", 4}};
+constexpr CodeName kTagTypeList[] = {{"custom", 0}, {"source", 1}, {"none", 2}};
+constexpr CodeName kId3VersionList[] = {{"v1", 0}, {"v2", 1}, {"both", 2}};
+constexpr CodeName kMpegList[] = {{"mpeg4", 0}, {"mpeg2", 1}};
+constexpr CodeName kBlockList[] = {{"normal", 0}, {"noshort", 1}, {"nolong", 2}};
+constexpr CodeName kAmrTypeList[] = {{"nb", 0}, {"wb", 1}};
+constexpr CodeName kSourceList[] = {{"source", 0}};
+
+constexpr CodeNames kNoNames{};
+constexpr CodeNames kSwitchNames = Named(kSwitchList);
+constexpr CodeNames kPlaceNames = Named(kPlaceList);
+constexpr CodeNames kPolicyNames = Named(kPolicyList);
+constexpr CodeNames kMonoNames = Named(kMonoList);
+constexpr CodeNames kFormatNames = Named(kFormatList);
+constexpr CodeNames kMp3ModeNames = Named(kMp3ModeList);
+constexpr CodeNames kTagTypeNames = Named(kTagTypeList);
+constexpr CodeNames kId3VersionNames = Named(kId3VersionList);
+constexpr CodeNames kMpegNames = Named(kMpegList);
+constexpr CodeNames kBlockNames = Named(kBlockList);
+constexpr CodeNames kAmrTypeNames = Named(kAmrTypeList);
+constexpr CodeNames kSourceNames = Named(kSourceList);
+
 struct NumberField {
     const char* name;
     int32_t ConvertSettings::*member;
     int group;
     int32_t (*check)(int32_t);
     Range range;
+    CodeNames names;
+    const char* meaning;
 };
 
 struct TextField {
     const char* name;
     std::string ConvertSettings::*member;
     int group;
+    const char* meaning;
 };
 
 // Every numeric option in load order, with its save group and load check.
 constexpr NumberField kNumberFields[] = {
-    {"DestOutputFolderOpt", &ConvertSettings::DestOutputFolderOpt, kSaveOptionsGroup, CheckNone, Codes(kPlaceCodes)},
-    {"CreateDirs", &ConvertSettings::CreateDirs, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"BrowseOutputFolder", &ConvertSettings::BrowseOutputFolder, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"OutputFiles2MyDocuments", &ConvertSettings::OutputFiles2MyDocuments, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"TargetExistsOpt", &ConvertSettings::TargetExistsOpt, kSaveOptionsGroup, CheckNone, Codes(kPolicyCodes)},
-    {"MonoType", &ConvertSettings::MonoType, kSaveOptionsGroup, CheckNone, Span(kMonoMix, kMonoRight)},
-    {"EnableExtFilter", &ConvertSettings::EnableExtFilter, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"OutputFormat", &ConvertSettings::OutputFormat, kSaveFormatGroup, CheckNone, Codes(kFormatCodes)},
-    {"AutoDestMP3EncodingParam", &ConvertSettings::AutoDestMP3EncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"MP3BitRate", &ConvertSettings::MP3BitRate, kSaveOptionsGroup, CheckNone, Span(0, 320)},
-    {"MP3SampleRate", &ConvertSettings::MP3SampleRate, kSaveOptionsGroup, CheckNone, Span(0, 48000)},
-    {"MP3ChannelMode", &ConvertSettings::MP3ChannelMode, kSaveOptionsGroup, CheckMp3ChannelMode, Codes(kMp3ChannelModes)},
-    {"AutoDestWAVEncodingParam", &ConvertSettings::AutoDestWAVEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"WAVBitsPerSample", &ConvertSettings::WAVBitsPerSample, kSaveOptionsGroup, CheckNone, Codes(kWavWidths)},
-    {"WAVSampleRate", &ConvertSettings::WAVSampleRate, kSaveOptionsGroup, CheckNone, kRate},
-    {"WAVChannelNum", &ConvertSettings::WAVChannelNum, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2)},
-    {"AutoDestWMAEncodingParam", &ConvertSettings::AutoDestWMAEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"WMABitRate", &ConvertSettings::WMABitRate, kSaveOptionsGroup, CheckNone, Span(0, 768000)},
-    {"WMASampleRate", &ConvertSettings::WMASampleRate, kSaveOptionsGroup, CheckNone, Span(0, 192000)},
-    {"WMAChannels", &ConvertSettings::WMAChannels, kSaveOptionsGroup, CheckOneTwo, Span(1, 2)},
-    {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType},
-    {"AmplifyWMA", &ConvertSettings::AmplifyWMA, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyWMACoeff", &ConvertSettings::AmplifyWMACoeff, kSaveOptionsGroup, CheckCoeff, kGain},
-    {"AutoDestOGGEncodingParam", &ConvertSettings::AutoDestOGGEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"OGGBitRate", &ConvertSettings::OGGBitRate, kSaveOptionsGroup, CheckOggBitRate, Span(0, 1000)},
-    {"OGGSampleRate", &ConvertSettings::OGGSampleRate, kSaveOptionsGroup, CheckNone, kRate},
-    {"OGGChannels", &ConvertSettings::OGGChannels, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2)},
-    {"OGGID3TagType", &ConvertSettings::OGGID3TagType, kSaveOptionsGroup, CheckNone, kTagType},
-    {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff, kGain},
-    {"AutoDestAACEncodingParam", &ConvertSettings::AutoDestAACEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AACVBR", &ConvertSettings::AACVBR, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AACVBRQuality", &ConvertSettings::AACVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500)},
-    {"AACABRBitRate", &ConvertSettings::AACABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576)},
-    {"AACMpegVersion", &ConvertSettings::AACMpegVersion, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AACEnableTNS", &ConvertSettings::AACEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AACEnableMidside", &ConvertSettings::AACEnableMidside, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AACBlockType", &ConvertSettings::AACBlockType, kSaveOptionsGroup, CheckNone, Span(0, 2)},
-    {"AmplifyAAC", &ConvertSettings::AmplifyAAC, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyAACCoef", &ConvertSettings::AmplifyAACCoef, kSaveOptionsGroup, CheckNone, kFreeGain},
-    {"AutoDestM4AEncodingParam", &ConvertSettings::AutoDestM4AEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"M4AVBR", &ConvertSettings::M4AVBR, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"M4AVBRQuality", &ConvertSettings::M4AVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500)},
-    {"M4AABRBitRate", &ConvertSettings::M4AABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576)},
-    {"M4AEnableTNS", &ConvertSettings::M4AEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"M4AEnableMidside", &ConvertSettings::M4AEnableMidside, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"M4ABlockType", &ConvertSettings::M4ABlockType, kSaveOptionsGroup, CheckNone, Span(0, 2)},
-    {"AmplifyM4A", &ConvertSettings::AmplifyM4A, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyM4ACoef", &ConvertSettings::AmplifyM4ACoef, kSaveOptionsGroup, CheckNone, kFreeGain},
-    {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType},
-    {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone, Span(0, 7)},
-    {"AMRWBMode", &ConvertSettings::AMRWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8)},
-    {"AMRDTX", &ConvertSettings::AMRDTX, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AMRType", &ConvertSettings::AMRType, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AWBMode", &ConvertSettings::AWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8)},
-    {"AWBDTX", &ConvertSettings::AWBDTX, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyAMR", &ConvertSettings::AmplifyAMR, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyAMRCoef", &ConvertSettings::AmplifyAMRCoef, kSaveOptionsGroup, CheckNone, kFreeGain},
-    {"MP3ID3TagType", &ConvertSettings::MP3ID3TagType, kSaveOptionsGroup, CheckNone, kTagType},
-    {"MP3WriteID3Version", &ConvertSettings::MP3WriteID3Version, kSaveOptionsGroup, CheckNone, Span(0, 2)},
-    {"AmplifyMp3", &ConvertSettings::AmplifyMp3, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyMp3Coeff", &ConvertSettings::AmplifyMp3Coeff, kSaveOptionsGroup, CheckCoeff, kGain},
-    {"AmplifyWav", &ConvertSettings::AmplifyWav, kSaveOptionsGroup, CheckNone, kSwitch},
-    {"AmplifyWavCoeff", &ConvertSettings::AmplifyWavCoeff, kSaveOptionsGroup, CheckCoeff, kGain},
-    {"OptStartPageIndex", &ConvertSettings::OptStartPageIndex, kSaveFormatGroup, CheckNone, Span(0, 15)},
+    {"DestOutputFolderOpt", &ConvertSettings::DestOutputFolderOpt, kSaveOptionsGroup, CheckNone, Codes(kPlaceCodes), kPlaceNames,
+     "where output goes: folder (DestSpecifiedFolder) or beside the source"},
+    {"CreateDirs", &ConvertSettings::CreateDirs, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "rebuild the source's folder path under the output folder"},
+    {"BrowseOutputFolder", &ConvertSettings::BrowseOutputFolder, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "show the first output file in the file manager after a run"},
+    {"OutputFiles2MyDocuments", &ConvertSettings::OutputFiles2MyDocuments, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "when the output folder or file cannot be made, retry in the documents folder"},
+    {"TargetExistsOpt", &ConvertSettings::TargetExistsOpt, kSaveOptionsGroup, CheckNone, Codes(kPolicyCodes), kPolicyNames,
+     "when the output file exists: rename (name_1), overwrite or skip"},
+    {"MonoType", &ConvertSettings::MonoType, kSaveOptionsGroup, CheckNone, Span(kMonoMix, kMonoRight), kMonoNames,
+     "stereo to mono: mix both channels, keep the left or keep the right"},
+    {"EnableExtFilter", &ConvertSettings::EnableExtFilter, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "take only files whose extension is in FilterExts (dropped files, folder scans)"},
+    {"OutputFormat", &ConvertSettings::OutputFormat, kSaveFormatGroup, CheckNone, Codes(kFormatCodes), kFormatNames,
+     "output format"},
+    {"AutoDestMP3EncodingParam", &ConvertSettings::AutoDestMP3EncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "MP3: bit rate, rate and channel mode follow the source"},
+    {"MP3BitRate", &ConvertSettings::MP3BitRate, kSaveOptionsGroup, CheckNone, Span(0, 320), kSourceNames,
+     "MP3: kbit/s (0 follows the source)"},
+    {"MP3SampleRate", &ConvertSettings::MP3SampleRate, kSaveOptionsGroup, CheckNone, Span(0, 48000), kSourceNames,
+     "MP3: Hz (0 follows the source)"},
+    {"MP3ChannelMode", &ConvertSettings::MP3ChannelMode, kSaveOptionsGroup, CheckMp3ChannelMode, Codes(kMp3ChannelModes), kMp3ModeNames,
+     "MP3: stereo, joint stereo, mono or as the source"},
+    {"AutoDestWAVEncodingParam", &ConvertSettings::AutoDestWAVEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "WAV: rate, channels and width as the source"},
+    {"WAVBitsPerSample", &ConvertSettings::WAVBitsPerSample, kSaveOptionsGroup, CheckNone, Codes(kWavWidths), kSourceNames,
+     "WAV: bits per sample (0 as the source)"},
+    {"WAVSampleRate", &ConvertSettings::WAVSampleRate, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
+     "WAV: Hz (0 as the source)"},
+    {"WAVChannelNum", &ConvertSettings::WAVChannelNum, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2), kSourceNames,
+     "WAV: channels (0 as the source)"},
+    {"AutoDestWMAEncodingParam", &ConvertSettings::AutoDestWMAEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "WMA: profile chosen from the source"},
+    {"WMABitRate", &ConvertSettings::WMABitRate, kSaveOptionsGroup, CheckNone, Span(0, 768000), kNoNames, "WMA: bit/s"},
+    {"WMASampleRate", &ConvertSettings::WMASampleRate, kSaveOptionsGroup, CheckNone, Span(0, 192000), kNoNames,
+     "WMA: Hz"},
+    {"WMAChannels", &ConvertSettings::WMAChannels, kSaveOptionsGroup, CheckOneTwo, Span(1, 2), kNoNames,
+     "WMA: channels"},
+    {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType, kTagTypeNames,
+     "WMA tags: custom (WMATag.*), from the source, or none"},
+    {"AmplifyWMA", &ConvertSettings::AmplifyWMA, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "WMA: amplify by AmplifyWMACoeff"},
+    {"AmplifyWMACoeff", &ConvertSettings::AmplifyWMACoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+     "WMA: gain in percent"},
+    {"AutoDestOGGEncodingParam", &ConvertSettings::AutoDestOGGEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "Ogg: rate and channels follow the source, bit rate from the rate"},
+    {"OGGBitRate", &ConvertSettings::OGGBitRate, kSaveOptionsGroup, CheckOggBitRate, Span(0, 1000), kSourceNames,
+     "Ogg: kbit/s (0 follows the source)"},
+    {"OGGSampleRate", &ConvertSettings::OGGSampleRate, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
+     "Ogg: Hz (0 as the source)"},
+    {"OGGChannels", &ConvertSettings::OGGChannels, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2), kSourceNames,
+     "Ogg: channels (0 as the source)"},
+    {"OGGID3TagType", &ConvertSettings::OGGID3TagType, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
+     "Ogg tags: custom (OGGTag.*), from the source, or none"},
+    {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "Ogg: amplify by AmplifyOGGCoeff"},
+    {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+     "Ogg: gain in percent"},
+    {"AutoDestAACEncodingParam", &ConvertSettings::AutoDestAACEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AAC: encoder defaults"},
+    {"AACVBR", &ConvertSettings::AACVBR, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AAC: quality mode (on) or average bit rate (off)"},
+    {"AACVBRQuality", &ConvertSettings::AACVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
+     "AAC: quality of the quality mode"},
+    {"AACABRBitRate", &ConvertSettings::AACABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
+     "AAC: kbit/s of the average bit rate mode"},
+    {"AACMpegVersion", &ConvertSettings::AACMpegVersion, kSaveOptionsGroup, CheckNone, kSwitch, kMpegNames,
+     "AAC: MPEG-4 or MPEG-2 headers"},
+    {"AACEnableTNS", &ConvertSettings::AACEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AAC: temporal noise shaping"},
+    {"AACEnableMidside", &ConvertSettings::AACEnableMidside, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AAC: mid/side coding"},
+    {"AACBlockType", &ConvertSettings::AACBlockType, kSaveOptionsGroup, CheckNone, Span(0, 2), kBlockNames,
+     "AAC: block switching: normal, no short blocks, no long blocks"},
+    {"AmplifyAAC", &ConvertSettings::AmplifyAAC, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AAC: amplify by AmplifyAACCoef"},
+    {"AmplifyAACCoef", &ConvertSettings::AmplifyAACCoef, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
+     "AAC: gain in percent"},
+    {"AutoDestM4AEncodingParam", &ConvertSettings::AutoDestM4AEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "M4A/MP4/M4B: encoder defaults"},
+    {"M4AVBR", &ConvertSettings::M4AVBR, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "M4A/MP4/M4B: quality mode (on) or average bit rate (off)"},
+    {"M4AVBRQuality", &ConvertSettings::M4AVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
+     "M4A/MP4/M4B: quality of the quality mode"},
+    {"M4AABRBitRate", &ConvertSettings::M4AABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
+     "M4A/MP4/M4B: kbit/s of the average bit rate mode"},
+    {"M4AEnableTNS", &ConvertSettings::M4AEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "M4A/MP4/M4B: temporal noise shaping"},
+    {"M4AEnableMidside", &ConvertSettings::M4AEnableMidside, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "M4A/MP4/M4B: mid/side coding"},
+    {"M4ABlockType", &ConvertSettings::M4ABlockType, kSaveOptionsGroup, CheckNone, Span(0, 2), kBlockNames,
+     "M4A/MP4/M4B: block switching: normal, no short blocks, no long blocks"},
+    {"AmplifyM4A", &ConvertSettings::AmplifyM4A, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "M4A/MP4/M4B: amplify by AmplifyM4ACoef"},
+    {"AmplifyM4ACoef", &ConvertSettings::AmplifyM4ACoef, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
+     "M4A/MP4/M4B: gain in percent"},
+    {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType, kTagTypeNames,
+     "M4A/MP4/M4B tags: custom (M4ATag.*), from the source, or none"},
+    {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone, Span(0, 7), kNoNames,
+     "AMR-NB mode (6 is 10.2 kbit/s)"},
+    {"AMRWBMode", &ConvertSettings::AMRWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
+     "AMR-WB mode for .amr output when AMRType is wide-band"},
+    {"AMRDTX", &ConvertSettings::AMRDTX, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AMR: discontinuous transmission for .amr output"},
+    {"AMRType", &ConvertSettings::AMRType, kSaveOptionsGroup, CheckNone, kSwitch, kAmrTypeNames,
+     ".amr output: narrow-band 8 kHz or wide-band 16 kHz"},
+    {"AWBMode", &ConvertSettings::AWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
+     "AMR-WB mode for .awb output"},
+    {"AWBDTX", &ConvertSettings::AWBDTX, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AMR-WB: discontinuous transmission for .awb output"},
+    {"AmplifyAMR", &ConvertSettings::AmplifyAMR, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "AMR: amplify by AmplifyAMRCoef"},
+    {"AmplifyAMRCoef", &ConvertSettings::AmplifyAMRCoef, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
+     "AMR: gain in percent"},
+    {"MP3ID3TagType", &ConvertSettings::MP3ID3TagType, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
+     "MP3 tags: custom (MP3Tag.*), from the source, or none"},
+    {"MP3WriteID3Version", &ConvertSettings::MP3WriteID3Version, kSaveOptionsGroup, CheckNone, Span(0, 2), kId3VersionNames,
+     "MP3: ID3v1 only, ID3v2 only, or both"},
+    {"AmplifyMp3", &ConvertSettings::AmplifyMp3, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "MP3: amplify by AmplifyMp3Coeff"},
+    {"AmplifyMp3Coeff", &ConvertSettings::AmplifyMp3Coeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+     "MP3: gain in percent"},
+    {"AmplifyWav", &ConvertSettings::AmplifyWav, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "WAV: amplify by AmplifyWavCoeff"},
+    {"AmplifyWavCoeff", &ConvertSettings::AmplifyWavCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+     "WAV: gain in percent"},
+    {"OptStartPageIndex", &ConvertSettings::OptStartPageIndex, kSaveFormatGroup, CheckNone, Span(0, 15), kNoNames,
+     "the options page shown first"},
 };
 
 constexpr TextField kTextFields[] = {
-    {"Folder", &ConvertSettings::Folder, kSaveFolderGroup},
-    {"DestSpecifiedFolder", &ConvertSettings::DestSpecifiedFolder, kSaveOptionsGroup},
-    {"FilterExts", &ConvertSettings::FilterExts, kSaveOptionsGroup},
+    {"Folder", &ConvertSettings::Folder, kSaveFolderGroup, "the folder last chosen with Add Folder"},
+    {"DestSpecifiedFolder", &ConvertSettings::DestSpecifiedFolder, kSaveOptionsGroup, "the chosen output folder"},
+    {"FilterExts", &ConvertSettings::FilterExts, kSaveOptionsGroup, "comma-separated extensions of EnableExtFilter"},
 };
 
 struct TagNumberField {
@@ -234,21 +345,6 @@ bool ParseNumber(std::string_view text, int32_t& value) {
     const long long v = std::strtoll(s.c_str(), &end, 10);
     if (errno != 0 || end == nullptr || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
     value = static_cast<int32_t>(v);
-    return true;
-}
-
-// A number given by name: refused with the reason when it is not a number or out of its range.
-bool SetNumber(int32_t& member, const Range& range, std::string_view name, std::string_view value, std::string& error) {
-    int32_t v = 0;
-    if (!ParseNumber(value, v)) {
-        error = "'" + std::string(name) + "' needs a number, not '" + std::string(value) + "'";
-        return false;
-    }
-    if (!range.Contains(v)) {
-        error = "'" + std::string(name) + "' must be " + range.Text() + ", not " + std::string(value);
-        return false;
-    }
-    member = v;
     return true;
 }
 
@@ -353,6 +449,91 @@ void RebuildExtensionFilter(ConvertSettings& settings) {
     }
 }
 
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
+
+// Edit distance of two names ignoring case, for "did you mean".
+size_t Distance(std::string_view a, std::string_view b) {
+    const std::string x = Lower(a), y = Lower(b);
+    std::vector<size_t> row(y.size() + 1);
+    for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= x.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= y.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[y.size()];
+}
+
+// Every name -s takes: the options, then the tag fields of each format.
+std::vector<std::string> AllNames() {
+    std::vector<std::string> names;
+    for (const auto& f : kNumberFields) names.emplace_back(f.name);
+    for (const auto& f : kTextFields) names.emplace_back(f.name);
+    for (const auto& g : kTagGroups) {
+        for (const auto& f : kTagTexts) names.push_back(std::string(g.prefix) + "Tag." + f.name);
+        for (const auto& f : kTagNumbers) names.push_back(std::string(g.prefix) + "Tag." + f.name);
+    }
+    return names;
+}
+
+std::string UnknownName(std::string_view name) {
+    std::string best;
+    size_t bestDistance = SIZE_MAX;
+    for (const auto& candidate : AllNames()) {
+        const size_t d = Distance(name, candidate);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = candidate;
+        }
+    }
+    std::string error = "unknown option '" + std::string(name) + "'";
+    if (bestDistance <= std::max<size_t>(2, name.size() / 3)) error += "; did you mean '" + best + "'?";
+    return error;
+}
+
+std::string NamesText(const CodeNames& names) {
+    std::string text;
+    for (size_t i = 0; i < names.count; ++i) {
+        // Switches list one pair of words.
+        if (&names.names[0] == &kSwitchList[0] && i >= 2) break;
+        text += (text.empty() ? "" : "|") + std::string(names.names[i].name);
+    }
+    return text;
+}
+
+// A number or one of the field's names; refused with the reason otherwise.
+bool SetNumber(int32_t& member, const Range& range, const CodeNames& names, std::string_view name,
+               std::string_view value, std::string& error) {
+    int32_t v = 0;
+    bool named = false;
+    for (size_t i = 0; i < names.count && !named; ++i) {
+        if (SameName(value, names.names[i].name)) {
+            v = names.names[i].value;
+            named = true;
+        }
+    }
+    if (!named && !ParseNumber(value, v)) {
+        error = "'" + std::string(name) + "' needs a number";
+        if (names.count > 0) error += " or " + NamesText(names);
+        error += ", not '" + std::string(value) + "'";
+        return false;
+    }
+    if (!range.Contains(v)) {
+        error = "'" + std::string(name) + "' must be " + range.Text() + ", not " + std::string(value);
+        return false;
+    }
+    member = v;
+    return true;
+}
+
+}  // namespace
+
 bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value,
                       std::string& error) {
     const size_t dot = name.find('.');
@@ -360,36 +541,61 @@ bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::str
         const std::string_view group = name.substr(0, dot);
         const std::string_view field = name.substr(dot + 1);
         for (const auto& g : kTagGroups) {
-            if (group != std::string(g.prefix) + "Tag") continue;
+            if (!SameName(group, std::string(g.prefix) + "Tag")) continue;
             TagSettings& tags = settings.*g.member;
             for (const auto& f : kTagTexts) {
-                if (field == f.name) {
+                if (SameName(field, f.name)) {
                     tags.*f.member = std::string(value);
                     return true;
                 }
             }
             for (const auto& f : kTagNumbers) {
-                if (field == f.name) return SetNumber(tags.*f.member, f.range, name, value, error);
+                if (SameName(field, f.name)) return SetNumber(tags.*f.member, f.range, kNoNames, name, value, error);
             }
         }
-        error = "unknown option '" + std::string(name) + "'";
+        error = UnknownName(name);
         return false;
     }
     for (const auto& f : kTextFields) {
-        if (name == f.name) {
+        if (SameName(name, f.name)) {
             settings.*f.member = std::string(value);
             RebuildExtensionFilter(settings);
             return true;
         }
     }
     for (const auto& f : kNumberFields) {
-        if (name != f.name) continue;
-        if (!SetNumber(settings.*f.member, f.range, name, value, error)) return false;
+        if (!SameName(name, f.name)) continue;
+        if (!SetNumber(settings.*f.member, f.range, f.names, f.name, value, error)) return false;
         RebuildExtensionFilter(settings);
         return true;
     }
-    error = "unknown option '" + std::string(name) + "'";
+    error = UnknownName(name);
     return false;
+}
+
+std::vector<SettingInfo> DescribeSettings(const ConvertSettings& current) {
+    const ConvertSettings defaults;
+    std::vector<SettingInfo> list;
+    for (const auto& f : kNumberFields) {
+        std::string range = f.range.Text();
+        if (f.names.count > 0) range += " (" + NamesText(f.names) + ")";
+        list.push_back({f.name, "number", range, std::to_string(defaults.*f.member), std::to_string(current.*f.member),
+                        f.meaning});
+    }
+    for (const auto& f : kTextFields) list.push_back({f.name, "text", "", defaults.*f.member, current.*f.member, f.meaning});
+    for (const auto& g : kTagGroups) {
+        const std::string prefix = std::string(g.prefix) + "Tag.";
+        const std::string meaning = std::string(g.prefix) + " custom tags: ";
+        for (const auto& f : kTagTexts) {
+            list.push_back({prefix + f.name, "text", "", (defaults.*g.member).*f.member, (current.*g.member).*f.member,
+                            meaning + f.name});
+        }
+        for (const auto& f : kTagNumbers) {
+            list.push_back({prefix + f.name, "number", f.range.Text(), std::to_string((defaults.*g.member).*f.member),
+                            std::to_string((current.*g.member).*f.member), meaning + f.name});
+        }
+    }
+    return list;
 }
 
 }  // namespace pelloran

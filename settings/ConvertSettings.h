@@ -191,9 +191,20 @@ void SaveSettings(const ConvertSettings& settings, int groups, RegistryStore& st
 bool CheckFirstRun(RegistryStore& store);
 void RebuildExtensionFilter(ConvertSettings& settings);
 
-// Sets one option by its stored name ("MP3BitRate", "MP3Tag.Artist") from text, with the load check.
-// Returns false with a reason for an unknown name or a non-number for a number.
+// Sets one option by its stored name ("MP3BitRate", "MP3Tag.Artist", any letter case) from text: a number in
+// the option's range or one of its names ("skip"). False with a reason (and a near name when there is one).
 bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value,
                       std::string& error);
+
+// One option as --list-settings shows it.
+struct SettingInfo {
+    std::string name;
+    std::string type;          // "number" or "text"
+    std::string range;         // "0 to 320", "11, 22 or 33 (rename|overwrite|skip)"; "" for texts
+    std::string defaultValue;
+    std::string currentValue;
+    std::string meaning;
+};
+std::vector<SettingInfo> DescribeSettings(const ConvertSettings& current);
 
 }  // namespace pelloran

@@ -300,5 +300,45 @@ TEST(SettingsByName, OverridesWithChecksAndRefusesUnknownNames) {
     EXPECT_FALSE(SetSettingByName(s, "MP3BitRate", "99999999999", error));
 }
 
+TEST(SettingsByName, NamesInAnyCaseAndCodesByName) {
+    const struct {
+        const char* name;
+        const char* value;
+        int32_t ConvertSettings::*member;
+        int32_t expected;
+    } cases[] = {
+        {"targetexistsopt", "skip", &ConvertSettings::TargetExistsOpt, kTargetSkip},
+        {"TargetExistsOpt", "Overwrite", &ConvertSettings::TargetExistsOpt, kTargetOverwrite},
+        {"MonoType", "right", &ConvertSettings::MonoType, kMonoRight},
+        {"DestOutputFolderOpt", "beside", &ConvertSettings::DestOutputFolderOpt, kOutputBesideSource},
+        {"OutputFormat", "ogg", &ConvertSettings::OutputFormat, kOutputOgg},
+        {"CreateDirs", "on", &ConvertSettings::CreateDirs, 1},
+        {"MP3ChannelMode", "mono", &ConvertSettings::MP3ChannelMode, 3},
+        {"WAVSampleRate", "source", &ConvertSettings::WAVSampleRate, 0},
+    };
+    for (const auto& c : cases) {
+        ConvertSettings s;
+        std::string error;
+        EXPECT_TRUE(SetSettingByName(s, c.name, c.value, error)) << c.name << ": " << error;
+        EXPECT_EQ(s.*c.member, c.expected) << c.name;
+    }
+    ConvertSettings s;
+    std::string error;
+    EXPECT_TRUE(SetSettingByName(s, "mp3tag.artist", "Ana", error));
+    EXPECT_EQ(s.MP3Tag.Artist, "Ana");
+    EXPECT_FALSE(SetSettingByName(s, "MP3Bitrat", "128", error));
+    EXPECT_EQ(error, "unknown option 'MP3Bitrat'; did you mean 'MP3BitRate'?");
+    EXPECT_FALSE(SetSettingByName(s, "TargetExistsOpt", "replace", error));
+    EXPECT_EQ(error, "'TargetExistsOpt' needs a number or rename|overwrite|skip, not 'replace'");
+
+    // Every option is listed once with its range and meaning.
+    const auto list = DescribeSettings(s);
+    const auto it = std::find_if(list.begin(), list.end(), [](const SettingInfo& i) { return i.name == "MonoType"; });
+    ASSERT_NE(it, list.end());
+    EXPECT_EQ(it->range, "0 to 2 (mix|left|right)");
+    EXPECT_EQ(it->defaultValue, "0");
+    EXPECT_FALSE(it->meaning.empty());
+}
+
 }  // namespace
 }  // namespace pelloran
