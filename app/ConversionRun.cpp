@@ -124,6 +124,30 @@ void SweepStaleWorkFiles(const std::string& folder) {
     closedir(dir);
 }
 
+// The progress of one entry: passed on to the run's progress, and its fraction to the observer.
+class EntryProgressSink : public ProgressSink {
+public:
+    EntryProgressSink(ProgressSink& run, RunObserver& observer, size_t index)
+        : run_(run), observer_(observer), index_(index) {}
+    void SetFileText(const std::string& text) override { run_.SetFileText(text); }
+    int FileBarWidth() const override { return run_.FileBarWidth(); }
+    void SetFileBar(int position) override {
+        run_.SetFileBar(position);
+        const int width = run_.FileBarWidth();
+        observer_.EntryProgress(index_, width > 0 ? std::clamp(static_cast<double>(position) / width, 0.0, 1.0) : 0.0);
+    }
+    void SetRunText(const std::string& text) override { run_.SetRunText(text); }
+    void SetRunRange(int count) override { run_.SetRunRange(count); }
+    void StepRun() override { run_.StepRun(); }
+    void Pump() override { run_.Pump(); }
+    bool CancelRequested() const override { return run_.CancelRequested(); }
+
+private:
+    ProgressSink& run_;
+    RunObserver& observer_;
+    size_t index_;
+};
+
 // True when something other than a regular file is at path (a file that is gone fails in the loop).
 bool IsSpecialFile(const std::string& path) {
     struct stat st {};
@@ -212,7 +236,8 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                 status = kNotRegularFileNote;
             }
             if (named) {
-                ConvertContext context{settings, progress, {}, runPosition};
+                EntryProgressSink entryProgress(progress, observer, i);
+                ConvertContext context{settings, entryProgress, {}, runPosition};
                 context.decoder.preferred = options.preferredReader;
                 context.decoder.prompt = &observer;
                 WorkFile work(item.targetPath);

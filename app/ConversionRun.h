@@ -30,6 +30,11 @@ public:
     // The first failure with a note in this program's life widens the Status column.
     virtual void WidenStatusColumn() {}
     virtual void ScrollTo(size_t index) { (void)index; }
+    // How far the conversion of entry index is, 0..1 (several entries run at once with jobs > 1).
+    virtual void EntryProgress(size_t index, double fraction) {
+        (void)index;
+        (void)fraction;
+    }
     // The entry's final status is set. Entries not reached after Cancel get no call.
     virtual void EntryFinished(size_t index, const EntryResult& result) {
         (void)index;
