@@ -18,7 +18,7 @@
 #include "cli/CliProgress.h"
 #include "cli/TextOut.h"
 #include "frontend/Wording.h"
-#include "platform/bass.h"
+#include "platform/MidiSource.h"
 #include "platform/registry.h"
 #include "settings/ConvertSettings.h"
 

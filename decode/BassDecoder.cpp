@@ -1,21 +1,24 @@
 #include "decode/BassDecoder.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
-#include <optional>
 
 #include "decode/Readers.h"
-#include "platform/File.h"
+#include "platform/CdSource.h"
+#include "platform/FfmpegSource.h"
 #include "platform/Id3v2Header.h"
-#include "platform/bass.h"
+#include "platform/MidiSource.h"
+#include "platform/ModuleSource.h"
 #include "platform/mp4.h"
 
 namespace pelloran {
 
 namespace {
 
-constexpr const char* kTagFormat = "%TRCK\n%TITL\n%ARTI\n%ALBM\n%GNRE\n%YEAR\n%CMNT\n%COMP\n%COPY";
+// The FFmpeg source as this reader uses it: its own formats, the library's choice of stream, every channel.
+constexpr FfmpegSource::Options kMediaOptions{DemuxerSet::GeneralReader, true, false};
 
 // Bit rates in kbit/s by bit-rate index: MPEG-1 layers I, II, III, then MPEG-2/2.5 layer I, layers II and III.
 constexpr int kBitrates[5][16] = {
@@ -25,6 +28,49 @@ constexpr int kBitrates[5][16] = {
     {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
 };
+constexpr int kSampleRates[3] = {44100, 48000, 32000};
+
+int Version(const uint8_t* p) { return (p[1] >> 3) & 3; }  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
+int Layer(const uint8_t* p) { return (p[1] >> 1) & 3; }    // 3 layer I, 2 layer II, 1 layer III, 0 reserved
+
+int Kbps(const uint8_t* p) {
+    const int version = Version(p);
+    const int layer = Layer(p);
+    const int row = version == 3 ? 3 - layer : (layer == 3 ? 3 : 4);
+    return kBitrates[row][p[2] >> 4];
+}
+
+// An MPEG audio frame sync with usable version, layer, bit-rate and sample-rate fields (free format allowed).
+bool LooksLikeFrameHeader(const uint8_t* p) {
+    return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && Version(p) != 1 && Layer(p) != 0 && (p[2] >> 4) != 15 &&
+           ((p[2] >> 2) & 3) != 3;
+}
+
+// Bytes of the frame whose header is at p; 0 for free format or a reserved field.
+uint64_t MpegFrameBytes(const uint8_t* p) {
+    if (!LooksLikeFrameHeader(p)) return 0;
+    const int kbps = Kbps(p);
+    if (kbps == 0) return 0;
+    const int version = Version(p);
+    int rate = kSampleRates[(p[2] >> 2) & 3];
+    if (version == 2) rate /= 2;
+    if (version == 0) rate /= 4;
+    const int padding = (p[2] >> 1) & 1;
+    if (Layer(p) == 3) return static_cast<uint64_t>((12000 * kbps / rate + padding) * 4);
+    const int factor = (Layer(p) == 1 && version != 3) ? 72000 : 144000;
+    return static_cast<uint64_t>(factor * kbps / rate + padding);
+}
+
+// A Layer III frame carrying an encoder's "Xing"/"Info" header after its side information, or "VBRI" at 36.
+bool IsInformationFrame(const uint8_t* p) {
+    if (std::memcmp(p + 36, "VBRI", 4) == 0) return true;
+    if (Layer(p) != 1) return false;
+    const bool mpeg1 = Version(p) == 3;
+    const bool mono = (p[3] >> 6) == 3;
+    const size_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const size_t at = 4 + ((p[1] & 1) ? 0 : 2) + sideInfo;
+    return std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0;
+}
 
 std::string LowerExtension(const std::string& path) {
     std::string ext(PathExtension(path));
@@ -32,243 +78,178 @@ std::string LowerExtension(const std::string& path) {
     return ext;
 }
 
+// The channel mode of the first audio frame's header; 4 when there is none.
+int PeekChannelMode(const File& file) {
+    const std::optional<uint64_t> start = FindMpegAudioStart(file);
+    uint8_t header[4];
+    if (!start || !file.ReadExactAt(static_cast<int64_t>(*start), header, sizeof header)) return 4;
+    return MpegHeaderChannelMode(header);
+}
+
 }  // namespace
 
 int MpegHeaderChannelMode(const uint8_t header[4]) {
     if (header[0] != 0xFF || (header[1] & 0xE0) != 0xE0) return 4;
-    const int version = (header[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
-    const int layer = (header[1] >> 1) & 3;    // 3 layer I, 2 layer II, 1 layer III, 0 reserved
-    const int index = header[2] >> 4;
-    if (version == 1 || layer == 0 || index == 15) return 4;
-    int row = 0;
-    if (version == 3) {
-        row = 3 - layer;
-    } else {
-        row = layer == 3 ? 3 : 4;
-    }
-    if (kBitrates[row][index] == 0) return 4;  // free format is refused too
+    if (Version(header) == 1 || Layer(header) == 0 || (header[2] >> 4) == 15) return 4;
+    if (Kbps(header) == 0) return 4;  // free format is refused too
     return header[3] >> 6;
 }
 
-void SplitTagText(const std::string& text, TagRecord& tags) {
-    std::string* const pieces[] = {&tags.Track, &tags.Title,  &tags.Artist,  &tags.Album,
-                                   &tags.Genre, &tags.Year,   &tags.Comment, &tags.Composer};
-    size_t start = 0;
-    for (std::string* piece : pieces) {
-        const size_t end = text.find('\n', start);
-        if (end == std::string::npos) return;
-        *piece = text.substr(start, end - start);
-        start = end + 1;
+std::optional<uint64_t> FindMpegAudioStart(const File& file) {
+    const int64_t size = file.Size();
+    if (size < 4) return std::nullopt;
+    const auto fileSize = static_cast<uint64_t>(size);
+
+    // Skip ID3v2 tags (several may follow each other).
+    uint64_t offset = 0;
+    for (int tags = 0; tags < 8; ++tags) {
+        uint8_t header[kId3v2HeaderBytes];
+        if (!file.ReadExactAt(static_cast<int64_t>(offset), header, sizeof header)) break;
+        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
+        if (!tag || offset + tag->totalSize() > fileSize) break;
+        offset += tag->totalSize();
     }
-    tags.Copyright = text.substr(start);
+
+    // Look for the frame sync within the next megabyte (padding or junk may precede the audio).
+    constexpr uint64_t kScanLimit = 1 << 20;
+    std::vector<uint8_t> chunk(64 * 1024 + 3);
+    uint64_t scanned = 0;
+    std::optional<uint64_t> start;
+    while (!start && scanned < kScanLimit && offset + 3 < fileSize) {
+        const int64_t got = file.ReadAt(static_cast<int64_t>(offset), chunk.data(), chunk.size());
+        if (got < 4) break;
+        for (size_t i = 0; i + 3 < static_cast<size_t>(got); ++i) {
+            if (LooksLikeFrameHeader(&chunk[i])) {
+                start = offset + i;
+                break;
+            }
+        }
+        offset += static_cast<uint64_t>(got) - 3;
+        scanned += static_cast<uint64_t>(got) - 3;
+    }
+    if (!start) return start;
+
+    // An encoder's information frame ("Xing", "Info", "VBRI") holds no audio: the audio starts after it.
+    uint8_t frame[48];
+    if (!file.ReadExactAt(static_cast<int64_t>(*start), frame, sizeof frame)) return start;
+    const uint64_t frameBytes = MpegFrameBytes(frame);
+    if (frameBytes == 0 || *start + frameBytes + 4 > fileSize || !IsInformationFrame(frame)) return start;
+    uint8_t next[4];
+    if (!file.ReadExactAt(static_cast<int64_t>(*start + frameBytes), next, sizeof next) ||
+        !LooksLikeFrameHeader(next))
+        return start;
+    return *start + frameBytes;
 }
 
 void BassDecoder::Close() {
-    if (handle != 0) {
-        if (streamKind == kModuleStream) {
-            BASS_MusicFree(handle);
-        } else {
-            BASS_StreamFree(handle);
-        }
-    }
-    handle = 0;
-    buffer.clear();
-    buffer.shrink_to_fit();
-    bufferSize = 0;
-    id3v1Copy.reset();
-    id3v2Copy.clear();
-    id3v2Copy.shrink_to_fit();
-    id3v2Size = 0;
+    source_.reset();  // before the file it reads
+    file_.Close();
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+    blockFrames_ = 0;
+    positionBytes_ = 0;
+    id3_.reset();
     streamKind = kOtherStream;
     ResetState();
 }
 
-int BassDecoder::Open(const std::string& file, int rate) {
-    if (handle != 0) Close();
-    ResetState();
-    streamKind = kOtherStream;
-
-    const std::string ext = LowerExtension(file);
+int BassDecoder::Open(const std::string& path, int rate) {
+    Close();
+    const std::string ext = LowerExtension(path);
     if (ext == ".mp3") {
         streamKind = kMp3Stream;
     } else if (ext == ".midi" || ext == ".mid" || ext == ".rmi" || ext == ".kar") {
         streamKind = kMidiStream;
     }
-    const auto renderRate = static_cast<uint32_t>(rate < 0 ? 0 : rate);
+    const int renderRate = std::max(rate, 0);
 
-    if (streamKind == kMidiStream) {
-        handle = BASS_MIDI_StreamCreateFile(file, 0, 0, BASS_STREAM_DECODE, renderRate);
-    } else {
-        handle = BASS_StreamCreateFile(file, 0, 0, BASS_STREAM_DECODE);
-        if (handle == 0) {
-            handle = BASS_MusicLoad(file, 0, 0, BASS_STREAM_DECODE | BASS_MUSIC_PRESCAN | BASS_MUSIC_RAMP,
-                                    renderRate);
-            if (handle != 0) streamKind = kModuleStream;
+    if (file_.Open(path, "rb")) {
+        if (streamKind == kMidiStream) {
+            source_ = MidiSource::Open(file_, renderRate);
+        } else if (auto cd = CdSource::Open(file_)) {
+            source_ = std::move(cd);
+        } else if (auto media = FfmpegSource::Open(file_, path, kMediaOptions)) {
+            // The channel mode of an MP3 comes from its first frame header, not from the decoder.
+            if (streamKind == kMp3Stream && media->ContainerName() == "mp3") channelMode = PeekChannelMode(file_);
+            source_ = std::move(media);
+        } else if ((source_ = ModuleSource::Open(file_, renderRate))) {
+            streamKind = kModuleStream;
         }
     }
-    if (handle == 0) {
-        streamKind = kOtherStream;
-        return 0;
-    }
-
-    const uint64_t bytes = BASS_ChannelGetLength(handle, BASS_POS_BYTE);
-    BASS_CHANNELINFO info;
-    if (bytes == 0 || bytes == kBassNoValue || !BASS_ChannelGetInfo(handle, &info) || info.freq == 0 ||
-        info.chans == 0) {
+    if (!source_) {
         Close();
         return 0;
     }
-    length = bytes;
-    const double seconds = BASS_ChannelBytes2Seconds(handle, length);
+    const SourceFormat& format = source_->Format();
+    const size_t frameBytes = format.FrameBytes();
+    length = source_->LengthFrames() * frameBytes;
+    if (length == 0 || format.rate <= 0) {
+        Close();
+        return 0;
+    }
+    const double seconds = static_cast<double>(length) / (static_cast<double>(format.rate) * frameBytes);
     durationSeconds = static_cast<int32_t>(seconds);
-
-    sampleRate = static_cast<int32_t>(info.freq);
-    channels = static_cast<int32_t>(info.chans);
+    sampleRate = format.rate;
+    channels = format.channels;
     outputChannels = channels < 2 ? 1 : 2;
-    bitsPerSample = (info.flags & BASS_SAMPLE_8BITS) ? 8 : 16;
+    bitsPerSample = format.bits;
     bytesPerSample = bitsPerSample / 8;
 
-    if (streamKind == kMp3Stream) ReadMpegChannelMode(file);
-
-    const uint64_t size = BASS_StreamGetFilePosition(handle, BASS_FILEPOS_END);
-    if (seconds > 0 && size != kBassNoValue) {
-        bitrateKbps = static_cast<int32_t>(std::floor(static_cast<double>(size) / (seconds * 125) + 0.5));
+    // The file's bytes over its playing time, else the PCM rate (modules and CD tracks have no such file).
+    if (const std::optional<uint64_t> size = source_->FileBytes(); size && seconds > 0) {
+        bitrateKbps = static_cast<int32_t>(std::floor(static_cast<double>(*size) / (seconds * 125) + 0.5));
     } else {
         bitrateKbps = static_cast<int32_t>(static_cast<uint32_t>(bitsPerSample) * static_cast<uint32_t>(sampleRate) *
                                            static_cast<uint32_t>(channels) / 1000u);
     }
 
-    bufferSize = bytesPerSample * outputChannels * kBlockFrames;
-    buffer.assign(static_cast<size_t>(bufferSize), 0);
-    path = file;
+    // Each Read takes the bytes of one block of the delivered channels, in whole frames of all channels.
+    blockFrames_ = static_cast<size_t>(bytesPerSample) * outputChannels * kBlockFrames / frameBytes;
+    buffer_.assign(blockFrames_ * frameBytes, 0);
     return 1;
 }
 
-// Peeks at the first audio frame's header for the channel mode; any failure leaves the mode at 4.
-void BassDecoder::ReadMpegChannelMode(const std::string& file) {
-    const uint64_t start = BASS_StreamGetFilePosition(handle, BASS_FILEPOS_START);
-    if (start == kBassNoValue) return;
-    File in;
-    uint8_t header[4];
-    if (!in.Open(file, "rb")) return;
-    if (!in.Seek(static_cast<int64_t>(start)) || !in.ReadExact(header, sizeof header)) return;
-    channelMode = MpegHeaderChannelMode(header);
-}
-
 int BassDecoder::Read(void* left, void* right) {
-    if (handle == 0) return 0;
-    if (channels < 2) {
-        const uint32_t got = BASS_ChannelGetData(handle, left, static_cast<uint32_t>(bufferSize));
-        if (got == kBassDataError) return 0;
-        return static_cast<int>(got / static_cast<uint32_t>(bytesPerSample));
-    }
-    const uint32_t got = BASS_ChannelGetData(handle, buffer.data(), static_cast<uint32_t>(bufferSize));
-    if (got == kBassDataError) return 0;
-    const int samples = static_cast<int>(got / static_cast<uint32_t>(bytesPerSample));
-    const int frames = samples / channels;
+    if (!source_) return 0;
+    const size_t frames = source_->Read(buffer_.data(), blockFrames_);
+    positionBytes_ += frames * source_->Format().FrameBytes();
     // The first two channels go out; any others are dropped.
-    if (bitsPerSample == 8) {
-        auto* l = static_cast<uint8_t*>(left);
-        auto* r = static_cast<uint8_t*>(right);
-        for (int i = 0; i < frames; ++i) {
-            l[i] = buffer[static_cast<size_t>(i) * channels];
-            r[i] = buffer[static_cast<size_t>(i) * channels + 1];
-        }
-    } else {
-        auto* l = static_cast<int16_t*>(left);
-        auto* r = static_cast<int16_t*>(right);
-        const uint8_t* in = buffer.data();
-        for (int i = 0; i < frames; ++i) {
-            const size_t at = static_cast<size_t>(i) * channels * 2;
-            std::memcpy(&l[i], in + at, 2);
-            std::memcpy(&r[i], in + at + 2, 2);
-        }
-    }
-    return frames;
+    SplitFirstTwoChannels(buffer_.data(), frames, source_->Format(), left, right);
+    return static_cast<int>(frames);
 }
 
-uint64_t BassDecoder::GetPosition() {
-    if (handle == 0) return 0;
-    return BASS_ChannelGetPosition(handle, BASS_POS_BYTE);
-}
+uint64_t BassDecoder::GetPosition() { return positionBytes_; }
 
 const uint8_t* BassDecoder::GetId3v1Block() {
-    if (streamKind != kMp3Stream) return nullptr;
-    if (!id3v1Copy) {
-        const char* block = BASS_ChannelGetTags(handle, BASS_TAG_ID3);
-        if (block != nullptr) {
-            id3v1Copy = std::make_unique<std::array<uint8_t, 128>>();
-            std::memcpy(id3v1Copy->data(), block, 128);
-        }
-    }
-    return id3v1Copy ? id3v1Copy->data() : nullptr;
+    if (streamKind != kMp3Stream || !source_) return nullptr;
+    if (!id3_) id3_ = ReadId3Blocks(file_);
+    return id3_->v1 ? id3_->v1->data() : nullptr;
 }
 
 const uint8_t* BassDecoder::GetId3v2Block(int& size) {
     size = 0;
-    if (streamKind != kMp3Stream) return nullptr;
-    if (id3v2Copy.empty()) {
-        const char* block = BASS_ChannelGetTags(handle, BASS_TAG_ID3V2);
-        if (block != nullptr) {
-            // The block is a whole tag that the stream checked against the file; its header gives the length.
-            const auto* b = reinterpret_cast<const uint8_t*>(block);
-            if (const std::optional<Id3v2Header> header = ParseId3v2Header(b, kId3v2HeaderBytes)) {
-                id3v2Copy.assign(b, b + header->totalSize());
-                id3v2Size = static_cast<int32_t>(header->totalSize());
-            }
-        }
-    }
-    if (id3v2Copy.empty()) return nullptr;
-    size = id3v2Size;
-    return id3v2Copy.data();
+    if (streamKind != kMp3Stream || !source_) return nullptr;
+    if (!id3_) id3_ = ReadId3Blocks(file_);
+    if (id3_->v2.empty()) return nullptr;
+    size = static_cast<int>(id3_->v2.size());  // an ID3v2 tag is at most 256 MB
+    return id3_->v2.data();
 }
 
-bool BassDecoder::IsTruncated() const { return handle != 0 && BASS_StreamIsTruncated(handle); }
+bool BassDecoder::IsTruncated() const { return source_ && source_->Truncated(); }
 
 int BassDecoder::ReadTags(TagRecord& tags) {
-    if (handle == 0) return 0;
-    const char* raw = TAGS_Read(handle, kTagFormat);
-    if (raw == nullptr || *raw == '\0') return 0;
-    std::string text = raw;
-    if (streamKind != kMp3Stream) {
-        std::string converted;
-        if (!Utf8ToConsoleCodePage(text, converted)) return 0;
-        text = std::move(converted);
+    TagRecord found;
+    if (!source_ || !source_->ReadTags(found)) return 0;
+    for (std::string* text : {&found.Title, &found.Artist, &found.Album, &found.Year, &found.Genre, &found.Comment,
+                              &found.Track, &found.Composer, &found.Copyright}) {
+        std::string valid;
+        if (Utf8ToConsoleCodePage(*text, valid)) *text = std::move(valid);
     }
-    SplitTagText(text, tags);
+    tags = std::move(found);
     return 1;
 }
 
-int ReadMp4Tags(const std::string& path, TagRecord& tags) {
-    Mp4FilePtr file(MP4ReadExx(path));
-    if (!file) return 0;
-    int found = 0;
-    struct Getter {
-        bool (*get)(MP4FileHandle, char**);
-        std::string TagRecord::*field;
-    };
-    const Getter getters[] = {
-        {MP4GetMetadataNameExx, &TagRecord::Title},     {MP4GetMetadataArtistExx, &TagRecord::Artist},
-        {MP4GetMetadataAlbumExx, &TagRecord::Album},    {MP4GetMetadataYearExx, &TagRecord::Year},
-        {MP4GetMetadataGenreExx, &TagRecord::Genre},    {MP4GetMetadataCommentExx, &TagRecord::Comment},
-        {MP4GetMetadataWriterExx, &TagRecord::Composer},
-    };
-    for (const Getter& getter : getters) {
-        char* raw = nullptr;
-        if (!getter.get(file.get(), &raw)) continue;
-        Mp4Text value(raw);
-        std::string converted;
-        if (Utf8ToConsoleCodePage(value.get(), converted)) {
-            tags.*(getter.field) = std::move(converted);
-            found = 1;
-        }
-    }
-    uint16_t track = 0;
-    uint16_t total = 0;
-    if (MP4GetMetadataTrackExx(file.get(), &track, &total)) tags.Track = std::to_string(track);
-    tags.Copyright.clear();
-    return found;
-}
+int ReadMp4Tags(const std::string& path, TagRecord& tags) { return ReadMp4Metadata(path, tags) ? 1 : 0; }
 
 std::unique_ptr<AudioDecoder> MakeBassDecoder() { return std::make_unique<BassDecoder>(); }
 

@@ -1,14 +1,18 @@
 #pragma once
-// The reader for everything the BASS stand-in decodes: MP3, CD tracks, FLAC, WavPack, APE, Musepack, Speex,
-// TTA, ADX, AAC and MPEG-4 audio, WAV, WMA, tracker modules and MIDI; the fallback for Ogg and AIFF.
+// The general reader: MP3, CD tracks, FLAC, WavPack, APE, Musepack, Speex, TTA, ADX, AAC and MPEG-4 audio,
+// WAV, WMA, tracker modules and MIDI; the fallback for Ogg and AIFF. The source file is opened once and
+// everything that reads it (decoding, tags, raw ID3 blocks, the frame-header peek) shares that open.
 
-#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "decode/AudioDecoder.h"
+#include "platform/File.h"
+#include "platform/PcmSource.h"
+#include "platform/TagReader.h"
 
 namespace pelloran {
 
@@ -31,25 +35,21 @@ public:
     int GetStreamKind() const { return streamKind; }
 
 private:
-    void ReadMpegChannelMode(const std::string& file);
-
-    uint32_t handle = 0;
-    std::vector<uint8_t> buffer;  // interleaved samples of one Read
-    int32_t bufferSize = 0;       // bytes asked for per Read
-    std::unique_ptr<std::array<uint8_t, 128>> id3v1Copy;
-    std::vector<uint8_t> id3v2Copy;  // empty while there is no copy
-    int32_t id3v2Size = 0;
+    File file_;                           // the source's one open; outlives the source reading it
+    std::unique_ptr<PcmSource> source_;
+    std::vector<uint8_t> buffer_;         // interleaved frames of one Read
+    size_t blockFrames_ = 0;              // frames asked for per Read
+    uint64_t positionBytes_ = 0;          // decoded bytes handed out
+    std::optional<Id3Blocks> id3_;        // read at the first request
     int32_t streamKind = kOtherStream;
-    std::string path;
 };
 
 // MPEG audio channel mode (0 stereo .. 3 single channel) of a frame header, or 4 when the four bytes are no
 // valid header (free-format bit rate included).
 int MpegHeaderChannelMode(const uint8_t header[4]);
 
-// Splits a tag text of lines track, title, artist, album, genre, year, comment, composer and the rest as
-// copyright; a piece is stored only when its line feed is found.
-void SplitTagText(const std::string& text, TagRecord& tags);
+// Offset of the first MPEG audio frame after any ID3v2 tags and an encoder's information frame, or nothing.
+std::optional<uint64_t> FindMpegAudioStart(const File& file);
 
 // Metadata of an MPEG-4 audio file; nonzero when at least one text field was found.
 int ReadMp4Tags(const std::string& path, TagRecord& tags);

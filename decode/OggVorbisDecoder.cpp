@@ -9,8 +9,9 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
-#include "decode/FfmpegDecoder.h"
 #include "decode/Readers.h"
+#include "platform/PcmSource.h"
+#include "platform/SampleAdapter.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -73,7 +74,7 @@ struct OggVorbisDecoder::State {
     bool isOpen = false;
     OggVorbis_File vorbisFile{};
     int vorbisVersion = -1;
-    std::vector<std::string> comments;
+    TagRecord tags;  // from the comments of the opening link
     std::string vendor;
     SampleAdapter adapter;
     bool ended = false;
@@ -85,7 +86,7 @@ struct OggVorbisDecoder::State {
         std::memset(&vorbisFile, 0, sizeof vorbisFile);
         isOpen = false;
         vorbisVersion = -1;
-        comments.clear();
+        tags = TagRecord{};
         vendor.clear();
         adapter.Reset();
         ended = false;
@@ -127,11 +128,17 @@ int OggVorbisDecoder::Open(const std::string& path, int rate) {
     }
 
     if (const vorbis_comment* vc = ov_comment(&s.vorbisFile, -1)) {
+        // Later comments overwrite earlier ones with the same key.
         for (int i = 0; i < vc->comments; ++i) {
             const int len = vc->comment_lengths ? vc->comment_lengths[i] : 0;
-            std::string converted;
-            if (Utf8ToConsoleCodePage(CommentText(vc->user_comments[i], len), converted))
-                s.comments.push_back(std::move(converted));
+            const std::string_view comment = CommentText(vc->user_comments[i], len);
+            for (const Keyed& k : kCommentKeys) {
+                const size_t n = std::strlen(k.key);
+                if (comment.size() < n || strncasecmp(comment.data(), k.key, n) != 0) continue;
+                std::string value;
+                Utf8ToConsoleCodePage(comment.substr(n), value);
+                s.tags.*k.field = std::move(value);
+            }
         }
         if (vc->vendor) s.vendor = vc->vendor;
     }
@@ -211,16 +218,19 @@ bool OggVorbisDecoder::DecodeMore() {
 int OggVorbisDecoder::Read(void* left, void* right) {
     State& s = *s_;
     if (!s.isOpen) return 0;
-    int done = 0;
+    const SourceFormat format{sampleRate, outputChannels, 16};
+    int16_t block[kBlockFrames * 2];
+    size_t done = 0;
     while (done < kBlockFrames) {
         if (s.adapter.PendingFrames() > 0) {
-            done = s.adapter.Deliver(left, right, done, kBlockFrames);
+            done += s.adapter.Take(block + done * outputChannels, kBlockFrames - done);
         } else if (s.ended || !DecodeMore()) {
             break;
         }
     }
+    SplitFirstTwoChannels(reinterpret_cast<const uint8_t*>(block), done, format, left, right);
     position = GetPosition();
-    return done;
+    return static_cast<int>(done);
 }
 
 uint64_t OggVorbisDecoder::GetPosition() {
@@ -230,18 +240,10 @@ uint64_t OggVorbisDecoder::GetPosition() {
 }
 
 int OggVorbisDecoder::ReadTags(TagRecord& tags) {
-    tags = TagRecord{};
-    // Later comments overwrite earlier ones with the same key.
-    for (const std::string& comment : s_->comments) {
-        for (const Keyed& k : kCommentKeys) {
-            const size_t n = std::strlen(k.key);
-            if (comment.size() >= n && strncasecmp(comment.c_str(), k.key, n) == 0) tags.*k.field = comment.substr(n);
-        }
-    }
+    tags = s_->tags;
     return 1;
 }
 
-const std::vector<std::string>& OggVorbisDecoder::Comments() const { return s_->comments; }
 const std::string& OggVorbisDecoder::Vendor() const { return s_->vendor; }
 
 std::unique_ptr<AudioDecoder> MakeOggVorbisDecoder() { return std::make_unique<OggVorbisDecoder>(); }

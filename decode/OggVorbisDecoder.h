@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "decode/AudioDecoder.h"
 
@@ -23,8 +22,7 @@ public:
     // Fills all nine texts from the comments (empty where none matches); always 1.
     int ReadTags(TagRecord& tags) override;
 
-    // The user comments ("KEY=value"), UTF-8, in file order, and the vendor text.
-    const std::vector<std::string>& Comments() const;
+    // The encoder's vendor text.
     const std::string& Vendor() const;
 
 private:

@@ -1,6 +1,9 @@
 #include "platform/File.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace pelloran {
 
@@ -30,6 +33,21 @@ bool File::Close() {
 size_t File::Read(void* buffer, size_t bytes) {
     if (fp_ == nullptr || bytes == 0) return 0;
     return std::fread(buffer, 1, bytes, fp_);
+}
+
+int64_t File::ReadAt(int64_t offset, void* buffer, size_t bytes) const {
+    if (fp_ == nullptr || offset < 0) return -1;
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < bytes) {
+        const auto at = static_cast<off_t>(offset + static_cast<int64_t>(done));
+        const ssize_t got = pread(fileno(fp_), out + done, bytes - done, at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(done);
 }
 
 bool File::Write(const void* buffer, size_t bytes) {

@@ -25,6 +25,12 @@ public:
 
     size_t Read(void* buffer, size_t bytes);
     bool ReadExact(void* buffer, size_t bytes) { return Read(buffer, bytes) == bytes; }
+    // Reads at an offset without moving the stream, so that several readers can share one open file.
+    // Bytes read (fewer at the end of the file), -1 on a read error.
+    int64_t ReadAt(int64_t offset, void* buffer, size_t bytes) const;
+    bool ReadExactAt(int64_t offset, void* buffer, size_t bytes) const {
+        return ReadAt(offset, buffer, bytes) == static_cast<int64_t>(bytes);
+    }
     bool Write(const void* buffer, size_t bytes);
     bool Seek(int64_t offset, int whence = SEEK_SET);
     // Moves forward by bytes without reading them; false past the end of the file.

@@ -18,8 +18,8 @@ namespace {
 
 struct DemuxerRow {
     const char* name;                         // the demuxer's name in the library
-    bool bassFamily;                          // read by the BASS stand-in as well
-    std::initializer_list<AVCodecID> codecs;  // BASS family: the codecs taken from it; empty: any
+    bool general;                             // read by the general reader as well
+    std::initializer_list<AVCodecID> codecs;  // general reader: the codecs taken from it; empty: any
 };
 
 // Containers whose media is all inside the one file. Playlists, concatenation lists, manifests, image
@@ -81,18 +81,18 @@ const DemuxerRow kDemuxers[] = {
 
 // The set as the library's comma-separated format list.
 const std::string& FormatList(DemuxerSet set) {
-    static const auto build = [](bool bassOnly) {
+    static const auto build = [](bool generalOnly) {
         std::string list;
         for (const DemuxerRow& row : kDemuxers) {
-            if (bassOnly && !row.bassFamily) continue;
+            if (generalOnly && !row.general) continue;
             if (!list.empty()) list += ',';
             list += row.name;
         }
         return list;
     };
     static const std::string media = build(false);
-    static const std::string bass = build(true);
-    return set == DemuxerSet::BassFamily ? bass : media;
+    static const std::string general = build(true);
+    return set == DemuxerSet::GeneralReader ? general : media;
 }
 
 // Owns an options dictionary.
@@ -115,12 +115,10 @@ uint64_t LoadU64LE(const uint8_t* p) { return LoadU32LE(p) | (static_cast<uint64
 
 // True when the "data" chunk of a RIFF WAVE file states more than the file holds (0 and all ones tell
 // nothing); the library takes such a file as complete.
-bool WaveDataCutShort(const std::string& path) {
-    File file;
-    if (!file.Open(path, "rb")) return false;
+bool WaveDataCutShort(const File& file) {
     const int64_t size = file.Size();
     uint8_t header[12];
-    if (size < 12 || !file.ReadExact(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0 ||
+    if (size < 12 || !file.ReadExactAt(0, header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0 ||
         std::memcmp(header + 8, "WAVE", 4) != 0)
         return false;
     const auto fileSize = static_cast<uint64_t>(size);
@@ -128,7 +126,7 @@ bool WaveDataCutShort(const std::string& path) {
     // Every chunk moves on by at least its 8-byte header, so the walk ends.
     while (at <= fileSize - 8) {
         uint8_t chunk[8];
-        if (!file.Seek(static_cast<int64_t>(at)) || !file.ReadExact(chunk, sizeof chunk)) return false;
+        if (!file.ReadExactAt(static_cast<int64_t>(at), chunk, sizeof chunk)) return false;
         const uint32_t chunkSize = LoadU32LE(chunk + 4);
         const uint64_t body = at + 8;
         if (std::memcmp(chunk, "data", 4) == 0)
@@ -150,28 +148,92 @@ bool OnlyMediaStream(const AVFormatContext& input, int index) {
     return true;
 }
 
+// The library reads the file through this: our offsets, so other readers of the same file do not disturb it.
+struct FileReader {
+    const File* file = nullptr;
+    int64_t position = 0;
+};
+
+constexpr int kIoBufferBytes = 64 * 1024;
+
+int ReadPacket(void* opaque, uint8_t* buffer, int size) {
+    auto* reader = static_cast<FileReader*>(opaque);
+    const int64_t got = reader->file->ReadAt(reader->position, buffer, static_cast<size_t>(std::max(size, 0)));
+    if (got < 0) return AVERROR(EIO);
+    if (got == 0) return AVERROR_EOF;
+    reader->position += got;
+    return static_cast<int>(got);
+}
+
+int64_t SeekTo(void* opaque, int64_t offset, int whence) {
+    auto* reader = static_cast<FileReader*>(opaque);
+    const int64_t size = reader->file->Size();
+    if (whence & AVSEEK_SIZE) return size >= 0 ? size : AVERROR(ENOSYS);
+    int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+        case SEEK_SET: break;
+        case SEEK_CUR: base = reader->position; break;
+        case SEEK_END:
+            if (size < 0) return AVERROR(EINVAL);
+            base = size;
+            break;
+        default: return AVERROR(EINVAL);
+    }
+    if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return AVERROR(EINVAL);
+    reader->position = base + offset;
+    return reader->position;
+}
+
+struct IoFreer {
+    void operator()(AVIOContext* io) const {
+        delete static_cast<FileReader*>(io->opaque);
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+using IoPtr = std::unique_ptr<AVIOContext, IoFreer>;
+
 }  // namespace
 
-void MediaInputCloser::operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+void MediaInputCloser::operator()(AVFormatContext* context) const {
+    AVIOContext* io = context->pb;  // ours: the library leaves it alone
+    avformat_close_input(&context);
+    if (io != nullptr) IoFreer{}(io);
+}
 
-MediaInput OpenLocalMedia(const std::string& path, DemuxerSet set) {
+MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet set) {
     QuietFfmpegLog();
+    if (!file.IsOpen()) return {};
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
+    if (buffer == nullptr) return {};
+    auto* reader = new FileReader{&file, 0};
+    AVIOContext* raw = avio_alloc_context(buffer, kIoBufferBytes, 0, reader, ReadPacket, nullptr, SeekTo);
+    if (raw == nullptr) {
+        delete reader;
+        av_free(buffer);
+        return {};
+    }
+    IoPtr io(raw);
+
+    AVFormatContext* context = avformat_alloc_context();
+    if (context == nullptr) return {};
+    context->pb = io.get();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
     Dictionary options;
     // The library checks the chosen demuxer against format_whitelist before the demuxer reads anything.
     av_dict_set(&options.value, "protocol_whitelist", "file", 0);
     av_dict_set(&options.value, "format_whitelist", FormatList(set).c_str(), 0);
     av_dict_set(&options.value, "enable_drefs", "0", 0);
-    AVFormatContext* context = nullptr;
-    const std::string url = "file:" + path;  // the name is never taken as a protocol
-    const int opened = avformat_open_input(&context, url.c_str(), nullptr, &options.value);
-    if (opened < 0) return {};  // the library has freed the context
+    if (avformat_open_input(&context, name.c_str(), nullptr, &options.value) < 0) return {};  // context freed
+    io.release();  // closed with the input from now on
     return MediaInput(context);
 }
 
-bool BassFamilyTakesCodec(const AVFormatContext& input, int codecId) {
+bool TakesCodec(DemuxerSet set, const AVFormatContext& input, int codecId) {
+    if (set == DemuxerSet::Media) return true;
     if (input.iformat == nullptr) return false;
     for (const DemuxerRow& row : kDemuxers) {
-        if (!row.bassFamily || std::strcmp(row.name, input.iformat->name) != 0) continue;
+        if (!row.general || std::strcmp(row.name, input.iformat->name) != 0) continue;
         return row.codecs.size() == 0 ||
                std::find(row.codecs.begin(), row.codecs.end(), static_cast<AVCodecID>(codecId)) != row.codecs.end();
     }
@@ -180,30 +242,33 @@ bool BassFamilyTakesCodec(const AVFormatContext& input, int codecId) {
 
 bool AsfDataCutShort(const std::string& path) {
     File file;
-    if (!file.Open(path, "rb")) return false;
+    return file.Open(path, "rb") && AsfDataCutShort(file);
+}
+
+bool AsfDataCutShort(const File& file) {
     const int64_t size = file.Size();
     uint8_t object[kAsfObjectHeader];
-    if (size < 0 || !file.ReadExact(object, sizeof object) || std::memcmp(object, kAsfHeaderId, 16) != 0)
+    if (size < 0 || !file.ReadExactAt(0, object, sizeof object) || std::memcmp(object, kAsfHeaderId, 16) != 0)
         return false;
     const auto fileSize = static_cast<uint64_t>(size);
     const uint64_t headerSize = LoadU64LE(object + 16);
     if (headerSize < kAsfObjectHeader) return false;
     // The data object must follow the header: a file that ends before it is cut.
     if (headerSize > fileSize - kAsfObjectHeader) return true;
-    if (!file.Seek(static_cast<int64_t>(headerSize)) || !file.ReadExact(object, sizeof object)) return true;
+    if (!file.ReadExactAt(static_cast<int64_t>(headerSize), object, sizeof object)) return true;
     if (std::memcmp(object, kAsfDataId, 16) != 0) return false;
     const uint64_t dataSize = LoadU64LE(object + 16);
     if (dataSize == 0 || dataSize == UINT64_MAX) return false;
     return dataSize > fileSize - headerSize;
 }
 
-void StreamEndWatch::Start(const AVFormatContext& input, int streamIndex, const std::string& path) {
+void StreamEndWatch::Start(const AVFormatContext& input, int streamIndex, const File& file) {
     *this = StreamEndWatch{};
     if (streamIndex < 0 || static_cast<unsigned>(streamIndex) >= input.nb_streams) return;
     // Containers whose data size the library does not hold against the file.
     const char* demuxer = input.iformat != nullptr ? input.iformat->name : "";
-    if (std::strcmp(demuxer, "asf") == 0) dataCut_ = AsfDataCutShort(path);
-    if (std::strcmp(demuxer, "wav") == 0) dataCut_ = WaveDataCutShort(path);
+    if (std::strcmp(demuxer, "asf") == 0) dataCut_ = AsfDataCutShort(file);
+    if (std::strcmp(demuxer, "wav") == 0) dataCut_ = WaveDataCutShort(file);
 
     // Only a duration the file itself states; one estimated from the bit rate or the last packets is no promise.
     if (input.duration_estimation_method != AVFMT_DURATION_FROM_STREAM) return;

@@ -1,7 +1,8 @@
 #pragma once
-// Local media files for the FFmpeg-based readers: opened only by demuxers of self-contained files (chosen
-// before the demuxer reads anything, so playlists, manifests and sequences never reach other files), and
-// the watch that tells a stream cut short from one that ended where its header said.
+// Local media files for the FFmpeg media source: read through one of our open files and demuxed only by
+// demuxers of self-contained files (chosen before the demuxer reads anything, so playlists, manifests and
+// sequences never reach other files), and the watch that tells a stream cut short from one that ended where
+// its header said.
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,9 @@ struct AVPacket;
 
 namespace pelloran {
 
+class File;
+
+// Closes the demuxer and frees the reader over the file under it.
 struct MediaInputCloser {
     void operator()(AVFormatContext* context) const;
 };
@@ -19,19 +23,21 @@ using MediaInput = std::unique_ptr<AVFormatContext, MediaInputCloser>;
 
 // Which demuxers may open a file.
 enum class DemuxerSet {
-    Media,       // every self-contained audio or video container the readers know
-    BassFamily,  // those the BASS stand-in reads (the others go on to their own readers)
+    Media,          // every self-contained audio or video container the readers know
+    GeneralReader,  // the audio formats the general reader decodes (the others go on to their own readers)
 };
 
-// Opens a local file (its name never taken as a protocol) with a demuxer of the set; null when it cannot be
-// opened or its format is not in the set.
-MediaInput OpenLocalMedia(const std::string& path, DemuxerSet set);
+// Opens a container over an open file (read at its own offsets; the file must outlive the input) with a
+// demuxer of the set; name serves the format guess only and is never opened. Null when no demuxer of the
+// set takes the file.
+MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet set);
 
-// For the BASS family: whether the container of an opened input may hand this codec (an AVCodecID) on.
-bool BassFamilyTakesCodec(const AVFormatContext& input, int codecId);
+// Whether the container of an opened input may hand this codec (an AVCodecID) on to readers of the set.
+bool TakesCodec(DemuxerSet set, const AVFormatContext& input, int codecId);
 
 // True when the data object of an ASF file runs past the end of the file (a size of 0 or all ones tells
 // nothing); false for anything that is not ASF.
+bool AsfDataCutShort(const File& file);
 bool AsfDataCutShort(const std::string& path);
 
 // Follows the packets of one stream. Truncated only on evidence: a read error rather than the end of the
@@ -39,7 +45,7 @@ bool AsfDataCutShort(const std::string& path);
 // Durations the library estimates (from the bit rate, from the last packets) are never held against it.
 class StreamEndWatch {
 public:
-    void Start(const AVFormatContext& input, int streamIndex, const std::string& path);
+    void Start(const AVFormatContext& input, int streamIndex, const File& file);
     void OnPacket(const AVPacket& packet);
     // The av_read_frame result that ended the reading.
     void OnReadEnd(int result);

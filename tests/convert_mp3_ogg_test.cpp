@@ -320,6 +320,31 @@ TEST_F(MpOgg, OggCommentsFromOptionsAndFromTheSource) {
     EXPECT_TRUE(none.tag()->fieldListMap().isEmpty());
 }
 
+// A source comment over several lines travels whole to Ogg and to MP3; no line of it lands in another field.
+TEST_F(MpOgg, MultiLineSourceCommentStaysWhole) {
+    const std::string comment = "line one\nline two\nline three";
+    const std::string flac = dir_ / "lines.flac";
+    ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-i", Sine("lines.wav", 44100, 2, 0.5), "-c:a", "flac",
+                         "-metadata", "title=Lines", "-metadata", "comment=" + comment, flac})
+                  .exitCode,
+              0);
+    ASSERT_EQ(Cli("ogg", {flac}).exitCode, 0);
+    TagLib::Ogg::Vorbis::File ogg(Out("lines.ogg").c_str());
+    ASSERT_TRUE(ogg.isValid());
+    const auto& fields = ogg.tag()->fieldListMap();
+    EXPECT_EQ(fields["TITLE"].toString().to8Bit(true), "Lines");
+    EXPECT_EQ(fields["COMMENT"].toString().to8Bit(true), comment);
+    EXPECT_FALSE(fields.contains("COMPOSER"));
+    EXPECT_FALSE(fields.contains("COPYRIGHT"));
+
+    ASSERT_EQ(Cli("mp3", {flac}).exitCode, 0);
+    TagLib::MPEG::File mp3(Out("lines.mp3").c_str());
+    ASSERT_NE(mp3.ID3v2Tag(), nullptr);
+    EXPECT_EQ(mp3.ID3v2Tag()->comment().to8Bit(true), comment);
+    EXPECT_TRUE(mp3.ID3v2Tag()->frameListMap()["TCOM"].isEmpty());
+    EXPECT_TRUE(mp3.ID3v2Tag()->frameListMap()["TCOP"].isEmpty());
+}
+
 // Progress that asks for Cancel after a number of pumps.
 class CancellingProgress : public NullProgress {
 public:

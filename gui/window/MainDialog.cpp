@@ -23,8 +23,6 @@
 #include "gui/controls/SkinButton.h"
 #include "gui/controls/VardelMenu.h"
 
-#include "platform/bass.h"
-
 // The pictures and help pages are compiled into the window library; a static library needs them registered.
 static void InitWindowResources() { Q_INIT_RESOURCE(pelloran); }
 
@@ -83,8 +81,7 @@ MainDialog::MainDialog(QWidget* parent)
 }
 
 void MainDialog::Initialise() {
-    // The MIDI SoundFont; a missing one is reported only when a MIDI file is converted.
-    soundFontReady_ = LoadDefaultSoundFont();
+    // The MIDI SoundFont is looked for when a run meets its first MIDI file (ensureSoundFont).
     store_.Load(RegistryStore::DefaultPath());
     LoadSettings(settings_, store_);
 

@@ -20,7 +20,7 @@
 
 #include "gui/options/OptionsHooks.h"
 #include "gui/options/OptionsSheet.h"
-#include "platform/bass.h"
+#include "platform/MidiSource.h"
 
 namespace pelloran {
 

@@ -3,9 +3,14 @@
 #include <cstring>
 #include <random>
 
-#include "platform/bass.h"
-#include "platform/bass_channel.h"
+#include "platform/CdSource.h"
+#include "platform/FfmpegSource.h"
+#include "platform/File.h"
+#include "platform/MidiSource.h"
+#include "platform/ModuleSource.h"
+#include "platform/TagReader.h"
 #include "platform/smf.h"
+#include "decode/BassDecoder.h"
 #include "tests/bass_fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -15,16 +20,15 @@ namespace {
 using test::PutMidiChunk;
 using test::PutVlq;
 
-TEST(BassStartup, CallsSucceedAsTheStartUpExpects) {
-    EXPECT_EQ(BASS_GetVersion() >> 16, 0x0204u);
-    EXPECT_TRUE(BASS_SetConfig(BASS_CONFIG_UPDATEPERIOD, 0));
-    EXPECT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
-    EXPECT_NE(BASS_PluginLoad("/opt/pelloran/addons/bass_tta.dll", 0), 0u);  // built in
-    EXPECT_TRUE(BASS_Free());
-    EXPECT_TRUE(BASS_PluginFree(0));
+constexpr FfmpegSource::Options kGeneral{DemuxerSet::GeneralReader, true, false};
+
+File OpenFile(const std::string& path) {
+    File file;
+    EXPECT_TRUE(file.Open(path, "rb")) << path;
+    return file;
 }
 
-class BassChannels : public ::testing::Test {
+class Sources : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed";
@@ -35,60 +39,39 @@ protected:
     test::TempDir dir;
 };
 
-TEST_F(BassChannels, HandlesAreFreedOnceAndByTheirKind) {
-    const std::string flac = Make("a.flac", 44100, 2, {"-c:a", "flac"});
-    const std::string mod = dir / "a.mod";
-    test::WriteBytes(mod, test::MakeModule(false));
+TEST_F(Sources, EachFamilyTakesOnlyItsFiles) {
+    const File flac = OpenFile(Make("a.flac", 44100, 2, {"-c:a", "flac"}));
+    const File ogg = OpenFile(Make("a.ogg", 44100, 2, {"-c:a", "libvorbis"}));
+    const std::string modPath = dir / "a.mod";
+    test::WriteBytes(modPath, test::MakeModule(false));
+    const File mod = OpenFile(modPath);
 
-    const HSTREAM stream = BASS_StreamCreateFile(flac, 0, 0, BASS_STREAM_DECODE);
-    ASSERT_NE(stream, 0u);
-    EXPECT_EQ(BASS_StreamCreateFile(mod, 0, 0, BASS_STREAM_DECODE), 0u);  // modules are no file streams
-    const HMUSIC music = BASS_MusicLoad(mod, 0, 0, BASS_STREAM_DECODE | BASS_MUSIC_PRESCAN, 0);
-    ASSERT_NE(music, 0u);
-    EXPECT_NE(music, stream);
-    EXPECT_EQ(BASS_MusicLoad(flac, 0, 0, 0, 0), 0u);
-
-    EXPECT_FALSE(BASS_MusicFree(stream));
-    EXPECT_FALSE(BASS_StreamFree(music));
-    EXPECT_EQ(BASS_StreamGetFilePosition(music, BASS_FILEPOS_END), kBassNoValue);
-    EXPECT_TRUE(BASS_StreamFree(stream));
-    EXPECT_FALSE(BASS_StreamFree(stream));
-    EXPECT_TRUE(BASS_MusicFree(music));
-
-    // A freed handle answers nothing.
-    char buffer[64];
-    BASS_CHANNELINFO info;
-    EXPECT_EQ(BASS_ChannelGetLength(stream, BASS_POS_BYTE), kBassNoValue);
-    EXPECT_EQ(BASS_ChannelGetData(stream, buffer, sizeof buffer), kBassDataError);
-    EXPECT_FALSE(BASS_ChannelGetInfo(music, &info));
-    EXPECT_STREQ(TAGS_Read(stream, "%TITL"), "");
-    EXPECT_EQ(BASS_ChannelGetTags(0, BASS_TAG_ID3), nullptr);
+    EXPECT_NE(FfmpegSource::Open(flac, "a.flac", kGeneral), nullptr);
+    EXPECT_EQ(FfmpegSource::Open(mod, "a.mod", kGeneral), nullptr);
+    EXPECT_EQ(FfmpegSource::Open(ogg, "a.ogg", kGeneral), nullptr);  // Vorbis is left to its own reader
+    EXPECT_NE(FfmpegSource::Open(ogg, "a.ogg", {}), nullptr);
+    EXPECT_NE(ModuleSource::Open(mod, 0), nullptr);
+    EXPECT_EQ(ModuleSource::Open(flac, 0), nullptr);
+    EXPECT_EQ(MidiSource::Open(flac, 0, ""), nullptr);
+    EXPECT_EQ(CdSource::Open(flac), nullptr);
 }
 
-TEST_F(BassChannels, DataComesInWholeFrames) {
-    const std::string six = Make("six.flac", 48000, 6, {"-c:a", "flac"});
-    const HSTREAM h = BASS_StreamCreateFile(six, 0, 0, BASS_STREAM_DECODE);
-    ASSERT_NE(h, 0u);
-    BASS_CHANNELINFO info;
-    ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
-    EXPECT_EQ(info.freq, 48000u);
-    EXPECT_EQ(info.chans, 6u);
-    EXPECT_EQ(info.flags & BASS_SAMPLE_8BITS, 0u);
-    EXPECT_EQ(BASS_ChannelGetLength(h, BASS_POS_BYTE), 48000u * 12);
-    EXPECT_DOUBLE_EQ(BASS_ChannelBytes2Seconds(h, 48000u * 12), 1.0);
+TEST_F(Sources, FfmpegDataComesInWholeFramesOfEveryChannel) {
+    const File six = OpenFile(Make("six.flac", 48000, 6, {"-c:a", "flac"}));
+    const auto source = FfmpegSource::Open(six, "six.flac", kGeneral);
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->Format().rate, 48000);
+    EXPECT_EQ(source->Format().channels, 6);
+    EXPECT_EQ(source->Format().bits, 16);
+    EXPECT_EQ(source->LengthFrames(), 48000u);
 
-    std::vector<char> buffer(4096);
-    EXPECT_EQ(BASS_ChannelGetData(h, buffer.data(), 100), 96u);  // 8 frames of 12 bytes
-    EXPECT_EQ(BASS_ChannelGetData(h, buffer.data(), 11), 0u);    // less than one frame
-    EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), 96u);
-    uint64_t total = 96;
-    for (uint32_t got; (got = BASS_ChannelGetData(h, buffer.data(), 4000)) != kBassDataError;) {
-        EXPECT_EQ(got % 12, 0u);
-        total += got;
-    }
-    EXPECT_EQ(total, 48000u * 12);
-    EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), total);
-    EXPECT_TRUE(BASS_StreamFree(h));
+    std::vector<char> buffer(4096 * 12);
+    EXPECT_EQ(source->Read(buffer.data(), 8), 8u);
+    uint64_t total = 8;
+    for (size_t got; (got = source->Read(buffer.data(), 4096)) > 0;) total += got;
+    EXPECT_EQ(total, 48000u);
+    EXPECT_EQ(source->Read(buffer.data(), 4096), 0u);  // stays at the end
+    EXPECT_FALSE(source->Truncated());
 }
 
 // ID3v2 header with a synchsafe size, then that many bytes of body.
@@ -102,7 +85,7 @@ std::vector<uint8_t> Id3v2Tag(uint32_t bodySize, uint32_t claimedSize) {
     return tag;
 }
 
-TEST_F(BassChannels, RawId3BlocksAreBoundedByTheFile) {
+TEST_F(Sources, RawId3BlocksAreBoundedByTheFile) {
     const std::string plain = Make("plain.mp3", 44100, 2, {"-c:a", "libmp3lame", "-write_xing", "0",
                                                             "-id3v2_version", "0", "-map_metadata", "-1"});
     const std::vector<uint8_t> audio = test::ReadBytes(plain);
@@ -111,53 +94,69 @@ TEST_F(BassChannels, RawId3BlocksAreBoundedByTheFile) {
     // A sound tag of 300 bytes in front: the audio starts after it.
     std::vector<uint8_t> bytes = Id3v2Tag(290, 290);
     bytes.insert(bytes.end(), audio.begin(), audio.end());
-    const std::string good = dir / "good.mp3";
-    test::WriteBytes(good, bytes);
-    HSTREAM h = BASS_StreamCreateFile(good, 0, 0, BASS_STREAM_DECODE);
-    ASSERT_NE(h, 0u);
-    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_START), 300u);
-    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), bytes.size());
-    const char* v2 = BASS_ChannelGetTags(h, BASS_TAG_ID3V2);
-    ASSERT_NE(v2, nullptr);
-    EXPECT_EQ(std::memcmp(v2, bytes.data(), 10), 0);
-    EXPECT_EQ(BASS_ChannelGetTags(h, BASS_TAG_ID3), nullptr);  // no ID3v1 block
-    BASS_StreamFree(h);
+    test::WriteBytes(dir / "good.mp3", bytes);
+    const File good = OpenFile(dir / "good.mp3");
+    EXPECT_EQ(FindMpegAudioStart(good), 300u);
+    const Id3Blocks blocks = ReadId3Blocks(good);
+    EXPECT_TRUE(blocks.v2 == std::vector<uint8_t>(bytes.begin(), bytes.begin() + 300));
+    EXPECT_FALSE(blocks.v1.has_value());
 
     // A tag claiming more than the whole file: no block (a copy would read past the end).
     bytes = Id3v2Tag(290, 50'000'000);
     bytes.insert(bytes.end(), audio.begin(), audio.end());
-    const std::string huge = dir / "huge.mp3";
-    test::WriteBytes(huge, bytes);
-    EXPECT_TRUE(bass::ReadId3Blocks(huge).v2.empty());
-    EXPECT_EQ(bass::FindMpegAudioStart(huge), 300u);  // the sync after the damaged tag
+    test::WriteBytes(dir / "huge.mp3", bytes);
+    const File huge = OpenFile(dir / "huge.mp3");
+    EXPECT_TRUE(ReadId3Blocks(huge).v2.empty());
+    EXPECT_EQ(FindMpegAudioStart(huge), 300u);  // the sync after the damaged tag
 }
 
-TEST_F(BassChannels, TagFormatFillsCodesAndKeepsLiteralText) {
-    const std::string path = Make("t.flac", 44100, 1, {"-c:a", "flac", "-metadata", "title=Song", "-metadata",
-                                                       "artist=Ana", "-metadata", "TRACKNUMBER=4"});
-    const HSTREAM h = BASS_StreamCreateFile(path, 0, 0, BASS_STREAM_DECODE);
-    ASSERT_NE(h, 0u);
-    EXPECT_STREQ(TAGS_Read(h, "%TITL - %ARTI (%TRCK) 100%% %XYZ"), "Song - Ana (4) 100% %XYZ");
-    EXPECT_STREQ(TAGS_Read(h, "[%ALBM]"), "");  // nothing found
-    EXPECT_STREQ(TAGS_Read(h, "%TITL\n%YEAR"), "Song\n");
-    BASS_StreamFree(h);
+TEST_F(Sources, TagValuesStayWholeAndContainerMetadataFillsIn) {
+    const std::string lines = "line one\nline two\nline three";
+    const std::string longTitle(5000, 't');
+    const std::string flac = Make("t.flac", 44100, 1, {"-c:a", "flac", "-metadata", "comment=" + lines,
+                                                       "-metadata", "title=" + longTitle});
+    TagRecord tags;
+    tags.Copyright = "stale";
+    ASSERT_TRUE(ReadTagLibTags(OpenFile(flac), flac, tags));
+    EXPECT_EQ(tags.Comment, lines);
+    EXPECT_EQ(tags.Title, longTitle);
+    EXPECT_EQ(tags.Composer, "");
+    EXPECT_EQ(tags.Copyright, "");
 
-    bass::TagFields fields;
-    EXPECT_EQ(bass::FormatTagText("%TITL%", fields), "");
-    fields.copyright = "c";
-    EXPECT_EQ(bass::FormatTagText("%", fields), "");
-    EXPECT_EQ(bass::FormatTagText("x%COPY%", fields), "xc%");
-}
-
-TEST_F(BassChannels, ContainerMetadataFillsInWhereTagLibHasNothing) {
     // TagLib goes by the name and does not know ".bin"; the container's own metadata answers.
-    const std::string flac = Make("t.flac", 44100, 2, {"-c:a", "flac", "-metadata", "title=Inside"});
     const std::string path = dir / "t.bin";
-    test::WriteBytes(path, test::ReadBytes(flac));
-    const HSTREAM h = BASS_StreamCreateFile(path, 0, 0, BASS_STREAM_DECODE);
-    ASSERT_NE(h, 0u);
-    EXPECT_STREQ(TAGS_Read(h, "%TITL|%ARTI"), "Inside|");
-    BASS_StreamFree(h);
+    test::WriteBytes(path, test::ReadBytes(Make("i.flac", 44100, 2, {"-c:a", "flac", "-metadata", "title=Inside"})));
+    const File bin = OpenFile(path);
+    const auto source = FfmpegSource::Open(bin, path, kGeneral);
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->Metadata("TITLE"), "Inside");
+    ASSERT_TRUE(source->ReadTags(tags));
+    EXPECT_EQ(tags.Title, "Inside");
+    EXPECT_EQ(tags.Artist, "");
+}
+
+// Decoding, tags, ID3 blocks and the frame scan share one open file without disturbing each other.
+TEST_F(Sources, ReadersOfOneOpenFileDoNotDisturbEachOther) {
+    const std::string mp3 = Make("t.mp3", 44100, 2, {"-c:a", "libmp3lame", "-id3v2_version", "3",
+                                                      "-write_id3v1", "1", "-metadata", "title=Shared"});
+    const auto decodeAll = [&](bool interleaveOthers) {
+        const File file = OpenFile(mp3);
+        const auto source = FfmpegSource::Open(file, mp3, kGeneral);
+        std::vector<int16_t> samples, block(1152 * 2);
+        for (size_t got; source && (got = source->Read(block.data(), 1152)) > 0;) {
+            samples.insert(samples.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got * 2));
+            if (!interleaveOthers) continue;
+            TagRecord tags;
+            EXPECT_TRUE(source->ReadTags(tags));
+            EXPECT_EQ(tags.Title, "Shared");
+            EXPECT_TRUE(ReadId3Blocks(file).v1.has_value());
+            EXPECT_TRUE(FindMpegAudioStart(file).has_value());
+        }
+        return samples;
+    };
+    const std::vector<int16_t> plain = decodeAll(false);
+    EXPECT_GT(plain.size(), 44100u);
+    EXPECT_TRUE(decodeAll(true) == plain);
 }
 
 // --- Standard MIDI files ---
@@ -285,35 +284,33 @@ TEST(SmfReader, EveryPrefixAndMutationIsHandled) {
     }
 }
 
-TEST(BassMidi, SoundFontsMustBeRealSoundFonts) {
+TEST(MidiSources, SoundFontsMustBeRealSoundFonts) {
     test::TempDir dir;
     const std::string fake = dir / "fake.sf2";
     test::WriteBytes(fake, test::MakeMidiSong());
-    EXPECT_EQ(BASS_MIDI_FontInit(fake, 0), 0u);
-    EXPECT_EQ(BASS_MIDI_FontInit(dir / "missing.sf2", 0), 0u);
-    const BASS_MIDI_FONT unknown{0x7FFFFFF0, -1, 0};
-    EXPECT_FALSE(BASS_MIDI_StreamSetFonts(0, &unknown, 1));
-    EXPECT_FALSE(BASS_MIDI_StreamSetFonts(0, nullptr, 0));
+    EXPECT_FALSE(IsUsableSoundFont(fake));
+    EXPECT_FALSE(IsUsableSoundFont(dir / "missing.sf2"));
 
     // Without a SoundFont a file is described (for the file list) but yields no data, not silence.
     const std::string song = dir / "s.mid";
     test::WriteBytes(song, test::MakeMidiSong());
-    const std::unique_ptr<bass::Channel> bare = bass::OpenMidiChannel(song, 0, "");
+    const File file = OpenFile(song);
+    const auto bare = MidiSource::Open(file, 0, "");
     ASSERT_NE(bare, nullptr);
-    EXPECT_EQ(bare->lengthBytes, 44100u * 4);
-    char buffer[64];
-    EXPECT_EQ(bare->GetData(buffer, sizeof buffer), kBassDataError);
+    EXPECT_EQ(bare->LengthFrames(), 44100u);
+    int16_t buffer[64];
+    EXPECT_EQ(bare->Read(buffer, 16), 0u);
 
     if (!LoadDefaultSoundFont()) GTEST_SKIP() << "no General MIDI SoundFont installed";
-    EXPECT_TRUE(LoadDefaultSoundFont());  // again: already installed
-    const HSTREAM h = BASS_MIDI_StreamCreateFile(song, 0, 0, BASS_STREAM_DECODE, 0);
-    ASSERT_NE(h, 0u);
-    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), test::MakeMidiSong().size());
-    EXPECT_TRUE(BASS_StreamFree(h));
-    EXPECT_EQ(BASS_MIDI_StreamCreateFile(song, 0, 0, BASS_STREAM_DECODE, 200000), 0u);  // no such rate
+    EXPECT_TRUE(LoadDefaultSoundFont());  // again: already in place
+    const auto source = MidiSource::Open(file, 0);
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->FileBytes(), test::MakeMidiSong().size());
+    EXPECT_EQ(source->Read(buffer, 16), 16u);
+    EXPECT_EQ(MidiSource::Open(file, 200000), nullptr);  // no such rate
 }
 
-TEST(BassCd, CdaFilesNameATrack) {
+TEST(CdSources, CdaFilesNameATrack) {
     test::TempDir dir;
     std::vector<uint8_t> cda;
     test::PutTag(cda, "RIFF");
@@ -325,22 +322,22 @@ TEST(BassCd, CdaFilesNameATrack) {
     test::PutU16LE(cda, 7);
     cda.resize(44, 0);
     const std::string path = dir / "Track07.cda";
-    test::WriteBytes(path, cda);
-    EXPECT_TRUE(bass::IsCdaFile(path));
-    EXPECT_EQ(bass::ReadCdaTrack(path), 7);
-
+    const auto trackOf = [&](const std::vector<uint8_t>& bytes) {
+        test::WriteBytes(path, bytes);
+        return ReadCdaTrack(OpenFile(path));
+    };
+    EXPECT_EQ(trackOf(cda), 7);
     for (size_t n = 0; n < cda.size(); ++n) {
-        test::WriteBytes(path, std::vector<uint8_t>(cda.begin(), cda.begin() + static_cast<std::ptrdiff_t>(n)));
-        EXPECT_EQ(bass::ReadCdaTrack(path), std::nullopt) << n;
+        EXPECT_EQ(trackOf(std::vector<uint8_t>(cda.begin(), cda.begin() + static_cast<std::ptrdiff_t>(n))),
+                  std::nullopt)
+            << n;
     }
     std::vector<uint8_t> zero = cda;
     zero[22] = 0;  // track 0 does not exist
-    test::WriteBytes(path, zero);
-    EXPECT_EQ(bass::ReadCdaTrack(path), std::nullopt);
+    EXPECT_EQ(trackOf(zero), std::nullopt);
     std::vector<uint8_t> oversized = cda;
     oversized[16] = 0xFF;  // fmt chunk longer than the file
-    test::WriteBytes(path, oversized);
-    EXPECT_EQ(bass::ReadCdaTrack(path), std::nullopt);
+    EXPECT_EQ(trackOf(oversized), std::nullopt);
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+#pragma once
+// The FFmpeg media source: a local file read through one of our open files, demuxed by an allowed demuxer,
+// one audio stream decoded and converted to interleaved 8-bit unsigned or 16-bit signed PCM at the rate of
+// its first block. Readers choose with the options which demuxers, which stream and which channels.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/PcmSource.h"
+#include "platform/ffmpeg_input.h"
+
+namespace pelloran {
+
+class File;
+
+// What a container says of its first audio and first video stream (cover pictures aside), decoding nothing.
+struct MediaProperties {
+    bool audio = false;  // an audio stream was found
+    int sampleRate = 0;
+    int channels = 0;
+    bool eightBit = false;
+    int64_t bitRate = 0;  // bits per second, 0 when unknown
+    int videoWidth = 0;
+    int videoHeight = 0;
+    double frameRate = 0.0;
+    int durationSeconds = 0;  // the container's, 0 when unknown
+};
+
+class FfmpegSource final : public PcmSource {
+public:
+    struct Options {
+        DemuxerSet demuxers = DemuxerSet::Media;
+        bool bestStream = false;   // the library's choice of audio stream, else the first one
+        bool mixToStereo = false;  // a mono or stereo mix, else every channel as decoded
+    };
+
+    // Null when no demuxer of the set takes the file, it has no decodable audio stream, or the stream gives no
+    // audio at all. The file must stay open while the source lives; name serves the format guess only.
+    static std::unique_ptr<FfmpegSource> Open(const File& file, const std::string& name, const Options& options);
+    static std::optional<MediaProperties> Probe(const File& file, const std::string& name);
+    ~FfmpegSource() override;
+
+    size_t Read(void* out, size_t frames) override;
+    std::optional<uint64_t> FileBytes() const override;
+    bool Truncated() const override;
+    // TagLib's reading of the file, else the container's own metadata.
+    bool ReadTags(TagRecord& tags) override;
+
+    // Channels of the decoded stream before any mix.
+    int SourceChannels() const;
+    // Bytes of the file the demuxer has read so far.
+    uint64_t InputOffset() const;
+    int ContainerSeconds() const;
+    // The codec's bit rate in bits per second, 0 when unknown.
+    int64_t CodecBitRate() const;
+    // The library's name of the demuxer ("mp3", "flac", ...).
+    std::string ContainerName() const;
+    // A metadata value of the container, else of the audio stream (Ogg and some others keep it there); ""
+    // when neither has it.
+    std::string Metadata(const char* key) const;
+
+private:
+    FfmpegSource();
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace pelloran

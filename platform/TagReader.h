@@ -1,0 +1,28 @@
+#pragma once
+// A file's tags as TagLib reads them, straight into the tag record, and the raw ID3 blocks of its bytes.
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media/TagRecord.h"
+
+namespace pelloran {
+
+class File;
+
+// Fills tags from what TagLib finds in an open file (read at its own offsets; name serves the format guess).
+// Values stay whole, several lines or any length. False, tags untouched, when TagLib does not know the file or
+// finds none of the nine fields.
+bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags);
+
+// Raw ID3 blocks of a file: the 128-byte ID3v1 block at its end and the whole ID3v2 tag at its start (footer
+// included). A tag that claims more than the file holds is damaged: no block rather than a short one.
+struct Id3Blocks {
+    std::optional<std::array<uint8_t, 128>> v1;
+    std::vector<uint8_t> v2;  // empty when absent
+};
+Id3Blocks ReadId3Blocks(const File& file);
+
+}  // namespace pelloran
