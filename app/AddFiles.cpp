@@ -17,22 +17,27 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
     std::vector<AddedFile> files;
     for (const AddPath& entry : paths) {
         std::vector<std::string> found;
+        std::string root;
         const bool folder = entry.kind != AddPath::Kind::File && IsFolder(entry.path);
         if (cancelled()) {
             // Named files stay listed (as not probed) so that each gets its answer; unscanned folders add nothing.
-            if (entry.kind == AddPath::Kind::File) files.push_back(AddedFile{entry.path, {}, false});
+            if (entry.kind == AddPath::Kind::File && (!events.accept || events.accept(entry.path)))
+                files.push_back(AddedFile{entry.path, {}, {}, false});
             continue;
         }
         if (folder) {
-            ScanFolder(found, ResolveFolderPath(entry.path), settings, cancelled);
+            root = ResolveFolderPath(entry.path);
+            ScanFolder(found, root, settings, cancelled, options.scan);
         } else {
             std::string path = ResolveSourcePath(entry.path);
             if (entry.kind == AddPath::Kind::File || FilterStep(path, settings)) found.push_back(path);
         }
         for (auto& path : found) {
+            if (events.accept && !events.accept(path)) continue;
             if (!seen.Insert(path)) continue;
             AddedFile file;
             file.path = std::move(path);
+            file.root = root;
             files.push_back(std::move(file));
         }
     }
@@ -45,7 +50,7 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
     size_t nextReady = 0;
     const auto worker = [&] {
         for (size_t i; !cancelled() && (i = next.fetch_add(1)) < files.size();) {
-            files[i].probe = ProbeFile(files[i].path, options.preferredReader);
+            files[i].probe = ProbeFile(files[i].path, options.preferredReader, options.readTags);
             files[i].probed = true;
             std::lock_guard lock(readyMutex);
             done[i] = true;

@@ -26,6 +26,7 @@ struct AddPath {
 // One file found by the job.
 struct AddedFile {
     std::string path;
+    std::string root;      // the folder named in the request it was found under; "" for a named file
     ProbeOutcome probe;    // probe.ok: the list takes it
     bool probed = false;   // false when Cancel came first
 };
@@ -37,11 +38,15 @@ struct AddFilesEvents {
     std::function<void(size_t index, const AddedFile& file)> ready;
     // Asked often; true stops scanning and probing.
     std::function<bool()> cancelled;
+    // When set, only the files it accepts are listed (asked before a file is probed).
+    std::function<bool(const std::string& path)> accept;
 };
 
 struct AddFilesOptions {
     int jobs = 1;                                // files probed at once
     std::optional<ReaderKind> preferredReader;  // --decoder
+    ScanOptions scan;                            // how folders are scanned
+    bool readTags = false;                       // the sources' tags are wanted (output names from tags)
 };
 
 // Runs the job. seen holds the files already listed and receives the new ones; a file already in it is

@@ -197,6 +197,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
     const ConvertLoopFn loop = LoopForFormat(settings.OutputFormat);
 
     TargetReservations reservations;
+    reservations.SetDryRun(options.dryRun);
     std::mutex namingMutex;   // target naming is check-then-reserve: one entry at a time
     std::mutex summaryMutex;
     std::atomic<bool> widened{false};
@@ -225,7 +226,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
             {
                 std::lock_guard lock(namingMutex);
                 named = MakeTargetPath(item, settings, status, &reservations, &replace);
-                if (named && reservations.FirstVisit(FolderPart(item.targetPath)))
+                if (named && !options.dryRun && reservations.FirstVisit(FolderPart(item.targetPath)))
                     SweepStaleWorkFiles(FolderPart(item.targetPath));
             }
             std::string note;
@@ -235,7 +236,10 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                 named = false;
                 status = kNotRegularFileNote;
             }
-            if (named) {
+            if (named && options.dryRun) {
+                succeeded = true;
+                observer.SetStatus(i, FileNamePart(item.targetPath));
+            } else if (named) {
                 EntryProgressSink entryProgress(progress, observer, i);
                 ConvertContext context{settings, entryProgress, {}, runPosition};
                 context.decoder.preferred = options.preferredReader;
@@ -322,7 +326,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
     }
 
     summary.cancelled = progress.CancelRequested() || stop;
-    if (!summary.cancelled && settings.BrowseOutputFolder != 0) {
+    if (!summary.cancelled && !options.dryRun && settings.BrowseOutputFolder != 0) {
         for (FileItem* item : items) {
             if (!item->targetPath.empty() && FileExists(item->targetPath)) {
                 observer.ShowOutput(item->targetPath);

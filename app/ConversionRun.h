@@ -51,6 +51,7 @@ struct RunOptions {
     std::optional<ReaderKind> preferredReader;   // --decoder
     // Loads the MIDI SoundFont when it is not loaded yet; true when MIDI can be rendered.
     std::function<bool()> ensureSoundFont;
+    bool dryRun = false;  // name every target and apply the policies, write nothing
 };
 
 struct RunSummary {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "media/TagRecord.h"
+
 namespace pelloran {
 
 struct FileItem {
@@ -15,6 +17,8 @@ struct FileItem {
     uint32_t durationSeconds = 0; // 0 unknown
     uint16_t formatCode = 0;      // input-format code
     std::string targetPath;       // output of the last successful conversion, else empty
+    std::string subFolder;        // kept tree: the source's folder below the folder it was found in ("a/b/")
+    TagRecord tags;               // the source's tags, read when the output names come from them
 };
 
 }  // namespace pelloran

@@ -26,6 +26,58 @@ const char* const kNotRegularFileNote = "Not a regular file";
 const char* const kFlashFileNote =
     "SWF and FLV files are converted with Pelloran Video Converter, not with this program.";
 
+const SourceFileKind kSourceFileKinds[] = {
+    {"3GPP Files", "3gp 3gpp"},
+    {"3GPP2 Files", "3g2 3gp2"},
+    {"Adobe Flash Files", "swf"},
+    {"Advanced Audio Coding", "aac"},
+    {"AIFF Files", "aiff aif aifc afc"},
+    {"AMR Files", "amr awb"},
+    {"AU Files", "au snd"},
+    {"AVI Files", "avi"},
+    {"CD Audio", "cda"},
+    {"Creative Voice Files", "voc"},
+    {"CRI ADX Files", "adx"},
+    {"Dolby Digital AC-3", "ac3"},
+    {"DTS Files", "dts"},
+    {"DV Video Files", "dv dif"},
+    {"DVD Video Files", "vob dvd"},
+    {"Electronic Arts CDATA Files", "cdata"},
+    {"Flash Video Files", "flv"},
+    {"Free Lossless Audio Codec", "flac fla"},
+    {"H.264/MPEG4 AVC Video", "m2ts mts"},
+    {"Matroska Files", "mkv mka"},
+    {"Microsoft Digital Video Recording", "dvr-ms"},
+    {"MIDI Files", "midi mid rmi kar"},
+    {"MJPEG Video Files", "mjpg mjpeg"},
+    {"MMF Files", "mmf"},
+    {"MOD Musics", "mod xm it s3m mtm umx mo3"},
+    {"Monkey's Audio", "ape mac"},
+    {"MP3 Files", "mp3"},
+    {"MPEG Audio Files", "mpa mpga m2a"},
+    {"MPEG Video Files", "mpg mpe mpeg m1v mp2 m2v mp1 mlv"},
+    {"MPEG-4 Audio Files", "m4a m4b mp4"},
+    {"MPEG4 TS HD Video", "ts"},
+    {"MPEG-4 Video Files", "mp4 m4v mpv psp"},
+    {"Musepack", "mpc mp+ mpp"},
+    {"Nullsoft Audio/Video Files", "nsv nsa"},
+    {"NUT Files", "nut"},
+    {"OGG Files", "ogg oga ogm ogv ogx"},
+    {"QuickTime Files", "mov qt"},
+    {"Raw h261 Files", "h261"},
+    {"Raw h263 Files", "h263"},
+    {"Raw h264 Video Files", "h264 264"},
+    {"Real Audio Files", "ra ram"},
+    {"Real Media Files", "rm rmvb"},
+    {"Speex", "spx"},
+    {"The True Audio", "tta"},
+    {"WAV Files", "wav wave"},
+    {"WavPack", "wv"},
+    {"Windows Media Files", "wma asf wmv wm wmd xwmv"},
+    {"YUV Video Files", "yuv"},
+};
+const size_t kSourceFileKindCount = sizeof kSourceFileKinds / sizeof kSourceFileKinds[0];
+
 namespace {
 
 std::string Lower(std::string text) {
@@ -39,7 +91,23 @@ constexpr int kMaxLinkHops = 8;
 
 }  // namespace
 
-ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred) {
+bool IsKnownSourceExtension(const std::string& path) {
+    std::string ext = Lower(ExtensionPart(path));
+    if (ext.size() < 2) return false;
+    if (InputFormatFromPath(path) != kInputOther) return true;
+    ext.erase(0, 1);
+    for (size_t i = 0; i < kSourceFileKindCount; ++i) {
+        const std::string_view list = kSourceFileKinds[i].extensions;
+        for (size_t start = 0; start < list.size();) {
+            const size_t blank = std::min(list.find(' ', start), list.size());
+            if (list.substr(start, blank - start) == ext) return true;
+            start = blank + 1;
+        }
+    }
+    return false;
+}
+
+ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred, bool readTags) {
     ProbeOutcome outcome;
     // Only regular files are opened: a FIFO or device could block or never end.
     struct stat st {};
@@ -52,6 +120,8 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
         outcome.notRegular = true;
         return outcome;
     }
+    // An empty file holds no audio: refused as a file no reader opens.
+    if (st.st_size == 0) return outcome;
     if (const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
         close(fd);
     } else {
@@ -86,6 +156,7 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     if (code == kInputMp3) item.channelMode = static_cast<uint32_t>(outcome.channelMode);
     else item.channels = static_cast<uint32_t>(std::max(outcome.channels, 0));
     outcome.reader = context.openedBy;
+    if (readTags) decoder->ReadTags(item.tags);
     decoder->Close();
     outcome.ok = true;
     return outcome;
@@ -165,8 +236,13 @@ bool FilterStep(std::string& path, const ConvertSettings& settings) {
 
 namespace {
 
+bool Hidden(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    return !name.empty() && name[0] == '.';
+}
+
 void CollectFolders(std::vector<std::string>& out, const std::string& folder, int depth,
-                    std::set<std::pair<dev_t, ino_t>>& seen, const ScanCancel& cancelled) {
+                    std::set<std::pair<dev_t, ino_t>>& seen, const ScanCancel& cancelled, const ScanOptions& options) {
     if (cancelled && cancelled()) return;
     struct stat st {};
     if (depth > kMaxFolderDepth || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
@@ -178,19 +254,20 @@ void CollectFolders(std::vector<std::string>& out, const std::string& folder, in
          it.increment(ec)) {
         if (cancelled && cancelled()) return;
         std::error_code typeError;
+        if (options.skipHidden && Hidden(it->path())) continue;
         if (it->is_directory(typeError)) children.push_back(it->path().string());
     }
     std::sort(children.begin(), children.end());
-    for (const auto& child : children) CollectFolders(out, child, depth + 1, seen, cancelled);
+    for (const auto& child : children) CollectFolders(out, child, depth + 1, seen, cancelled, options);
 }
 
 }  // namespace
 
 void ScanFolder(std::vector<std::string>& out, const std::string& folder, const ConvertSettings& settings,
-                const ScanCancel& cancelled) {
+                const ScanCancel& cancelled, const ScanOptions& options) {
     std::vector<std::string> folders;
     std::set<std::pair<dev_t, ino_t>> seen;
-    CollectFolders(folders, folder, 0, seen, cancelled);
+    CollectFolders(folders, folder, 0, seen, cancelled, options);
     for (const auto& f : folders) {
         if (cancelled && cancelled()) return;
         std::error_code ec;
@@ -200,6 +277,8 @@ void ScanFolder(std::vector<std::string>& out, const std::string& folder, const 
             if (cancelled && cancelled()) return;
             std::error_code typeError;
             if (it->is_directory(typeError)) continue;
+            if (options.skipHidden && Hidden(it->path())) continue;
+            if (options.knownOnly && !IsKnownSourceExtension(it->path().string())) continue;
             // Links are followed a bounded number of hops; a dangling or looping link is dropped.
             std::string path = it->path().string();
             if (it->is_symlink(typeError)) {

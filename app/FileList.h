@@ -27,7 +27,9 @@ struct ProbeOutcome {
 };
 
 // Opens path with a reader in probe mode and fills the entry as the list shows it.
-ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred = std::nullopt);
+// With readTags, the source's tags go into the entry too.
+ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred = std::nullopt,
+                       bool readTags = false);
 
 // Column texts; "" where the value is unknown.
 std::string DurationText(uint32_t seconds);
@@ -55,11 +57,26 @@ private:
     std::map<std::string, std::string> byPath_;  // path as inserted -> its key
 };
 
+// The kinds of files the readers take, for the open dialog and for folder scans: a name and the
+// extensions, lower case without the dot, separated by blanks.
+struct SourceFileKind {
+    const char* name;
+    const char* extensions;
+};
+extern const SourceFileKind kSourceFileKinds[];
+extern const size_t kSourceFileKindCount;
+// True when a reader knows the path's extension (any letter case).
+bool IsKnownSourceExtension(const std::string& path);
+
 // Asked often during a folder scan; true stops it.
 using ScanCancel = std::function<bool()>;
+struct ScanOptions {
+    bool knownOnly = false;   // only files whose extension a reader knows
+    bool skipHidden = false;  // no files or folders whose names start with '.'
+};
 // Every file below folder (subfolders included, links followed with cycles cut), through the filter step.
 void ScanFolder(std::vector<std::string>& out, const std::string& folder, const ConvertSettings& settings,
-                const ScanCancel& cancelled = {});
+                const ScanCancel& cancelled = {}, const ScanOptions& options = {});
 // The filter step of dropped and scanned files: true when path is taken (path may be replaced by a link's target).
 bool FilterStep(std::string& path, const ConvertSettings& settings);
 

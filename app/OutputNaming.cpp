@@ -63,7 +63,114 @@ bool ProbeWritable(const std::string& target) {
     return true;
 }
 
+// A tag or file value made safe as one path component: '/' and the characters common file systems
+// refuse become '_', control characters go, "." and ".." cannot stand alone.
+std::string SafeComponent(const std::string& value) {
+    std::string out;
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) continue;
+        out += std::string_view("/\\:*?\"<>|").find(ch) != std::string_view::npos ? '_' : ch;
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+    while (!out.empty() && out.front() == ' ') out.erase(0, 1);
+    return out;
+}
+
+std::string FieldValue(const std::string& field, const FileItem& item, int32_t outputFormat) {
+    const TagRecord& t = item.tags;
+    const std::string name = FileNamePart(item.sourcePath);
+    const std::string ext = ExtensionPart(name);
+    if (field == "title") return t.Title;
+    if (field == "artist") return t.Artist;
+    if (field == "album") return t.Album;
+    if (field == "year") return t.Year;
+    if (field == "genre") return t.Genre;
+    if (field == "comment") return t.Comment;
+    if (field == "track") return t.Track.empty() ? std::string{} : std::to_string(TrackNumber(t.Track));
+    if (field == "composer") return t.Composer;
+    if (field == "copyright") return t.Copyright;
+    if (field == "stem") return name.substr(0, name.size() - ext.size());
+    if (field == "ext") return ext.empty() ? std::string{} : ext.substr(1);
+    if (field == "format") {
+        const std::string out = OutputExtension(outputFormat);
+        return out.empty() ? out : out.substr(1);
+    }
+    if (field == "parent") {
+        const std::string folder = FolderPart(item.sourcePath);
+        return FileNamePart(folder.empty() ? folder : folder.substr(0, folder.size() - 1));
+    }
+    return "\x01";  // unknown field
+}
+
 }  // namespace
+
+bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t outputFormat, std::string& name,
+                       std::string& error) {
+    std::string out;
+    for (size_t i = 0; i < pattern.size();) {
+        if (pattern[i] != '{') {
+            if (pattern[i] == '}') {
+                error = "'}' without '{' in the name pattern";
+                return false;
+            }
+            out += pattern[i++];
+            continue;
+        }
+        const size_t close = pattern.find('}', i);
+        if (close == std::string::npos) {
+            error = "'{' without '}' in the name pattern";
+            return false;
+        }
+        std::string spec = pattern.substr(i + 1, close - i - 1);
+        i = close + 1;
+        std::string fallback;
+        if (const size_t bar = spec.find('|'); bar != std::string::npos) {
+            fallback = spec.substr(bar + 1);
+            spec.resize(bar);
+        }
+        int width = 0;
+        if (const size_t colon = spec.find(':'); colon != std::string::npos) {
+            const std::string digits = spec.substr(colon + 1);
+            if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos) {
+                error = "bad width '" + digits + "' in the name pattern";
+                return false;
+            }
+            width = std::stoi(digits);
+            spec.resize(colon);
+        }
+        std::string value = FieldValue(spec, item, outputFormat);
+        if (value == "\x01") {
+            error = "unknown field {" + spec + "} in the name pattern";
+            return false;
+        }
+        if (value.empty()) value = fallback;
+        if (width > 0 && !value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
+            value.size() < static_cast<size_t>(width))
+            value.insert(0, static_cast<size_t>(width) - value.size(), '0');
+        out += SafeComponent(value);
+    }
+    // Each component must stay inside the output folder and be a usable name.
+    if (!pattern.empty() && pattern.front() == '/') {
+        error = "the name pattern gives an absolute path";
+        return false;
+    }
+    std::string cleaned;
+    for (size_t start = 0; start <= out.size();) {
+        const size_t slash = std::min(out.find('/', start), out.size());
+        std::string component = out.substr(start, slash - start);
+        start = slash + 1;
+        if (component == "." || component == "..") {
+            error = "the name pattern leaves the output folder";
+            return false;
+        }
+        if (component.empty()) component = "_";
+        cleaned += (cleaned.empty() ? "" : "/") + component;
+        if (slash == out.size()) break;
+    }
+    name = cleaned;
+    return true;
+}
 
 bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string& status,
                     TargetReservations* reservations, bool* replaces) {
@@ -78,36 +185,46 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
     std::string folder = settings.DestSpecifiedFolder;
     bool keepTree = settings.CreateDirs != 0;
     bool retried = false;
+    const bool dryRun = reservations != nullptr && reservations->dryRun();
     const size_t extLen = ExtensionPart(source).size();
     const std::string ext = OutputExtension(settings.OutputFormat);
+    const std::string sourceName = FileNamePart(source);
+    std::string name = sourceName.substr(0, sourceName.size() - std::min(extLen, sourceName.size()));
+    if (!settings.OutputNamePattern.empty() &&
+        !ExpandNamePattern(settings.OutputNamePattern, item, settings.OutputFormat, name, status))
+        return false;
+    // Makes a folder, or in a dry run accepts one that could be made.
+    const auto ensure = [dryRun](const std::string& path) {
+        return EnsureFolder(path, !dryRun) || (dryRun && !PathOccupied(path));
+    };
 
     while (true) {
         std::string base;
         bool failed = false;
         if (mode == kOutputIntoFolder) {
-            if (folder.empty() || !EnsureFolder(folder, true)) {
+            if (folder.empty() || !ensure(folder)) {
                 status = Format("Failed to create folder \"%s\"", folder);
                 failed = true;
             } else {
                 base = folder;
                 if (base.back() != '/') base += '/';
-                if (keepTree) {
+                if (!item.subFolder.empty()) {
+                    base += item.subFolder;
+                } else if (keepTree) {
                     std::string tree = FolderPart(source);
                     for (size_t pos; (pos = tree.find("//")) != std::string::npos;) tree.erase(pos, 1);
                     while (!tree.empty() && tree.front() == '/') tree.erase(0, 1);
                     base += tree;
-                    if (!EnsureFolder(base, true)) {
-                        status = Format("Failed to create folder \"%s\"", base);
-                        failed = true;
-                    }
                 }
-                if (!failed) {
-                    const std::string name = FileNamePart(source);
-                    base += name.substr(0, name.size() - std::min(extLen, name.size()));
-                }
+                base += name;
             }
         } else {
-            base = source.substr(0, source.size() - extLen);
+            base = FolderPart(source) + name;
+        }
+        // The target's own folder: kept trees and patterns with folders.
+        if (!failed && !ensure(FolderPart(base))) {
+            status = Format("Failed to create folder \"%s\"", FolderPart(base));
+            failed = true;
         }
 
         if (!failed) {
@@ -132,7 +249,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
                     }
                 }
             }
-            if (ProbeWritable(target)) {
+            if (dryRun || ProbeWritable(target)) {
                 item.targetPath = target;
                 if (reservations != nullptr) reservations->Reserve(target);
                 if (replaces != nullptr) *replaces = replacing;

@@ -21,13 +21,24 @@ public:
     void Release(const std::string& path);
     // True the first time a folder is named in this run.
     bool FirstVisit(const std::string& folder);
+    // A dry run names targets without making folders or probing them.
+    void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
+    bool dryRun() const { return dryRun_; }
 
 private:
     static std::string Key(const std::string& path);
     mutable std::mutex mutex_;
     std::set<std::string> paths_;
     std::set<std::string> folders_;
+    bool dryRun_ = false;
 };
+
+// The output name a pattern gives for an entry, relative to the output folder and without extension
+// ("Ana/Songs/01 - Intro"); false with the reason when the pattern is malformed or the name would leave the
+// output folder. Fields: the tag names (title, artist, album, year, genre, comment, track, composer,
+// copyright), stem, ext, format, parent; {track:02} pads numbers; {artist|Unknown Artist} gives a fallback.
+bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t outputFormat, std::string& name,
+                       std::string& error);
 
 // True: item.targetPath holds a free name, or with overwrite an existing file to replace (replaces is then
 // set). False: status holds the reason and targetPath is unchanged.

@@ -5,17 +5,30 @@
 #include <string>
 #include <vector>
 
-#include "decode/DecoderFactory.h"
-
 namespace pelloran::cli {
 
 struct CliOptions {
     std::string format;                  // -f
     std::string outputDir;               // -o
     std::vector<std::string> sets;       // -s NAME=VALUE
+    std::vector<std::string> tags;       // --tag NAME=VALUE
     std::string settingsFile;            // --settings
     std::string decoder;                 // --decoder
     int jobs = 0;                        // -j (0: number of processors)
+    std::optional<int> bitrate;          // -b kbit/s
+    std::optional<int> rate;             // --rate Hz
+    std::optional<int> channels;         // --channels 1|2
+    std::optional<int> quality;          // --quality
+    bool overwrite = false;              // -y
+    bool noOverwrite = false;            // -n
+    bool allFiles = false;               // --all-files
+    bool keepTree = false;               // --keep-tree
+    std::optional<std::string> name;     // --name PATTERN
+    bool dryRun = false;
+    std::string filesFrom;               // --files-from FILE ("-": standard input)
+    bool nulSeparated = false;           // -0
+    std::string shard;                   // --shard K/N
+    bool listSettings = false;
     bool probe = false;
     bool json = false;
     bool quiet = false;
@@ -24,5 +37,8 @@ struct CliOptions {
 
 // Parses argv; returns the exit code to end with (help, version, usage error), or nothing to go on.
 std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options);
+
+// Parses "K/N" (1 <= K <= N); false when malformed.
+bool ParseShard(const std::string& text, int& k, int& n);
 
 }  // namespace pelloran::cli

@@ -1,8 +1,11 @@
 #pragma once
-// Terminal progress for pelloran-cli: one line on stderr, only on a terminal; Ctrl+C cancels.
+// Terminal progress for pelloran-cli: one line on stderr, only on a terminal, redrawn in place and cut to the
+// terminal's width: files finished of total, percent, remaining time, the files being converted. Ctrl+C, a
+// hang-up, SIGTERM and a closed output pipe cancel.
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -15,33 +18,42 @@ public:
     explicit CliProgress(bool show);
     ~CliProgress() override;
 
-    void SetFileText(const std::string& text) override;
-    int FileBarWidth() const override { return 100; }
-    void SetFileBar(int position) override;
-    void SetRunText(const std::string& text) override;
+    void SetFileText(const std::string&) override {}
+    int FileBarWidth() const override { return 1000; }
+    void SetFileBar(int) override {}
+    void SetRunText(const std::string&) override {}
     void SetRunRange(int count) override;
-    void StepRun() override;
+    void StepRun() override {}
     void Pump() override {}
     bool CancelRequested() const override;
+
+    // Entries of the run, by index (several at once with --jobs).
+    void EntryStarted(size_t index, const std::string& name);
+    void EntryProgress(size_t index, double fraction);
+    void EntryFinished(size_t index);
 
     // Clears the progress line before other output is printed.
     void Clear();
     void Lock() { mutex_.lock(); }
     void Unlock() { mutex_.unlock(); }
 
-    // Installs the Ctrl+C handler that sets the cancel flag (a second Ctrl+C ends the process).
+    // Installs the handlers that set the cancel flag (a second Ctrl+C ends the process).
     static void InstallInterruptHandler();
 
 private:
+    struct Running {
+        std::string name;
+        double fraction = 0.0;
+    };
     void Draw(bool force);
 
     bool show_;
     std::mutex mutex_;
-    std::string fileText_;
-    int runCount_ = 0;
-    int runDone_ = 0;
-    int fileBar_ = 0;
+    std::map<size_t, Running> running_;
+    int total_ = 0;
+    int finished_ = 0;
     bool drawn_ = false;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -1,9 +1,11 @@
 // pelloran-cli: converts files with the saved options on the same engine as the window.
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <cstdio>
-#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -13,11 +15,12 @@
 #include "app/ConversionRun.h"
 #include "app/FileList.h"
 #include "app/OutputNaming.h"
-#include "platform/Paths.h"
 #include "cli/CliOptions.h"
 #include "cli/CliProgress.h"
+#include "cli/Output.h"
 #include "cli/TextOut.h"
 #include "frontend/Wording.h"
+#include "platform/Paths.h"
 #include "platform/MidiSource.h"
 #include "platform/registry.h"
 #include "settings/ConvertSettings.h"
@@ -25,155 +28,159 @@
 namespace pelloran::cli {
 namespace {
 
-namespace fs = std::filesystem;
+constexpr int kExitInterrupted = 130;
 
-// One output line per input, printed in input order as soon as every earlier line is ready.
-class OrderedPrinter {
-public:
-    OrderedPrinter(size_t count, CliProgress& progress) : lines_(count), ready_(count, false), progress_(progress) {}
-
-    void Set(size_t index, std::string line) {
-        std::lock_guard lock(mutex_);
-        lines_[index] = std::move(line);
-        ready_[index] = true;
-        FlushReady();
-    }
-
-    // Prints every line still held back (entries never reached).
-    void FlushAll(const std::function<std::string(size_t)>& fallback) {
-        std::lock_guard lock(mutex_);
-        for (size_t i = next_; i < lines_.size(); ++i) {
-            if (!ready_[i]) {
-                lines_[i] = fallback(i);
-                ready_[i] = true;
-            }
-        }
-        FlushReady();
-    }
-
-private:
-    void FlushReady() {
-        bool printed = false;
-        while (next_ < lines_.size() && ready_[next_]) {
-            if (!printed) {
-                progress_.Lock();
-                progress_.Clear();
-            }
-            printed = true;
-            std::fputs(lines_[next_].c_str(), stdout);
-            std::fputc('\n', stdout);
-            ++next_;
-        }
-        if (printed) {
-            std::fflush(stdout);
-            progress_.Unlock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-    std::vector<bool> ready_;
-    size_t next_ = 0;
-    CliProgress& progress_;
-};
-
-using Entry = AddedFile;
-
-// JSON keeps names that are not UTF-8 recoverable: the text with replacement characters, plus the bytes.
-void PutName(nlohmann::ordered_json& j, const char* key, const std::string& name) {
-    j[key] = name;
-    if (!IsValidUtf8(name)) j[std::string(key) + "_bytes"] = Base64(name);
+int UsageError(const std::string& text) {
+    std::cerr << "pelloran-cli: " << EscapeText(text) << "\n";
+    return 2;
 }
 
-std::string Dump(const nlohmann::ordered_json& j) {
-    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-// The status shown for a file that was not loaded.
-std::string LoadFailureStatus(const Entry& e) {
-    if (!e.probed) return kStatusCancelled;
-    return e.probe.notRegular ? kNotRegularFileNote : "Failed to load";
-}
-
-std::string ProbeLine(const Entry& e, bool json) {
-    const FileItem& item = e.probe.item;
-    if (json) {
-        nlohmann::ordered_json j;
-        PutName(j, "source", e.path);
-        j["ok"] = e.probe.ok;
-        if (e.probe.ok) {
-            j["duration_seconds"] = item.durationSeconds;
-            j["bitrate_kbps"] = item.bitrateKbps;
-            j["sample_rate"] = item.sampleRate;
-            j["channels"] = e.probe.channels;
-            j["channel_mode"] = e.probe.channelMode;
-            j["format_code"] = item.formatCode;
-            j["reader"] = e.probe.reader ? ReaderName(*e.probe.reader) : "";
-        } else {
-            j["status"] = LoadFailureStatus(e);
-            j["note"] = e.probe.note;
-        }
-        return Dump(j);
-    }
-    if (!e.probe.ok) return EscapeText(e.path) + "\t" + LoadFailureStatus(e);
-    return EscapeText(e.path) + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) + "\t" +
-           FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
-}
-
-std::string ConvertLine(const std::string& source, const EntryResult& result, const std::string& status,
-                        const std::string& target, bool json) {
-    if (!json) return EscapeText(source) + "\t" + EscapeText(status);
-    nlohmann::ordered_json j;
-    PutName(j, "source", source);
-    j["ok"] = result.ok;
-    j["status"] = status;
-    PutName(j, "target", target);
-    j["note"] = result.note;
-    j["truncated"] = result.truncated;
-    return Dump(j);
-}
-
-std::string FailedLine(const Entry& e, bool json) {
-    EntryResult result;
-    result.note = e.probe.note;
-    return ConvertLine(e.path, result, LoadFailureStatus(e), "", json);
-}
-
-// The run's statuses go to the ordered printer; questions are answered No (printed for the user).
+// The run's statuses go to the ordered printer and the progress line; questions are answered No.
 class CliObserver : public RunObserver {
 public:
-    CliObserver(OrderedPrinter& printer, std::vector<size_t> lineOf, std::vector<FileItem*>& items, bool json)
-        : printer_(printer), lineOf_(std::move(lineOf)), items_(items), statuses_(items.size()), json_(json) {}
+    CliObserver(OrderedPrinter& printer, CliProgress& progress, std::vector<size_t> lineOf,
+                std::vector<FileItem*>& items, bool json, bool dryRun)
+        : printer_(printer), progress_(progress), lineOf_(std::move(lineOf)), items_(items),
+          statuses_(items.size()), json_(json), dryRun_(dryRun) {}
 
     void SetStatus(size_t index, const std::string& text) override {
         std::lock_guard lock(mutex_);
         statuses_[index] = text;
+        if (text == kStatusConverting) progress_.EntryStarted(index, FileNamePart(items_[index]->sourcePath));
     }
+    void EntryProgress(size_t index, double fraction) override { progress_.EntryProgress(index, fraction); }
     void EntryFinished(size_t index, const EntryResult& result) override {
         std::string status;
+        StatusCode code = StatusCode::Failed;
         {
             std::lock_guard lock(mutex_);
             status = statuses_[index];
+            if (result.ok) code = dryRun_ ? StatusCode::Planned : StatusCode::Converted;
+            else if (result.skipped) code = StatusCode::Skipped;
+            else if (status == kStatusCancelled) code = StatusCode::Cancelled;
+            counts_.Add(code);
         }
+        progress_.EntryFinished(index);
         const FileItem& item = *items_[index];
-        printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, result, status, item.targetPath, json_));
+        printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, item.targetPath, result, json_));
     }
     bool Ask(Question question, const QuestionData& data) override {
         std::lock_guard lock(mutex_);
         std::cerr << EscapeText(QuestionText(question, data)) << "\n(answered No)\n";
         return false;
     }
+    Counts counts() {
+        std::lock_guard lock(mutex_);
+        return counts_;
+    }
 
 private:
     OrderedPrinter& printer_;
+    CliProgress& progress_;
     std::vector<size_t> lineOf_;
     std::vector<FileItem*>& items_;
     std::vector<std::string> statuses_;
     bool json_;
+    bool dryRun_;
+    Counts counts_;
     std::mutex mutex_;
 };
 
+// Applies the command line over the loaded settings; an exit code on a usage error.
+std::optional<int> ApplyOptions(const CliOptions& options, ConvertSettings& settings) {
+    settings.BrowseOutputFolder = 0;  // only an explicit -s BrowseOutputFolder=1 opens the file manager
+    if (!options.format.empty()) settings.OutputFormat = OutputFormatFromName(options.format);
+    std::vector<std::string> named;
+    for (const std::string& assignment : options.sets) {
+        const size_t eq = assignment.find('=');
+        std::string error;
+        if (eq == std::string::npos || eq == 0) return UsageError("--set needs NAME=VALUE, not '" + assignment + "'");
+        if (!SetSettingByName(settings, assignment.substr(0, eq), assignment.substr(eq + 1), error))
+            return UsageError(error);
+        named.push_back(assignment.substr(0, eq));
+    }
+    // An explicit output folder wins over the settings and is never replaced by the documents folder.
+    if (!options.outputDir.empty()) {
+        settings.DestOutputFolderOpt = kOutputIntoFolder;
+        settings.DestSpecifiedFolder = ResolveFolderPath(options.outputDir);
+        settings.OutputFiles2MyDocuments = 0;
+    }
+    if (options.overwrite) settings.TargetExistsOpt = kTargetOverwrite;
+    if (options.noOverwrite) settings.TargetExistsOpt = kTargetSkip;
+    if (options.name) settings.OutputNamePattern = *options.name;
+    const std::pair<const std::optional<int>&, FormatControl> controls[] = {
+        {options.bitrate, FormatControl::BitRate},
+        {options.rate, FormatControl::Rate},
+        {options.channels, FormatControl::Channels},
+        {options.quality, FormatControl::Quality},
+    };
+    for (const auto& [value, control] : controls) {
+        std::string error;
+        if (value && !ApplyFormatControl(settings, control, *value, error)) return UsageError(error);
+    }
+    for (const std::string& assignment : options.tags) {
+        const size_t eq = assignment.find('=');
+        std::string error;
+        if (eq == std::string::npos || eq == 0) return UsageError("--tag needs NAME=VALUE, not '" + assignment + "'");
+        if (!ApplyTagOverride(settings, assignment.substr(0, eq), assignment.substr(eq + 1), error))
+            return UsageError(error);
+    }
+    if (!settings.OutputNamePattern.empty()) {
+        // A malformed pattern is a usage error, not a failure of every file.
+        FileItem sample;
+        sample.sourcePath = "/a/b.wav";
+        std::string name, error;
+        if (!ExpandNamePattern(settings.OutputNamePattern, sample, settings.OutputFormat, name, error))
+            return UsageError(error);
+    }
+    for (const std::string& warning : IneffectiveSettings(settings, named))
+        std::cerr << "pelloran-cli: warning: " << warning << "\n";
+    return std::nullopt;
+}
+
+int ListSettings(const ConvertSettings& settings, bool json) {
+    for (const SettingInfo& s : DescribeSettings(settings)) {
+        if (json) {
+            nlohmann::ordered_json j = {{"name", s.name},          {"type", s.type},
+                                        {"range", s.range},        {"default", s.defaultValue},
+                                        {"value", s.currentValue}, {"meaning", s.meaning}};
+            std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+        } else {
+            std::cout << s.name << "\t" << s.type << "\t" << s.range << "\t" << EscapeText(s.defaultValue) << "\t"
+                      << EscapeText(s.currentValue) << "\t" << s.meaning << "\n";
+        }
+    }
+    return 0;
+}
+
+// Input paths from --files-from: one a line, or NUL-separated; false when the list cannot be read.
+bool ReadFileList(const std::string& from, bool nul, std::vector<std::string>& out) {
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (from != "-") {
+        file.open(from, std::ios::binary);
+        if (!file) return false;
+        in = &file;
+    }
+    for (std::string line; std::getline(*in, line, nul ? '\0' : '\n');) {
+        if (!nul && !line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) out.push_back(line);
+    }
+    return !in->bad();
+}
+
+// A stable hash of a path (FNV-1a, 64 bits): the same shard on every machine and every run.
+uint64_t PathHash(const std::string& path) {
+    uint64_t hash = 1469598103934665603ull;
+    for (const char c : path) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
 int Main(int argc, char** argv) {
+    const auto started = std::chrono::steady_clock::now();
     CliOptions options;
     if (auto code = ParseCommandLine(argc, argv, options)) return *code;
 
@@ -183,32 +190,15 @@ int Main(int argc, char** argv) {
     // A settings file named on the command line must be one; the user's own file may be missing.
     if (!options.settingsFile.empty() && loaded != RegistryStore::LoadStatus::Loaded) {
         const std::string reason = loaded == RegistryStore::LoadStatus::Missing ? "No such file" : store.loadError();
-        std::cerr << "pelloran-cli: --settings " << EscapeText(options.settingsFile) << ": " << EscapeText(reason)
-                  << "\n";
-        return 2;
+        return UsageError("--settings " + options.settingsFile + ": " + reason);
     }
     LoadSettings(settings, store);
-    settings.BrowseOutputFolder = 0;  // only an explicit -s BrowseOutputFolder=1 opens the file manager
+    if (auto code = ApplyOptions(options, settings)) return *code;
+    if (options.listSettings) return ListSettings(settings, options.json);
 
-    if (!options.format.empty()) settings.OutputFormat = OutputFormatFromName(options.format);
-    for (const std::string& assignment : options.sets) {
-        const size_t eq = assignment.find('=');
-        std::string error;
-        if (eq == std::string::npos || eq == 0) {
-            std::cerr << "pelloran-cli: --set needs NAME=VALUE, not '" << assignment << "'\n";
-            return 2;
-        }
-        if (!SetSettingByName(settings, assignment.substr(0, eq), assignment.substr(eq + 1), error)) {
-            std::cerr << "pelloran-cli: " << error << "\n";
-            return 2;
-        }
-    }
-    // An explicit output folder wins over the settings and is never replaced by the documents folder.
-    if (!options.outputDir.empty()) {
-        settings.DestOutputFolderOpt = kOutputIntoFolder;
-        settings.DestSpecifiedFolder = ResolveFolderPath(options.outputDir);
-        settings.OutputFiles2MyDocuments = 0;
-    }
+    std::vector<std::string> inputs = options.paths;
+    if (!options.filesFrom.empty() && !ReadFileList(options.filesFrom, options.nulSeparated, inputs))
+        return UsageError("--files-from " + options.filesFrom + ": cannot be read");
     std::optional<ReaderKind> preferred;
     if (!options.decoder.empty()) preferred = ReaderFromName(options.decoder);
     const int jobs = options.jobs > 0 ? options.jobs
@@ -217,20 +207,37 @@ int Main(int argc, char** argv) {
     CliProgress::InstallInterruptHandler();
     CliProgress progress(!options.quiet);
 
-    // The inputs as the window's list takes them: folders contribute every file below them, one file
+    // The inputs as the window's list takes them: folders contribute the media files below them, one file
     // reached twice is listed once, every file is probed.
     std::vector<AddPath> paths;
-    for (const std::string& arg : options.paths) {
-        paths.push_back({arg, IsFolder(arg) ? AddPath::Kind::Folder : AddPath::Kind::File});
-    }
+    for (const std::string& input : inputs)
+        paths.push_back({input, IsFolder(input) ? AddPath::Kind::Folder : AddPath::Kind::File});
     PathIndex index;
     AddFilesEvents events;
     events.cancelled = [&progress] { return progress.CancelRequested(); };
-    const std::vector<AddedFile> entries = AddFiles(paths, settings, index, {jobs, preferred}, events);
+    AddFilesOptions addOptions{jobs, preferred, {!options.allFiles, !options.allFiles},
+                               !settings.OutputNamePattern.empty()};
+    int shardK = 0, shardN = 0;
+    if (!options.shard.empty()) {
+        ParseShard(options.shard, shardK, shardN);
+        // Only this machine's part is probed: the rest is left out before any file is opened.
+        events.accept = [=](const std::string& path) {
+            return PathHash(path) % static_cast<uint64_t>(shardN) == static_cast<uint64_t>(shardK - 1);
+        };
+    }
+    std::vector<AddedFile> entries = AddFiles(paths, settings, index, addOptions, events);
+    if (options.keepTree) {
+        for (AddedFile& e : entries) {
+            if (e.root.empty()) continue;
+            std::string folder = FolderPart(e.path);
+            const std::string root = e.root.back() == '/' ? e.root : e.root + "/";
+            e.probe.item.subFolder = folder.rfind(root, 0) == 0 ? folder.substr(root.size()) : std::string{};
+        }
+    }
 
     OrderedPrinter printer(entries.size(), progress);
-    bool anyFailed = false;
-    const auto reportLoadFailure = [&](const Entry& e) {
+    Counts counts;
+    const auto reportLoadFailure = [&](const AddedFile& e) {
         if (e.probed && !e.probe.note.empty()) {
             progress.Lock();
             progress.Clear();
@@ -240,6 +247,7 @@ int Main(int argc, char** argv) {
     };
 
     if (options.probe) {
+        bool anyFailed = false;
         for (size_t i = 0; i < entries.size(); ++i) {
             if (!entries[i].probe.ok) {
                 anyFailed = true;
@@ -247,7 +255,8 @@ int Main(int argc, char** argv) {
             }
             printer.Set(i, ProbeLine(entries[i], options.json));
         }
-        return anyFailed || progress.CancelRequested() ? 1 : 0;
+        if (progress.CancelRequested()) return kExitInterrupted;
+        return anyFailed ? 1 : 0;
     }
 
     std::vector<FileItem> items;
@@ -258,9 +267,9 @@ int Main(int argc, char** argv) {
             items.push_back(entries[i].probe.item);
             lineOf.push_back(i);
         } else {
-            anyFailed = true;
             reportLoadFailure(entries[i]);
-            printer.Set(i, FailedLine(entries[i], options.json));
+            counts.Add(entries[i].probed ? StatusCode::NotLoaded : StatusCode::Cancelled);
+            printer.Set(i, NotLoadedLine(entries[i], options.json));
         }
     }
     std::vector<FileItem*> pointers;
@@ -270,17 +279,31 @@ int Main(int argc, char** argv) {
     runOptions.jobs = jobs;
     runOptions.preferredReader = preferred;
     runOptions.ensureSoundFont = LoadDefaultSoundFont;
-    CliObserver observer(printer, lineOf, pointers, options.json);
-    RunSummary summary;
+    runOptions.dryRun = options.dryRun;
+    CliObserver observer(printer, progress, lineOf, pointers, options.json, options.dryRun);
+    progress.SetRunRange(static_cast<int>(pointers.size()));
     if (!pointers.empty() && !progress.CancelRequested())
-        summary = RunConversion(pointers, settings, progress, observer, runOptions);
+        RunConversion(pointers, settings, progress, observer, runOptions);
+    size_t neverReached = 0;
     printer.FlushAll([&](size_t line) {
-        return ConvertLine(entries[line].path, EntryResult{}, kStatusCancelled, "", options.json);
+        ++neverReached;
+        return ConvertLine(entries[line].path, StatusCode::Cancelled, kStatusCancelled, "", EntryResult{},
+                           options.json);
     });
     progress.Clear();
-    if (summary.failed > 0 || summary.cancelled || summary.aborted) anyFailed = true;
-    if (summary.succeeded != items.size() || progress.CancelRequested()) anyFailed = true;
-    return anyFailed ? 1 : 0;
+    const Counts run = observer.counts();
+    counts.converted += run.converted;
+    counts.planned += run.planned;
+    counts.skipped += run.skipped;
+    counts.failed += run.failed;
+    counts.cancelled += run.cancelled + neverReached;
+    if (options.json) {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::cout << SummaryLine(counts, elapsed, options.dryRun) << std::endl;
+    }
+    if (progress.CancelRequested()) return kExitInterrupted;
+    return counts.failed + counts.notLoaded + counts.cancelled > 0 ? 1 : 0;
 }
 
 }  // namespace

@@ -51,6 +51,8 @@ int32_t CheckNone(int32_t v) { return v; }
 int32_t CheckCoeff(int32_t v) { return std::clamp(v, 10, 3000); }
 int32_t CheckMp3ChannelMode(int32_t v) { return (v == 0 || v == 1 || v == 3 || v == 4) ? v : 1; }
 int32_t CheckZeroOneTwo(int32_t v) { return (v == 0 || v == 1 || v == 2) ? v : 2; }
+// Tag types: 3 (merge) is kept; other values beyond 0..2 mean no tags.
+int32_t CheckTagType(int32_t v) { return (v >= 0 && v <= 3) ? v : 2; }
 int32_t CheckOneTwo(int32_t v) { return (v == 1 || v == 2) ? v : 2; }
 int32_t CheckOggBitRate(int32_t v) { return v > 1000 ? v / 1000 : v; }
 
@@ -90,7 +92,7 @@ constexpr int32_t kMp3ChannelModes[] = {0, 1, 3, 4};
 constexpr int32_t kWavWidths[] = {0, 8, 16};
 
 constexpr Range kSwitch = Span(0, 1);
-constexpr Range kTagType = Span(0, 2);
+constexpr Range kTagType = Span(0, 3);  // 3: the source's tags with the custom fields on top
 constexpr Range kGain = Span(10, 3000);
 constexpr Range kFreeGain = Span(1, 100000);  // not clamped on load, but never zero or negative
 constexpr Range kRate = Span(0, 384000);      // Hz; 0 follows the source
@@ -118,7 +120,7 @@ constexpr CodeName kFormatList[] = {{"mp3", kOutputMp3}, {"wav", kOutputWav}, {"
                                     {"mp4", kOutputMp4}, {"m4b", kOutputM4b}, {"amr", kOutputAmr},
                                     {"awb", kOutputAwb}};
 constexpr CodeName kMp3ModeList[] = {{"stereo", 0}, {"joint", 1}, {"mono", 3}, {"source", 4}};
-constexpr CodeName kTagTypeList[] = {{"custom", 0}, {"source", 1}, {"none", 2}};
+constexpr CodeName kTagTypeList[] = {{"custom", 0}, {"source", 1}, {"none", 2}, {"merge", 3}};
 constexpr CodeName kId3VersionList[] = {{"v1", 0}, {"v2", 1}, {"both", 2}};
 constexpr CodeName kMpegList[] = {{"mpeg4", 0}, {"mpeg2", 1}};
 constexpr CodeName kBlockList[] = {{"normal", 0}, {"noshort", 1}, {"nolong", 2}};
@@ -172,6 +174,8 @@ constexpr NumberField kNumberFields[] = {
      "stereo to mono: mix both channels, keep the left or keep the right"},
     {"EnableExtFilter", &ConvertSettings::EnableExtFilter, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "take only files whose extension is in FilterExts (dropped files, folder scans)"},
+    {"ParallelJobs", &ConvertSettings::ParallelJobs, kSaveOptionsGroup, CheckNone, Span(1, 64), kNoNames,
+     "files the window converts at once (default: the number of processors)"},
     {"OutputFormat", &ConvertSettings::OutputFormat, kSaveFormatGroup, CheckNone, Codes(kFormatCodes), kFormatNames,
      "output format"},
     {"AutoDestMP3EncodingParam", &ConvertSettings::AutoDestMP3EncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
@@ -197,7 +201,7 @@ constexpr NumberField kNumberFields[] = {
      "WMA: Hz"},
     {"WMAChannels", &ConvertSettings::WMAChannels, kSaveOptionsGroup, CheckOneTwo, Span(1, 2), kNoNames,
      "WMA: channels"},
-    {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType, kTagTypeNames,
+    {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
      "WMA tags: custom (WMATag.*), from the source, or none"},
     {"AmplifyWMA", &ConvertSettings::AmplifyWMA, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WMA: amplify by AmplifyWMACoeff"},
@@ -255,7 +259,7 @@ constexpr NumberField kNumberFields[] = {
      "M4A/MP4/M4B: amplify by AmplifyM4ACoef"},
     {"AmplifyM4ACoef", &ConvertSettings::AmplifyM4ACoef, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
      "M4A/MP4/M4B: gain in percent"},
-    {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckZeroOneTwo, kTagType, kTagTypeNames,
+    {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
      "M4A/MP4/M4B tags: custom (M4ATag.*), from the source, or none"},
     {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone, Span(0, 7), kNoNames,
      "AMR-NB mode (6 is 10.2 kbit/s)"},
@@ -293,6 +297,8 @@ constexpr TextField kTextFields[] = {
     {"Folder", &ConvertSettings::Folder, kSaveFolderGroup, "the folder last chosen with Add Folder"},
     {"DestSpecifiedFolder", &ConvertSettings::DestSpecifiedFolder, kSaveOptionsGroup, "the chosen output folder"},
     {"FilterExts", &ConvertSettings::FilterExts, kSaveOptionsGroup, "comma-separated extensions of EnableExtFilter"},
+    {"OutputNamePattern", &ConvertSettings::OutputNamePattern, kSaveOptionsGroup,
+     "output names from tags: {artist}/{album}/{track:02} - {title}; empty keeps the source's name"},
 };
 
 struct TagNumberField {
@@ -571,6 +577,165 @@ bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::str
     }
     error = UnknownName(name);
     return false;
+}
+
+namespace {
+
+// The option names behind each format's controls; "" where the format has none.
+struct FormatControls {
+    int32_t formats[3];
+    const char* prefix;     // the format's options start with it (also AutoDest<prefix>, Amplify<prefix>)
+    const char* automatic;  // the switch the controls turn off
+    const char* bitrate;
+    int32_t bitrateScale;   // stored units per kbit/s
+    const char* rate;
+    const char* channels;
+    int32_t mono, stereo;   // stored values of 1 and 2 channels
+    const char* quality;
+    const char* qualitySwitch;  // 1 for the quality mode, 0 for the bit-rate mode
+    const char* amplify;
+    const char* tagType;
+};
+
+constexpr FormatControls kFormatControls[] = {
+    {{kOutputMp3}, "MP3", "AutoDestMP3EncodingParam", "MP3BitRate", 1, "MP3SampleRate", "MP3ChannelMode", 3, 1, "",
+     "", "AmplifyMp3", "MP3ID3TagType"},
+    {{kOutputWav}, "WAV", "AutoDestWAVEncodingParam", "", 1, "WAVSampleRate", "WAVChannelNum", 1, 2, "", "",
+     "AmplifyWav", ""},
+    {{kOutputWma}, "WMA", "AutoDestWMAEncodingParam", "WMABitRate", 1000, "WMASampleRate", "WMAChannels", 1, 2, "", "",
+     "AmplifyWMA", "WMAID3TagType"},
+    {{kOutputOgg}, "OGG", "AutoDestOGGEncodingParam", "OGGBitRate", 1, "OGGSampleRate", "OGGChannels", 1, 2, "", "",
+     "AmplifyOGG", "OGGID3TagType"},
+    {{kOutputAac}, "AAC", "AutoDestAACEncodingParam", "AACABRBitRate", 1, "", "", 0, 0, "AACVBRQuality", "AACVBR",
+     "AmplifyAAC", ""},
+    {{kOutputM4a, kOutputMp4, kOutputM4b}, "M4A", "AutoDestM4AEncodingParam", "M4AABRBitRate", 1, "", "", 0, 0,
+     "M4AVBRQuality", "M4AVBR", "AmplifyM4A", "M4AID3TagType"},
+    {{kOutputAmr, kOutputAwb}, "AMR", "", "", 1, "", "", 0, 0, "", "", "AmplifyAMR", ""},
+};
+
+const FormatControls* ControlsOf(int32_t format) {
+    for (const auto& c : kFormatControls) {
+        for (const int32_t f : c.formats)
+            if (f == format && f != 0) return &c;
+    }
+    return nullptr;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
+}
+
+// The format whose options include name, or null for options of no format.
+const FormatControls* OwnerOf(std::string_view name) {
+    for (const auto& c : kFormatControls) {
+        const std::string prefix = c.prefix;
+        if (StartsWithIgnoreCase(name, prefix) || StartsWithIgnoreCase(name, "AutoDest" + prefix) ||
+            StartsWithIgnoreCase(name, c.amplify) || (prefix == "AMR" && StartsWithIgnoreCase(name, "AWB")))
+            return &c;
+    }
+    return nullptr;
+}
+
+int32_t NumberOf(const ConvertSettings& settings, std::string_view name) {
+    for (const auto& f : kNumberFields) {
+        if (SameName(name, f.name)) return settings.*f.member;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_t value, std::string& error) {
+    static const char* const kOption[] = {"--bitrate", "--rate", "--channels", "--quality"};
+    const char* option = kOption[static_cast<int>(control)];
+    const FormatControls* c = ControlsOf(settings.OutputFormat);
+    const char* field = "";
+    if (c != nullptr) {
+        switch (control) {
+            case FormatControl::BitRate: field = c->bitrate; break;
+            case FormatControl::Rate: field = c->rate; break;
+            case FormatControl::Channels: field = c->channels; break;
+            case FormatControl::Quality: field = c->quality; break;
+        }
+    }
+    if (c == nullptr || *field == '\0') {
+        error = std::string(option) + " does not apply to " + Lower(OutputFormatName(settings.OutputFormat)) +
+                " output";
+        return false;
+    }
+    int64_t stored = value;
+    if (control == FormatControl::BitRate) stored *= c->bitrateScale;
+    if (control == FormatControl::Channels) stored = value == 1 ? c->mono : c->stereo;
+    std::string reason;
+    if (stored > INT32_MAX || !SetSettingByName(settings, field, std::to_string(stored), reason)) {
+        error = std::string(option) + " " + std::to_string(value) + ": " + reason;
+        return false;
+    }
+    if (*c->automatic != '\0') SetSettingByName(settings, c->automatic, "0", reason);
+    if (*c->qualitySwitch != '\0')
+        SetSettingByName(settings, c->qualitySwitch, control == FormatControl::Quality ? "1" : "0", reason);
+    return true;
+}
+
+bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value, std::string& error) {
+    const FormatControls* c = ControlsOf(settings.OutputFormat);
+    if (c == nullptr || *c->tagType == '\0') {
+        error = "--tag: " + Lower(OutputFormatName(settings.OutputFormat)) + " output holds no tags";
+        return false;
+    }
+    const std::string group = std::string(c->prefix) + "Tag.";
+    std::string reason;
+    if (SameName(field, "track")) {
+        if (!SetSettingByName(settings, group + "CustomTrackNum", value, reason)) {
+            error = "--tag track: " + reason;
+            return false;
+        }
+        SetSettingByName(settings, group + "TrackNumType", "2", reason);
+    } else {
+        bool known = false;
+        for (const auto& f : kTagTexts) known = known || (SameName(field, f.name) && !SameName(field, "TitleAsFileName"));
+        if (!known) {
+            error = "--tag: unknown field '" + std::string(field) +
+                    "' (title, artist, album, year, genre, comment, track, composer, copyright)";
+            return false;
+        }
+        SetSettingByName(settings, group + std::string(field), value, reason);
+        if (SameName(field, "title")) SetSettingByName(settings, group + "TitleAsFileName", "0", reason);
+    }
+    return SetSettingByName(settings, c->tagType, "merge", error);
+}
+
+std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, const std::vector<std::string>& names) {
+    std::vector<std::string> warnings;
+    const FormatControls* chosen = ControlsOf(settings.OutputFormat);
+    const std::string format = Lower(OutputFormatName(settings.OutputFormat));
+    for (const std::string& name : names) {
+        const FormatControls* owner = OwnerOf(name);
+        if (owner == nullptr) continue;
+        if (owner != chosen) {
+            warnings.push_back("'" + name + "' has no effect on " + format + " output");
+            continue;
+        }
+        const auto is = [&](const char* field) { return *field != '\0' && SameName(name, field); };
+        const bool control = is(owner->bitrate) || is(owner->rate) || is(owner->channels) || is(owner->quality);
+        if (control && *owner->automatic != '\0' && NumberOf(settings, owner->automatic) != 0) {
+            warnings.push_back("'" + name + "' has no effect while " + owner->automatic +
+                               " is 1; use -b/--rate/--channels/--quality, or -s " + owner->automatic + "=0");
+        } else if (*owner->qualitySwitch != '\0' && is(owner->quality) && NumberOf(settings, owner->qualitySwitch) == 0) {
+            warnings.push_back("'" + name + "' has no effect while " + owner->qualitySwitch + " is 0; use --quality");
+        } else if (*owner->qualitySwitch != '\0' && is(owner->bitrate) && NumberOf(settings, owner->qualitySwitch) != 0) {
+            warnings.push_back("'" + name + "' has no effect while " + owner->qualitySwitch + " is 1; use -b");
+        } else if (StartsWithIgnoreCase(name, owner->amplify) && name.size() > std::string_view(owner->amplify).size() &&
+                   NumberOf(settings, owner->amplify) == 0) {
+            warnings.push_back("'" + name + "' has no effect while " + owner->amplify + " is 0; add -s " +
+                               owner->amplify + "=1");
+        } else if (*owner->tagType != '\0' && name.find('.') != std::string::npos &&
+                   NumberOf(settings, owner->tagType) != 0) {
+            warnings.push_back("'" + name + "' has no effect unless " + owner->tagType +
+                               " is custom; use --tag NAME=VALUE to set a field on top of the source's tags");
+        }
+    }
+    return warnings;
 }
 
 std::vector<SettingInfo> DescribeSettings(const ConvertSettings& current) {

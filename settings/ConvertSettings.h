@@ -1,9 +1,11 @@
 #pragma once
 // The settings record: every option named by its stored name, each default stated once.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace pelloran {
@@ -82,6 +84,8 @@ struct ConvertSettings {
 
     // General and output folder
     std::string Folder;
+    // Files the window converts at once; the number of processors by default.
+    int32_t ParallelJobs = static_cast<int32_t>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
     int32_t DestOutputFolderOpt = kOutputBesideSource;
     std::string DestSpecifiedFolder;
     int32_t CreateDirs = 0;
@@ -91,6 +95,7 @@ struct ConvertSettings {
     int32_t MonoType = kMonoMix;
     int32_t EnableExtFilter = 0;
     std::string FilterExts;
+    std::string OutputNamePattern;  // "" keeps the source's name; else "{artist}/{album}/{track:02} - {title}"
     int32_t OutputFormat = kOutputMp3;
     int32_t OptStartPageIndex = 0;
 
@@ -195,6 +200,19 @@ void RebuildExtensionFilter(ConvertSettings& settings);
 // the option's range or one of its names ("skip"). False with a reason (and a near name when there is one).
 bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value,
                       std::string& error);
+
+// The everyday controls of an output format (-b, --rate, --channels, --quality).
+enum class FormatControl { BitRate, Rate, Channels, Quality };
+// Sets a control of the chosen output format and turns its automatic mode off; false with the reason when the
+// format has no such control or the value is out of range.
+bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_t value, std::string& error);
+// Sets one tag field (title, artist, album, year, genre, comment, track, composer, copyright) of the chosen
+// format on top of the source's tags (tag type "merge"); false with the reason when the format holds no tags.
+bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value, std::string& error);
+
+// Warnings for the options named (as given to -s) that the other settings make ineffective, each saying what
+// to use instead.
+std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, const std::vector<std::string>& names);
 
 // One option as --list-settings shows it.
 struct SettingInfo {

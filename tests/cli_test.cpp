@@ -80,7 +80,7 @@ TEST_F(Cli, CollisionPolicies) {
     EXPECT_EQ(Cli_({"-f", "wav", "-o", out, src}).out, src + "\ta_1.wav\n");
     const auto skipped = Cli_({"-f", "wav", "-o", out, "-s", "TargetExistsOpt=33", src});
     EXPECT_EQ(skipped.out, src + "\tTarget exists and skipped\n");
-    EXPECT_EQ(skipped.exitCode, 1);
+    EXPECT_EQ(skipped.exitCode, 0);  // a skipped file counts as done
     const auto overwritten = Cli_({"-f", "wav", "-o", out, "-s", "TargetExistsOpt=22", src});
     EXPECT_EQ(overwritten.out, src + "\ta.wav\n");
     EXPECT_EQ(overwritten.exitCode, 0);
@@ -130,6 +130,10 @@ TEST_F(Cli, JsonLinesFolderInputAndJobsKeepInputOrder) {
     size_t i = 0;
     while (std::getline(lines, line)) {
         const auto j = nlohmann::json::parse(line);
+        if (j.contains("summary")) {
+            EXPECT_EQ(j["converted"], sources.size());
+            continue;
+        }
         ASSERT_LT(i, sources.size());
         EXPECT_EQ(j["source"], sources[i]);
         EXPECT_EQ(j["ok"], true);
@@ -198,7 +202,7 @@ TEST_F(Cli, InterruptCancelsAndRemovesThePartialFile) {
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
     const auto printed = test::ReadBytes(outFile);
     EXPECT_EQ(std::string(printed.begin(), printed.end()), src + "\tCancelled\n");
     std::error_code ec;

@@ -174,7 +174,7 @@ TEST_F(Hostile, TwoProcessesRacingForOneTargetApplyThePolicyAgain) {
     const std::string out = dir_ / "out";
     for (const auto& [policy, names, codes] :
          {std::tuple{"11", std::vector<std::string>{"race.wav", "race_1.wav"}, std::vector<int>{0, 0}},
-          std::tuple{"33", std::vector<std::string>{"race.wav"}, std::vector<int>{0, 1}}}) {
+          std::tuple{"33", std::vector<std::string>{"race.wav"}, std::vector<int>{0, 0}}}) {
         fs::remove_all(out);
         fs::create_directories(out);
         const std::vector<std::string> args = {CliPath(), "-q", "--settings", settingsFile_, "-f", "wav", "-o", out,
@@ -344,7 +344,7 @@ TEST_F(Hostile, NamesAreEscaped) {
 
     const std::string latin1 = Sine("caf\xe9.wav", 8000, 1, 0.1);
     r = Cli({"-f", "wav", "--json", "-o", dir_ / "out", latin1});
-    const auto j = nlohmann::json::parse(r.out);
+    const auto j = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')));
     EXPECT_EQ(FromBase64(j["source_bytes"].get<std::string>()), latin1);
     EXPECT_EQ(FromBase64(j["target_bytes"].get<std::string>()), dir_ / "out/caf\xe9.wav");
 }

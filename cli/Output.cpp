@@ -1,0 +1,155 @@
+#include "cli/Output.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli/CliProgress.h"
+#include "cli/TextOut.h"
+#include "decode/DecoderFactory.h"
+
+namespace pelloran::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// JSON keeps names that are not UTF-8 recoverable: the text with replacement characters, plus the bytes.
+void PutName(Json& j, const char* key, const std::string& name) {
+    j[key] = name;
+    if (!IsValidUtf8(name)) j[std::string(key) + "_bytes"] = Base64(name);
+}
+
+std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+std::string NotLoadedStatus(const AddedFile& file) {
+    if (!file.probed) return kStatusCancelled;
+    return file.probe.notRegular ? kNotRegularFileNote : "Failed to load";
+}
+
+}  // namespace
+
+const char* StatusCodeName(StatusCode code) {
+    switch (code) {
+        case StatusCode::Converted: return "converted";
+        case StatusCode::Planned: return "planned";
+        case StatusCode::Skipped: return "skipped";
+        case StatusCode::Failed: return "failed";
+        case StatusCode::Cancelled: return "cancelled";
+        case StatusCode::NotLoaded: return "not_loaded";
+    }
+    return "failed";
+}
+
+OrderedPrinter::OrderedPrinter(size_t count, CliProgress& progress)
+    : lines_(count), ready_(count, false), progress_(progress) {}
+
+void OrderedPrinter::Set(size_t index, std::string line) {
+    std::lock_guard lock(mutex_);
+    lines_[index] = std::move(line);
+    ready_[index] = true;
+    FlushReady();
+}
+
+void OrderedPrinter::FlushAll(const std::function<std::string(size_t)>& fallback) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = next_; i < lines_.size(); ++i) {
+        if (!ready_[i]) {
+            lines_[i] = fallback(i);
+            ready_[i] = true;
+        }
+    }
+    FlushReady();
+}
+
+void OrderedPrinter::FlushReady() {
+    bool printed = false;
+    while (next_ < lines_.size() && ready_[next_]) {
+        if (!printed) {
+            progress_.Lock();
+            progress_.Clear();
+        }
+        printed = true;
+        std::fputs(lines_[next_].c_str(), stdout);
+        std::fputc('\n', stdout);
+        ++next_;
+    }
+    if (printed) {
+        std::fflush(stdout);
+        progress_.Unlock();
+    }
+}
+
+std::string ConvertLine(const std::string& source, StatusCode code, const std::string& status,
+                        const std::string& target, const EntryResult& result, bool json) {
+    if (!json) return EscapeText(source) + "\t" + EscapeText(status);
+    Json j;
+    PutName(j, "source", source);
+    j["ok"] = result.ok || code == StatusCode::Skipped;
+    j["status_code"] = StatusCodeName(code);
+    j["status"] = status;
+    PutName(j, "target", target);
+    j["note"] = result.note;
+    j["truncated"] = result.truncated;
+    return Dump(j);
+}
+
+std::string NotLoadedLine(const AddedFile& file, bool json) {
+    EntryResult result;
+    result.note = file.probe.note;
+    const StatusCode code = file.probed ? StatusCode::NotLoaded : StatusCode::Cancelled;
+    return ConvertLine(file.path, code, NotLoadedStatus(file), "", result, json);
+}
+
+std::string ProbeLine(const AddedFile& file, bool json) {
+    const FileItem& item = file.probe.item;
+    if (json) {
+        Json j;
+        PutName(j, "source", file.path);
+        j["ok"] = file.probe.ok;
+        if (file.probe.ok) {
+            j["status_code"] = "probed";
+            j["duration_seconds"] = static_cast<double>(item.durationSeconds);
+            j["bitrate_kbps"] = item.bitrateKbps;
+            j["sample_rate"] = item.sampleRate;
+            j["channels"] = file.probe.channels;
+            j["channel_mode"] = file.probe.channelMode;
+            j["format_code"] = item.formatCode;
+            j["reader"] = file.probe.reader ? ReaderName(*file.probe.reader) : "";
+        } else {
+            j["status_code"] = StatusCodeName(file.probed ? StatusCode::NotLoaded : StatusCode::Cancelled);
+            j["status"] = NotLoadedStatus(file);
+            j["note"] = file.probe.note;
+        }
+        return Dump(j);
+    }
+    if (!file.probe.ok) return EscapeText(file.path) + "\t" + NotLoadedStatus(file);
+    return EscapeText(file.path) + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) +
+           "\t" + FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
+}
+
+void Counts::Add(StatusCode code) {
+    switch (code) {
+        case StatusCode::Converted: ++converted; break;
+        case StatusCode::Planned: ++planned; break;
+        case StatusCode::Skipped: ++skipped; break;
+        case StatusCode::Failed: ++failed; break;
+        case StatusCode::Cancelled: ++cancelled; break;
+        case StatusCode::NotLoaded: ++notLoaded; break;
+    }
+}
+
+std::string SummaryLine(const Counts& counts, double elapsedSeconds, bool dryRun) {
+    Json j;
+    j["summary"] = true;
+    j["dry_run"] = dryRun;
+    j["converted"] = counts.converted;
+    j["planned"] = counts.planned;
+    j["skipped"] = counts.skipped;
+    j["failed"] = counts.failed;
+    j["cancelled"] = counts.cancelled;
+    j["not_loaded"] = counts.notLoaded;
+    j["elapsed_seconds"] = elapsedSeconds;
+    return Dump(j);
+}
+
+}  // namespace pelloran::cli
