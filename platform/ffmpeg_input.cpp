@@ -206,13 +206,13 @@ MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet 
     if (!file.IsOpen()) return {};
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer == nullptr) return {};
-    auto* reader = new FileReader{&file, 0};
-    AVIOContext* raw = avio_alloc_context(buffer, kIoBufferBytes, 0, reader, ReadPacket, nullptr, SeekTo);
+    auto reader = std::make_unique<FileReader>(FileReader{&file, 0});
+    AVIOContext* raw = avio_alloc_context(buffer, kIoBufferBytes, 0, reader.get(), ReadPacket, nullptr, SeekTo);
     if (raw == nullptr) {
-        delete reader;
         av_free(buffer);
         return {};
     }
+    reader.release();  // freed with the context from now on
     IoPtr io(raw);
 
     AVFormatContext* context = avformat_alloc_context();
