@@ -1,60 +1,61 @@
-// The AAC conversion loop: the decoder's blocks go to the encoder as they are.
+// The AAC and MP4 plans: the source's channels and width at the nearest rate AAC can store, with the encoder
+// options of the AAC or the M4A page; MP4 files also carry tags.
 
 #include "app/ConvertLoop.h"
-#include "decode/AudioDecoder.h"
+#include "app/EncodingParams.h"
 #include "encode/AacWriter.h"
+#include "encode/Mp4Writer.h"
 
 namespace pelloran {
 
 namespace {
 
-class AacStage : public FormatStage {
-public:
-    explicit AacStage(const ConvertSettings& settings) : settings_(settings) {}
-
-    int RateHint() override { return 44100; }
-
-    bool Begin(AudioDecoder& decoder, const std::string&, const std::string& target, ConvertContext&,
-               StreamPlan& plan) override {
-        const int sourceRate = decoder.GetSampleRate();
-        if (sourceRate <= 0) return false;
-        plan.channels = decoder.GetOutputChannels() == 2 ? 2 : 1;
-        plan.bits = decoder.GetBitsPerSample() == 8 ? 8 : 16;
-        // AAC knows thirteen rates; any other is resampled to the nearest of them rather than stored
-        // under a wrong rate.
-        plan.rate = NearestAacRate(sourceRate);
-        plan.convert = plan.rate != sourceRate;
-        SetGain(plan, settings_.AmplifyAAC, settings_.AmplifyAACCoef);
-        bits_ = plan.bits;
-        if (!writer_.Open(target, plan.rate, plan.channels, plan.bits)) return false;
-        if (settings_.AutoDestAACEncodingParam == 0) {
-            faacEncConfiguration* config = writer_.Config();
-            ApplyFaacOptions(*config, settings_.AACVBR, settings_.AACVBRQuality, settings_.AACABRBitRate,
-                             settings_.AACEnableTNS, settings_.AACEnableMidside, settings_.AACBlockType,
-                             plan.channels);
-            config->mpegVersion = static_cast<unsigned>(settings_.AACMpegVersion);
-        }
-        return writer_.Start();
+// The options of a page: with vbr the quality (only when it lies in 10..500; otherwise the default stays),
+// else the average bit rate.
+AacOptions PageOptions(int vbr, int quality, int abrKbps, int tns, int midside) {
+    AacOptions options;
+    if (vbr != 0) {
+        if (quality >= 10 && quality <= 500) options.quality = quality;
+    } else if (abrKbps > 0) {
+        options.abrKbps = abrKbps;
     }
+    options.tns = tns != 0;
+    options.midside = midside != 0;
+    return options;
+}
 
-    bool Write(const void* left, const void* right, int frames) override {
-        if (bits_ == 8) return writer_.Encode8(static_cast<const uint8_t*>(left), static_cast<const uint8_t*>(right), frames);
-        return writer_.Encode16(static_cast<const int16_t*>(left), static_cast<const int16_t*>(right), frames);
-    }
-
-    bool Finish() override { return writer_.Close(); }
-
-private:
-    const ConvertSettings& settings_;
-    AacWriter writer_;
-    int bits_ = 16;
-};
+// AAC knows thirteen rates; any other is resampled to the nearest of them rather than stored under a wrong rate.
+PcmFormat AacFormat(const PcmFormat& source) { return {NearestAacRate(source.rate), source.channels, source.bits}; }
 
 }  // namespace
 
-int ConvertToAac(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context) {
-    AacStage stage(context.settings);
-    return RunFormatLoop(stage, formatCode, source, target, context);
+int AacRateHint(const ConvertSettings&) { return 44100; }
+
+bool PlanAac(const PlanInput& in, WriterPlan& plan) {
+    const ConvertSettings& s = in.settings;
+    AacOptions options;
+    if (s.AutoDestAACEncodingParam == 0) {
+        options = PageOptions(s.AACVBR, s.AACVBRQuality, s.AACABRBitRate, s.AACEnableTNS, s.AACEnableMidside);
+        options.mpeg2 = s.AACMpegVersion == 1;
+    }
+    plan.format = AacFormat(in.source);
+    SetGain(plan, s.AmplifyAAC, s.AmplifyAACCoef);
+    plan.writer = std::make_unique<AacWriter>(options);
+    return true;
+}
+
+bool PlanMp4(const PlanInput& in, WriterPlan& plan) {
+    const ConvertSettings& s = in.settings;
+    AacOptions options;
+    if (s.AutoDestM4AEncodingParam == 0)
+        options = PageOptions(s.M4AVBR, s.M4AVBRQuality, s.M4AABRBitRate, s.M4AEnableTNS, s.M4AEnableMidside);
+    plan.format = AacFormat(in.source);
+    plan.tags = ChooseTags(s.M4AID3TagType, s.M4ATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
+                           false)
+                    .values;
+    SetGain(plan, s.AmplifyM4A, s.AmplifyM4ACoef);
+    plan.writer = std::make_unique<Mp4Writer>(options);
+    return true;
 }
 
 }  // namespace pelloran

@@ -1,10 +1,13 @@
 #pragma once
-// The conversion loops: one source file into one target file in the chosen output format.
+// One file's conversion: the source's reader, the output format's plan and writer, and the one block loop
+// between them. The plan rules of each format live in app/Convert<Format>.cpp.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "decode/DecoderFactory.h"
+#include "encode/AudioWriter.h"
 #include "settings/ConvertSettings.h"
 
 namespace pelloran {
@@ -18,58 +21,68 @@ struct ConvertContext {
     ProgressSink& progress;
     DecoderContext decoder;  // decoder.failureNote is the note shown after "Conversion Failure"
     int runPosition = 1;     // 1-based position in the run (a track number source)
-    bool truncated = false;  // set by RunFormatLoop: the source ended before its header said
+    bool truncated = false;  // set by the loop: the source ended before its header said
 };
 
-// What the format stage decided for the block loop.
-struct StreamPlan {
-    int rate = 0;            // target rate
-    int channels = 0;        // target channels (1 or 2)
-    int bits = 16;           // target width (8 or 16)
-    bool convert = false;    // put a PcmConverter between decoder and writer
-    int selectChannel = 0;   // 0 none; 1 left or 2 right fed as a mono stream
+// What a plan looks at.
+struct PlanInput {
+    const ConvertSettings& settings;
+    AudioDecoder& decoder;   // the source's own bit rate, MPEG channel mode and tags
+    const PcmFormat& source;  // what the reader delivers, worked out once by the loop
+    uint16_t formatCode;     // the source's input format
+    const std::string& sourcePath;
+    int runPosition;
+};
+
+// What a plan decides: the writer with its options, the PCM it takes (the loop picks or mixes channels by
+// MonoType, and converts rate and width, to get there), its tags and the gain.
+struct WriterPlan {
+    std::unique_ptr<AudioWriter> writer;
+    PcmFormat format;
+    TagRecord tags;
     bool amplify = false;
     float gain = 1.0f;
 };
 
-// The writer side of a loop; the shared skeleton drives it.
-class FormatStage {
-public:
-    virtual ~FormatStage() = default;
-    // Rate hint passed to CreateDecoder (the rendering rate of modules and MIDI).
-    virtual int RateHint() = 0;
-    // Opens the writer on target, resolves the plan, starts the encoder and hands over tags.
-    virtual bool Begin(AudioDecoder& decoder, const std::string& source, const std::string& target,
-                       ConvertContext& context, StreamPlan& plan) = 0;
-    // Writes one block at plan.bits and plan.channels; false stops the loop as a failure.
-    virtual bool Write(const void* left, const void* right, int frames) = 0;
-    // Finishes and closes the output; false when the file could not be completed.
-    virtual bool Finish() = 0;
+// The rules of an output format.
+struct OutputRecipe {
+    int32_t code;
+    // Null, or false when the format cannot be written now: nothing is opened then, not even the source.
+    bool (*available)();
+    // The rendering rate asked of module and MIDI readers.
+    int (*rateHint)(const ConvertSettings& settings);
+    // False when the format has nothing for this source.
+    bool (*plan)(const PlanInput& input, WriterPlan& plan);
 };
 
-// The shared skeleton: decoder, plan, block loop with progress and Cancel, clean-up.
-// Returns 1 on success, 0 on failure or Cancel (the target is then removed unless it is the source).
-int RunFormatLoop(FormatStage& stage, uint16_t formatCode, const std::string& source, const std::string& target,
-                  ConvertContext& context);
+// The recipe of an output-format code, or null.
+const OutputRecipe* RecipeForFormat(int32_t outputFormat);
 
-// Conversion wanted between a decoder and a plan's target (the common rule of the WAV, OGG and AMR loops).
-bool NeedsConversion(int sourceRate, int sourceChannels, int sourceBits, int targetRate, int targetChannels,
-                     int targetBits, int monoType);
-// Gain from an amplify switch and coefficient: on when the switch is set and the coefficient is not 100.
-void SetGain(StreamPlan& plan, int amplifySwitch, int coefficient);
+// Converts source into target in the output format of context.settings. Returns 1 on success, 0 on failure or
+// Cancel; the writer then leaves nothing at target.
+int ConvertFile(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
 
 using ConvertLoopFn = int (*)(uint16_t formatCode, const std::string& source, const std::string& target,
                               ConvertContext& context);
-
-int ConvertToWav(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
-int ConvertToMp3(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
-int ConvertToOgg(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
-int ConvertToAmr(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
-int ConvertToAac(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
-int ConvertToMp4(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
-int ConvertToWma(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context);
-
-// The loop of an output-format code, or null for an unknown code.
+// ConvertFile for an output-format code that has a recipe, otherwise null.
 ConvertLoopFn LoopForFormat(int32_t outputFormat);
+
+// Gain from an amplify switch and coefficient: on when the switch is set and the coefficient is not 100.
+void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient);
+
+// The plan rules of the formats.
+int WavRateHint(const ConvertSettings& settings);
+bool PlanWav(const PlanInput& input, WriterPlan& plan);
+int Mp3RateHint(const ConvertSettings& settings);
+bool PlanMp3(const PlanInput& input, WriterPlan& plan);
+int OggRateHint(const ConvertSettings& settings);
+bool PlanOgg(const PlanInput& input, WriterPlan& plan);
+int AmrRateHint(const ConvertSettings& settings);
+bool PlanAmr(const PlanInput& input, WriterPlan& plan);
+int AacRateHint(const ConvertSettings& settings);
+bool PlanAac(const PlanInput& input, WriterPlan& plan);
+bool PlanMp4(const PlanInput& input, WriterPlan& plan);
+int WmaRateHint(const ConvertSettings& settings);
+bool PlanWma(const PlanInput& input, WriterPlan& plan);
 
 }  // namespace pelloran

@@ -1,9 +1,10 @@
-// The WMA conversion loop: the decoder's blocks (or one selected channel) go to the writer, which
-// converts them to the chosen codec format.
+// The WMA plan: the source's PCM as it is (or one channel of it, or mixed) into the nearest format of the
+// encoder's list; the writer converts rate and channels to the format's.
+
+#include <algorithm>
 
 #include "app/ConvertLoop.h"
 #include "app/EncodingParams.h"
-#include "decode/AudioDecoder.h"
 #include "encode/WmaWriter.h"
 
 namespace pelloran {
@@ -30,76 +31,27 @@ WmaTarget AutoWmaTarget(int rate, int channels) {
     return {192000, 48000};
 }
 
-class WmaStage : public FormatStage {
-public:
-    WmaStage(const ConvertSettings& settings, uint16_t formatCode) : settings_(settings), formatCode_(formatCode) {}
-
-    int RateHint() override {
-        return settings_.AutoDestWMAEncodingParam != 0 ? 44100 : settings_.WMASampleRate;
-    }
-
-    bool Begin(AudioDecoder& decoder, const std::string& source, const std::string& target, ConvertContext& context,
-               StreamPlan& plan) override {
-        const int sourceRate = decoder.GetSampleRate();
-        const int sourceChannels = decoder.GetOutputChannels() == 2 ? 2 : 1;
-        const int sourceBits = decoder.GetBitsPerSample() == 8 ? 8 : 16;
-        if (sourceRate <= 0) return false;
-
-        int channels = sourceChannels;
-        WmaTarget wanted{};
-        if (settings_.AutoDestWMAEncodingParam != 0) {
-            wanted = AutoWmaTarget(sourceRate, sourceChannels);
-        } else {
-            wanted = {settings_.WMABitRate, settings_.WMASampleRate};
-            channels = settings_.WMAChannels;
-            if (channels < sourceChannels && settings_.MonoType > 0) plan.selectChannel = settings_.MonoType == 2 ? 2 : 1;
-        }
-        plan.rate = sourceRate;
-        plan.bits = sourceBits;
-        plan.channels = plan.selectChannel != 0 ? 1 : sourceChannels;
-        plan.convert = false;
-        bits_ = sourceBits;
-
-        writer_.SetOutputPath(target);
-        writer_.SetInputFormat(sourceRate, sourceBits, plan.channels);
-        const WmaMediaType* mediaType = nullptr;
-        uint32_t bitrate = 0;
-        if (!FindWmaFormat(SharedWmaFormats(), wanted.rate, wanted.bitrate, channels, mediaType, bitrate))
-            return false;
-        writer_.SetFormat(mediaType, bitrate);
-
-        const TagChoice tags = ChooseTags(settings_.WMAID3TagType, settings_.WMATag, decoder, formatCode_, source,
-                                          context.runPosition, false);
-        if (tags.haveValues) {
-            const TagRecord& t = tags.values;
-            writer_.SetTags(t.Title, t.Album, t.Artist, t.Genre, t.Year, t.Comment, t.Composer, t.Copyright,
-                            TrackNumber(t.Track));
-        }
-        SetGain(plan, settings_.AmplifyWMA, settings_.AmplifyWMACoeff);
-        return writer_.Start();
-    }
-
-    bool Write(const void* left, const void* right, int frames) override {
-        if (bits_ == 8) return writer_.Encode8(static_cast<const uint8_t*>(left), static_cast<const uint8_t*>(right), frames);
-        return writer_.Encode16(static_cast<const int16_t*>(left), static_cast<const int16_t*>(right), frames);
-    }
-
-    bool Finish() override { return writer_.Finish(); }
-
-private:
-    const ConvertSettings& settings_;
-    uint16_t formatCode_;
-    WmaWriter writer_;
-    int bits_ = 16;
-};
-
 }  // namespace
 
-int ConvertToWma(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context) {
-    // Without the runtime nothing is opened, not even the source.
-    if (!WmaRuntimeReady()) return 0;
-    WmaStage stage(context.settings, formatCode);
-    return RunFormatLoop(stage, formatCode, source, target, context);
+int WmaRateHint(const ConvertSettings& s) { return s.AutoDestWMAEncodingParam != 0 ? 44100 : s.WMASampleRate; }
+
+bool PlanWma(const PlanInput& in, WriterPlan& plan) {
+    const ConvertSettings& s = in.settings;
+    const PcmFormat& source = in.source;
+    const bool automatic = s.AutoDestWMAEncodingParam != 0;
+    const WmaTarget wanted = automatic ? AutoWmaTarget(source.rate, source.channels)
+                                       : WmaTarget{s.WMABitRate, s.WMASampleRate};
+    const int channels = automatic ? source.channels : s.WMAChannels;
+    const WmaFormatEntry* format = FindWmaFormat(SharedWmaFormats(), wanted.rate, wanted.bitrate, channels);
+    if (format == nullptr) return false;
+    // A stereo source for a mono format reaches the writer as one channel, picked or mixed by the loop.
+    plan.format = {source.rate, std::min(source.channels, format->channels), source.bits};
+    plan.tags = ChooseTags(s.WMAID3TagType, s.WMATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
+                           false)
+                    .values;
+    SetGain(plan, s.AmplifyWMA, s.AmplifyWMACoeff);
+    plan.writer = std::make_unique<WmaWriter>(WmaOptions{*format});
+    return true;
 }
 
 }  // namespace pelloran

@@ -4,8 +4,8 @@
 
 #include "platform/Paths.h"
 #include "decode/AudioDecoder.h"
-#include "decode/BassDecoder.h"
 #include "encode/Id3Tag.h"
+#include "platform/mp4.h"
 #include "settings/ConvertSettings.h"
 
 namespace pelloran {
@@ -112,8 +112,7 @@ TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& 
         // MP4-family sources: the MP4 metadata reader first, ReadTags when it finds nothing.
         TagRecord read;
         bool found = false;
-        if (formatCode == kInputM4a || formatCode == kInputMp4)
-            found = ReadMp4Tags(sourcePath, read) != 0 && !read.Empty();
+        if (formatCode == kInputM4a || formatCode == kInputMp4) found = ReadMp4Metadata(sourcePath, read) && !read.Empty();
         if (!found) {
             read = TagRecord{};
             found = decoder.ReadTags(read) != 0 && !read.Empty();

@@ -20,85 +20,30 @@ WmaReader::WmaReader() : sampleBuffer(kInitialSampleBuffer), sampleBufferSize(kI
 WmaReader::~WmaReader() { Close(); }
 
 void WmaReader::Close() {
-    if (syncReader && readerOpen) syncReader->Close();
-    syncReader.reset();
-    audioStreamNumber = 0;
-    audioOutput = 0;
-    titleText.clear();
-    authorText.clear();
-    descriptionText.clear();
-    albumText.clear();
-    genreText.clear();
-    trackNumber = 0;
-    yearText.clear();
-    copyrightText.clear();
-    composerText.clear();
+    fileReader.reset();
+    fileTags = TagRecord{};
     haveTags = false;
     pendingIndex = 0;
     pendingFrames = 0;
-    readerOpen = 0;
     truncated = false;
     ResetState();
 }
 
-bool WmaReader::ReadAttributes() {
-    const auto text = [&](const char* name, std::string& field) {
-        WmAttribute value;
-        const uint32_t result = syncReader->GetAttributeByName(name, value);
-        if (result == kWmAttributeMissing) return true;
-        if (result != 0) return false;
-        if (value.type == WmAttribute::Type::String) field = value.text;
-        haveTags = true;
-        return true;
-    };
-    if (!text("Title", titleText) || !text("Author", authorText) || !text("Description", descriptionText) ||
-        !text("WM/AlbumTitle", albumText) || !text("WM/Genre", genreText))
-        return false;
-
-    WmAttribute value;
-    uint32_t result = syncReader->GetAttributeByName("WM/TrackNumber", value);
-    if (result == 0) {
-        haveTags = true;
-        if (value.type == WmAttribute::Type::DWord) trackNumber = static_cast<int32_t>(value.number);
-        else if (value.type == WmAttribute::Type::String) trackNumber = TrackNumber(value.text);
-    } else if (result != kWmAttributeMissing) {
-        return false;
-    }
-
-    if (!text("WM/Year", yearText) || !text("Copyright", copyrightText) || !text("WM/Composer", composerText))
-        return false;
-
-    result = syncReader->GetAttributeByName("Duration", value);
-    if (result == 0 && value.type == WmAttribute::Type::QWord) {
-        length = value.number;
-        const uint64_t seconds = value.number / kHundredNs;
-        durationSeconds = static_cast<int32_t>(seconds > INT32_MAX ? INT32_MAX : seconds);
-    } else if (result != 0 && result != kWmAttributeMissing) {
-        return false;
-    }
-    result = syncReader->GetAttributeByName("Bitrate", value);
-    if (result == 0) bitrateKbps = static_cast<int32_t>(value.number / 1000);
-    else if (result != kWmAttributeMissing) return false;
-    return true;
-}
-
 int WmaReader::Open(const std::string& path, int) {
     Close();
-    syncReader = std::make_unique<WmSyncReader>();
-    if (!WmaRuntimeReady() || !syncReader->Open(path)) {
+    fileReader = std::make_unique<WmaFileReader>();
+    if (!WmaRuntimeReady() || !fileReader->Open(path)) {
         Close();
         return 0;
     }
-    readerOpen = 1;
-    audioStreamNumber = syncReader->AudioStreamNumber();
-    if (audioStreamNumber == 0 || !ReadAttributes()) {
-        Close();
-        return 0;
-    }
+    haveTags = fileReader->ReadTags(fileTags);
+    length = fileReader->Duration();
+    const uint64_t seconds = length / kHundredNs;
+    durationSeconds = static_cast<int32_t>(seconds > INT32_MAX ? INT32_MAX : seconds);
+    bitrateKbps = static_cast<int32_t>(fileReader->Bitrate() / 1000);
     position = 0;
-    audioOutput = 0;
-    sampleRate = syncReader->OutputRate();
-    outputChannels = syncReader->OutputChannels();
+    sampleRate = fileReader->Rate();
+    outputChannels = fileReader->Channels();
     channels = outputChannels;
     bitsPerSample = 16;
     bytesPerSample = 2;
@@ -106,8 +51,6 @@ int WmaReader::Open(const std::string& path, int) {
         Close();
         return 0;
     }
-    pendingIndex = 0;
-    pendingFrames = 0;
     truncated = AsfDataCutShort(path);
     return 1;
 }
@@ -128,13 +71,13 @@ int WmaReader::Deliver(int16_t* left, int16_t* right, int delivered) {
 }
 
 int WmaReader::Read(void* left, void* right) {
-    if (!readerOpen || left == nullptr || (outputChannels == 2 && right == nullptr)) return 0;
+    if (!fileReader || left == nullptr || (outputChannels == 2 && right == nullptr)) return 0;
     auto* l = static_cast<int16_t*>(left);
     auto* r = static_cast<int16_t*>(right);
     int delivered = Deliver(l, r, 0);
-    WmSample sample;
+    WmaBlock sample;
     while (delivered < kBlockFrames) {
-        if (!syncReader->GetNextSample(sample)) break;
+        if (!fileReader->NextBlock(sample)) break;
         position = sample.time;
         const size_t bytes = sample.pcm.size() * sizeof(int16_t);
         if (bytes > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 2)) break;
@@ -155,15 +98,7 @@ int WmaReader::Read(void* left, void* right) {
 
 int WmaReader::ReadTags(TagRecord& tags) {
     if (!haveTags) return 0;
-    tags.Title = titleText;
-    tags.Artist = authorText;
-    tags.Album = albumText;
-    tags.Year = yearText;
-    tags.Genre = genreText;
-    tags.Comment = descriptionText;
-    tags.Track = std::to_string(trackNumber);
-    tags.Composer = composerText;
-    tags.Copyright = copyrightText;
+    tags = fileTags;
     return 1;
 }
 

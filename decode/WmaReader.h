@@ -1,6 +1,6 @@
 #pragma once
-// Windows Media files (wma, wmv, asf ...): the first audio stream through the runtime's synchronous
-// reader, which delivers 16-bit PCM, and the tags from the header attributes.
+// Windows Media files (wma, wmv, asf ...): the first audio stream through the WMA layer's reader, which
+// delivers 16-bit PCM, and the tags from the header attributes.
 
 #include <cstdint>
 #include <memory>
@@ -11,7 +11,7 @@
 
 namespace pelloran {
 
-class WmSyncReader;
+class WmaFileReader;
 
 class WmaReader : public AudioDecoder {
 public:
@@ -28,21 +28,15 @@ public:
     int SampleBufferSize() const { return sampleBufferSize; }
 
 private:
-    bool ReadAttributes();
     int Deliver(int16_t* left, int16_t* right, int delivered);
 
-    std::unique_ptr<WmSyncReader> syncReader;
-    uint16_t audioStreamNumber = 0;
-    int32_t audioOutput = 0;
-    std::string titleText, authorText, descriptionText, albumText, genreText;
-    int32_t trackNumber = 0;
-    std::string yearText, copyrightText, composerText;
+    std::unique_ptr<WmaFileReader> fileReader;
+    TagRecord fileTags;
     bool haveTags = false;  // any of the tag attributes was present
     std::vector<uint8_t> sampleBuffer;
     int32_t sampleBufferSize = 0;
     int32_t pendingIndex = 0;   // next undelivered 16-bit value
     int32_t pendingFrames = 0;
-    int32_t readerOpen = 0;
     bool truncated = false;  // the ASF data object runs past the end of the file
 };
 

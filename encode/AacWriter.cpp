@@ -4,18 +4,6 @@
 
 namespace pelloran {
 
-void ApplyFaacOptions(faacEncConfiguration& config, int vbr, int quality, int abrKbps, int tns, int midside,
-                      int blockType, int channels) {
-    if (vbr != 0) {
-        if (quality >= 10 && quality <= 500) config.quantqual = static_cast<unsigned long>(quality);
-    } else if (channels > 0 && abrKbps > 0) {
-        config.bitRate = static_cast<unsigned long>(abrKbps) * 1000 / static_cast<unsigned long>(channels);
-    }
-    config.useTns = tns != 0 ? 1 : 0;
-    config.allowMidside = midside != 0 ? 1 : 0;
-    config.shortctl = blockType;
-}
-
 int NearestAacRate(int rate) {
     static constexpr int kRates[] = {7350, 8000, 11025, 12000, 16000, 22050, 24000,
                                      32000, 44100, 48000, 64000, 88200, 96000};
@@ -28,132 +16,94 @@ int NearestAacRate(int rate) {
     return best;
 }
 
-bool FaacStream::OpenEncoder(int rate, int channels, unsigned outputFormat) {
-    CloseEncoder();
-    if (rate <= 0 || channels < 1 || channels > 2) return false;
-    encoder_.reset(faacEncOpen(static_cast<unsigned long>(rate), static_cast<unsigned>(channels), &inputSamples_,
-                               &maxOutputBytes_));
-    if (!encoder_) return false;
-    config_ = faacEncGetCurrentConfiguration(encoder_.get());
-    if (config_ == nullptr) {
-        CloseEncoder();
-        return false;
-    }
-    config_->aacObjectType = LOW;
-    config_->mpegVersion = MPEG4;
-    config_->useTns = 0;
-    config_->allowMidside = 1;
-    config_->bandWidth = 0;
-    config_->outputFormat = outputFormat;
-    config_->inputFormat = FAAC_INPUT_16BIT;
-    channels_ = channels;
+AacEncoderSettings AacSettings(const AacOptions& options, bool adts) {
+    AacEncoderSettings settings;
+    settings.adts = adts;
+    settings.mpeg2 = adts && options.mpeg2;
+    settings.tns = options.tns;
+    settings.midside = options.midside;
+    settings.bitRate = options.abrKbps > 0 ? options.abrKbps * 1000 : 0;
+    settings.quality = options.quality;
+    return settings;
+}
+
+bool AacFrameStream::Open(int rate, int channels, const AacEncoderSettings& settings, Sink sink) {
+    Close();
+    if (!encoder_.Open(rate, channels, settings)) return false;
+    sink_ = std::move(sink);
+    samples_.assign(static_cast<size_t>(AacEncoder::kFrameLength * channels), 0);
+    frame_.reserve(encoder_.MaxFrameBytes());
     return true;
 }
 
-bool FaacStream::StartEncoder() {
-    if (!encoder_ || config_ == nullptr) return false;
-    if (faacEncSetConfiguration(encoder_.get(), config_) == 0) return false;
-    samples_.assign(inputSamples_, 0);
-    output_.assign(maxOutputBytes_, 0);
+void AacFrameStream::Close() {
+    encoder_.Close();
+    sink_ = nullptr;
+    samples_.clear();
     fill_ = 0;
-    started_ = true;
-    failed_ = false;
-    return true;
 }
 
-bool FaacStream::EncodeBuffer() {
-    const unsigned passed = static_cast<unsigned>(fill_);
-    const int n = faacEncEncode(encoder_.get(), samples_.data(), passed, output_.data(),
-                                static_cast<unsigned>(output_.size()));
+bool AacFrameStream::EncodeBuffer() {
+    const int passed = fill_;
     fill_ = 0;
-    if (n < 0) return false;
-    return Consume(passed, output_.data(), n);
+    return encoder_.Encode(samples_.data(), passed, frame_) && sink_(passed, frame_);
 }
 
 template <typename Sample, typename Widen>
-bool FaacStream::Buffer(const Sample* left, const Sample* right, int frames, Widen widen) {
-    if (!started_ || failed_ || frames < 0 || left == nullptr || (channels_ == 2 && right == nullptr))
-        return false;
-    int i = 0;
-    while (i < frames) {
-        while (i < frames && fill_ < inputSamples_) {
-            samples_[fill_++] = widen(left[i]);
-            if (channels_ == 2) samples_[fill_++] = widen(right[i]);
-            ++i;
+bool AacFrameStream::Buffer(const Sample* left, const Sample* right, int frames, Widen widen) {
+    const int channels = encoder_.Channels();
+    if (channels == 0 || frames < 0 || left == nullptr || (channels == 2 && right == nullptr)) return false;
+    for (int i = 0; i < frames;) {
+        for (; i < frames && fill_ < AacEncoder::kFrameLength; ++i, ++fill_) {
+            const auto at = static_cast<size_t>(fill_ * channels);
+            samples_[at] = widen(left[i]);
+            if (channels == 2) samples_[at + 1] = widen(right[i]);
         }
-        if (fill_ < inputSamples_) break;  // waits for the next block
-        if (!EncodeBuffer()) {
-            failed_ = true;
-            return false;
-        }
+        if (fill_ < AacEncoder::kFrameLength) break;  // waits for the next block
+        if (!EncodeBuffer()) return false;
     }
     return true;
 }
 
-bool FaacStream::Encode16(const int16_t* left, const int16_t* right, int frames) {
-    return Buffer(left, right, frames, [](int16_t s) { return s; });
+bool AacFrameStream::Write(const void* left, const void* right, int frames, int bits) {
+    if (bits == 8)
+        return Buffer(static_cast<const uint8_t*>(left), static_cast<const uint8_t*>(right), frames,
+                      [](uint8_t u) { return static_cast<int16_t>((u - 128) * 256); });
+    return Buffer(static_cast<const int16_t*>(left), static_cast<const int16_t*>(right), frames,
+                  [](int16_t s) { return s; });
 }
 
-bool FaacStream::Encode8(const uint8_t* left, const uint8_t* right, int frames) {
-    return Buffer(left, right, frames, [](uint8_t u) { return static_cast<int16_t>((u - 128) * 256); });
-}
-
-bool FaacStream::DrainEncoder() {
-    if (!started_ || failed_) return false;
+bool AacFrameStream::Drain() {
+    if (encoder_.Channels() == 0) return false;
     // The call with the buffered rest may return nothing (a stream shorter than the encoder's delay), so
     // draining goes on with empty calls until one of them returns nothing.
     if (!EncodeBuffer()) return false;
-    for (unsigned long guard = 0; guard < 64; ++guard) {
-        const int n = faacEncEncode(encoder_.get(), nullptr, 0, output_.data(), static_cast<unsigned>(output_.size()));
-        if (n < 0) return false;
-        if (!Consume(0, output_.data(), n)) return false;
-        if (n == 0) return true;
+    for (int guard = 0; guard < 64; ++guard) {
+        if (!encoder_.Encode(nullptr, 0, frame_) || !sink_(0, frame_)) return false;
+        if (frame_.empty()) return true;
     }
     return false;
 }
 
-void FaacStream::CloseEncoder() {
-    encoder_.reset();
-    config_ = nullptr;
-    channels_ = 0;
-    inputSamples_ = 0;
-    maxOutputBytes_ = 0;
-    samples_.clear();
-    output_.clear();
-    fill_ = 0;
-    started_ = false;
-    failed_ = false;
+AacWriter::AacWriter(AacOptions options) : options_(options) {}
+
+bool AacWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord&) {
+    const auto sink = [this](int, const std::vector<uint8_t>& frame) { return file_.Write(frame.data(), frame.size()); };
+    return stream_.Open(format.rate, format.channels, AacSettings(options_, true), sink) && file_.Open(path, "wb");
 }
 
-bool AacWriter::Open(const std::string& path, int rate, int channels, int width) {
-    Close();
-    if (width != 8 && width != 16) return false;
-    if (!file_.Open(path, "wb")) return false;
-    writeFailed_ = false;
-    if (!OpenEncoder(rate, channels, ADTS_STREAM)) {
-        file_.Close();
-        return false;
-    }
-    return true;
+bool AacWriter::Put(const void* left, const void* right, int frames) {
+    return stream_.Write(left, right, frames, Format().bits);
 }
 
-bool AacWriter::Start() { return file_.IsOpen() && StartEncoder(); }
-
-bool AacWriter::Consume(unsigned, const uint8_t* data, int bytes) {
-    if (bytes > 0 && !file_.Write(data, static_cast<size_t>(bytes))) writeFailed_ = true;
-    return !writeFailed_;
+bool AacWriter::End() {
+    const bool ok = stream_.Drain();
+    return file_.Close() && ok;
 }
 
-bool AacWriter::Close() {
-    if (!file_.IsOpen()) {
-        CloseEncoder();
-        return true;
-    }
-    bool ok = EncoderStarted() && DrainEncoder() && !writeFailed_;
-    ok = file_.Close() && ok;
-    CloseEncoder();
-    writeFailed_ = false;
-    return ok;
+void AacWriter::Release() {
+    file_.Close();
+    stream_.Close();
 }
 
 }  // namespace pelloran

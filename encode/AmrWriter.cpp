@@ -4,59 +4,36 @@
 
 namespace pelloran {
 
-void AmrWriter::Reset() {
-    nb_.reset();
-    wb_.reset();
-    count_ = 0;
-    frameSize_ = 0;
-    dtx_ = 0;
-    nbMode_ = 6;
-    wbMode_ = 6;
-    narrowBand_ = true;
-    failed_ = false;
-}
+AmrWriter::AmrWriter(AmrOptions options) : options_(options) {}
 
-bool AmrWriter::Open(const std::string&, bool narrowBand) {
-    Close();
-    narrowBand_ = narrowBand;
-    frameSize_ = narrowBand ? kAmrNbFrameSamples : kAmrWbFrameSamples;
+bool AmrWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord&) {
     count_ = 0;
     framesEncoded_ = 0;
-    return true;
-}
-
-bool AmrWriter::Start(const std::string& path) {
-    if (frameSize_ == 0) return false;
-    if (narrowBand_) {
-        nb_.reset(amrnbenc_init(path, dtx_, nbMode_));
-        return nb_ != nullptr;
-    }
-    wb_.reset(amrwbenc_init(path, dtx_, wbMode_));
-    return wb_ != nullptr;
+    if (!encoder_.Open(options_.band, options_.mode, options_.dtx)) return false;
+    if (format.rate != encoder_.Rate() || format.channels != 1 || format.bits != 16) return false;
+    const std::string_view header = encoder_.FileHeader();
+    return file_.Open(path, "wb") && file_.Write(header.data(), header.size());
 }
 
 bool AmrWriter::EncodeFrame(const int16_t* frame) {
-    const int n = narrowBand_ ? amrnbenc_encode(nb_.get(), frame) : amrwbenc_encode(wb_.get(), frame);
     ++framesEncoded_;
-    if (n < 0) failed_ = true;
-    return !failed_;
+    const std::span<const uint8_t> bytes = encoder_.Encode(frame);
+    return !bytes.empty() && file_.Write(bytes.data(), bytes.size());
 }
 
-bool AmrWriter::Encode(const int16_t* samples, int count) {
-    if ((!nb_ && !wb_) || failed_ || count < 0 || (count > 0 && samples == nullptr)) return false;
-    if (count_ + count < frameSize_) {
-        std::copy(samples, samples + count, buffer_.begin() + count_);
-        count_ += count;
-        return true;
-    }
+bool AmrWriter::Put(const void* left, const void*, int count) {
+    const auto* samples = static_cast<const int16_t*>(left);
+    const int frameSize = encoder_.FrameSamples();
     int used = 0;
     if (count_ > 0) {
-        used = frameSize_ - count_;
+        used = std::min(count, frameSize - count_);
         std::copy(samples, samples + used, buffer_.begin() + count_);
+        count_ += used;
+        if (count_ < frameSize) return true;
         count_ = 0;
         if (!EncodeFrame(buffer_.data())) return false;
     }
-    for (; count - used >= frameSize_; used += frameSize_) {
+    for (; count - used >= frameSize; used += frameSize) {
         if (!EncodeFrame(samples + used)) return false;
     }
     std::copy(samples + used, samples + count, buffer_.begin());
@@ -64,21 +41,20 @@ bool AmrWriter::Encode(const int16_t* samples, int count) {
     return true;
 }
 
-bool AmrWriter::Close() {
-    if (!nb_ && !wb_) {
-        Reset();
-        return true;
-    }
-    bool ok = !failed_;
-    if (ok && count_ > 0) {
-        std::fill(buffer_.begin() + count_, buffer_.begin() + frameSize_, 0);
+bool AmrWriter::End() {
+    bool ok = true;
+    if (count_ > 0) {
+        std::fill(buffer_.begin() + count_, buffer_.begin() + encoder_.FrameSamples(), 0);
         count_ = 0;
         ok = EncodeFrame(buffer_.data());
     }
-    if (nb_) ok = amrnbenc_quit(nb_.release()) && ok;
-    if (wb_) ok = amrwbenc_quit(wb_.release()) && ok;
-    Reset();
-    return ok;
+    return file_.Close() && ok;
+}
+
+void AmrWriter::Release() {
+    file_.Close();
+    encoder_.Close();
+    count_ = 0;
 }
 
 }  // namespace pelloran

@@ -1,57 +1,45 @@
 #pragma once
-// AMR output: mono 16-bit PCM at 8000 Hz (narrow-band) or 16000 Hz (wide-band) cut into codec frames.
+// AMR output: mono 16-bit PCM at 8000 Hz (narrow-band) or 16000 Hz (wide-band), cut into codec frames; the
+// last partial frame is padded with silence.
 
 #include <array>
 #include <cstdint>
-#include <string>
 
+#include "encode/AudioWriter.h"
+#include "platform/File.h"
 #include "platform/amr.h"
 
 namespace pelloran {
 
-class AmrWriter {
+struct AmrOptions {
+    AmrBand band = AmrBand::Narrow;
+    int mode = 6;      // 0..7 narrow-band, 0..8 wide-band; anything else refuses Open
+    bool dtx = false;  // discontinuous transmission
+};
+
+class AmrWriter final : public AudioWriter {
 public:
-    AmrWriter() = default;
-    ~AmrWriter() { Close(); }
-    AmrWriter(const AmrWriter&) = delete;
-    AmrWriter& operator=(const AmrWriter&) = delete;
+    explicit AmrWriter(AmrOptions options = {});
 
-    // Finishes any open encoder and picks the band; the file is created by Start.
-    bool Open(const std::string& path, bool narrowBand);
-    // Parameters, between Open and Start; modes are passed to the encoder unchecked.
-    void SetDtx(int dtx) { dtx_ = dtx; }
-    void SetNbMode(int mode) { nbMode_ = mode; }
-    void SetWbMode(int mode) { wbMode_ = mode; }
-    // Creates the file and the encoder of the chosen band.
-    bool Start(const std::string& path);
-    // Mono 16-bit samples; every encoder call gets exactly one frame. False when a frame failed.
-    bool Encode(const int16_t* samples, int count);
-    // Pads the last partial frame with silence, encodes it and completes the file.
-    bool Close();
-
-    int FrameSize() const { return frameSize_; }
-    bool NarrowBand() const { return narrowBand_; }
-    int Dtx() const { return dtx_; }
-    int NbMode() const { return nbMode_; }
-    int WbMode() const { return wbMode_; }
-    // Frames handed to the encoder so far (tests).
+    // Frames handed to the encoder since Open (tests).
     uint64_t FramesEncoded() const { return framesEncoded_; }
+
+protected:
+    // Refuses any format but mono 16-bit PCM at the band's rate.
+    bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
+    bool Put(const void* left, const void* right, int frames) override;
+    bool End() override;
+    void Release() override;
 
 private:
     bool EncodeFrame(const int16_t* frame);
-    void Reset();
 
-    bool narrowBand_ = true;
-    int frameSize_ = 0;
-    int dtx_ = 0;
-    int nbMode_ = 6;
-    int wbMode_ = 6;
-    AmrNbPtr nb_;
-    AmrWbPtr wb_;
+    AmrOptions options_;
+    AmrEncoder encoder_;
+    File file_;
     std::array<int16_t, kAmrWbFrameSamples> buffer_{};
-    int count_ = 0;
+    int count_ = 0;  // samples waiting in buffer_
     uint64_t framesEncoded_ = 0;
-    bool failed_ = false;
 };
 
 }  // namespace pelloran

@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 
-#include "media/TagRecord.h"
 #include "platform/Id3v2Header.h"
 
 namespace pelloran {
@@ -166,49 +165,40 @@ bool IsId3v1Block(const uint8_t* block) {
     return block != nullptr && block[0] == 'T' && block[1] == 'A' && block[2] == 'G';
 }
 
-std::vector<uint8_t> BuildId3Tag(int version, std::string_view title, std::string_view artist,
-                                 std::string_view album, std::string_view year, std::string_view comment,
-                                 std::string_view genre, std::string_view composer, std::string_view copyright,
-                                 uint8_t track, uint8_t totalTracks) {
+std::vector<uint8_t> BuildId3Tag(int version, const TagRecord& tags) {
     if (version != 1 && version != 2) return {};
     TempFile temp;
     if (temp.path().empty()) return {};
     const bool v1 = version == 1;
+    const auto track = static_cast<uint8_t>(TrackNumber(tags.Track) & 0xFF);
     try {
         ID3_Tag tag(temp.path().c_str());
-        AttachText(tag, ID3FID_TITLE, title, v1);
-        AttachText(tag, ID3FID_LEADARTIST, artist, v1);
-        AttachText(tag, ID3FID_ALBUM, album, v1);
-        AttachText(tag, ID3FID_YEAR, year, v1);
+        AttachText(tag, ID3FID_TITLE, tags.Title, v1);
+        AttachText(tag, ID3FID_LEADARTIST, tags.Artist, v1);
+        AttachText(tag, ID3FID_ALBUM, tags.Album, v1);
+        AttachText(tag, ID3FID_YEAR, tags.Year, v1);
         if (v1) {
             std::string index = "(";
-            index += std::to_string(GenreIndex(genre));
+            index += std::to_string(GenreIndex(tags.Genre));
             index += ')';
             AttachText(tag, ID3FID_CONTENTTYPE, index, true);
         } else {
-            AttachText(tag, ID3FID_CONTENTTYPE, genre, false);
+            AttachText(tag, ID3FID_CONTENTTYPE, tags.Genre, false);
         }
-        if (!composer.empty()) AttachText(tag, ID3FID_COMPOSER, composer, v1);
-        if (!copyright.empty()) AttachText(tag, ID3FID_COPYRIGHT, copyright, v1);
+        if (!tags.Composer.empty()) AttachText(tag, ID3FID_COMPOSER, tags.Composer, v1);
+        if (!tags.Copyright.empty()) AttachText(tag, ID3FID_COPYRIGHT, tags.Copyright, v1);
 
         auto comm = std::make_unique<ID3_Frame>(ID3FID_COMMENT);
         if (ID3_Field* lang = comm->GetField(ID3FN_LANGUAGE)) lang->Set("XXX");
         if (ID3_Field* desc = comm->GetField(ID3FN_DESCRIPTION)) desc->Set("");
-        SetText(*comm, ID3FN_TEXT, comment, v1);
-        if (!v1 && !IsAscii(comment)) {
+        SetText(*comm, ID3FN_TEXT, tags.Comment, v1);
+        if (!v1 && !IsAscii(tags.Comment)) {
             // The description shares the frame's encoding.
             if (ID3_Field* desc = comm->GetField(ID3FN_DESCRIPTION)) desc->SetEncoding(ID3TE_UTF16);
         }
         if (tag.AttachFrame(comm.get())) comm.release();
 
-        if (track != 0) {
-            std::string text = std::to_string(track);
-            if (totalTracks != 0) {
-                text += '/';
-                text += std::to_string(totalTracks);
-            }
-            AttachText(tag, ID3FID_TRACKNUM, text, v1);
-        }
+        if (track != 0) AttachText(tag, ID3FID_TRACKNUM, std::to_string(track), v1);
         tag.Update(v1 ? ID3TT_ID3V1 : ID3TT_ID3V2);
     } catch (...) {
         return {};

@@ -7,15 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "media/TagRecord.h"
+
 namespace pelloran {
 
-// Renders an ID3v1 (version 1, 128 bytes) or ID3v2 (version 2) tag from UTF-8 texts.
-// ID3v2 text that is not ASCII is stored as UTF-16; ID3v1 text as Latin-1 ('?' for what Latin-1 lacks).
-// TCOM/TCOP only when not empty, TRCK only when track is not 0. Empty result when rendering failed.
-std::vector<uint8_t> BuildId3Tag(int version, std::string_view title, std::string_view artist,
-                                 std::string_view album, std::string_view year, std::string_view comment,
-                                 std::string_view genre, std::string_view composer, std::string_view copyright,
-                                 uint8_t track, uint8_t totalTracks);
+// Renders an ID3v1 (version 1, 128 bytes) or ID3v2 (version 2) tag from the UTF-8 texts of tags.
+// ID3v2 text that is not ASCII is stored as UTF-16; ID3v1 text as Latin-1 ('?' for what Latin-1 lacks), each
+// cut to the field's 30 bytes. TCOM/TCOP only when not empty; TRCK (the track number's low byte) only when
+// that is not 0. Empty result when rendering failed.
+std::vector<uint8_t> BuildId3Tag(int version, const TagRecord& tags);
 
 // Whole size of a well-formed ID3v2 block (header, body and footer) at data, or 0 when the header is not
 // valid or the block does not fit in available bytes.

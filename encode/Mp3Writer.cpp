@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdarg>
 
+#include "encode/Id3Tag.h"
+
 namespace pelloran {
 
 namespace {
@@ -17,114 +19,72 @@ constexpr size_t kOutputBytes = 16384;
 // Worst case LAME asks room for: 1.25 * samples + 7200 bytes.
 size_t OutputNeeded(int frames) { return static_cast<size_t>(frames) * 5 / 4 + 7200; }
 
+MPEG_mode LameMode(Mp3Mode mode) {
+    switch (mode) {
+        case Mp3Mode::JointStereo: return JOINT_STEREO;
+        case Mp3Mode::Mono: return MONO;
+        default: return STEREO;
+    }
+}
+
 }  // namespace
 
 void Mp3Writer::LameCloser::operator()(lame_global_struct* handle) const { lame_close(handle); }
 
-bool Mp3Writer::Open(const std::string& path) {
-    Finish();
-    failed_ = false;
-    started_ = false;
-    if (!file_.Open(path, "wb")) return false;
+Mp3Writer::Mp3Writer(Mp3Options options) : options_(std::move(options)) {}
+Mp3Writer::~Mp3Writer() = default;
+
+bool Mp3Writer::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
+    if (format.bits != 16) return false;
     lame_.reset(lame_init());
-    if (!lame_) {
-        file_.Close();
-        return false;
-    }
-    lame_set_errorf(lame_.get(), Silent);
-    lame_set_debugf(lame_.get(), Silent);
-    lame_set_msgf(lame_.get(), Silent);
+    if (!lame_) return false;
+    lame_global_struct* lame = lame_.get();
+    lame_set_errorf(lame, Silent);
+    lame_set_debugf(lame, Silent);
+    lame_set_msgf(lame, Silent);
+    lame_set_in_samplerate(lame, format.rate);
+    lame_set_num_channels(lame, format.channels);
+    if (options_.mode != Mp3Mode::Auto) lame_set_mode(lame, LameMode(options_.mode));
+    if (options_.outputRate > 0) lame_set_out_samplerate(lame, options_.outputRate);
+    if (options_.bitrateKbps > 0) lame_set_brate(lame, std::clamp(options_.bitrateKbps, 8, 320));
+    lame_set_bWriteVbrTag(lame, 0);
+    lame_set_VBR(lame, vbr_off);
+    if (lame_init_params(lame) < 0) return false;
     output_.resize(kOutputBytes);
-    return true;
-}
 
-void Mp3Writer::SetId3v1Block(const uint8_t* block128) {
-    if (block128 == nullptr) return;
-    id3v1_.assign(block128, block128 + 128);
-}
-
-void Mp3Writer::SetId3v2Block(const uint8_t* block, size_t size) {
-    if (block == nullptr || size == 0) return;
-    id3v2_.assign(block, block + size);
-}
-
-void Mp3Writer::SetInputRate(int rate) {
-    if (lame_) lame_set_in_samplerate(lame_.get(), rate);
-}
-
-void Mp3Writer::SetChannels(int channels) {
-    if (lame_) lame_set_num_channels(lame_.get(), std::clamp(channels, 1, 2));
-}
-
-void Mp3Writer::SetMode(int mode) {
-    if (!lame_) return;
-    MPEG_mode m = STEREO;
-    if (mode == 1) m = JOINT_STEREO;
-    else if (mode == 3) m = MONO;
-    lame_set_mode(lame_.get(), m);
-}
-
-void Mp3Writer::SetOutputRate(int rate) {
-    if (lame_) lame_set_out_samplerate(lame_.get(), rate);
-}
-
-void Mp3Writer::SetBitRateKbps(int kbps) {
-    if (lame_) lame_set_brate(lame_.get(), std::clamp(kbps, 8, 320));
-}
-
-bool Mp3Writer::Start() {
-    if (!lame_ || !file_.IsOpen()) return false;
-    lame_set_bWriteVbrTag(lame_.get(), 0);
-    lame_set_VBR(lame_.get(), vbr_off);
-    if (lame_init_params(lame_.get()) < 0) return false;
-    started_ = true;
-    if (!id3v2_.empty() && !file_.Write(id3v2_.data(), id3v2_.size())) failed_ = true;
-    return !failed_;
+    std::vector<uint8_t> v2 = options_.id3v2 ? BuildId3Tag(2, tags) : std::vector<uint8_t>{};
+    if (v2.empty()) v2 = options_.rawId3v2;
+    id3v1_ = options_.id3v1 ? BuildId3Tag(1, tags) : std::vector<uint8_t>{};
+    if (id3v1_.size() != 128) id3v1_ = options_.rawId3v1;
+    if (id3v1_.size() != 128) id3v1_.clear();
+    return file_.Open(path, "wb") && file_.Write(v2.data(), v2.size());
 }
 
 bool Mp3Writer::WriteOutput(int bytes) {
-    if (bytes < 0) {
-        failed_ = true;
-        return false;
-    }
-    if (bytes > 0 && !file_.Write(output_.data(), static_cast<size_t>(bytes))) failed_ = true;
-    return !failed_;
+    return bytes >= 0 && file_.Write(output_.data(), static_cast<size_t>(bytes));
 }
 
-bool Mp3Writer::Encode(const int16_t* left, const int16_t* right, int frames) {
-    if (!started_ || failed_ || frames < 0 || left == nullptr) return false;
-    if (frames == 0) return true;
+bool Mp3Writer::Put(const void* left, const void* right, int frames) {
     if (output_.size() < OutputNeeded(frames)) output_.resize(OutputNeeded(frames));
-    if (right == nullptr) right = left;  // one input channel: LAME does not read it
-    const int n = lame_encode_buffer(lame_.get(), left, right, frames, output_.data(),
-                                     static_cast<int>(output_.size()));
-    return WriteOutput(n);
+    const auto* l = static_cast<const int16_t*>(left);
+    // One input channel: LAME does not read the right buffer.
+    const auto* r = Format().channels == 2 ? static_cast<const int16_t*>(right) : l;
+    return WriteOutput(
+        lame_encode_buffer(lame_.get(), l, r, frames, output_.data(), static_cast<int>(output_.size())));
 }
 
-bool Mp3Writer::Finish() {
-    if (!file_.IsOpen()) {
-        lame_.reset();
-        id3v1_.clear();
-        id3v2_.clear();
-        return true;
-    }
-    if (started_ && !failed_) {
-        if (output_.size() < 7200) output_.resize(7200);
-        WriteOutput(lame_encode_flush(lame_.get(), output_.data(), static_cast<int>(output_.size())));
-    }
-    if (!id3v1_.empty() && !file_.Write(id3v1_.data(), id3v1_.size())) failed_ = true;
-    const bool closed = file_.Close();
-    const bool ok = closed && !failed_ && started_;
-    id3v1_.clear();
-    id3v2_.clear();
+bool Mp3Writer::End() {
+    if (output_.size() < 7200) output_.resize(7200);
+    bool ok = WriteOutput(lame_encode_flush(lame_.get(), output_.data(), static_cast<int>(output_.size())));
+    ok = file_.Write(id3v1_.data(), id3v1_.size()) && ok;
+    return file_.Close() && ok;
+}
+
+void Mp3Writer::Release() {
+    file_.Close();
     lame_.reset();
-    started_ = false;
-    failed_ = false;
-    return ok;
+    output_.clear();
+    id3v1_.clear();
 }
-
-int Mp3Writer::Channels() const { return lame_ ? lame_get_num_channels(lame_.get()) : -1; }
-int Mp3Writer::Mode() const { return lame_ ? static_cast<int>(lame_get_mode(lame_.get())) : -1; }
-int Mp3Writer::BitRateKbps() const { return lame_ ? lame_get_brate(lame_.get()) : -1; }
 
 }  // namespace pelloran

@@ -1,54 +1,41 @@
 #pragma once
-// MPEG layer III writer on LAME: constant bit rate, no VBR information frame,
-// an optional ID3v2 block before the audio and an optional 128-byte ID3v1 block after it.
+// MPEG layer III writer on LAME: 16-bit input, constant bit rate, no VBR information frame, an optional
+// ID3v2 block before the audio and an optional 128-byte ID3v1 block after it.
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
+#include "encode/AudioWriter.h"
 #include "platform/File.h"
 
 struct lame_global_struct;
 
 namespace pelloran {
 
-class Mp3Writer {
+enum class Mp3Mode { Auto, Stereo, JointStereo, Mono };
+
+struct Mp3Options {
+    Mp3Mode mode = Mp3Mode::Auto;  // Auto: the encoder's choice for the channel count
+    int outputRate = 0;            // Hz; 0: the encoder's choice for the input rate
+    int bitrateKbps = 0;           // clamped to 8..320; 0: the encoder's default
+    bool id3v1 = false;            // render the tags as an ID3v1 block after the audio
+    bool id3v2 = false;            // and as an ID3v2 block before it
+    // Blocks copied as they are (an MP3 source's own); a rendered block takes the place of its version's.
+    std::vector<uint8_t> rawId3v1;  // 128 bytes, or empty
+    std::vector<uint8_t> rawId3v2;
+};
+
+class Mp3Writer final : public AudioWriter {
 public:
-    Mp3Writer() = default;
-    ~Mp3Writer() { Finish(); }
-    Mp3Writer(const Mp3Writer&) = delete;
-    Mp3Writer& operator=(const Mp3Writer&) = delete;
+    explicit Mp3Writer(Mp3Options options = {});
+    ~Mp3Writer() override;
 
-    // Finishes any open file, creates (or replaces) path and the encoder handle.
-    bool Open(const std::string& path);
-
-    // Tag blocks copied by the writer; call before Start (ID3v2) or Finish (ID3v1).
-    void SetId3v1Block(const uint8_t* block128);
-    void SetId3v2Block(const uint8_t* block, size_t size);
-
-    // Encoder parameters, between Open and Start.
-    void SetInputRate(int rate);
-    void SetChannels(int channels);  // clamped to 1..2
-    void SetMode(int mode);          // 0 stereo, 1 joint stereo, 3 mono; anything else is 0
-    void SetOutputRate(int rate);
-    void SetBitRateKbps(int kbps);   // clamped to 8..320
-
-    // Constant bit rate without a VBR frame; writes the ID3v2 block. False when LAME refuses the parameters.
-    bool Start();
-    // Encodes one block of 16-bit planar samples (right ignored for one input channel); false on a write
-    // or encoder error.
-    bool Encode(const int16_t* left, const int16_t* right, int frames);
-    // Flushes the encoder, appends the ID3v1 block and closes; false when anything since Open failed.
-    // Does nothing (true) on an idle writer.
-    bool Finish();
-
-    bool IsOpen() const { return file_.IsOpen(); }
-    // Parameters as the encoder holds them (for checks), -1 without an encoder.
-    int Channels() const;
-    int Mode() const;
-    int BitRateKbps() const;
+protected:
+    bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
+    bool Put(const void* left, const void* right, int frames) override;
+    bool End() override;
+    void Release() override;
 
 private:
     struct LameCloser {
@@ -57,13 +44,11 @@ private:
 
     bool WriteOutput(int bytes);
 
+    Mp3Options options_;
     File file_;
     std::unique_ptr<lame_global_struct, LameCloser> lame_;
     std::vector<uint8_t> output_;
-    std::vector<uint8_t> id3v1_;
-    std::vector<uint8_t> id3v2_;
-    bool started_ = false;
-    bool failed_ = false;
+    std::vector<uint8_t> id3v1_;  // written after the audio
 };
 
 }  // namespace pelloran

@@ -6,8 +6,6 @@
 
 #include <random>
 
-#include "media/TagRecord.h"
-
 namespace pelloran {
 
 namespace {
@@ -57,68 +55,36 @@ struct OggWriter::State {
     DspState dsp;
     BlockState block;
     StreamState stream;
-    bool setUp = false;
     bool endWritten = false;  // the end-of-stream page is out
 };
 
-OggWriter::OggWriter() = default;
-OggWriter::~OggWriter() { Close(); }
+OggWriter::OggWriter(OggOptions options) : options_(options) {}
+OggWriter::~OggWriter() = default;
 
-bool OggWriter::HeadersWritten() const { return state_ && state_->stream.live; }
-
-bool OggWriter::Open(const std::string& path) {
-    Close();
+bool OggWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
+    if (format.bits != 16 || options_.bitrate <= 0) return false;
     state_ = std::make_unique<State>();
-    if (!file_.Open(path, "wb")) {
-        state_.reset();
-        return false;
-    }
-    return true;
-}
-
-bool OggWriter::Setup(int rate, int channels, int bitrate) {
-    if (!state_ || state_->setUp || rate <= 0 || channels < 1 || channels > 2 || bitrate <= 0) return false;
-    vorbis_info* vi = &state_->info.vi;
-    if (vorbis_encode_setup_managed(vi, channels, rate, -1, bitrate, -1) != 0) return false;
-    if (vorbis_encode_ctl(vi, OV_ECTL_RATEMANAGE2_SET, nullptr) != 0) return false;
-    if (vorbis_encode_setup_init(vi) != 0) return false;
-    channels_ = channels;
-    state_->setUp = true;
-    return true;
-}
-
-void OggWriter::AddComments(std::string_view title, std::string_view artist, std::string_view album,
-                            std::string_view year, std::string_view genre, std::string_view comment,
-                            std::string_view composer, std::string_view copyright, std::string_view track) {
-    if (!state_ || HeadersWritten()) return;
-    const std::pair<const char*, std::string_view> pairs[] = {
-        {"TITLE", title},       {"ARTIST", artist},   {"ALBUM", album},
-        {"DATE", year},         {"GENRE", genre},     {"COMMENT", comment},
-        {"COMPOSER", composer}, {"COPYRIGHT", copyright}};
-    std::string utf8;
-    for (const auto& [name, value] : pairs) {
-        if (value.empty() || !AnsiToUtf8(value, utf8)) continue;
-        vorbis_comment_add_tag(&state_->comment.vc, name, utf8.c_str());
-    }
-    if (TrackNumber(track) > 0 && AnsiToUtf8(track, utf8))
-        vorbis_comment_add_tag(&state_->comment.vc, "TRACKNUMBER", utf8.c_str());
-}
-
-bool OggWriter::WritePage(const void* header, long headerBytes, const void* body, long bodyBytes) {
-    if (failed_) return false;
-    if (!file_.Write(header, static_cast<size_t>(headerBytes)) || !file_.Write(body, static_cast<size_t>(bodyBytes)))
-        failed_ = true;
-    return !failed_;
-}
-
-bool OggWriter::WriteHeaders() {
-    if (!state_ || !state_->setUp || HeadersWritten() || !file_.IsOpen()) return false;
     State& s = *state_;
-    if (vorbis_analysis_init(&s.dsp.vd, &s.info.vi) != 0) return false;
+    vorbis_info* vi = &s.info.vi;
+    if (vorbis_encode_setup_managed(vi, format.channels, format.rate, -1, options_.bitrate, -1) != 0 ||
+        vorbis_encode_ctl(vi, OV_ECTL_RATEMANAGE2_SET, nullptr) != 0 || vorbis_encode_setup_init(vi) != 0)
+        return false;
+
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"TITLE", &tags.Title}, {"ARTIST", &tags.Artist},     {"ALBUM", &tags.Album},
+        {"DATE", &tags.Year},   {"GENRE", &tags.Genre},       {"COMMENT", &tags.Comment},
+        {"COMPOSER", &tags.Composer}, {"COPYRIGHT", &tags.Copyright}};
+    std::string utf8;
+    for (const auto& [name, value] : texts) {
+        if (AnsiToUtf8(*value, utf8)) vorbis_comment_add_tag(&s.comment.vc, name, utf8.c_str());
+    }
+    if (TrackNumber(tags.Track) > 0 && AnsiToUtf8(tags.Track, utf8))
+        vorbis_comment_add_tag(&s.comment.vc, "TRACKNUMBER", utf8.c_str());
+
+    if (!file_.Open(path, "wb") || vorbis_analysis_init(&s.dsp.vd, vi) != 0) return false;
     s.dsp.live = true;
     if (vorbis_block_init(&s.dsp.vd, &s.block.vb) != 0) return false;
     s.block.live = true;
-
     // Any serial number will do; a per-writer generator keeps parallel conversions apart.
     std::random_device device;
     std::minstd_rand generator(device());
@@ -141,24 +107,12 @@ bool OggWriter::WriteHeaders() {
     return true;
 }
 
-bool OggWriter::Encode(const int16_t* left, const int16_t* right, int frames) {
-    if (!HeadersWritten() || failed_) return false;
-    State& s = *state_;
-    if (s.endWritten) return true;
-    if (frames >= 1 && left == nullptr) return false;
-    if (frames >= 1) {
-        float** buffer = vorbis_analysis_buffer(&s.dsp.vd, frames);
-        constexpr float kScale = 1.0f / 32768.0f;
-        for (int i = 0; i < frames; ++i) buffer[0][i] = static_cast<float>(left[i]) * kScale;
-        if (channels_ == 2) {
-            const int16_t* r = right != nullptr ? right : left;
-            for (int i = 0; i < frames; ++i) buffer[1][i] = static_cast<float>(r[i]) * kScale;
-        }
-        vorbis_analysis_wrote(&s.dsp.vd, frames);
-    } else {
-        vorbis_analysis_wrote(&s.dsp.vd, 0);  // end of stream
-    }
+bool OggWriter::WritePage(const void* header, long headerBytes, const void* body, long bodyBytes) {
+    return file_.Write(header, static_cast<size_t>(headerBytes)) && file_.Write(body, static_cast<size_t>(bodyBytes));
+}
 
+bool OggWriter::Flush() {
+    State& s = *state_;
     ogg_packet packet;
     ogg_page page;
     while (vorbis_analysis_blockout(&s.dsp.vd, &s.block.vb) == 1) {
@@ -172,21 +126,32 @@ bool OggWriter::Encode(const int16_t* left, const int16_t* right, int frames) {
             }
         }
     }
-    return !failed_;
+    return true;
 }
 
-bool OggWriter::Close() {
-    if (!file_.IsOpen()) {
-        state_.reset();
-        return true;
+bool OggWriter::Put(const void* left, const void* right, int frames) {
+    State& s = *state_;
+    float** buffer = vorbis_analysis_buffer(&s.dsp.vd, frames);
+    constexpr float kScale = 1.0f / 32768.0f;
+    const auto* l = static_cast<const int16_t*>(left);
+    for (int i = 0; i < frames; ++i) buffer[0][i] = static_cast<float>(l[i]) * kScale;
+    if (Format().channels == 2) {
+        const auto* r = static_cast<const int16_t*>(right);
+        for (int i = 0; i < frames; ++i) buffer[1][i] = static_cast<float>(r[i]) * kScale;
     }
-    const bool complete = state_ && state_->endWritten;
-    const bool closed = file_.Close();
-    const bool ok = closed && !failed_ && complete;
+    vorbis_analysis_wrote(&s.dsp.vd, frames);
+    return Flush();
+}
+
+bool OggWriter::End() {
+    vorbis_analysis_wrote(&state_->dsp.vd, 0);  // end of stream
+    const bool ok = Flush() && state_->endWritten;
+    return file_.Close() && ok;
+}
+
+void OggWriter::Release() {
+    file_.Close();
     state_.reset();
-    channels_ = 0;
-    failed_ = false;
-    return ok;
 }
 
 }  // namespace pelloran

@@ -84,6 +84,14 @@ void Mix(const void* left, const void* right, int frames, int bits, void* out) {
 
 }  // namespace
 
+ChannelChoice ChooseChannels(int sourceChannels, int targetChannels, int monoType) {
+    if (sourceChannels == targetChannels) return ChannelChoice::Same;
+    if (sourceChannels < targetChannels) return ChannelChoice::Spread;
+    if (monoType == 1) return ChannelChoice::Left;
+    if (monoType == 2) return ChannelChoice::Right;
+    return ChannelChoice::Mix;
+}
+
 void PcmConverter::ResamplerDeleter::operator()(void* handle) const {
     if (handle != nullptr) resample_close(handle);
 }

@@ -7,6 +7,13 @@
 
 namespace pelloran {
 
+// How a source's channels become a writer's: as they are, one spread to both sides, or stereo made mono.
+enum class ChannelChoice { Same, Spread, Mix, Left, Right };
+
+// The one rule for every output format. Stereo to mono follows the user's MonoType: 0 mixes (L+R)/2, 1 keeps
+// the left channel, 2 the right, anything else mixes.
+ChannelChoice ChooseChannels(int sourceChannels, int targetChannels, int monoType);
+
 class PcmConverter {
 public:
     PcmConverter();

@@ -1,28 +1,26 @@
 #pragma once
-// WMA output: the list of the codec's formats, the lookup of a format for a rate, bit rate and channel
+// WMA output: the list of the encoder's formats, the lookup of a format for a rate, bit rate and channel
 // count, the runtime check, and the writer.
 
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include "encode/AudioWriter.h"
 #include "media/Prompt.h"
 #include "platform/wm.h"
 
 namespace pelloran {
 
-
-
+// One format of the list.
 struct WmaFormatEntry {
-    WmaMediaType mediaType;
+    int rate = 0;
+    int channels = 0;
     uint32_t bitrate = 0;  // bits per second
 
-    int Rate() const { return static_cast<int>(mediaType.samplesPerSec); }
-    int Channels() const { return mediaType.channels; }
+    int Rate() const { return rate; }
+    int Channels() const { return channels; }
 };
 
 // Ascending by rate, then bit rate; no two entries share rate, bit rate and channel count.
@@ -31,16 +29,13 @@ using WmaFormatList = std::list<WmaFormatEntry>;
 // Inserts an entry in order; false (the entry is not added) when one with the same rate, bit rate and
 // channel count exists.
 bool InsertWmaFormat(WmaFormatList& list, WmaFormatEntry entry);
-// True when a format description marks a format meant for video files: "(A/V)" in any letter case.
-bool IsAudioVideoFormat(std::string_view description);
-// Refills the list with the WMA 9 Standard and Professional formats of at most two channels; false when
-// the runtime is not loaded or a runtime call fails (entries added before stay).
+// Refills the list with the encoder's formats of at most two channels, without the variants meant for video
+// files; false when the runtime is not loaded.
 bool EnumerateWmaFormats(WmaFormatList& list);
 // The format for a rate, bit rate and channel count: at that rate the nearest bit rate (the higher on a
-// tie), else the lowest rate above, else the highest rate below. False when no entry has that channel
-// count; mediaType then points into the list.
-bool FindWmaFormat(const WmaFormatList& list, int rate, int wantedBitRate, int channels,
-                   const WmaMediaType*& mediaType, uint32_t& chosenBitRate);
+// tie), else the lowest rate above, else the highest rate below. Null when no entry has that channel count;
+// otherwise it points into the list.
+const WmaFormatEntry* FindWmaFormat(const WmaFormatList& list, int rate, int wantedBitRate, int channels);
 
 // The process's format list, enumerated once after the runtime is loaded (empty before).
 const WmaFormatList& SharedWmaFormats();
@@ -50,47 +45,27 @@ const WmaFormatList& SharedWmaFormats();
 // (through openAddress), and returns false.
 bool CheckWmaRuntime(UserPrompt* prompt, const std::function<void(const std::string&)>& openAddress);
 
-class WmaWriter {
+struct WmaOptions {
+    WmaFormatEntry format;  // usually one of FindWmaFormat's
+};
+
+// Takes PCM of any rate, 8 or 16 bits, one or two channels, and converts it to the format's rate and
+// channels. Every file gets the ten header attributes, empty ones included.
+class WmaWriter final : public AudioWriter {
 public:
-    WmaWriter() = default;
-    ~WmaWriter() { Reset(); }
-    WmaWriter(const WmaWriter&) = delete;
-    WmaWriter& operator=(const WmaWriter&) = delete;
+    explicit WmaWriter(WmaOptions options = {});
 
-    void SetOutputPath(const std::string& path) { path_ = path; }
-    // The PCM the Encode calls receive.
-    void SetInputFormat(int rate, int width, int channels);
-    // A format from FindWmaFormat (not owned; the list outlives the writer).
-    void SetFormat(const WmaMediaType* mediaType, uint32_t bitrate);
-    void SetTags(const std::string& title, const std::string& album, const std::string& artist,
-                 const std::string& genre, const std::string& year, const std::string& comment,
-                 const std::string& composer, const std::string& copyright, int trackNumber);
-    // Builds the profile, adds the ten header attributes (empty ones included) and begins writing.
-    bool Start();
-    bool Encode16(const int16_t* left, const int16_t* right, int frames);
-    bool Encode8(const uint8_t* left, const uint8_t* right, int frames);
-    // Ends writing; false when the file could not be completed.
-    bool Finish();
-
-    // Presentation time of the next sample in 100-ns units, from the total frames written.
-    uint64_t PresentationTime() const { return presentationTime_; }
+protected:
+    bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
+    bool Put(const void* left, const void* right, int frames) override;
+    bool End() override;
+    void Release() override;
 
 private:
-    bool Write(const void* left, const void* right, int frames, int bytesPerSample);
-    void Reset();
-
-    std::string path_;
-    int rate_ = 0;
-    int width_ = 0;
-    int channels_ = 0;
-    const WmaMediaType* mediaType_ = nullptr;
-    uint32_t bitrate_ = 0;
-    std::string title_, album_, artist_, genre_, year_, comment_, composer_, copyright_;
-    int trackNumber_ = 0;
-    std::unique_ptr<WmWriter> writer_;
+    WmaOptions options_;
+    WmaFileWriter file_;
+    TagRecord tags_;  // stored when the file is complete
     std::vector<uint8_t> interleave_;
-    uint64_t framesWritten_ = 0;
-    uint64_t presentationTime_ = 0;
 };
 
 }  // namespace pelloran

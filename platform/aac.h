@@ -1,79 +1,58 @@
 #pragma once
-// Stand-in for the FAAC encoder library: the faacEnc* calls and FAAC's configuration record, built on
-// libavcodec's native AAC encoder. The layer writes the ADTS headers itself.
-//
-// How the configuration fields reach the encoder:
-//   mpegVersion    the ID bit of the ADTS header (MPEG4 or MPEG2); the bitstream is the same
-//   aacObjectType  only LOW is accepted (as in current FAAC releases)
-//   allowMidside   0 turns mid/side coding off; 1 lets the encoder decide per band
-//   useTns         temporal noise shaping on/off
-//   bitRate        per channel; 0 selects the quality mode driven by quantqual
-//   bandWidth      the encoder's cutoff frequency; 0 lets the encoder choose
-//   quantqual      10..500 (clamped, as FAAC does), 100 being FAAC's default; mapped linearly onto the
-//                  encoder's quality scale, where 100 gives the encoder's own default quality
-//   outputFormat   0 raw frames, 1 ADTS frames
-//   inputFormat    FAAC_INPUT_16BIT or FAAC_INPUT_FLOAT (floats in the 16-bit range, as FAAC takes them)
-//   shortctl       kept but not honoured: the encoder has no control over its block switching
+// AAC low-complexity encoding on libavcodec's native encoder: frames of 1024 samples per channel in, raw
+// frames (for MPEG-4 files) or ADTS frames (for .aac files) out. The layer writes the ADTS headers itself.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace pelloran {
 
-enum : unsigned { MPEG4 = 0, MPEG2 = 1 };
-enum : unsigned { MAIN = 1, LOW = 2, SSR = 3, LTP = 4 };
-enum : unsigned { RAW_STREAM = 0, ADTS_STREAM = 1 };
-enum : unsigned { FAAC_INPUT_NULL = 0, FAAC_INPUT_16BIT = 1, FAAC_INPUT_24BIT = 2, FAAC_INPUT_32BIT = 3,
-                  FAAC_INPUT_FLOAT = 4 };
-enum : int { SHORTCTL_NORMAL = 0, SHORTCTL_NOSHORT = 1, SHORTCTL_NOLONG = 2 };
-
-struct faacEncConfiguration {
-    unsigned mpegVersion = MPEG4;
-    unsigned aacObjectType = LOW;
-    unsigned allowMidside = 1;
-    unsigned useTns = 0;
-    unsigned long bitRate = 0;  // bits per second per channel
-    unsigned bandWidth = 0;     // Hz
-    unsigned long quantqual = 100;
-    unsigned outputFormat = ADTS_STREAM;
-    unsigned inputFormat = FAAC_INPUT_16BIT;
-    int shortctl = SHORTCTL_NORMAL;
+struct AacEncoderSettings {
+    bool adts = true;     // a 7-byte ADTS header before every frame
+    bool mpeg2 = false;   // the ID bit of the ADTS header (MPEG-2 or MPEG-4); the bitstream is the same
+    bool tns = false;     // temporal noise shaping
+    bool midside = true;  // false turns mid/side coding off; true lets the encoder decide per band
+    int bitRate = 0;      // bits per second for all channels; 0 selects the quality mode
+    int quality = 100;    // quality mode, 10..500 (clamped); 100 gives the encoder's own default quality
 };
 
-class FaacEncoder;
-using faacEncHandle = FaacEncoder*;
+class AacEncoder {
+public:
+    static constexpr int kFrameLength = 1024;  // samples per channel in one frame
 
-// Opens an encoder for rate and channels (1..2). inputSamples: samples of all channels that one
-// faacEncEncode call takes (1024 per channel); maxOutputBytes: the most one call returns (the encoder's
-// bound, larger than FAAC's, as the encoder may exceed AAC's 768 bytes per channel). Null when the rate or
-// channel count is out of range.
-faacEncHandle faacEncOpen(unsigned long sampleRate, unsigned numChannels, unsigned long* inputSamples,
-                          unsigned long* maxOutputBytes);
-faacEncConfiguration* faacEncGetCurrentConfiguration(faacEncHandle encoder);
-// Applies the configuration and starts the encoder; 1 on success, 0 when it is refused (also once
-// encoding has begun).
-int faacEncSetConfiguration(faacEncHandle encoder, faacEncConfiguration* config);
-// Encodes samplesInput interleaved samples (at most inputSamples; fewer only for the last call with
-// audio); 0 samples drains the encoder. Returns the bytes of one frame written to outputBuffer, 0 when no
-// frame is ready (the encoder's delay, or drained), -1 on an error.
-int faacEncEncode(faacEncHandle encoder, const void* inputBuffer, unsigned samplesInput, unsigned char* outputBuffer,
-                  unsigned bufferSize);
-// The AudioSpecificConfig of the stream (for MP4 files); false before faacEncSetConfiguration.
-bool faacEncGetDecoderSpecificInfo(faacEncHandle encoder, std::vector<uint8_t>& info);
-int faacEncClose(faacEncHandle encoder);
+    AacEncoder();
+    ~AacEncoder();
+    AacEncoder(const AacEncoder&) = delete;
+    AacEncoder& operator=(const AacEncoder&) = delete;
 
-struct FaacEncoderCloser {
-    void operator()(FaacEncoder* encoder) const { faacEncClose(encoder); }
+    // False when AAC has no sampling-frequency index for rate, channels is not 1 or 2, or the encoder refuses
+    // the settings.
+    bool Open(int rate, int channels, const AacEncoderSettings& settings);
+    void Close();
+    bool IsOpen() const;
+    int Channels() const;
+    // The most bytes one frame can take, header included. The encoder may exceed AAC's 768 bytes per channel.
+    size_t MaxFrameBytes() const;
+    // The stream's AudioSpecificConfig (for MPEG-4 files); empty when not open.
+    const std::vector<uint8_t>& DecoderConfig() const;
+
+    // Encodes up to kFrameLength frames of interleaved 16-bit samples (fewer only in the last call with
+    // audio); 0 frames drains the encoder. out receives one encoded frame, or nothing while the encoder's
+    // delay lasts and once it is drained. False on an error, or when more than one frame is passed.
+    bool Encode(const int16_t* samples, int frames, std::vector<uint8_t>& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
 };
-using FaacEncoderPtr = std::unique_ptr<FaacEncoder, FaacEncoderCloser>;
 
-// The 7-byte ADTS header of an AAC frame of payloadBytes; false when the frame is too long or the rate has
-// no sampling-frequency index.
-bool BuildAdtsHeader(uint8_t header[7], unsigned mpegVersion, unsigned objectType, unsigned long sampleRate,
-                     unsigned channels, size_t payloadBytes);
+// The 7-byte ADTS header of a low-complexity frame of payloadBytes; false when the frame is too long, the
+// rate has no sampling-frequency index or channels is not 1..7.
+bool BuildAdtsHeader(uint8_t header[7], bool mpeg2, int rate, int channels, size_t payloadBytes);
 
 // Sampling-frequency index of an AAC rate, -1 when AAC has none for it.
-int AacRateIndex(unsigned long sampleRate);
+int AacRateIndex(int rate);
 
 }  // namespace pelloran

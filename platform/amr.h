@@ -1,37 +1,49 @@
 #pragma once
-// The AMR encoder components: narrow-band on opencore-amrnb, wide-band on vo-amrwbenc. Each creates its
-// output file in the AMR storage format ("#!AMR\n" or "#!AMR-WB\n", then one frame after the other).
+// AMR speech encoding: narrow-band on opencore-amrnb (8000 Hz, frames of 160 samples, modes 0..7), wide-band
+// on vo-amrwbenc (16000 Hz, frames of 320 samples, modes 0..8). Frames come out as the AMR storage format
+// holds them, after the file header of FileHeader.
 
 #include <cstdint>
 #include <memory>
-#include <string>
+#include <span>
+#include <string_view>
 
 namespace pelloran {
+
+enum class AmrBand { Narrow, Wide };
 
 inline constexpr int kAmrNbFrameSamples = 160;  // 20 ms at 8000 Hz
 inline constexpr int kAmrWbFrameSamples = 320;  // 20 ms at 16000 Hz
 
-class AmrNbEncoder;
-class AmrWbEncoder;
+class AmrEncoder {
+public:
+    AmrEncoder();
+    ~AmrEncoder();
+    AmrEncoder(const AmrEncoder&) = delete;
+    AmrEncoder& operator=(const AmrEncoder&) = delete;
 
-// Creates the file and the encoder; null when the mode is not 0..7 (0..8 wide-band), or the file cannot
-// be created or written.
-AmrNbEncoder* amrnbenc_init(const std::string& path, int dtx, int mode);
-AmrWbEncoder* amrwbenc_init(const std::string& path, int dtx, int mode);
-// Encodes one frame of 160 / 320 samples and appends it; the bytes written, or -1 on failure.
-int amrnbenc_encode(AmrNbEncoder* encoder, const int16_t* frame);
-int amrwbenc_encode(AmrWbEncoder* encoder, const int16_t* frame);
-// Closes the file and releases the encoder; false when the file could not be completed.
-bool amrnbenc_quit(AmrNbEncoder* encoder);
-bool amrwbenc_quit(AmrWbEncoder* encoder);
+    // False when the mode is outside the band's range or the codec cannot start.
+    bool Open(AmrBand band, int mode, bool dtx);
+    void Close();
+    int Rate() const { return band_ == AmrBand::Narrow ? 8000 : 16000; }
+    int FrameSamples() const { return band_ == AmrBand::Narrow ? kAmrNbFrameSamples : kAmrWbFrameSamples; }
+    // "#!AMR\n" or "#!AMR-WB\n".
+    std::string_view FileHeader() const { return band_ == AmrBand::Narrow ? "#!AMR\n" : "#!AMR-WB\n"; }
+    // Encodes one frame of FrameSamples() samples: its bytes, header byte first; empty on failure. The bytes
+    // stay valid until the next call.
+    std::span<const uint8_t> Encode(const int16_t* frame);
 
-struct AmrNbQuitter {
-    void operator()(AmrNbEncoder* e) const { amrnbenc_quit(e); }
+private:
+    struct StateFreer {
+        AmrBand band;
+        void operator()(void* state) const;
+    };
+
+    AmrBand band_ = AmrBand::Narrow;
+    int mode_ = 0;
+    bool dtx_ = false;
+    std::unique_ptr<void, StateFreer> state_{nullptr, StateFreer{AmrBand::Narrow}};
+    uint8_t out_[128] = {};
 };
-struct AmrWbQuitter {
-    void operator()(AmrWbEncoder* e) const { amrwbenc_quit(e); }
-};
-using AmrNbPtr = std::unique_ptr<AmrNbEncoder, AmrNbQuitter>;
-using AmrWbPtr = std::unique_ptr<AmrWbEncoder, AmrWbQuitter>;
 
 }  // namespace pelloran

@@ -76,7 +76,7 @@ struct FormatRow {
     int kbps;
     int rate;
     int channels;
-    bool audioVideo;
+    bool forVideo;
 };
 constexpr FormatRow kStandardFormats[] = {
     {320, 48000, 2, false}, {256, 48000, 2, false}, {192, 48000, 2, false}, {192, 44100, 2, false},
@@ -92,13 +92,6 @@ constexpr FormatRow kStandardFormats[] = {
     {8, 11025, 1, false},   {6, 8000, 1, false},    {5, 8000, 1, false},
 };
 
-std::string Describe(const FormatRow& row) {
-    std::string text = std::to_string(row.kbps) + " kbps, " + std::to_string(row.rate / 1000) + " kHz, " +
-                       (row.channels == 2 ? "stereo" : "mono");
-    if (row.audioVideo) text += " (A/V)";
-    return text + " 1-pass CBR";
-}
-
 // Opens the wmav2 encoder for a format; null when the encoder refuses it.
 CodecPtr OpenEncoder(int rate, int channels, int64_t bitrate) {
     QuietFfmpegLog();
@@ -113,31 +106,6 @@ CodecPtr OpenEncoder(int rate, int channels, int64_t bitrate) {
     av_channel_layout_default(&context->ch_layout, channels);
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
     return context;
-}
-
-// The formats the encoder accepts, found once per process.
-const std::vector<WmaCodecFormat>& StandardFormats() {
-    static const std::vector<WmaCodecFormat> formats = [] {
-        std::vector<WmaCodecFormat> list;
-        for (const FormatRow& row : kStandardFormats) {
-            CodecPtr encoder = OpenEncoder(row.rate, row.channels, row.kbps * 1000);
-            if (!encoder) continue;
-            WmaCodecFormat f;
-            f.description = Describe(row);
-            f.bitrate = static_cast<uint32_t>(row.kbps * 1000);
-            f.mediaType.formatTag = kWmaStandardFormatTag;
-            f.mediaType.channels = static_cast<uint16_t>(row.channels);
-            f.mediaType.samplesPerSec = static_cast<uint32_t>(row.rate);
-            f.mediaType.avgBytesPerSec = f.bitrate / 8;
-            f.mediaType.blockAlign = static_cast<uint16_t>(encoder->block_align);
-            f.mediaType.bitsPerSample = 16;
-            if (encoder->extradata != nullptr && encoder->extradata_size > 0)
-                f.mediaType.extra.assign(encoder->extradata, encoder->extradata + encoder->extradata_size);
-            list.push_back(std::move(f));
-        }
-        return list;
-    }();
-    return formats;
 }
 
 // A channel matrix for one or two channels in and out: mono is spread to both sides at full level, a
@@ -171,37 +139,29 @@ bool LoadWmaRuntime() {
     return present;
 }
 
-int WmaCodecCount() { return WmaRuntimeReady() ? 1 : 0; }
-
-int WmaCodecFormatCount(int codec) {
-    if (codec != 0 || !WmaRuntimeReady()) return 0;
-    return static_cast<int>(StandardFormats().size());
-}
-
-bool WmaCodecFormatDesc(int codec, int index, WmaCodecFormat& format) {
-    if (index < 0 || index >= WmaCodecFormatCount(codec)) return false;
-    format = StandardFormats()[static_cast<size_t>(index)];
-    return true;
+std::vector<WmaFormat> WmaEncoderFormats() {
+    if (!WmaRuntimeReady()) return {};
+    // Probing opens the encoder once per row; the result is the same for the whole process.
+    static const std::vector<WmaFormat> formats = [] {
+        std::vector<WmaFormat> list;
+        for (const FormatRow& row : kStandardFormats) {
+            if (OpenEncoder(row.rate, row.channels, row.kbps * 1000))
+                list.push_back({row.rate, row.channels, static_cast<uint32_t>(row.kbps * 1000), row.forVideo});
+        }
+        return list;
+    }();
+    return formats;
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// WmWriter
+// WmaFileWriter
 
-struct WmWriter::State {
-    WmaMediaType type;
-    uint32_t bitrate = 0;
+struct WmaFileWriter::State {
+    std::string path;
+    int channels = 0;  // the format's
     int inRate = 0;
     int inBits = 0;
     int inChannels = 0;
-    std::string path;
-    struct Attribute {
-        std::string name;
-        bool number = false;
-        std::string text;
-        uint32_t value = 0;
-    };
-    std::vector<Attribute> attributes;
-
     CodecPtr encoder;
     OutputPtr output;
     AVStream* stream = nullptr;
@@ -211,58 +171,35 @@ struct WmWriter::State {
     PacketPtr packet;
     std::vector<float> planes[2];
     int64_t framesEncoded = 0;
-    bool writing = false;
     bool failed = false;
 
     bool Convert(const uint8_t* in, int frames);
     bool EncodeSilentFrame();
     bool EncodeFrames(bool all);
     bool Send(AVFrame* f);
-    bool WriteAttributes() const;
+    bool WriteAttributes(const TagRecord& tags) const;
 };
 
-WmWriter::WmWriter() : s_(std::make_unique<State>()) {}
-WmWriter::~WmWriter() = default;
+WmaFileWriter::WmaFileWriter() = default;
+WmaFileWriter::~WmaFileWriter() = default;
 
-bool WmWriter::SetProfile(const WmaMediaType& type, uint32_t bitrate) {
-    if (s_->writing || type.channels < 1 || type.channels > 2 || type.samplesPerSec == 0 || bitrate == 0)
+void WmaFileWriter::Close() { s_.reset(); }
+
+bool WmaFileWriter::Open(const std::string& path, const WmaFormat& format, int inputRate, int inputBits,
+                         int inputChannels) {
+    Close();
+    if (path.empty() || format.channels < 1 || format.channels > 2 || format.rate <= 0 || format.bitrate == 0 ||
+        inputRate <= 0 || inputRate > kMaxRate || (inputBits != 8 && inputBits != 16) || inputChannels < 1 ||
+        inputChannels > 2)
         return false;
-    s_->type = type;
-    s_->bitrate = bitrate;
-    return true;
-}
-
-bool WmWriter::SetInputProps(int rate, int bits, int channels) {
-    if (s_->writing || rate <= 0 || rate > kMaxRate || (bits != 8 && bits != 16) || channels < 1 || channels > 2)
-        return false;
-    s_->inRate = rate;
-    s_->inBits = bits;
-    s_->inChannels = channels;
-    return true;
-}
-
-void WmWriter::AddAttribute(const std::string& name, const std::string& value) {
-    s_->attributes.push_back({name, false, value, 0});
-}
-
-void WmWriter::AddAttribute(const std::string& name, uint32_t value) {
-    s_->attributes.push_back({name, true, {}, value});
-}
-
-bool WmWriter::SetOutputFilename(const std::string& path) {
-    if (s_->writing || path.empty()) return false;
-    s_->path = path;
-    return true;
-}
-
-bool WmWriter::BeginWriting() {
-    State& s = *s_;
-    if (s.writing || s.path.empty() || s.inRate == 0 || s.bitrate == 0) return false;
-    if (s.type.formatTag != kWmaStandardFormatTag) return false;
-    const int rate = static_cast<int>(s.type.samplesPerSec);
-    const int channels = s.type.channels;
-
-    s.encoder = OpenEncoder(rate, channels, s.bitrate);
+    auto state = std::make_unique<State>();
+    State& s = *state;
+    s.path = path;
+    s.channels = format.channels;
+    s.inRate = inputRate;
+    s.inBits = inputBits;
+    s.inChannels = inputChannels;
+    s.encoder = OpenEncoder(format.rate, format.channels, format.bitrate);
     if (!s.encoder) return false;
 
     AVFormatContext* raw = nullptr;
@@ -272,30 +209,29 @@ bool WmWriter::BeginWriting() {
     if (s.stream == nullptr || avcodec_parameters_from_context(s.stream->codecpar, s.encoder.get()) < 0)
         return false;
     s.stream->time_base = s.encoder->time_base;
-    const std::string url = "file:" + s.path;
+    // "file:" keeps a name such as "http:x" from being taken as a protocol.
+    const std::string url = "file:" + path;
     if (avio_open(&raw->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) return false;
     if (avformat_write_header(raw, nullptr) < 0) return false;
 
     SwrContext* swr = nullptr;
-    Layout inLayout(s.inChannels);
-    Layout outLayout(channels);
-    if (swr_alloc_set_opts2(&swr, &outLayout.v, AV_SAMPLE_FMT_FLTP, rate, &inLayout.v,
-                            s.inBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16, s.inRate, 0, nullptr) < 0)
+    Layout inLayout(inputChannels);
+    Layout outLayout(format.channels);
+    if (swr_alloc_set_opts2(&swr, &outLayout.v, AV_SAMPLE_FMT_FLTP, format.rate, &inLayout.v,
+                            inputBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16, inputRate, 0, nullptr) < 0)
         return false;
     s.swr.reset(swr);
-    if (!SetPlainMatrix(swr, s.inChannels, channels) || swr_init(swr) < 0) return false;
+    if (!SetPlainMatrix(swr, inputChannels, format.channels) || swr_init(swr) < 0) return false;
 
-    s.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, s.encoder->frame_size));
+    s.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, format.channels, s.encoder->frame_size));
     s.frame.reset(av_frame_alloc());
     s.packet.reset(av_packet_alloc());
     if (!s.fifo || !s.frame || !s.packet) return false;
-    s.framesEncoded = 0;
-    s.failed = false;
-    s.writing = true;
+    s_ = std::move(state);
     return true;
 }
 
-bool WmWriter::State::Send(AVFrame* f) {
+bool WmaFileWriter::State::Send(AVFrame* f) {
     if (avcodec_send_frame(encoder.get(), f) < 0) return false;
     while (true) {
         const int got = avcodec_receive_packet(encoder.get(), packet.get());
@@ -311,7 +247,7 @@ bool WmWriter::State::Send(AVFrame* f) {
 }
 
 // Encodes every whole frame in the queue; with all, also the rest, padded with silence.
-bool WmWriter::State::EncodeFrames(bool all) {
+bool WmaFileWriter::State::EncodeFrames(bool all) {
     const int frameSize = encoder->frame_size;
     while (av_audio_fifo_size(fifo.get()) >= frameSize || (all && av_audio_fifo_size(fifo.get()) > 0)) {
         AVFrame* f = frame.get();
@@ -323,7 +259,7 @@ bool WmWriter::State::EncodeFrames(bool all) {
             return false;
         const int got = av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->extended_data), frameSize);
         if (got <= 0) return false;
-        for (int ch = 0; ch < type.channels && got < frameSize; ++ch)
+        for (int ch = 0; ch < channels && got < frameSize; ++ch)
             std::fill_n(reinterpret_cast<float*>(f->extended_data[ch]) + got, frameSize - got, 0.0f);
         f->pts = framesEncoded;
         framesEncoded += frameSize;
@@ -334,21 +270,21 @@ bool WmWriter::State::EncodeFrames(bool all) {
 
 // A decoder gives each frame back only together with the next one (the transform overlaps), so a frame
 // of silence follows the audio; without it the last frame of audio would be lost.
-bool WmWriter::State::EncodeSilentFrame() {
+bool WmaFileWriter::State::EncodeSilentFrame() {
     const int frameSize = encoder->frame_size;
     std::vector<float> zeros(static_cast<size_t>(frameSize), 0.0f);
-    void* planes[2] = {zeros.data(), zeros.data()};
-    if (av_audio_fifo_write(fifo.get(), planes, frameSize) < frameSize) return false;
+    void* silence[2] = {zeros.data(), zeros.data()};
+    if (av_audio_fifo_write(fifo.get(), silence, frameSize) < frameSize) return false;
     return EncodeFrames(false);
 }
 
 // Resamples input PCM (null: what the resampler still holds) into the frame queue.
-bool WmWriter::State::Convert(const uint8_t* in, int frames) {
+bool WmaFileWriter::State::Convert(const uint8_t* in, int frames) {
     const int room = swr_get_out_samples(swr.get(), frames);
     if (room < 0) return false;
     if (room == 0) return true;
     uint8_t* out[2] = {nullptr, nullptr};
-    for (int ch = 0; ch < type.channels; ++ch) {
+    for (int ch = 0; ch < channels; ++ch) {
         planes[ch].resize(static_cast<size_t>(room));
         out[ch] = reinterpret_cast<uint8_t*>(planes[ch].data());
     }
@@ -359,9 +295,9 @@ bool WmWriter::State::Convert(const uint8_t* in, int frames) {
     return true;
 }
 
-bool WmWriter::WriteSample(const void* pcm, size_t bytes) {
+bool WmaFileWriter::Write(const void* pcm, size_t bytes) {
+    if (!s_ || s_->failed || pcm == nullptr) return false;
     State& s = *s_;
-    if (!s.writing || s.failed || pcm == nullptr) return false;
     const size_t frameBytes = static_cast<size_t>(s.inChannels) * static_cast<size_t>(s.inBits / 8);
     const size_t frames = bytes / frameBytes;
     if (frames == 0) return true;
@@ -372,7 +308,7 @@ bool WmWriter::WriteSample(const void* pcm, size_t bytes) {
     // Slices of about kSliceOutputFrames output frames (one input frame when the ratio is larger), each
     // encoded before the next: the queue stays small whatever the rate ratio.
     const auto slice = static_cast<size_t>(
-        std::max<int64_t>(1, int64_t{kSliceOutputFrames} * s.inRate / static_cast<int64_t>(s.type.samplesPerSec)));
+        std::max<int64_t>(1, int64_t{kSliceOutputFrames} * s.inRate / static_cast<int64_t>(s.encoder->sample_rate)));
     const auto* in = static_cast<const uint8_t*>(pcm);
     for (size_t done = 0; done < frames; done += slice) {
         const size_t n = std::min(slice, frames - done);
@@ -384,48 +320,43 @@ bool WmWriter::WriteSample(const void* pcm, size_t bytes) {
     return true;
 }
 
-bool WmWriter::State::WriteAttributes() const {
-    if (attributes.empty()) return true;
+bool WmaFileWriter::State::WriteAttributes(const TagRecord& tags) const {
     TagLib::ASF::File file(path.c_str());
     TagLib::ASF::Tag* tag = file.isValid() ? file.tag() : nullptr;
     if (tag == nullptr) return false;
-    for (const Attribute& a : attributes) {
-        const TagLib::String text(a.text, TagLib::String::UTF8);
-        // The five texts of the content description object; every other name is an extended attribute.
-        if (a.name == "Title") tag->setTitle(text);
-        else if (a.name == "Author") tag->setArtist(text);
-        else if (a.name == "Description") tag->setComment(text);
-        else if (a.name == "Copyright") tag->setCopyright(text);
-        else if (a.number) tag->setAttribute(a.name, TagLib::ASF::Attribute(static_cast<unsigned int>(a.value)));
-        else tag->setAttribute(a.name, TagLib::ASF::Attribute(text));
-    }
+    const auto text = [](const std::string& value) { return TagLib::String(value, TagLib::String::UTF8); };
+    // The five texts of the content description object; the rest are extended attributes.
+    tag->setTitle(text(tags.Title));
+    tag->setArtist(text(tags.Artist));
+    tag->setAttribute("WM/AlbumArtist", TagLib::ASF::Attribute(text(tags.Artist)));
+    tag->setComment(text(tags.Comment));
+    tag->setAttribute("WM/AlbumTitle", TagLib::ASF::Attribute(text(tags.Album)));
+    tag->setAttribute("WM/Genre", TagLib::ASF::Attribute(text(tags.Genre)));
+    const int track = TrackNumber(tags.Track);
+    tag->setAttribute("WM/TrackNumber", TagLib::ASF::Attribute(static_cast<unsigned int>(track > 0 ? track : 0)));
+    tag->setAttribute("WM/Year", TagLib::ASF::Attribute(text(tags.Year)));
+    tag->setAttribute("WM/Composer", TagLib::ASF::Attribute(text(tags.Composer)));
+    tag->setCopyright(text(tags.Copyright));
     return file.save();
 }
 
-bool WmWriter::EndWriting() {
+bool WmaFileWriter::Finish(const TagRecord& tags) {
+    if (!s_) return false;
     State& s = *s_;
-    if (!s.writing) return false;
-    s.writing = false;
-    bool ok = !s.failed && s.Convert(nullptr, 0) && s.EncodeFrames(true) && s.EncodeSilentFrame() &&
-              s.Send(nullptr);
+    bool ok = !s.failed && s.Convert(nullptr, 0) && s.EncodeFrames(true) && s.EncodeSilentFrame() && s.Send(nullptr);
     if (ok) ok = av_write_trailer(s.output.get()) >= 0;
     if (s.output->pb != nullptr) {
         avio_flush(s.output->pb);
         if (s.output->pb->error < 0) ok = false;
         if (avio_closep(&s.output->pb) < 0) ok = false;
     }
-    s.output.reset();
-    s.stream = nullptr;
-    s.encoder.reset();
-    s.swr.reset();
-    s.fifo.reset();
-    if (ok) ok = s.WriteAttributes();
-    s.failed = false;
-    return ok;
+    const std::unique_ptr<State> done = std::move(s_);
+    done->output.reset();
+    return ok && done->WriteAttributes(tags);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// WmSyncReader
+// WmaFileReader
 
 namespace {
 
@@ -436,34 +367,32 @@ constexpr int kMaxForeignPackets = 1 << 20;
 // Largest decoded block accepted, in frames.
 constexpr int kMaxBlockFrames = 1 << 20;
 
-// Where FFmpeg's ASF demuxer keeps each attribute (its own names first).
+// The header attributes of the tag fields, by the keys FFmpeg's ASF demuxer keeps them under (its own names
+// first): Title, Author, Description, WM/AlbumTitle, WM/Genre, WM/Year, Copyright, WM/Composer.
 struct AttributeKeys {
-    const char* name;
+    std::string TagRecord::*field;
     const char* keys[3];
 };
 constexpr AttributeKeys kAttributeKeys[] = {
-    {"Title", {"title", nullptr, nullptr}},
-    {"Author", {"artist", "author", nullptr}},
-    {"Description", {"comment", "description", nullptr}},
-    {"Copyright", {"copyright", nullptr, nullptr}},
-    {"WM/AlbumTitle", {"album", nullptr, nullptr}},
-    {"WM/AlbumArtist", {"album_artist", nullptr, nullptr}},
-    {"WM/Genre", {"genre", nullptr, nullptr}},
-    {"WM/TrackNumber", {"track", nullptr, nullptr}},
-    {"WM/Year", {"WM/Year", "date", "year"}},
-    {"WM/Composer", {"composer", nullptr, nullptr}},
+    {&TagRecord::Title, {"title", nullptr, nullptr}},
+    {&TagRecord::Artist, {"artist", "author", nullptr}},
+    {&TagRecord::Comment, {"comment", "description", nullptr}},
+    {&TagRecord::Album, {"album", nullptr, nullptr}},
+    {&TagRecord::Genre, {"genre", nullptr, nullptr}},
+    {&TagRecord::Year, {"WM/Year", "date", "year"}},
+    {&TagRecord::Copyright, {"copyright", nullptr, nullptr}},
+    {&TagRecord::Composer, {"composer", nullptr, nullptr}},
 };
 
 }  // namespace
 
-struct WmSyncReader::State {
+struct WmaFileReader::State {
     InputPtr input;
     CodecPtr decoder;
     SwrPtr swr;
     FramePtr frame;
     PacketPtr packet;
     int streamIndex = -1;
-    uint16_t streamNumber = 0;
     int rate = 0;
     int channels = 0;  // output channels
     // The input set-up the resampler was built for.
@@ -474,18 +403,27 @@ struct WmSyncReader::State {
     bool flushed = false;
     bool drained = false;
 
+    bool Open(const std::string& path);
     bool Configure(const AVFrame* f);
-    bool Deliver(const uint8_t* const* data, int frames, int64_t timestamp, WmSample& sample);
+    bool Deliver(const uint8_t* const* data, int frames, int64_t timestamp, WmaBlock& block);
+    // A metadata value of the file, null when it has none or an empty one.
+    const char* Text(const char* key) const;
 };
 
-WmSyncReader::WmSyncReader() : s_(std::make_unique<State>()) {}
-WmSyncReader::~WmSyncReader() = default;
+WmaFileReader::WmaFileReader() : s_(std::make_unique<State>()) {}
+WmaFileReader::~WmaFileReader() = default;
 
-void WmSyncReader::Close() { s_ = std::make_unique<State>(); }
+void WmaFileReader::Close() { s_ = std::make_unique<State>(); }
 
-bool WmSyncReader::Open(const std::string& path) {
+bool WmaFileReader::Open(const std::string& path) {
     Close();
-    State& s = *s_;
+    if (s_->Open(path)) return true;
+    Close();
+    return false;
+}
+
+bool WmaFileReader::State::Open(const std::string& path) {
+    State& s = *this;
     QuietFfmpegLog();
     const AVInputFormat* asf = av_find_input_format("asf");
     if (asf == nullptr) return false;
@@ -521,52 +459,54 @@ bool WmSyncReader::Open(const std::string& path) {
     s.packet.reset(av_packet_alloc());
     if (!s.frame || !s.packet) return false;
 
-    s.streamNumber = static_cast<uint16_t>(st->id > 0 && st->id < 128 ? st->id : s.streamIndex + 1);
     s.rate = par->sample_rate;
     s.channels = par->ch_layout.nb_channels >= 2 ? 2 : 1;
     return true;
 }
 
-uint16_t WmSyncReader::AudioStreamNumber() const { return s_->streamNumber; }
-int WmSyncReader::OutputRate() const { return s_->rate; }
-int WmSyncReader::OutputChannels() const { return s_->channels; }
+int WmaFileReader::Rate() const { return s_->rate; }
+int WmaFileReader::Channels() const { return s_->channels; }
 
-uint32_t WmSyncReader::GetAttributeByName(const std::string& name, WmAttribute& value) const {
+uint64_t WmaFileReader::Duration() const {
     const AVFormatContext* input = s_->input.get();
-    if (input == nullptr) return kWmFailed;
-    value = WmAttribute{};
-    if (name == "Duration") {
-        if (input->duration == AV_NOPTS_VALUE || input->duration <= 0) return kWmAttributeMissing;
-        value.type = WmAttribute::Type::QWord;
-        value.number = static_cast<uint64_t>(input->duration) * (kHundredNs / AV_TIME_BASE);
-        return 0;
-    }
-    if (name == "Bitrate") {
-        int64_t bitrate = input->bit_rate;
-        if (bitrate <= 0 && s_->streamIndex >= 0) bitrate = input->streams[s_->streamIndex]->codecpar->bit_rate;
-        if (bitrate <= 0 || bitrate > UINT32_MAX) return kWmAttributeMissing;
-        value.type = WmAttribute::Type::DWord;
-        value.number = static_cast<uint64_t>(bitrate);
-        return 0;
-    }
-    const char* const* keys = nullptr;
-    const char* verbatim[3] = {name.c_str(), nullptr, nullptr};
-    for (const auto& entry : kAttributeKeys) {
-        if (name == entry.name) keys = entry.keys;
-    }
-    if (keys == nullptr) keys = verbatim;
-    for (int i = 0; i < 3 && keys[i] != nullptr; ++i) {
-        const AVDictionaryEntry* e = av_dict_get(input->metadata, keys[i], nullptr, 0);
-        if (e != nullptr && e->value != nullptr && e->value[0] != '\0') {
-            value.type = WmAttribute::Type::String;
-            value.text = e->value;
-            return 0;
-        }
-    }
-    return kWmAttributeMissing;
+    if (input == nullptr || input->duration == AV_NOPTS_VALUE || input->duration <= 0) return 0;
+    return static_cast<uint64_t>(input->duration) * (kHundredNs / AV_TIME_BASE);
 }
 
-bool WmSyncReader::State::Configure(const AVFrame* f) {
+uint32_t WmaFileReader::Bitrate() const {
+    const AVFormatContext* input = s_->input.get();
+    if (input == nullptr) return 0;
+    int64_t bitrate = input->bit_rate;
+    if (bitrate <= 0 && s_->streamIndex >= 0) bitrate = input->streams[s_->streamIndex]->codecpar->bit_rate;
+    return bitrate > 0 && bitrate <= UINT32_MAX ? static_cast<uint32_t>(bitrate) : 0;
+}
+
+const char* WmaFileReader::State::Text(const char* key) const {
+    const AVDictionaryEntry* e = av_dict_get(input->metadata, key, nullptr, 0);
+    return e != nullptr && e->value != nullptr && e->value[0] != '\0' ? e->value : nullptr;
+}
+
+bool WmaFileReader::ReadTags(TagRecord& tags) const {
+    if (!s_->input) return false;
+    TagRecord read;
+    bool found = false;
+    for (const AttributeKeys& entry : kAttributeKeys) {
+        for (int i = 0; i < 3 && entry.keys[i] != nullptr; ++i) {
+            if (const char* value = s_->Text(entry.keys[i])) {
+                read.*entry.field = value;
+                found = true;
+                break;
+            }
+        }
+    }
+    const char* track = s_->Text("track");  // WM/TrackNumber
+    found = found || track != nullptr;
+    read.Track = std::to_string(track != nullptr ? TrackNumber(track) : 0);
+    if (found) tags = std::move(read);
+    return found;
+}
+
+bool WmaFileReader::State::Configure(const AVFrame* f) {
     swr.reset();
     const int n = f->ch_layout.nb_channels;
     Layout in;
@@ -598,27 +538,27 @@ bool WmSyncReader::State::Configure(const AVFrame* f) {
     return true;
 }
 
-bool WmSyncReader::State::Deliver(const uint8_t* const* data, int frames, int64_t timestamp, WmSample& sample) {
+bool WmaFileReader::State::Deliver(const uint8_t* const* data, int frames, int64_t timestamp, WmaBlock& block) {
     const int room = swr_get_out_samples(swr.get(), frames);
     if (room <= 0) return false;
     if (room > kMaxBlockFrames) return false;
-    sample.pcm.resize(static_cast<size_t>(room) * static_cast<size_t>(channels));
-    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(sample.pcm.data())};
+    block.pcm.resize(static_cast<size_t>(room) * static_cast<size_t>(channels));
+    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(block.pcm.data())};
     const int made = swr_convert(swr.get(), out, room, const_cast<const uint8_t**>(data), frames);
     if (made <= 0) return false;
-    sample.pcm.resize(static_cast<size_t>(made) * static_cast<size_t>(channels));
+    block.pcm.resize(static_cast<size_t>(made) * static_cast<size_t>(channels));
     const AVStream* st = input->streams[streamIndex];
     // A block without a time stamp (the resampler's tail) follows the one before.
-    sample.time = nextTime;
+    block.time = nextTime;
     if (timestamp != AV_NOPTS_VALUE && timestamp >= 0)
-        sample.time = std::max<uint64_t>(
+        block.time = std::max<uint64_t>(
             nextTime, static_cast<uint64_t>(av_rescale_q(timestamp, st->time_base, AVRational{1, kHundredNs})));
-    sample.duration = static_cast<uint64_t>(made) * kHundredNs / static_cast<uint64_t>(rate);
-    nextTime = sample.time + sample.duration;
+    block.duration = static_cast<uint64_t>(made) * kHundredNs / static_cast<uint64_t>(rate);
+    nextTime = block.time + block.duration;
     return true;
 }
 
-bool WmSyncReader::GetNextSample(WmSample& sample) {
+bool WmaFileReader::NextBlock(WmaBlock& block) {
     State& s = *s_;
     if (!s.decoder || s.drained) return false;
     int withoutAudio = 0;
@@ -637,7 +577,7 @@ bool WmSyncReader::GetNextSample(WmSample& sample) {
                     return false;
                 }
             }
-            if (usable) delivered = s.Deliver(f->extended_data, f->nb_samples, f->best_effort_timestamp, sample);
+            if (usable) delivered = s.Deliver(f->extended_data, f->nb_samples, f->best_effort_timestamp, block);
             av_frame_unref(f);
             if (delivered) return true;
             if (++withoutAudio > kMaxPacketsWithoutAudio) return false;
@@ -646,7 +586,7 @@ bool WmSyncReader::GetNextSample(WmSample& sample) {
         if (got == AVERROR_EOF) {
             s.drained = true;
             // What the resampler still holds.
-            return s.swr && s.Deliver(nullptr, 0, AV_NOPTS_VALUE, sample);
+            return s.swr && s.Deliver(nullptr, 0, AV_NOPTS_VALUE, block);
         }
         if (got != AVERROR(EAGAIN)) return false;
         if (s.flushed) return false;

@@ -5,7 +5,8 @@
 
 #include "encode/AacWriter.h"
 #include "encode/Mp4Writer.h"
-#include "platform/faac.h"
+#include "platform/aac.h"
+#include "platform/mp4_write.h"
 #include "tests/encoder_fixtures.h"
 
 namespace pelloran {
@@ -22,20 +23,16 @@ std::vector<int16_t> SineBlock(int frames, int offset, double amplitude = 12000)
 }
 
 // Records how the frame buffering calls the encoder.
-class RecordingStream : public FaacStream {
-public:
-    bool Open(int rate, int channels) { return OpenEncoder(rate, channels, ADTS_STREAM); }
-    bool Start() { return StartEncoder(); }
-    bool Drain() { return DrainEncoder(); }
+struct Recording {
+    std::vector<int> passed;    // frames of each encoder call
+    std::vector<size_t> returned;  // bytes each call gave back
 
-    std::vector<unsigned> passed;  // samples of each encoder call
-    std::vector<int> returned;     // bytes each call gave back
-
-protected:
-    bool Consume(unsigned samples, const uint8_t*, int bytes) override {
-        passed.push_back(samples);
-        returned.push_back(bytes);
-        return true;
+    AacFrameStream::Sink Sink() {
+        return [this](int frames, const std::vector<uint8_t>& frame) {
+            passed.push_back(frames);
+            returned.push_back(frame.size());
+            return true;
+        };
     }
 };
 
@@ -64,81 +61,37 @@ bool ParseAdts(const std::vector<uint8_t>& b, std::vector<AdtsFrame>& frames) {
     return at == b.size();
 }
 
-TEST(Faac, OpenReportsFrameSizesAndRefusesWhatAacCannotStore) {
-    unsigned long inputSamples = 0, maxOutputBytes = 0;
-    FaacEncoderPtr stereo(faacEncOpen(44100, 2, &inputSamples, &maxOutputBytes));
-    ASSERT_TRUE(stereo);
-    EXPECT_EQ(inputSamples, 2048u);
-    EXPECT_GE(maxOutputBytes, 2u * 768u + 7u);
-    FaacEncoderPtr mono(faacEncOpen(8000, 1, &inputSamples, &maxOutputBytes));
-    ASSERT_TRUE(mono);
-    EXPECT_EQ(inputSamples, 1024u);
-    EXPECT_FALSE(FaacEncoderPtr(faacEncOpen(11000, 1, &inputSamples, &maxOutputBytes)));
-    EXPECT_FALSE(FaacEncoderPtr(faacEncOpen(44100, 3, &inputSamples, &maxOutputBytes)));
-    EXPECT_FALSE(FaacEncoderPtr(faacEncOpen(44100, 0, &inputSamples, &maxOutputBytes)));
+TEST(AacEncoder, RefusesWhatAacCannotStoreAndTakesOneFrameACall) {
+    AacEncoder encoder;
+    for (const auto& [rate, channels] : {std::pair{11000, 1}, std::pair{44100, 3}, std::pair{44100, 0}})
+        EXPECT_FALSE(encoder.Open(rate, channels, {})) << rate << " " << channels;
+    ASSERT_TRUE(encoder.Open(8000, 1, {}));
+    ASSERT_TRUE(encoder.Open(44100, 2, {}));
+    EXPECT_GE(encoder.MaxFrameBytes(), 2u * 768u + 7u);
+    const std::vector<uint8_t>& config = encoder.DecoderConfig();
+    ASSERT_GE(config.size(), 2u);
+    EXPECT_EQ(config[0] >> 3, 2);  // low complexity
+    EXPECT_EQ(AudioSpecificConfigChannels(config.data(), config.size()), 2);
+
+    std::vector<int16_t> samples(2 * 2 * AacEncoder::kFrameLength, 0);
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(encoder.Encode(samples.data(), AacEncoder::kFrameLength, out));
+    EXPECT_FALSE(encoder.Encode(samples.data(), 2 * AacEncoder::kFrameLength, out));  // more than one frame
 }
 
-TEST(Faac, ConfigurationIsCheckedAndFixedOnceEncodingBegins) {
-    unsigned long inputSamples = 0, maxOutputBytes = 0;
-    FaacEncoderPtr enc(faacEncOpen(44100, 2, &inputSamples, &maxOutputBytes));
-    faacEncConfiguration* config = faacEncGetCurrentConfiguration(enc.get());
-    ASSERT_NE(config, nullptr);
-    EXPECT_EQ(config->quantqual, 100u);
-    EXPECT_EQ(config->bitRate, 0u);
-
-    config->aacObjectType = MAIN;
-    EXPECT_EQ(faacEncSetConfiguration(enc.get(), config), 0);
-    config->aacObjectType = LOW;
-    config->inputFormat = FAAC_INPUT_24BIT;
-    EXPECT_EQ(faacEncSetConfiguration(enc.get(), config), 0);
-    config->inputFormat = FAAC_INPUT_16BIT;
-    config->quantqual = 9000;  // clamped, as FAAC does
-    config->shortctl = SHORTCTL_NOSHORT;
-    ASSERT_EQ(faacEncSetConfiguration(enc.get(), config), 1);
-    EXPECT_EQ(config->quantqual, 500u);
-    EXPECT_EQ(config->shortctl, SHORTCTL_NOSHORT);  // kept, though the encoder cannot honour it
-
-    std::vector<uint8_t> info;
-    ASSERT_TRUE(faacEncGetDecoderSpecificInfo(enc.get(), info));
-    ASSERT_GE(info.size(), 2u);
-    EXPECT_EQ(info[0] >> 3, 2);  // low complexity
-    EXPECT_EQ(AudioSpecificConfigChannels(info.data(), static_cast<uint32_t>(info.size())), 2);
-
-    std::vector<int16_t> samples(inputSamples, 0);
-    std::vector<uint8_t> out(maxOutputBytes);
-    EXPECT_GE(faacEncEncode(enc.get(), samples.data(), static_cast<unsigned>(inputSamples), out.data(),
-                            static_cast<unsigned>(out.size())),
-              0);
-    EXPECT_EQ(faacEncSetConfiguration(enc.get(), config), 0);
-    // More than one frame per call is refused.
-    std::vector<int16_t> tooMany(inputSamples * 2, 0);
-    EXPECT_EQ(faacEncEncode(enc.get(), tooMany.data(), static_cast<unsigned>(tooMany.size()), out.data(),
-                            static_cast<unsigned>(out.size())),
-              -1);
-}
-
-TEST(Faac, UserOptionsFollowTheSettingsRules) {
-    faacEncConfiguration c;
-    ApplyFaacOptions(c, 0, 100, 128, 1, 0, 2, 2);
-    EXPECT_EQ(c.bitRate, 64000u);  // per channel
-    EXPECT_EQ(c.useTns, 1u);
-    EXPECT_EQ(c.allowMidside, 0u);
-    EXPECT_EQ(c.shortctl, 2);
-    faacEncConfiguration mono;
-    ApplyFaacOptions(mono, 0, 100, 96, 0, 1, 0, 1);
-    EXPECT_EQ(mono.bitRate, 96000u);
-
-    for (int outside : {600, 5, 9, 501}) {
-        faacEncConfiguration v;
-        ApplyFaacOptions(v, 1, outside, 128, 0, 1, 0, 2);
-        EXPECT_EQ(v.quantqual, 100u) << outside;
-        EXPECT_EQ(v.bitRate, 0u);
-    }
-    for (int inside : {10, 250, 500}) {
-        faacEncConfiguration v;
-        ApplyFaacOptions(v, 1, inside, 128, 0, 1, 0, 2);
-        EXPECT_EQ(v.quantqual, static_cast<unsigned long>(inside));
-    }
+TEST(AacOptions, PageRulesReachTheEncoderSettings) {
+    AacOptions abr;
+    abr.abrKbps = 128;
+    abr.tns = true;
+    abr.midside = false;
+    abr.mpeg2 = true;
+    AacEncoderSettings adts = AacSettings(abr, true);
+    EXPECT_EQ(adts.bitRate, 128000);  // the whole stream's
+    EXPECT_TRUE(adts.tns);
+    EXPECT_FALSE(adts.midside);
+    EXPECT_TRUE(adts.mpeg2);
+    EXPECT_FALSE(AacSettings(abr, false).mpeg2);  // raw frames carry no version
+    EXPECT_EQ(AacSettings(AacOptions{}, true).bitRate, 0);  // quality mode
 
     EXPECT_EQ(NearestAacRate(44100), 44100);
     EXPECT_EQ(NearestAacRate(11000), 11025);
@@ -147,59 +100,59 @@ TEST(Faac, UserOptionsFollowTheSettingsRules) {
     EXPECT_EQ(NearestAacRate(1000), 7350);
 }
 
-TEST(FaacStream, EveryEncoderCallGetsOneWholeFrameAcrossBlocks) {
-    RecordingStream s;
-    ASSERT_TRUE(s.Open(44100, 2));
-    ASSERT_TRUE(s.Start());
+TEST(AacFrameStream, EveryEncoderCallGetsOneWholeFrameAcrossBlocks) {
+    Recording r;
+    AacFrameStream s;
+    ASSERT_TRUE(s.Open(44100, 2, {}, r.Sink()));
     const auto block = SineBlock(1152, 0);
-    ASSERT_TRUE(s.Encode16(block.data(), block.data(), 1152));
-    EXPECT_EQ(s.passed, std::vector<unsigned>{2048});  // 2304 samples: one call, 256 wait
-    ASSERT_TRUE(s.Encode16(block.data(), block.data(), 1152));
-    EXPECT_EQ(s.passed, (std::vector<unsigned>{2048, 2048}));  // 2560: one more call, 512 wait
-    for (int i = 0; i < 8; ++i) ASSERT_TRUE(s.Encode16(block.data(), block.data(), 1152));
-    // 11520 frames: eleven whole calls, 512 samples left.
-    ASSERT_EQ(s.passed.size(), 11u);
-    for (unsigned n : s.passed) EXPECT_EQ(n, 2048u);
+    ASSERT_TRUE(s.Write(block.data(), block.data(), 1152, 16));
+    EXPECT_EQ(r.passed, std::vector<int>{1024});  // one call, 128 wait
+    ASSERT_TRUE(s.Write(block.data(), block.data(), 1152, 16));
+    EXPECT_EQ(r.passed, (std::vector<int>{1024, 1024}));  // 1280: one more call, 256 wait
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(s.Write(block.data(), block.data(), 1152, 16));
+    // 11520 frames: eleven whole calls, 256 left.
+    ASSERT_EQ(r.passed.size(), 11u);
+    for (int n : r.passed) EXPECT_EQ(n, 1024);
 
     ASSERT_TRUE(s.Drain());
-    ASSERT_GE(s.passed.size(), 13u);
-    EXPECT_EQ(s.passed[11], 512u);
-    for (size_t i = 12; i < s.passed.size(); ++i) EXPECT_EQ(s.passed[i], 0u);
-    EXPECT_EQ(s.returned.back(), 0);  // draining stops at the first empty answer
+    ASSERT_GE(r.passed.size(), 13u);
+    EXPECT_EQ(r.passed[11], 256);
+    for (size_t i = 12; i < r.passed.size(); ++i) EXPECT_EQ(r.passed[i], 0);
+    EXPECT_EQ(r.returned.back(), 0u);  // draining stops at the first empty answer
     int frames = 0;
-    for (int n : s.returned) frames += n > 0 ? 1 : 0;
+    for (size_t n : r.returned) frames += n > 0 ? 1 : 0;
     EXPECT_GE(frames, 12);  // every input frame came out
 }
 
-TEST(FaacStream, SourceShorterThanOneFrameStillGivesAudio) {
-    RecordingStream s;
-    ASSERT_TRUE(s.Open(44100, 2));
-    ASSERT_TRUE(s.Start());
+TEST(AacFrameStream, SourceShorterThanOneFrameStillGivesAudio) {
+    Recording r;
+    AacFrameStream s;
+    ASSERT_TRUE(s.Open(44100, 2, {}, r.Sink()));
     const auto block = SineBlock(100, 0);
-    ASSERT_TRUE(s.Encode16(block.data(), block.data(), 100));
-    EXPECT_TRUE(s.passed.empty());
+    ASSERT_TRUE(s.Write(block.data(), block.data(), 100, 16));
+    EXPECT_TRUE(r.passed.empty());
     ASSERT_TRUE(s.Drain());
-    ASSERT_FALSE(s.passed.empty());
-    EXPECT_EQ(s.passed[0], 200u);  // the partial buffer in one call
+    ASSERT_FALSE(r.passed.empty());
+    EXPECT_EQ(r.passed[0], 100);  // the partial buffer in one call
     int frames = 0;
-    for (int n : s.returned) frames += n > 0 ? 1 : 0;
+    for (size_t n : r.returned) frames += n > 0 ? 1 : 0;
     EXPECT_GE(frames, 1);
 }
 
 TEST(AacWriter, WritesAdtsFramesWithTheChosenMpegVersion) {
     TempDir dir;
-    for (unsigned version : {MPEG4, MPEG2}) {
+    for (unsigned version : {0u, 1u}) {  // MPEG-4, MPEG-2
         const std::string path = dir / ("v" + std::to_string(version) + ".aac");
         {
-            AacWriter w;
-            ASSERT_TRUE(w.Open(path, 44100, 2, 16));
-            w.Config()->mpegVersion = version;
-            ASSERT_TRUE(w.Start());
+            AacOptions options;
+            options.mpeg2 = version == 1;
+            AacWriter w(options);
+            ASSERT_TRUE(w.Open(path, {44100, 2, 16}, {}));
             for (int i = 0; i < 40; ++i) {
                 const auto block = SineBlock(1152, i * 1152);
-                ASSERT_TRUE(w.Encode16(block.data(), block.data(), 1152));
+                ASSERT_TRUE(w.Write(block.data(), block.data(), 1152));
             }
-            ASSERT_TRUE(w.Close());
+            ASSERT_TRUE(w.Finish());
         }
         std::vector<AdtsFrame> frames;
         ASSERT_TRUE(ParseAdts(ReadBytes(path), frames));
@@ -228,28 +181,26 @@ TEST(AacWriter, EightBitBlocksAreWidenedAndWriteErrorsFail) {
     const std::string path = dir / "u8.aac";
     {
         AacWriter w;
-        ASSERT_TRUE(w.Open(path, 8000, 1, 8));
-        ASSERT_TRUE(w.Start());
+        ASSERT_TRUE(w.Open(path, {8000, 1, 8}, {}));
         std::vector<uint8_t> block(1152);
         for (int i = 0; i < 8; ++i) {
             for (int j = 0; j < 1152; ++j)
                 block[static_cast<size_t>(j)] =
                     static_cast<uint8_t>(128 + 100 * std::sin(2 * M_PI * 440.0 * (i * 1152 + j) / 8000));
-            ASSERT_TRUE(w.Encode8(block.data(), nullptr, 1152));
+            ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
         }
-        ASSERT_TRUE(w.Close());
+        ASSERT_TRUE(w.Finish());
     }
     const auto audio = test::DecodeWithFfmpeg(path, dir / "d.wav");
     EXPECT_EQ(audio.rate, 8000);
     EXPECT_GT(test::Rms(audio, 0, 0.2, 1.0), 0.5 * 100 * 256 / std::sqrt(2.0));
 
     AacWriter full;
-    ASSERT_TRUE(full.Open("/dev/full", 44100, 2, 16));
-    ASSERT_TRUE(full.Start());
+    ASSERT_TRUE(full.Open("/dev/full", {44100, 2, 16}, {}));
     bool ok = true;
     const auto block = SineBlock(1152, 0);
-    for (int i = 0; i < 400 && ok; ++i) ok = full.Encode16(block.data(), block.data(), 1152);
-    EXPECT_FALSE(ok && full.Close());
+    for (int i = 0; i < 400 && ok; ++i) ok = full.Write(block.data(), block.data(), 1152);
+    EXPECT_FALSE(ok && full.Finish());
 }
 
 TEST(Mp4Writer, FirstSampleCarriesTheDelayAndDurationsMatchTheInput) {
@@ -257,17 +208,16 @@ TEST(Mp4Writer, FirstSampleCarriesTheDelayAndDurationsMatchTheInput) {
     const std::string path = dir / "a.m4a";
     // Half a second of silence, then half a second of tone: the decoded file must keep that timing.
     Mp4Writer w;
-    ASSERT_TRUE(w.Open(path, 44100, 2, 16));
-    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(w.Open(path, {44100, 2, 16}, {}));
     for (int done = 0; done < 44100;) {
         const int n = std::min(1152, 44100 - done);
         auto block = SineBlock(n, done);
         for (int i = 0; i < n; ++i)
             if (done + i < 22050) block[static_cast<size_t>(i)] = 0;
-        ASSERT_TRUE(w.Encode16(block.data(), block.data(), n));
+        ASSERT_TRUE(w.Write(block.data(), block.data(), n));
         done += n;
     }
-    ASSERT_TRUE(w.Close());
+    ASSERT_TRUE(w.Finish());
     EXPECT_EQ(w.EncodedSamples(), 44100u);
     // The durations add up to the input plus the one frame of delay that the edit list skips.
     EXPECT_EQ(w.WrittenDuration(), 44100u + 1024u);
@@ -287,12 +237,11 @@ TEST(Mp4Writer, MetadataSkipsEmptyTextsTrackZeroAndTheCopyright) {
     const std::string path = dir / "t.m4a";
     {
         Mp4Writer w;
-        ASSERT_TRUE(w.Open(path, 44100, 1, 16));
-        ASSERT_TRUE(w.Start());
-        w.SetMetadata("Caf\xC3\xA9", "Artist", "Album", "", "1999", "Note", "Writer", "(c) Someone", 0);
+        const TagRecord tags{"Caf\xC3\xA9", "Artist", "Album", "1999", "", "Note", "0", "Writer", "(c) Someone"};
+        ASSERT_TRUE(w.Open(path, {44100, 1, 16}, tags));
         const auto block = SineBlock(1152, 0);
-        ASSERT_TRUE(w.Encode16(block.data(), nullptr, 1152));
-        ASSERT_TRUE(w.Close());
+        ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
+        ASSERT_TRUE(w.Finish());
     }
     const auto p = test::ProbeAudio(path);
     EXPECT_EQ(p.at("TAG:title"), "Caf\xC3\xA9");
@@ -308,15 +257,14 @@ TEST(Mp4Writer, MetadataSkipsEmptyTextsTrackZeroAndTheCopyright) {
 
 TEST(Mp4Writer, UncreatableFileFailsOpenAndFullDiskFailsClose) {
     Mp4Writer w;
-    EXPECT_FALSE(w.Open("/nonexistent-folder/x.m4a", 44100, 2, 16));
-    EXPECT_TRUE(w.Close());
+    EXPECT_FALSE(w.Open("/nonexistent-folder/x.m4a", {44100, 2, 16}, {}));
+    EXPECT_FALSE(w.Finish());
 
-    ASSERT_TRUE(w.Open("/dev/full", 44100, 2, 16));
-    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
     bool ok = true;
     const auto block = SineBlock(1152, 0);
-    for (int i = 0; i < 400 && ok; ++i) ok = w.Encode16(block.data(), block.data(), 1152);
-    EXPECT_FALSE(ok && w.Close());
+    for (int i = 0; i < 400 && ok; ++i) ok = w.Write(block.data(), block.data(), 1152);
+    EXPECT_FALSE(ok && w.Finish());
 }
 
 class AacMp4Cli : public test::CliFixture {};

@@ -38,21 +38,22 @@ int CountFrames(const std::vector<uint8_t>& b, bool wideBand) {
     return at == b.size() ? frames : -1;
 }
 
+constexpr PcmFormat kNarrow{8000, 1, 16};
+constexpr PcmFormat kWide{16000, 1, 16};
+
 TEST(AmrWriter, CutsBlocksIntoFramesAndPadsOnlyTheLast) {
     TempDir dir;
     const std::string path = dir / "nb.amr";
     AmrWriter w;
-    ASSERT_TRUE(w.Open(path, true));
-    EXPECT_EQ(w.FrameSize(), 160);
-    ASSERT_TRUE(w.Start(path));
+    ASSERT_TRUE(w.Open(path, kNarrow, {}));
     const auto block = Tone(1152, 8000);
-    ASSERT_TRUE(w.Encode(block.data(), 1152));
+    ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
     EXPECT_EQ(w.FramesEncoded(), 7u);  // 7 frames, 32 samples wait
-    ASSERT_TRUE(w.Encode(block.data(), 128));
+    ASSERT_TRUE(w.Write(block.data(), nullptr, 128));
     EXPECT_EQ(w.FramesEncoded(), 8u);  // 128 more complete that frame exactly
-    ASSERT_TRUE(w.Encode(block.data(), 1152));
+    ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
     EXPECT_EQ(w.FramesEncoded(), 15u);  // 7 more, 32 wait
-    ASSERT_TRUE(w.Close());
+    ASSERT_TRUE(w.Finish());
     const auto bytes = ReadBytes(path);
     EXPECT_EQ(Head(bytes, 6), "#!AMR\n");
     EXPECT_EQ(CountFrames(bytes, false), 16);  // the 32 waiting samples padded into one frame
@@ -69,73 +70,69 @@ TEST(AmrWriter, ShortStreamsAndWholeFrames) {
     TempDir dir;
     const std::string shortPath = dir / "short.amr";
     AmrWriter w;
-    ASSERT_TRUE(w.Open(shortPath, true));
-    ASSERT_TRUE(w.Start(shortPath));
+    ASSERT_TRUE(w.Open(shortPath, kNarrow, {}));
     const auto tone = Tone(640, 8000);
-    ASSERT_TRUE(w.Encode(tone.data(), 100));
+    ASSERT_TRUE(w.Write(tone.data(), nullptr, 100));
     EXPECT_EQ(w.FramesEncoded(), 0u);
-    ASSERT_TRUE(w.Close());
+    ASSERT_TRUE(w.Finish());
     EXPECT_EQ(CountFrames(ReadBytes(shortPath), false), 1);
 
     const std::string wholePath = dir / "whole.amr";
-    ASSERT_TRUE(w.Open(wholePath, true));
-    ASSERT_TRUE(w.Start(wholePath));
-    ASSERT_TRUE(w.Encode(tone.data(), 640));
-    ASSERT_TRUE(w.Close());
+    ASSERT_TRUE(w.Open(wholePath, kNarrow, {}));
+    ASSERT_TRUE(w.Write(tone.data(), nullptr, 640));
+    ASSERT_TRUE(w.Finish());
     EXPECT_EQ(CountFrames(ReadBytes(wholePath), false), 4);  // no padded frame
 }
 
 TEST(AmrWriter, ModesDtxAndTheWideBandHeader) {
     TempDir dir;
     const std::string path = dir / "wb.awb";
-    AmrWriter w;
-    ASSERT_TRUE(w.Open(path, false));
-    EXPECT_EQ(w.FrameSize(), 320);
-    w.SetWbMode(8);
-    ASSERT_TRUE(w.Start(path));
+    AmrWriter w({AmrBand::Wide, 8, false});
+    ASSERT_TRUE(w.Open(path, kWide, {}));
     const auto tone = Tone(3200, 16000);
-    ASSERT_TRUE(w.Encode(tone.data(), 3200));
-    ASSERT_TRUE(w.Close());
+    ASSERT_TRUE(w.Write(tone.data(), nullptr, 3200));
+    ASSERT_TRUE(w.Finish());
     const auto bytes = ReadBytes(path);
     EXPECT_EQ(Head(bytes, 9), "#!AMR-WB\n");
     EXPECT_EQ(bytes.size(), 9u + 10u * 61u);  // 23.85 kbit/s frames
     EXPECT_EQ(test::ProbeAudio(path).at("codec_name"), "amr_wb");
 
-    // Open resets the parameters; refused modes give no encoder.
-    ASSERT_TRUE(w.Open(path, true));
-    EXPECT_EQ(w.NbMode(), 6);
-    EXPECT_EQ(w.WbMode(), 6);
-    EXPECT_EQ(w.Dtx(), 0);
-    w.SetNbMode(8);
-    EXPECT_FALSE(w.Start(path));
-    ASSERT_TRUE(w.Open(path, false));
-    w.SetWbMode(9);
-    EXPECT_FALSE(w.Start(path));
-    ASSERT_TRUE(w.Open(path, true));
-    EXPECT_FALSE(w.Start(dir / "missing/x.amr"));
+    // Refused modes, formats other than the band's and a missing folder give no file.
+    struct Refusal {
+        AmrOptions options;
+        PcmFormat format;
+        std::string path;
+    };
+    for (const Refusal& r : {Refusal{{AmrBand::Narrow, 8, false}, kNarrow, dir / "r.amr"},
+                             Refusal{{AmrBand::Wide, 9, false}, kWide, dir / "r.awb"},
+                             Refusal{{AmrBand::Narrow, 6, false}, kWide, dir / "r.amr"},
+                             Refusal{{AmrBand::Narrow, 6, false}, {8000, 2, 16}, dir / "r.amr"},
+                             Refusal{{AmrBand::Narrow, 6, false}, kNarrow, dir / "missing/x.amr"}}) {
+        AmrWriter refused(r.options);
+        EXPECT_FALSE(refused.Open(r.path, r.format, {})) << r.path;
+        EXPECT_FALSE(test::fs::exists(r.path));
+    }
 
     // Silence with discontinuous transmission: mostly tiny no-data frames.
     const std::string quiet = dir / "dtx.amr";
     const std::string loud = dir / "nodtx.amr";
     const std::vector<int16_t> silence(8000, 0);
-    for (const auto& [file, dtx] : {std::pair{quiet, 1}, std::pair{loud, 0}}) {
-        ASSERT_TRUE(w.Open(file, true));
-        w.SetDtx(dtx);
-        ASSERT_TRUE(w.Start(file));
-        ASSERT_TRUE(w.Encode(silence.data(), 8000));
-        ASSERT_TRUE(w.Close());
+    for (const auto& [file, dtx] : {std::pair{quiet, true}, std::pair{loud, false}}) {
+        AmrWriter writer({AmrBand::Narrow, 6, dtx});
+        ASSERT_TRUE(writer.Open(file, kNarrow, {}));
+        ASSERT_TRUE(writer.Write(silence.data(), nullptr, 8000));
+        ASSERT_TRUE(writer.Finish());
     }
     EXPECT_LT(ReadBytes(quiet).size() * 3, ReadBytes(loud).size());
 }
 
 TEST(AmrWriter, FullDiskFailsTheFile) {
     AmrWriter w;
-    ASSERT_TRUE(w.Open("/dev/full", true));
-    ASSERT_TRUE(w.Start("/dev/full"));
+    ASSERT_TRUE(w.Open("/dev/full", kNarrow, {}));
     const auto tone = Tone(1600, 8000);
     bool ok = true;
-    for (int i = 0; i < 400 && ok; ++i) ok = w.Encode(tone.data(), 1600);
-    EXPECT_FALSE(ok && w.Close());
+    for (int i = 0; i < 400 && ok; ++i) ok = w.Write(tone.data(), nullptr, 1600);
+    EXPECT_FALSE(ok && w.Finish());
 }
 
 class AmrCli : public test::CliFixture {};

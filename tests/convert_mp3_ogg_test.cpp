@@ -361,14 +361,15 @@ TEST(ConvertMp3Ogg, CancelDeletesThePartialFile) {
     const std::string src = dir / "long.wav";
     test::WriteSineWav(src, 44100, 2, 3.0);
     ConvertSettings settings;
-    for (const auto& [loop, name] : {std::pair{&ConvertToMp3, "x.mp3"}, std::pair{&ConvertToOgg, "x.ogg"}}) {
+    for (const auto& [format, name] : {std::pair{kOutputMp3, "x.mp3"}, std::pair{kOutputOgg, "x.ogg"}}) {
+        settings.OutputFormat = format;
         CancellingProgress progress(5);
         ConvertContext cancelled{settings, progress, {}, 1};
-        EXPECT_EQ(loop(kInputWav, src, dir / name, cancelled), 0);
+        EXPECT_EQ(ConvertFile(kInputWav, src, dir / name, cancelled), 0);
         EXPECT_FALSE(fs::exists(dir / name)) << name;
         NullProgress whole;
         ConvertContext complete{settings, whole, {}, 1};
-        EXPECT_EQ(loop(kInputWav, src, dir / name, complete), 1);
+        EXPECT_EQ(ConvertFile(kInputWav, src, dir / name, complete), 1);
         EXPECT_TRUE(fs::exists(dir / name)) << name;
     }
 }

@@ -25,9 +25,8 @@ std::string FfprobeField(const std::string& path, const std::string& entries) {
         .out;
 }
 
-// Feeds frames of a 440/660 Hz sine through any writer's Encode.
-template <typename Writer>
-void EncodeSine(Writer& w, int rate, int frames, bool stereo) {
+// Feeds frames of a 440/660 Hz sine to a writer.
+void EncodeSine(AudioWriter& w, int rate, int frames, bool stereo) {
     std::vector<int16_t> left(1152), right(1152);
     for (int done = 0; done < frames;) {
         const int n = std::min(1152, frames - done);
@@ -36,65 +35,75 @@ void EncodeSine(Writer& w, int rate, int frames, bool stereo) {
             left[i] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 440 * t));
             right[i] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 660 * t));
         }
-        ASSERT_TRUE(w.Encode(left.data(), stereo ? right.data() : nullptr, n));
+        ASSERT_TRUE(w.Write(left.data(), stereo ? right.data() : nullptr, n));
         done += n;
     }
 }
 
-std::vector<uint8_t> V2Tag(std::string_view title, std::string_view artist, std::string_view comment,
-                           std::string_view composer, std::string_view copyright, uint8_t track) {
-    return BuildId3Tag(2, title, artist, "Album", "1999", comment, "Progressive Rock", composer, copyright, track, 0);
+TagRecord Tags(std::string title, std::string artist, std::string comment, std::string composer,
+               std::string copyright, std::string track) {
+    TagRecord t;
+    t.Title = std::move(title);
+    t.Artist = std::move(artist);
+    t.Album = "Album";
+    t.Year = "1999";
+    t.Comment = std::move(comment);
+    t.Genre = "Progressive Rock";
+    t.Composer = std::move(composer);
+    t.Copyright = std::move(copyright);
+    t.Track = std::move(track);
+    return t;
 }
 
-// A short MP3 behind an ID3v2 block (stream readers want audio after the tag).
-void WriteTaggedMp3(const std::string& path, const std::vector<uint8_t>& tag) {
-    Mp3Writer w;
-    ASSERT_TRUE(w.Open(path));
-    w.SetId3v2Block(tag.data(), tag.size());
-    w.SetInputRate(8000);
-    w.SetChannels(1);
-    ASSERT_TRUE(w.Start());
+// A short MP3 with the tags rendered as ID3v2 (stream readers want audio after the tag).
+void WriteTaggedMp3(const std::string& path, const TagRecord& tags) {
+    Mp3Options options;
+    options.id3v2 = true;
+    Mp3Writer w(options);
+    ASSERT_TRUE(w.Open(path, {8000, 1, 16}, tags));
     EncodeSine(w, 8000, 1600, false);
     ASSERT_TRUE(w.Finish());
 }
 
-TEST(Mp3Writer, SettersClampToWhatTheEncoderTakes) {
+TEST(Mp3Writer, OptionsReachTheStream) {
     TempDir dir;
-    Mp3Writer w;
-    ASSERT_TRUE(w.Open(dir / "a.mp3"));
-    w.SetChannels(3);
-    EXPECT_EQ(w.Channels(), 2);
-    w.SetChannels(0);
-    EXPECT_EQ(w.Channels(), 1);
-    w.SetBitRateKbps(400);
-    EXPECT_EQ(w.BitRateKbps(), 320);
-    w.SetBitRateKbps(3);
-    EXPECT_EQ(w.BitRateKbps(), 8);
-    w.SetMode(2);
-    EXPECT_EQ(w.Mode(), STEREO);
-    w.SetMode(3);
-    EXPECT_EQ(w.Mode(), MONO);
+    struct Case {
+        Mp3Mode mode;
+        int kbps;
+        int rate;
+        const char* probe;
+    };
+    for (const Case& c : {Case{Mp3Mode::Stereo, 400, 44100, "channels=2\nbit_rate=320000\n"},  // clamped
+                          Case{Mp3Mode::Mono, 3, 8000, "channels=1\nbit_rate=8000\n"}}) {  // the encoder mixes
+        Mp3Options options;
+        options.mode = c.mode;
+        options.bitrateKbps = c.kbps;
+        options.outputRate = c.rate;
+        Mp3Writer w(options);
+        ASSERT_TRUE(w.Open(dir / "a.mp3", {c.rate, 2, 16}, {}));
+        EncodeSine(w, c.rate, c.rate, true);
+        ASSERT_TRUE(w.Finish());
+        EXPECT_EQ(FfprobeField(dir / "a.mp3", "stream=bit_rate,channels"), c.probe);
+    }
 }
 
 TEST(Mp3Writer, TagBlocksFrameConstantBitRateAudio) {
     TempDir dir;
     const std::string path = dir / "t.mp3";
-    const std::vector<uint8_t> v2 = V2Tag("T", "A", "", "", "", 0);
+    const std::vector<uint8_t> v2 = BuildId3Tag(2, Tags("T", "A", "", "", "", ""));
     std::vector<uint8_t> v1(128, 0);
     v1[0] = 'T', v1[1] = 'A', v1[2] = 'G', v1[127] = 17;
     {
-        Mp3Writer w;
-        ASSERT_TRUE(w.Open(path));
-        w.SetId3v2Block(v2.data(), v2.size());
-        w.SetId3v1Block(v1.data());
-        w.SetInputRate(44100);
-        w.SetChannels(2);
-        w.SetOutputRate(44100);
-        w.SetBitRateKbps(128);
-        ASSERT_TRUE(w.Start());
+        Mp3Options options;
+        options.rawId3v1 = v1;
+        options.rawId3v2 = v2;
+        options.outputRate = 44100;
+        options.bitrateKbps = 128;
+        Mp3Writer w(options);
+        ASSERT_TRUE(w.Open(path, {44100, 2, 16}, {}));
         EncodeSine(w, 44100, 44100, true);
         ASSERT_TRUE(w.Finish());
-        EXPECT_TRUE(w.Finish());  // idle
+        EXPECT_TRUE(w.Finish());  // already complete
     }
     const auto bytes = ReadBytes(path);
     ASSERT_GT(bytes.size(), v2.size() + 128);
@@ -118,25 +127,21 @@ TEST(Mp3Writer, TagBlocksFrameConstantBitRateAudio) {
 
 TEST(Mp3Writer, FailuresAreReported) {
     Mp3Writer w;
-    EXPECT_FALSE(w.Open("/nonexistent-folder/x.mp3"));
-    EXPECT_FALSE(w.Start());
+    EXPECT_FALSE(w.Open("/nonexistent-folder/x.mp3", {44100, 2, 16}, {}));
     const int16_t s[4] = {};
-    EXPECT_FALSE(w.Encode(s, s, 4));
+    EXPECT_FALSE(w.Write(s, s, 4));
 
-    ASSERT_TRUE(w.Open("/dev/full"));
-    w.SetInputRate(44100);
-    w.SetChannels(2);
-    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
     std::vector<int16_t> block(1152, 1000);
     bool ok = true;
-    for (int i = 0; i < 200 && ok; ++i) ok = w.Encode(block.data(), block.data(), 1152);
+    for (int i = 0; i < 200 && ok; ++i) ok = w.Write(block.data(), block.data(), 1152);
     EXPECT_FALSE(ok && w.Finish());
 }
 
 TEST(Id3Tag, Version2FramesReadBackByTwoReaders) {
     TempDir dir;
     const std::string path = dir / "v2.mp3";
-    WriteTaggedMp3(path, V2Tag("Zoë's Song", "Ärtist ✓ 𝄞", "", "", "", 7));
+    WriteTaggedMp3(path, Tags("Zoë's Song", "Ärtist ✓ 𝄞", "", "", "", "7"));
     TagLib::MPEG::File file(path.c_str());
     TagLib::ID3v2::Tag* v2 = file.ID3v2Tag();
     ASSERT_NE(v2, nullptr);
@@ -152,7 +157,7 @@ TEST(Id3Tag, Version2FramesReadBackByTwoReaders) {
     EXPECT_FALSE(frames["COMM"].isEmpty());  // an empty comment still does
 
     const std::string other = dir / "c.mp3";
-    WriteTaggedMp3(other, V2Tag("T", "A", "héllo wörld", "J. S. Bach", "(c) Ünion", 0));
+    WriteTaggedMp3(other, Tags("T", "A", "héllo wörld", "J. S. Bach", "(c) Ünion", "0"));
     TagLib::MPEG::File second(other.c_str());
     frames = second.ID3v2Tag()->frameListMap();
     EXPECT_TRUE(frames["TRCK"].isEmpty());  // track 0
@@ -166,22 +171,27 @@ TEST(Id3Tag, Version2FramesReadBackByTwoReaders) {
 }
 
 TEST(Id3Tag, Version1IsLatin1WithGenreIndexAndBoundedTexts) {
-    const auto rock = BuildId3Tag(1, "Café", "Ünïcödé ✓", "Album", "2001", "note", "ROCK", "", "", 7, 0);
+    TagRecord t{"Café", "Ünïcödé ✓", "Album", "2001", "ROCK", "note", "7", "", ""};
+    const auto rock = BuildId3Tag(1, t);
     ASSERT_EQ(rock.size(), 128u);
     EXPECT_EQ(std::string(rock.begin(), rock.begin() + 8), std::string("TAGCaf\xE9\0", 8));
     EXPECT_EQ(std::string(rock.begin() + 33, rock.begin() + 42), "\xDCn\xEF" "c\xF6" "d\xE9 ?");
     EXPECT_EQ(std::string(rock.begin() + 93, rock.begin() + 97), "2001");
     EXPECT_EQ(rock[126], 7);  // ID3v1.1 track byte
     EXPECT_EQ(rock[127], 17);
-    EXPECT_EQ(BuildId3Tag(1, "", "", "", "", "", "AlternRock", "", "", 0, 0).at(127), 12);
-    EXPECT_EQ(BuildId3Tag(1, "", "", "", "", "", "hip-hop", "", "", 0, 0).at(127), 7);
+    TagRecord genre;
+    genre.Genre = "AlternRock";
+    EXPECT_EQ(BuildId3Tag(1, genre).at(127), 12);
+    genre.Genre = "hip-hop";
+    EXPECT_EQ(BuildId3Tag(1, genre).at(127), 7);
 
     const std::string longText(100000, 'x');
     const std::string broken = "bad \xC3\x28 \xFF\xFE end";
-    const auto v1 = BuildId3Tag(1, longText, broken, longText, longText, longText, longText, "", "", 255, 0);
+    const TagRecord huge{longText, broken, longText, longText, longText, longText, "255", "", ""};
+    const auto v1 = BuildId3Tag(1, huge);
     ASSERT_EQ(v1.size(), 128u);
     EXPECT_EQ(std::string(v1.begin() + 3, v1.begin() + 33), std::string(30, 'x'));
-    const auto v2 = BuildId3Tag(2, longText, broken, "", "", "", "", "", "", 1, 0);
+    const auto v2 = BuildId3Tag(2, TagRecord{longText, broken, "", "", "", "", "1", "", ""});
     EXPECT_EQ(Id3v2BlockSize(v2.data(), v2.size()), v2.size());
     EXPECT_GT(v2.size(), longText.size());
 }
@@ -271,14 +281,11 @@ test::SndfileAudio OggDecode(const TempDir& dir, const std::string& path) {
 }
 
 void WriteOgg(const std::string& path, int rate, bool stereo, int frames) {
-    OggWriter w;
-    ASSERT_TRUE(w.Open(path));
-    ASSERT_TRUE(w.Setup(rate, stereo ? 2 : 1, stereo ? 128000 : 48000));
-    ASSERT_TRUE(w.WriteHeaders());
+    OggWriter w(OggOptions{stereo ? 128000 : 48000});
+    ASSERT_TRUE(w.Open(path, {rate, stereo ? 2 : 1, 16}, {}));
     EncodeSine(w, rate, frames, stereo);
-    ASSERT_TRUE(w.Encode(nullptr, nullptr, 0));
-    ASSERT_TRUE(w.Encode(nullptr, nullptr, 0));  // a second end changes nothing
-    ASSERT_TRUE(w.Close());
+    ASSERT_TRUE(w.Finish());
+    ASSERT_TRUE(w.Finish());  // a second finish changes nothing
 }
 
 TEST(OggWriter, StreamsKeepEveryFrame) {
@@ -309,14 +316,11 @@ TEST(OggWriter, StreamsKeepEveryFrame) {
 
 TEST(OggWriter, CommentsSkipEmptyValuesAndNonPositiveTracks) {
     TempDir dir;
-    const auto write = [&](const std::string& path, std::string_view composer, std::string_view track) {
-        OggWriter w;
-        ASSERT_TRUE(w.Open(path));
-        ASSERT_TRUE(w.Setup(44100, 2, 96000));
-        w.AddComments("Tïtle", "Ärtist ✓", "Album", "2004", "Jazz", "", composer, "(c) me", track);
-        ASSERT_TRUE(w.WriteHeaders());
-        ASSERT_TRUE(w.Encode(nullptr, nullptr, 0));
-        ASSERT_TRUE(w.Close());
+    const auto write = [&](const std::string& path, std::string composer, std::string track) {
+        OggWriter w(OggOptions{96000});
+        const TagRecord tags{"Tïtle", "Ärtist ✓", "Album", "2004", "Jazz", "", track, composer, "(c) me"};
+        ASSERT_TRUE(w.Open(path, {44100, 2, 16}, tags));
+        ASSERT_TRUE(w.Finish());
     };
     write(dir / "a.ogg", "", "0");
     write(dir / "b.ogg", "Bach", "3/12");
@@ -338,23 +342,17 @@ TEST(OggWriter, CommentsSkipEmptyValuesAndNonPositiveTracks) {
 
 TEST(OggWriter, RefusalsAndWriteErrors) {
     TempDir dir;
-    OggWriter w;
-    EXPECT_FALSE(w.Open("/nonexistent-folder/x.ogg"));
-    EXPECT_FALSE(w.Setup(44100, 2, 128000));
+    OggWriter w(OggOptions{480000});
+    EXPECT_FALSE(w.Open("/nonexistent-folder/x.ogg", {44100, 2, 16}, {}));
+    EXPECT_FALSE(w.Open(dir / "bad.ogg", {8000, 2, 16}, {}));  // no Vorbis mode for this
+    EXPECT_FALSE(test::fs::exists(dir / "bad.ogg"));
+    EXPECT_FALSE(w.Open(dir / "bad.ogg", {44100, 2, 8}, {}));  // 16-bit input only
 
-    ASSERT_TRUE(w.Open(dir / "bad.ogg"));
-    EXPECT_FALSE(w.Setup(8000, 2, 480000));  // no Vorbis mode for this
-    EXPECT_FALSE(w.Setup(44100, 3, 128000));
-    EXPECT_FALSE(w.WriteHeaders());
-    EXPECT_FALSE(w.Close());  // an unfinished stream is no complete file
-
-    ASSERT_TRUE(w.Open("/dev/full"));
-    ASSERT_TRUE(w.Setup(44100, 2, 128000));
-    bool ok = w.WriteHeaders();
+    OggWriter full;
+    bool ok = full.Open("/dev/full", {44100, 2, 16}, {});  // the headers may fail already
     std::vector<int16_t> block(1152, 500);
-    for (int i = 0; i < 200 && ok; ++i) ok = w.Encode(block.data(), block.data(), 1152);
-    ok = ok && w.Encode(nullptr, nullptr, 0);
-    EXPECT_FALSE(ok && w.Close());
+    for (int i = 0; i < 200 && ok; ++i) ok = full.Write(block.data(), block.data(), 1152);
+    EXPECT_FALSE(ok && full.Finish());
 }
 
 }  // namespace

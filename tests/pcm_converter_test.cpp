@@ -169,6 +169,20 @@ TEST(PcmConverterResampling, StereoSourceIntoMonoTargetMixesFirst) {
     EXPECT_NEAR(static_cast<double>(out.size()), 16000.0, 2.0);
 }
 
+TEST(ChannelRule, OneMeaningForEveryMonoType) {
+    struct Case {
+        int source, target, monoType;
+        ChannelChoice choice;
+    };
+    const Case cases[] = {
+        {2, 1, 0, ChannelChoice::Mix},  {2, 1, 1, ChannelChoice::Left},   {2, 1, 2, ChannelChoice::Right},
+        {2, 1, 3, ChannelChoice::Mix},  {2, 1, -1, ChannelChoice::Mix},   {1, 2, 1, ChannelChoice::Spread},
+        {2, 2, 2, ChannelChoice::Same}, {1, 1, 1, ChannelChoice::Same},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ChooseChannels(c.source, c.target, c.monoType), c.choice) << c.source << c.target << c.monoType;
+}
+
 TEST(Gain, SixteenBitClampsSymmetrically) {
     int16_t l[2] = {20000, -20000};
     int16_t r[2] = {100, -100};

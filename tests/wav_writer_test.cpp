@@ -16,8 +16,8 @@ TEST(WavWriter, EmptyFileHasCanonicalHeader) {
     TempDir dir;
     const std::string path = dir / "empty.wav";
     WavWriter w;
-    ASSERT_TRUE(w.Open(path, true, 16, 44100));
-    ASSERT_TRUE(w.Close());
+    ASSERT_TRUE(w.Open(path, {44100, 2, 16}, {}));
+    ASSERT_TRUE(w.Finish());
     const auto b = ReadBytes(path);
     ASSERT_EQ(b.size(), 44u);
     EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
@@ -37,14 +37,13 @@ TEST(WavWriter, EmptyFileHasCanonicalHeader) {
 TEST(WavWriter, InterleavesAndPatchesSizes) {
     TempDir dir;
     const std::string path = dir / "s8.wav";
-    {
-        WavWriter w;
-        ASSERT_TRUE(w.Open(path, true, 8, 8000));
-        const uint8_t l[3] = {10, 11, 12};
-        const uint8_t r[3] = {20, 21, 22};
-        ASSERT_TRUE(w.Write8(l, r, 3));
-        ASSERT_TRUE(w.Write8(l, r, 1));
-    }  // destruction closes
+    WavWriter w;
+    ASSERT_TRUE(w.Open(path, {8000, 2, 8}, {}));
+    const uint8_t l[3] = {10, 11, 12};
+    const uint8_t r[3] = {20, 21, 22};
+    ASSERT_TRUE(w.Write(l, r, 3));
+    ASSERT_TRUE(w.Write(l, r, 1));
+    ASSERT_TRUE(w.Finish());
     const auto b = ReadBytes(path);
     ASSERT_EQ(b.size(), 52u);
     EXPECT_EQ(U32(b, 4), 44u);
@@ -58,11 +57,11 @@ TEST(WavWriter, MonoByteRateAndReplacingAnExistingFile) {
     const std::string path = dir / "m.wav";
     test::WriteBytes(path, std::vector<uint8_t>(1000, 0xAB));
     WavWriter w;
-    ASSERT_TRUE(w.Open(path, false, 16, 22050));
+    ASSERT_TRUE(w.Open(path, {22050, 1, 16}, {}));
     const int16_t s[2] = {-1, 2};
-    ASSERT_TRUE(w.Write16(s, nullptr, 2));
-    ASSERT_TRUE(w.Close());
-    EXPECT_TRUE(w.Close());  // a second close touches nothing
+    ASSERT_TRUE(w.Write(s, nullptr, 2));
+    ASSERT_TRUE(w.Finish());
+    EXPECT_TRUE(w.Finish());  // a second finish touches nothing
     const auto b = ReadBytes(path);
     ASSERT_EQ(b.size(), 48u);
     EXPECT_EQ(U32(b, 28), 44100u);
@@ -72,16 +71,17 @@ TEST(WavWriter, MonoByteRateAndReplacingAnExistingFile) {
 
 TEST(WavWriter, FullDiskIsReported) {
     WavWriter w;
-    ASSERT_TRUE(w.Open("/dev/full", true, 16, 44100));
+    ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
     std::vector<int16_t> block(1152, 1000);
     bool ok = true;
-    for (int i = 0; i < 64 && ok; ++i) ok = w.Write16(block.data(), block.data(), 1152);
-    EXPECT_FALSE(ok && w.Close());
+    for (int i = 0; i < 64 && ok; ++i) ok = w.Write(block.data(), block.data(), 1152);
+    EXPECT_FALSE(ok && w.Finish());
+    EXPECT_TRUE(test::fs::exists("/dev/full"));  // a device is never removed
 }
 
 TEST(WavWriter, UncreatableFileFailsOpen) {
     WavWriter w;
-    EXPECT_FALSE(w.Open("/nonexistent-folder/x.wav", true, 16, 44100));
+    EXPECT_FALSE(w.Open("/nonexistent-folder/x.wav", {44100, 2, 16}, {}));
     EXPECT_FALSE(w.IsOpen());
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <taglib/asffile.h>
 #include <taglib/asftag.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,23 +23,15 @@ namespace {
 using test::ReadBytes;
 using test::TempDir;
 
-WmaFormatEntry Entry(int rate, uint32_t bitrate, int channels) {
-    WmaFormatEntry e;
-    e.mediaType.formatTag = kWmaStandardFormatTag;
-    e.mediaType.samplesPerSec = static_cast<uint32_t>(rate);
-    e.mediaType.channels = static_cast<uint16_t>(channels);
-    e.bitrate = bitrate;
-    return e;
-}
+WmaFormatEntry Entry(int rate, uint32_t bitrate, int channels) { return {rate, channels, bitrate}; }
 
 std::tuple<int, uint32_t, int> Key(const WmaFormatEntry& e) { return {e.Rate(), e.bitrate, e.Channels()}; }
 
 // The chosen (rate, bit rate) for a request, or (0, 0) when nothing matches.
 std::pair<int, uint32_t> Find(const WmaFormatList& list, int rate, int bitrate, int channels) {
-    const WmaMediaType* type = nullptr;
-    uint32_t chosen = 0;
-    if (!FindWmaFormat(list, rate, bitrate, channels, type, chosen)) return {0, 0};
-    return {static_cast<int>(type->samplesPerSec), chosen};
+    const WmaFormatEntry* chosen = FindWmaFormat(list, rate, bitrate, channels);
+    if (chosen == nullptr) return {0, 0};
+    return {chosen->Rate(), chosen->bitrate};
 }
 
 TEST(WmaFormatList, InsertionKeepsOrderAndRefusesDuplicates) {
@@ -69,10 +63,6 @@ TEST(WmaFormatList, FindPicksTheNearestFormat) {
     EXPECT_EQ(Find(list, 32000, 999, 2), std::make_pair(44100, 64000u));
     EXPECT_EQ(Find(list, 96000, 64000, 2), std::make_pair(48000, 128000u));
     EXPECT_EQ(Find(list, 44100, 64000, 1), std::make_pair(0, 0u));  // only stereo entries
-
-    EXPECT_TRUE(IsAudioVideoFormat("48 kbps, 44 kHz, stereo (A/V) 1-pass CBR"));
-    EXPECT_TRUE(IsAudioVideoFormat("48 kbps, 44 kHz, stereo (a/v) 1-pass CBR"));
-    EXPECT_FALSE(IsAudioVideoFormat("48 kbps, 44 kHz, stereo 1-pass CBR"));
 }
 
 TEST(WmaFormatList, EnumerationListsWhatTheEncoderAccepts) {
@@ -85,11 +75,9 @@ TEST(WmaFormatList, EnumerationListsWhatTheEncoderAccepts) {
     const WmaFormatEntry* previous = nullptr;
     for (const auto& e : list) {
         EXPECT_TRUE(seen.insert(Key(e)).second);
-        EXPECT_EQ(e.mediaType.formatTag, kWmaStandardFormatTag);
         EXPECT_LE(e.Channels(), 2);
         EXPECT_GE(e.bitrate, 24000u);  // the encoder refuses less
         EXPECT_LE(e.Rate(), 48000);
-        EXPECT_GT(e.mediaType.blockAlign, 0);
         if (previous != nullptr) {
             EXPECT_TRUE(previous->Rate() < e.Rate() || (previous->Rate() == e.Rate() && previous->bitrate <= e.bitrate));
         }
@@ -98,55 +86,28 @@ TEST(WmaFormatList, EnumerationListsWhatTheEncoderAccepts) {
     EXPECT_EQ(seen.count({44100, 128000, 2}), 1u);
     EXPECT_EQ(seen.count({48000, 192000, 2}), 1u);
     EXPECT_EQ(seen.count({44100, 48000, 1}), 1u);
-    // The codec also offers "(A/V)" variants; they never reach the list.
-    int audioVideo = 0;
-    for (int i = 0; i < WmaCodecFormatCount(0); ++i) {
-        WmaCodecFormat f;
-        ASSERT_TRUE(WmaCodecFormatDesc(0, i, f));
-        audioVideo += IsAudioVideoFormat(f.description) ? 1 : 0;
-    }
-    EXPECT_GT(audioVideo, 0);
-    EXPECT_EQ(static_cast<int>(list.size()), WmaCodecFormatCount(0) - audioVideo);
+    // The encoder also offers variants tuned for video files; they never reach the list.
+    const std::vector<WmaFormat> formats = WmaEncoderFormats();
+    const auto forVideo = std::count_if(formats.begin(), formats.end(), [](const WmaFormat& f) { return f.forVideo; });
+    EXPECT_GT(forVideo, 0);
+    EXPECT_EQ(static_cast<long>(list.size()), static_cast<long>(formats.size()) - forVideo);
     EXPECT_TRUE(CheckWmaRuntime(nullptr, {}));
     EXPECT_EQ(SharedWmaFormats().size(), list.size());
 }
 
 // A writer on the 44100 Hz stereo 128 kbit/s format.
-bool StartWriter(WmaWriter& w, const std::string& path, int rate, int width, int channels) {
-    if (!LoadWmaRuntime()) return false;
-    const WmaMediaType* type = nullptr;
-    uint32_t bitrate = 0;
-    if (!FindWmaFormat(SharedWmaFormats(), 44100, 128000, 2, type, bitrate)) return false;
-    w.SetOutputPath(path);
-    w.SetInputFormat(rate, width, channels);
-    w.SetFormat(type, bitrate);
-    return w.Start();
-}
-
-TEST(WmaWriter, TimeStampsComeFromTheTotalFrames) {
-    TempDir dir;
-    WmaWriter w;
-    ASSERT_TRUE(StartWriter(w, dir / "t.wma", 44100, 16, 2));
-    std::vector<int16_t> block(1152, 0);
-    ASSERT_TRUE(w.Encode16(block.data(), block.data(), 1152));
-    EXPECT_EQ(w.PresentationTime(), 261224u);
-    for (int i = 1; i < 100; ++i) ASSERT_TRUE(w.Encode16(block.data(), block.data(), 1152));
-    // 115200 frames: 26122448, where adding 261224 per block would drift to 26122400.
-    EXPECT_EQ(w.PresentationTime(), 26122448u);
-    ASSERT_TRUE(w.Finish());
-    const auto p = test::ProbeAudio(dir / "t.wma");
-    EXPECT_EQ(p.at("codec_name"), "wmav2");
-    EXPECT_NEAR(test::Number(p, "format.duration"), 115200.0 / 44100, 4096.0 / 44100);
+WmaWriter StereoWriter() {
+    const WmaFormatEntry* format = LoadWmaRuntime() ? FindWmaFormat(SharedWmaFormats(), 44100, 128000, 2) : nullptr;
+    return WmaWriter(WmaOptions{format != nullptr ? *format : WmaFormatEntry{}});
 }
 
 TEST(WmaWriter, EmptyTagsStillGiveAllTenAttributes) {
     TempDir dir;
     const std::string path = dir / "e.wma";
-    WmaWriter w;
-    ASSERT_TRUE(StartWriter(w, path, 22050, 8, 1));  // 8-bit mono input, converted by the writer
+    WmaWriter w = StereoWriter();
+    ASSERT_TRUE(w.Open(path, {22050, 1, 8}, {}));  // 8-bit mono input, converted by the writer
     std::vector<uint8_t> block(1152, 128);
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(w.Encode8(block.data(), nullptr, 1152));
-    EXPECT_FALSE(w.Encode16(nullptr, nullptr, 0));  // the width was set to 8
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
     ASSERT_TRUE(w.Finish());
 
     TagLib::ASF::File file(path.c_str());
@@ -161,32 +122,33 @@ TEST(WmaWriter, EmptyTagsStillGiveAllTenAttributes) {
     const auto p = test::ProbeAudio(path);
     EXPECT_EQ(p.at("channels"), "2");
     EXPECT_EQ(p.at("sample_rate"), "44100");
+    EXPECT_NEAR(test::Number(p, "format.duration"), 20.0 * 1152 / 22050, 4096.0 / 44100);
 }
 
-TEST(WmaWriter, StartFailsCleanlyWithoutAFormatOrAFolder) {
-    WmaWriter w;
-    w.SetOutputPath("/tmp/never.wma");
-    w.SetInputFormat(44100, 16, 2);
-    EXPECT_FALSE(w.Start());
-    EXPECT_FALSE(StartWriter(w, "/nonexistent-folder/x.wma", 44100, 16, 2));
+TEST(WmaWriter, OpenFailsCleanlyWithoutAFormatOrAFolder) {
+    WmaWriter none;
+    EXPECT_FALSE(none.Open("/tmp/never.wma", {44100, 2, 16}, {}));
+    EXPECT_FALSE(test::fs::exists("/tmp/never.wma"));
+    WmaWriter w = StereoWriter();
+    EXPECT_FALSE(w.Open("/nonexistent-folder/x.wma", {44100, 2, 16}, {}));
     EXPECT_FALSE(w.Finish());
 
     // A full disk fails the file.
-    if (StartWriter(w, "/dev/full", 44100, 16, 2)) {
-        std::vector<int16_t> block(1152, 1000);
-        bool ok = true;
-        for (int i = 0; i < 400 && ok; ++i) ok = w.Encode16(block.data(), block.data(), 1152);
-        EXPECT_FALSE(ok && w.Finish());
-    }
+    ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
+    std::vector<int16_t> block(1152, 1000);
+    bool ok = true;
+    for (int i = 0; i < 400 && ok; ++i) ok = w.Write(block.data(), block.data(), 1152);
+    EXPECT_FALSE(ok && w.Finish());
 }
 
 // Runs in a fresh process, where the runtime has not been loaded yet.
 int ConvertBeforeTheRuntimeIsLoaded() {
     if (WmaRuntimeReady()) return 2;
-    const ConvertSettings settings;
+    ConvertSettings settings;
+    settings.OutputFormat = kOutputWma;
     NullProgress progress;
     ConvertContext context{settings, progress, {}, 1};
-    const int result = ConvertToWma(kInputWav, "/nonexistent/source.wav", "/nonexistent/out.wma", context);
+    const int result = ConvertFile(kInputWav, "/nonexistent/source.wav", "/nonexistent/out.wma", context);
     // No decoder was asked for the source: it would have left its note.
     return result == 0 && context.decoder.failureNote.empty() ? 0 : 1;
 }
@@ -264,6 +226,22 @@ TEST_F(WmaCli, ManualFormatSelectsOneChannel) {
     }
     EXPECT_GT(rms[0], 20000 / std::sqrt(2.0) * 0.7);
     EXPECT_LT(rms[1], 300.0);
+}
+
+TEST_F(WmaCli, LongMultiLineCommentReachesOggWhole) {
+    std::string comment;
+    for (int i = 0; i < 300; ++i) comment += "line " + std::to_string(i) + " of a comment\r\n\tindented\n";
+    ASSERT_GT(comment.size(), 8000u);
+    const std::string wma = dir_ / "notes.wma";
+    ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=0.5", "-c:a", "wmav2", "-metadata",
+                         "comment=" + comment, "-metadata", "title=Notes", wma})
+                  .exitCode,
+              0);
+    ASSERT_EQ(Cli("ogg", {"--decoder", "wma", wma}).exitCode, 0);
+    TagLib::Ogg::Vorbis::File ogg(Out("notes.ogg").c_str());
+    ASSERT_TRUE(ogg.isValid());
+    EXPECT_EQ(ogg.tag()->fieldListMap()["COMMENT"].toString().to8Bit(true), comment);
+    EXPECT_EQ(ogg.tag()->fieldListMap()["TITLE"].toString().to8Bit(true), "Notes");
 }
 
 TEST(WmaReader, ReadsVideoFilesAndFilesWithoutTags) {

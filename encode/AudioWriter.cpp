@@ -1,0 +1,59 @@
+#include "encode/AudioWriter.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelloran {
+
+void RemoveRegularFile(const std::string& path) {
+    struct stat st {};
+    if (!path.empty() && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
+}
+
+AudioWriter::~AudioWriter() {
+    if (open_) RemoveRegularFile(path_);
+}
+
+bool AudioWriter::Open(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
+    Abort();
+    failed_ = false;
+    finished_ = false;
+    if (!format.Valid() || path.empty()) return false;
+    path_ = path;
+    format_ = format;
+    if (!Begin(path, format, tags)) {
+        Release();
+        RemoveRegularFile(path);
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+bool AudioWriter::Write(const void* left, const void* right, int frames) {
+    if (!open_ || failed_ || frames < 0) return false;
+    if (frames == 0) return true;
+    if (left == nullptr || (format_.channels == 2 && right == nullptr)) return false;
+    if (!Put(left, right, frames)) failed_ = true;
+    return !failed_;
+}
+
+bool AudioWriter::Finish() {
+    if (finished_) return true;
+    if (!open_) return false;
+    const bool ok = !failed_ && End();
+    Release();
+    open_ = false;
+    if (ok) finished_ = true;
+    else RemoveRegularFile(path_);
+    return ok;
+}
+
+void AudioWriter::Abort() {
+    if (!open_) return;
+    Release();
+    open_ = false;
+    RemoveRegularFile(path_);
+}
+
+}  // namespace pelloran

@@ -1,0 +1,58 @@
+#pragma once
+// The one shape of every writer: Open with the path, the PCM format and the tags, Write planar blocks, then
+// Finish or Abort. Format parameters (bit rates, modes, raw tag blocks) come through each writer's own options
+// record, given to its constructor.
+
+#include <string>
+
+#include "media/PcmFormat.h"
+#include "media/TagRecord.h"
+
+namespace pelloran {
+
+class AudioWriter {
+public:
+    // An unfinished writer aborts: its file is removed once the writer's own parts have closed it.
+    virtual ~AudioWriter();
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+
+    // Creates (or replaces) path for blocks of format, with the tags the file format holds; a file still open
+    // is aborted first. False when the format or the options are refused or the file cannot be made; nothing
+    // is left at path then.
+    bool Open(const std::string& path, const PcmFormat& format, const TagRecord& tags);
+    // One block of frames at the format's width, planar: right only with two channels. False when the block
+    // is refused or could not be written; after a failed block only Abort (or a failing Finish) remains.
+    bool Write(const void* left, const void* right, int frames);
+    // Completes the file. False when it could not be completed; nothing is left at the path then. A second
+    // call after a completed file is true and does nothing.
+    bool Finish();
+    // Stops without completing and removes the file.
+    void Abort();
+
+    bool IsOpen() const { return open_; }
+    const PcmFormat& Format() const { return format_; }
+
+protected:
+    AudioWriter() = default;
+
+    // The format's own parts. Begin makes the file and the encoder for a valid format; Put takes a block
+    // (arguments checked); End completes and closes the file; Release drops whatever is left without
+    // completing anything, and is called after every Begin, successful or not.
+    virtual bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) = 0;
+    virtual bool Put(const void* left, const void* right, int frames) = 0;
+    virtual bool End() = 0;
+    virtual void Release() = 0;
+
+private:
+    std::string path_;
+    PcmFormat format_;
+    bool open_ = false;
+    bool failed_ = false;
+    bool finished_ = false;
+};
+
+// Removes path when it is a regular file; devices such as /dev/full and anything else are left alone.
+void RemoveRegularFile(const std::string& path);
+
+}  // namespace pelloran

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+#include "encode/AacWriter.h"
+#include "encode/AmrWriter.h"
+#include "encode/Mp3Writer.h"
+#include "encode/Mp4Writer.h"
+#include "encode/OggWriter.h"
+#include "encode/WavWriter.h"
+#include "encode/WmaWriter.h"
+#include "tests/encoder_fixtures.h"
+
+namespace pelloran {
+namespace {
+
+using test::TempDir;
+
+// Every writer through the one interface.
+struct WriterCase {
+    const char* name;
+    const char* extension;
+    const char* codec;  // as ffprobe names it
+    PcmFormat format;
+    std::function<std::unique_ptr<AudioWriter>()> make;
+    double slack;  // seconds ffmpeg may decode beyond the input (encoder delay, padding, untrimmed ends)
+};
+
+std::vector<WriterCase> Cases() {
+    const auto wma = [] {
+        const WmaFormatEntry* format = LoadWmaRuntime() ? FindWmaFormat(SharedWmaFormats(), 44100, 128000, 2) : nullptr;
+        return std::make_unique<WmaWriter>(WmaOptions{format != nullptr ? *format : WmaFormatEntry{}});
+    };
+    return {
+        {"wav", "wav", "pcm_u8", {22050, 2, 8}, [] { return std::make_unique<WavWriter>(); }, 0.0},
+        {"mp3", "mp3", "mp3", {44100, 2, 16}, [] { return std::make_unique<Mp3Writer>(); }, 0.08},
+        {"ogg", "ogg", "vorbis", {32000, 1, 16}, [] { return std::make_unique<OggWriter>(); }, 0.05},
+        {"aac", "aac", "aac", {48000, 2, 8}, [] { return std::make_unique<AacWriter>(); }, 0.05},
+        {"mp4", "m4a", "aac", {44100, 1, 16}, [] { return std::make_unique<Mp4Writer>(); }, 0.05},
+        {"amr", "amr", "amr_nb", {8000, 1, 16}, [] { return std::make_unique<AmrWriter>(); }, 0.02},
+        {"awb", "awb", "amr_wb", {16000, 1, 16},
+         [] { return std::make_unique<AmrWriter>(AmrOptions{AmrBand::Wide, 2, false}); }, 0.02},
+        {"wma", "wma", "wmav2", {44100, 2, 16}, wma, 0.1},
+    };
+}
+
+// Half a second of a 440 Hz tone in the case's format.
+void WriteTone(AudioWriter& w, const PcmFormat& f) {
+    const int frames = f.rate / 2;
+    std::vector<int16_t> wide(static_cast<size_t>(frames));
+    std::vector<uint8_t> narrow(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i) {
+        const double v = std::sin(2 * M_PI * 440.0 * i / f.rate);
+        wide[static_cast<size_t>(i)] = static_cast<int16_t>(12000 * v);
+        narrow[static_cast<size_t>(i)] = static_cast<uint8_t>(128 + 60 * v);
+    }
+    const void* block = f.bits == 8 ? static_cast<const void*>(narrow.data()) : wide.data();
+    ASSERT_TRUE(w.Write(block, f.channels == 2 ? block : nullptr, frames));
+}
+
+TEST(AudioWriter, EveryWriterGivesAFileTheIndependentDecoderReads) {
+    TempDir dir;
+    for (const WriterCase& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / (std::string("t.") + c.extension);
+        std::unique_ptr<AudioWriter> w = c.make();
+        ASSERT_TRUE(w->Open(path, c.format, {}));
+        WriteTone(*w, c.format);
+        ASSERT_TRUE(w->Finish());
+        const auto p = test::ProbeAudio(path);
+        EXPECT_EQ(p.at("codec_name"), c.codec);
+        const int channels = c.codec == std::string("wmav2") ? 2 : c.format.channels;  // the format's channels
+        EXPECT_EQ(p.at("channels"), std::to_string(channels));
+        const auto audio = test::DecodeWithFfmpeg(path, dir / "d.wav");
+        const double seconds = static_cast<double>(audio.samples.size()) / channels / audio.rate;
+        EXPECT_GE(seconds, 0.5 - 0.001);
+        EXPECT_LE(seconds, 0.5 + c.slack + 0.001);
+        EXPECT_GT(test::Rms(audio, 0, 0.1, 0.4), 1000.0);
+    }
+}
+
+TEST(AudioWriter, AbortAndDestructionLeaveNothingAndRefusalsAreClean) {
+    TempDir dir;
+    for (const WriterCase& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / (std::string("a.") + c.extension);
+        std::unique_ptr<AudioWriter> w = c.make();
+        ASSERT_TRUE(w->Open(path, c.format, {}));
+        WriteTone(*w, c.format);
+        w->Abort();
+        EXPECT_FALSE(test::fs::exists(path));
+        EXPECT_FALSE(w->Finish());  // nothing open
+
+        ASSERT_TRUE(w->Open(path, c.format, {}));
+        WriteTone(*w, c.format);
+        w.reset();  // unfinished
+        EXPECT_FALSE(test::fs::exists(path));
+
+        w = c.make();
+        const uint8_t block[4] = {};
+        EXPECT_FALSE(w->Write(block, block, 1));  // before Open
+        EXPECT_FALSE(w->Open(path, {c.format.rate, 3, 16}, {}));
+        EXPECT_FALSE(w->Open(path, {c.format.rate, 1, 24}, {}));
+        EXPECT_FALSE(w->Open(path, {0, 1, 16}, {}));
+        EXPECT_FALSE(test::fs::exists(path));
+        ASSERT_TRUE(w->Open(path, c.format, {}));
+        if (c.format.channels == 2) {
+            EXPECT_FALSE(w->Write(block, nullptr, 1));  // stereo needs both sides
+        }
+        EXPECT_FALSE(w->Write(block, block, -1));
+        EXPECT_TRUE(w->Write(block, block, 0));
+    }
+}
+
+}  // namespace
+}  // namespace pelloran
