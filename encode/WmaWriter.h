@@ -6,6 +6,7 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "encode/AudioWriter.h"
 #include "media/Prompt.h"

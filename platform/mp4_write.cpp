@@ -1,6 +1,6 @@
 #include "platform/mp4_write.h"
 
-#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/ffmpeg_log.h"

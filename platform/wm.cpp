@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <vector>
 
 #include "platform/ffmpeg_log.h"
