@@ -178,7 +178,7 @@ RegistryStore::LoadStatus RegistryStore::Load(const std::string& path) {
     if (!S_ISREG(st.st_mode)) return refuse(LoadStatus::Unreadable, "not a regular file");
     if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) return refuse(LoadStatus::Unreadable, "too large");
 
-    // Read to the end, one byte past the bound at most, in case the file grows meanwhile.
+    // Read to the end, stopping once past the bound in case the file grows meanwhile.
     std::string text;
     char buffer[16384];
     while (text.size() <= kMaxFileBytes) {
