@@ -22,8 +22,6 @@ namespace pelloran {
 
 namespace {
 
-// Comments are kept up to this many bytes (cut at a character boundary).
-constexpr size_t kMaxCommentBytes = 1023;
 // Errors from ov_read_float in a row (gaps, bad links) before the stream is taken as ended.
 constexpr int kMaxReadFailures = 256;
 constexpr long kMaxSampleRate = 1000000;
@@ -55,17 +53,11 @@ constexpr Keyed kCommentKeys[] = {
     {"TRACKNUMBER=", &TagRecord::Track},   {"COMPOSER=", &TagRecord::Composer}, {"COPYRIGHT=", &TagRecord::Copyright},
 };
 
-// A comment as stored, up to its first zero byte and at most kMaxCommentBytes.
+// A comment as stored, whole, up to its first zero byte.
 std::string_view CommentText(const char* text, int length) {
     if (text == nullptr || length <= 0) return {};
     std::string_view raw(text, static_cast<size_t>(length));
-    raw = raw.substr(0, raw.find('\0'));
-    if (raw.size() > kMaxCommentBytes) {
-        size_t cut = kMaxCommentBytes;
-        while (cut > 0 && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) --cut;
-        raw = raw.substr(0, cut);
-    }
-    return raw;
+    return raw.substr(0, raw.find('\0'));
 }
 
 }  // namespace
