@@ -179,9 +179,10 @@ bool WavReader::WalkChunks() {
             }
             durationSeconds =
                 static_cast<int32_t>(std::min<uint64_t>(frames / static_cast<uint64_t>(sampleRate), INT32_MAX));
-            int64_t kbps = durationSeconds != 0
-                               ? static_cast<int64_t>(length / (static_cast<uint64_t>(durationSeconds) * 125))
-                               : int64_t{sourceBits} * channels * sampleRate / 1000;
+            // Both from the samples present: a file cut short shows what it holds, not what its header promised.
+            int64_t kbps = frames != 0 ? static_cast<int64_t>(length * 8 * static_cast<uint64_t>(sampleRate) /
+                                                              (frames * 1000))
+                                       : int64_t{sourceBits} * channels * sampleRate / 1000;
             bitrateKbps = static_cast<int32_t>(std::min<int64_t>(kbps, INT32_MAX));
             return true;
         } else {

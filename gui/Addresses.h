@@ -4,10 +4,11 @@
 namespace pelloran {
 
 inline constexpr const char* kProgramName = "Pelloran";
-inline constexpr const char* kVersionText = "2.7 build 826";
+// The project's version, set once in CMake.
+inline constexpr const char* kVersionText = PELLORAN_VERSION;
 inline constexpr const char* kWebSite = "https://pelloran.org/";
 inline constexpr const char* kWebSiteText = "pelloran.org";
-inline constexpr const char* kCheckUpdatesAddress = "https://pelloran.org/checkforupdates/?ver=2.7&build=826";
+inline constexpr const char* kCheckUpdatesAddress = "https://pelloran.org/checkforupdates/?ver=" PELLORAN_VERSION;
 inline constexpr const char* kSupportMail = "mailto:support@pelloran.org?subject=Pelloran%20feedback";
 inline constexpr const char* kTellFriendMail =
     "mailto:?subject=Pelloran%20-%20very%20COOL%20application!!!&body=Download%20from%20https://pelloran.org/";

@@ -3,8 +3,6 @@
 #include <QtGui/QEnterEvent>
 #include <QtGui/QPainter>
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QStyle>
-#include <QtWidgets/QStyleOptionFocusRect>
 
 namespace pelloran {
 
@@ -143,8 +141,11 @@ void CSkinButton::paintEvent(QPaintEvent*) {
     // Background: the parent's picture under the button, or a fill.
     if (transparent_) {
         if (cachedBackground_.isNull() && !parentBackground_.isNull()) {
+            // The picture may be drawn at the screen's scale: its part in device pixels.
+            const qreal scale = parentBackground_.devicePixelRatio();
             const QPoint origin = mapTo(window(), QPoint(0, 0));
-            cachedBackground_ = parentBackground_.copy(QRect(origin, size()));
+            cachedBackground_ = parentBackground_.copy(QRectF(QPointF(origin) * scale, QSizeF(size()) * scale).toRect());
+            cachedBackground_.setDevicePixelRatio(scale);
         }
         if (!cachedBackground_.isNull()) p.drawPixmap(0, 0, cachedBackground_);
     } else {
@@ -192,11 +193,11 @@ void CSkinButton::paintEvent(QPaintEvent*) {
                                                   Qt::TextDontClip, text());
     }
 
+    // The keyboard focus: a dotted frame in the text colour, visible on any skin.
     if (focusRect_ && hasFocus()) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = r.adjusted(3, 3, -3, -3);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &p, this);
+        p.setPen(QPen(normalText_, 1, Qt::DotLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(r.adjusted(3, 3, -4, -4));
     }
 }
 

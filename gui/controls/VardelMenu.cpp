@@ -25,18 +25,21 @@ std::set<const QMenu*>& AllMenus() {
 constexpr int kCellWidth = VardelMenu::kImageWidth + 2;
 constexpr int kCellHeight = VardelMenu::kImageHeight + 2;
 
-QPixmap Cell(const QImage& image, QPoint at, const QImage* shadow = nullptr) {
-    QImage cell(kCellWidth, kCellHeight, QImage::Format_ARGB32_Premultiplied);
+// scale 2: image is drawn at twice the size, and the cell too.
+QPixmap Cell(const QImage& image, QPoint at, const QImage* shadow = nullptr, int scale = 1) {
+    QImage cell(kCellWidth * scale, kCellHeight * scale, QImage::Format_ARGB32_Premultiplied);
     cell.fill(Qt::transparent);
     QPainter p(&cell);
-    if (shadow) p.drawImage(QPoint(2, 2), *shadow);
-    p.drawImage(at, image);
+    if (shadow) p.drawImage(QPoint(2, 2) * scale, *shadow);
+    p.drawImage(at * scale, image);
     p.end();
-    return QPixmap::fromImage(cell);
+    QPixmap pixmap = QPixmap::fromImage(cell);
+    pixmap.setDevicePixelRatio(scale);
+    return pixmap;
 }
 
-// Normal, disabled and raised (highlighted) variants of one toolbar image.
-QIcon MakeImageIcon(const QImage& image) {
+// Normal, disabled and raised (highlighted) variants of one toolbar image, added to icon.
+void AddImageVariants(QIcon& icon, const QImage& image, int scale) {
     QImage grey = image.convertToFormat(QImage::Format_ARGB32);
     QImage shadow = grey;
     for (int y = 0; y < grey.height(); ++y) {
@@ -49,12 +52,23 @@ QIcon MakeImageIcon(const QImage& image) {
             dark[x] = qRgba(0x80, 0x80, 0x80, alpha * 3 / 5);
         }
     }
-    QIcon icon;
-    icon.addPixmap(Cell(image, QPoint(1, 1)), QIcon::Normal);
-    icon.addPixmap(Cell(grey, QPoint(1, 1)), QIcon::Disabled);
-    icon.addPixmap(VardelMenu::shadedImages ? Cell(image, QPoint(0, 0), &shadow) : Cell(image, QPoint(1, 1)),
+    icon.addPixmap(Cell(image, QPoint(1, 1), nullptr, scale), QIcon::Normal);
+    icon.addPixmap(Cell(grey, QPoint(1, 1), nullptr, scale), QIcon::Disabled);
+    icon.addPixmap(VardelMenu::shadedImages ? Cell(image, QPoint(0, 0), &shadow, scale)
+                                            : Cell(image, QPoint(1, 1), nullptr, scale),
                    QIcon::Active);
-    return icon;
+}
+
+// The strip with its transparent colour made transparent.
+QImage Transparent(const QImage& strip) {
+    QImage argb = strip.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(argb.scanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            if ((line[x] & 0xFFFFFF) == 0xC0C0C0) line[x] = 0;
+        }
+    }
+    return argb;
 }
 
 QColor Scale(const QColor& c, double f) {
@@ -110,18 +124,17 @@ void VardelMenu::LoadMenu(const std::vector<PopupTemplate>& popups) {
     }
 }
 
-bool VardelMenu::LoadToolbar(const QImage& strip, const std::vector<int>& commands) {
+bool VardelMenu::LoadToolbar(const QImage& strip, const std::vector<int>& commands, const QImage& strip2x) {
     if (strip.isNull() || strip.height() < kImageHeight || strip.width() < kImageWidth * int(commands.size()))
         return false;
-    QImage argb = strip.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(argb.scanLine(y));
-        for (int x = 0; x < argb.width(); ++x) {
-            if ((line[x] & 0xFFFFFF) == 0xC0C0C0) line[x] = 0;
-        }
-    }
+    const QImage argb = Transparent(strip);
+    const bool sharp = strip2x.height() >= 2 * kImageHeight && strip2x.width() >= 2 * kImageWidth * int(commands.size());
+    const QImage argb2x = sharp ? Transparent(strip2x) : QImage();
     for (size_t i = 0; i < commands.size(); ++i) {
-        const QIcon icon = MakeImageIcon(argb.copy(int(i) * kImageWidth, 0, kImageWidth, kImageHeight));
+        QIcon icon;
+        AddImageVariants(icon, argb.copy(int(i) * kImageWidth, 0, kImageWidth, kImageHeight), 1);
+        if (sharp)
+            AddImageVariants(icon, argb2x.copy(int(i) * 2 * kImageWidth, 0, 2 * kImageWidth, 2 * kImageHeight), 2);
         for (VardelMenu* menu : subMenus_.empty() ? std::vector<VardelMenu*>{this} : subMenus_) {
             for (ItemRecord& record : menu->records_) {
                 if (record.id != commands[i] || record.id == 0) continue;

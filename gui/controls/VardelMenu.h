@@ -40,7 +40,8 @@ public:
     void LoadMenu(const std::vector<PopupTemplate>& popups);
     // Gives every command of the toolbar that is in the menu the toolbar image at the same position.
     // Images are 16 x 15; RGB(192, 192, 192) is the transparent colour. False when the strip is unusable.
-    bool LoadToolbar(const QImage& strip, const std::vector<int>& commands);
+    // A strip drawn at twice the size, when given, serves screens of scale 2.
+    bool LoadToolbar(const QImage& strip, const std::vector<int>& commands, const QImage& strip2x = QImage());
     VardelMenu* GetSubMenu(int position) const;
     // The item of a command in this menu or its sub-menus, or null.
     QAction* ActionFor(int id) const;

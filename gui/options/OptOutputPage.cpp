@@ -10,7 +10,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <thread>
 
 #include "platform/Paths.h"
 
@@ -33,7 +37,8 @@ COptOutputPage::COptOutputPage(const ConvertSettings& s, OptionsHooks& hooks, QW
       outputFiles2MyDocuments_(s.OutputFiles2MyDocuments),
       filterExts_(s.FilterExts),
       enableExtFilter_(s.EnableExtFilter),
-      targetExistsOpt_(s.TargetExistsOpt) {}
+      targetExistsOpt_(s.TargetExistsOpt),
+      parallelJobs_(s.ParallelJobs) {}
 
 QString COptOutputPage::NormaliseExtensions(const QString& text) {
     QString out;
@@ -124,6 +129,20 @@ void COptOutputPage::Initialise() {
     grid->addWidget(myDocumentsBox, 5, 0, 1, 4);
     grid->addWidget(browseOutputBox, 6, 0, 1, 4);
     layout->addWidget(folderGroup);
+
+    // Files converted at once.
+    auto* jobsRow = new QHBoxLayout;
+    jobsSpin = new QSpinBox(this);
+    jobsSpin->setRange(1, 64);
+    auto* jobsLabel = new QLabel(QStringLiteral("&Simultaneous conversions:"), this);
+    jobsLabel->setBuddy(jobsSpin);
+    auto* jobsNote = new QLabel(
+        QStringLiteral("(this computer has %1 processors)").arg(std::max(1u, std::thread::hardware_concurrency())), this);
+    jobsRow->addWidget(jobsLabel);
+    jobsRow->addWidget(jobsSpin);
+    jobsRow->addWidget(jobsNote);
+    jobsRow->addStretch();
+    layout->addLayout(jobsRow);
     layout->addStretch();
 
     // Lists keep their insertion order; an unknown stored value falls back to the first item.
@@ -178,6 +197,7 @@ bool COptOutputPage::ReadControls(PageRefusal*) {
     ReadCheck(createDirsBox, createDirs_);
     ReadCheck(myDocumentsBox, outputFiles2MyDocuments_);
     ReadCheck(browseOutputBox, browseOutputFolder_);
+    parallelJobs_ = jobsSpin->value();
     return true;
 }
 
@@ -189,6 +209,7 @@ void COptOutputPage::ShowMembers() {
     ShowCheck(createDirsBox, createDirs_);
     ShowCheck(myDocumentsBox, outputFiles2MyDocuments_);
     ShowCheck(browseOutputBox, browseOutputFolder_);
+    jobsSpin->setValue(std::clamp(parallelJobs_, 1, 64));
 }
 
 bool COptOutputPage::Validate(PageRefusal& refusal) {
@@ -245,4 +266,5 @@ void COptOutputPage::CopyBack(ConvertSettings& s) const {
     s.FilterExts = filterExts_;
     s.EnableExtFilter = enableExtFilter_;
     s.TargetExistsOpt = targetExistsOpt_;
+    s.ParallelJobs = parallelJobs_;
 }

@@ -1,9 +1,11 @@
 #pragma once
-// "General": output folder, existing targets, stereo-to-mono rule, extension filter.
+// "General": output folder, existing targets, stereo-to-mono rule, extension filter, simultaneous conversions.
 
 #include <string>
 
 #include "gui/options/OptPage.h"
+
+class QSpinBox;
 
 class COptOutputPage : public COptPage {
 public:
@@ -28,6 +30,7 @@ public:
     QComboBox* existsList = nullptr;
     QCheckBox* myDocumentsBox = nullptr;
     QCheckBox* browseOutputBox = nullptr;
+    QSpinBox* jobsSpin = nullptr;
 
 protected:
     void Initialise() override;
@@ -49,4 +52,5 @@ private:
     std::string filterExts_;
     int32_t enableExtFilter_;
     int32_t targetExistsOpt_;
+    int32_t parallelJobs_;
 };

@@ -4,6 +4,10 @@
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -26,6 +30,26 @@
 
 using pelloran::ConvertSettings;
 
+namespace {
+
+// A page in a scroll area: as large as the page wants, but it may shrink on a small screen, where the
+// page scrolls and OK and Cancel stay in view.
+class PageScroller : public QScrollArea {
+public:
+    explicit PageScroller(QWidget* page) {
+        setWidget(page);
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+    }
+    QSize sizeHint() const override {
+        const QSize page = widget()->sizeHint().expandedTo(widget()->minimumSizeHint());
+        return page + QSize(verticalScrollBar()->sizeHint().width(), 0);
+    }
+    QSize minimumSizeHint() const override { return QSize(160, 120); }
+};
+
+}  // namespace
+
 COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent)
     : QDialog(parent), hooks_(hooks) {
     setWindowTitle(QStringLiteral("Options"));
@@ -38,12 +62,12 @@ COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidg
 
     tabBar_ = new QTabBar(this);
     tabBar_->setDrawBase(false);
-    tabBar_->setUsesScrollButtons(false);  // every tab stays in view; the sheet widens to fit
+    tabBar_->setUsesScrollButtons(true);  // on a narrow screen the tabs scroll
     tabBar_->setExpanding(false);
     stack_ = new QStackedWidget(this);
     for (COptPage* page : pages_) {
         tabBar_->addTab(page->TabText());
-        stack_->addWidget(page);
+        stack_->addWidget(new PageScroller(page));
     }
     buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
@@ -56,6 +80,7 @@ COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidg
                           : 0;
     pages_[static_cast<size_t>(start)]->EnsureCreated();
     stack_->setCurrentIndex(start);
+    FitScreen();
     {
         const QSignalBlocker block(tabBar_);
         tabBar_->setCurrentIndex(start);
@@ -77,6 +102,14 @@ COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidg
 }
 
 int COptSheet::ActivePageIndex() const { return stack_->currentIndex(); }
+
+void COptSheet::FitScreen() {
+    const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    // Room for the window frame the desktop adds.
+    const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+    resize(sizeHint().boundedTo(room).expandedTo(minimumSizeHint()));
+}
 
 void COptSheet::TabChanged(int index) {
     const int from = stack_->currentIndex();

@@ -34,6 +34,8 @@ public:
 
 private:
     void TabChanged(int index);
+    // The first size: what the pages want, within the screen.
+    void FitScreen();
     void ShowRefusal(const PageRefusal& refusal);
 
     OptionsHooks& hooks_;

@@ -4,6 +4,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QProxyStyle>
 
+#include "gui/window/Launch.h"
 #include "gui/window/MainDialog.h"
 
 namespace pelloran {
@@ -22,7 +23,7 @@ public:
 
 }  // namespace
 
-ConverterApp::ConverterApp() = default;
+ConverterApp::ConverterApp(QStringList paths, InstanceServer* server) : paths_(std::move(paths)), server_(server) {}
 ConverterApp::~ConverterApp() = default;
 
 bool ConverterApp::InitInstance() {
@@ -30,16 +31,37 @@ bool ConverterApp::InitInstance() {
     QApplication::setOrganizationName(QStringLiteral("Brenthaven"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setStyle(new WindowStyle);
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.pelloran.Pelloran"));
 
     dialog_ = std::make_unique<MainDialog>();
     QEventLoop loop;
     QObject::connect(dialog_.get(), &MainDialog::Closed, &loop, &QEventLoop::quit);
-    dialog_->show();
+    if (server_) {
+        // Files from a later start join the list, and the window comes to the front.
+        QObject::connect(server_, &InstanceServer::PathsReceived, dialog_.get(), [d = dialog_.get()](const QStringList& paths) {
+            if (d->isMinimized()) d->showNormal();
+            d->raise();
+            d->activateWindow();
+            d->OpenPaths(ToPaths(paths));
+        });
+    }
+    dialog_->ShowAsSaved();
+    if (!paths_.isEmpty()) dialog_->OpenPaths(ToPaths(paths_));
     loop.exec();
     dialog_.reset();
     return false;
 }
 
 int ConverterApp::ExitInstance() { return 0; }
+
+}  // namespace pelloran
+
+namespace pelloran {
+
+std::vector<std::string> ToPaths(const QStringList& paths) {
+    std::vector<std::string> out;
+    for (const QString& path : paths) out.push_back(path.toStdString());
+    return out;
+}
 
 }  // namespace pelloran

@@ -1,24 +1,35 @@
 #pragma once
-// The application object: prepares the process, runs the main window, and frees the audio library after it.
+// The application object: prepares the process and runs the main window.
+
+#include <QtCore/QStringList>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace pelloran {
 
+class InstanceServer;
 class MainDialog;
 
 class ConverterApp {
 public:
-    ConverterApp();
+    // paths: added to the list at start. server: brings the files of later starts (may be null).
+    explicit ConverterApp(QStringList paths = {}, InstanceServer* server = nullptr);
     ~ConverterApp();
 
     // Runs the whole life of the main window; false in every case, as nothing follows it.
     bool InitInstance();
-    // Frees the audio library; the process's exit code.
+    // The process's exit code.
     int ExitInstance();
 
 private:
+    QStringList paths_;
+    InstanceServer* server_;
     std::unique_ptr<MainDialog> dialog_;
 };
+
+// Paths as the window's list takes them.
+std::vector<std::string> ToPaths(const QStringList& paths);
 
 }  // namespace pelloran

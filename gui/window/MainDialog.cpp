@@ -16,7 +16,9 @@
 #include <QtWidgets/QHeaderView>
 
 #include "gui/Addresses.h"
+#include "gui/controls/Backdrop.h"
 #include "gui/window/MainDialogRun.h"
+#include "gui/window/Notification.h"
 #include "gui/window/ProgressDialogs.h"
 #include "gui/window/SortListCtrl.h"
 #include "platform/shell.h"
@@ -53,11 +55,23 @@ struct CaptionSpec {
     const char* tip;
 };
 
+// The caption buttons; x counts from the right edge of the window.
 const CaptionSpec kCaptionButtons[] = {
-    {MainDialog::kCmdHelpMenu, ":/images/help.png", QRect(624, 11, 21, 21), "Help"},
-    {MainDialog::kCmdMinimize, ":/images/minimize.png", QRect(647, 11, 21, 21), "Minimize"},
-    {MainDialog::kCmdClose, ":/images/close.png", QRect(669, 11, 21, 21), "Close"},
+    {MainDialog::kCmdHelpMenu, ":/images/help.png", QRect(98, 11, 21, 21), "Help"},
+    {MainDialog::kCmdMinimize, ":/images/minimize.png", QRect(75, 11, 21, 21), "Minimize"},
+    {MainDialog::kCmdMaximize, ":/images/maximize.png", QRect(52, 11, 21, 21), "Maximize"},
+    {MainDialog::kCmdClose, ":/images/close.png", QRect(30, 11, 21, 21), "Close"},
 };
+
+// The band at the top: a double click there maximises or restores the window.
+constexpr int kHeaderHeight = 56;
+// A press this close to the border resizes the window.
+constexpr int kResizeBorder = 6;
+
+// A picture of the resources at the scale of the screen (name@2x.png beside name.png).
+QPixmap Picture(const char* path, QSize size, qreal scale) {
+    return ArtIcon(QString::fromUtf8(path)).pixmap(size, scale);
+}
 
 QFont SkinFont(bool underline) {
     QFont font;
@@ -72,11 +86,12 @@ QFont SkinFont(bool underline) {
 
 MainDialog::MainDialog(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowSystemMenuHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowSystemMenuHint),
       questions_(this) {
     InitWindowResources();
     shell_.showInFileManager = [](const std::string& path) { return ShowInExplorer(path); };
     shell_.open = [](const std::string& address) { return OpenWebAddress(address); };
+    shell_.notify = [](const QString& summary, const QString& body) { return NotifyDesktop(summary, body); };
     Initialise();
 }
 
@@ -86,7 +101,6 @@ void MainDialog::Initialise() {
     LoadSettings(settings_, store_);
 
     setWindowIcon(QIcon(QStringLiteral(":/images/pelloran-256.png")));
-    background_ = QPixmap(QStringLiteral(":/images/background.png"));
     setWindowTitle(QStringLiteral("Pelloran"));
 
     VardelMenu::drawModeThemed = 1;
@@ -94,8 +108,9 @@ void MainDialog::Initialise() {
     CreateMenus();
     CreateShortcuts();
 
-    setFixedSize(kWidth, kHeight);
+    setMinimumSize(kWidth, kHeight);
     CreateControls();
+    RestoreSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -111,6 +126,8 @@ void MainDialog::Initialise() {
 void MainDialog::CreateControls() {
     content_ = new QWidget(this);
     content_->setGeometry(rect());
+    content_->setMouseTracking(true);  // the resize cursor at the border
+    setMouseTracking(true);
 
     // The list and the selector use a small font so that the column texts fit their widths.
     QFont small = font();
@@ -118,7 +135,6 @@ void MainDialog::CreateControls() {
     content_->setFont(small);
 
     list_ = new SortListCtrl(content_);
-    list_->setGeometry(137, 63, 552, 465);
     struct ColumnSpec {
         const char* title;
         int width;
@@ -146,8 +162,9 @@ void MainDialog::CreateControls() {
             [this](const QPoint& pos, bool) { ShowContextMenu(pos); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { OnCommand(kCmdPlaySource); });
 
-    const QPixmap normal(QStringLiteral(":/images/button.png"));
-    const QPixmap hover(QStringLiteral(":/images/button-hover.png"));
+    const qreal scale = devicePixelRatioF();
+    const QPixmap normal = Picture(":/images/button.png", QSize(107, 27), scale);
+    const QPixmap hover = Picture(":/images/button-hover.png", QSize(107, 27), scale);
     for (const ButtonSpec& spec : kCommandButtons) {
         auto* b = new CSkinButton(QString::fromUtf8(spec.text), content_);
         b->setGeometry(spec.geometry);
@@ -158,25 +175,26 @@ void MainDialog::CreateControls() {
         b->SetBorder(false, true, false);
         b->SetParentBackground(background_, false);
         b->SetBitmaps(normal, hover, true, false);
+        b->SetFocusRect(true, false);
         b->setToolTip(QString::fromUtf8(spec.tip));
         connect(b, &QPushButton::clicked, this, [this, id = spec.id] { OnCommand(id); });
         buttons_.emplace_back(spec.id, b);
     }
     for (const CaptionSpec& spec : kCaptionButtons) {
         auto* b = new CSkinButton(QString(), content_);
-        b->setGeometry(spec.geometry);
+        b->resize(spec.geometry.size());
         b->SetCursorShape(Qt::PointingHandCursor);
         b->SetDrawText(false, false);
         b->SetBorder(true, true, false);
         b->SetParentBackground(background_, false);
-        b->SetIcon(QIcon(QString::fromUtf8(spec.image)), QIcon(), false, false);
+        b->SetIcon(ArtIcon(QString::fromUtf8(spec.image)), QIcon(), false, false);
         b->setToolTip(QString::fromUtf8(spec.tip));
         b->setFocusPolicy(Qt::NoFocus);
         connect(b, &QPushButton::clicked, this, [this, id = spec.id] { OnCommand(id); });
         buttons_.emplace_back(spec.id, b);
     }
     linkButton_ = new CSkinButton(QString::fromUtf8(kWebSiteText), content_);
-    linkButton_->setGeometry(9, 507, 113, 20);
+    linkButton_->resize(113, 20);
     linkButton_->SetButtonFont(SkinFont(true), false);
     linkButton_->SetParentBackground(background_, false);
     linkButton_->SetCursorShape(Qt::PointingHandCursor);
@@ -192,6 +210,66 @@ void MainDialog::CreateControls() {
     formatSelector_->setGeometry(14, 239, 98, 24);
     formatSelector_->setToolTip(QStringLiteral("Output format"));
     formatSelector_->view()->setMinimumWidth(160);
+
+    // Tab follows the layout: the command panel from the top, the format right after Convert, then the list.
+    QWidget* order[] = {button(kCmdAddFiles), button(kCmdAddFolder), button(kCmdRemoveAll), button(kCmdConvertAll),
+                        formatSelector_,      button(kCmdOptions),   list_};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    Relayout();
+}
+
+void MainDialog::Relayout() {
+    const int w = width();
+    const int h = height();
+    content_->setGeometry(rect());
+    list_->setGeometry(137, 63, w - 147, h - 73);
+    for (const CaptionSpec& spec : kCaptionButtons) {
+        if (CSkinButton* b = button(spec.id)) b->move(w - spec.geometry.x(), spec.geometry.y());
+    }
+    linkButton_->move(9, h - 31);
+    RenderBackground();
+}
+
+void MainDialog::RenderBackground() {
+    const qreal scale = devicePixelRatioF();
+    QPixmap picture((QSizeF(size()) * scale).toSize());
+    picture.setDevicePixelRatio(scale);
+    QPainter p(&picture);
+    PaintBackdrop(p, size());
+    p.end();
+    background_ = picture;
+    for (const auto& [id, b] : buttons_) b->SetParentBackground(background_, true);
+    update();
+}
+
+void MainDialog::RestoreSize() {
+    const int width = store_.ReadNumber(kOptionsKey, "WindowWidth").value_or(kWidth);
+    const int height = store_.ReadNumber(kOptionsKey, "WindowHeight").value_or(kHeight);
+    QSize size(std::max(width, kWidth), std::max(height, kHeight));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size()).expandedTo(QSize(kWidth, kHeight));
+    resize(size);
+    startMaximized_ = store_.ReadNumber(kOptionsKey, "WindowMaximized").value_or(0) != 0;
+}
+
+void MainDialog::ShowAsSaved() {
+    if (startMaximized_) showMaximized();
+    else show();
+}
+
+void MainDialog::ToggleMaximized() {
+    if (isMaximized()) showNormal();
+    else showMaximized();
+}
+
+Qt::Edges MainDialog::EdgesAt(const QPoint& pos) const {
+    Qt::Edges edges;
+    if (isMaximized() || isFullScreen()) return edges;
+    if (pos.x() < kResizeBorder) edges |= Qt::LeftEdge;
+    if (pos.x() >= width() - kResizeBorder) edges |= Qt::RightEdge;
+    if (pos.y() < kResizeBorder) edges |= Qt::TopEdge;
+    if (pos.y() >= height() - kResizeBorder) edges |= Qt::BottomEdge;
+    return edges;
 }
 
 void MainDialog::FillFormatSelector() {
@@ -236,6 +314,7 @@ MainDialog::~MainDialog() {
 void MainDialog::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
+    const QRect normal = isMaximized() ? normalGeometry() : geometry();
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w != this && w->windowTitle() == QLatin1String(kHelpTitle)) w->close();
     }
@@ -245,19 +324,39 @@ void MainDialog::Shutdown() {
     RegistryStore fresh;
     fresh.Load(store_.path());
     SaveSettings(settings_, kSaveFormatGroup, fresh);
+    // The window's size is kept with it.
+    if (normal.isValid()) {
+        fresh.WriteNumber(kOptionsKey, "WindowWidth", std::max(normal.width(), kWidth));
+        fresh.WriteNumber(kOptionsKey, "WindowHeight", std::max(normal.height(), kHeight));
+    }
+    fresh.WriteNumber(kOptionsKey, "WindowMaximized", isMaximized() ? 1 : 0);
     if (fresh.Commit()) store_ = fresh;
 }
 
 void MainDialog::paintEvent(QPaintEvent*) {
+    // Moved to a screen of another scale: the background is drawn again for it.
+    if (!qFuzzyCompare(background_.devicePixelRatio(), devicePixelRatioF())) RenderBackground();
     QPainter p(this);
     p.drawPixmap(0, 0, background_);
 }
 
+void MainDialog::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Relayout();
+}
+
 void MainDialog::mousePressEvent(QMouseEvent* event) {
-    // A press on the background moves the window: by the window manager, or by following the mouse.
+    // A press at the border resizes the window, elsewhere on the background it moves it: by the window
+    // manager, or by following the mouse.
     if (event->button() == Qt::LeftButton) {
-        if (!windowHandle() || !windowHandle()->startSystemMove())
-            dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+        const Qt::Edges edges = EdgesAt(event->position().toPoint());
+        const QPoint global = event->globalPosition().toPoint();
+        if (edges) {
+            if (!windowHandle() || !windowHandle()->startSystemResize(edges))
+                resizeGrip_ = ResizeGrip{edges, global, geometry()};
+        } else if (!windowHandle() || !windowHandle()->startSystemMove()) {
+            dragOffset_ = global - frameGeometry().topLeft();
+        }
         event->accept();
         return;
     }
@@ -265,17 +364,50 @@ void MainDialog::mousePressEvent(QMouseEvent* event) {
 }
 
 void MainDialog::mouseMoveEvent(QMouseEvent* event) {
-    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - *dragOffset_);
+    const QPoint global = event->globalPosition().toPoint();
+    if (resizeGrip_ && (event->buttons() & Qt::LeftButton)) {
+        const QPoint d = global - resizeGrip_->press;
+        QRect r = resizeGrip_->start;
+        const Qt::Edges e = resizeGrip_->edges;
+        if (e & Qt::LeftEdge) r.setLeft(std::min(r.left() + d.x(), r.right() + 1 - kWidth));
+        if (e & Qt::RightEdge) r.setRight(std::max(r.right() + d.x(), r.left() + kWidth - 1));
+        if (e & Qt::TopEdge) r.setTop(std::min(r.top() + d.y(), r.bottom() + 1 - kHeight));
+        if (e & Qt::BottomEdge) r.setBottom(std::max(r.bottom() + d.y(), r.top() + kHeight - 1));
+        setGeometry(r);
         event->accept();
         return;
+    }
+    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) {
+        move(global - *dragOffset_);
+        event->accept();
+        return;
+    }
+    if (event->buttons() == Qt::NoButton) {
+        const Qt::Edges e = EdgesAt(event->position().toPoint());
+        const bool diagonalDown = (e & Qt::LeftEdge && e & Qt::TopEdge) || (e & Qt::RightEdge && e & Qt::BottomEdge);
+        const bool diagonalUp = (e & Qt::RightEdge && e & Qt::TopEdge) || (e & Qt::LeftEdge && e & Qt::BottomEdge);
+        if (diagonalDown) setCursor(Qt::SizeFDiagCursor);
+        else if (diagonalUp) setCursor(Qt::SizeBDiagCursor);
+        else if (e & (Qt::LeftEdge | Qt::RightEdge)) setCursor(Qt::SizeHorCursor);
+        else if (e) setCursor(Qt::SizeVerCursor);
+        else unsetCursor();
     }
     QWidget::mouseMoveEvent(event);
 }
 
 void MainDialog::mouseReleaseEvent(QMouseEvent* event) {
     dragOffset_.reset();
+    resizeGrip_.reset();
     QWidget::mouseReleaseEvent(event);
+}
+
+void MainDialog::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && event->position().y() < kHeaderHeight) {
+        ToggleMaximized();
+        event->accept();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {

@@ -2,6 +2,7 @@
 // The main window: the file list, the command buttons, the output-format selector, the menus, and the
 // commands they run. Adding files and converting run on a worker thread; the window shows their progress.
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QPointer>
 #include <QtCore/QStringList>
 #include <QtGui/QPixmap>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ConversionRun.h"
 #include "app/FileList.h"
 #include "gui/window/GuiBridge.h"
 #include "gui/window/ProgressDialogs.h"
@@ -28,16 +30,18 @@ namespace pelloran {
 class CLinkStatic;
 class CSkinButton;
 class FileRow;
+class RunTally;
 class SortListCtrl;
 class VardelMenu;
 
 // The open-file dialog's filter list, in order.
 QStringList OpenFileFilters();
 
-// How the window opens files, folders and addresses (the desktop's handlers unless replaced).
+// How the window opens files, folders and addresses and tells the desktop (its handlers unless replaced).
 struct ShellActions {
     std::function<bool(const std::string&)> showInFileManager;  // a file selected in the file manager
     std::function<bool(const std::string&)> open;               // a file, folder, web or mail address
+    std::function<bool(const QString& summary, const QString& body)> notify;  // a desktop notification
 };
 
 class MainDialog : public QWidget {
@@ -64,13 +68,18 @@ public:
         kCmdCheckVersion = 32785,
         kCmdAbout = 1017,
         kCmdMinimize = 1030,
+        kCmdMaximize = 1031,
+        kCmdSelectAll = 32788,
         kCmdClose = 1000,
         kCmdNothing = 1156,
     };
     enum class AddResult { Added, Duplicate, Refused };
 
+    // The smallest size of the window, and its first.
     static constexpr int kWidth = 699;
     static constexpr int kHeight = 538;
+    // A run at least this long ends with a desktop notification when the window is not active.
+    static constexpr int kNotifyAfterMs = 10000;
     static constexpr const char* kHelpTitle = "Pelloran Help";
 
     explicit MainDialog(QWidget* parent = nullptr);
@@ -78,6 +87,9 @@ public:
 
     // Runs a command as its button, menu item or key does.
     void OnCommand(int id);
+    // Shows the window at its saved size, maximised when it was closed so.
+    void ShowAsSaved();
+    void ToggleMaximized();
 
     // File list. AddFileToList probes and appends one file at once; AddPaths adds many on the worker.
     AddResult AddFileToList(const std::string& path);
@@ -87,6 +99,9 @@ public:
     void AddDroppedPaths(std::vector<std::string> paths);
     // The part of Add Folder after the folder was chosen.
     void AddFolder(const std::string& folder);
+    // Files and folders given on the command line or by a second start: files as they are, folders scanned
+    // as Add Folder does. Kept until the window is idle when it is busy.
+    void OpenPaths(std::vector<std::string> paths);
     void Remove();
     void RemoveAll();
 
@@ -112,6 +127,7 @@ public:
     int statusColumnWidth() const { return statusColumnWidth_; }
     const std::string& failureNote() const { return failureNote_; }
     const QPixmap& background() const { return background_; }
+    void SetNotifyAfter(int milliseconds) { notifyAfterMs_ = milliseconds; }
 
 signals:
     void AddingFinished();
@@ -120,6 +136,8 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -149,7 +167,20 @@ private:
     void SetBusy(bool busy);
 
     void StartRun(const std::vector<FileRow*>& rows);
-    void FinishRun();
+    void FinishRun(const RunSummary& summary);
+    void ShowEntryStatus(size_t index, const QString& text, bool starting);
+    void ShowEntryProgress(size_t index, double fraction);
+    void ShowEntryFinished(size_t index, const std::string& target);
+    void ShowRunProgress();
+    void OpenRowFile(int id);
+    void AfterWork();
+
+    // Places the controls for the window's size and redraws the background under them.
+    void Relayout();
+    void RenderBackground();
+    // Which edges a point near the border resizes; none inside.
+    Qt::Edges EdgesAt(const QPoint& pos) const;
+    void RestoreSize();
 
     void ShowHelpTopics(bool maximized = false);
     void ShowAbout();
@@ -175,6 +206,17 @@ private:
     std::vector<QShortcut*> shortcuts_;
 
     std::optional<QPoint> dragOffset_;  // while the window follows the mouse
+    struct ResizeGrip {
+        Qt::Edges edges;
+        QPoint press;  // global
+        QRect start;
+    };
+    std::optional<ResizeGrip> resizeGrip_;  // while the window follows the mouse at its border
+    bool startMaximized_ = false;
+    std::vector<std::string> pendingPaths_;  // given while busy
+    int notifyAfterMs_ = kNotifyAfterMs;
+    QElapsedTimer runClock_;
+    std::unique_ptr<RunTally> runTally_;
     bool busy_ = false;
     bool closeWhenIdle_ = false;
     bool shutDown_ = false;

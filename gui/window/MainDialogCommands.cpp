@@ -12,6 +12,8 @@
 #include "gui/window/HelpWindow.h"
 #include "gui/window/MainDialog.h"
 #include "gui/window/MainDialogRun.h"
+#include "gui/window/Notification.h"
+#include "gui/window/RunTally.h"
 #include "gui/window/ProgressDialogs.h"
 #include "gui/window/SortListCtrl.h"
 #include "gui/controls/AboutBox.h"
@@ -68,7 +70,8 @@ const std::vector<int> kToolbarCommands = {
 void MainDialog::CreateMenus() {
     menu_ = std::make_unique<VardelMenu>();
     menu_->LoadMenu(kMainMenu);
-    menu_->LoadToolbar(QImage(QStringLiteral(":/images/toolbar.png")), kToolbarCommands);
+    menu_->LoadToolbar(QImage(QStringLiteral(":/images/toolbar.png")), kToolbarCommands,
+                       QImage(QStringLiteral(":/images/toolbar@2x.png")));
     connect(menu_.get(), &VardelMenu::CommandTriggered, this, &MainDialog::OnCommand);
     connect(contextMenu(), &QMenu::aboutToShow, this, &MainDialog::EnableContextMenuItems);
 }
@@ -80,7 +83,7 @@ void MainDialog::CreateShortcuts() {
     const std::pair<QKeySequence, int> keys[] = {
         {QKeySequence(Qt::CTRL | Qt::Key_O), kCmdAddFiles},
         {QKeySequence(Qt::Key_Delete), kCmdRemove},
-        {QKeySequence(Qt::CTRL | Qt::Key_A), kCmdNothing},
+        {QKeySequence(Qt::CTRL | Qt::Key_A), kCmdSelectAll},
         {QKeySequence(Qt::Key_F1), kCmdHelpTopics},
     };
     for (const auto& [key, id] : keys) {
@@ -120,7 +123,6 @@ FileRow* MainDialog::FirstSelectedRow() const {
 
 void MainDialog::OnCommand(int id) {
     if (busy_) return;  // the window takes no commands while it adds or converts
-    FileRow* row = nullptr;
     switch (id) {
         case kCmdAddFiles: OpenFilesDialog(); break;
         case kCmdAddFolder: BrowseForFolder(); break;
@@ -129,18 +131,10 @@ void MainDialog::OnCommand(int id) {
         case kCmdConvertAll: ConvertAll(); break;
         case kCmdConvertSelected: ConvertSelected(); break;
         case kCmdPlaySource:
-            if ((row = FirstSelectedRow())) shell_.open(row->item().sourcePath);
-            break;
         case kCmdPlayDestination:
-            if ((row = FirstSelectedRow()) && !row->item().targetPath.empty()) shell_.open(row->item().targetPath);
-            break;
         case kCmdBrowseSource:
-            if ((row = FirstSelectedRow())) shell_.showInFileManager(row->item().sourcePath);
-            break;
-        case kCmdBrowseDestination:
-            if ((row = FirstSelectedRow()) && !row->item().targetPath.empty())
-                shell_.showInFileManager(row->item().targetPath);
-            break;
+        case kCmdBrowseDestination: OpenRowFile(id); break;
+        case kCmdSelectAll: list_->selectAll(); break;
         case kCmdOptions: ShowOptions(); break;
         case kCmdHelpMenu:
             if (CSkinButton* help = button(kCmdHelpMenu)) helpMenu()->popup(help->mapToGlobal(help->rect().bottomLeft()));
@@ -152,12 +146,37 @@ void MainDialog::OnCommand(int id) {
         case kCmdCheckVersion: OpenAddress(kCheckUpdatesAddress); break;
         case kCmdAbout: ShowAbout(); break;
         case kCmdMinimize: showMinimized(); break;
+        case kCmdMaximize: ToggleMaximized(); break;
         case kCmdClose: close(); break;
         default: break;  // kCmdNothing
     }
 }
 
 void MainDialog::OpenAddress(const char* address) { shell_.open(address); }
+
+void MainDialog::OpenRowFile(int id) {
+    const FileRow* row = FirstSelectedRow();
+    if (row == nullptr) return;
+    const bool destination = id == kCmdPlayDestination || id == kCmdBrowseDestination;
+    const std::string& path = destination ? row->item().targetPath : row->item().sourcePath;
+    if (path.empty()) return;
+    const QString shown = QString::fromStdString(path);
+    if (!FileExists(path)) {
+        ShowMessage(this, QMessageBox::Warning,
+                    QStringLiteral("\"%1\" no longer exists. It was moved, renamed or deleted after it was %2.")
+                        .arg(shown, destination ? QStringLiteral("converted") : QStringLiteral("added")));
+        return;
+    }
+    const bool play = id == kCmdPlaySource || id == kCmdPlayDestination;
+    const bool started = play ? shell_.open(path) : shell_.showInFileManager(path);
+    if (!started) {
+        ShowMessage(this, QMessageBox::Warning,
+                    play ? QStringLiteral("No program could open \"%1\". Set a program for this kind of file in "
+                                          "the desktop's settings.")
+                               .arg(shown)
+                         : QStringLiteral("No file manager could show the folder of \"%1\".").arg(shown));
+    }
+}
 
 void MainDialog::ConvertAll() {
     if (list_->RowCount() == 0) {
@@ -184,32 +203,79 @@ void MainDialog::StartRun(const std::vector<FileRow*>& rows) {
     runDialog_ = dialog;
     runProgress_ = std::make_unique<RunProgress>(dialog);
     runObserver_ = std::make_unique<RunObserverImpl>(this);
+    runTally_ = std::make_unique<RunTally>(rows.size());
+    runClock_.start();
 
     std::vector<FileItem*> items;
     for (FileRow* row : rows) items.push_back(&row->item());
     RunOptions options;
-    options.jobs = 1;  // one file at a time, so the statuses appear in order
+    options.jobs = std::clamp(settings_.ParallelJobs, 1, 64);
     options.ensureSoundFont = [this] {
         if (!soundFontReady_) soundFontReady_ = LoadDefaultSoundFont();
         return soundFontReady_.load();
     };
     worker_.Start([this, items, options, settings = settings_]() mutable {
-        ::pelloran::RunConversion(items, settings, *runProgress_, *runObserver_, options);
-        PostToGui(this, [this] { FinishRun(); });
+        const RunSummary summary = ::pelloran::RunConversion(items, settings, *runProgress_, *runObserver_, options);
+        PostToGui(this, [this, summary] { FinishRun(summary); });
     });
 }
 
-void MainDialog::FinishRun() {
+void MainDialog::ShowEntryStatus(size_t index, const QString& text, bool starting) {
+    if (index >= runRows_.size()) return;
+    runRows_[index]->setText(SortListCtrl::kColStatus, text);
+    if (starting && runTally_) {
+        runTally_->Started(index);
+        ShowRunProgress();
+    }
+}
+
+void MainDialog::ShowEntryProgress(size_t index, double fraction) {
+    if (!runTally_) return;
+    runTally_->Progress(index, fraction);
+    ShowRunProgress();
+}
+
+void MainDialog::ShowEntryFinished(size_t index, const std::string& target) {
+    if (index >= runRows_.size() || !runTally_) return;
+    // The Status cell names the output file; its tip gives the whole path, wherever it went.
+    runRows_[index]->setToolTip(SortListCtrl::kColStatus, QString::fromStdString(target));
+    runTally_->Finished(index);
+    ShowRunProgress();
+}
+
+void MainDialog::ShowRunProgress() {
+    if (!runDialog_ || !runTally_) return;
+    runDialog_->SetRunFraction(runTally_->Overall());
+    const std::optional<size_t> lead = runTally_->Lead();
+    if (!lead || *lead >= runRows_.size()) return;
+    const double fraction = runTally_->Fraction(*lead);
+    const int percent = static_cast<int>(fraction * 100);
+    QString text = QStringLiteral("Converting %1...%2%")
+                       .arg(QString::fromStdString(FileNamePart(runRows_[*lead]->item().sourcePath)))
+                       .arg(percent);
+    if (runTally_->Running() > 1) text += QStringLiteral(" (and %1 more)").arg(runTally_->Running() - 1);
+    runDialog_->SetFileText(text);
+    runDialog_->SetFileBar(static_cast<int>(fraction * runDialog_->FileBarWidth()));
+}
+
+void MainDialog::FinishRun(const RunSummary& summary) {
     worker_.Join();
     if (runDialog_) runDialog_->Finish();
     runDialog_ = nullptr;
     runProgress_.reset();
     runObserver_.reset();
+    runTally_.reset();
     runRows_.clear();
     QApplication::restoreOverrideCursor();
     SetBusy(false);
+    // A long run tells the desktop how it ended when the user is elsewhere.
+    if (runClock_.elapsed() >= notifyAfterMs_ && !isActiveWindow() && !summary.aborted && shell_.notify) {
+        shell_.notify(summary.cancelled ? QStringLiteral("Conversion cancelled") : QStringLiteral("Conversion finished"),
+                      RunNotificationBody(summary.succeeded, summary.failed));
+    }
     emit RunFinished();
     if (closeWhenIdle_) close();
+    else AfterWork();
 }
 
 void MainDialog::ShowHelpTopics(bool maximized) {

@@ -149,6 +149,27 @@ void MainDialog::AddDroppedPaths(std::vector<std::string> paths) {
     StartAdding(job);
 }
 
+void MainDialog::OpenPaths(std::vector<std::string> paths) {
+    if (busy_) {
+        for (auto& path : paths) pendingPaths_.push_back(std::move(path));
+        return;
+    }
+    auto job = std::make_shared<AddJob>();
+    for (auto& path : paths) {
+        const bool folder = IsFolder(path);
+        job->searching |= folder;
+        job->paths.push_back({std::move(path), folder ? AddPath::Kind::Folder : AddPath::Kind::File});
+    }
+    if (!job->paths.empty()) StartAdding(job);
+}
+
+void MainDialog::AfterWork() {
+    if (busy_ || pendingPaths_.empty()) return;
+    std::vector<std::string> paths;
+    paths.swap(pendingPaths_);
+    OpenPaths(std::move(paths));
+}
+
 void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
     SetBusy(true);
     failureNote_.clear();
@@ -188,7 +209,9 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
             else if (failures == kMaxReportedPaths) failureText += "<more files>...\n";
             ++failures;
         };
-        AddFiles(job->paths, filter, seen, {ProbeJobs(), std::nullopt}, events);
+        AddFilesOptions options;
+        options.jobs = ProbeJobs();
+        AddFiles(job->paths, filter, seen, options, events);
         PostToGui(this, [this, failureText, note] { FinishAdding(failureText, note); });
     });
 }
@@ -206,6 +229,7 @@ void MainDialog::FinishAdding(const std::string& failureText, const std::string&
     }
     emit AddingFinished();
     if (closeWhenIdle_) close();
+    else AfterWork();
 }
 
 MainDialog::AddResult MainDialog::AddFileToList(const std::string& path) {

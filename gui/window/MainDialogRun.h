@@ -1,5 +1,6 @@
 #pragma once
-// How a conversion run on the worker reaches the main window: its progress and its observer.
+// How a conversion run on the worker reaches the main window: its progress and its observer. Several
+// entries may convert at once; each tells its own fraction, and the window adds them up (RunTally).
 
 #include <QtCore/QString>
 
@@ -8,38 +9,34 @@
 
 #include "app/ConversionRun.h"
 #include "app/Progress.h"
+#include "frontend/Wording.h"
 #include "gui/window/MainDialog.h"
 #include "gui/window/ProgressDialogs.h"
-#include "frontend/Wording.h"
+#include "gui/window/RunTally.h"
 #include "gui/window/SortListCtrl.h"
 
 namespace pelloran {
 
-// Progress of a run, reported by the worker and shown by the progress window on the GUI thread.
+// Progress of a run, reported by the workers. The file line and both bars are drawn from the tally on the
+// GUI thread, so the run's own file texts and steps are not passed on.
 class MainDialog::RunProgress : public ProgressSink {
 public:
     explicit RunProgress(ConversionProgressDialog* dialog) : dialog_(dialog), barWidth_(dialog->FileBarWidth()) {}
 
-    void SetFileText(const std::string& text) override {
-        PostToGui(dialog_, [d = dialog_, t = QString::fromStdString(text)] { d->SetFileText(t); });
-    }
+    void SetFileText(const std::string&) override {}
     int FileBarWidth() const override { return barWidth_; }
-    void SetFileBar(int position) override {
-        PostToGui(dialog_, [d = dialog_, position] { d->SetFileBar(position); });
-    }
+    void SetFileBar(int) override {}
     void SetRunText(const std::string& text) override {
         PostToGui(dialog_, [d = dialog_, t = QString::fromStdString(text)] { d->SetRunText(t); });
     }
     // The window appears once the checks before the run have passed.
-    void SetRunRange(int count) override {
-        PostToGui(dialog_, [d = dialog_, count] {
-            d->SetRunRange(count);
+    void SetRunRange(int) override {
+        PostToGui(dialog_, [d = dialog_] {
+            d->ResetRun();
             d->ShowCentred();
         });
     }
-    void StepRun() override {
-        PostToGui(dialog_, [d = dialog_] { d->StepRun(); });
-    }
+    void StepRun() override {}
     void Pump() override {}  // the GUI thread runs on its own
     bool CancelRequested() const override { return dialog_->CancelRequested(); }
 
@@ -48,16 +45,27 @@ private:
     int barWidth_;
 };
 
-// What the run tells the window: statuses, the column widening, questions, the output to show.
+// What the run tells the window: statuses, fractions, the column widening, questions, the output to show.
+// Every call is posted to the GUI thread, which alone touches the rows and the tally.
 class MainDialog::RunObserverImpl : public RunObserver {
 public:
     explicit RunObserverImpl(MainDialog* owner) : owner_(owner), rows_(owner->runRows_) {}
 
     void SetStatus(size_t index, const std::string& text) override {
         if (index >= rows_.size()) return;
-        PostToGui(owner_, [row = rows_[index], t = QString::fromStdString(text)] {
-            row->setText(SortListCtrl::kColStatus, t);
+        const bool starting = text == kStatusConverting;
+        PostToGui(owner_, [o = owner_, index, starting, t = QString::fromStdString(text)] {
+            o->ShowEntryStatus(index, t, starting);
         });
+    }
+    void EntryProgress(size_t index, double fraction) override {
+        PostToGui(owner_, [o = owner_, index, fraction] { o->ShowEntryProgress(index, fraction); });
+    }
+    void EntryFinished(size_t index, const EntryResult& result) override {
+        if (index >= rows_.size()) return;
+        // The entry's target is final here, on the worker that converted it.
+        const std::string target = result.ok ? rows_[index]->item().targetPath : std::string();
+        PostToGui(owner_, [o = owner_, index, target] { o->ShowEntryFinished(index, target); });
     }
     void WidenStatusColumn() override {
         PostToGui(owner_, [o = owner_] {

@@ -7,6 +7,9 @@
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 
+#include <algorithm>
+#include <cmath>
+
 namespace pelloran {
 
 namespace {
@@ -104,11 +107,13 @@ void ConversionProgressDialog::SetFileBar(int position) { fileBar_->setValue(std
 
 void ConversionProgressDialog::SetRunText(const QString& text) { runText_->setText(text); }
 
-void ConversionProgressDialog::SetRunRange(int count) {
-    runBar_->setRange(0, std::max(count, 1));
+void ConversionProgressDialog::ResetRun() {
+    runBar_->setRange(0, kRunSteps);
     runBar_->setValue(0);
 }
 
-void ConversionProgressDialog::StepRun() { runBar_->setValue(std::min(runBar_->value() + 1, runBar_->maximum())); }
+void ConversionProgressDialog::SetRunFraction(double fraction) {
+    runBar_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kRunSteps)));
+}
 
 }  // namespace pelloran

@@ -62,8 +62,10 @@ public:
     void SetFileText(const QString& text);
     void SetFileBar(int position);
     void SetRunText(const QString& text);
-    void SetRunRange(int count);
-    void StepRun();
+    // The run bar starts again at 0.
+    void ResetRun();
+    // The whole run's part done, 0..1.
+    void SetRunFraction(double fraction);
 
     QLabel* fileText() const { return fileText_; }
     QProgressBar* fileBar() const { return fileBar_; }
@@ -76,6 +78,7 @@ private:
     QLabel* runText_;
     QProgressBar* runBar_;
     int fileBarWidth_;
+    static constexpr int kRunSteps = 1000;
 };
 
 }  // namespace pelloran

@@ -3,6 +3,8 @@
 #include <QtGui/QContextMenuEvent>
 #include <QtWidgets/QHeaderView>
 
+#include <optional>
+
 namespace pelloran {
 
 namespace {
@@ -21,6 +23,20 @@ long long LeadingNumber(const QString& text, int from = 0) {
     return negative ? -value : value;
 }
 
+// Seconds of a duration text, "mm:ss" or "h:mm:ss"; none for a blank or malformed one.
+std::optional<long long> DurationSeconds(const QString& text) {
+    const QStringList parts = text.trimmed().split(u':');
+    if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
+    long long total = 0;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const long long value = part.size() <= 9 ? part.toLongLong(&ok) : 0;
+        if (!ok || value < 0) return std::nullopt;
+        total = total * 60 + value;
+    }
+    return total;
+}
+
 }  // namespace
 
 FileRow::FileRow(std::unique_ptr<FileItem> item) : item_(std::move(item)) {}
@@ -29,6 +45,12 @@ bool FileRow::operator<(const QTreeWidgetItem& other) const {
     const auto* tree = qobject_cast<const SortListCtrl*>(treeWidget());
     const int column = tree ? tree->sortColumn() : 0;
     const int type = tree ? tree->ColumnSortType(column) : SortListCtrl::kSortText;
+    if (type == SortListCtrl::kSortMinutesSeconds) {
+        // Rows without a duration end the list in both directions (a descending sort asks other < this).
+        const bool blank = !DurationSeconds(text(column));
+        const bool otherBlank = !DurationSeconds(other.text(column));
+        if (blank != otherBlank) return (tree == nullptr || tree->sortAscending()) ? otherBlank : blank;
+    }
     return SortListCtrl::CompareTexts(text(column), other.text(column), type) < 0;
 }
 
@@ -61,13 +83,11 @@ int SortListCtrl::CompareTexts(const QString& a, const QString& b, int type) {
     switch (type) {
         case kSortNumber: return sign(LeadingNumber(left) - LeadingNumber(right));
         case kSortMinutesSeconds: {
-            // Minutes before the first colon, seconds after it; a text without a colon is level with any.
-            const int ca = left.indexOf(':');
-            const int cb = right.indexOf(':');
-            if (ca < 0 || cb < 0) return 0;
-            const long long va = LeadingNumber(left) * 60 + LeadingNumber(left, ca + 1);
-            const long long vb = LeadingNumber(right) * 60 + LeadingNumber(right, cb + 1);
-            return sign(va - vb);
+            // In seconds, hours included; a text that is no duration comes after every duration.
+            const std::optional<long long> va = DurationSeconds(left);
+            const std::optional<long long> vb = DurationSeconds(right);
+            if (!va || !vb) return (va ? 0 : 1) - (vb ? 0 : 1);
+            return sign(*va - *vb);
         }
         default: return sign(QString::localeAwareCompare(left, right));
     }

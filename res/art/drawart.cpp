@@ -1,4 +1,5 @@
-// Draws the window's pictures into the folder given on the command line (res/images).
+// Draws the window's pictures into the folder given on the command line (res/images), at 1x and 2x, and the
+// scalable icon. The window's background is drawn by the window itself (gui/controls/Backdrop.cpp).
 // Run through the build target `pelloran-art`; the results are kept in the repository.
 
 #include <QtGui/QGuiApplication>
@@ -7,13 +8,15 @@
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QTextStream>
 #include <cmath>
 #include <cstdio>
 
+#include "gui/controls/Backdrop.h"
+
 namespace {
 
-const QColor kBandTop(0x1d, 0x4a, 0x68);
-const QColor kBandBottom(0x2b, 0x6f, 0x93);
 const QColor kAccent(0xf2, 0x9b, 0x38);
 
 QFont Font(int pixels, bool bold) {
@@ -24,106 +27,16 @@ QFont Font(int pixels, bool bold) {
     return f;
 }
 
-// A smooth wave drawn as a polyline across rect.
-void Wave(QPainter& p, const QRectF& rect, double cycles, double phase, const QPen& pen) {
-    QPainterPath path;
-    const int steps = 160;
-    for (int i = 0; i <= steps; ++i) {
-        const double t = double(i) / steps;
-        const double envelope = std::sin(t * M_PI);
-        const double y = rect.center().y() + std::sin(t * cycles * 2 * M_PI + phase) * envelope * rect.height() / 2;
-        const QPointF pt(rect.left() + t * rect.width(), y);
-        if (i == 0) path.moveTo(pt);
-        else path.lineTo(pt);
-    }
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(path);
+// Each picture is drawn at 1x (name.png) and 2x (name@2x.png) from the same drawing.
+QString Name(const QString& dir, const QString& name, int scale) {
+    return dir + "/" + name + (scale == 2 ? "@2x.png" : ".png");
 }
 
-// The program's mark: a rounded square with a wave turning into an arrow.
-void DrawMark(QPainter& p, const QRectF& r) {
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(r.topLeft(), r.bottomRight());
-    g.setColorAt(0, QColor(0x35, 0x9c, 0xc4));
-    g.setColorAt(1, QColor(0x17, 0x45, 0x66));
-    p.setPen(Qt::NoPen);
-    p.setBrush(g);
-    p.drawRoundedRect(r, r.width() * 0.22, r.width() * 0.22);
-    const double w = r.width();
-    Wave(p, QRectF(r.left() + w * 0.12, r.top() + w * 0.28, w * 0.5, w * 0.44), 2.0, 0,
-         QPen(Qt::white, std::max(1.5, w * 0.06), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    QPainterPath arrow;
-    arrow.moveTo(r.left() + w * 0.60, r.top() + w * 0.34);
-    arrow.lineTo(r.left() + w * 0.86, r.top() + w * 0.50);
-    arrow.lineTo(r.left() + w * 0.60, r.top() + w * 0.66);
-    arrow.closeSubpath();
-    p.setBrush(kAccent);
-    p.drawPath(arrow);
-}
-
-void Background(const QString& dir) {
-    QImage img(699, 538, QImage::Format_RGB32);
-    QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient body(0, 0, 0, 538);
-    body.setColorAt(0, QColor(0xe9, 0xef, 0xf5));
-    body.setColorAt(1, QColor(0xcf, 0xdb, 0xe7));
-    p.fillRect(img.rect(), body);
-
-    // Title band with the mark and the name.
-    QLinearGradient band(0, 0, 0, 54);
-    band.setColorAt(0, kBandTop);
-    band.setColorAt(1, kBandBottom);
-    p.fillRect(QRect(0, 0, 699, 54), band);
-    p.fillRect(QRect(0, 54, 699, 2), kAccent);
-    for (int i = 0; i < 4; ++i) {
-        Wave(p, QRectF(250 + i * 18, 6, 330, 42), 5 + i, i * 0.9,
-             QPen(QColor(255, 255, 255, 26 + i * 8), 1.4));
-    }
-    DrawMark(p, QRectF(12, 9, 36, 36));
-    p.setPen(Qt::white);
-    p.setFont(Font(24, true));
-    p.drawText(QPointF(58, 35), "Pelloran");
-    p.setFont(Font(11, false));
-    p.setPen(QColor(0xd4, 0xe6, 0xf2));
-    p.drawText(QPointF(60, 49), "Audio Converter");
-    // Plate behind the help, minimize and close buttons.
-    p.setPen(QColor(255, 255, 255, 40));
-    p.setBrush(QColor(0, 0, 0, 40));
-    p.drawRoundedRect(QRectF(619.5, 7.5, 74, 28), 5, 5);
-
-    // Command panel.
-    QLinearGradient panel(0, 62, 0, 530);
-    panel.setColorAt(0, QColor(0xfb, 0xfd, 0xff));
-    panel.setColorAt(1, QColor(0xe3, 0xec, 0xf4));
-    p.setPen(QColor(0xa7, 0xb9, 0xca));
-    p.setBrush(panel);
-    p.drawRoundedRect(QRectF(4.5, 62.5, 124, 467), 6, 6);
-    p.setPen(QColor(0xc5, 0xd3, 0xe0));
-    p.drawLine(QPointF(14, 317.5), QPointF(118, 317.5));
-    p.drawLine(QPointF(14, 497.5), QPointF(118, 497.5));
-    // A quiet wave picture in the free part of the panel.
-    for (int i = 0; i < 3; ++i) {
-        Wave(p, QRectF(14, 340 + i * 44, 104, 40), 3 + i, i * 1.3,
-             QPen(QColor(0x2b, 0x6f, 0x93, 70 + i * 30), 1.6));
-    }
-    p.setPen(QColor(0x5a, 0x6f, 0x82));
-    p.setFont(Font(10, false));
-    p.drawText(QRectF(8, 474, 116, 14), Qt::AlignHCenter, "Drop files here");
-
-    // Frame of the file list.
-    p.setPen(QColor(0x8d, 0xa3, 0xb8));
-    p.setBrush(Qt::white);
-    p.drawRect(QRectF(135.5, 61.5, 555, 467));
-    p.end();
-    img.save(dir + "/background.png");
-}
-
-void ButtonSkin(const QString& dir, bool hover) {
-    QImage img(107, 27, QImage::Format_ARGB32);
+void ButtonSkin(const QString& dir, bool hover, int scale) {
+    QImage img(107 * scale, 27 * scale, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     QPainter p(&img);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient g(0, 0, 0, 27);
     if (hover) {
@@ -140,14 +53,15 @@ void ButtonSkin(const QString& dir, bool hover) {
     p.setPen(QColor(255, 255, 255, 180));
     p.drawLine(QPointF(5, 1.5), QPointF(102, 1.5));
     p.end();
-    img.save(dir + (hover ? "/button-hover.png" : "/button.png"));
+    img.save(Name(dir, hover ? "button-hover" : "button", scale));
 }
 
 // 16 x 16 glyphs for the caption buttons, light on the dark band.
-void CaptionIcon(const QString& dir, const QString& name) {
-    QImage img(16, 16, QImage::Format_ARGB32);
+void CaptionIcon(const QString& dir, const QString& name, int scale) {
+    QImage img(16 * scale, 16 * scale, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     QPainter p(&img);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     const QPen pen(QColor(0xf4, 0xf8, 0xfb), 2, Qt::SolidLine, Qt::RoundCap);
     p.setPen(pen);
@@ -156,23 +70,28 @@ void CaptionIcon(const QString& dir, const QString& name) {
         p.drawLine(QPointF(12, 4), QPointF(4, 12));
     } else if (name == "minimize") {
         p.drawLine(QPointF(4, 11.5), QPointF(12, 11.5));
+    } else if (name == "maximize") {
+        p.setPen(QPen(QColor(0xf4, 0xf8, 0xfb), 1.6));
+        p.drawRect(QRectF(4, 4.5, 8, 7));
+        p.drawLine(QPointF(4, 5.5), QPointF(12, 5.5));
     } else {
         p.setFont(Font(13, true));
         p.drawText(QRectF(0, 0, 16, 16), Qt::AlignCenter, "?");
     }
     p.end();
-    img.save(dir + "/" + name + ".png");
+    img.save(Name(dir, name, scale));
 }
 
 // Menu images, 16 x 15 each, on the grey that the menu turns transparent.
-void Toolbar(const QString& dir) {
+void Toolbar(const QString& dir, int scale) {
     const char* glyphs[] = {"play", "play-out", "convert", "convert-all", "folder", "folder-out", "add-file",
                             "add-folder", "remove", "remove-all", "help", "friend", "mail", "home", "update",
                             "about"};
     const int count = int(std::size(glyphs));
-    QImage img(16 * count, 15, QImage::Format_RGB32);
+    QImage img(16 * count * scale, 15 * scale, QImage::Format_RGB32);
     img.fill(QColor(192, 192, 192));
     QPainter p(&img);
+    p.scale(scale, scale);
     const QColor blue(0x1f, 0x5f, 0x8b), green(0x2e, 0x8b, 0x3e), red(0xc0, 0x39, 0x2b), folder(0xe8, 0xb3, 0x3c);
     for (int i = 0; i < count; ++i) {
         p.save();
@@ -256,7 +175,7 @@ void Toolbar(const QString& dir) {
         p.restore();
     }
     p.end();
-    img.save(dir + "/toolbar.png");
+    img.save(Name(dir, "toolbar", scale));
 }
 
 void AppIcon(const QString& dir, int size) {
@@ -264,9 +183,41 @@ void AppIcon(const QString& dir, int size) {
     img.fill(Qt::transparent);
     QPainter p(&img);
     const double m = size * 0.06;
-    DrawMark(p, QRectF(m, m, size - 2 * m, size - 2 * m));
+    pelloran::PaintMark(p, QRectF(m, m, size - 2 * m, size - 2 * m));
     p.end();
     img.save(dir + QString("/pelloran-%1.png").arg(size));
+}
+
+// The mark as SVG, for the scalable icon: the same shapes as PaintMark on a 256-unit square.
+void MarkSvg(const QString& dir) {
+    const double size = 256, m = size * 0.06, w = size - 2 * m;
+    QString wave;
+    const double left = m + w * 0.12, top = m + w * 0.28, ww = w * 0.5, wh = w * 0.44;
+    for (int i = 0; i <= 64; ++i) {
+        const double t = i / 64.0;
+        const double y = top + wh / 2 + std::sin(t * 2.0 * 2 * M_PI) * std::sin(t * M_PI) * wh / 2;
+        wave += QString("%1%2,%3 ").arg(i == 0 ? "M" : "L").arg(left + t * ww, 0, 'f', 2).arg(y, 0, 'f', 2);
+    }
+    const auto pt = [&](double x, double y) {
+        return QString("%1,%2").arg(m + w * x, 0, 'f', 2).arg(m + w * y, 0, 'f', 2);
+    };
+    QFile file(dir + "/pelloran.svg");
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    QTextStream out(&file);
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 256 256\">\n"
+        << "  <defs><linearGradient id=\"g\" x1=\"0\" y1=\"0\" x2=\"1\" y2=\"1\">"
+        << "<stop offset=\"0\" stop-color=\"#359cc4\"/><stop offset=\"1\" stop-color=\"#174566\"/>"
+        << "</linearGradient></defs>\n"
+        << QString("  <rect x=\"%1\" y=\"%1\" width=\"%2\" height=\"%2\" rx=\"%3\" fill=\"url(#g)\"/>\n")
+               .arg(m, 0, 'f', 2).arg(w, 0, 'f', 2).arg(w * 0.22, 0, 'f', 2)
+        << QString("  <path d=\"%1\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"%2\" "
+                   "stroke-linecap=\"round\" stroke-linejoin=\"round\"/>\n")
+               .arg(wave.trimmed()).arg(w * 0.06, 0, 'f', 2)
+        << QString("  <path d=\"M%1 L%2 L%3 Z\" fill=\"#f29b38\" stroke=\"#ffffff\" stroke-width=\"%4\" "
+                   "stroke-linejoin=\"round\"/>\n")
+               .arg(pt(0.60, 0.34), pt(0.86, 0.50), pt(0.60, 0.66))
+               .arg(w * 0.06, 0, 'f', 2)
+        << "</svg>\n";
 }
 
 }  // namespace
@@ -279,11 +230,13 @@ int main(int argc, char** argv) {
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(dir);
-    Background(dir);
-    ButtonSkin(dir, false);
-    ButtonSkin(dir, true);
-    for (const char* name : {"help", "minimize", "close"}) CaptionIcon(dir, name);
-    Toolbar(dir);
+    for (int scale : {1, 2}) {
+        ButtonSkin(dir, false, scale);
+        ButtonSkin(dir, true, scale);
+        for (const char* name : {"help", "minimize", "maximize", "close"}) CaptionIcon(dir, name, scale);
+        Toolbar(dir, scale);
+    }
     for (int size : {32, 48, 256}) AppIcon(dir, size);
+    MarkSvg(dir);
     return 0;
 }

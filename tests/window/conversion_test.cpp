@@ -108,6 +108,7 @@ void ConversionTest::cancelStopsInTheMiddleOfAFile() {
         s.WAVSampleRate = 48000;
         s.WAVChannelNum = 2;
         s.WAVBitsPerSample = 16;
+        s.ParallelJobs = 1;  // the second file waits for the first
     });
     MainDialog& w = h.Open();
     WriteSineWav(h.File("long.wav"), 8000, 1, 600.0);

@@ -40,6 +40,8 @@ private slots:
     void addsFilesWithTheirColumnsAndIgnoresDuplicates();
     void reportsAtMostThirtyFailuresWithTheNote();
     void sortsEachColumnTypeBothWays();
+    void blankDurationsSortLastAndHoursCount();
+    void refusesEmptyFilesAndMeasuresTruncatedWavs();
     void removesSelectedRowsAndAll();
     void dropsFoldersThroughTheFilter();
     void cancelKeepsTheFilesAddedSoFar();
@@ -166,10 +168,65 @@ void FileListTest::sortsEachColumnTypeBothWays() {
     // Entries travel with their rows; the sort keys of the column types.
     for (FileRow* row : list->AllRows())
         QCOMPARE(row->text(SortListCtrl::kColFile).toStdString(), FileNamePart(row->item().sourcePath));
-    QCOMPARE(SortListCtrl::CompareTexts("1:00:00", "59:59", SortListCtrl::kSortMinutesSeconds), -1);
-    QCOMPARE(SortListCtrl::CompareTexts("", "03:00", SortListCtrl::kSortMinutesSeconds), 0);
+    // Durations in seconds, hours included; a blank one after every duration, level with another blank.
+    const struct {
+        const char* a;
+        const char* b;
+        int order;
+    } durations[] = {
+        {"1:00:00", "59:59", 1}, {"1:02:05", "01:03", 1}, {"1:02:05", "62:04", 1}, {"00:59", "01:00", -1},
+        {"", "03:00", 1},        {"03:00", "", -1},       {"", "", 0},             {"2:00:00", "2:00:00", 0},
+    };
+    for (const auto& d : durations)
+        QCOMPARE(SortListCtrl::CompareTexts(d.a, d.b, SortListCtrl::kSortMinutesSeconds), d.order);
     QCOMPARE(SortListCtrl::CompareTexts("96 kbps", "128 kbps", SortListCtrl::kSortNumber), -1);
     QCOMPARE(SortListCtrl::CompareTexts("", "8000 Hz", SortListCtrl::kSortNumber), -1);
+}
+
+void FileListTest::blankDurationsSortLastAndHoursCount() {
+    WindowHarness h;
+    MainDialog& w = h.Open();
+    // Under a second: no duration. Blanks among durations used to scramble the order.
+    WriteSineWav(h.File("blank1.wav"), 8000, 1, 0.3);
+    WriteSineWav(h.File("long.wav"), 8000, 1, 3.0);
+    WriteSineWav(h.File("mid.wav"), 8000, 1, 75.0);
+    WriteSineWav(h.File("blank2.wav"), 8000, 1, 0.2);
+    WriteSineWav(h.File("short.wav"), 8000, 1, 9.0);
+    h.AddAndWait({h.File("blank1.wav"), h.File("long.wav"), h.File("mid.wav"), h.File("blank2.wav"),
+                  h.File("short.wav")});
+    QCOMPARE(w.list()->RowCount(), 5);
+    w.list()->Row(1)->setText(SortListCtrl::kColDuration, "1:02:05");  // an hour-long file's text
+    using Names = std::vector<std::string>;
+    const auto order = [&] {
+        Names names = h.Column(SortListCtrl::kColFile);
+        // The two blanks may come in either order, but last.
+        if (names.size() == 5 && names[3] > names[4]) std::swap(names[3], names[4]);
+        return names;
+    };
+    w.list()->SortByColumn(SortListCtrl::kColDuration);
+    QCOMPARE(order(), (Names{"short.wav", "mid.wav", "long.wav", "blank1.wav", "blank2.wav"}));
+    w.list()->SortByColumn(SortListCtrl::kColDuration);
+    QCOMPARE(order(), (Names{"long.wav", "mid.wav", "short.wav", "blank1.wav", "blank2.wav"}));
+}
+
+void FileListTest::refusesEmptyFilesAndMeasuresTruncatedWavs() {
+    WindowHarness h;
+    MainDialog& w = h.Open();
+    WriteBytes(h.File("empty.wav"), {});
+    // A 10-second header over 2.5 seconds of samples.
+    WriteSineWav(h.File("whole.wav"), 8000, 1, 10.0);
+    std::vector<uint8_t> cut = ReadBytes(h.File("whole.wav"));
+    cut.resize(44 + 8000 * 2 * 5 / 2);
+    WriteBytes(h.File("cut.wav"), cut);
+    QSignalSpy done(&w, &MainDialog::AddingFinished);
+    w.AddPaths({h.File("empty.wav"), h.File("cut.wav")});
+    QVERIFY(done.wait(60000));
+    QCOMPARE(h.Column(SortListCtrl::kColFile), std::vector<std::string>{"cut.wav"});
+    QCOMPARE(h.Column(SortListCtrl::kColDuration), std::vector<std::string>{"00:02"});
+    QCOMPARE(h.Column(SortListCtrl::kColBitRate), std::vector<std::string>{"128 kbps"});
+    QTRY_COMPARE(WindowHarness::Messages().size(), size_t(1));
+    QVERIFY(WindowHarness::Messages()[0]->text().contains(QString::fromStdString(h.File("empty.wav"))));
+    QCOMPARE(w.AddFileToList(h.File("empty.wav")), MainDialog::AddResult::Refused);
 }
 
 void FileListTest::removesSelectedRowsAndAll() {

@@ -1,0 +1,133 @@
+#include "gui/controls/Backdrop.h"
+
+#include <QtCore/QFile>
+#include <QtGui/QLinearGradient>
+#include <QtGui/QPainter>
+#include <QtGui/QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace pelloran {
+
+namespace {
+
+const QColor kBandTop(0x1d, 0x4a, 0x68);
+const QColor kBandBottom(0x2b, 0x6f, 0x93);
+const QColor kAccent(0xf2, 0x9b, 0x38);
+
+QFont Font(int pixels, bool bold) {
+    QFont f;
+    f.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    return f;
+}
+
+// A smooth wave drawn as a polyline across rect.
+void Wave(QPainter& p, const QRectF& rect, double cycles, double phase, const QPen& pen) {
+    QPainterPath path;
+    const int steps = 160;
+    for (int i = 0; i <= steps; ++i) {
+        const double t = double(i) / steps;
+        const double envelope = std::sin(t * M_PI);
+        const double y = rect.center().y() + std::sin(t * cycles * 2 * M_PI + phase) * envelope * rect.height() / 2;
+        const QPointF pt(rect.left() + t * rect.width(), y);
+        if (i == 0) path.moveTo(pt);
+        else path.lineTo(pt);
+    }
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(path);
+}
+
+}  // namespace
+
+void PaintMark(QPainter& p, const QRectF& r) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(r.topLeft(), r.bottomRight());
+    g.setColorAt(0, QColor(0x35, 0x9c, 0xc4));
+    g.setColorAt(1, QColor(0x17, 0x45, 0x66));
+    p.setPen(Qt::NoPen);
+    p.setBrush(g);
+    p.drawRoundedRect(r, r.width() * 0.22, r.width() * 0.22);
+    const double w = r.width();
+    Wave(p, QRectF(r.left() + w * 0.12, r.top() + w * 0.28, w * 0.5, w * 0.44), 2.0, 0,
+         QPen(Qt::white, std::max(1.5, w * 0.06), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QPainterPath arrow;
+    arrow.moveTo(r.left() + w * 0.60, r.top() + w * 0.34);
+    arrow.lineTo(r.left() + w * 0.86, r.top() + w * 0.50);
+    arrow.lineTo(r.left() + w * 0.60, r.top() + w * 0.66);
+    arrow.closeSubpath();
+    p.setBrush(kAccent);  // outlined with the wave's pen
+    p.drawPath(arrow);
+    p.restore();
+}
+
+QIcon ArtIcon(const QString& path) {
+    QIcon icon(path);
+    QString twin = path;
+    if (twin.endsWith(QLatin1String(".png"))) twin.insert(twin.size() - 4, QLatin1String("@2x"));
+    if (twin != path && QFile::exists(twin)) icon.addFile(twin);
+    return icon;
+}
+
+void PaintBackdrop(QPainter& p, QSize size) {
+    const int w = size.width();
+    const int h = size.height();
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient body(0, 0, 0, h);
+    body.setColorAt(0, QColor(0xe9, 0xef, 0xf5));
+    body.setColorAt(1, QColor(0xcf, 0xdb, 0xe7));
+    p.fillRect(QRect(0, 0, w, h), body);
+
+    // Title band with the mark and the name; it stretches with the window.
+    QLinearGradient band(0, 0, 0, 54);
+    band.setColorAt(0, kBandTop);
+    band.setColorAt(1, kBandBottom);
+    p.fillRect(QRect(0, 0, w, 54), band);
+    p.fillRect(QRect(0, 54, w, 2), kAccent);
+    const double waveWidth = 330 + std::max(0, w - 699) * 0.4;
+    for (int i = 0; i < 4; ++i) {
+        Wave(p, QRectF(250 + i * 18, 6, waveWidth, 42), 5 + i, i * 0.9, QPen(QColor(255, 255, 255, 26 + i * 8), 1.4));
+    }
+    PaintMark(p, QRectF(12, 9, 36, 36));
+    p.setPen(Qt::white);
+    p.setFont(Font(24, true));
+    p.drawText(QPointF(58, 35), QStringLiteral("Pelloran"));
+    p.setFont(Font(11, false));
+    p.setPen(QColor(0xd4, 0xe6, 0xf2));
+    p.drawText(QPointF(60, 49), QStringLiteral("Audio Converter"));
+    // Plate behind the help, minimize, maximize and close buttons, at the right edge.
+    p.setPen(QColor(255, 255, 255, 40));
+    p.setBrush(QColor(0, 0, 0, 40));
+    p.drawRoundedRect(QRectF(w - 102.5, 7.5, 97, 28), 5, 5);
+
+    // Command panel: as tall as the window.
+    QLinearGradient panel(0, 62, 0, h - 8);
+    panel.setColorAt(0, QColor(0xfb, 0xfd, 0xff));
+    panel.setColorAt(1, QColor(0xe3, 0xec, 0xf4));
+    p.setPen(QColor(0xa7, 0xb9, 0xca));
+    p.setBrush(panel);
+    p.drawRoundedRect(QRectF(4.5, 62.5, 124, h - 71), 6, 6);
+    p.setPen(QColor(0xc5, 0xd3, 0xe0));
+    p.drawLine(QPointF(14, 317.5), QPointF(118, 317.5));
+    p.drawLine(QPointF(14, h - 40.5), QPointF(118, h - 40.5));
+    // A quiet wave picture in the free part of the panel.
+    for (int i = 0; i < 3; ++i) {
+        Wave(p, QRectF(14, 340 + i * 44, 104, 40), 3 + i, i * 1.3, QPen(QColor(0x2b, 0x6f, 0x93, 70 + i * 30), 1.6));
+    }
+    p.setPen(QColor(0x5a, 0x6f, 0x82));
+    p.setFont(Font(10, false));
+    p.drawText(QRectF(8, h - 64, 116, 14), Qt::AlignHCenter, QStringLiteral("Drop files here"));
+
+    // Frame of the file list.
+    p.setPen(QColor(0x8d, 0xa3, 0xb8));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(135.5, 61.5, w - 144, h - 71));
+    p.restore();
+}
+
+}  // namespace pelloran

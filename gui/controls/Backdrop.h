@@ -1,0 +1,20 @@
+#pragma once
+// The main window's background and the program's mark, drawn at any size and scale (the window and
+// res/art/drawart.cpp share them).
+
+#include <QtCore/QRectF>
+#include <QtCore/QSize>
+#include <QtGui/QIcon>
+
+class QPainter;
+
+namespace pelloran {
+
+// The title band, the command panel and the frame of the list, for a window of that size.
+void PaintBackdrop(QPainter& p, QSize size);
+// The program's mark: a rounded square with a wave turning into an arrow.
+void PaintMark(QPainter& p, const QRectF& r);
+// A picture of the resources with its twice-as-large twin (name@2x.png), whatever the scale at start.
+QIcon ArtIcon(const QString& path);
+
+}  // namespace pelloran

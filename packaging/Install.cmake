@@ -1,0 +1,74 @@
+# What `cmake --install` puts on the system, and the Debian package made from it (cpack -G DEB,
+# scripts/package). The version is the project's; the date is the release's.
+include(GNUInstallDirs)
+
+set(PELLORAN_APP_ID org.pelloran.Pelloran)
+set(PELLORAN_DATE 2026-12-07)
+# Debian's place for the package's documents, whatever the project is called.
+set(PELLORAN_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pelloran)
+
+install(TARGETS pelloran-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET pelloran)
+  install(TARGETS pelloran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# Desktop entry, icons and the software-centre record.
+install(FILES ${CMAKE_SOURCE_DIR}/res/${PELLORAN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 32 48 256)
+  install(FILES ${CMAKE_SOURCE_DIR}/res/images/pelloran-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME ${PELLORAN_APP_ID}.png)
+endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/res/images/pelloran.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${PELLORAN_APP_ID}.svg)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/${PELLORAN_APP_ID}.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The help pages (the window shows its own copy), the licence and the change log.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/help/ DESTINATION ${PELLORAN_DOCDIR}/help FILES_MATCHING PATTERN "*.html")
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${PELLORAN_DOCDIR})
+
+# Man pages and the change log, compressed as Debian wants them.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(PELLORAN_COMPRESSED)
+foreach(page pelloran pelloran-cli)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.1.in ${CMAKE_BINARY_DIR}/packaging/${page}.1 @ONLY)
+  list(APPEND PELLORAN_COMPRESSED ${page}.1)
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+list(APPEND PELLORAN_COMPRESSED changelog)
+set(PELLORAN_COMPRESSED_OUTPUTS)
+foreach(name ${PELLORAN_COMPRESSED})
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${name}.gz
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${CMAKE_BINARY_DIR}/packaging/${name} > ${CMAKE_BINARY_DIR}/packaging/${name}.gz
+    DEPENDS ${CMAKE_BINARY_DIR}/packaging/${name}
+    VERBATIM)
+  list(APPEND PELLORAN_COMPRESSED_OUTPUTS ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+endforeach()
+add_custom_target(pelloran-docs ALL DEPENDS ${PELLORAN_COMPRESSED_OUTPUTS})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/pelloran.1.gz ${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PELLORAN_DOCDIR})
+
+# The Debian package: dependencies from the binaries' libraries.
+set(CPACK_PACKAGE_NAME pelloran)
+set(CPACK_PACKAGE_VENDOR Brenthaven)
+set(CPACK_PACKAGE_CONTACT "Pelloran support <support@pelloran.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio converter with a window and a command line")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Pelloran converts audio files, tracker modules, MIDI files, CD tracks and the audio of video files into\n"
+    "WAV, MP3, Ogg Vorbis, AAC, M4A/MP4/M4B, AMR or WMA, with their tags. It has a Qt window, which converts\n"
+    "several files at once, and pelloran-cli, a command-line companion on the same engine.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://pelloran.org/)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "timgm6mb-soundfont | fluid-soundfont-gm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
