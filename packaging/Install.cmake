@@ -28,15 +28,19 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml DEST
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/help/ DESTINATION ${PELLORAN_DOCDIR}/help FILES_MATCHING PATTERN "*.html")
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${PELLORAN_DOCDIR})
 
-# Man pages and the change log, compressed as Debian wants them.
+# Man pages and the change log, compressed as Debian wants them. pelloran-cli's page is made from its --help,
+# so that it lists every option the program has.
 find_program(GZIP_PROGRAM gzip REQUIRED)
-set(PELLORAN_COMPRESSED)
-foreach(page pelloran pelloran-cli)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.1.in ${CMAKE_BINARY_DIR}/packaging/${page}.1 @ONLY)
-  list(APPEND PELLORAN_COMPRESSED ${page}.1)
-endforeach()
+find_program(HELP2MAN_PROGRAM help2man REQUIRED)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/pelloran.1.in ${CMAKE_BINARY_DIR}/packaging/pelloran.1 @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1
+  COMMAND ${HELP2MAN_PROGRAM} --no-info --no-discard-stderr --section=1
+          "--name=convert audio files with the options of Pelloran"
+          --output=${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1 $<TARGET_FILE:pelloran-cli>
+  DEPENDS pelloran-cli
+  VERBATIM)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
-list(APPEND PELLORAN_COMPRESSED changelog)
+set(PELLORAN_COMPRESSED pelloran.1 pelloran-cli.1 changelog)
 set(PELLORAN_COMPRESSED_OUTPUTS)
 foreach(name ${PELLORAN_COMPRESSED})
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${name}.gz
@@ -56,9 +60,10 @@ set(CPACK_PACKAGE_VENDOR Brenthaven)
 set(CPACK_PACKAGE_CONTACT "Pelloran support <support@pelloran.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio converter with a window and a command line")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Pelloran converts audio files, tracker modules, MIDI files, CD tracks and the audio of video files into\n"
-    "WAV, MP3, Ogg Vorbis, AAC, M4A/MP4/M4B, AMR or WMA, with their tags. It has a Qt window, which converts\n"
-    "several files at once, and pelloran-cli, a command-line companion on the same engine.")
+    "Pelloran converts audio files, tracker modules, MIDI files, CD tracks and\n"
+    "the audio of video files into WAV, MP3, Ogg Vorbis, AAC, M4A/MP4/M4B, AMR or\n"
+    "WMA, with their tags. It has a Qt window, which converts several files at\n"
+    "once, and pelloran-cli, a command-line companion on the same engine.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

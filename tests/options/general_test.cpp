@@ -5,6 +5,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <thread>
 
 #include "OptionsTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -163,6 +167,28 @@ private slots:
         page.openButton->click();
         QCOMPARE(t.opened.size(), size_t(1));
         QCOMPARE(t.opened[0], QString::fromStdString(dir.path().string()));
+    }
+
+    void simultaneousConversionsStartAtTheProcessorsAndAreCopiedBack() {
+        TestHooks t;
+        const ConvertSettings defaults;
+        QCOMPARE(defaults.ParallelJobs, int(std::clamp(std::thread::hardware_concurrency(), 1u, 64u)));
+        ConvertSettings s = Plain();
+        s.ParallelJobs = 3;
+        COptOutputPage page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(page.jobsSpin->value(), 3);
+        QCOMPARE(page.jobsSpin->minimum(), 1);
+        QCOMPARE(page.jobsSpin->maximum(), 64);
+        page.jobsSpin->setValue(7);
+        page.Apply();
+        ConvertSettings out = Plain();
+        page.CopyBack(out);
+        QCOMPARE(out.ParallelJobs, 7);
+        // Stored out of range, the default stays.
+        std::string error;
+        QVERIFY(!pelloran::SetSettingByName(out, "ParallelJobs", "0", error));
+        QCOMPARE(out.ParallelJobs, 7);
     }
 };
 

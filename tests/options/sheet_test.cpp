@@ -60,6 +60,29 @@ class SheetTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void sheetFitsASmallScreenWithOkAndCancelInView() {
+        // 1280 x 800 at 200 %, less the desktop's panels.
+        const QSize screen(640, 360);
+        for (int start = 0; start < COptSheet::kPageCount; ++start) {
+            TestHooks t;
+            ConvertSettings s;
+            s.OptStartPageIndex = start;
+            COptSheet sheet(s, t.hooks);
+            QVERIFY2(sheet.minimumSizeHint().width() <= screen.width() &&
+                         sheet.minimumSizeHint().height() <= screen.height(),
+                     qPrintable(QString("page %1: %2 x %3").arg(start).arg(sheet.minimumSizeHint().width())
+                                    .arg(sheet.minimumSizeHint().height())));
+            sheet.resize(screen);
+            sheet.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+            for (auto which : {QDialogButtonBox::Ok, QDialogButtonBox::Cancel}) {
+                QPushButton* button = sheet.Buttons()->button(which);
+                QVERIFY(button->isVisible());
+                QVERIFY(sheet.rect().contains(QRect(button->mapTo(&sheet, QPoint(0, 0)), button->size())));
+            }
+        }
+    }
+
     void sheetHasEightTabsAndOnlyOkAndCancel() {
         TestHooks t;
         COptSheet sheet(ConvertSettings{}, t.hooks);

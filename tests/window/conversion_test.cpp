@@ -3,7 +3,10 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
 
+#include <QtWidgets/QProgressBar>
+
 #include "gui/window/ProgressDialogs.h"
+#include "gui/window/RunTally.h"
 #include "decode/AudioDecoder.h"
 #include "tests/window/WindowTest.h"
 #include "gui/controls/VardelMenu.h"
@@ -39,6 +42,11 @@ private slots:
     void convertsTheListToWavWithItsStatuses();
     void cancelStopsInTheMiddleOfAFile();
     void failuresWidenTheStatusColumnOnce();
+    void runBarCountsFinishedFilesAndPartsOfRunningOnes();
+    void convertsTwoAtOnceAndCancelRemovesBoth();
+    void statusTipGivesTheWholeTargetPath();
+    void longRunsNotifyOnlyWhenTheWindowIsInactive();
+    void playAndBrowseSayWhyTheyCannot();
 };
 
 void ConversionTest::convertsTheListToWavWithItsStatuses() {
@@ -158,6 +166,157 @@ void ConversionTest::failuresWidenTheStatusColumnOnce() {
     h.ConvertAllAndWait();
     QCOMPARE(w.list()->columnWidth(SortListCtrl::kColStatus), 200);
     QVERIFY(FilesIn(out).empty());
+}
+
+void ConversionTest::runBarCountsFinishedFilesAndPartsOfRunningOnes() {
+    // Four entries, two at a time; each step and the whole run after it.
+    enum Op { Start, Part, Done };
+    const struct {
+        Op op;
+        size_t entry;
+        double fraction;
+        double overall;
+        int lead;
+    } steps[] = {
+        {Start, 0, 0, 0.0, 0},       {Start, 1, 0, 0.0, 0},       {Part, 0, 0.5, 0.125, 0},
+        {Part, 1, 0.18, 0.17, 0},    {Done, 0, 0, 0.295, 1},      {Part, 0, 0.9, 0.295, 1},  // finished: ignored
+        {Start, 2, 0, 0.295, 1},     {Part, 2, 1.5, 0.545, 1},    {Done, 1, 0, 0.75, 2},
+        {Done, 2, 0, 0.75, -1},      {Start, 3, 0, 0.75, 3},      {Part, 3, 0.18, 0.795, 3},  // not 100 %
+        {Done, 3, 0, 1.0, -1},
+    };
+    RunTally tally(4);
+    for (const auto& s : steps) {
+        if (s.op == Start) tally.Started(s.entry);
+        else if (s.op == Part) tally.Progress(s.entry, s.fraction);
+        else tally.Finished(s.entry);
+        QVERIFY(std::abs(tally.Overall() - s.overall) < 1e-9);
+        QCOMPARE(tally.Lead() ? int(*tally.Lead()) : -1, s.lead);
+    }
+    QCOMPARE(tally.FinishedCount(), size_t(4));
+    QCOMPARE(RunTally(0).Overall(), 1.0);
+}
+
+void ConversionTest::convertsTwoAtOnceAndCancelRemovesBoth() {
+    TempDir outDir;
+    const std::string out = outDir.path().string();
+    WindowHarness h([&](ConvertSettings& s) {
+        ToWavInFolder(s, out);
+        s.AutoDestWAVEncodingParam = 0;
+        s.WAVSampleRate = 48000;
+        s.WAVChannelNum = 2;
+        s.WAVBitsPerSample = 16;
+        s.ParallelJobs = 2;
+    });
+    MainDialog& w = h.Open();
+    WriteSineWav(h.File("one.wav"), 8000, 1, 600.0);
+    WriteSineWav(h.File("two.wav"), 8000, 1, 600.0);
+    WriteSineWav(h.File("three.wav"), 8000, 1, 0.5);
+    h.AddAndWait({h.File("one.wav"), h.File("two.wav"), h.File("three.wav")});
+
+    QSignalSpy done(&w, &MainDialog::RunFinished);
+    w.ConvertAll();
+    ConversionProgressDialog* progress = nullptr;
+    QTRY_VERIFY((progress = w.runProgress()) != nullptr && progress->isVisible());
+    // Both rows convert at once; the file line follows the first, the run bar counts both.
+    QTRY_COMPARE(h.Statuses(), (std::vector<std::string>{"Converting...", "Converting...", ""}));
+    QTRY_VERIFY(progress->fileText()->text().startsWith("Converting one.wav...") &&
+                progress->fileText()->text().endsWith("(and 1 more)"));
+    QTRY_VERIFY(progress->runBar()->value() > 0);
+    QVERIFY(progress->runBar()->value() < progress->runBar()->maximum() * 2 / 3);
+    QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
+    QVERIFY(done.wait(120000));
+
+    QCOMPARE(h.Statuses(), (std::vector<std::string>{"Cancelled", "Cancelled", ""}));
+    QVERIFY(FilesIn(out).empty());  // neither target nor work file of either
+    for (FileRow* row : w.list()->AllRows()) QVERIFY(row->item().targetPath.empty());
+}
+
+void ConversionTest::statusTipGivesTheWholeTargetPath() {
+    WindowHarness h([&](ConvertSettings& s) {
+        s.OutputFormat = kOutputWav;
+        s.DestOutputFolderOpt = kOutputIntoFolder;
+        s.CreateDirs = 0;
+        s.OutputFiles2MyDocuments = 1;
+        s.BrowseOutputFolder = 0;
+    });
+    MainDialog& w = h.Open();
+    // The chosen folder cannot be made (a file is in its way): the output goes to the documents folder.
+    WriteBytes(h.Path("blocker"), {'x'});
+    w.settings().DestSpecifiedFolder = h.Path("blocker") + "/out/";
+    WriteSineWav(h.File("tip.wav"), 8000, 1, 0.5);
+    h.AddAndWait({h.File("tip.wav")});
+    h.ConvertAllAndWait();
+    QCOMPARE(h.Statuses(), std::vector<std::string>{"tip.wav"});
+    const std::string target = (fs::path(h.Docs()) / "tip.wav").string();
+    QVERIFY(fs::exists(target));
+    QCOMPARE(w.list()->Row(0)->toolTip(SortListCtrl::kColStatus).toStdString(), target);
+}
+
+void ConversionTest::longRunsNotifyOnlyWhenTheWindowIsInactive() {
+    TempDir outDir;
+    WindowHarness h([&](ConvertSettings& s) { ToWavInFolder(s, outDir.path().string()); });
+    MainDialog& w = h.Open();
+    std::vector<QString> notes;
+    w.shell().notify = [&](const QString& summary, const QString& body) {
+        notes.push_back(summary + ": " + body);
+        return true;
+    };
+    w.SetNotifyAfter(0);  // every run counts as long
+    WriteSineWav(h.File("a.wav"), 8000, 1, 0.3);
+    WriteSineWav(h.File("b.wav"), 8000, 1, 0.3);
+    h.AddAndWait({h.File("a.wav"), h.File("b.wav")});
+    fs::remove(h.File("b.wav"));
+
+    QWidget elsewhere;
+    elsewhere.show();
+    QApplication::setActiveWindow(&elsewhere);
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+    h.ConvertAllAndWait();
+    QCOMPARE(notes, std::vector<QString>{"Conversion finished: 1 file converted, 1 failed."});
+
+    elsewhere.hide();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.ConvertAllAndWait();
+    QCOMPARE(notes.size(), size_t(1));
+    w.SetNotifyAfter(MainDialog::kNotifyAfterMs);
+    QApplication::setActiveWindow(&elsewhere);
+    h.ConvertAllAndWait();  // short
+    QCOMPARE(notes.size(), size_t(1));
+}
+
+void ConversionTest::playAndBrowseSayWhyTheyCannot() {
+    TempDir outDir;
+    WindowHarness h([&](ConvertSettings& s) {
+        ToWavInFolder(s, outDir.path().string());
+        s.BrowseOutputFolder = 0;
+    });
+    MainDialog& w = h.Open();
+    WriteSineWav(h.File("gone.wav"), 8000, 1, 0.3);
+    h.AddAndWait({h.File("gone.wav")});
+    h.ConvertAllAndWait();
+    h.SelectRows({0});
+    const auto said = [] {
+        const auto boxes = WindowHarness::Messages();
+        const QString text = boxes.empty() ? QString() : boxes.back()->text();
+        WindowHarness::CloseMessages();
+        return text;
+    };
+
+    // An opener that fails says so.
+    w.shell().open = [](const std::string&) { return false; };
+    w.shell().showInFileManager = [](const std::string&) { return false; };
+    w.OnCommand(MainDialog::kCmdPlayDestination);
+    QVERIFY(said().startsWith("No program could open"));
+    w.OnCommand(MainDialog::kCmdBrowseDestination);
+    QVERIFY(said().startsWith("No file manager could show"));
+
+    // A target that was deleted since.
+    fs::remove(outDir / "gone.wav");
+    for (int command : {MainDialog::kCmdPlayDestination, MainDialog::kCmdBrowseDestination}) {
+        w.OnCommand(command);
+        QVERIFY(said().contains("no longer exists"));
+    }
 }
 
 QTEST_MAIN(ConversionTest)
