@@ -1,5 +1,7 @@
 #include "encode/OggWriter.h"
 
+#include "encode/VorbisComments.h"
+
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
@@ -70,16 +72,8 @@ bool OggWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
         vorbis_encode_ctl(vi, OV_ECTL_RATEMANAGE2_SET, nullptr) != 0 || vorbis_encode_setup_init(vi) != 0)
         return false;
 
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"TITLE", &tags.Title}, {"ARTIST", &tags.Artist},     {"ALBUM", &tags.Album},
-        {"DATE", &tags.Year},   {"GENRE", &tags.Genre},       {"COMMENT", &tags.Comment},
-        {"COMPOSER", &tags.Composer}, {"COPYRIGHT", &tags.Copyright}};
-    std::string utf8;
-    for (const auto& [name, value] : texts) {
-        if (AnsiToUtf8(*value, utf8)) vorbis_comment_add_tag(&s.comment.vc, name, utf8.c_str());
-    }
-    if (TrackNumber(tags.Track) > 0 && AnsiToUtf8(tags.Track, utf8))
-        vorbis_comment_add_tag(&s.comment.vc, "TRACKNUMBER", utf8.c_str());
+    for (const auto& [name, value] : VorbisCommentFields(tags))
+        vorbis_comment_add_tag(&s.comment.vc, name.c_str(), value.c_str());
 
     if (!file_.Open(path, "wb") || vorbis_analysis_init(&s.dsp.vd, vi) != 0) return false;
     s.dsp.live = true;

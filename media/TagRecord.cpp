@@ -28,7 +28,7 @@ const char* const kGenreNames[148] = {
 
 bool TagRecord::Empty() const {
     return Title.empty() && Artist.empty() && Album.empty() && Year.empty() && Genre.empty() && Comment.empty() &&
-           Track.empty() && Composer.empty() && Copyright.empty();
+           Track.empty() && Composer.empty() && Copyright.empty() && extra.empty() && pictures.empty();
 }
 
 int TrackNumber(std::string_view track) {

@@ -2,12 +2,27 @@
 // The tag record that travels from readers to writers, and the text helpers.
 // Inside the program texts are UTF-8.
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelloran {
 
+// A picture of the tags (cover art).
+struct TagPicture {
+    int type = 3;              // picture type of ID3v2 APIC and FLAC: 3 front cover, 0 other, ...
+    std::string mimeType;      // "image/jpeg", "image/png"
+    std::string description;
+    std::vector<uint8_t> data;
+};
+
+// Pictures larger than this are not carried (a note says so).
+inline constexpr size_t kMaxPictureBytes = 16u << 20;
+
 struct TagRecord {
+    // The nine fields every tagged format holds.
     std::string Title;
     std::string Artist;
     std::string Album;
@@ -17,7 +32,13 @@ struct TagRecord {
     std::string Track;
     std::string Composer;
     std::string Copyright;
+    // Every other field, by TagLib's property name (ALBUMARTIST, DISCNUMBER, TRACKTOTAL, DATE, LYRICS, BPM,
+    // COMPILATION, ISRC, MUSICBRAINZ_TRACKID, REPLAYGAIN_TRACK_GAIN, ...), upper case, each with its values.
+    std::map<std::string, std::vector<std::string>> extra;
+    // Pictures, the front cover first.
+    std::vector<TagPicture> pictures;
 
+    // True when no field and no picture is set.
     bool Empty() const;
 };
 
@@ -35,6 +56,5 @@ bool Utf8ToConsoleCodePage(std::string_view text, std::string& out);
 // Genre list of ID3v1 (148 names) and the lookup: the first entry equal ignoring case, else 12 ("Other").
 extern const char* const kGenreNames[148];
 int GenreIndex(std::string_view genre);
-
 
 }  // namespace pelloran

@@ -237,7 +237,7 @@ TEST(Mp4Writer, MetadataSkipsEmptyTextsTrackZeroAndTheCopyright) {
     const std::string path = dir / "t.m4a";
     {
         Mp4Writer w;
-        const TagRecord tags{"Caf\xC3\xA9", "Artist", "Album", "1999", "", "Note", "0", "Writer", "(c) Someone"};
+        const TagRecord tags{"Caf\xC3\xA9", "Artist", "Album", "1999", "", "Note", "0", "Writer", "(c) Someone", {}, {}};
         ASSERT_TRUE(w.Open(path, {44100, 1, 16}, tags));
         const auto block = SineBlock(1152, 0);
         ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));

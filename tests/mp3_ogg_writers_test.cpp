@@ -171,7 +171,7 @@ TEST(Id3Tag, Version2FramesReadBackByTwoReaders) {
 }
 
 TEST(Id3Tag, Version1IsLatin1WithGenreIndexAndBoundedTexts) {
-    TagRecord t{"Café", "Ünïcödé ✓", "Album", "2001", "ROCK", "note", "7", "", ""};
+    TagRecord t{"Café", "Ünïcödé ✓", "Album", "2001", "ROCK", "note", "7", "", "", {}, {}};
     const auto rock = BuildId3Tag(1, t);
     ASSERT_EQ(rock.size(), 128u);
     EXPECT_EQ(std::string(rock.begin(), rock.begin() + 8), std::string("TAGCaf\xE9\0", 8));
@@ -187,11 +187,11 @@ TEST(Id3Tag, Version1IsLatin1WithGenreIndexAndBoundedTexts) {
 
     const std::string longText(100000, 'x');
     const std::string broken = "bad \xC3\x28 \xFF\xFE end";
-    const TagRecord huge{longText, broken, longText, longText, longText, longText, "255", "", ""};
+    const TagRecord huge{longText, broken, longText, longText, longText, longText, "255", "", "", {}, {}};
     const auto v1 = BuildId3Tag(1, huge);
     ASSERT_EQ(v1.size(), 128u);
     EXPECT_EQ(std::string(v1.begin() + 3, v1.begin() + 33), std::string(30, 'x'));
-    const auto v2 = BuildId3Tag(2, TagRecord{longText, broken, "", "", "", "", "1", "", ""});
+    const auto v2 = BuildId3Tag(2, TagRecord{longText, broken, "", "", "", "", "1", "", "", {}, {}});
     EXPECT_EQ(Id3v2BlockSize(v2.data(), v2.size()), v2.size());
     EXPECT_GT(v2.size(), longText.size());
 }
@@ -318,7 +318,7 @@ TEST(OggWriter, CommentsSkipEmptyValuesAndNonPositiveTracks) {
     TempDir dir;
     const auto write = [&](const std::string& path, std::string composer, std::string track) {
         OggWriter w(OggOptions{96000});
-        const TagRecord tags{"Tïtle", "Ärtist ✓", "Album", "2004", "Jazz", "", track, composer, "(c) me"};
+        const TagRecord tags{"Tïtle", "Ärtist ✓", "Album", "2004", "Jazz", "", track, composer, "(c) me", {}, {}};
         ASSERT_TRUE(w.Open(path, {44100, 2, 16}, tags));
         ASSERT_TRUE(w.Finish());
     };
