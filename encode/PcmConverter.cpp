@@ -1,6 +1,6 @@
 #include "encode/PcmConverter.h"
 
-#include <libresample.h>
+#include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -93,7 +93,7 @@ ChannelChoice ChooseChannels(int sourceChannels, int targetChannels, int monoTyp
 }
 
 void PcmConverter::ResamplerDeleter::operator()(void* handle) const {
-    if (handle != nullptr) resample_close(handle);
+    if (handle != nullptr) soxr_delete(static_cast<soxr_t>(handle));
 }
 
 PcmConverter::PcmConverter() = default;
@@ -112,8 +112,8 @@ bool PcmConverter::Prepare() {
     if (sourceRate == targetRate) return true;
     if (sourceRate <= 0 || targetRate <= 0) return false;
     factor_ = static_cast<double>(targetRate) / static_cast<double>(sourceRate);
-    // libresample keeps one input buffer's whole output (4096 x factor) and counts it in 16 bits, so a large
-    // ratio is split into equal steps of at most kMaxStepFactor.
+    // A large ratio is split into equal steps of at most kMaxStepFactor, which keeps every step's filter and
+    // buffers small.
     const double span = std::fabs(std::log(factor_)) / std::log(kMaxStepFactor);
     const int steps = std::max(1, static_cast<int>(std::ceil(span - 1e-9)));
     const double step = steps == 1 ? factor_ : std::pow(factor_, 1.0 / steps);
@@ -121,10 +121,18 @@ bool PcmConverter::Prepare() {
     for (int c = 0; c < chainCount; ++c) {
         chains_[c] = std::make_unique<Chain>();
         chains_[c]->stages.resize(static_cast<size_t>(steps));
+        double inRate = sourceRate;
         for (Stage& stage : chains_[c]->stages) {
             stage.factor = step;
-            stage.handle.reset(resample_open(1, step, step));
-            if (!stage.handle) return false;
+            // High quality: flat to 20 kHz at 44.1 kHz and images far below 16 bits; one thread, since files
+            // convert in parallel already.
+            soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+            const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+            soxr_error_t error = nullptr;
+            stage.handle.reset(soxr_create(inRate, inRate * step, 1, &error, &io, &quality, &runtime));
+            if (!stage.handle || error != nullptr) return false;
+            inRate *= step;
         }
     }
     return true;
@@ -191,19 +199,23 @@ int PcmConverter::PullStage(Chain& chain, size_t index, float* out, int capacity
             s.in.resize(static_cast<size_t>(got));
             if (got == 0 && chain.stages[index - 1].done) s.ended = true;
         }
-        const int available = static_cast<int>(s.in.size() - s.taken);
-        int used = 0;
-        const int n = resample_process(s.handle.get(), s.factor, s.in.data() + s.taken, available, s.ended ? 1 : 0,
-                                       &used, out + produced, capacity - produced);
-        if (n < 0 || n > capacity - produced || used < 0 || used > available) {
+        const size_t available = s.in.size() - s.taken;
+        // With all of its input taken, an ended stage is drained by calls without input.
+        const bool drain = s.ended && available == 0;
+        size_t used = 0;
+        size_t n = 0;
+        const soxr_error_t error =
+            soxr_process(static_cast<soxr_t>(s.handle.get()), drain ? nullptr : s.in.data() + s.taken, available,
+                         &used, out + produced, static_cast<size_t>(capacity - produced), &n);
+        if (error != nullptr || n > static_cast<size_t>(capacity - produced) || used > available) {
             failed_ = true;
             break;
         }
-        s.taken += static_cast<size_t>(used);
-        produced += n;
+        s.taken += used;
+        produced += static_cast<int>(n);
         if (n == 0 && used == 0) {
-            // Nothing moved: the stage waits for input, or with all of it given, has given everything.
-            if (s.ended && s.taken == s.in.size()) s.done = true;
+            // Nothing moved: the stage waits for input, or drained, has given everything.
+            if (drain) s.done = true;
             break;
         }
     }
@@ -227,8 +239,8 @@ int PcmConverter::Pull(void* destLeft, void* destRight, int capacity) {
     }
 
     const size_t last = chains_[0]->stages.size() - 1;
-    if (last > 0) {
-        // Each step ends up to a sample long and the steps after it multiply that: give no more than the ratio.
+    {
+        // The output is the input times the ratio, rounded: a step may end a little long or short.
         const auto allowed = static_cast<uint64_t>(std::llround(static_cast<double>(pushed_) * factor_));
         if (pulled_ >= allowed) return 0;
         capacity = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(capacity), allowed - pulled_));
@@ -241,6 +253,12 @@ int PcmConverter::Pull(void* destLeft, void* destRight, int capacity) {
         count = std::min(count, PullStage(*chains_[1], last, floatRight_.data(), capacity));
     }
     if (failed_) return 0;
+    if (count == 0 && chains_[0]->stages.back().done) {
+        // Drained a little short (each step rounds): silence makes up the length the ratio gives.
+        count = capacity;
+        std::fill_n(floatLeft_.data(), count, 0.0f);
+        if (chains_[1]) std::fill_n(floatRight_.data(), count, 0.0f);
+    }
     pulled_ += static_cast<uint64_t>(count);
     FromFloat(floatLeft_.data(), count, targetBits, static_cast<uint8_t*>(destLeft));
     if (targetChannels == 2)

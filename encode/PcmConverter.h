@@ -1,5 +1,5 @@
 #pragma once
-// Adapts planar PCM blocks in rate (libresample), channels and width, and applies gain.
+// Adapts planar PCM blocks in rate (libsoxr, high quality), channels and width, and applies gain.
 
 #include <cstdint>
 #include <memory>

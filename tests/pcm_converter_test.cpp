@@ -74,7 +74,7 @@ TEST(PcmConverterEqualRates, MonoToStereoDuplicatesAndKeepsFrameCount) {
 // Feeds a sine through the resampler block by block, pulls at most `pull` frames at a time, ends the stream,
 // and returns the output of the left channel.
 std::vector<int16_t> ResampleSine(const Setup& s, int inputFrames, std::vector<int16_t>* rightOut = nullptr,
-                                  int pull = 4096) {
+                                  int pull = 4096, double frequency = 440.0) {
     PcmConverter c;
     Configure(c, s);
     std::vector<int16_t> l, r;
@@ -92,7 +92,7 @@ std::vector<int16_t> ResampleSine(const Setup& s, int inputFrames, std::vector<i
     for (int done = 0; done < inputFrames;) {
         const int n = std::min(1152, inputFrames - done);
         for (int i = 0; i < n; ++i) {
-            inL[i] = static_cast<int16_t>(16000 * std::sin(2 * M_PI * 440.0 * (done + i) / s.sourceRate));
+            inL[i] = static_cast<int16_t>(16000 * std::sin(2 * M_PI * frequency * (done + i) / s.sourceRate));
             inR[i] = inL[i];
         }
         c.Push(inL.data(), s.sourceChannels == 2 ? inR.data() : nullptr, n);
@@ -149,6 +149,36 @@ TEST(PcmConverterResampling, AnyRatioComesOutWholeInBoundedPulls) {
             EXPECT_NEAR(Rms(out), 16000 / std::sqrt(2.0), 300.0);  // the 440 Hz sine passes every step
         }
     }
+}
+
+// Amplitude of one frequency in a signal, through a Blackman-Harris window so that a strong tone elsewhere does
+// not leak into it; the first and last 2000 frames (filter edges) are left out.
+double Amplitude(const std::vector<int16_t>& x, double frequency, int rate) {
+    const size_t begin = 2000, n = x.size() - 4000;
+    double re = 0, im = 0, weight = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double a = 2 * M_PI * static_cast<double>(i) / static_cast<double>(n - 1);
+        const double w = 0.35875 - 0.48829 * std::cos(a) + 0.14128 * std::cos(2 * a) - 0.01168 * std::cos(3 * a);
+        const double phase = 2 * M_PI * frequency * static_cast<double>(begin + i) / rate;
+        re += w * x[begin + i] * std::cos(phase);
+        im -= w * x[begin + i] * std::sin(phase);
+        weight += w;
+    }
+    return 2 * std::hypot(re, im) / weight;
+}
+
+TEST(PcmConverterResampling, FlatTo20kHzWithAliasesAndImagesFarDown) {
+    const ::pelloran::Setup down{48000, 1, 16, 44100, 1, 16};
+    for (const double f : {1000.0, 10000.0, 19000.0, 20000.0}) {
+        const auto out = ResampleSine(down, 48000, nullptr, 4096, f);
+        EXPECT_NEAR(20 * std::log10(Amplitude(out, f, 44100) / 16000), 0.0, 0.1) << f << " Hz";
+    }
+    // 23 kHz does not fit into 44.1 kHz: nothing of it may fold back to 21.1 kHz.
+    const auto alias = ResampleSine(down, 48000, nullptr, 4096, 23000.0);
+    EXPECT_LT(20 * std::log10(Amplitude(alias, 21100.0, 44100) / 16000), -100.0);
+    // 44.1 -> 48 kHz: the image of 10 kHz at 34.1 kHz (seen at 13.9 kHz) stays far down.
+    const auto up = ResampleSine({44100, 1, 16, 48000, 1, 16}, 44100, nullptr, 4096, 10000.0);
+    EXPECT_LT(20 * std::log10(Amplitude(up, 13900.0, 48000) / 16000), -100.0);
 }
 
 TEST(PcmConverterResampling, SignalSurvivesWithTheRightLevel) {
