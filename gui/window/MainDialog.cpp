@@ -92,6 +92,7 @@ MainDialog::MainDialog(QWidget* parent)
     shell_.showInFileManager = [](const std::string& path) { return ShowInExplorer(path); };
     shell_.open = [](const std::string& address) { return OpenWebAddress(address); };
     shell_.notify = [](const QString& summary, const QString& body) { return NotifyDesktop(summary, body); };
+    shell_.userAway = [this] { return UserIsElsewhere(); };
     Initialise();
 }
 

@@ -42,6 +42,7 @@ struct ShellActions {
     std::function<bool(const std::string&)> showInFileManager;  // a file selected in the file manager
     std::function<bool(const std::string&)> open;               // a file, folder, web or mail address
     std::function<bool(const QString& summary, const QString& body)> notify;  // a desktop notification
+    std::function<bool()> userAway;  // no window of ours is active: the user works in another program
 };
 
 class MainDialog : public QWidget {
@@ -168,6 +169,8 @@ private:
 
     void StartRun(const std::vector<FileRow*>& rows);
     void FinishRun(const RunSummary& summary);
+    // No window of ours is active: the user works in another program.
+    bool UserIsElsewhere() const;
     void ShowEntryStatus(size_t index, const QString& text, bool starting);
     void ShowEntryProgress(size_t index, double fraction);
     void ShowEntryFinished(size_t index, const std::string& target);

@@ -258,7 +258,16 @@ void MainDialog::ShowRunProgress() {
     runDialog_->SetFileBar(static_cast<int>(fraction * runDialog_->FileBarWidth()));
 }
 
+bool MainDialog::UserIsElsewhere() const {
+    // Our own dialogs (the progress window) count as this window.
+    for (const QWidget* w = QApplication::activeWindow(); w != nullptr; w = w->parentWidget()) {
+        if (w == this) return false;
+    }
+    return true;
+}
+
 void MainDialog::FinishRun(const RunSummary& summary) {
+    const bool away = shell_.userAway && shell_.userAway();
     worker_.Join();
     if (runDialog_) runDialog_->Finish();
     runDialog_ = nullptr;
@@ -269,7 +278,7 @@ void MainDialog::FinishRun(const RunSummary& summary) {
     QApplication::restoreOverrideCursor();
     SetBusy(false);
     // A long run tells the desktop how it ended when the user is elsewhere.
-    if (runClock_.elapsed() >= notifyAfterMs_ && !isActiveWindow() && !summary.aborted && shell_.notify) {
+    if (runClock_.elapsed() >= notifyAfterMs_ && away && !summary.aborted && shell_.notify) {
         shell_.notify(summary.cancelled ? QStringLiteral("Conversion cancelled") : QStringLiteral("Conversion finished"),
                       RunNotificationBody(summary.succeeded, summary.failed));
     }
