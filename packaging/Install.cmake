@@ -74,6 +74,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://pelloran.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# FluidSynth is opened at run time (MIDI only), so the binaries do not name it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfluidsynth3")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "timgm6mb-soundfont | fluid-soundfont-gm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

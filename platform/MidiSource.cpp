@@ -1,5 +1,6 @@
 #include "platform/MidiSource.h"
 
+#include <dlfcn.h>
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -17,14 +18,74 @@ namespace pelloran {
 
 namespace {
 
+// FluidSynth and everything it brings (audio drivers, D-Bus, SDL) are loaded only when a MIDI file is
+// rendered or the SoundFont is asked for, not at every start.
+struct FluidLibrary {
+    void* handle = nullptr;
+    bool ok = false;
+    decltype(&::fluid_set_log_function) fluid_set_log_function = nullptr;
+    decltype(&::new_fluid_settings) new_fluid_settings = nullptr;
+    decltype(&::delete_fluid_settings) delete_fluid_settings = nullptr;
+    decltype(&::fluid_settings_setnum) fluid_settings_setnum = nullptr;
+    decltype(&::fluid_settings_setint) fluid_settings_setint = nullptr;
+    decltype(&::fluid_settings_setstr) fluid_settings_setstr = nullptr;
+    decltype(&::new_fluid_synth) new_fluid_synth = nullptr;
+    decltype(&::delete_fluid_synth) delete_fluid_synth = nullptr;
+    decltype(&::fluid_synth_sfload) fluid_synth_sfload = nullptr;
+    decltype(&::fluid_synth_write_s16) fluid_synth_write_s16 = nullptr;
+    decltype(&::new_fluid_player) new_fluid_player = nullptr;
+    decltype(&::delete_fluid_player) delete_fluid_player = nullptr;
+    decltype(&::fluid_player_add_mem) fluid_player_add_mem = nullptr;
+    decltype(&::fluid_player_play) fluid_player_play = nullptr;
+    decltype(&::fluid_player_get_status) fluid_player_get_status = nullptr;
+
+    FluidLibrary() {
+        for (const char* name : {"libfluidsynth.so.3", "libfluidsynth.so.2", "libfluidsynth.so"}) {
+            handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+            if (handle != nullptr) break;
+        }
+        if (handle == nullptr) return;
+        ok = true;
+        ok = ok && Load(fluid_set_log_function, "fluid_set_log_function");
+        ok = ok && Load(new_fluid_settings, "new_fluid_settings");
+        ok = ok && Load(delete_fluid_settings, "delete_fluid_settings");
+        ok = ok && Load(fluid_settings_setnum, "fluid_settings_setnum");
+        ok = ok && Load(fluid_settings_setint, "fluid_settings_setint");
+        ok = ok && Load(fluid_settings_setstr, "fluid_settings_setstr");
+        ok = ok && Load(new_fluid_synth, "new_fluid_synth");
+        ok = ok && Load(delete_fluid_synth, "delete_fluid_synth");
+        ok = ok && Load(fluid_synth_sfload, "fluid_synth_sfload");
+        ok = ok && Load(fluid_synth_write_s16, "fluid_synth_write_s16");
+        ok = ok && Load(new_fluid_player, "new_fluid_player");
+        ok = ok && Load(delete_fluid_player, "delete_fluid_player");
+        ok = ok && Load(fluid_player_add_mem, "fluid_player_add_mem");
+        ok = ok && Load(fluid_player_play, "fluid_player_play");
+        ok = ok && Load(fluid_player_get_status, "fluid_player_get_status");
+    }
+    template <typename F>
+    bool Load(F& function, const char* name) {
+        function = reinterpret_cast<F>(dlsym(handle, name));
+        return function != nullptr;
+    }
+};
+
+// The library, loaded once; its calls are made only after Available() said yes.
+const FluidLibrary& Fluid() {
+    static const FluidLibrary library;
+    return library;
+}
+
+bool FluidAvailable() { return Fluid().ok; }
+
+
 struct SettingsDeleter {
-    void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
+    void operator()(fluid_settings_t* s) const { Fluid().delete_fluid_settings(s); }
 };
 struct SynthDeleter {
-    void operator()(fluid_synth_t* s) const { delete_fluid_synth(s); }
+    void operator()(fluid_synth_t* s) const { Fluid().delete_fluid_synth(s); }
 };
 struct PlayerDeleter {
-    void operator()(fluid_player_t* p) const { delete_fluid_player(p); }
+    void operator()(fluid_player_t* p) const { Fluid().delete_fluid_player(p); }
 };
 using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
 using SynthPtr = std::unique_ptr<fluid_synth_t, SynthDeleter>;
@@ -40,7 +101,7 @@ void SilenceFluidLog() {
     static std::once_flag once;
     std::call_once(once, [] {
         for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG}) {
-            fluid_set_log_function(level, nullptr, nullptr);
+            Fluid().fluid_set_log_function(level, nullptr, nullptr);
         }
     });
 }
@@ -51,22 +112,23 @@ struct Synth {
     SynthPtr synth;
 
     bool Create(const std::string& soundFont, int rate) {
+        if (!FluidAvailable()) return false;
         SilenceFluidLog();
         // Creation touches FluidSynth's process-wide initialisation: keep it to one thread at a time.
         {
             static std::mutex createMutex;
             std::lock_guard lock(createMutex);
-            settings.reset(new_fluid_settings());
+            settings.reset(Fluid().new_fluid_settings());
             if (!settings) return false;
-            fluid_settings_setnum(settings.get(), "synth.sample-rate", rate);
-            fluid_settings_setnum(settings.get(), "synth.gain", 0.5);
-            fluid_settings_setint(settings.get(), "synth.cpu-cores", 1);
-            fluid_settings_setstr(settings.get(), "player.timing-source", "sample");
-            fluid_settings_setint(settings.get(), "synth.lock-memory", 0);
-            synth.reset(new_fluid_synth(settings.get()));
+            Fluid().fluid_settings_setnum(settings.get(), "synth.sample-rate", rate);
+            Fluid().fluid_settings_setnum(settings.get(), "synth.gain", 0.5);
+            Fluid().fluid_settings_setint(settings.get(), "synth.cpu-cores", 1);
+            Fluid().fluid_settings_setstr(settings.get(), "player.timing-source", "sample");
+            Fluid().fluid_settings_setint(settings.get(), "synth.lock-memory", 0);
+            synth.reset(Fluid().new_fluid_synth(settings.get()));
             if (!synth) return false;
         }
-        return fluid_synth_sfload(synth.get(), soundFont.c_str(), 1) != FLUID_FAILED;
+        return Fluid().fluid_synth_sfload(synth.get(), soundFont.c_str(), 1) != FLUID_FAILED;
     }
 };
 
@@ -147,7 +209,7 @@ struct MidiSource::State {
         while (done < frames) {
             const int n = static_cast<int>(std::min(kChunk, frames - done));
             int16_t* at = out + done * 2;
-            if (fluid_synth_write_s16(synth.synth.get(), n, at, 0, 2, at, 1, 2) != FLUID_OK) break;
+            if (Fluid().fluid_synth_write_s16(synth.synth.get(), n, at, 0, 2, at, 1, 2) != FLUID_OK) break;
             done += static_cast<uint64_t>(n);
         }
         framesLeft -= done;
@@ -158,13 +220,13 @@ struct MidiSource::State {
     // refuses would only give silence.
     bool Start() {
         if (soundFont.empty() || !synth.Create(soundFont, rate)) return false;
-        player.reset(new_fluid_player(synth.synth.get()));
-        if (!player || fluid_player_add_mem(player.get(), smf.data(), smf.size()) != FLUID_OK ||
-            fluid_player_play(player.get()) != FLUID_OK)
+        player.reset(Fluid().new_fluid_player(synth.synth.get()));
+        if (!player || Fluid().fluid_player_add_mem(player.get(), smf.data(), smf.size()) != FLUID_OK ||
+            Fluid().fluid_player_play(player.get()) != FLUID_OK)
             return false;
         primed.resize(std::min(kPrimeFrames, framesLeft) * 2);
         primed.resize(Render(primed.data(), primed.size() / 2) * 2);
-        return fluid_player_get_status(player.get()) == FLUID_PLAYER_PLAYING || framesLeft == 0;
+        return Fluid().fluid_player_get_status(player.get()) == FLUID_PLAYER_PLAYING || framesLeft == 0;
     }
 };
 
