@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "app/ConvertLoop.h"
+#include "app/EncodingParams.h"
+#include "app/Verify.h"
 #include "app/OutputNaming.h"
 #include "app/FileList.h"
 #include "platform/Paths.h"
@@ -251,6 +253,27 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                     const auto size = FileSize(work.path());
                     ok = ok && size && *size > 0;
                 }
+                // The output is checked before it takes the target's name; a failed check fails the entry.
+                if (ok && settings.VerifyOutput != 0) {
+                    progress.SetFileText("Verifying " + FileNamePart(item.sourcePath) + "...");
+                    const VerifyOutcome check =
+                        VerifyConversion(settings, item.formatCode, item.sourcePath, work.path(), options.preferredReader,
+                                         [&progress] { return progress.CancelRequested(); });
+                    entry.verifyRan = true;
+                    entry.verified = check.ok;
+                    entry.framesSource = check.sourceFrames;
+                    entry.framesOutput = check.outputFrames;
+                    if (!check.ok) {
+                        ok = false;
+                        if (!progress.CancelRequested()) context.decoder.failureNote = kNoteVerifyFailed + check.reason;
+                    }
+                }
+                int largePictures = 0;
+                if (ok) {
+                    DroppedTags dropped = DroppedTagsOf(settings, item.sourcePath, runPosition);
+                    entry.tagsDropped = std::move(dropped.names);
+                    largePictures = dropped.largePictures;
+                }
                 // The target may have appeared since it was named (another process): the policy applies again.
                 for (int attempt = 0; ok; ++attempt) {
                     if (work.Commit(item.targetPath, replace)) break;
@@ -267,6 +290,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                     succeeded = true;
                     entry.truncated = context.truncated;
                     if (context.truncated) note = kNoteTruncated;
+                    if (largePictures > 0 && note.empty()) note = kNoteLargePicture;
                     observer.SetStatus(i, FileNamePart(item.targetPath));
                     progress.Pump();
                     if (progress.CancelRequested()) stop = true;

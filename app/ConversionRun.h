@@ -20,6 +20,14 @@ struct EntryResult {
     bool skipped = false;    // the target existed and the policy said skip
     bool truncated = false;  // converted, but the source ended before its header said
     std::string note;        // why it failed, or what to know about a conversion
+    // With VerifyOutput: the output was decoded again and matched the source (app/Verify.h); the frames of the
+    // source and of the decoded output (0 when the check did not run).
+    bool verifyRan = false;
+    bool verified = false;
+    uint64_t framesSource = 0;
+    uint64_t framesOutput = 0;
+    // Tag fields (property names) and pictures ("PICTURE") of the source the output could not hold.
+    std::vector<std::string> tagsDropped;
 };
 
 // What the run tells its front end besides progress. Calls may come from worker threads when jobs > 1.
@@ -68,6 +76,8 @@ inline constexpr const char* kStatusFailure = "Conversion Failure";
 inline constexpr const char* kStatusCancelled = "Cancelled";
 inline constexpr const char* kStatusNeedsSoundFont = "Failure. Requires file \"ct4mgm.sf2\".";
 inline constexpr const char* kNoteTruncated = "The source ends early; what it holds was converted";
+inline constexpr const char* kNoteLargePicture = "A picture over 16 MiB was left out";
+inline constexpr const char* kNoteVerifyFailed = "Verification failed: ";
 
 // Address of the SoundFont's download page.
 extern const char* const kSoundFontDownloadAddress;

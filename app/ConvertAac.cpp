@@ -51,7 +51,7 @@ bool PlanMp4(const PlanInput& in, WriterPlan& plan) {
         options = PageOptions(s.M4AVBR, s.M4AVBRQuality, s.M4AABRBitRate, s.M4AEnableTNS, s.M4AEnableMidside);
     plan.format = AacFormat(in.source);
     plan.tags = ChooseTags(s.M4AID3TagType, s.M4ATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false)
+                           false, s.M4ACopyCover != 0)
                     .values;
     SetGain(plan, s.AmplifyM4A, s.AmplifyM4ACoef);
     plan.writer = std::make_unique<Mp4Writer>(options);

@@ -57,7 +57,7 @@ bool PlanMp3(const PlanInput& in, WriterPlan& plan) {
     plan.format = {raise ? options.outputRate : source.rate, channels, 16};
 
     TagChoice tags = ChooseTags(s.MP3ID3TagType, s.MP3Tag, in.decoder, in.formatCode, in.sourcePath,
-                                in.runPosition, true);
+                                in.runPosition, true, s.MP3CopyCover != 0);
     options.rawId3v1 = std::move(tags.id3v1);
     options.rawId3v2 = std::move(tags.id3v2);
     if (tags.haveValues) {

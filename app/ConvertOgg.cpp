@@ -31,7 +31,7 @@ bool PlanOgg(const PlanInput& in, WriterPlan& plan) {
         bitrate = ClampOggBitrate(plan.format.rate, plan.format.channels, NearestInTable(bitrate, kOggBitrateTable));
     }
     const TagChoice tags = ChooseTags(s.OGGID3TagType, s.OGGTag, in.decoder, in.formatCode, in.sourcePath,
-                                      in.runPosition, false);
+                                      in.runPosition, false, s.OGGCopyCover != 0);
     plan.tags = tags.values;
     SetGain(plan, s.AmplifyOGG, s.AmplifyOGGCoeff);
     plan.writer = std::make_unique<OggWriter>(OggOptions{bitrate * 1000});

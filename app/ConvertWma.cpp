@@ -47,7 +47,7 @@ bool PlanWma(const PlanInput& in, WriterPlan& plan) {
     // A stereo source for a mono format reaches the writer as one channel, picked or mixed by the loop.
     plan.format = {source.rate, std::min(source.channels, format->channels), source.bits};
     plan.tags = ChooseTags(s.WMAID3TagType, s.WMATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false)
+                           false, s.WMACopyCover != 0)
                     .values;
     SetGain(plan, s.AmplifyWMA, s.AmplifyWMACoeff);
     plan.writer = std::make_unique<WmaWriter>(WmaOptions{*format});

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "platform/Paths.h"
 #include "decode/AudioDecoder.h"
 #include "encode/Id3Tag.h"
-#include "platform/mp4.h"
+#include "platform/File.h"
+#include "platform/Paths.h"
+#include "platform/TagReader.h"
 #include "settings/ConvertSettings.h"
 
 namespace pelloran {
@@ -76,10 +77,24 @@ std::string CleanTagText(const std::string& text) {
 
 namespace {
 
+// Texts cleaned, empty values and pictures left out, names that no format could store dropped.
 void CleanAll(TagRecord& tags) {
-    for (std::string* text : {&tags.Title, &tags.Artist, &tags.Album, &tags.Year, &tags.Genre, &tags.Comment,
-                              &tags.Track, &tags.Composer, &tags.Copyright})
-        *text = CleanTagText(*text);
+    for (const TagFieldName& f : kTagFieldNames) tags.*f.field = CleanTagText(tags.*f.field);
+    for (auto it = tags.extra.begin(); it != tags.extra.end();) {
+        std::vector<std::string> values;
+        for (const std::string& value : it->second) {
+            std::string clean = CleanTagText(value);
+            if (!clean.empty()) values.push_back(std::move(clean));
+        }
+        if (values.empty() || it->first.empty()) {
+            it = tags.extra.erase(it);
+        } else {
+            it->second = std::move(values);
+            ++it;
+        }
+    }
+    std::erase_if(tags.pictures, [](const TagPicture& p) { return p.data.empty() || p.data.size() > kMaxPictureBytes; });
+    for (TagPicture& p : tags.pictures) p.description = CleanTagText(p.description);
 }
 
 // Copies the source's raw ID3 blocks; each only when its header is valid and it fits in the source file.
@@ -96,34 +111,133 @@ void CopyRawId3(AudioDecoder& decoder, const std::string& sourcePath, TagChoice&
     }
 }
 
+// The tags of a tag type; false for none. The raw ID3 copy is the caller's.
+bool PickTags(int tagType, const TagSettings& tagSettings, AudioDecoder* decoder, const std::string& sourcePath,
+              int runPosition, bool copyCover, TagRecord& out) {
+    TagRecord picked;
+    if (tagType == kTagsCustom) {
+        picked = TagsFromSettings(tagSettings, sourcePath, runPosition);
+    } else if (tagType == kTagsFromSource) {
+        if (!ReadSourceTags(sourcePath, decoder, picked) || picked.Empty()) return false;
+    } else if (tagType == kTagsMerged) {
+        TagRecord source;
+        ReadSourceTags(sourcePath, decoder, source);
+        picked = MergeTags(std::move(source), tagSettings, sourcePath, runPosition);
+    } else {
+        return false;
+    }
+    if (!copyCover) {
+        picked.pictures.clear();
+        picked.oversizePictures = 0;
+    }
+    CleanAll(picked);
+    out = std::move(picked);
+    return true;
+}
+
+// The pictures MP4's covr item takes.
+bool CovrTakes(const TagPicture& p) {
+    const std::string type = SniffImageType(p.data);
+    return type == "image/jpeg" || type == "image/png" || type == "image/bmp" || type == "image/gif";
+}
+
 }  // namespace
 
-TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,
-                     const std::string& sourcePath, int runPosition, bool copyRawId3) {
-    TagChoice choice;
-    if (tagType == 0) {
-        choice.values = TagsFromSettings(tagSettings, sourcePath, runPosition);
-        choice.haveValues = true;
-    } else if (tagType == 1) {
-        if (copyRawId3 && formatCode == kInputMp3) {
-            CopyRawId3(decoder, sourcePath, choice);
-            return choice;
+bool ReadSourceTags(const std::string& path, AudioDecoder* decoder, TagRecord& tags) {
+    File file;
+    TagRecord read;
+    if (file.Open(path, "rb")) ReadTagLibTags(file, path, read);
+    file.Close();
+    // The reader's own reading fills what TagLib left empty (a field it could not parse, a format it lacks).
+    TagRecord own;
+    if (decoder != nullptr && decoder->ReadTags(own) != 0) {
+        for (const TagFieldName& f : kTagFieldNames) {
+            if ((read.*f.field).empty()) read.*f.field = std::move(own.*f.field);
         }
-        // MP4-family sources: the MP4 metadata reader first, ReadTags when it finds nothing.
-        TagRecord read;
-        bool found = false;
-        if (formatCode == kInputM4a || formatCode == kInputMp4) found = ReadMp4Metadata(sourcePath, read) && !read.Empty();
-        if (!found) {
-            read = TagRecord{};
-            found = decoder.ReadTags(read) != 0 && !read.Empty();
-        }
-        if (found) {
-            choice.values = std::move(read);
-            choice.haveValues = true;
-        }
+        for (auto& [name, values] : own.extra) read.extra.try_emplace(name, std::move(values));
+        if (read.pictures.empty()) read.pictures = std::move(own.pictures);
     }
-    if (choice.haveValues) CleanAll(choice.values);
+    if (read.Empty() && read.oversizePictures == 0) return false;
+    tags = std::move(read);
+    return true;
+}
+
+TagRecord MergeTags(TagRecord source, const TagSettings& settings, const std::string& sourcePath, int runPosition) {
+    const TagRecord custom = TagsFromSettings(settings, sourcePath, runPosition);
+    for (const TagFieldName& f : kTagFieldNames) {
+        const std::string& value = custom.*f.field;
+        if (value.empty()) continue;
+        // A title made from the file name is a fallback, not a field the user filled in.
+        if (f.field == &TagRecord::Title && settings.TitleAsFileName != 0 && !source.Title.empty()) continue;
+        source.*f.field = value;
+    }
+    return source;
+}
+
+TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,
+                     const std::string& sourcePath, int runPosition, bool copyRawId3, bool copyCover) {
+    TagChoice choice;
+    // An MP3 source's own blocks travel whole, unless its pictures must stay behind.
+    if (tagType == kTagsFromSource && copyRawId3 && copyCover && formatCode == kInputMp3) {
+        CopyRawId3(decoder, sourcePath, choice);
+        if (!choice.id3v1.empty() || !choice.id3v2.empty()) return choice;
+    }
+    choice.haveValues = PickTags(tagType, tagSettings, &decoder, sourcePath, runPosition, copyCover, choice.values);
     return choice;
+}
+
+TagOptions TagOptionsOf(const ConvertSettings& s) {
+    switch (s.OutputFormat) {
+        case kOutputMp3: return {&s.MP3ID3TagType, &s.MP3Tag, s.MP3CopyCover != 0};
+        case kOutputOgg: return {&s.OGGID3TagType, &s.OGGTag, s.OGGCopyCover != 0};
+        case kOutputWma: return {&s.WMAID3TagType, &s.WMATag, s.WMACopyCover != 0};
+        case kOutputM4a:
+        case kOutputMp4:
+        case kOutputM4b: return {&s.M4AID3TagType, &s.M4ATag, s.M4ACopyCover != 0};
+        default: return {};
+    }
+}
+
+std::vector<std::string> TagsDropped(const ConvertSettings& settings, const TagRecord& tags) {
+    std::vector<std::string> dropped;
+    const int32_t format = settings.OutputFormat;
+    const bool tagless = format == kOutputWav || format == kOutputAac || format == kOutputAmr || format == kOutputAwb;
+    const bool id3v1Only = format == kOutputMp3 && settings.MP3WriteID3Version == 0;
+    if (!tagless && !id3v1Only && TagOptionsOf(settings).tagType == nullptr) return dropped;  // not known here
+    for (const TagFieldName& f : kTagFieldNames) {
+        if ((tags.*f.field).empty()) continue;
+        // ID3v1 has fields for these (cut to its sizes), and a genre index.
+        const bool inV1 = f.field != &TagRecord::Composer && f.field != &TagRecord::Copyright &&
+                          (f.field != &TagRecord::Genre || GenreIndex(tags.Genre) != 12 || tags.Genre == "Other");
+        if (tagless || (id3v1Only && !inV1)) dropped.emplace_back(f.name);
+    }
+    if (tagless || id3v1Only) {
+        for (const auto& [name, values] : tags.extra) dropped.push_back(name);
+    }
+    for (const TagPicture& p : tags.pictures) {
+        const bool mp4 = format == kOutputM4a || format == kOutputMp4 || format == kOutputM4b;
+        if (tagless || id3v1Only || (mp4 && !CovrTakes(p))) dropped.emplace_back("PICTURE");
+    }
+    for (int i = 0; i < tags.oversizePictures; ++i) dropped.emplace_back("PICTURE");
+    return dropped;
+}
+
+DroppedTags DroppedTagsOf(const ConvertSettings& settings, const std::string& sourcePath, int runPosition) {
+    const TagOptions options = TagOptionsOf(settings);
+    TagRecord tags;
+    if (options.tagType == nullptr) {
+        // Formats without tags leave behind whatever the source has.
+        if (!ReadSourceTags(sourcePath, nullptr, tags)) return {};
+        CleanAll(tags);
+        return {TagsDropped(settings, tags), tags.oversizePictures};
+    }
+    const int type = *options.tagType;
+    // The raw copy of an MP3 source's blocks keeps everything.
+    if (type == kTagsFromSource && settings.OutputFormat == kOutputMp3 && options.copyCover &&
+        InputFormatFromPath(sourcePath) == kInputMp3)
+        return {};
+    if (!PickTags(type, *options.tags, nullptr, sourcePath, runPosition, options.copyCover, tags)) return {};
+    return {TagsDropped(settings, tags), tags.oversizePictures};
 }
 
 TagRecord TagsFromSettings(const TagSettings& settings, const std::string& sourcePath, int runPosition) {

@@ -10,6 +10,7 @@
 namespace pelloran {
 
 class AudioDecoder;
+struct ConvertSettings;
 struct TagSettings;
 
 // Ascending tables ending in -1.
@@ -44,9 +45,41 @@ struct TagChoice {
     std::vector<uint8_t> id3v2;
 };
 
+// Tag types of the *ID3TagType settings.
+enum TagType : int { kTagsCustom = 0, kTagsFromSource = 1, kTagsNone = 2, kTagsMerged = 3 };
+
 // Picks the tags by the format's tag type: 0 the format's tag options, 1 the source's tags (the raw ID3
-// blocks when copyRawId3 and the source is an MP3 file), anything else none. Texts come back cleaned.
+// blocks when copyRawId3, the source is an MP3 file and its pictures may travel), 3 the source's tags with every
+// field filled in the tag options on top, anything else none. Without copyCover no picture travels. Texts come
+// back cleaned.
 TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,
-                     const std::string& sourcePath, int runPosition, bool copyRawId3);
+                     const std::string& sourcePath, int runPosition, bool copyRawId3, bool copyCover = true);
+
+// The source's tags: TagLib's reading of the file (every property and the pictures), else the reader's own
+// (decoder may be null). False, tags untouched, when neither finds any.
+bool ReadSourceTags(const std::string& path, AudioDecoder* decoder, TagRecord& tags);
+
+// The source's tags with every field filled in the tag options on top: texts that are not empty, the title from
+// the file name only where the source has none, the track when the options give one.
+TagRecord MergeTags(TagRecord source, const TagSettings& settings, const std::string& sourcePath, int runPosition);
+
+// The tag type, tag options and cover switch of an output format's page; null fields for formats without tags.
+struct TagOptions {
+    const int32_t* tagType = nullptr;
+    const TagSettings* tags = nullptr;
+    bool copyCover = true;
+};
+TagOptions TagOptionsOf(const ConvertSettings& settings);
+
+// What a target of the settings' output format cannot hold of tags: the property names of the fields, then
+// "PICTURE" for each picture left out (too large to read, or of a kind the target does not take).
+std::vector<std::string> TagsDropped(const ConvertSettings& settings, const TagRecord& tags);
+// The tags a conversion of sourcePath writes, read again from the source by the settings' rules (no reader
+// needed), and what the target leaves of them out; largePictures of the pictures were too large to carry.
+struct DroppedTags {
+    std::vector<std::string> names;
+    int largePictures = 0;
+};
+DroppedTags DroppedTagsOf(const ConvertSettings& settings, const std::string& sourcePath, int runPosition);
 
 }  // namespace pelloran

@@ -83,6 +83,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
                    "{parent}, fallbacks as {artist|Unknown}");
     app.add_flag("--all-files", options.allFiles, "Folders contribute every file, not only known media files");
     app.add_flag("--dry-run", options.dryRun, "Show every target and what would happen; write nothing");
+    app.add_flag("--verify", options.verify,
+                 "Decode each output again and check its length (a WAV's samples too) against the source");
     app.add_option("--files-from", options.filesFrom, "Read input paths from FILE, one a line ('-': stdin)");
     app.add_flag("-0,--null", options.nulSeparated, "With --files-from: names end with NUL, not a line feed");
     app.add_option("--shard", options.shard, "Convert only part K of N of the inputs (stable by path): K/N");

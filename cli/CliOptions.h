@@ -25,6 +25,7 @@ struct CliOptions {
     bool keepTree = false;               // --keep-tree
     std::optional<std::string> name;     // --name PATTERN
     bool dryRun = false;
+    bool verify = false;                 // --verify: decode each output again and compare it with the source
     std::string filesFrom;               // --files-from FILE ("-": standard input)
     bool nulSeparated = false;           // -0
     std::string shard;                   // --shard K/N

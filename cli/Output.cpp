@@ -90,6 +90,15 @@ std::string ConvertLine(const std::string& source, StatusCode code, const std::s
     PutName(j, "target", target);
     j["note"] = result.note;
     j["truncated"] = result.truncated;
+    j["verified"] = result.verified;
+    if (result.verifyRan) {
+        j["frames_source"] = result.framesSource;
+        j["frames_output"] = result.framesOutput;
+    } else {
+        j["frames_source"] = nullptr;
+        j["frames_output"] = nullptr;
+    }
+    j["tags_dropped"] = result.tagsDropped;
     return Dump(j);
 }
 

@@ -108,6 +108,7 @@ std::optional<int> ApplyOptions(const CliOptions& options, ConvertSettings& sett
     if (options.overwrite) settings.TargetExistsOpt = kTargetOverwrite;
     if (options.noOverwrite) settings.TargetExistsOpt = kTargetSkip;
     if (options.name) settings.OutputNamePattern = *options.name;
+    if (options.verify) settings.VerifyOutput = 1;
     const std::pair<const std::optional<int>&, FormatControl> controls[] = {
         {options.bitrate, FormatControl::BitRate},
         {options.rate, FormatControl::Rate},

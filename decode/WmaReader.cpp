@@ -1,5 +1,6 @@
 #include "decode/WmaReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -44,7 +45,7 @@ int WmaReader::Open(const std::string& path, int) {
     position = 0;
     sampleRate = fileReader->Rate();
     outputChannels = fileReader->Channels();
-    channels = outputChannels;
+    channels = std::max(fileReader->SourceChannels(), outputChannels);
     bitsPerSample = 16;
     bytesPerSample = 2;
     if (sampleRate <= 0 || outputChannels < 1 || outputChannels > 2) {

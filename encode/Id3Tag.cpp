@@ -1,11 +1,12 @@
 #include "encode/Id3Tag.h"
 
-#include <id3/tag.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/commentsframe.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -15,13 +16,8 @@ namespace pelloran {
 
 namespace {
 
-uint32_t LoadBE32(const uint8_t* p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
-
-// Largest rendered tag read back (ID3v2 frames are limited to 256 MiB); a larger tag is not written.
-constexpr int64_t kMaxRenderedTag = 64 * 1024 * 1024;
+// ID3v2's size field holds 28 bits.
+constexpr size_t kMaxId3v2Bytes = (size_t{1} << 28) - 1;
 
 bool IsAscii(std::string_view text) {
     for (char c : text) {
@@ -30,102 +26,135 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
-// A private file in the temporary folder, removed when the owner goes away.
-class TempFile {
-public:
-    TempFile() {
-        std::error_code ec;
-        std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-        if (ec) dir = "/tmp";
-        std::string name = (dir / "cvtXXXXXX").string();
-        const int fd = mkstemp(name.data());
-        if (fd < 0) return;
-        close(fd);
-        path_ = std::move(name);
-    }
-    ~TempFile() {
-        if (!path_.empty()) unlink(path_.c_str());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& path() const { return path_; }
+TagLib::String Utf8(std::string_view text) { return TagLib::String(std::string(text), TagLib::String::UTF8); }
 
-private:
-    std::string path_;
-};
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// Sets a frame's text field: ASCII (and all ID3v1 text) as Latin-1, anything else as UTF-16.
-void SetText(ID3_Frame& frame, ID3_FieldID fieldId, std::string_view text, bool latin1Only) {
-    ID3_Field* field = frame.GetField(fieldId);
-    if (field == nullptr) return;
-    if (latin1Only || IsAscii(text)) {
-        const std::string bytes = latin1Only ? Utf8ToLatin1(text) : std::string(text);
-        field->Set(bytes.c_str());
-        return;
-    }
-    if (ID3_Field* enc = frame.GetField(ID3FN_TEXTENC)) enc->Set(static_cast<uint32>(ID3TE_UTF16));
-    field->SetEncoding(ID3TE_UTF16);
-    // id3lib writes the units high byte first after a byte-order mark of FF FE, which announces little
-    // endian; handing it byte-swapped units makes the stored text agree with its mark.
-    std::u16string units = Utf8ToUtf16(text);
-    for (char16_t& u : units) u = static_cast<char16_t>((u << 8) | (u >> 8));
-    static_assert(sizeof(char16_t) == sizeof(unicode_t));
-    field->Set(reinterpret_cast<const unicode_t*>(units.c_str()));
+// ASCII as Latin-1, anything else as UTF-16 (ID3v2.3 has no UTF-8).
+TagLib::String::Type EncodingFor(std::string_view text) {
+    return IsAscii(text) ? TagLib::String::Latin1 : TagLib::String::UTF16;
 }
 
-void AttachText(ID3_Tag& tag, ID3_FrameID id, std::string_view text, bool latin1Only) {
-    auto frame = std::make_unique<ID3_Frame>(id);
-    SetText(*frame, ID3FN_TEXT, text, latin1Only);
-    if (tag.AttachFrame(frame.get())) frame.release();
+void AddText(TagLib::ID3v2::Tag& tag, const char* id, const std::string& text) {
+    auto frame = std::make_unique<TagLib::ID3v2::TextIdentificationFrame>(TagLib::ByteVector(id, 4),
+                                                                          EncodingFor(text));
+    frame->setText(Utf8(text));
+    tag.addFrame(frame.release());
 }
 
-// id3lib writes an empty UTF-16 string as a bare terminator. ID3v2.3 wants a byte-order mark on every
-// UTF-16 string, and some readers skip a comment frame whose empty description lacks it, so the mark is
-// added there; the frame grows by two bytes, taken from the padding when there is some.
-void MarkEmptyCommentDescription(std::vector<uint8_t>& tag) {
-    const size_t tagEnd = Id3v2BlockSize(tag.data(), tag.size());
-    if (tagEnd == 0 || tag[3] != 3 || tag[5] != 0) return;  // v2.3 without unsynchronisation or extras
-    size_t commAt = 0;
-    size_t pos = 10;
-    while (pos + 10 <= tagEnd && tag[pos] != 0) {
-        const size_t size = LoadBE32(tag.data() + pos + 4);
-        const size_t data = pos + 10;
-        if (size > tagEnd - data) return;
-        const bool comm = tag[pos] == 'C' && tag[pos + 1] == 'O' && tag[pos + 2] == 'M' && tag[pos + 3] == 'M';
-        if (comm && commAt == 0 && size >= 6 && tag[pos + 8] == 0 && tag[pos + 9] == 0 && tag[data] == 1 &&
-            tag[data + 4] == 0 && tag[data + 5] == 0)
-            commAt = pos;
-        pos = data + size;
-    }
-    if (commAt == 0) return;
-    const size_t padding = tagEnd - pos;
+// "n" or "n/total" of a number field and its total (DISCNUMBER may already hold "1/2").
+std::string NumberWithTotal(const std::string& number, const std::string& total) {
+    if (total.empty() || number.find('/') != std::string::npos || TrackNumber(total) <= 0) return number;
+    return number + "/" + std::to_string(TrackNumber(total));
+}
 
-    const size_t newSize = LoadBE32(tag.data() + commAt + 4) + 2;
-    for (int k = 0; k < 4; ++k) tag[commAt + 4 + k] = static_cast<uint8_t>(newSize >> (24 - 8 * k));
-    const uint8_t bom[2] = {0xFF, 0xFE};
-    tag.insert(tag.begin() + static_cast<std::ptrdiff_t>(commAt + 10 + 4), bom, bom + 2);
-    const size_t newEnd = tagEnd + 2;
-    if (padding >= 2) {
-        tag.erase(tag.begin() + static_cast<std::ptrdiff_t>(newEnd - 2),
-                  tag.begin() + static_cast<std::ptrdiff_t>(newEnd));
-    } else {
-        const size_t body = newEnd - 10;
-        for (int k = 0; k < 4; ++k) tag[6 + k] = static_cast<uint8_t>((body >> (21 - 7 * k)) & 0x7F);
+// "YYYY-MM-DD..." gives the day and month of TDAT ("DDMM").
+std::optional<std::string> DayAndMonth(std::string_view date) {
+    if (date.size() < 10 || date[4] != '-' || date[7] != '-') return std::nullopt;
+    for (size_t i : {5, 6, 8, 9}) {
+        if (date[i] < '0' || date[i] > '9') return std::nullopt;
+    }
+    return std::string(date.substr(8, 2)) + std::string(date.substr(5, 2));
+}
+
+// Fields of extra by TagLib's frame mapping (TXXX for names it has no frame for). The totals are folded into
+// TRCK and TPOS, the nine have frames of their own.
+void AddExtraFrames(TagLib::ID3v2::Tag& tag, const TagRecord& tags) {
+    TagLib::PropertyMap properties;
+    for (const auto& [name, values] : tags.extra) {
+        if (TagFieldOf(name) != nullptr || name == "TRACKTOTAL" || name == "TOTALTRACKS" || name == "DISCTOTAL" ||
+            name == "TOTALDISCS")
+            continue;
+        TagLib::StringList list;
+        for (const std::string& value : values) {
+            if (name == "DISCNUMBER") list.append(Utf8(NumberWithTotal(value, tags.Extra("DISCTOTAL"))));
+            else if (!value.empty()) list.append(Utf8(value));
+        }
+        if (!list.isEmpty()) properties.insert(Utf8(name), list);
+    }
+    if (properties.isEmpty()) return;
+    // Frames that ID3v2.3 lacks would be dropped when the tag is rendered: their fields go to TXXX instead.
+    TagLib::PropertyMap v24Only;
+    for (const auto& [name, values] : properties) {
+        // TMOO, TPRO, TSOA, TSOP, TSOT, TSST, TDRL, TDTG, TDEN
+        for (const char* key : {"MOOD", "PRODUCEDNOTICE", "ALBUMSORT", "ARTISTSORT", "TITLESORT", "DISCSUBTITLE",
+                                "RELEASEDATE", "TAGGINGDATE", "ENCODINGTIME"}) {
+            if (name == key) v24Only.insert(name, values);
+        }
+    }
+    for (const auto& [name, values] : v24Only) properties.erase(name);
+    // Names TagLib refuses come back; they are kept as TXXX frames too.
+    TagLib::PropertyMap refused = tag.setProperties(properties);
+    for (const auto& [name, values] : v24Only) refused.insert(name, values);
+    for (const auto& [name, values] : refused) {
+        auto frame = std::make_unique<TagLib::ID3v2::UserTextIdentificationFrame>(TagLib::String::UTF16);
+        frame->setDescription(name);
+        frame->setText(values);
+        tag.addFrame(frame.release());
     }
 }
 
-std::vector<uint8_t> ReadWhole(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-    if (!f) return {};
-    struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0 || st.st_size <= 0 || st.st_size > kMaxRenderedTag) return {};
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    if (std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return {};
-    return bytes;
+void AddPictures(TagLib::ID3v2::Tag& tag, const TagRecord& tags) {
+    for (const TagPicture& picture : tags.pictures) {
+        if (picture.data.empty() || picture.data.size() > kMaxPictureBytes) continue;
+        auto frame = std::make_unique<TagLib::ID3v2::AttachedPictureFrame>();
+        frame->setTextEncoding(EncodingFor(picture.description));
+        frame->setMimeType(Utf8(picture.mimeType.empty() ? "image/jpeg" : picture.mimeType));
+        frame->setDescription(Utf8(picture.description));
+        frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(
+            picture.type >= 0 && picture.type <= 20 ? picture.type : 0));
+        frame->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(picture.data.data()),
+                                             static_cast<unsigned int>(picture.data.size())));
+        tag.addFrame(frame.release());
+    }
+}
+
+std::vector<uint8_t> RenderVersion2(const TagRecord& tags) {
+    TagLib::ID3v2::Tag tag;
+    // Extra fields first: setProperties replaces what the tag holds.
+    AddExtraFrames(tag, tags);
+    const auto text = [&tag](const char* id, const std::string& value) {
+        if (!value.empty()) AddText(tag, id, value);
+    };
+    text("TIT2", tags.Title);
+    text("TPE1", tags.Artist);
+    text("TALB", tags.Album);
+    // TYER holds the year alone; a full date's day and month go to TDAT.
+    const bool isoDate = tags.Year.size() > 4 && tags.Year[4] == '-';
+    text("TYER", isoDate ? tags.Year.substr(0, 4) : tags.Year);
+    if (const auto dayMonth = DayAndMonth(tags.Year)) text("TDAT", *dayMonth);
+    text("TCON", tags.Genre);
+    // A comment frame even for an empty comment.
+    auto comment = std::make_unique<TagLib::ID3v2::CommentsFrame>(EncodingFor(tags.Comment));
+    comment->setLanguage(TagLib::ByteVector("XXX", 3));
+    comment->setDescription(TagLib::String());
+    comment->setText(Utf8(tags.Comment));
+    tag.addFrame(comment.release());
+    text("TCOM", tags.Composer);
+    text("TCOP", tags.Copyright);
+
+    const int track = TrackNumber(tags.Track) & 0xFF;
+    if (track != 0) text("TRCK", NumberWithTotal(std::to_string(track), tags.Extra("TRACKTOTAL")));
+    AddPictures(tag, tags);
+
+    const TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v3);
+    if (bytes.isEmpty() || bytes.size() > kMaxId3v2Bytes) return {};
+    return {bytes.begin(), bytes.end()};
+}
+
+TagLib::String Latin1(std::string_view text) { return TagLib::String(Utf8ToLatin1(text), TagLib::String::Latin1); }
+
+std::vector<uint8_t> RenderVersion1(const TagRecord& tags) {
+    TagLib::ID3v1::Tag tag;
+    tag.setTitle(Latin1(tags.Title));
+    tag.setArtist(Latin1(tags.Artist));
+    tag.setAlbum(Latin1(tags.Album));
+    tag.setComment(Latin1(tags.Comment));
+    const int year = TrackNumber(tags.Year);
+    tag.setYear(year > 0 ? static_cast<unsigned int>(year) : 0);
+    tag.setGenreNumber(static_cast<unsigned int>(GenreIndex(tags.Genre)));
+    tag.setTrack(static_cast<unsigned int>(TrackNumber(tags.Track) & 0xFF));
+    const TagLib::ByteVector bytes = tag.render();
+    if (bytes.size() != 128) return {};
+    return {bytes.begin(), bytes.end()};
 }
 
 }  // namespace
@@ -166,46 +195,9 @@ bool IsId3v1Block(const uint8_t* block) {
 }
 
 std::vector<uint8_t> BuildId3Tag(int version, const TagRecord& tags) {
-    if (version != 1 && version != 2) return {};
-    TempFile temp;
-    if (temp.path().empty()) return {};
-    const bool v1 = version == 1;
-    const auto track = static_cast<uint8_t>(TrackNumber(tags.Track) & 0xFF);
-    try {
-        ID3_Tag tag(temp.path().c_str());
-        AttachText(tag, ID3FID_TITLE, tags.Title, v1);
-        AttachText(tag, ID3FID_LEADARTIST, tags.Artist, v1);
-        AttachText(tag, ID3FID_ALBUM, tags.Album, v1);
-        AttachText(tag, ID3FID_YEAR, tags.Year, v1);
-        if (v1) {
-            std::string index = "(";
-            index += std::to_string(GenreIndex(tags.Genre));
-            index += ')';
-            AttachText(tag, ID3FID_CONTENTTYPE, index, true);
-        } else {
-            AttachText(tag, ID3FID_CONTENTTYPE, tags.Genre, false);
-        }
-        if (!tags.Composer.empty()) AttachText(tag, ID3FID_COMPOSER, tags.Composer, v1);
-        if (!tags.Copyright.empty()) AttachText(tag, ID3FID_COPYRIGHT, tags.Copyright, v1);
-
-        auto comm = std::make_unique<ID3_Frame>(ID3FID_COMMENT);
-        if (ID3_Field* lang = comm->GetField(ID3FN_LANGUAGE)) lang->Set("XXX");
-        if (ID3_Field* desc = comm->GetField(ID3FN_DESCRIPTION)) desc->Set("");
-        SetText(*comm, ID3FN_TEXT, tags.Comment, v1);
-        if (!v1 && !IsAscii(tags.Comment)) {
-            // The description shares the frame's encoding.
-            if (ID3_Field* desc = comm->GetField(ID3FN_DESCRIPTION)) desc->SetEncoding(ID3TE_UTF16);
-        }
-        if (tag.AttachFrame(comm.get())) comm.release();
-
-        if (track != 0) AttachText(tag, ID3FID_TRACKNUM, std::to_string(track), v1);
-        tag.Update(v1 ? ID3TT_ID3V1 : ID3TT_ID3V2);
-    } catch (...) {
-        return {};
-    }
-    std::vector<uint8_t> bytes = ReadWhole(temp.path());
-    if (!v1) MarkEmptyCommentDescription(bytes);
-    return bytes;
+    if (version == 1) return RenderVersion1(tags);
+    if (version == 2) return RenderVersion2(tags);
+    return {};
 }
 
 }  // namespace pelloran

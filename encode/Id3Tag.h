@@ -1,5 +1,5 @@
 #pragma once
-// ID3 tag rendering through id3lib, and the checks applied to raw ID3 blocks copied from a source.
+// ID3 tag rendering through TagLib (in memory), and the checks applied to raw ID3 blocks copied from a source.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,10 +11,13 @@
 
 namespace pelloran {
 
-// Renders an ID3v1 (version 1, 128 bytes) or ID3v2 (version 2) tag from the UTF-8 texts of tags.
-// ID3v2 text that is not ASCII is stored as UTF-16; ID3v1 text as Latin-1 ('?' for what Latin-1 lacks), each
-// cut to the field's 30 bytes. TCOM/TCOP only when not empty; TRCK (the track number's low byte) only when
-// that is not 0. Empty result when rendering failed.
+// Renders an ID3v1 (version 1, 128 bytes) or ID3v2.3 (version 2) tag from the UTF-8 texts of tags.
+// ID3v2: TIT2, TPE1, TALB, TYER (TDAT when the date has a day), TCON, TCOM/TCOP only when not empty, COMM (language
+// "XXX", empty description) always, TRCK (the track number's low byte, "/total" with TRACKTOTAL) only when that
+// is not 0; then every other field of extra by TagLib's mapping (TPE2, TPOS, TBPM, TSRC, USLT, TCMP, ...), TXXX
+// for the rest, and the pictures as APIC frames. Text that is not ASCII is stored as UTF-16.
+// ID3v1: Latin-1 ('?' for what Latin-1 lacks), each text cut to its field, the genre's index, the track byte.
+// Empty result when rendering failed or the tag would exceed ID3v2's 256 MB.
 std::vector<uint8_t> BuildId3Tag(int version, const TagRecord& tags);
 
 // Whole size of a well-formed ID3v2 block (header, body and footer) at data, or 0 when the header is not

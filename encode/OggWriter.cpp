@@ -74,6 +74,8 @@ bool OggWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
 
     for (const auto& [name, value] : VorbisCommentFields(tags))
         vorbis_comment_add_tag(&s.comment.vc, name.c_str(), value.c_str());
+    for (const auto& [name, value] : VorbisPictureFields(tags))
+        vorbis_comment_add_tag(&s.comment.vc, name.c_str(), value.c_str());
 
     if (!file_.Open(path, "wb") || vorbis_analysis_init(&s.dsp.vd, vi) != 0) return false;
     s.dsp.live = true;

@@ -49,6 +49,15 @@ std::vector<uint8_t> FlacPictureBlock(const TagPicture& picture) {
     return block;
 }
 
+std::vector<std::pair<std::string, std::string>> VorbisPictureFields(const TagRecord& tags) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const TagPicture& picture : tags.pictures) {
+        if (picture.data.empty() || picture.data.size() > kMaxPictureBytes) continue;
+        fields.emplace_back("METADATA_BLOCK_PICTURE", Base64Encode(FlacPictureBlock(picture)));
+    }
+    return fields;
+}
+
 std::string Base64Encode(const std::vector<uint8_t>& bytes) {
     static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;

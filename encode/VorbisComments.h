@@ -15,6 +15,9 @@ namespace pelloran {
 // values are left out; texts are valid UTF-8.
 std::vector<std::pair<std::string, std::string>> VorbisCommentFields(const TagRecord& tags);
 
+// The pictures as METADATA_BLOCK_PICTURE comments (Ogg Vorbis, Opus): a FLAC picture block in base64 each.
+std::vector<std::pair<std::string, std::string>> VorbisPictureFields(const TagRecord& tags);
+
 // A FLAC picture block body (type, MIME type, description, sizes, data), as FLAC stores it and as Ogg
 // comments carry it in METADATA_BLOCK_PICTURE (base64).
 std::vector<uint8_t> FlacPictureBlock(const TagPicture& picture);

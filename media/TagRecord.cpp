@@ -1,5 +1,6 @@
 #include "media/TagRecord.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 
@@ -29,6 +30,37 @@ const char* const kGenreNames[148] = {
 bool TagRecord::Empty() const {
     return Title.empty() && Artist.empty() && Album.empty() && Year.empty() && Genre.empty() && Comment.empty() &&
            Track.empty() && Composer.empty() && Copyright.empty() && extra.empty() && pictures.empty();
+}
+
+std::string TagRecord::Extra(const std::string& name) const {
+    const auto it = extra.find(name);
+    return it == extra.end() || it->second.empty() ? std::string{} : it->second.front();
+}
+
+const TagFieldName kTagFieldNames[9] = {
+    {"TITLE", &TagRecord::Title},     {"ARTIST", &TagRecord::Artist},       {"ALBUM", &TagRecord::Album},
+    {"DATE", &TagRecord::Year},       {"GENRE", &TagRecord::Genre},         {"COMMENT", &TagRecord::Comment},
+    {"TRACKNUMBER", &TagRecord::Track}, {"COMPOSER", &TagRecord::Composer}, {"COPYRIGHT", &TagRecord::Copyright},
+};
+
+std::string TagRecord::*TagFieldOf(std::string_view name) {
+    for (const TagFieldName& f : kTagFieldNames) {
+        if (name == f.name) return f.field;
+    }
+    return nullptr;
+}
+
+std::string SniffImageType(const std::vector<uint8_t>& data) {
+    const auto starts = [&data](std::string_view magic, size_t at = 0) {
+        return data.size() >= at + magic.size() && std::equal(magic.begin(), magic.end(), data.begin() + at,
+                                                              [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+    };
+    if (starts("\xFF\xD8\xFF")) return "image/jpeg";
+    if (starts("\x89PNG")) return "image/png";
+    if (starts("GIF8")) return "image/gif";
+    if (starts("BM")) return "image/bmp";
+    if (starts("RIFF") && starts("WEBP", 8)) return "image/webp";
+    return {};
 }
 
 int TrackNumber(std::string_view track) {

@@ -37,10 +37,27 @@ struct TagRecord {
     std::map<std::string, std::vector<std::string>> extra;
     // Pictures, the front cover first.
     std::vector<TagPicture> pictures;
+    // Pictures the reader left out for their size (over kMaxPictureBytes).
+    int oversizePictures = 0;
 
     // True when no field and no picture is set.
     bool Empty() const;
+    // The first value of extra[name], or "".
+    std::string Extra(const std::string& name) const;
 };
+
+// The nine fields by their property names: TITLE, ARTIST, ALBUM, DATE, GENRE, COMMENT, TRACKNUMBER, COMPOSER,
+// COPYRIGHT.
+struct TagFieldName {
+    const char* name;
+    std::string TagRecord::*field;
+};
+extern const TagFieldName kTagFieldNames[9];
+// The field of a property name among the nine (exact upper case), or null.
+std::string TagRecord::*TagFieldOf(std::string_view name);
+
+// MIME type of an image by its first bytes (JPEG, PNG, GIF, BMP, WebP), "" when unknown.
+std::string SniffImageType(const std::vector<uint8_t>& data);
 
 // Integer value of a track text: optional blanks and sign, then leading digits; none gives 0.
 int TrackNumber(std::string_view track);

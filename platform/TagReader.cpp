@@ -1,11 +1,23 @@
 #include "platform/TagReader.h"
 
+#include <taglib/aifffile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/oggfile.h>
 #include <taglib/tfile.h>
 #include <taglib/tiostream.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "platform/File.h"
@@ -58,33 +70,181 @@ std::string FirstValue(const TagLib::PropertyMap& properties, const char* key) {
     return it->second.front().to8Bit(true);
 }
 
+std::vector<uint8_t> Bytes(const TagLib::ByteVector& data) { return {data.begin(), data.end()}; }
+
+// Adds a picture unless it is empty; one over the limit is counted instead.
+void AddPicture(TagRecord& tags, TagPicture picture) {
+    if (picture.data.empty()) return;
+    if (picture.data.size() > kMaxPictureBytes) {
+        ++tags.oversizePictures;
+        return;
+    }
+    if (picture.mimeType.empty()) picture.mimeType = SniffImageType(picture.data);
+    tags.pictures.push_back(std::move(picture));
+}
+
+void Id3v2Pictures(TagLib::ID3v2::Tag* tag, TagRecord& tags) {
+    if (tag == nullptr) return;
+    for (TagLib::ID3v2::Frame* frame : tag->frameList("APIC")) {
+        const auto* apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(frame);
+        if (apic == nullptr) continue;
+        AddPicture(tags, {static_cast<int>(apic->type()), apic->mimeType().to8Bit(true),
+                          apic->description().to8Bit(true), Bytes(apic->picture())});
+    }
+}
+
+void FlacPictures(const TagLib::List<TagLib::FLAC::Picture*>& list, TagRecord& tags) {
+    for (const TagLib::FLAC::Picture* p : list) {
+        AddPicture(tags, {static_cast<int>(p->type()), p->mimeType().to8Bit(true), p->description().to8Bit(true),
+                          Bytes(p->data())});
+    }
+}
+
+// APEv2 cover items hold a file name, a zero byte, then the image.
+void ApePictures(TagLib::APE::Tag* tag, TagRecord& tags) {
+    if (tag == nullptr) return;
+    for (const auto& [key, type] : {std::pair{"COVER ART (FRONT)", 3}, std::pair{"COVER ART (BACK)", 4}}) {
+        const auto it = tag->itemListMap().find(key);
+        if (it == tag->itemListMap().end()) continue;
+        const TagLib::ByteVector value = it->second.binaryData();
+        const int zero = value.find('\0');
+        if (zero < 0) continue;
+        AddPicture(tags, {type, "", "", Bytes(value.mid(static_cast<unsigned int>(zero) + 1))});
+    }
+}
+
+// Pictures of the formats TagLib knows them in, the front cover first.
+void ReadPictures(TagLib::File* file, TagRecord& tags) {
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+        Id3v2Pictures(mpeg->ID3v2Tag(), tags);
+        ApePictures(mpeg->APETag(), tags);
+    } else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
+        FlacPictures(flac->pictureList(), tags);
+    } else if (auto* ogg = dynamic_cast<TagLib::Ogg::File*>(file)) {
+        if (auto* xiph = dynamic_cast<TagLib::Ogg::XiphComment*>(ogg->tag())) FlacPictures(xiph->pictureList(), tags);
+    } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
+        TagLib::MP4::Tag* tag = mp4->tag();
+        if (tag != nullptr && tag->contains("covr")) {
+            for (const TagLib::MP4::CoverArt& art : tag->item("covr").toCoverArtList())
+                AddPicture(tags, {3, "", "", Bytes(art.data())});
+        }
+    } else if (auto* asf = dynamic_cast<TagLib::ASF::File*>(file)) {
+        TagLib::ASF::Tag* tag = asf->tag();
+        if (tag != nullptr && tag->contains("WM/Picture")) {
+            for (const TagLib::ASF::Attribute& attribute : tag->attribute("WM/Picture")) {
+                const TagLib::ASF::Picture p = attribute.toPicture();
+                if (!p.isValid()) continue;
+                AddPicture(tags, {static_cast<int>(p.type()), p.mimeType().to8Bit(true), p.description().to8Bit(true),
+                                  Bytes(p.picture())});
+            }
+        }
+    } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) {
+        Id3v2Pictures(wav->ID3v2Tag(), tags);
+    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
+        Id3v2Pictures(aiff->tag(), tags);
+    } else if (auto* ape = dynamic_cast<TagLib::APE::Tag*>(file->tag())) {
+        ApePictures(ape, tags);
+    }
+    std::stable_sort(tags.pictures.begin(), tags.pictures.end(),
+                     [](const TagPicture& a, const TagPicture& b) { return a.type == 3 && b.type != 3; });
+}
+
+// A property name as the record keeps it: printable ASCII without '=', upper case; "" when it has none.
+std::string PropertyName(const TagLib::String& key) {
+    std::string name = key.to8Bit(true);
+    for (char& c : name) {
+        if (c < 0x20 || c > 0x7D || c == '=') return {};
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+
 // Size of the ID3v2 tag whose header is at p (header, body and footer), or 0 when p holds no header.
 uint64_t Id3v2TagSize(const uint8_t (&p)[kId3v2HeaderBytes]) {
     const std::optional<Id3v2Header> header = ParseId3v2Header(p, sizeof p);
     return header ? header->totalSize() : 0;
 }
 
+// Container metadata keys (FFmpeg's generic names and ASF attribute names) with a property name of their own.
+constexpr std::pair<const char*, const char*> kMetadataKeys[] = {
+    {"title", "TITLE"},           {"artist", "ARTIST"},           {"author", "ARTIST"},
+    {"album", "ALBUM"},           {"date", "DATE"},               {"year", "DATE"},
+    {"WM/Year", "DATE"},          {"genre", "GENRE"},             {"comment", "COMMENT"},
+    {"description", "COMMENT"},   {"track", "TRACKNUMBER"},       {"composer", "COMPOSER"},
+    {"copyright", "COPYRIGHT"},   {"album_artist", "ALBUMARTIST"}, {"disc", "DISCNUMBER"},
+    {"publisher", "LABEL"},       {"encoded_by", "ENCODEDBY"},    {"encoder", "ENCODER"},
+    {"language", "LANGUAGE"},     {"lyrics", "LYRICS"},           {"performer", "PERFORMER"},
+    {"compilation", "COMPILATION"}, {"grouping", "GROUPING"},     {"WM/BeatsPerMinute", "BPM"},
+    {"WM/ISRC", "ISRC"},          {"WM/Lyrics", "LYRICS"},        {"WM/Conductor", "CONDUCTOR"},
+    {"WM/Mood", "MOOD"},          {"WM/Writer", "LYRICIST"},      {"WM/ContentGroupDescription", "GROUPING"},
+    {"MusicBrainz/Track Id", "MUSICBRAINZ_TRACKID"},   {"MusicBrainz/Album Id", "MUSICBRAINZ_ALBUMID"},
+    {"MusicBrainz/Artist Id", "MUSICBRAINZ_ARTISTID"}, {"MusicBrainz/Album Artist Id", "MUSICBRAINZ_ALBUMARTISTID"},
+    {"MusicBrainz/Release Group Id", "MUSICBRAINZ_RELEASEGROUPID"},
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace
+
+std::string PropertyNameOfMetadataKey(std::string_view key) {
+    for (const auto& [name, property] : kMetadataKeys) {
+        if (EqualsNoCase(key, name)) return property;
+    }
+    // Other names of letters, digits, '_', ' ' and '-' only: upper case, as Vorbis comments spell them.
+    std::string name;
+    for (char c : key) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != ' ' && c != '-') return {};
+        name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return name;
+}
+
+void AddMetadataEntry(TagRecord& tags, std::string_view key, const std::string& value) {
+    const std::string property = PropertyNameOfMetadataKey(key);
+    if (property.empty() || value.empty()) return;
+    if (std::string TagRecord::*field = TagFieldOf(property)) {
+        if ((tags.*field).empty()) tags.*field = value;
+    } else {
+        tags.extra[property].push_back(value);
+    }
+}
 
 bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags) {
     FileStream stream(file, name);
     TagLib::FileRef ref(&stream, false);
     if (ref.isNull() || !ref.file()->isValid()) return false;
     const TagLib::PropertyMap properties = ref.file()->properties();
-    struct Key {
-        const char* name;
-        std::string TagRecord::*field;
-    };
-    static constexpr Key kKeys[] = {
-        {"TRACKNUMBER", &TagRecord::Track}, {"TITLE", &TagRecord::Title},       {"ARTIST", &TagRecord::Artist},
-        {"ALBUM", &TagRecord::Album},       {"GENRE", &TagRecord::Genre},       {"DATE", &TagRecord::Year},
-        {"COMMENT", &TagRecord::Comment},   {"COMPOSER", &TagRecord::Composer}, {"COPYRIGHT", &TagRecord::Copyright},
-    };
     TagRecord found;
-    for (const Key& key : kKeys) found.*(key.field) = FirstValue(properties, key.name);
-    // Vorbis comments name the comment field DESCRIPTION.
-    if (found.Comment.empty()) found.Comment = FirstValue(properties, "DESCRIPTION");
-    if (found.Empty()) return false;
+    for (const TagFieldName& key : kTagFieldNames) found.*(key.field) = FirstValue(properties, key.name);
+    for (const auto& [key, values] : properties) {
+        const std::string property = PropertyName(key);
+        if (property.empty() || TagFieldOf(property) != nullptr) continue;
+        std::vector<std::string>& list = found.extra[property];
+        for (const TagLib::String& value : values) list.push_back(value.to8Bit(true));
+    }
+    // ASF attributes TagLib has no property for, written under a property name of their own.
+    if (auto* asf = dynamic_cast<TagLib::ASF::File*>(ref.file()); asf != nullptr && asf->tag() != nullptr) {
+        for (const auto& [key, attributes] : asf->tag()->attributeListMap()) {
+            const std::string property = PropertyName(key);
+            if (property.empty() || property.find('/') != std::string::npos || property != key.to8Bit(true) ||
+                TagFieldOf(property) != nullptr || found.extra.count(property) != 0)
+                continue;
+            for (const TagLib::ASF::Attribute& a : attributes) {
+                if (a.type() == TagLib::ASF::Attribute::UnicodeType) found.extra[property].push_back(a.toString().to8Bit(true));
+            }
+        }
+    }
+    // Vorbis comments may name the comment field DESCRIPTION.
+    if (found.Comment.empty() && !found.Extra("DESCRIPTION").empty()) {
+        found.Comment = found.Extra("DESCRIPTION");
+        found.extra.erase("DESCRIPTION");
+    }
+    ReadPictures(ref.file(), found);
+    if (found.Empty() && found.oversizePictures == 0) return false;
     tags = std::move(found);
     return true;
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "media/TagRecord.h"
@@ -16,6 +17,12 @@ class File;
 // Values stay whole, several lines or any length. False, tags untouched, when TagLib does not know the file or
 // finds none of the nine fields.
 bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags);
+
+// The property name of a container metadata key (FFmpeg's generic names such as album_artist and disc, ASF
+// attribute names such as WM/BeatsPerMinute); other plain names upper-cased; "" for names no format could store.
+std::string PropertyNameOfMetadataKey(std::string_view key);
+// Puts a container metadata entry into tags: one of the nine fields when still empty, else extra.
+void AddMetadataEntry(TagRecord& tags, std::string_view key, const std::string& value);
 
 // Raw ID3 blocks of a file: the 128-byte ID3v1 block at its end and the whole ID3v2 tag at its start (footer
 // included). A tag that claims more than the file holds is damaged: no block rather than a short one.

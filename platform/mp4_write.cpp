@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/ffmpeg_log.h"
+#include "platform/mp4_tags.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -69,6 +70,9 @@ struct Mp4AudioFile::State {
     bool failed = false;
     uint64_t cursor = 0;   // decoding time of the next frame, in samples
     uint64_t delay = 0;    // the first frame's rendering offset
+    uint64_t frames = 0;   // frames written
+    std::string path;
+    TagRecord tags;        // stored by TagLib once the file is complete
 
     bool WriteHeader();
 };
@@ -104,6 +108,7 @@ bool Mp4AudioFile::Create(const std::string& path, int rate, const std::vector<u
     const std::string url = "file:" + path;
     if (avio_open(&raw->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) return false;
     s->rate = rate;
+    s->path = path;
     s_ = std::move(s);
     return true;
 }
@@ -123,16 +128,7 @@ bool Mp4AudioFile::State::WriteHeader() {
 
 void Mp4AudioFile::SetTags(const TagRecord& tags) {
     if (!s_ || s_->headerWritten) return;
-    const std::pair<const char*, const std::string*> texts[] = {
-        {"title", &tags.Title}, {"artist", &tags.Artist},   {"album", &tags.Album},       {"date", &tags.Year},
-        {"genre", &tags.Genre}, {"comment", &tags.Comment}, {"composer", &tags.Composer}};
-    AVDictionary** metadata = &s_->context->metadata;
-    std::string utf8;
-    for (const auto& [key, value] : texts) {
-        if (AnsiToUtf8(*value, utf8)) av_dict_set(metadata, key, utf8.c_str(), 0);
-    }
-    const int track = TrackNumber(tags.Track);
-    if (track > 0) av_dict_set(metadata, "track", std::to_string(track > 0xFFFF ? 0xFFFF : track).c_str(), 0);
+    s_->tags = tags;
 }
 
 bool Mp4AudioFile::WriteFrame(const uint8_t* data, size_t size, uint64_t duration, uint64_t offset) {
@@ -163,6 +159,7 @@ bool Mp4AudioFile::WriteFrame(const uint8_t* data, size_t size, uint64_t duratio
         return false;
     }
     s.cursor += duration;
+    ++s.frames;
     return true;
 }
 
@@ -176,6 +173,14 @@ bool Mp4AudioFile::Finish() {
         if (avio_closep(&s.context->pb) < 0) ok = false;
     }
     ok = ok && !s.failed;
+    // Tags, pictures and the encoder delay and padding for players that read them (iTunSMPB).
+    Mp4Gapless gapless;
+    if (s.delay > 0 && s.cursor >= s.delay) {
+        const uint64_t frameLength = static_cast<uint64_t>(s.stream->codecpar->frame_size);
+        gapless = {s.delay, s.frames * frameLength > s.cursor ? s.frames * frameLength - s.cursor : 0,
+                   s.cursor - s.delay};
+    }
+    if (ok && (!s.tags.Empty() || gapless.delay > 0)) ok = WriteMp4Tags(s.path, s.tags, gapless);
     s_.reset();
     return ok;
 }

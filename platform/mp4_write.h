@@ -27,8 +27,8 @@ public:
     // Creates (or replaces) path with one AAC track at rate, described by its AudioSpecificConfig (which
     // also gives the channel count). False when the file cannot be created or the configuration not read.
     bool Create(const std::string& path, int rate, const std::vector<uint8_t>& config);
-    // The metadata items of tags: the non-empty texts but the copyright (the flavour has no item for it),
-    // and the track number when above 0.
+    // Tags stored once the file is complete (platform/mp4_tags.h): every field and the pictures covr takes,
+    // the track number when above 0.
     void SetTags(const TagRecord& tags);
     // Appends one AAC frame lasting duration samples. offset: the first frame's rendering offset (the
     // encoder delay); every later frame's must be 0. False when it cannot be written.

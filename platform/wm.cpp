@@ -2,11 +2,13 @@
 
 #include <taglib/asffile.h>
 #include <taglib/asftag.h>
+#include <taglib/tpropertymap.h>
 
 #include <algorithm>
 #include <atomic>
 #include <vector>
 
+#include "platform/TagReader.h"
 #include "platform/ffmpeg_log.h"
 
 extern "C" {
@@ -173,7 +175,6 @@ struct WmaFileWriter::State {
     bool failed = false;
 
     bool Convert(const uint8_t* in, int frames);
-    bool EncodeSilentFrame();
     bool EncodeFrames(bool all);
     bool Send(AVFrame* f);
     bool WriteAttributes(const TagRecord& tags) const;
@@ -226,6 +227,12 @@ bool WmaFileWriter::Open(const std::string& path, const WmaFormat& format, int i
     s.frame.reset(av_frame_alloc());
     s.packet.reset(av_packet_alloc());
     if (!s.fifo || !s.frame || !s.packet) return false;
+    // A decoder gives each frame back only together with the next one (the transform overlaps) and drops what
+    // the first frame held: a frame of silence ahead of the audio keeps its first sample where it belongs, and
+    // the padding of the last frame keeps its end.
+    std::vector<float> zeros(static_cast<size_t>(s.encoder->frame_size), 0.0f);
+    void* silence[2] = {zeros.data(), zeros.data()};
+    if (av_audio_fifo_write(s.fifo.get(), silence, s.encoder->frame_size) < s.encoder->frame_size) return false;
     s_ = std::move(state);
     return true;
 }
@@ -265,16 +272,6 @@ bool WmaFileWriter::State::EncodeFrames(bool all) {
         if (!Send(f)) return false;
     }
     return true;
-}
-
-// A decoder gives each frame back only together with the next one (the transform overlaps), so a frame
-// of silence follows the audio; without it the last frame of audio would be lost.
-bool WmaFileWriter::State::EncodeSilentFrame() {
-    const int frameSize = encoder->frame_size;
-    std::vector<float> zeros(static_cast<size_t>(frameSize), 0.0f);
-    void* silence[2] = {zeros.data(), zeros.data()};
-    if (av_audio_fifo_write(fifo.get(), silence, frameSize) < frameSize) return false;
-    return EncodeFrames(false);
 }
 
 // Resamples input PCM (null: what the resampler still holds) into the frame queue.
@@ -320,14 +317,27 @@ bool WmaFileWriter::Write(const void* pcm, size_t bytes) {
 }
 
 bool WmaFileWriter::State::WriteAttributes(const TagRecord& tags) const {
-    TagLib::ASF::File file(path.c_str());
+    TagLib::ASF::File file(path.c_str(), false);
     TagLib::ASF::Tag* tag = file.isValid() ? file.tag() : nullptr;
     if (tag == nullptr) return false;
     const auto text = [](const std::string& value) { return TagLib::String(value, TagLib::String::UTF8); };
+    // Every other field first, by TagLib's attribute names; what it has no name for keeps its property name.
+    TagLib::PropertyMap properties;
+    for (const auto& [name, values] : tags.extra) {
+        if (TagFieldOf(name) != nullptr || name == "ALBUMARTIST") continue;
+        TagLib::StringList list;
+        for (const std::string& value : values) list.append(text(value));
+        properties.insert(text(name), list);
+    }
+    const TagLib::PropertyMap refused = tag->setProperties(properties);
+    for (const auto& [name, values] : refused) {
+        for (const TagLib::String& value : values) tag->addAttribute(name, TagLib::ASF::Attribute(value));
+    }
     // The five texts of the content description object; the rest are extended attributes.
     tag->setTitle(text(tags.Title));
     tag->setArtist(text(tags.Artist));
-    tag->setAttribute("WM/AlbumArtist", TagLib::ASF::Attribute(text(tags.Artist)));
+    const std::string albumArtist = tags.Extra("ALBUMARTIST");
+    tag->setAttribute("WM/AlbumArtist", TagLib::ASF::Attribute(text(albumArtist.empty() ? tags.Artist : albumArtist)));
     tag->setComment(text(tags.Comment));
     tag->setAttribute("WM/AlbumTitle", TagLib::ASF::Attribute(text(tags.Album)));
     tag->setAttribute("WM/Genre", TagLib::ASF::Attribute(text(tags.Genre)));
@@ -336,13 +346,25 @@ bool WmaFileWriter::State::WriteAttributes(const TagRecord& tags) const {
     tag->setAttribute("WM/Year", TagLib::ASF::Attribute(text(tags.Year)));
     tag->setAttribute("WM/Composer", TagLib::ASF::Attribute(text(tags.Composer)));
     tag->setCopyright(text(tags.Copyright));
+    TagLib::ASF::AttributeList pictures;
+    for (const TagPicture& p : tags.pictures) {
+        if (p.data.empty() || p.data.size() > kMaxPictureBytes) continue;
+        TagLib::ASF::Picture picture;
+        picture.setType(static_cast<TagLib::ASF::Picture::Type>(p.type >= 0 && p.type <= 20 ? p.type : 0));
+        picture.setMimeType(text(p.mimeType.empty() ? SniffImageType(p.data) : p.mimeType));
+        picture.setDescription(text(p.description));
+        picture.setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(p.data.data()),
+                                              static_cast<unsigned int>(p.data.size())));
+        pictures.append(TagLib::ASF::Attribute(picture));
+    }
+    if (!pictures.isEmpty()) tag->setAttribute("WM/Picture", pictures);
     return file.save();
 }
 
 bool WmaFileWriter::Finish(const TagRecord& tags) {
     if (!s_) return false;
     State& s = *s_;
-    bool ok = !s.failed && s.Convert(nullptr, 0) && s.EncodeFrames(true) && s.EncodeSilentFrame() && s.Send(nullptr);
+    bool ok = !s.failed && s.Convert(nullptr, 0) && s.EncodeFrames(true) && s.Send(nullptr);
     if (ok) ok = av_write_trailer(s.output.get()) >= 0;
     if (s.output->pb != nullptr) {
         avio_flush(s.output->pb);
@@ -488,21 +510,32 @@ const char* WmaFileReader::State::Text(const char* key) const {
 bool WmaFileReader::ReadTags(TagRecord& tags) const {
     if (!s_->input) return false;
     TagRecord read;
-    bool found = false;
+    // The content description's own names first, then every other attribute by its property name.
     for (const AttributeKeys& entry : kAttributeKeys) {
         for (int i = 0; i < 3 && entry.keys[i] != nullptr; ++i) {
             if (const char* value = s_->Text(entry.keys[i])) {
                 read.*entry.field = value;
-                found = true;
                 break;
             }
         }
     }
+    const AVDictionaryEntry* e = nullptr;
+    while ((e = av_dict_get(s_->input->metadata, "", e, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+        if (e->value == nullptr || e->value[0] == '\0') continue;
+        const std::string property = PropertyNameOfMetadataKey(e->key);
+        if (property.empty() || TagFieldOf(property) != nullptr) continue;
+        read.extra[property].push_back(e->value);
+    }
     const char* track = s_->Text("track");  // WM/TrackNumber
-    found = found || track != nullptr;
     read.Track = std::to_string(track != nullptr ? TrackNumber(track) : 0);
-    if (found) tags = std::move(read);
-    return found;
+    tags = std::move(read);
+    return true;
+}
+
+int WmaFileReader::SourceChannels() const {
+    const AVFormatContext* input = s_->input.get();
+    return input != nullptr && s_->streamIndex >= 0 ? input->streams[s_->streamIndex]->codecpar->ch_layout.nb_channels
+                                                    : 0;
 }
 
 bool WmaFileReader::State::Configure(const AVFrame* f) {

@@ -83,9 +83,11 @@ public:
     // The file's duration in 100-ns units and its bit rate in bits per second; 0 when unknown.
     uint64_t Duration() const;
     uint32_t Bitrate() const;
-    // The header attributes as tags, the track number as its integer value ("0" when the file has none);
-    // false, with tags untouched, when the file has none of the attributes.
+    // The header attributes as tags (every attribute with a property name, the others in extra), the track
+    // number as its integer value ("0" when the file has none); true whenever the file is open.
     bool ReadTags(TagRecord& tags) const;
+    // Channels of the stream as stored (Channels() gives at most two).
+    int SourceChannels() const;
 
     // The next block of decoded audio; false at the end of the stream or when it cannot go on.
     bool NextBlock(WmaBlock& block);

@@ -202,7 +202,7 @@ constexpr NumberField kNumberFields[] = {
     {"WMAChannels", &ConvertSettings::WMAChannels, kSaveOptionsGroup, CheckOneTwo, Span(1, 2), kNoNames,
      "WMA: channels"},
     {"WMAID3TagType", &ConvertSettings::WMAID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
-     "WMA tags: custom (WMATag.*), from the source, or none"},
+     "WMA tags: custom (WMATag.*), from the source, none, or merge (the source's, custom fields on top)"},
     {"AmplifyWMA", &ConvertSettings::AmplifyWMA, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WMA: amplify by AmplifyWMACoeff"},
     {"AmplifyWMACoeff", &ConvertSettings::AmplifyWMACoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
@@ -216,7 +216,7 @@ constexpr NumberField kNumberFields[] = {
     {"OGGChannels", &ConvertSettings::OGGChannels, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2), kSourceNames,
      "Ogg: channels (0 as the source)"},
     {"OGGID3TagType", &ConvertSettings::OGGID3TagType, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
-     "Ogg tags: custom (OGGTag.*), from the source, or none"},
+     "Ogg tags: custom (OGGTag.*), from the source, none, or merge (the source's, custom fields on top)"},
     {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "Ogg: amplify by AmplifyOGGCoeff"},
     {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
@@ -260,7 +260,7 @@ constexpr NumberField kNumberFields[] = {
     {"AmplifyM4ACoef", &ConvertSettings::AmplifyM4ACoef, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
      "M4A/MP4/M4B: gain in percent"},
     {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
-     "M4A/MP4/M4B tags: custom (M4ATag.*), from the source, or none"},
+     "M4A/MP4/M4B tags: custom (M4ATag.*), from the source, none, or merge (the source's, custom fields on top)"},
     {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone, Span(0, 7), kNoNames,
      "AMR-NB mode (6 is 10.2 kbit/s)"},
     {"AMRWBMode", &ConvertSettings::AMRWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
@@ -278,7 +278,7 @@ constexpr NumberField kNumberFields[] = {
     {"AmplifyAMRCoef", &ConvertSettings::AmplifyAMRCoef, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
      "AMR: gain in percent"},
     {"MP3ID3TagType", &ConvertSettings::MP3ID3TagType, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
-     "MP3 tags: custom (MP3Tag.*), from the source, or none"},
+     "MP3 tags: custom (MP3Tag.*), from the source, none, or merge (the source's, custom fields on top)"},
     {"MP3WriteID3Version", &ConvertSettings::MP3WriteID3Version, kSaveOptionsGroup, CheckNone, Span(0, 2), kId3VersionNames,
      "MP3: ID3v1 only, ID3v2 only, or both"},
     {"AmplifyMp3", &ConvertSettings::AmplifyMp3, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
@@ -291,6 +291,16 @@ constexpr NumberField kNumberFields[] = {
      "WAV: gain in percent"},
     {"OptStartPageIndex", &ConvertSettings::OptStartPageIndex, kSaveFormatGroup, CheckNone, Span(0, 15), kNoNames,
      "the options page shown first"},
+    {"MP3CopyCover", &ConvertSettings::MP3CopyCover, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "MP3: copy the source's cover art (APIC) with its tags"},
+    {"OGGCopyCover", &ConvertSettings::OGGCopyCover, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "Ogg: copy the source's cover art (METADATA_BLOCK_PICTURE) with its tags"},
+    {"WMACopyCover", &ConvertSettings::WMACopyCover, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "WMA: copy the source's cover art (WM/Picture) with its tags"},
+    {"M4ACopyCover", &ConvertSettings::M4ACopyCover, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "M4A/MP4/M4B: copy the source's cover art (covr) with its tags"},
+    {"VerifyOutput", &ConvertSettings::VerifyOutput, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "decode each output again and compare its length (a WAV's samples too) with the source's"},
 };
 
 constexpr TextField kTextFields[] = {
@@ -730,9 +740,9 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
             warnings.push_back("'" + name + "' has no effect while " + owner->amplify + " is 0; add -s " +
                                owner->amplify + "=1");
         } else if (*owner->tagType != '\0' && name.find('.') != std::string::npos &&
-                   NumberOf(settings, owner->tagType) != 0) {
+                   NumberOf(settings, owner->tagType) != 0 && NumberOf(settings, owner->tagType) != 3) {
             warnings.push_back("'" + name + "' has no effect unless " + owner->tagType +
-                               " is custom; use --tag NAME=VALUE to set a field on top of the source's tags");
+                               " is custom or merge; use --tag NAME=VALUE to set a field on top of the source's tags");
         }
     }
     return warnings;

@@ -169,6 +169,14 @@ struct ConvertSettings {
     int32_t AmplifyAMR = 0;
     int32_t AmplifyAMRCoef = 100;
 
+    // Cover art travels with the source's tags (tag types 1 and 3); off leaves every picture behind.
+    int32_t MP3CopyCover = 1;
+    int32_t OGGCopyCover = 1;
+    int32_t WMACopyCover = 1;
+    int32_t M4ACopyCover = 1;
+    // Each output is decoded again and its length (and a WAV's samples) compared with the source's.
+    int32_t VerifyOutput = 0;
+
     TagSettings MP3Tag;
     TagSettings OGGTag;
     TagSettings WMATag;

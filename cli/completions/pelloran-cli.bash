@@ -21,7 +21,7 @@ _pelloran_cli() {
     esac
     if [[ "$cur" == -* ]]; then
         COMPREPLY=($(compgen -W "-f --format -o --output-dir -b --bitrate --rate --channels --quality --tag -s --set
-            -y --overwrite -n --no-overwrite --keep-tree --name --all-files --dry-run --files-from -0 --null --shard
+            -y --overwrite -n --no-overwrite --keep-tree --name --all-files --dry-run --verify --files-from -0 --null --shard
             --settings --decoder -j --jobs --list-settings --probe --json -q --quiet -h --help --version" -- "$cur"))
         return
     fi

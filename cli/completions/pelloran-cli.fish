@@ -13,6 +13,7 @@ complete -c pelloran-cli -l keep-tree -d 'Rebuild the tree below each named fold
 complete -c pelloran-cli -l name -x -d 'Output names from tags'
 complete -c pelloran-cli -l all-files -d 'Folders contribute every file'
 complete -c pelloran-cli -l dry-run -d 'Show what would happen, write nothing'
+complete -c pelloran-cli -l verify -d 'Decode each output again and check it against the source'
 complete -c pelloran-cli -l files-from -r -d 'Read input paths from a file'
 complete -c pelloran-cli -s 0 -l null -d 'Names end with NUL'
 complete -c pelloran-cli -l shard -x -d 'Convert part K of N'

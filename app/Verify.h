@@ -1,0 +1,51 @@
+#pragma once
+// Checking an output after it is written: decoded again by our own readers, its frame count compared with the
+// source's (and a WAV's samples with the source's samples).
+//
+// Known offsets of the encoders, in frames at the output's rate (E: the source's count at that rate):
+//   WAV, Ogg Vorbis, M4A/MP4/M4B, FLAC, Opus, ALAC    exactly E (M4A: the edit list removes the encoder's delay
+//                                                     and its padding; our reader honours both)
+//   MP3 with the LAME/Info tag                         exactly E (the tag gives the delay and the padding)
+//   MP3 without it                                     E + 1105 (LAME's delay: 576 + 529) + padding to the
+//                                                      1152-frame grid: E .. E + 2257
+//   AAC in ADTS (.aac)                                 E + 1024 (the encoder's delay) + padding to the
+//                                                      1024-frame grid: E + 1024 .. E + 2047
+//   AMR, AMR-WB                                        E + padding to the 20 ms frame grid: E .. E + 159 at
+//                                                      8 kHz, E .. E + 319 at 16 kHz
+//   WMA                                                E + padding to the frame grid: E .. E + 2047
+// A resampled output may differ by two more frames either way.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "decode/DecoderFactory.h"
+#include "settings/ConvertSettings.h"
+
+namespace pelloran {
+
+struct VerifyOutcome {
+    bool ok = false;
+    std::string reason;          // why the check failed
+    uint64_t sourceFrames = 0;   // at the source's rate
+    uint64_t outputFrames = 0;   // decoded from the output, at its rate
+};
+
+// The frames an output of the settings' format may decode to, for `expected` frames of source at its rate.
+struct FrameSpan {
+    uint64_t min = 0;
+    uint64_t max = 0;
+};
+FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate, bool mp3InfoTag, bool resampled);
+
+// True when an MP3 file's first frame is an Info/Xing frame with a LAME tag (encoder delay and padding).
+bool HasLameInfoTag(const std::string& path);
+
+// Decodes source (input-format code formatCode) and output again and checks the output's length, and for WAV
+// output whose format equals the source's without gain, every sample. cancelled: asked between blocks.
+VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatCode, const std::string& source,
+                               const std::string& output, std::optional<ReaderKind> preferred,
+                               const std::function<bool()>& cancelled);
+
+}  // namespace pelloran
