@@ -46,6 +46,7 @@ bool PlanAac(const PlanInput& in, WriterPlan& plan) {
 
 bool PlanMp4(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
+    if (s.M4ACodec == 1) return PlanAlac(in, plan);
     AacOptions options;
     if (s.AutoDestM4AEncodingParam == 0)
         options = PageOptions(s.M4AVBR, s.M4AVBRQuality, s.M4AABRBitRate, s.M4AEnableTNS, s.M4AEnableMidside);

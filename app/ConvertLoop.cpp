@@ -1,5 +1,7 @@
 #include "app/ConvertLoop.h"
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "app/Progress.h"
@@ -28,17 +30,113 @@ constexpr OutputRecipe kOutputRecipes[] = {
     {kOutputMp4, nullptr, AacRateHint, PlanMp4},
     {kOutputM4b, nullptr, AacRateHint, PlanMp4},
     {kOutputWma, WmaRuntimeReady, WmaRateHint, PlanWma},
+    {kOutputFlac, nullptr, FlacRateHint, PlanFlac},
+    {kOutputOpus, nullptr, OpusRateHint, PlanOpus},
+    {kOutputAlac, nullptr, AacRateHint, PlanAlac},
 };
 
 std::string ProgressText(const std::string& name, unsigned percent) {
     return "Converting " + name + "..." + std::to_string(percent) + "%";
 }
 
+// The file's progress text and bar from the reader's position, and Cancel.
+class FileProgress {
+public:
+    FileProgress(AudioDecoder& decoder, ProgressSink& progress, const std::string& sourcePath)
+        : decoder_(decoder), progress_(progress), name_(FileNamePart(sourcePath)) {
+        uint64_t length = decoder.GetLength();
+        percentDivisor_ = length / 100;
+        if (length == 0) length = 1;
+        if (percentDivisor_ == 0) percentDivisor_ = 1;
+        barWidth_ = progress.FileBarWidth() > 0 ? progress.FileBarWidth() : 1;
+        barDivisor_ = length / static_cast<uint64_t>(barWidth_);
+        if (barDivisor_ == 0) barDivisor_ = 1;
+    }
+
+    // After each block read: shows the position; false on Cancel.
+    bool Step() {
+        const uint64_t pos = decoder_.GetPosition();
+        const uint64_t percent64 = static_cast<uint32_t>(pos / percentDivisor_);
+        const uint32_t percent = static_cast<uint32_t>(percent64 > 100 ? 100 : percent64);
+        if (percent > lastPercent_) {
+            progress_.SetFileText(ProgressText(name_, percent));
+            lastPercent_ = percent;
+        }
+        const uint32_t bar = static_cast<uint32_t>(pos / barDivisor_);
+        if (bar > lastBar_) {
+            progress_.SetFileBar(static_cast<int>(bar > static_cast<uint32_t>(barWidth_) ? barWidth_ : bar));
+            lastBar_ = bar;
+        }
+        return Breathe();
+    }
+    // Lets the front end breathe; false on Cancel.
+    bool Breathe() {
+        progress_.Pump();
+        return !progress_.CancelRequested();
+    }
+    void Done() {
+        if (lastPercent_ == 100) return;
+        progress_.SetFileText(ProgressText(name_, 100));
+        progress_.SetFileBar(barWidth_);
+    }
+
+private:
+    AudioDecoder& decoder_;
+    ProgressSink& progress_;
+    std::string name_;
+    uint64_t percentDivisor_ = 1;
+    uint64_t barDivisor_ = 1;
+    int barWidth_ = 1;
+    uint32_t lastPercent_ = 0;
+    uint32_t lastBar_ = 0;
+};
+
+// The end of the reading: a header that promised audio and not one frame behind it is a failure, not an
+// empty file.
+bool AudioWasRead(AudioDecoder& decoder, uint64_t framesRead, ConvertContext& context) {
+    context.truncated = decoder.IsTruncated();
+    if (framesRead == 0 && (decoder.GetLength() > 0 || context.truncated)) {
+        context.decoder.failureNote = kNoAudioNote;
+        return false;
+    }
+    return true;
+}
+
+// Narrow samples of a block into int32 planes at bits (8-bit unsigned and 16-bit signed move up to the
+// top of the width).
+void Widen(const void* in, int narrowBits, int frames, int bits, int32_t* out) {
+    if (narrowBits == 16) {
+        const auto* s = static_cast<const int16_t*>(in);
+        for (int i = 0; i < frames; ++i) out[i] = static_cast<int32_t>(static_cast<uint32_t>(s[i]) << (bits - 16));
+    } else {
+        const auto* u = static_cast<const uint8_t*>(in);
+        for (int i = 0; i < frames; ++i)
+            out[i] = static_cast<int32_t>(static_cast<uint32_t>(u[i] - 128) << (bits - 8));
+    }
+}
+
+// A wide block from one width to another (left-shifted up, arithmetic shift down), then the gain, clamped
+// to the width.
+void AdaptWide(int32_t* samples, int frames, int fromBits, int toBits, bool amplify, float gain) {
+    if (toBits > fromBits) {
+        for (int i = 0; i < frames; ++i)
+            samples[i] = static_cast<int32_t>(static_cast<uint32_t>(samples[i]) << (toBits - fromBits));
+    } else if (toBits < fromBits) {
+        for (int i = 0; i < frames; ++i) samples[i] >>= fromBits - toBits;
+    }
+    if (!amplify) return;
+    const double top = static_cast<double>((int64_t{1} << (toBits - 1)) - 1);
+    for (int i = 0; i < frames; ++i)
+        samples[i] = static_cast<int32_t>(std::clamp(std::trunc(gain * static_cast<double>(samples[i])), -top, top));
+}
+
 // The block loop: reads the source to its end and hands every block to the writer, picking or mixing channels,
-// converting rate and width and applying the gain on the way. 1 when the stream ended, 0 on Cancel or a failure.
+// converting rate and width and applying the gain on the way. A wide target gets the converted blocks
+// widened. 1 when the stream ended, 0 on Cancel or a failure.
 int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint16_t formatCode,
                const std::string& sourcePath, ConvertContext& context) {
-    const PcmFormat& target = plan.format;
+    // A wide target is fed 16-bit blocks at its rate and channels.
+    const PcmFormat target = plan.format.wide ? PcmFormat{plan.format.rate, plan.format.channels, 16} : plan.format;
     const ChannelChoice choice = ChooseChannels(source.channels, target.channels, context.settings.MonoType);
     const bool pick = choice == ChannelChoice::Left || choice == ChannelChoice::Right;
     PcmFormat fed = source;  // what reaches the converter or the writer
@@ -63,18 +161,14 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan,
         outLeft.resize(outBytes);
         if (target.channels == 2) outRight.resize(outBytes);
     }
+    std::vector<int32_t> wideLeft;
+    std::vector<int32_t> wideRight;
+    if (plan.format.wide) {
+        wideLeft.resize(static_cast<size_t>(std::max(kBlockFrames, kConvertedFrames)));
+        wideRight.resize(wideLeft.size());
+    }
 
-    const std::string name = FileNamePart(sourcePath);
-    ProgressSink& progress = context.progress;
-    uint64_t length = decoder.GetLength();
-    uint64_t percentDivisor = length / 100;
-    if (length == 0) length = 1;
-    if (percentDivisor == 0) percentDivisor = 1;
-    const int barWidth = progress.FileBarWidth() > 0 ? progress.FileBarWidth() : 1;
-    uint64_t barDivisor = length / static_cast<uint64_t>(barWidth);
-    if (barDivisor == 0) barDivisor = 1;
-    uint32_t lastPercent = 0;
-    uint32_t lastBar = 0;
+    FileProgress progress(decoder, context.progress, sourcePath);
     const bool stopAtLength = formatCode == 3000 || formatCode == 3050;
 
     const auto writeBlock = [&](void* l, void* r, int frames) {
@@ -86,17 +180,18 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan,
                 AmplifySamples8(static_cast<uint8_t*>(l), static_cast<uint8_t*>(r), frames, target.channels,
                                 plan.gain);
         }
-        return plan.writer->Write(l, r, frames);
+        if (!plan.format.wide) return plan.writer->Write(l, r, frames);
+        Widen(l, target.bits, frames, plan.format.bits, wideLeft.data());
+        if (target.channels == 2) Widen(r, target.bits, frames, plan.format.bits, wideRight.data());
+        const int32_t* planes[2] = {wideLeft.data(), wideRight.data()};
+        return plan.writer->WriteWide(planes, frames);
     };
     // Hands what the converter gives on in blocks of at most kConvertedFrames, whatever the rate ratio; false
     // on a write failure or Cancel (one source block can become many output blocks).
     const auto writeConverted = [&]() {
         void* r = outRight.empty() ? nullptr : outRight.data();
         for (int blocks = 0;; ++blocks) {
-            if (blocks > 0) {
-                progress.Pump();
-                if (progress.CancelRequested()) return false;
-            }
+            if (blocks > 0 && !progress.Breathe()) return false;
             const int produced = converter.Pull(outLeft.data(), r, kConvertedFrames);
             if (produced <= 0) return true;
             if (!writeBlock(outLeft.data(), r, produced)) return false;
@@ -109,21 +204,7 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan,
         if (frames <= 0) break;
         if (frames > kBlockFrames) frames = kBlockFrames;
         framesRead += static_cast<uint64_t>(frames);
-
-        const uint64_t pos = decoder.GetPosition();
-        const uint64_t percent64 = static_cast<uint32_t>(pos / percentDivisor);
-        const uint32_t percent = static_cast<uint32_t>(percent64 > 100 ? 100 : percent64);
-        if (percent > lastPercent) {
-            progress.SetFileText(ProgressText(name, percent));
-            lastPercent = percent;
-        }
-        const uint32_t bar = static_cast<uint32_t>(pos / barDivisor);
-        if (bar > lastBar) {
-            progress.SetFileBar(static_cast<int>(bar > static_cast<uint32_t>(barWidth) ? barWidth : bar));
-            lastBar = bar;
-        }
-        progress.Pump();
-        if (progress.CancelRequested()) return 0;
+        if (!progress.Step()) return 0;
 
         void* l = left.data();
         void* r = source.channels == 2 ? right.data() : nullptr;
@@ -137,24 +218,41 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan,
             converter.Push(l, r, frames);
             if (!writeConverted()) return 0;
         }
-        if (stopAtLength && pos >= decoder.GetLength()) break;
+        if (stopAtLength && decoder.GetPosition() >= decoder.GetLength()) break;
     }
-    context.truncated = decoder.IsTruncated();
-    // A header that promised audio and not one frame behind it: a failure, not an empty file.
-    if (framesRead == 0 && (decoder.GetLength() > 0 || context.truncated)) {
-        context.decoder.failureNote = kNoAudioNote;
-        return 0;
-    }
+    if (!AudioWasRead(decoder, framesRead, context)) return 0;
 
     // End of stream: drain the resampler so the tail of the audio is kept.
     if (convert) {
         converter.End();
         if (!writeConverted()) return 0;
     }
-    if (lastPercent != 100) {
-        progress.SetFileText(ProgressText(name, 100));
-        progress.SetFileBar(barWidth);
+    progress.Done();
+    return 1;
+}
+
+// The wide loop: every channel of the reader's wide output at its rate, changed only in width and gain.
+int PumpWide(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, const std::string& sourcePath,
+             ConvertContext& context) {
+    const PcmFormat& target = plan.format;
+    std::vector<std::vector<int32_t>> buffers(static_cast<size_t>(source.channels),
+                                              std::vector<int32_t>(static_cast<size_t>(kBlockFrames)));
+    std::vector<int32_t*> planes;
+    for (auto& buffer : buffers) planes.push_back(buffer.data());
+
+    FileProgress progress(decoder, context.progress, sourcePath);
+    uint64_t framesRead = 0;
+    while (true) {
+        int frames = decoder.ReadWide(planes.data());
+        if (frames <= 0) break;
+        if (frames > kBlockFrames) frames = kBlockFrames;
+        framesRead += static_cast<uint64_t>(frames);
+        if (!progress.Step()) return 0;
+        for (int32_t* plane : planes) AdaptWide(plane, frames, source.bits, target.bits, plan.amplify, plan.gain);
+        if (!plan.writer->WriteWide(planes.data(), frames)) return 0;
     }
+    if (!AudioWasRead(decoder, framesRead, context)) return 0;
+    progress.Done();
     return 1;
 }
 
@@ -176,6 +274,26 @@ void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient) {
     plan.gain = static_cast<float>(coefficient) * 0.01f;
 }
 
+void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int maxBits, int maxChannels,
+                  WriterPlan& plan) {
+    const PcmFormat& wide = in.wide;
+    const int outRate = rate > 0 ? rate : in.source.rate;
+    const bool keepsWide = wide.rate > 0 && wide.rate == outRate && (channels == 0 || channels == wide.channels) &&
+                           wide.channels <= maxChannels;
+    // The wide output is worth reading only for what the narrow path cannot hold.
+    const bool wider = keepsWide && (wide.bits > 16 || wide.channels > 2);
+    const int width = std::min(bits != 0 ? bits : wider ? wide.bits : in.source.bits, maxBits);
+    if (keepsWide && width != 8 && (width > 16 || wide.channels > 2)) {
+        plan.format = {outRate, wide.channels, std::max(width, 16), true};
+        plan.readWide = true;
+        return;
+    }
+    const int outChannels = channels == 1 || channels == 2 ? channels : in.source.channels;
+    if (width > 16) plan.format = {outRate, outChannels, width, true};
+    else plan.format = {outRate, outChannels, width == 8 ? 8 : 16};
+    plan.readWide = false;
+}
+
 int ConvertFile(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context) {
     const ConvertSettings& settings = context.settings;
     const OutputRecipe* recipe = RecipeForFormat(settings.OutputFormat);
@@ -186,14 +304,21 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
 
     const PcmFormat sourceFormat{decoder->GetSampleRate(), decoder->GetOutputChannels() == 2 ? 2 : 1,
                                  decoder->GetBitsPerSample() == 8 ? 8 : 16};
+    PcmFormat wideFormat = decoder->WideFormat();
+    if (!wideFormat.Valid() || !wideFormat.wide) wideFormat = {0, 0, 0, true};
     WriterPlan plan;
-    const PlanInput input{settings, *decoder, sourceFormat, formatCode, source, context.runPosition};
-    if (!sourceFormat.Valid() || !recipe->plan(input, plan) || !plan.writer ||
-        !plan.writer->Open(target, plan.format, plan.tags)) {
+    const PlanInput input{settings, *decoder, sourceFormat, wideFormat, formatCode, source, context.runPosition};
+    bool ready = sourceFormat.Valid() && recipe->plan(input, plan) && plan.writer;
+    // Reading wide: the reader's own rate and channels, in a wide format.
+    if (ready && plan.readWide)
+        ready = plan.format.wide && wideFormat.rate == plan.format.rate &&
+                wideFormat.channels == plan.format.channels && decoder->UseWide();
+    if (!ready || !plan.writer->Open(target, plan.format, plan.tags)) {
         decoder->Close();
         return 0;
     }
-    const int pumped = PumpBlocks(*decoder, sourceFormat, plan, formatCode, source, context);
+    const int pumped = plan.readWide ? PumpWide(*decoder, wideFormat, plan, source, context)
+                                     : PumpBlocks(*decoder, sourceFormat, plan, formatCode, source, context);
     decoder->Close();
     decoder.reset();
     if (pumped == 0) {

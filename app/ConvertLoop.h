@@ -29,16 +29,20 @@ struct PlanInput {
     const ConvertSettings& settings;
     AudioDecoder& decoder;   // the source's own bit rate, MPEG channel mode and tags
     const PcmFormat& source;  // what the reader delivers, worked out once by the loop
+    const PcmFormat& wide;    // what the reader can give on the wide path; rate 0 when nothing
     uint16_t formatCode;     // the source's input format
     const std::string& sourcePath;
     int runPosition;
 };
 
 // What a plan decides: the writer with its options, the PCM it takes (the loop picks or mixes channels by
-// MonoType, and converts rate and width, to get there), its tags and the gain.
+// MonoType, and converts rate and width, to get there), its tags and the gain. A wide format is either read
+// wide (readWide: the reader's wide rate and channels, only the width and gain change) or fed the narrow
+// blocks, converted at 16 bits and widened.
 struct WriterPlan {
     std::unique_ptr<AudioWriter> writer;
     PcmFormat format;
+    bool readWide = false;
     TagRecord tags;
     bool amplify = false;
     float gain = 1.0f;
@@ -70,6 +74,14 @@ ConvertLoopFn LoopForFormat(int32_t outputFormat);
 // Gain from an amplify switch and coefficient: on when the switch is set and the coefficient is not 100.
 void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient);
 
+// The format of a lossless writer. rate and channels: what the options ask, 0 for the source's; bits: 0 for
+// the source's width, else 8, 16, 24 or 32, held to maxBits; maxChannels: what the format stores. The
+// reader's wide output is read when it keeps the rate and channels and gives more than the narrow path holds
+// (over 16 bits or over two channels); otherwise the narrow blocks are converted (and widened for more than
+// 16 bits).
+void PlanLossless(const PlanInput& input, int rate, int channels, int bits, int maxBits, int maxChannels,
+                  WriterPlan& plan);
+
 // The plan rules of the formats.
 int WavRateHint(const ConvertSettings& settings);
 bool PlanWav(const PlanInput& input, WriterPlan& plan);
@@ -84,5 +96,10 @@ bool PlanAac(const PlanInput& input, WriterPlan& plan);
 bool PlanMp4(const PlanInput& input, WriterPlan& plan);
 int WmaRateHint(const ConvertSettings& settings);
 bool PlanWma(const PlanInput& input, WriterPlan& plan);
+int FlacRateHint(const ConvertSettings& settings);
+bool PlanFlac(const PlanInput& input, WriterPlan& plan);
+int OpusRateHint(const ConvertSettings& settings);
+bool PlanOpus(const PlanInput& input, WriterPlan& plan);
+bool PlanAlac(const PlanInput& input, WriterPlan& plan);
 
 }  // namespace pelloran

@@ -52,6 +52,12 @@ bool PlanMp3(const PlanInput& in, WriterPlan& plan) {
             options.bitrateKbps = bitrate;
         }
     }
+    // The rate mode applies with or without the automatic parameters; ABR's mean is the bit rate above.
+    options.rateMode = s.MP3EncodeMode == 1   ? Mp3RateMode::Vbr
+                       : s.MP3EncodeMode == 2 ? Mp3RateMode::Abr
+                                              : Mp3RateMode::Cbr;
+    options.vbrQuality = s.MP3VbrQuality;
+    options.infoFrame = s.MP3WriteInfoTag != 0;
     // LAME sizes its output room by its input, so a steep rise in rate is made by the loop's converter.
     const bool raise = options.outputRate / 4 > source.rate;
     plan.format = {raise ? options.outputRate : source.rate, channels, 16};

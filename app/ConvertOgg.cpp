@@ -1,4 +1,5 @@
-// The Ogg Vorbis plan: 16-bit PCM at a rate of the encoder table, the source's or the options' channels.
+// The Ogg Vorbis plan: 16-bit PCM at a rate of the encoder table, the source's or the options' channels, a
+// nominal bit rate or a quality.
 
 #include "app/ConvertLoop.h"
 #include "app/EncodingParams.h"
@@ -34,7 +35,13 @@ bool PlanOgg(const PlanInput& in, WriterPlan& plan) {
                                       in.runPosition, false, s.OGGCopyCover != 0);
     plan.tags = tags.values;
     SetGain(plan, s.AmplifyOGG, s.AmplifyOGGCoeff);
-    plan.writer = std::make_unique<OggWriter>(OggOptions{bitrate * 1000});
+    OggOptions options{bitrate * 1000};
+    // The quality mode applies with or without the automatic parameters: -1..10 is the encoder's -0.1..1.0.
+    if (s.OGGEncodeMode == 1) {
+        options.useQuality = true;
+        options.quality = static_cast<float>(s.OGGQuality) / 10.0f;
+    }
+    plan.writer = std::make_unique<OggWriter>(options);
     return true;
 }
 

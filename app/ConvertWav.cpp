@@ -1,4 +1,5 @@
-// The WAV plan: the source's format, or the options' rate, channels and width.
+// The WAV plan: the source's format, or the options' rate, channels and width; wide sources keep their
+// width and every channel.
 
 #include "app/ConvertLoop.h"
 #include "encode/WavWriter.h"
@@ -11,12 +12,12 @@ int WavRateHint(const ConvertSettings& s) {
 
 bool PlanWav(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    plan.format = in.source;
-    if (s.AutoDestWAVEncodingParam == 0) {
-        if (s.WAVSampleRate > 0) plan.format.rate = s.WAVSampleRate;
-        if (s.WAVChannelNum == 1 || s.WAVChannelNum == 2) plan.format.channels = s.WAVChannelNum;
-        // Only 8 and 16 bits are written; any other stored width means 16.
-        if (s.WAVBitsPerSample != 0) plan.format.bits = s.WAVBitsPerSample == 8 ? 8 : 16;
+    if (s.AutoDestWAVEncodingParam != 0) {
+        PlanLossless(in, 0, 0, 0, 32, kMaxWideChannels, plan);
+    } else {
+        const int bits = s.WAVBitsPerSample;
+        PlanLossless(in, s.WAVSampleRate > 0 ? s.WAVSampleRate : 0, s.WAVChannelNum,
+                     bits == 8 || bits == 16 || bits == 24 || bits == 32 ? bits : 0, 32, kMaxWideChannels, plan);
     }
     SetGain(plan, s.AmplifyWav, s.AmplifyWavCoeff);
     plan.writer = std::make_unique<WavWriter>();

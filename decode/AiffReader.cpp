@@ -77,6 +77,8 @@ void AiffReader::Close() {
     fileSize = 0;
     dataStart = dataSize = dataLeft = 0;
     truncated = false;
+    wide = false;
+    started = false;
     ResetState();
 }
 
@@ -299,8 +301,42 @@ bool AiffReader::SetUp() {
 }
 
 int AiffReader::Read(void* left, void* right) {
-    if (readRoutine == nullptr || !fileHandle.IsOpen()) return 0;
+    if (readRoutine == nullptr || !fileHandle.IsOpen() || wide) return 0;
+    started = true;
     return (this->*readRoutine)(left, right);
+}
+
+bool AiffReader::Stored(StoredPcm& pcm) const {
+    if (compression == kPcm) {
+        pcm = {StoredPcm::Signed, storedBytes, byteOrder == 2};
+    } else if (compression == kFloat32 || compression == kFloat64) {
+        pcm = {StoredPcm::Float, compression == kFloat32 ? 4 : 8, true};
+    } else {
+        return false;
+    }
+    return pcm.WideBits() != 0;
+}
+
+PcmFormat AiffReader::WideFormat() {
+    StoredPcm pcm;
+    if (readRoutine == nullptr || started || !Stored(pcm)) return {0, 0, 0, true};
+    return {sampleRate, channels, pcm.WideBits(), true};
+}
+
+bool AiffReader::UseWide() {
+    if (WideFormat().rate == 0) return false;
+    wide = true;
+    return true;
+}
+
+int AiffReader::ReadWide(int32_t* const* planes) {
+    StoredPcm pcm;
+    if (!wide || planes == nullptr || !fileHandle.IsOpen() || !Stored(pcm)) return 0;
+    const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(pcm.bytes);
+    const size_t got = ReadData(frameBytes * kBlockFrames);
+    const size_t frames = got / frameBytes;
+    DecodeStoredPcm(ioBuffer.data(), frames, channels, pcm, pcm.WideBits(), planes);
+    return static_cast<int>(frames);
 }
 
 size_t AiffReader::ReadData(uint8_t* dest, size_t request) {

@@ -12,6 +12,7 @@
 #include "decode/Dwvw.h"
 #include "decode/Gsm610.h"
 #include "decode/ImaAdpcm.h"
+#include "decode/WidePcm.h"
 #include "platform/File.h"
 
 namespace pelloran {
@@ -25,6 +26,9 @@ public:
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
     bool IsTruncated() const override { return truncated; }
+    PcmFormat WideFormat() override;
+    bool UseWide() override;
+    int ReadWide(int32_t* const* planes) override;
 
     // Compression codes.
     static constexpr int kUlaw = 1;
@@ -40,6 +44,8 @@ public:
 private:
     class DataSource;
 
+    // The stored layout of integer PCM and float data; false for the other encodings.
+    bool Stored(StoredPcm& pcm) const;
     bool ParseChunks();
     bool ParseComm(uint32_t size, bool aifc);
     bool SetUp();
@@ -86,6 +92,8 @@ private:
     uint64_t dataSize = 0;
     uint64_t dataLeft = 0;
     bool truncated = false;  // the sound data runs past the end of the file, or a read came up short
+    bool wide = false;
+    bool started = false;  // a block was read
 };
 
 }  // namespace pelloran

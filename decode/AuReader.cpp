@@ -55,6 +55,8 @@ void AuReader::Close() {
     bitBuffer = 0;
     bitCount = 0;
     truncated = false;
+    wide = false;
+    started = false;
     ResetState();
 }
 
@@ -156,8 +158,46 @@ bool AuReader::ParseHeader(const uint8_t* header, size_t size) {
 }
 
 int AuReader::Read(void* left, void* right) {
-    if (readRoutine == nullptr || !fileHandle.IsOpen()) return 0;
+    if (readRoutine == nullptr || !fileHandle.IsOpen() || wide) return 0;
+    started = true;
     return (this->*readRoutine)(left, right);
+}
+
+bool AuReader::Stored(StoredPcm& pcm) const {
+    switch (encoding) {
+        case kLinear8:
+        case kLinear16:
+        case kLinear24:
+        case kLinear32: pcm.kind = StoredPcm::Signed; break;
+        case kFloat:
+        case kDouble: pcm.kind = StoredPcm::Float; break;
+        default: return false;
+    }
+    pcm.bytes = storedBytes;
+    pcm.bigEndian = bigEndian != 0;
+    return pcm.WideBits() != 0;
+}
+
+PcmFormat AuReader::WideFormat() {
+    StoredPcm pcm;
+    if (readRoutine == nullptr || started || !Stored(pcm)) return {0, 0, 0, true};
+    return {sampleRate, channels, pcm.WideBits(), true};
+}
+
+bool AuReader::UseWide() {
+    if (WideFormat().rate == 0) return false;
+    wide = true;
+    return true;
+}
+
+int AuReader::ReadWide(int32_t* const* planes) {
+    StoredPcm pcm;
+    if (!wide || planes == nullptr || !fileHandle.IsOpen() || !Stored(pcm)) return 0;
+    const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(pcm.bytes);
+    const size_t got = ReadData(frameBytes * kBlockFrames);
+    const size_t frames = got / frameBytes;
+    DecodeStoredPcm(ioBuffer.data(), frames, channels, pcm, pcm.WideBits(), planes);
+    return static_cast<int>(frames);
 }
 
 size_t AuReader::ReadData(size_t request) {

@@ -8,6 +8,7 @@
 
 #include "decode/AudioDecoder.h"
 #include "decode/G726.h"
+#include "decode/WidePcm.h"
 #include "platform/File.h"
 
 namespace pelloran {
@@ -21,9 +22,14 @@ public:
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
     bool IsTruncated() const override { return truncated; }
+    PcmFormat WideFormat() override;
+    bool UseWide() override;
+    int ReadWide(int32_t* const* planes) override;
 
 private:
     bool ParseHeader(const uint8_t* header, size_t size);
+    // The stored layout of linear PCM and float data; false for the other encodings.
+    bool Stored(StoredPcm& pcm) const;
     uint32_t Load32(const uint8_t* p) const { return bigEndian ? LoadU32BE(p) : LoadU32LE(p); }
 
     // Requests up to request bytes of audio data into ioBuffer; bytes read.
@@ -48,6 +54,8 @@ private:
     uint32_t bitBuffer = 0;
     int32_t bitCount = 0;
     bool truncated = false;  // the stated data size runs past the end of the file, or a read came up short
+    bool wide = false;
+    bool started = false;  // a block was read
 };
 
 }  // namespace pelloran

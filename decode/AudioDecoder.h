@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "media/PcmFormat.h"
 #include "media/TagRecord.h"
 
 namespace pelloran {
@@ -56,6 +57,18 @@ public:
     virtual double GetFrameRate() { return frameRate; }
     // True when the stream ended before the extent its header gives (asked once the reading is over).
     virtual bool IsTruncated() const { return false; }
+
+    // The wide path, for lossless writers: every channel at the source's own width (media/PcmFormat.h).
+    // The wide format the reader can give, asked after Open; rate 0 when it has none.
+    virtual PcmFormat WideFormat() { return {0, 0, 0, true}; }
+    // Switches to wide output before the first Read; from then on only ReadWide reads. False when it cannot.
+    virtual bool UseWide() { return false; }
+    // Up to kBlockFrames frames into planes[0..channels-1], each with room for kBlockFrames samples; 0 at
+    // the end of the stream or on an error.
+    virtual int ReadWide(int32_t* const* planes) {
+        (void)planes;
+        return 0;
+    }
 
 protected:
     void ResetState();

@@ -19,6 +19,7 @@ namespace {
 
 // The FFmpeg source as this reader uses it: its own formats, the library's choice of stream, every channel.
 constexpr FfmpegSource::Options kMediaOptions{DemuxerSet::GeneralReader, true, false};
+constexpr FfmpegSource::Options kWideOptions{DemuxerSet::GeneralReader, true, false, true};
 
 // Bit rates in kbit/s by bit-rate index: MPEG-1 layers I, II, III, then MPEG-2/2.5 layer I, layers II and III.
 constexpr int kBitrates[5][16] = {
@@ -147,6 +148,9 @@ void BassDecoder::Close() {
     buffer_.clear();
     buffer_.shrink_to_fit();
     blockFrames_ = 0;
+    narrowFrameBytes_ = 0;
+    wide_ = false;
+    path_.clear();
     positionBytes_ = 0;
     id3_.reset();
     streamKind = kOtherStream;
@@ -206,11 +210,39 @@ int BassDecoder::Open(const std::string& path, int rate) {
     // Each Read takes the bytes of one block of the delivered channels, in whole frames of all channels.
     blockFrames_ = static_cast<size_t>(bytesPerSample) * outputChannels * kBlockFrames / frameBytes;
     buffer_.assign(blockFrames_ * frameBytes, 0);
+    narrowFrameBytes_ = frameBytes;
+    path_ = path;
     return 1;
 }
 
+PcmFormat BassDecoder::WideFormat() {
+    const auto* media = dynamic_cast<const FfmpegSource*>(source_.get());
+    if (media == nullptr || wide_ || positionBytes_ != 0 || media->WideBits() == 0) return {0, 0, 0, true};
+    return {sampleRate, source_->Format().channels, media->WideBits(), true};
+}
+
+bool BassDecoder::UseWide() {
+    if (WideFormat().rate == 0) return false;
+    std::unique_ptr<FfmpegSource> wide = FfmpegSource::Open(file_, path_, kWideOptions);
+    if (!wide || wide->Format().channels != source_->Format().channels || wide->Format().rate != sampleRate)
+        return false;
+    source_ = std::move(wide);
+    buffer_.assign(kBlockFrames * source_->Format().FrameBytes(), 0);
+    wide_ = true;
+    return true;
+}
+
+int BassDecoder::ReadWide(int32_t* const* planes) {
+    if (!source_ || !wide_ || planes == nullptr) return 0;
+    const SourceFormat& format = source_->Format();
+    const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
+    positionBytes_ += frames * narrowFrameBytes_;
+    SplitWideChannels(buffer_.data(), frames, format.channels, planes);
+    return static_cast<int>(frames);
+}
+
 int BassDecoder::Read(void* left, void* right) {
-    if (!source_) return 0;
+    if (!source_ || wide_) return 0;
     const size_t frames = source_->Read(buffer_.data(), blockFrames_);
     positionBytes_ += frames * source_->Format().FrameBytes();
     // The first two channels go out; any others are dropped.

@@ -12,6 +12,7 @@ namespace {
 
 // This reader's use of the source: every self-contained container, its first audio stream, mono or stereo.
 constexpr FfmpegSource::Options kOptions{DemuxerSet::Media, false, true};
+constexpr FfmpegSource::Options kWideOptions{DemuxerSet::Media, false, false, true};
 
 int BitrateKbps(int64_t bitsPerSecond) {
     if (bitsPerSecond <= 0) return 0;
@@ -28,6 +29,9 @@ void FfmpegDecoder::Close() {
     source_.reset();  // before the file it reads
     file_.Close();
     buffer_.clear();
+    path_.clear();
+    wide_ = false;
+    started_ = false;
     ResetState();
 }
 
@@ -51,11 +55,37 @@ int FfmpegDecoder::Open(const std::string& path, int rate) {
     bitsPerSample = format.bits;
     bytesPerSample = bitsPerSample / 8;
     buffer_.assign(kBlockFrames * format.FrameBytes(), 0);
+    path_ = path;
     return 1;
 }
 
+PcmFormat FfmpegDecoder::WideFormat() {
+    if (!source_ || wide_ || started_ || source_->WideBits() == 0) return {0, 0, 0, true};
+    return {sampleRate, source_->SourceChannels(), source_->WideBits(), true};
+}
+
+bool FfmpegDecoder::UseWide() {
+    const PcmFormat format = WideFormat();
+    if (format.rate == 0) return false;
+    std::unique_ptr<FfmpegSource> wide = FfmpegSource::Open(file_, path_, kWideOptions);
+    if (!wide || wide->Format().channels != format.channels || wide->Format().rate != format.rate) return false;
+    source_ = std::move(wide);
+    buffer_.assign(kBlockFrames * source_->Format().FrameBytes(), 0);
+    wide_ = true;
+    return true;
+}
+
+int FfmpegDecoder::ReadWide(int32_t* const* planes) {
+    if (!source_ || !wide_ || planes == nullptr) return 0;
+    const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
+    SplitWideChannels(buffer_.data(), frames, source_->Format().channels, planes);
+    position = source_->InputOffset();
+    return static_cast<int>(frames);
+}
+
 int FfmpegDecoder::Read(void* left, void* right) {
-    if (!source_) return 0;
+    if (!source_ || wide_) return 0;
+    started_ = true;
     const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
     SplitFirstTwoChannels(buffer_.data(), frames, source_->Format(), left, right);
     position = source_->InputOffset();

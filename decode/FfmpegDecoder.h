@@ -24,9 +24,15 @@ public:
     int Read(void* left, void* right) override;
     int ReadTags(TagRecord& tags) override;
     bool IsTruncated() const override;
+    PcmFormat WideFormat() override;
+    bool UseWide() override;
+    int ReadWide(int32_t* const* planes) override;
 
 private:
     File file_;  // outlives the source reading it
+    std::string path_;  // for opening the wide source
+    bool wide_ = false;
+    bool started_ = false;  // a block was read
     std::unique_ptr<FfmpegSource> source_;
     std::vector<uint8_t> buffer_;  // interleaved frames of one Read
 };

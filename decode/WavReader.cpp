@@ -122,6 +122,8 @@ void WavReader::Close() {
     sourceSamplesPerBlock = 0;
     formatSeen = false;
     truncated = false;
+    wide = false;
+    started = false;
     ResetState();
 }
 
@@ -327,7 +329,8 @@ bool WavReader::SetUpFormat() {
 }
 
 int WavReader::Read(void* left, void* right) {
-    if (readRoutine == nullptr || left == nullptr) return 0;
+    if (readRoutine == nullptr || left == nullptr || wide) return 0;
+    started = true;
     if (outputChannels == 2 && right == nullptr) return 0;
     return (this->*readRoutine)(left, right);
 }
@@ -460,6 +463,36 @@ int WavReader::ReadBlocks(void* left, void* right) {
         frames = DeliverBlock(l, r, frames);
     }
     return frames;
+}
+
+bool WavReader::Stored(StoredPcm& pcm) const {
+    if (formatTag == kTagPcm) pcm.kind = sourceBits == 8 ? StoredPcm::Unsigned : StoredPcm::Signed;
+    else if (formatTag == kTagFloat) pcm.kind = StoredPcm::Float;
+    else return false;
+    pcm.bytes = sourceBits / 8;
+    pcm.bigEndian = false;
+    return pcm.WideBits() != 0;
+}
+
+PcmFormat WavReader::WideFormat() {
+    StoredPcm pcm;
+    if (readRoutine == nullptr || started || !Stored(pcm)) return {0, 0, 0, true};
+    return {sampleRate, channels, pcm.WideBits(), true};
+}
+
+bool WavReader::UseWide() {
+    if (WideFormat().rate == 0) return false;
+    wide = true;
+    return true;
+}
+
+int WavReader::ReadWide(int32_t* const* planes) {
+    StoredPcm pcm;
+    if (!wide || planes == nullptr || !Stored(pcm)) return 0;
+    const size_t got = ReadRaw();
+    const size_t frames = got / (static_cast<size_t>(pcm.bytes) * static_cast<size_t>(channels));
+    DecodeStoredPcm(rawBuffer.data(), frames, channels, pcm, pcm.WideBits(), planes);
+    return static_cast<int>(frames);
 }
 
 std::unique_ptr<AudioDecoder> MakeWavReader() { return std::make_unique<WavReader>(); }

@@ -9,6 +9,7 @@
 #include "decode/AudioDecoder.h"
 #include "decode/Gsm610.h"
 #include "decode/MsAdpcm.h"
+#include "decode/WidePcm.h"
 #include "platform/File.h"
 
 namespace pelloran {
@@ -24,8 +25,14 @@ public:
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
     bool IsTruncated() const override { return truncated; }
+    PcmFormat WideFormat() override;
+    bool UseWide() override;
+    int ReadWide(int32_t* const* planes) override;
 
 private:
+    // The stored layout of integer PCM and float data; false for the other encodings.
+    bool Stored(StoredPcm& pcm) const;
+
     bool WalkChunks();
     bool ReadFormatChunk(uint32_t size);
     bool SetUpFormat();
@@ -64,6 +71,8 @@ private:
     int32_t sourceSamplesPerBlock = 0;
     bool formatSeen = false;
     bool truncated = false;  // the data chunk runs past the end of the file, or a read came up short
+    bool wide = false;
+    bool started = false;  // a block was read
 };
 
 }  // namespace pelloran

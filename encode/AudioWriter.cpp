@@ -18,7 +18,7 @@ bool AudioWriter::Open(const std::string& path, const PcmFormat& format, const T
     Abort();
     failed_ = false;
     finished_ = false;
-    if (!format.Valid() || path.empty()) return false;
+    if (!format.Valid() || (format.wide && !TakesWide()) || path.empty()) return false;
     path_ = path;
     format_ = format;
     if (!Begin(path, format, tags)) {
@@ -33,10 +33,22 @@ bool AudioWriter::Open(const std::string& path, const PcmFormat& format, const T
 bool AudioWriter::Write(const void* left, const void* right, int frames) {
     if (!open_ || failed_ || frames < 0) return false;
     if (frames == 0) return true;
-    if (left == nullptr || (format_.channels == 2 && right == nullptr)) return false;
+    if (format_.wide || left == nullptr || (format_.channels == 2 && right == nullptr)) return false;
     if (!Put(left, right, frames)) failed_ = true;
     return !failed_;
 }
+
+bool AudioWriter::WriteWide(const int32_t* const* planes, int frames) {
+    if (!open_ || failed_ || frames < 0 || !format_.wide) return false;
+    if (frames == 0) return true;
+    if (planes == nullptr) return false;
+    for (int c = 0; c < format_.channels; ++c)
+        if (planes[c] == nullptr) return false;
+    if (!PutWide(planes, frames)) failed_ = true;
+    return !failed_;
+}
+
+bool AudioWriter::PutWide(const int32_t* const*, int) { return false; }
 
 bool AudioWriter::Finish() {
     if (finished_) return true;

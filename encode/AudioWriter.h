@@ -3,6 +3,7 @@
 // Finish or Abort. Format parameters (bit rates, modes, raw tag blocks) come through each writer's own options
 // record, given to its constructor.
 
+#include <cstdint>
 #include <string>
 
 #include "media/PcmFormat.h"
@@ -18,12 +19,14 @@ public:
     AudioWriter& operator=(const AudioWriter&) = delete;
 
     // Creates (or replaces) path for blocks of format, with the tags the file format holds; a file still open
-    // is aborted first. False when the format or the options are refused or the file cannot be made; nothing
-    // is left at path then.
+    // is aborted first. Narrow formats suit every writer, wide ones only the lossless writers. False when the
+    // format or the options are refused or the file cannot be made; nothing is left at path then.
     bool Open(const std::string& path, const PcmFormat& format, const TagRecord& tags);
     // One block of frames at the format's width, planar: right only with two channels. False when the block
     // is refused or could not be written; after a failed block only Abort (or a failing Finish) remains.
     bool Write(const void* left, const void* right, int frames);
+    // The same for a wide format: planes[0..channels-1], frames int32 samples each.
+    bool WriteWide(const int32_t* const* planes, int frames);
     // Completes the file. False when it could not be completed; nothing is left at the path then. A second
     // call after a completed file is true and does nothing.
     bool Finish();
@@ -41,6 +44,9 @@ protected:
     // completing anything, and is called after every Begin, successful or not.
     virtual bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) = 0;
     virtual bool Put(const void* left, const void* right, int frames) = 0;
+    // Writers that take wide formats say so and take their blocks here (arguments checked).
+    virtual bool TakesWide() const { return false; }
+    virtual bool PutWide(const int32_t* const* planes, int frames);
     virtual bool End() = 0;
     virtual void Release() = 0;
 

@@ -46,9 +46,23 @@ bool Mp3Writer::Begin(const std::string& path, const PcmFormat& format, const Ta
     lame_set_num_channels(lame, format.channels);
     if (options_.mode != Mp3Mode::Auto) lame_set_mode(lame, LameMode(options_.mode));
     if (options_.outputRate > 0) lame_set_out_samplerate(lame, options_.outputRate);
-    if (options_.bitrateKbps > 0) lame_set_brate(lame, std::clamp(options_.bitrateKbps, 8, 320));
-    lame_set_bWriteVbrTag(lame, 0);
-    lame_set_VBR(lame, vbr_off);
+    const int kbps = std::clamp(options_.bitrateKbps, 8, 320);
+    switch (options_.rateMode) {
+        case Mp3RateMode::Cbr:
+            lame_set_VBR(lame, vbr_off);
+            if (options_.bitrateKbps > 0) lame_set_brate(lame, kbps);
+            break;
+        case Mp3RateMode::Vbr:
+            lame_set_VBR(lame, vbr_default);
+            lame_set_VBR_q(lame, std::clamp(options_.vbrQuality, 0, 9));
+            break;
+        case Mp3RateMode::Abr:
+            lame_set_VBR(lame, vbr_abr);
+            lame_set_VBR_mean_bitrate_kbps(lame, options_.bitrateKbps > 0 ? kbps : 128);
+            break;
+    }
+    // LAME leaves room for the information frame as the first frame and fills it in at the end.
+    lame_set_bWriteVbrTag(lame, options_.infoFrame || options_.rateMode != Mp3RateMode::Cbr ? 1 : 0);
     if (lame_init_params(lame) < 0) return false;
     output_.resize(kOutputBytes);
 
@@ -57,6 +71,7 @@ bool Mp3Writer::Begin(const std::string& path, const PcmFormat& format, const Ta
     id3v1_ = options_.id3v1 ? BuildId3Tag(1, tags) : std::vector<uint8_t>{};
     if (id3v1_.size() != 128) id3v1_ = options_.rawId3v1;
     if (id3v1_.size() != 128) id3v1_.clear();
+    audioStart_ = static_cast<int64_t>(v2.size());
     return file_.Open(path, "wb") && file_.Write(v2.data(), v2.size());
 }
 
@@ -77,6 +92,11 @@ bool Mp3Writer::End() {
     if (output_.size() < 7200) output_.resize(7200);
     bool ok = WriteOutput(lame_encode_flush(lame_.get(), output_.data(), static_cast<int>(output_.size())));
     ok = file_.Write(id3v1_.data(), id3v1_.size()) && ok;
+    if (ok && lame_get_bWriteVbrTag(lame_.get()) != 0) {
+        // None when the frames are too small to hold it (LAME then left no room for it either).
+        const size_t bytes = lame_get_lametag_frame(lame_.get(), output_.data(), output_.size());
+        ok = bytes <= output_.size() && (bytes == 0 || (file_.Seek(audioStart_) && file_.Write(output_.data(), bytes)));
+    }
     return file_.Close() && ok;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
-// MPEG layer III writer on LAME: 16-bit input, constant bit rate, no VBR information frame, an optional
-// ID3v2 block before the audio and an optional 128-byte ID3v1 block after it.
+// MPEG layer III writer on LAME: 16-bit input; constant bit rate, VBR by quality or an average bit rate; the
+// Xing/LAME information frame (length, seek table, encoder delay and padding) as the first frame when asked
+// and always for VBR and ABR; an optional ID3v2 block before the audio and an optional 128-byte ID3v1 block
+// after it.
 
 #include <cstdint>
 #include <memory>
@@ -14,11 +16,15 @@ struct lame_global_struct;
 namespace pelloran {
 
 enum class Mp3Mode { Auto, Stereo, JointStereo, Mono };
+enum class Mp3RateMode { Cbr, Vbr, Abr };
 
 struct Mp3Options {
     Mp3Mode mode = Mp3Mode::Auto;  // Auto: the encoder's choice for the channel count
     int outputRate = 0;            // Hz; 0: the encoder's choice for the input rate
-    int bitrateKbps = 0;           // clamped to 8..320; 0: the encoder's default
+    int bitrateKbps = 0;           // clamped to 8..320; 0: the encoder's default (CBR, or ABR's mean)
+    Mp3RateMode rateMode = Mp3RateMode::Cbr;
+    int vbrQuality = 2;            // V0 (best) .. V9
+    bool infoFrame = false;        // the information frame for CBR too
     bool id3v1 = false;            // render the tags as an ID3v1 block after the audio
     bool id3v2 = false;            // and as an ID3v2 block before it
     // Blocks copied as they are (an MP3 source's own); a rendered block takes the place of its version's.
@@ -49,6 +55,7 @@ private:
     std::unique_ptr<lame_global_struct, LameCloser> lame_;
     std::vector<uint8_t> output_;
     std::vector<uint8_t> id3v1_;  // written after the audio
+    int64_t audioStart_ = 0;      // where the information frame goes
 };
 
 }  // namespace pelloran

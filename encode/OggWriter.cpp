@@ -64,12 +64,16 @@ OggWriter::OggWriter(OggOptions options) : options_(options) {}
 OggWriter::~OggWriter() = default;
 
 bool OggWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
-    if (format.bits != 16 || options_.bitrate <= 0) return false;
+    if (format.bits != 16 || (!options_.useQuality && options_.bitrate <= 0)) return false;
     state_ = std::make_unique<State>();
     State& s = *state_;
     vorbis_info* vi = &s.info.vi;
-    if (vorbis_encode_setup_managed(vi, format.channels, format.rate, -1, options_.bitrate, -1) != 0 ||
-        vorbis_encode_ctl(vi, OV_ECTL_RATEMANAGE2_SET, nullptr) != 0 || vorbis_encode_setup_init(vi) != 0)
+    const bool ready = options_.useQuality
+                           ? vorbis_encode_setup_vbr(vi, format.channels, format.rate, options_.quality) == 0
+                           : vorbis_encode_setup_managed(vi, format.channels, format.rate, -1, options_.bitrate,
+                                                         -1) == 0 &&
+                                 vorbis_encode_ctl(vi, OV_ECTL_RATEMANAGE2_SET, nullptr) == 0;
+    if (!ready || vorbis_encode_setup_init(vi) != 0)
         return false;
 
     for (const auto& [name, value] : VorbisCommentFields(tags))

@@ -1,6 +1,6 @@
 #pragma once
-// Ogg Vorbis writer on libvorbis, vorbisenc and libogg: 16-bit input, a nominal bit rate, Vorbis comments
-// in UTF-8.
+// Ogg Vorbis writer on libvorbis, vorbisenc and libogg: 16-bit input, a nominal bit rate or a quality,
+// Vorbis comments in UTF-8.
 
 #include <memory>
 
@@ -12,6 +12,9 @@ namespace pelloran {
 struct OggOptions {
     // Nominal bit rate in bit/s, with bit-rate management off (the quality follows from it).
     int bitrate = 128000;
+    // With useQuality, the encoder's quality (-0.1 .. 1.0) instead of a bit rate.
+    bool useQuality = false;
+    float quality = 0.5f;
 };
 
 class OggWriter final : public AudioWriter {

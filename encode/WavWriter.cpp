@@ -7,25 +7,45 @@
 
 namespace pelloran {
 
+namespace {
+
+// Speaker positions of each channel count, in the order FLAC and WAVE give them by default.
+constexpr uint32_t kChannelMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
+// The sub-format GUID of integer PCM.
+constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+}  // namespace
+
 bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord&) {
     if (!file_.Open(path, "wb")) return false;
     const auto channels = static_cast<uint16_t>(format.channels);
     const auto bits = static_cast<uint16_t>(format.bits);
     const auto rate = static_cast<uint32_t>(format.rate);
-    uint8_t header[44];
-    std::memcpy(header, "RIFF", 4);
-    StoreU32LE(header + 4, 36);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    StoreU32LE(header + 16, 16);
-    StoreU16LE(header + 20, 1);
-    StoreU16LE(header + 22, channels);
-    StoreU32LE(header + 24, rate);
-    StoreU32LE(header + 28, (static_cast<uint32_t>(channels) * bits * rate) >> 3);
-    StoreU16LE(header + 32, static_cast<uint16_t>(channels * bits / 8));
-    StoreU16LE(header + 34, bits);
-    std::memcpy(header + 36, "data", 4);
-    StoreU32LE(header + 40, 0);
-    return file_.Write(header, sizeof header);
+    const bool extensible = format.wide;
+    const uint32_t fmtBytes = extensible ? 40 : 16;
+    dataOffset_ = 12 + 8 + fmtBytes + 8;
+    std::vector<uint8_t> header(static_cast<size_t>(dataOffset_));
+    uint8_t* h = header.data();
+    std::memcpy(h, "RIFF", 4);
+    StoreU32LE(h + 4, static_cast<uint32_t>(dataOffset_ - 8));
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    StoreU32LE(h + 16, fmtBytes);
+    StoreU16LE(h + 20, extensible ? 0xFFFE : 1);
+    StoreU16LE(h + 22, channels);
+    StoreU32LE(h + 24, rate);
+    StoreU32LE(h + 28, (static_cast<uint32_t>(channels) * bits * rate) >> 3);
+    StoreU16LE(h + 32, static_cast<uint16_t>(channels * bits / 8));
+    StoreU16LE(h + 34, bits);
+    if (extensible) {
+        StoreU16LE(h + 36, 22);
+        StoreU16LE(h + 38, bits);  // valid bits: all of the container
+        StoreU32LE(h + 40, kChannelMasks[channels]);
+        std::memcpy(h + 44, kPcmSubFormat, sizeof kPcmSubFormat);
+    }
+    std::memcpy(h + dataOffset_ - 8, "data", 4);
+    StoreU32LE(h + dataOffset_ - 4, 0);
+    return file_.Write(header.data(), header.size());
 }
 
 bool WavWriter::Put(const void* left, const void* right, int frames) {
@@ -36,17 +56,34 @@ bool WavWriter::Put(const void* left, const void* right, int frames) {
     return file_.Write(interleave_.data(), interleave_.size());
 }
 
+bool WavWriter::PutWide(const int32_t* const* planes, int frames) {
+    const int channels = Format().channels;
+    const auto sampleBytes = static_cast<size_t>(Format().bits / 8);
+    interleave_.resize(static_cast<size_t>(frames) * static_cast<size_t>(channels) * sampleBytes);
+    uint8_t* out = interleave_.data();
+    for (int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const auto v = static_cast<uint32_t>(planes[c][i]);
+            for (size_t b = 0; b < sampleBytes; ++b) *out++ = static_cast<uint8_t>(v >> (8 * b));
+        }
+    }
+    return file_.Write(interleave_.data(), interleave_.size());
+}
+
 bool WavWriter::End() {
-    bool ok = std::fflush(file_.Get()) == 0;
+    const int64_t dataEnd = file_.Tell();
+    // A chunk of odd size is followed by a pad byte, counted by RIFF but not by the data chunk.
+    bool ok = dataEnd >= 0 && ((dataEnd - dataOffset_) % 2 == 0 || file_.Write("", 1));
+    ok = std::fflush(file_.Get()) == 0 && ok;
     const int64_t size = file_.Tell();
     // RIFF sizes are 32-bit; a file past 4 GiB cannot be described and is refused.
-    if (size < 44 || size - 8 > static_cast<int64_t>(std::numeric_limits<uint32_t>::max())) ok = false;
+    if (size < dataOffset_ || size - 8 > static_cast<int64_t>(std::numeric_limits<uint32_t>::max())) ok = false;
     if (ok) {
         uint8_t field[4];
         StoreU32LE(field, static_cast<uint32_t>(size - 8));
         ok = file_.Seek(4) && file_.Write(field, 4);
-        StoreU32LE(field, static_cast<uint32_t>(size - 44));
-        ok = ok && file_.Seek(40) && file_.Write(field, 4);
+        StoreU32LE(field, static_cast<uint32_t>(dataEnd - dataOffset_));
+        ok = ok && file_.Seek(dataOffset_ - 4) && file_.Write(field, 4);
     }
     return file_.Close() && ok;
 }

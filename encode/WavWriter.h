@@ -1,5 +1,7 @@
 #pragma once
-// Canonical 44-byte RIFF/WAVE PCM writer; sizes are patched from the file length when it finishes.
+// RIFF/WAVE PCM writer: the canonical 44-byte header for narrow blocks, WAVE_FORMAT_EXTENSIBLE (68 bytes,
+// with the valid bits and the usual speaker mask of the channel count) for wide ones. Sizes are patched
+// from the file length when it finishes.
 
 #include <cstdint>
 #include <vector>
@@ -13,12 +15,15 @@ class WavWriter final : public AudioWriter {
 protected:
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
     bool Put(const void* left, const void* right, int frames) override;
+    bool TakesWide() const override { return true; }
+    bool PutWide(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 
 private:
     File file_;
     std::vector<uint8_t> interleave_;
+    int64_t dataOffset_ = 44;  // where the samples start
 };
 
 }  // namespace pelloran

@@ -8,7 +8,11 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstring>
+#include <vector>
 
+#include "media/PcmFormat.h"
 #include "platform/File.h"
 #include "platform/SampleAdapter.h"
 #include "platform/TagReader.h"
@@ -60,6 +64,56 @@ int DurationSeconds(const AVFormatContext& input) {
 
 bool IsEightBit(int sampleFormat) { return sampleFormat == AV_SAMPLE_FMT_U8 || sampleFormat == AV_SAMPLE_FMT_U8P; }
 
+// The wide width of a decoder's output: its stated significant bits rounded up to 16, 24 or 32; float and
+// 64-bit output count as 32. 0 for a codec that is not lossless.
+int WideBitsOf(const AVCodecContext& codec) {
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec.codec_id);
+    if (descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0) return 0;
+    const auto format = av_get_packed_sample_fmt(codec.sample_fmt);
+    if (format == AV_SAMPLE_FMT_U8 || format == AV_SAMPLE_FMT_S16) return 16;
+    if (format != AV_SAMPLE_FMT_S32) return format == AV_SAMPLE_FMT_NONE ? 0 : 32;
+    const int raw = codec.bits_per_raw_sample;
+    return raw > 0 && raw <= 16 ? 16 : raw > 16 && raw <= 24 ? 24 : 32;
+}
+
+// One sample of a decoded block as an int32 of `bits` significant bits, right-aligned.
+int32_t WideSample(const uint8_t* p, AVSampleFormat format, int bits) {
+    const auto fromFloat = [bits](double x) {
+        if (!(x > -1.0)) x = -1.0;  // NaN too
+        const double top = bits == 32 ? 2147483647.0 : static_cast<double>((int64_t{1} << (bits - 1)) - 1);
+        return static_cast<int32_t>(std::min(std::nearbyint(x * (top + 1.0)), top));
+    };
+    switch (format) {
+        case AV_SAMPLE_FMT_U8: return (static_cast<int32_t>(*p) - 128) * 256;
+        case AV_SAMPLE_FMT_S16: {
+            int16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        case AV_SAMPLE_FMT_S32: {
+            int32_t v;
+            std::memcpy(&v, p, 4);
+            return v >> (32 - bits);  // the library keeps samples left-aligned
+        }
+        case AV_SAMPLE_FMT_S64: {
+            int64_t v;
+            std::memcpy(&v, p, 8);
+            return static_cast<int32_t>(v >> (64 - bits));
+        }
+        case AV_SAMPLE_FMT_FLT: {
+            float v;
+            std::memcpy(&v, p, 4);
+            return fromFloat(v);
+        }
+        case AV_SAMPLE_FMT_DBL: {
+            double v;
+            std::memcpy(&v, p, 8);
+            return fromFloat(v);
+        }
+        default: return 0;
+    }
+}
+
 // Frames at rate from the stream's duration, else the container's, else the file size at the codec's bit
 // rate; 0 when none is known.
 uint64_t EstimatedFrames(const AVFormatContext& input, const AVStream& stream, int64_t bitRate, int rate) {
@@ -87,6 +141,13 @@ struct FfmpegSource::State {
     int stream = -1;
     int sourceChannels = 0;
     SampleAdapter adapter;
+    // Wide output: int32 frames of every channel, waiting to be taken.
+    bool wide = false;
+    int wideBits = 0;
+    int wideRate = 0;
+    int wideChannels = 0;
+    std::vector<int32_t> widePending;
+    size_t wideTaken = 0;  // frames
     StreamEndWatch endWatch;
     bool demuxEnded = false;    // the container has no more packets
     bool flushSent = false;     // the decoder was told that input ended
@@ -111,9 +172,48 @@ struct FfmpegSource::State {
         return false;
     }
 
+    size_t Pending() const {
+        if (!wide) return static_cast<size_t>(adapter.PendingFrames());
+        return wideChannels == 0 ? 0 : widePending.size() / static_cast<size_t>(wideChannels) - wideTaken;
+    }
+
+    // The first decoded block fixes the width, rate and channels; blocks of another rate or channel count
+    // are dropped.
+    bool ConvertWide(const AVFrame& f) {
+        const int n = f.ch_layout.nb_channels;
+        if (wideChannels == 0) {
+            wideBits = WideBitsOf(*codec);
+            if (wideBits == 0 || n < 1 || n > kMaxWideChannels || f.sample_rate <= 0) return false;
+            wideRate = f.sample_rate;
+            wideChannels = n;
+            sourceChannels = n;
+        }
+        if (n != wideChannels || f.sample_rate != wideRate || f.extended_data == nullptr) return false;
+        const auto format = static_cast<AVSampleFormat>(f.format);
+        const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+        const int size = av_get_bytes_per_sample(format);
+        if (size <= 0) return false;
+        const bool planar = av_sample_fmt_is_planar(format) != 0;
+        widePending.erase(widePending.begin(),
+                          widePending.begin() + static_cast<ptrdiff_t>(wideTaken * static_cast<size_t>(n)));
+        wideTaken = 0;
+        const size_t old = widePending.size();
+        widePending.resize(old + static_cast<size_t>(f.nb_samples) * static_cast<size_t>(n));
+        int32_t* out = widePending.data() + old;
+        for (int i = 0; i < f.nb_samples; ++i) {
+            for (int c = 0; c < n; ++c) {
+                const uint8_t* p = planar ? f.extended_data[c] + static_cast<size_t>(i) * size
+                                          : f.extended_data[0] + (static_cast<size_t>(i) * n + c) * size;
+                *out++ = WideSample(p, packed, wideBits);
+            }
+        }
+        return true;
+    }
+
     // The first decoded block fixes what the source delivers.
     bool Convert(const AVFrame& f) {
         if (f.nb_samples <= 0) return false;
+        if (wide) return ConvertWide(f);
         if (adapter.Channels() == 0) {
             const bool eightBit = IsEightBit(f.format);
             const bool ready = mix ? adapter.Setup(f.sample_rate, std::min(f.ch_layout.nb_channels, 2), eightBit)
@@ -132,13 +232,13 @@ struct FfmpegSource::State {
                 const bool converted = Convert(*frame);
                 av_frame_unref(frame.get());
                 if (converted) packetsWithoutAudio = 0;
-                if (adapter.PendingFrames() > 0) return true;
+                if (Pending() > 0) return true;
                 continue;
             }
             // EAGAIN wants input; any other error has lost the rest of its packet and decoding goes on.
             if (received == AVERROR_EOF || (demuxEnded && flushSent)) {
                 decoderEnded = true;
-                adapter.Drain();
+                if (!wide) adapter.Drain();
                 break;
             }
             if (demuxEnded) {
@@ -158,7 +258,7 @@ struct FfmpegSource::State {
             avcodec_send_packet(codec.get(), packet.get());  // a refused packet is simply lost
             av_packet_unref(packet.get());
         }
-        return adapter.PendingFrames() > 0;
+        return Pending() > 0;
     }
 };
 
@@ -171,6 +271,7 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
     s.file = &file;
     s.name = name;
     s.mix = options.mixToStereo;
+    s.wide = options.wide;
     s.input = OpenContainer(file, name, options.demuxers);
     if (!s.input) return nullptr;
     AVFormatContext& input = *s.input;
@@ -195,6 +296,10 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
     s.codec->pkt_timebase = stream.time_base;
     s.codec->thread_count = 1;  // files already convert in parallel
     if (avcodec_open2(s.codec.get(), decoder, nullptr) < 0) return nullptr;
+    if (s.wide) {
+        const AVCodecDescriptor* descriptor = avcodec_descriptor_get(s.codec->codec_id);
+        if (descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0) return nullptr;
+    }
     s.packet.reset(av_packet_alloc());
     s.frame.reset(av_frame_alloc());
     if (!s.packet || !s.frame) return nullptr;
@@ -203,8 +308,9 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
     // The first audio now: the output is known, and a stream that yields none is refused rather than
     // delivered as an empty file.
     if (!s.DecodeMore()) return nullptr;
-    source->format_ = {s.adapter.Rate(), s.adapter.Channels(), s.adapter.EightBit() ? 8 : 16};
-    source->lengthFrames_ = EstimatedFrames(input, stream, s.codec->bit_rate, s.adapter.Rate());
+    if (s.wide) source->format_ = {s.wideRate, s.wideChannels, 32, s.wideBits};
+    else source->format_ = {s.adapter.Rate(), s.adapter.Channels(), s.adapter.EightBit() ? 8 : 16};
+    source->lengthFrames_ = EstimatedFrames(input, stream, s.codec->bit_rate, source->format_.rate);
     return source;
 }
 
@@ -237,7 +343,14 @@ size_t FfmpegSource::Read(void* out, size_t frames) {
     const size_t frameBytes = format_.FrameBytes();
     size_t done = 0;
     while (done < frames) {
-        if (s.adapter.PendingFrames() > 0) {
+        if (s.wide && s.Pending() > 0) {
+            const size_t n = std::min(s.Pending(), frames - done);
+            const size_t samples = n * static_cast<size_t>(s.wideChannels);
+            std::memcpy(at + done * frameBytes, s.widePending.data() + s.wideTaken * s.wideChannels,
+                        samples * sizeof(int32_t));
+            s.wideTaken += n;
+            done += n;
+        } else if (!s.wide && s.adapter.PendingFrames() > 0) {
             done += s.adapter.Take(at + done * frameBytes, frames - done);
         } else if (!s.DecodeMore()) {
             break;
@@ -274,6 +387,8 @@ bool FfmpegSource::ReadTags(TagRecord& tags) {
 }
 
 int FfmpegSource::SourceChannels() const { return s_->sourceChannels; }
+
+int FfmpegSource::WideBits() const { return s_->wide ? s_->wideBits : WideBitsOf(*s_->codec); }
 
 uint64_t FfmpegSource::InputOffset() const {
     const int64_t at = avio_tell(s_->input->pb);

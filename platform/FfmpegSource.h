@@ -34,6 +34,9 @@ public:
         DemuxerSet demuxers = DemuxerSet::Media;
         bool bestStream = false;   // the library's choice of audio stream, else the first one
         bool mixToStereo = false;  // a mono or stereo mix, else every channel as decoded
+        // Every channel as int32 samples at the stream's own width (WideBits), at its own rate; only
+        // streams of a lossless codec open so.
+        bool wide = false;
     };
 
     // Null when no demuxer of the set takes the file, it has no decodable audio stream, or the stream gives no
@@ -50,6 +53,8 @@ public:
 
     // Channels of the decoded stream before any mix.
     int SourceChannels() const;
+    // The width the wide output would give (16, 24 or 32), 0 when the codec is not lossless.
+    int WideBits() const;
     // Bytes of the file the demuxer has read so far.
     uint64_t InputOffset() const;
     int ContainerSeconds() const;

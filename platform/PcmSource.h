@@ -14,7 +14,8 @@ namespace pelloran {
 struct SourceFormat {
     int rate = 0;
     int channels = 0;
-    int bits = 16;  // 8: unsigned, 16: signed
+    int bits = 16;     // 8: unsigned, 16: signed, 32: int32 samples of wideBits right-aligned
+    int wideBits = 0;  // with bits 32: the significant bits, 16, 24 or 32
 
     size_t FrameBytes() const { return static_cast<size_t>(channels) * static_cast<size_t>(bits / 8); }
 };
@@ -65,6 +66,16 @@ inline void SplitFirstTwoChannels(const uint8_t* in, size_t frames, const Source
     for (size_t i = 0; i < frames; ++i) {
         std::memcpy(&l[i], in + i * stride * 2, 2);
         if (both) std::memcpy(&r[i], in + i * stride * 2 + 2, 2);
+    }
+}
+
+// Interleaved int32 frames of channels samples into one plane per channel.
+inline void SplitWideChannels(const void* in, size_t frames, int channels, int32_t* const* planes) {
+    const auto* bytes = static_cast<const uint8_t*>(in);
+    const size_t stride = static_cast<size_t>(channels) * sizeof(int32_t);
+    for (int c = 0; c < channels; ++c) {
+        const uint8_t* at = bytes + static_cast<size_t>(c) * sizeof(int32_t);
+        for (size_t i = 0; i < frames; ++i, at += stride) std::memcpy(&planes[c][i], at, sizeof(int32_t));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/aac.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <iterator>
@@ -36,6 +37,11 @@ struct PacketFreer {
 };
 
 }  // namespace
+
+double AacQualityScale(int quality) {
+    const int q = std::clamp(quality, 10, 500);
+    return q <= 100 ? q / 100.0 : 1.0 + (q - 100) / 400.0;
+}
 
 int AacRateIndex(int rate) {
     for (size_t i = 0; i < std::size(kAacRates); ++i) {
@@ -119,7 +125,7 @@ bool AacEncoder::Open(int rate, int channels, const AacEncoderSettings& settings
     } else {
         // Quality mode: 100 lands on the encoder's default lambda.
         codec->flags |= AV_CODEC_FLAG_QSCALE;
-        codec->global_quality = std::clamp(settings.quality, 10, 500) * FF_QP2LAMBDA / 100;
+        codec->global_quality = static_cast<int>(std::lround(AacQualityScale(settings.quality) * FF_QP2LAMBDA));
     }
     av_opt_set_int(codec->priv_data, "aac_tns", settings.tns ? 1 : 0, 0);
     if (!settings.midside) av_opt_set_int(codec->priv_data, "aac_ms", 0, 0);

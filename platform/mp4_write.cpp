@@ -86,6 +86,21 @@ bool Mp4AudioFile::Create(const std::string& path, int rate, const std::vector<u
     s_.reset();
     const int channels = AudioSpecificConfigChannels(config.data(), config.size());
     if (rate <= 0 || channels == 0 || config.size() > kMaxConfigBytes) return false;
+    return Open(path, AV_CODEC_ID_AAC, rate, channels, 1024, config);
+}
+
+bool Mp4AudioFile::CreateAlac(const std::string& path, int rate, int channels, int bits, int frameLength,
+                              const std::vector<uint8_t>& cookie) {
+    s_.reset();
+    if (rate <= 0 || channels < 1 || channels > 8 || frameLength <= 0 || cookie.size() > kMaxConfigBytes)
+        return false;
+    if (!Open(path, AV_CODEC_ID_ALAC, rate, channels, frameLength, cookie)) return false;
+    s_->stream->codecpar->bits_per_raw_sample = bits;
+    return true;
+}
+
+bool Mp4AudioFile::Open(const std::string& path, int codecId, int rate, int channels, int frameLength,
+                        const std::vector<uint8_t>& config) {
     QuietFfmpegLog();
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, nullptr, "ipod", nullptr) < 0 || raw == nullptr) return false;
@@ -96,9 +111,9 @@ bool Mp4AudioFile::Create(const std::string& path, int rate, const std::vector<u
     s->stream->time_base = AVRational{1, rate};
     AVCodecParameters* par = s->stream->codecpar;
     par->codec_type = AVMEDIA_TYPE_AUDIO;
-    par->codec_id = AV_CODEC_ID_AAC;
+    par->codec_id = static_cast<AVCodecID>(codecId);
     par->sample_rate = rate;
-    par->frame_size = 1024;
+    par->frame_size = frameLength;
     par->extradata = static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (par->extradata == nullptr) return false;
     std::memcpy(par->extradata, config.data(), config.size());

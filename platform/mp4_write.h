@@ -27,6 +27,10 @@ public:
     // Creates (or replaces) path with one AAC track at rate, described by its AudioSpecificConfig (which
     // also gives the channel count). False when the file cannot be created or the configuration not read.
     bool Create(const std::string& path, int rate, const std::vector<uint8_t>& config);
+    // The same with one ALAC track: its magic cookie (the encoder's extradata), frames of frameLength samples
+    // (the last may be shorter) and no encoder delay.
+    bool CreateAlac(const std::string& path, int rate, int channels, int bits, int frameLength,
+                    const std::vector<uint8_t>& cookie);
     // Tags stored once the file is complete (platform/mp4_tags.h): every field and the pictures covr takes,
     // the track number when above 0.
     void SetTags(const TagRecord& tags);
@@ -40,6 +44,8 @@ public:
 
 private:
     struct State;
+    bool Open(const std::string& path, int codecId, int rate, int channels, int frameLength,
+              const std::vector<uint8_t>& config);
     std::unique_ptr<State> s_;
 };
 

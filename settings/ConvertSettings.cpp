@@ -23,6 +23,9 @@ const OutputFormatRow kOutputFormatTable[] = {
     {kOutputM4b, "m4b", "M4B (MPEG-4 Audiobook)"},
     {kOutputAmr, "amr", nullptr},
     {kOutputAwb, "awb", nullptr},
+    {kOutputFlac, "flac", nullptr},
+    {kOutputOpus, "opus", nullptr},
+    {kOutputAlac, "m4a", "ALAC (Apple Lossless)", "alac"},
     {-1, nullptr, nullptr},
 };
 
@@ -86,10 +89,12 @@ constexpr Range Codes(const int32_t (&codes)[N]) {
 
 constexpr int32_t kPlaceCodes[] = {kOutputBesideSource, kOutputIntoFolder};
 constexpr int32_t kPolicyCodes[] = {kTargetRename, kTargetOverwrite, kTargetSkip};
-constexpr int32_t kFormatCodes[] = {kOutputMp3, kOutputWav, kOutputWma, kOutputOgg, kOutputAac,
-                                    kOutputM4a, kOutputMp4, kOutputM4b, kOutputAmr, kOutputAwb};
+constexpr int32_t kFormatCodes[] = {kOutputMp3, kOutputWav, kOutputWma, kOutputOgg,  kOutputAac,
+                                    kOutputM4a, kOutputMp4, kOutputM4b, kOutputAmr,  kOutputAwb,
+                                    kOutputFlac, kOutputOpus, kOutputAlac};
 constexpr int32_t kMp3ChannelModes[] = {0, 1, 3, 4};
-constexpr int32_t kWavWidths[] = {0, 8, 16};
+constexpr int32_t kWavWidths[] = {0, 8, 16, 24, 32};
+constexpr int32_t kFlacWidths[] = {0, 16, 24};
 
 constexpr Range kSwitch = Span(0, 1);
 constexpr Range kTagType = Span(0, 3);  // 3: the source's tags with the custom fields on top
@@ -118,7 +123,8 @@ constexpr CodeName kMonoList[] = {{"mix", kMonoMix}, {"left", kMonoLeft}, {"righ
 constexpr CodeName kFormatList[] = {{"mp3", kOutputMp3}, {"wav", kOutputWav}, {"wma", kOutputWma},
                                     {"ogg", kOutputOgg}, {"aac", kOutputAac}, {"m4a", kOutputM4a},
                                     {"mp4", kOutputMp4}, {"m4b", kOutputM4b}, {"amr", kOutputAmr},
-                                    {"awb", kOutputAwb}};
+                                    {"awb", kOutputAwb}, {"flac", kOutputFlac}, {"opus", kOutputOpus},
+                                    {"alac", kOutputAlac}};
 constexpr CodeName kMp3ModeList[] = {{"stereo", 0}, {"joint", 1}, {"mono", 3}, {"source", 4}};
 constexpr CodeName kTagTypeList[] = {{"custom", 0}, {"source", 1}, {"none", 2}, {"merge", 3}};
 constexpr CodeName kId3VersionList[] = {{"v1", 0}, {"v2", 1}, {"both", 2}};
@@ -126,6 +132,10 @@ constexpr CodeName kMpegList[] = {{"mpeg4", 0}, {"mpeg2", 1}};
 constexpr CodeName kBlockList[] = {{"normal", 0}, {"noshort", 1}, {"nolong", 2}};
 constexpr CodeName kAmrTypeList[] = {{"nb", 0}, {"wb", 1}};
 constexpr CodeName kSourceList[] = {{"source", 0}};
+constexpr CodeName kMp3EncodeList[] = {{"cbr", 0}, {"vbr", 1}, {"abr", 2}};
+constexpr CodeName kOggEncodeList[] = {{"bitrate", 0}, {"quality", 1}};
+constexpr CodeName kOpusModeList[] = {{"vbr", 0}, {"cvbr", 1}, {"cbr", 2}};
+constexpr CodeName kM4aCodecList[] = {{"aac", 0}, {"alac", 1}};
 
 constexpr CodeNames kNoNames{};
 constexpr CodeNames kSwitchNames = Named(kSwitchList);
@@ -140,6 +150,10 @@ constexpr CodeNames kMpegNames = Named(kMpegList);
 constexpr CodeNames kBlockNames = Named(kBlockList);
 constexpr CodeNames kAmrTypeNames = Named(kAmrTypeList);
 constexpr CodeNames kSourceNames = Named(kSourceList);
+constexpr CodeNames kMp3EncodeNames = Named(kMp3EncodeList);
+constexpr CodeNames kOggEncodeNames = Named(kOggEncodeList);
+constexpr CodeNames kOpusModeNames = Named(kOpusModeList);
+constexpr CodeNames kM4aCodecNames = Named(kM4aCodecList);
 
 struct NumberField {
     const char* name;
@@ -189,7 +203,7 @@ constexpr NumberField kNumberFields[] = {
     {"AutoDestWAVEncodingParam", &ConvertSettings::AutoDestWAVEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WAV: rate, channels and width as the source"},
     {"WAVBitsPerSample", &ConvertSettings::WAVBitsPerSample, kSaveOptionsGroup, CheckNone, Codes(kWavWidths), kSourceNames,
-     "WAV: bits per sample (0 as the source)"},
+     "WAV: bits per sample (0 as the source, 24-bit and 32-bit sources included)"},
     {"WAVSampleRate", &ConvertSettings::WAVSampleRate, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
      "WAV: Hz (0 as the source)"},
     {"WAVChannelNum", &ConvertSettings::WAVChannelNum, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2), kSourceNames,
@@ -217,6 +231,10 @@ constexpr NumberField kNumberFields[] = {
      "Ogg: channels (0 as the source)"},
     {"OGGID3TagType", &ConvertSettings::OGGID3TagType, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
      "Ogg tags: custom (OGGTag.*), from the source, none, or merge (the source's, custom fields on top)"},
+    {"OGGEncodeMode", &ConvertSettings::OGGEncodeMode, kSaveOptionsGroup, CheckNone, kSwitch, kOggEncodeNames,
+     "Ogg: nominal bit rate (OGGBitRate) or quality (OGGQuality)"},
+    {"OGGQuality", &ConvertSettings::OGGQuality, kSaveOptionsGroup, CheckNone, Span(-1, 10), kNoNames,
+     "Ogg: quality of the quality mode, -1 (about 45 kbit/s) to 10 (about 500); 5 is about 160"},
     {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "Ogg: amplify by AmplifyOGGCoeff"},
     {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
@@ -226,7 +244,7 @@ constexpr NumberField kNumberFields[] = {
     {"AACVBR", &ConvertSettings::AACVBR, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AAC: quality mode (on) or average bit rate (off)"},
     {"AACVBRQuality", &ConvertSettings::AACVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
-     "AAC: quality of the quality mode"},
+     "AAC: quality of the quality mode, 10 (about 27 kbit/s for stereo) to 500 (about 290); 100 is about 160"},
     {"AACABRBitRate", &ConvertSettings::AACABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
      "AAC: kbit/s of the average bit rate mode"},
     {"AACMpegVersion", &ConvertSettings::AACMpegVersion, kSaveOptionsGroup, CheckNone, kSwitch, kMpegNames,
@@ -246,7 +264,7 @@ constexpr NumberField kNumberFields[] = {
     {"M4AVBR", &ConvertSettings::M4AVBR, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: quality mode (on) or average bit rate (off)"},
     {"M4AVBRQuality", &ConvertSettings::M4AVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
-     "M4A/MP4/M4B: quality of the quality mode"},
+     "M4A/MP4/M4B: quality of the quality mode, 10 (about 27 kbit/s for stereo) to 500 (about 290); 100 is about 160"},
     {"M4AABRBitRate", &ConvertSettings::M4AABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
      "M4A/MP4/M4B: kbit/s of the average bit rate mode"},
     {"M4AEnableTNS", &ConvertSettings::M4AEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
@@ -261,6 +279,38 @@ constexpr NumberField kNumberFields[] = {
      "M4A/MP4/M4B: gain in percent"},
     {"M4AID3TagType", &ConvertSettings::M4AID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
      "M4A/MP4/M4B tags: custom (M4ATag.*), from the source, none, or merge (the source's, custom fields on top)"},
+    {"M4ACodec", &ConvertSettings::M4ACodec, kSaveOptionsGroup, CheckNone, kSwitch, kM4aCodecNames,
+     "M4A/MP4/M4B: AAC, or ALAC (lossless, the source's rate, channels and width)"},
+    {"FLACCompression", &ConvertSettings::FLACCompression, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
+     "FLAC: compression level, 0 fastest to 8 smallest"},
+    {"FLACSampleRate", &ConvertSettings::FLACSampleRate, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
+     "FLAC: Hz (0 as the source)"},
+    {"FLACChannels", &ConvertSettings::FLACChannels, kSaveOptionsGroup, CheckNone, Span(0, 2), kSourceNames,
+     "FLAC: channels (0 as the source, every channel of a surround source)"},
+    {"FLACBitsPerSample", &ConvertSettings::FLACBitsPerSample, kSaveOptionsGroup, CheckNone, Codes(kFlacWidths), kSourceNames,
+     "FLAC: bits per sample (0 as the source, at most 24)"},
+    {"FLACID3TagType", &ConvertSettings::FLACID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
+     "FLAC tags: custom (FLACTag.*), from the source, or none"},
+    {"AmplifyFLAC", &ConvertSettings::AmplifyFLAC, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "FLAC: amplify by AmplifyFLACCoeff"},
+    {"AmplifyFLACCoeff", &ConvertSettings::AmplifyFLACCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+     "FLAC: gain in percent"},
+    {"AutoDestOpusEncodingParam", &ConvertSettings::AutoDestOpusEncodingParam, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "Opus: bit rate by the channels (128 kbit/s stereo, 64 mono)"},
+    {"OpusBitRate", &ConvertSettings::OpusBitRate, kSaveOptionsGroup, CheckNone, Span(6, 510), kNoNames,
+     "Opus: kbit/s"},
+    {"OpusMode", &ConvertSettings::OpusMode, kSaveOptionsGroup, CheckNone, Span(0, 2), kOpusModeNames,
+     "Opus: variable, constrained variable or constant bit rate"},
+    {"OpusComplexity", &ConvertSettings::OpusComplexity, kSaveOptionsGroup, CheckNone, Span(0, 10), kNoNames,
+     "Opus: encoder complexity, 0 fastest to 10 best"},
+    {"OpusChannels", &ConvertSettings::OpusChannels, kSaveOptionsGroup, CheckNone, Span(0, 2), kSourceNames,
+     "Opus: channels (0 as the source)"},
+    {"OpusID3TagType", &ConvertSettings::OpusID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
+     "Opus tags: custom (OpusTag.*), from the source, or none"},
+    {"AmplifyOpus", &ConvertSettings::AmplifyOpus, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "Opus: amplify by AmplifyOpusCoeff"},
+    {"AmplifyOpusCoeff", &ConvertSettings::AmplifyOpusCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+     "Opus: gain in percent"},
     {"AMRMode", &ConvertSettings::AMRMode, kSaveOptionsGroup, CheckNone, Span(0, 7), kNoNames,
      "AMR-NB mode (6 is 10.2 kbit/s)"},
     {"AMRWBMode", &ConvertSettings::AMRWBMode, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
@@ -281,6 +331,12 @@ constexpr NumberField kNumberFields[] = {
      "MP3 tags: custom (MP3Tag.*), from the source, none, or merge (the source's, custom fields on top)"},
     {"MP3WriteID3Version", &ConvertSettings::MP3WriteID3Version, kSaveOptionsGroup, CheckNone, Span(0, 2), kId3VersionNames,
      "MP3: ID3v1 only, ID3v2 only, or both"},
+    {"MP3EncodeMode", &ConvertSettings::MP3EncodeMode, kSaveOptionsGroup, CheckNone, Span(0, 2), kMp3EncodeNames,
+     "MP3: constant bit rate, VBR by quality (MP3VbrQuality) or average bit rate (MP3BitRate)"},
+    {"MP3VbrQuality", &ConvertSettings::MP3VbrQuality, kSaveOptionsGroup, CheckNone, Span(0, 9), kNoNames,
+     "MP3: VBR quality V0 (best, about 245 kbit/s) to V9 (about 65); V2 is about 190"},
+    {"MP3WriteInfoTag", &ConvertSettings::MP3WriteInfoTag, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "MP3: a Xing/LAME frame with the length and the encoder delay (always written for VBR and ABR)"},
     {"AmplifyMp3", &ConvertSettings::AmplifyMp3, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "MP3: amplify by AmplifyMp3Coeff"},
     {"AmplifyMp3Coeff", &ConvertSettings::AmplifyMp3Coeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
@@ -341,6 +397,8 @@ constexpr TagGroup kTagGroups[] = {
     {"OGG", &ConvertSettings::OGGTag},
     {"WMA", &ConvertSettings::WMATag},
     {"M4A", &ConvertSettings::M4ATag},
+    {"FLAC", &ConvertSettings::FLACTag},
+    {"Opus", &ConvertSettings::OpusTag},
 };
 
 std::string TagKey(const char* prefix) { return std::string(kOptionsKey) + "\\" + prefix + "Tag"; }
@@ -385,13 +443,13 @@ std::string OutputExtension(int32_t code) {
 
 std::string OutputFormatName(int32_t code) {
     const OutputFormatRow* row = RowForCode(code);
-    return row == nullptr ? std::string{} : Upper(row->extension);
+    return row == nullptr ? std::string{} : Upper(row->name != nullptr ? row->name : row->extension);
 }
 
 int32_t OutputFormatFromName(std::string_view name) {
     const std::string lower = Lower(name);
     for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
-        if (lower == row->extension) return row->code;
+        if (lower == (row->name != nullptr ? row->name : row->extension)) return row->code;
     }
     return 0;
 }
@@ -399,7 +457,8 @@ int32_t OutputFormatFromName(std::string_view name) {
 std::vector<std::string> OutputFormatNames() {
     std::vector<std::string> names;
     for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
-        if (std::find(names.begin(), names.end(), row->extension) == names.end()) names.emplace_back(row->extension);
+        const char* name = row->name != nullptr ? row->name : row->extension;
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
     }
     return names;
 }
@@ -593,7 +652,7 @@ namespace {
 
 // The option names behind each format's controls; "" where the format has none.
 struct FormatControls {
-    int32_t formats[3];
+    int32_t formats[4];
     const char* prefix;     // the format's options start with it (also AutoDest<prefix>, Amplify<prefix>)
     const char* automatic;  // the switch the controls turn off
     const char* bitrate;
@@ -602,25 +661,30 @@ struct FormatControls {
     const char* channels;
     int32_t mono, stereo;   // stored values of 1 and 2 channels
     const char* quality;
-    const char* qualitySwitch;  // 1 for the quality mode, 0 for the bit-rate mode
+    const char* qualitySwitch;  // 1 for the quality mode, 0 for the bit-rate mode (MP3's 2, ABR, is one too)
     const char* amplify;
     const char* tagType;
 };
 
 constexpr FormatControls kFormatControls[] = {
-    {{kOutputMp3}, "MP3", "AutoDestMP3EncodingParam", "MP3BitRate", 1, "MP3SampleRate", "MP3ChannelMode", 3, 1, "",
-     "", "AmplifyMp3", "MP3ID3TagType"},
+    {{kOutputMp3}, "MP3", "AutoDestMP3EncodingParam", "MP3BitRate", 1, "MP3SampleRate", "MP3ChannelMode", 3, 1,
+     "MP3VbrQuality", "MP3EncodeMode", "AmplifyMp3", "MP3ID3TagType"},
     {{kOutputWav}, "WAV", "AutoDestWAVEncodingParam", "", 1, "WAVSampleRate", "WAVChannelNum", 1, 2, "", "",
      "AmplifyWav", ""},
     {{kOutputWma}, "WMA", "AutoDestWMAEncodingParam", "WMABitRate", 1000, "WMASampleRate", "WMAChannels", 1, 2, "", "",
      "AmplifyWMA", "WMAID3TagType"},
-    {{kOutputOgg}, "OGG", "AutoDestOGGEncodingParam", "OGGBitRate", 1, "OGGSampleRate", "OGGChannels", 1, 2, "", "",
-     "AmplifyOGG", "OGGID3TagType"},
+    {{kOutputOgg}, "OGG", "AutoDestOGGEncodingParam", "OGGBitRate", 1, "OGGSampleRate", "OGGChannels", 1, 2,
+     "OGGQuality", "OGGEncodeMode", "AmplifyOGG", "OGGID3TagType"},
     {{kOutputAac}, "AAC", "AutoDestAACEncodingParam", "AACABRBitRate", 1, "", "", 0, 0, "AACVBRQuality", "AACVBR",
      "AmplifyAAC", ""},
-    {{kOutputM4a, kOutputMp4, kOutputM4b}, "M4A", "AutoDestM4AEncodingParam", "M4AABRBitRate", 1, "", "", 0, 0,
-     "M4AVBRQuality", "M4AVBR", "AmplifyM4A", "M4AID3TagType"},
+    {{kOutputM4a, kOutputMp4, kOutputM4b, kOutputAlac}, "M4A", "AutoDestM4AEncodingParam", "M4AABRBitRate", 1, "",
+     "", 0, 0, "M4AVBRQuality", "M4AVBR", "AmplifyM4A", "M4AID3TagType"},
     {{kOutputAmr, kOutputAwb}, "AMR", "", "", 1, "", "", 0, 0, "", "", "AmplifyAMR", ""},
+    // --quality of FLAC is its compression level.
+    {{kOutputFlac}, "FLAC", "", "", 1, "FLACSampleRate", "FLACChannels", 1, 2, "FLACCompression", "", "AmplifyFLAC",
+     "FLACID3TagType"},
+    {{kOutputOpus}, "Opus", "AutoDestOpusEncodingParam", "OpusBitRate", 1, "", "OpusChannels", 1, 2, "", "",
+     "AmplifyOpus", "OpusID3TagType"},
 };
 
 const FormatControls* ControlsOf(int32_t format) {
@@ -682,8 +746,11 @@ bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_
         return false;
     }
     if (*c->automatic != '\0') SetSettingByName(settings, c->automatic, "0", reason);
-    if (*c->qualitySwitch != '\0')
-        SetSettingByName(settings, c->qualitySwitch, control == FormatControl::Quality ? "1" : "0", reason);
+    // --quality chooses the quality mode; -b leaves it for a bit-rate mode (any, MP3's ABR included).
+    if (*c->qualitySwitch != '\0' && control == FormatControl::Quality)
+        SetSettingByName(settings, c->qualitySwitch, "1", reason);
+    if (*c->qualitySwitch != '\0' && control == FormatControl::BitRate && NumberOf(settings, c->qualitySwitch) == 1)
+        SetSettingByName(settings, c->qualitySwitch, "0", reason);
     return true;
 }
 
@@ -731,9 +798,10 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
         if (control && *owner->automatic != '\0' && NumberOf(settings, owner->automatic) != 0) {
             warnings.push_back("'" + name + "' has no effect while " + owner->automatic +
                                " is 1; use -b/--rate/--channels/--quality, or -s " + owner->automatic + "=0");
-        } else if (*owner->qualitySwitch != '\0' && is(owner->quality) && NumberOf(settings, owner->qualitySwitch) == 0) {
-            warnings.push_back("'" + name + "' has no effect while " + owner->qualitySwitch + " is 0; use --quality");
-        } else if (*owner->qualitySwitch != '\0' && is(owner->bitrate) && NumberOf(settings, owner->qualitySwitch) != 0) {
+        } else if (*owner->qualitySwitch != '\0' && is(owner->quality) && NumberOf(settings, owner->qualitySwitch) != 1) {
+            warnings.push_back("'" + name + "' has no effect while " + owner->qualitySwitch + " is " +
+                               std::to_string(NumberOf(settings, owner->qualitySwitch)) + "; use --quality");
+        } else if (*owner->qualitySwitch != '\0' && is(owner->bitrate) && NumberOf(settings, owner->qualitySwitch) == 1) {
             warnings.push_back("'" + name + "' has no effect while " + owner->qualitySwitch + " is 1; use -b");
         } else if (StartsWithIgnoreCase(name, owner->amplify) && name.size() > std::string_view(owner->amplify).size() &&
                    NumberOf(settings, owner->amplify) == 0) {

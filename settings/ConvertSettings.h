@@ -24,6 +24,9 @@ enum OutputFormatCode : int32_t {
     kOutputMp4 = 6600,
     kOutputM4b = 6700,
     kOutputWma = 7000,
+    kOutputFlac = 3200,
+    kOutputOpus = 4100,
+    kOutputAlac = 6550,  // ALAC in .m4a
 };
 
 // Collision policies of TargetExistsOpt.
@@ -48,6 +51,7 @@ struct OutputFormatRow {
     int32_t code;           // -1 ends the table
     const char* extension;  // without the dot
     const char* label;      // null: the list shows the upper-cased extension
+    const char* name = nullptr;  // the CLI's name; null: the extension
 };
 
 // Rows of the main window's format list, in order, ending with code -1.
@@ -60,7 +64,7 @@ int OutputFormatRowIndex(int32_t code);
 std::string OutputExtension(int32_t code);
 // Short name used in run texts ("MP3"), or "" for an unknown code.
 std::string OutputFormatName(int32_t code);
-// Code for a CLI format name (mp3 wav ogg aac m4a mp4 m4b amr awb wma), or 0.
+// Code for a CLI format name (mp3 wav ogg aac m4a mp4 m4b amr awb wma flac opus alac), or 0.
 int32_t OutputFormatFromName(std::string_view name);
 // Every format name, in the table's order, each once.
 std::vector<std::string> OutputFormatNames();
@@ -106,6 +110,9 @@ struct ConvertSettings {
     int32_t MP3ChannelMode = 1;
     int32_t MP3ID3TagType = 1;
     int32_t MP3WriteID3Version = 1;
+    int32_t MP3EncodeMode = 0;    // 0 constant bit rate, 1 VBR quality, 2 average bit rate (MP3BitRate)
+    int32_t MP3VbrQuality = 2;    // V0 (best) .. V9
+    int32_t MP3WriteInfoTag = 1;  // the Xing/LAME frame with length and delays; always for VBR and ABR
     int32_t AmplifyMp3 = 0;
     int32_t AmplifyMp3Coeff = 100;
 
@@ -132,6 +139,8 @@ struct ConvertSettings {
     int32_t OGGSampleRate = 44100;
     int32_t OGGChannels = 2;
     int32_t OGGID3TagType = 1;
+    int32_t OGGEncodeMode = 0;  // 0 nominal bit rate, 1 quality (OGGQuality)
+    int32_t OGGQuality = 5;     // -1 .. 10
     int32_t AmplifyOGG = 0;
     int32_t AmplifyOGGCoeff = 100;
 
@@ -158,6 +167,26 @@ struct ConvertSettings {
     int32_t AmplifyM4A = 0;
     int32_t AmplifyM4ACoef = 100;
     int32_t M4AID3TagType = 1;
+    int32_t M4ACodec = 0;  // 0 AAC, 1 ALAC (lossless)
+
+    // FLAC
+    int32_t FLACCompression = 5;    // 0 fastest .. 8 smallest
+    int32_t FLACSampleRate = 0;     // 0 as the source
+    int32_t FLACChannels = 0;       // 0 as the source
+    int32_t FLACBitsPerSample = 0;  // 0 as the source, 16 or 24
+    int32_t FLACID3TagType = 1;
+    int32_t AmplifyFLAC = 0;
+    int32_t AmplifyFLACCoeff = 100;
+
+    // Opus
+    int32_t AutoDestOpusEncodingParam = 1;  // 128 kbit/s for stereo, 64 for mono
+    int32_t OpusBitRate = 128;              // kbit/s
+    int32_t OpusMode = 0;                   // 0 VBR, 1 constrained VBR, 2 CBR
+    int32_t OpusComplexity = 10;
+    int32_t OpusChannels = 0;               // 0 as the source
+    int32_t OpusID3TagType = 1;
+    int32_t AmplifyOpus = 0;
+    int32_t AmplifyOpusCoeff = 100;
 
     // AMR
     int32_t AMRMode = 6;
@@ -181,6 +210,8 @@ struct ConvertSettings {
     TagSettings OGGTag;
     TagSettings WMATag;
     TagSettings M4ATag;
+    TagSettings FLACTag;
+    TagSettings OpusTag;
 
     // Not stored: lower-case filter extensions derived from EnableExtFilter and FilterExts.
     std::vector<std::string> filterExtList;

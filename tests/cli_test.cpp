@@ -165,7 +165,7 @@ TEST_F(Cli, UsageErrors) {
     EXPECT_EQ(Cli_({"-s", "NoSuchOption=1", src}).exitCode, 2);
     EXPECT_EQ(Cli_({"-s", "MP3BitRate=fast", src}).exitCode, 2);
     EXPECT_EQ(Cli_({"-s", "novalue", src}).exitCode, 2);
-    EXPECT_EQ(Cli_({"-f", "flac", src}).exitCode, 2);
+    EXPECT_EQ(Cli_({"-f", "ape", src}).exitCode, 2);
     EXPECT_EQ(Cli_({"--decoder", "nope", src}).exitCode, 2);
     EXPECT_EQ(Cli_({}).exitCode, 2);
     const auto help = test::Run({test::CliPath(), "--help"});

@@ -69,7 +69,11 @@ TEST(SettingsFormatTable, RowsLabelsAndSelection) {
     EXPECT_EQ(OutputExtension(42), "");
     EXPECT_EQ(OutputFormatName(5600), "AWB");
     EXPECT_EQ(OutputFormatFromName("WAV"), 2000);
-    EXPECT_EQ(OutputFormatFromName("flac"), 0);
+    EXPECT_EQ(OutputFormatFromName("flac"), kOutputFlac);
+    EXPECT_EQ(OutputFormatFromName("ALAC"), kOutputAlac);  // a name of its own for .m4a
+    EXPECT_EQ(OutputExtension(kOutputAlac), ".m4a");
+    EXPECT_EQ(OutputFormatName(kOutputAlac), "ALAC");
+    EXPECT_EQ(OutputFormatFromName("ape"), 0);
 }
 
 TEST(SettingsFilter, SplitsLowerCasedKeepingEmptyPieces) {

@@ -1,0 +1,50 @@
+#include "encode/AlacWriter.h"
+
+namespace pelloran {
+
+bool AlacWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
+    const int bits = format.wide ? format.bits : 16;
+    if (bits > 24) return false;
+    const auto sink = [this](const uint8_t* data, size_t size, int samples) {
+        return file_.WriteFrame(data, size, static_cast<uint64_t>(samples), 0);
+    };
+    if (!encoder_.Open(format.rate, format.channels, bits, sink) ||
+        !file_.CreateAlac(path, format.rate, format.channels, bits, AlacEncoder::kFrameLength, encoder_.Cookie()))
+        return false;
+    file_.SetTags(tags);
+    return true;
+}
+
+bool AlacWriter::Put(const void* left, const void* right, int frames) {
+    const auto n = static_cast<size_t>(frames);
+    const void* sources[2] = {left, right};
+    const int32_t* planes[2] = {};
+    for (int c = 0; c < Format().channels; ++c) {
+        std::vector<int32_t>& plane = samples_[c];
+        plane.resize(n);
+        if (Format().bits == 8) {
+            const auto* in = static_cast<const uint8_t*>(sources[c]);
+            for (size_t i = 0; i < n; ++i) plane[i] = (static_cast<int32_t>(in[i]) - 128) * 256;
+        } else {
+            const auto* in = static_cast<const int16_t*>(sources[c]);
+            for (size_t i = 0; i < n; ++i) plane[i] = in[i];
+        }
+        planes[c] = plane.data();
+    }
+    return encoder_.Write(planes, frames);
+}
+
+bool AlacWriter::PutWide(const int32_t* const* planes, int frames) { return encoder_.Write(planes, frames); }
+
+bool AlacWriter::End() {
+    const bool ok = encoder_.Drain();
+    return file_.Finish() && ok;
+}
+
+void AlacWriter::Release() {
+    encoder_.Close();
+    file_.Close();
+    for (auto& plane : samples_) plane = {};
+}
+
+}  // namespace pelloran

@@ -1,0 +1,46 @@
+#pragma once
+// FLAC writer on libFLAC: narrow blocks (8 or 16 bits, one or two channels) or wide ones (16 or 24 bits, up
+// to eight channels), tags as Vorbis comments and pictures as picture blocks, the MD5 signature of the audio
+// and a seek table with a point every ten seconds.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "encode/AudioWriter.h"
+#include "platform/File.h"
+
+namespace pelloran {
+
+struct FlacOptions {
+    int compression = 5;          // 0 fastest .. 8 smallest
+    uint64_t expectedFrames = 0;  // the source's length, where the seek points go; 0 when unknown
+};
+
+class FlacWriter final : public AudioWriter {
+public:
+    explicit FlacWriter(FlacOptions options = {});
+    ~FlacWriter() override;
+
+protected:
+    // Refused: a wide width of 32 bits (beyond the streamable subset) and a rate FLAC cannot state.
+    bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
+    bool Put(const void* left, const void* right, int frames) override;
+    bool TakesWide() const override { return true; }
+    bool PutWide(const int32_t* const* planes, int frames) override;
+    bool End() override;
+    void Release() override;
+
+private:
+    struct State;
+
+    // Seek points the source's length promised but the stream never reached become placeholders.
+    bool ClearUnreachedSeekPoints();
+
+    FlacOptions options_;
+    File file_;
+    std::unique_ptr<State> state_;
+    std::vector<int32_t> samples_[2];
+};
+
+}  // namespace pelloran
