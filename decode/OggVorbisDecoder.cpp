@@ -1,6 +1,7 @@
 #include "decode/OggVorbisDecoder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "decode/Readers.h"
 #include "platform/PcmSource.h"
 #include "platform/SampleAdapter.h"
+#include "platform/TagReader.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -120,18 +122,39 @@ int OggVorbisDecoder::Open(const std::string& path, int rate) {
     }
 
     if (const vorbis_comment* vc = ov_comment(&s.vorbisFile, -1)) {
-        // Later comments overwrite earlier ones with the same key.
+        // Later comments overwrite earlier ones with the same key; every other comment goes to extra by its
+        // upper-cased name, pictures to the pictures.
+        std::string description;
         for (int i = 0; i < vc->comments; ++i) {
             const int len = vc->comment_lengths ? vc->comment_lengths[i] : 0;
             const std::string_view comment = CommentText(vc->user_comments[i], len);
+            bool known = false;
             for (const Keyed& k : kCommentKeys) {
                 const size_t n = std::strlen(k.key);
                 if (comment.size() < n || strncasecmp(comment.data(), k.key, n) != 0) continue;
                 std::string value;
                 Utf8ToConsoleCodePage(comment.substr(n), value);
                 s.tags.*k.field = std::move(value);
+                known = true;
             }
+            const size_t equals = comment.find('=');
+            if (known || equals == std::string_view::npos || equals == 0) continue;
+            std::string name(comment.substr(0, equals));
+            for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const std::string_view raw = comment.substr(equals + 1);
+            if (name == "METADATA_BLOCK_PICTURE") {
+                TagPicture picture;
+                if (PictureFromVorbisComment(raw, picture)) s.tags.pictures.push_back(std::move(picture));
+                continue;
+            }
+            std::string value;
+            if (!Utf8ToConsoleCodePage(raw, value)) continue;
+            if (name == "DESCRIPTION" && description.empty()) description = value;
+            else s.tags.extra[name].push_back(std::move(value));
         }
+        // DESCRIPTION is the comment when there is no COMMENT.
+        if (s.tags.Comment.empty()) s.tags.Comment = std::move(description);
+        else if (!description.empty()) s.tags.extra["DESCRIPTION"].insert(s.tags.extra["DESCRIPTION"].begin(), description);
         if (vc->vendor) s.vendor = vc->vendor;
     }
 

@@ -249,6 +249,77 @@ bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags) 
     return true;
 }
 
+namespace {
+
+// Base64 (with or without padding, no other characters); false on anything else.
+bool Base64Decode(std::string_view text, std::vector<uint8_t>& out) {
+    out.clear();
+    out.reserve(text.size() / 4 * 3);
+    uint32_t bits = 0;
+    int count = 0;
+    size_t end = text.size();
+    while (end > 0 && text[end - 1] == '=') --end;
+    if (text.size() - end > 2) return false;
+    for (size_t i = 0; i < end; ++i) {
+        const char c = text[i];
+        int v;
+        if (c >= 'A' && c <= 'Z') v = c - 'A';
+        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') v = c - '0' + 52;
+        else if (c == '+') v = 62;
+        else if (c == '/') v = 63;
+        else return false;
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        if (++count == 4) {
+            out.push_back(static_cast<uint8_t>(bits >> 16));
+            out.push_back(static_cast<uint8_t>(bits >> 8));
+            out.push_back(static_cast<uint8_t>(bits));
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 1) return false;
+    if (count == 2) out.push_back(static_cast<uint8_t>(bits >> 4));
+    if (count == 3) {
+        out.push_back(static_cast<uint8_t>(bits >> 10));
+        out.push_back(static_cast<uint8_t>(bits >> 2));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PictureFromVorbisComment(std::string_view base64, TagPicture& picture) {
+    // Base64 of the largest block carried: the picture, its texts and the fixed fields.
+    if (base64.size() > (kMaxPictureBytes + 65536) / 3 * 4) return false;
+    std::vector<uint8_t> block;
+    if (!Base64Decode(base64, block)) return false;
+    size_t at = 0;
+    const auto u32 = [&block, &at](uint32_t& v) {
+        if (block.size() - at < 4) return false;
+        v = (uint32_t{block[at]} << 24) | (uint32_t{block[at + 1]} << 16) | (uint32_t{block[at + 2]} << 8) | block[at + 3];
+        at += 4;
+        return true;
+    };
+    const auto text = [&block, &at](uint32_t n, std::string& out) {
+        if (block.size() - at < n) return false;
+        out.assign(block.begin() + static_cast<std::ptrdiff_t>(at), block.begin() + static_cast<std::ptrdiff_t>(at + n));
+        at += n;
+        return true;
+    };
+    uint32_t type = 0, n = 0, skipped = 0;
+    TagPicture p;
+    if (!u32(type) || !u32(n) || !text(n, p.mimeType) || !u32(n) || !text(n, p.description)) return false;
+    for (int i = 0; i < 4; ++i) {
+        if (!u32(skipped)) return false;  // width, height, depth, colours
+    }
+    if (!u32(n) || n > kMaxPictureBytes || block.size() - at < n || n == 0) return false;
+    p.type = type <= 20 ? static_cast<int>(type) : 0;
+    p.data.assign(block.begin() + static_cast<std::ptrdiff_t>(at), block.begin() + static_cast<std::ptrdiff_t>(at + n));
+    picture = std::move(p);
+    return true;
+}
+
 Id3Blocks ReadId3Blocks(const File& file) {
     Id3Blocks blocks;
     const int64_t size = file.Size();

@@ -24,6 +24,10 @@ std::string PropertyNameOfMetadataKey(std::string_view key);
 // Puts a container metadata entry into tags: one of the nine fields when still empty, else extra.
 void AddMetadataEntry(TagRecord& tags, std::string_view key, const std::string& value);
 
+// A picture from the base64 text of a METADATA_BLOCK_PICTURE comment (a FLAC picture block); false when the
+// text or the block is malformed or the picture is larger than kMaxPictureBytes.
+bool PictureFromVorbisComment(std::string_view base64, TagPicture& picture);
+
 // Raw ID3 blocks of a file: the 128-byte ID3v1 block at its end and the whole ID3v2 tag at its start (footer
 // included). A tag that claims more than the file holds is damaged: no block rather than a short one.
 struct Id3Blocks {

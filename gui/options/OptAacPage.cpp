@@ -64,7 +64,9 @@ CAacPageBase::CAacPageBase(const AacPageFields& f, const ConvertSettings& s, Tag
       amplifyFlag_(s.*f.amplify),
       coefficient_(s.*f.coefficient),
       tagType_(Field(s, f.tagType, 2)),
-      tagSettings_(f.tags ? s.*f.tags : TagSettings{}) {}
+      tagSettings_(f.tags ? s.*f.tags : TagSettings{}) {
+    if (f.tags) tags.copyCover = s.M4ACopyCover;
+}
 
 void CAacPageBase::Initialise() {
     auto* layout = new QVBoxLayout(this);
@@ -251,6 +253,7 @@ void CAacPageBase::CopyBack(ConvertSettings& s) const {
     s.*fields_.coefficient = coefficient_;
     if (fields_.tagType) s.*fields_.tagType = tagType_;
     if (fields_.tags) s.*fields_.tags = tagSettings_;
+    if (fields_.tags) s.M4ACopyCover = tags.copyCover;
 }
 
 COptAacPage::COptAacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)

@@ -54,7 +54,9 @@ COptMp3Page::COptMp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget*
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       tagType_(s.MP3ID3TagType),
       id3Version_(s.MP3WriteID3Version),
-      tagSettings_(s.MP3Tag) {}
+      tagSettings_(s.MP3Tag) {
+    tags.copyCover = s.MP3CopyCover;
+}
 
 int COptMp3Page::RateForBitRate(int b, int r) {
     if ((b == 8 || b == 16 || b == 24) && r > 24000) return 24000;
@@ -156,4 +158,5 @@ void COptMp3Page::CopyBack(ConvertSettings& s) const {
     s.MP3ID3TagType = tagType_;
     s.MP3WriteID3Version = id3Version_;
     s.MP3Tag = tagSettings_;
+    s.MP3CopyCover = tags.copyCover;
 }

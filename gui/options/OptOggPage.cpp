@@ -51,7 +51,9 @@ COptOggPage::COptOggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget*
                   ChannelIndex(kChannelCounts, s.OGGChannels), s.AmplifyOGG, s.AmplifyOGGCoeff, hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       tagType_(s.OGGID3TagType),
-      tagSettings_(s.OGGTag) {}
+      tagSettings_(s.OGGTag) {
+    tags.copyCover = s.OGGCopyCover;
+}
 
 bool COptOggPage::BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest) {
     for (const RateLimits& row : kLimits) {
@@ -114,4 +116,5 @@ void COptOggPage::CopyBack(ConvertSettings& s) const {
     s.AmplifyOGGCoeff = coefficient_;
     s.OGGID3TagType = tagType_;
     s.OGGTag = tagSettings_;
+    s.OGGCopyCover = tags.copyCover;
 }

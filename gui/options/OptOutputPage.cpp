@@ -38,7 +38,8 @@ COptOutputPage::COptOutputPage(const ConvertSettings& s, OptionsHooks& hooks, QW
       filterExts_(s.FilterExts),
       enableExtFilter_(s.EnableExtFilter),
       targetExistsOpt_(s.TargetExistsOpt),
-      parallelJobs_(s.ParallelJobs) {}
+      parallelJobs_(s.ParallelJobs),
+      verifyOutput_(s.VerifyOutput) {}
 
 QString COptOutputPage::NormaliseExtensions(const QString& text) {
     QString out;
@@ -143,6 +144,9 @@ void COptOutputPage::Initialise() {
     jobsRow->addWidget(jobsNote);
     jobsRow->addStretch();
     layout->addLayout(jobsRow);
+    verifyBox = new QCheckBox(
+        QStringLiteral("&Verify each output (decode it again and compare its length with the source's)"), this);
+    layout->addWidget(verifyBox);
     layout->addStretch();
 
     // Lists keep their insertion order; an unknown stored value falls back to the first item.
@@ -198,6 +202,7 @@ bool COptOutputPage::ReadControls(PageRefusal*) {
     ReadCheck(myDocumentsBox, outputFiles2MyDocuments_);
     ReadCheck(browseOutputBox, browseOutputFolder_);
     parallelJobs_ = jobsSpin->value();
+    ReadCheck(verifyBox, verifyOutput_);
     return true;
 }
 
@@ -210,6 +215,7 @@ void COptOutputPage::ShowMembers() {
     ShowCheck(myDocumentsBox, outputFiles2MyDocuments_);
     ShowCheck(browseOutputBox, browseOutputFolder_);
     jobsSpin->setValue(std::clamp(parallelJobs_, 1, 64));
+    ShowCheck(verifyBox, verifyOutput_);
 }
 
 bool COptOutputPage::Validate(PageRefusal& refusal) {
@@ -267,4 +273,5 @@ void COptOutputPage::CopyBack(ConvertSettings& s) const {
     s.EnableExtFilter = enableExtFilter_;
     s.TargetExistsOpt = targetExistsOpt_;
     s.ParallelJobs = parallelJobs_;
+    s.VerifyOutput = verifyOutput_;
 }

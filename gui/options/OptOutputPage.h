@@ -31,6 +31,7 @@ public:
     QCheckBox* myDocumentsBox = nullptr;
     QCheckBox* browseOutputBox = nullptr;
     QSpinBox* jobsSpin = nullptr;
+    QCheckBox* verifyBox = nullptr;
 
 protected:
     void Initialise() override;
@@ -53,4 +54,5 @@ private:
     int32_t enableExtFilter_;
     int32_t targetExistsOpt_;
     int32_t parallelJobs_;
+    int32_t verifyOutput_;
 };

@@ -209,7 +209,9 @@ QWidget* TagGroup::Build(QWidget* parent) {
     auto* add = new QRadioButton(QString::fromUtf8(captions_.add), holder);
     auto* transfer = new QRadioButton(QString::fromUtf8(captions_.transfer), holder);
     auto* none = new QRadioButton(QString::fromUtf8(captions_.none), holder);
-    group = MakeRadioGroup(holder, {add, transfer, none});
+    auto* merge = new QRadioButton(QString::fromUtf8(captions_.merge), holder);
+    group = MakeRadioGroup(holder, {add, transfer, none, merge});
+    coverBox = new QCheckBox(QString::fromUtf8(captions_.cover), holder);
     editButton = new QPushButton(QString::fromUtf8(captions_.edit), holder);
     auto* row = new QHBoxLayout;
     row->addWidget(add);
@@ -217,7 +219,10 @@ QWidget* TagGroup::Build(QWidget* parent) {
     row->addStretch();
     layout->addLayout(row);
     layout->addWidget(transfer);
+    layout->addWidget(merge);
     layout->addWidget(none);
+    layout->addWidget(coverBox);
+    QObject::connect(coverBox, &QCheckBox::toggled, holder, [this](bool on) { copyCover = on ? 1 : 0; });
     QObject::connect(group, &QButtonGroup::idClicked, holder, [this](int) {
         Read();
         UpdateEnabled();
@@ -227,11 +232,21 @@ QWidget* TagGroup::Build(QWidget* parent) {
     return holder;
 }
 
-void TagGroup::ShowMembers() { ShowRadio(group, type_); }
+void TagGroup::ShowMembers() {
+    ShowRadio(group, type_);
+    ShowCheck(coverBox, copyCover);
+}
 
-void TagGroup::Read() { ReadRadio(group, type_); }
+void TagGroup::Read() {
+    ReadRadio(group, type_);
+    ReadCheck(coverBox, copyCover);
+}
 
-void TagGroup::UpdateEnabled() { editButton->setEnabled(group->checkedId() == 0); }
+void TagGroup::UpdateEnabled() {
+    const int type = group->checkedId();
+    editButton->setEnabled(type == 0 || type == 3);
+    coverBox->setEnabled(type == 1 || type == 3);
+}
 
 void TagGroup::EditTags() {
     CTagEditDlg dialog(tags_, showCopyright_, hooks_, owner_);

@@ -112,9 +112,12 @@ struct TagCaptions {
     const char* transfer = "T&ransfer ID3 tag from source file";
     const char* none = "&None";
     const char* edit = "Edit ID3 &tag";
+    const char* merge = "Source tags with my fields on top";
+    const char* cover = "Copy cover art";
 };
 
-// The tag type radios (0 own tags, 1 the source's tags, 2 none) and the tag editor button.
+// The tag type radios (0 own tags, 1 the source's tags, 2 none, 3 the source's with the own fields on top), the
+// tag editor button and the cover art switch (copyCover, which the page reads and stores).
 class TagGroup {
 public:
     TagGroup(int32_t& type, pelloran::TagSettings& tags, OptionsHooks& hooks, TagCaptions captions,
@@ -123,13 +126,16 @@ public:
     QWidget* Build(QWidget* parent);
     void ShowMembers();
     void Read();
-    // The edit button is enabled only while "add" is selected.
+    // The edit button is enabled while "add" or "merge" is selected, the cover switch while the source's tags
+    // travel.
     void UpdateEnabled();
     // Runs after the group's own rules when a type button is clicked.
     std::function<void()> afterTypeClicked;
 
     QButtonGroup* group = nullptr;
     QPushButton* editButton = nullptr;
+    QCheckBox* coverBox = nullptr;
+    int32_t copyCover = 1;
 
 private:
     void EditTags();

@@ -24,7 +24,9 @@ CPageWMAOptions::CPageWMAOptions(const ConvertSettings& s, OptionsHooks& hooks, 
       tagType_(s.WMAID3TagType),
       tagSettings_(s.WMATag),
       amplifyFlag_(s.AmplifyWMA),
-      coefficient_(s.AmplifyWMACoeff) {}
+      coefficient_(s.AmplifyWMACoeff) {
+    tags.copyCover = s.WMACopyCover;
+}
 
 void CPageWMAOptions::Initialise() {
     auto* layout = new QVBoxLayout(this);
@@ -103,4 +105,5 @@ void CPageWMAOptions::CopyBack(ConvertSettings& s) const {
     s.AmplifyWMACoeff = coefficient_;
     s.WMAID3TagType = tagType_;
     s.WMATag = tagSettings_;
+    s.WMACopyCover = tags.copyCover;
 }
