@@ -4,7 +4,7 @@ _pelloran_cli() {
     cur="${COMP_WORDS[COMP_CWORD]}"
     prev="${COMP_WORDS[COMP_CWORD-1]}"
     case "$prev" in
-        -f|--format) COMPREPLY=($(compgen -W "mp3 wav wma ogg aac m4a mp4 m4b amr awb" -- "$cur")); return ;;
+        -f|--format) COMPREPLY=($(compgen -W "mp3 wav wma ogg aac m4a mp4 m4b amr awb flac opus alac" -- "$cur")); return ;;
         --decoder) COMPREPLY=($(compgen -W "bass wav aiff au ffmpeg vorbis wma" -- "$cur")); return ;;
         --channels) COMPREPLY=($(compgen -W "1 2" -- "$cur")); return ;;
         -o|--output-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;

@@ -1,5 +1,5 @@
 # fish completion for pelloran-cli
-complete -c pelloran-cli -s f -l format -x -a 'mp3 wav wma ogg aac m4a mp4 m4b amr awb' -d 'Output format'
+complete -c pelloran-cli -s f -l format -x -a 'mp3 wav wma ogg aac m4a mp4 m4b amr awb flac opus alac' -d 'Output format'
 complete -c pelloran-cli -s o -l output-dir -x -a '(__fish_complete_directories)' -d 'Write into this folder'
 complete -c pelloran-cli -s b -l bitrate -x -d 'Bit rate in kbit/s'
 complete -c pelloran-cli -l rate -x -d 'Sample rate in Hz'
