@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Every path against its peer in one run, side by side as ratios (Pelloran time / peer time, wall and CPU; below 1
+# Pelloran is faster), then writes docs/benchmarks.md and its chart docs/benchmarks.png. Run on a quiet machine.
+source "$(dirname "$0")/common.sh"
+require ffmpeg oggenc oggdec gnuplot
+[ -x /usr/bin/time ] || { echo "missing /usr/bin/time (package time)" >&2; exit 1; }
+
+music_wav "$WORK/five.wav" 300
+sox -n -r 48000 -c 2 -b 24 "$WORK/hires.wav" synth 120 pinknoise synth 120 sine mix 440 gain -6 >/dev/null 2>&1
+ffmpeg -v error -i "$WORK/five.wav" -c:a libmp3lame -b:a 192k "$WORK/five.mp3"
+ffmpeg -v error -i "$WORK/five.wav" -c:a flac "$WORK/five.flac"
+oggenc -Q -b 128 -o "$WORK/five.ogg" "$WORK/five.wav"
+sox "$WORK/five.wav" "$WORK/tenth.wav" trim 0 0.1
+
+ROWS="$WORK/rows.tsv"
+: > "$ROWS"
+header peer
+# bench LABEL GOAL PEER-NAME -- OURS... -- PEER...
+bench() {
+  local label=$1 goal=$2 peer=$3
+  shift 3
+  local ours=() theirs=()
+  [ "$1" = "--" ] && shift
+  while [ "$1" != "--" ]; do ours+=("$1"); shift; done
+  shift
+  theirs=("$@")
+  local a b
+  a=$(measure "o$RANDOM" "${ours[@]}")
+  b=$(measure "p$RANDOM" "${theirs[@]}")
+  row "$label (vs $peer)" "$a" "$b"
+  read -r aw ac <<<"$a"
+  read -r bw bc <<<"$b"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$label" "$peer" "$aw" "$bw" "$(echo "$aw / $bw" | bc -l)" "$goal" >>"$ROWS"
+}
+
+bench "resample 48 kHz/24 to 44.1 kHz/16 stereo, 120 s" 0.9 sox \
+  -- "${PCLI[@]}" -j 1 -f wav -o "$WORK/out" --rate 44100 -s WAVBitsPerSample=16 "$WORK/hires.wav" \
+  -- sox "$WORK/hires.wav" -b 16 "$WORK/peer.wav" rate -v 44100
+# No peer here encodes AMR (sox and ffmpeg are built without it): sox does the mixing and resampling only.
+bench "AMR-NB encode (mix, resample to 8 kHz)" 1.0 "sox mix+resample" \
+  -- "${PCLI[@]}" -j 1 -f amr -o "$WORK/out" "$WORK/five.wav" \
+  -- sox "$WORK/five.wav" -r 8000 -c 1 "$WORK/peer8k.wav"
+bench "FLAC to WAV" 1.0 ffmpeg \
+  -- "${PCLI[@]}" -j 1 -f wav -o "$WORK/out" "$WORK/five.flac" \
+  -- ffmpeg -v error -y -nostdin -i "$WORK/five.flac" -c:a pcm_s16le "$WORK/peer.wav"
+bench "MP3 to WAV" 1.0 ffmpeg \
+  -- "${PCLI[@]}" -j 1 -f wav -o "$WORK/out" "$WORK/five.mp3" \
+  -- ffmpeg -v error -y -nostdin -i "$WORK/five.mp3" -c:a pcm_s16le "$WORK/peer.wav"
+bench "Ogg to WAV" 1.0 oggdec \
+  -- "${PCLI[@]}" -j 1 -f wav -o "$WORK/out" "$WORK/five.ogg" \
+  -- oggdec -Q -o "$WORK/peer.wav" "$WORK/five.ogg"
+bench "Ogg encode 128 kbit/s" 1.0 oggenc \
+  -- "${PCLI[@]}" -j 1 -f ogg -b 128 -o "$WORK/out" "$WORK/five.wav" \
+  -- oggenc -Q -b 128 -o "$WORK/peer.ogg" "$WORK/five.wav"
+bench "WAV to WAV, no change" 1.0 ffmpeg \
+  -- "${PCLI[@]}" -j 1 -f wav -o "$WORK/out" "$WORK/five.wav" \
+  -- ffmpeg -v error -y -nostdin -i "$WORK/five.wav" -c:a pcm_s16le "$WORK/peer.wav"
+
+# Start: whole-process time and peak memory of the smallest jobs.
+peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+version=$(measure version "$CLI" --version)
+tenth=$(measure tenth "${PCLI[@]}" -f wav -o "$WORK/out" "$WORK/tenth.wav")
+version_kib=$(peak "$CLI" --version)
+tenth_kib=$(peak "${PCLI[@]}" -f wav -o "$WORK/out" "$WORK/tenth.wav")
+printf '%-52s %7ss %8s KiB\n' "start: --version" "${version%% *}" "$version_kib"
+printf '%-52s %7ss %8s KiB\n' "start: a 0.1 s WAV to WAV" "${tenth%% *}" "$tenth_kib"
+
+# docs/benchmarks.md and its chart.
+DOCS="$ROOT/docs"
+python3 - "$ROWS" "$DOCS/benchmarks.md" "${version%% *}" "$version_kib" "${tenth%% *}" "$tenth_kib" <<'PY'
+import sys, datetime
+rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1])]
+out = open(sys.argv[2], "w")
+out.write("# Benchmarks\n\n")
+out.write("Whole processes side by side in one run of `bench/all.sh` (mean of %s runs each), %s. Ratio = Pelloran's "
+          "wall time / the peer's; below 1 Pelloran is faster.\n\n" % ("the configured", datetime.date.today()))
+out.write("![Pelloran against its peers](benchmarks.png)\n\n")
+out.write("| path | peer | Pelloran s | peer s | ratio | goal |\n|---|---|---|---|---|---|\n")
+for label, peer, ours, theirs, ratio, goal in rows:
+    mark = "" if float(ratio) <= float(goal) else " (above goal)"
+    out.write("| %s | %s | %.3f | %.3f | %.2f%s | <= %s |\n" % (label, peer, float(ours), float(theirs), float(ratio), mark, goal))
+out.write("\nStart-up: `pelloran-cli --version` %.3f s, %s KiB peak; a 0.1 s WAV to WAV %.3f s, %s KiB peak.\n"
+          % (float(sys.argv[3]), sys.argv[4], float(sys.argv[5]), sys.argv[6]))
+PY
+awk -F'\t' '{printf "\"%s\" %s %s\n", $1, $5, $6}' "$ROWS" > "$WORK/chart.dat"
+gnuplot <<GP
+set terminal png size 900,420 font ",10"
+set output "$DOCS/benchmarks.png"
+set title "Pelloran time / peer time (below 1: Pelloran is faster)"
+set style data histograms
+set style fill solid 0.8 border -1
+set boxwidth 0.7
+set yrange [0:*]
+set xtics rotate by -25 left
+set grid ytics
+set key top right
+plot "$WORK/chart.dat" using 2:xtic(1) title "ratio" lc rgb "#4a78b0", \
+     "" using 0:3 with points pt 7 ps 1.2 lc rgb "#c03030" title "goal"
+GP
+echo "wrote $DOCS/benchmarks.md and $DOCS/benchmarks.png"
