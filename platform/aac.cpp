@@ -40,7 +40,7 @@ struct PacketFreer {
 
 double AacQualityScale(int quality) {
     const int q = std::clamp(quality, 10, 500);
-    return q <= 100 ? q / 100.0 : 1.0 + (q - 100) / 400.0;
+    return q <= 100 ? q / 100.0 : 1.0 + (q - 100) * 0.8 / 400.0;
 }
 
 int AacRateIndex(int rate) {

@@ -234,7 +234,7 @@ constexpr NumberField kNumberFields[] = {
     {"OGGEncodeMode", &ConvertSettings::OGGEncodeMode, kSaveOptionsGroup, CheckNone, kSwitch, kOggEncodeNames,
      "Ogg: nominal bit rate (OGGBitRate) or quality (OGGQuality)"},
     {"OGGQuality", &ConvertSettings::OGGQuality, kSaveOptionsGroup, CheckNone, Span(-1, 10), kNoNames,
-     "Ogg: quality of the quality mode, -1 (about 45 kbit/s) to 10 (about 500); 5 is about 160"},
+     "Ogg: quality of the quality mode, -1 (nominally 45 kbit/s for stereo) to 10 (nominally 500); 5 is 160"},
     {"AmplifyOGG", &ConvertSettings::AmplifyOGG, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "Ogg: amplify by AmplifyOGGCoeff"},
     {"AmplifyOGGCoeff", &ConvertSettings::AmplifyOGGCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
@@ -244,7 +244,7 @@ constexpr NumberField kNumberFields[] = {
     {"AACVBR", &ConvertSettings::AACVBR, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AAC: quality mode (on) or average bit rate (off)"},
     {"AACVBRQuality", &ConvertSettings::AACVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
-     "AAC: quality of the quality mode, 10 (about 27 kbit/s for stereo) to 500 (about 290); 100 is about 160"},
+     "AAC: quality of the quality mode, 10 (about 23 kbit/s for stereo) to 500 (about 240); 100 is about 120"},
     {"AACABRBitRate", &ConvertSettings::AACABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
      "AAC: kbit/s of the average bit rate mode"},
     {"AACMpegVersion", &ConvertSettings::AACMpegVersion, kSaveOptionsGroup, CheckNone, kSwitch, kMpegNames,
@@ -264,7 +264,7 @@ constexpr NumberField kNumberFields[] = {
     {"M4AVBR", &ConvertSettings::M4AVBR, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: quality mode (on) or average bit rate (off)"},
     {"M4AVBRQuality", &ConvertSettings::M4AVBRQuality, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
-     "M4A/MP4/M4B: quality of the quality mode, 10 (about 27 kbit/s for stereo) to 500 (about 290); 100 is about 160"},
+     "M4A/MP4/M4B: quality of the quality mode, 10 (about 23 kbit/s for stereo) to 500 (about 240); 100 is about 120"},
     {"M4AABRBitRate", &ConvertSettings::M4AABRBitRate, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
      "M4A/MP4/M4B: kbit/s of the average bit rate mode"},
     {"M4AEnableTNS", &ConvertSettings::M4AEnableTNS, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
@@ -664,6 +664,7 @@ struct FormatControls {
     const char* qualitySwitch;  // 1 for the quality mode, 0 for the bit-rate mode (MP3's 2, ABR, is one too)
     const char* amplify;
     const char* tagType;
+    bool autoIsBitRate = false;  // the automatic switch chooses the bit rate only: other controls keep it
 };
 
 constexpr FormatControls kFormatControls[] = {
@@ -684,7 +685,7 @@ constexpr FormatControls kFormatControls[] = {
     {{kOutputFlac}, "FLAC", "", "", 1, "FLACSampleRate", "FLACChannels", 1, 2, "FLACCompression", "", "AmplifyFLAC",
      "FLACID3TagType"},
     {{kOutputOpus}, "Opus", "AutoDestOpusEncodingParam", "OpusBitRate", 1, "", "OpusChannels", 1, 2, "", "",
-     "AmplifyOpus", "OpusID3TagType"},
+     "AmplifyOpus", "OpusID3TagType", true},
 };
 
 const FormatControls* ControlsOf(int32_t format) {
@@ -745,7 +746,8 @@ bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_
         error = std::string(option) + " " + std::to_string(value) + ": " + reason;
         return false;
     }
-    if (*c->automatic != '\0') SetSettingByName(settings, c->automatic, "0", reason);
+    if (*c->automatic != '\0' && (!c->autoIsBitRate || control == FormatControl::BitRate))
+        SetSettingByName(settings, c->automatic, "0", reason);
     // --quality chooses the quality mode; -b leaves it for a bit-rate mode (any, MP3's ABR included).
     if (*c->qualitySwitch != '\0' && control == FormatControl::Quality)
         SetSettingByName(settings, c->qualitySwitch, "1", reason);
@@ -794,7 +796,8 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
             continue;
         }
         const auto is = [&](const char* field) { return *field != '\0' && SameName(name, field); };
-        const bool control = is(owner->bitrate) || is(owner->rate) || is(owner->channels) || is(owner->quality);
+        const bool control = is(owner->bitrate) ||
+                             (!owner->autoIsBitRate && (is(owner->rate) || is(owner->channels) || is(owner->quality)));
         if (control && *owner->automatic != '\0' && NumberOf(settings, owner->automatic) != 0) {
             warnings.push_back("'" + name + "' has no effect while " + owner->automatic +
                                " is 1; use -b/--rate/--channels/--quality, or -s " + owner->automatic + "=0");
