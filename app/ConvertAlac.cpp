@@ -11,7 +11,7 @@ bool PlanAlac(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
     PlanLossless(in, 0, 0, 0, 24, kMaxWideChannels, plan);
     plan.tags = ChooseTags(s.M4AID3TagType, s.M4ATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false)
+                           false, s.M4ACopyCover != 0)
                     .values;
     SetGain(plan, s.AmplifyM4A, s.AmplifyM4ACoef);
     plan.writer = std::make_unique<AlacWriter>();

@@ -19,7 +19,7 @@ bool PlanFlac(const PlanInput& in, WriterPlan& plan) {
     const int seconds = in.decoder.GetDurationSeconds();
     if (seconds > 0) options.expectedFrames = (static_cast<uint64_t>(seconds) + 1) * static_cast<uint64_t>(plan.format.rate);
     plan.tags = ChooseTags(s.FLACID3TagType, s.FLACTag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false)
+                           false, s.FLACCopyCover != 0)
                     .values;
     SetGain(plan, s.AmplifyFLAC, s.AmplifyFLACCoeff);
     plan.writer = std::make_unique<FlacWriter>(options);

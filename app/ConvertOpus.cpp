@@ -29,7 +29,7 @@ bool PlanOpus(const PlanInput& in, WriterPlan& plan) {
     options.mode = s.OpusMode == 1 ? OpusMode::ConstrainedVbr : s.OpusMode == 2 ? OpusMode::Cbr : OpusMode::Vbr;
     options.complexity = s.OpusComplexity;
     plan.tags = ChooseTags(s.OpusID3TagType, s.OpusTag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false)
+                           false, s.OpusCopyCover != 0)
                     .values;
     SetGain(plan, s.AmplifyOpus, s.AmplifyOpusCoeff);
     plan.writer = std::make_unique<OpusWriter>(options);

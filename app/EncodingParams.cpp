@@ -193,7 +193,10 @@ TagOptions TagOptionsOf(const ConvertSettings& s) {
         case kOutputWma: return {&s.WMAID3TagType, &s.WMATag, s.WMACopyCover != 0};
         case kOutputM4a:
         case kOutputMp4:
-        case kOutputM4b: return {&s.M4AID3TagType, &s.M4ATag, s.M4ACopyCover != 0};
+        case kOutputM4b:
+        case kOutputAlac: return {&s.M4AID3TagType, &s.M4ATag, s.M4ACopyCover != 0};
+        case kOutputFlac: return {&s.FLACID3TagType, &s.FLACTag, s.FLACCopyCover != 0};
+        case kOutputOpus: return {&s.OpusID3TagType, &s.OpusTag, s.OpusCopyCover != 0};
         default: return {};
     }
 }
@@ -215,7 +218,7 @@ std::vector<std::string> TagsDropped(const ConvertSettings& settings, const TagR
         for (const auto& [name, values] : tags.extra) dropped.push_back(name);
     }
     for (const TagPicture& p : tags.pictures) {
-        const bool mp4 = format == kOutputM4a || format == kOutputMp4 || format == kOutputM4b;
+        const bool mp4 = format == kOutputM4a || format == kOutputMp4 || format == kOutputM4b || format == kOutputAlac;
         if (tagless || id3v1Only || (mp4 && !CovrTakes(p))) dropped.emplace_back("PICTURE");
     }
     for (int i = 0; i < tags.oversizePictures; ++i) dropped.emplace_back("PICTURE");

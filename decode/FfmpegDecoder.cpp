@@ -96,29 +96,15 @@ bool FfmpegDecoder::IsTruncated() const { return source_ && source_->Truncated()
 
 int FfmpegDecoder::ReadTags(TagRecord& tags) {
     if (!source_) return 0;
-    auto text = [&](const char* key) {
-        std::string converted;
-        Utf8ToConsoleCodePage(source_->Metadata(key), converted);
-        return converted;
-    };
-    auto number = [&](const char* key, const char* alternative) -> std::string {
-        std::string value = text(key);
-        if (value.empty() && alternative) value = text(alternative);
-        const int n = TrackNumber(value);
-        return n > 0 ? std::to_string(n) : std::string();
-    };
-
+    // The container's metadata by property name, and its attached pictures.
     TagRecord found;
-    found.Title = text("title");
-    found.Artist = text("artist");
-    if (found.Artist.empty()) found.Artist = text("author");
-    found.Album = text("album");
-    found.Year = number("date", "year");
-    found.Genre = text("genre");
-    found.Comment = text("comment");
-    found.Track = number("track", nullptr);
-    found.Copyright = text("copyright");
+    source_->ReadContainerTags(found);
     if (found.Empty()) return 0;
+    for (const TagFieldName& f : kTagFieldNames) {
+        std::string valid;
+        Utf8ToConsoleCodePage(found.*f.field, valid);
+        found.*f.field = std::move(valid);
+    }
     tags = std::move(found);
     return 1;
 }

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "media/PcmFormat.h"
 #include "platform/File.h"
+#include "platform/MpegFrames.h"
 #include "platform/SampleAdapter.h"
 #include "platform/TagReader.h"
 
@@ -153,6 +154,9 @@ struct FfmpegSource::State {
     bool flushSent = false;     // the decoder was told that input ended
     bool decoderEnded = false;  // nothing more will come
     int packetsWithoutAudio = 0;
+    // An MP4 edit list's end: frames past it are the encoder's padding, not audio.
+    uint64_t endFrame = UINT64_MAX;
+    uint64_t delivered = 0;
 
     // Next packet of the audio stream into packet; false at the end of the container or on a read error.
     bool NextAudioPacket() {
@@ -311,6 +315,17 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
     if (s.wide) source->format_ = {s.wideRate, s.wideChannels, 32, s.wideBits};
     else source->format_ = {s.adapter.Rate(), s.adapter.Channels(), s.adapter.EightBit() ? 8 : 16};
     source->lengthFrames_ = EstimatedFrames(input, stream, s.codec->bit_rate, source->format_.rate);
+    const std::string container = source->ContainerName();
+    if (container.rfind("mov", 0) == 0 && stream.duration != AV_NOPTS_VALUE && stream.duration > 0 &&
+        (stream.start_time == AV_NOPTS_VALUE || stream.start_time == 0))
+        s.endFrame = static_cast<uint64_t>(
+            av_rescale_q(stream.duration, stream.time_base, AVRational{1, source->format_.rate}));
+    // ADTS has no length field: the frames tell it, not an estimate from the bit rate.
+    if (container == "aac") {
+        if (const std::optional<FrameScan> scan = ScanAdts(file); scan && scan->rate > 0)
+            source->lengthFrames_ = scan->samples * static_cast<uint64_t>(source->format_.rate) /
+                                    static_cast<uint64_t>(scan->rate);
+    }
     return source;
 }
 
@@ -334,11 +349,26 @@ std::optional<MediaProperties> FfmpegSource::Probe(const File& file, const std::
         properties.videoHeight = std::max(stream.codecpar->height, 0);
     }
     properties.durationSeconds = DurationSeconds(*input);
+    const std::string container = input->iformat != nullptr ? input->iformat->name : "";
+    if (container == "aac") {
+        if (const std::optional<FrameScan> scan = ScanAdts(file); scan && scan->rate > 0)
+            properties.durationSeconds = static_cast<int>(std::min<uint64_t>(scan->samples / scan->rate, INT32_MAX));
+    } else if (container == "mp3" && properties.audio && properties.sampleRate == 0) {
+        // Free format: FFmpeg finds no rate; the headers have it.
+        if (const std::optional<FrameScan> scan = ScanFreeFormatMpeg(file); scan && scan->frames > 0) {
+            properties.sampleRate = scan->rate;
+            properties.channels = scan->channels;
+            properties.durationSeconds = static_cast<int>(std::min<uint64_t>(scan->samples / scan->rate, INT32_MAX));
+            properties.bitRate = static_cast<int64_t>(scan->audioBytes * 8 * static_cast<uint64_t>(scan->rate) /
+                                                      std::max<uint64_t>(scan->samples, 1));
+        }
+    }
     return properties;
 }
 
 size_t FfmpegSource::Read(void* out, size_t frames) {
     State& s = *s_;
+    frames = static_cast<size_t>(std::min<uint64_t>(frames, s.endFrame - s.delivered));
     auto* at = static_cast<uint8_t*>(out);
     const size_t frameBytes = format_.FrameBytes();
     size_t done = 0;
@@ -356,6 +386,7 @@ size_t FfmpegSource::Read(void* out, size_t frames) {
             break;
         }
     }
+    s.delivered += done;
     return done;
 }
 
@@ -370,20 +401,42 @@ bool FfmpegSource::Truncated() const { return s_->endWatch.Truncated(); }
 bool FfmpegSource::ReadTags(TagRecord& tags) {
     if (ReadTagLibTags(*s_->file, s_->name, tags)) return true;
     // Formats TagLib does not read: the container's own metadata.
-    struct Key {
-        const char* name;
-        std::string TagRecord::*field;
-    };
-    static constexpr Key kKeys[] = {
-        {"track", &TagRecord::Track},     {"title", &TagRecord::Title},       {"artist", &TagRecord::Artist},
-        {"album", &TagRecord::Album},     {"genre", &TagRecord::Genre},       {"date", &TagRecord::Year},
-        {"comment", &TagRecord::Comment}, {"composer", &TagRecord::Composer}, {"copyright", &TagRecord::Copyright},
-    };
     TagRecord found;
-    for (const Key& key : kKeys) found.*(key.field) = Metadata(key.name);
+    ReadContainerTags(found);
     if (found.Empty()) return false;
     tags = std::move(found);
     return true;
+}
+
+void FfmpegSource::ReadContainerTags(TagRecord& tags) const {
+    const AVFormatContext& input = *s_->input;
+    for (const AVDictionary* dict : {input.metadata, input.streams[s_->stream]->metadata}) {
+        const AVDictionaryEntry* e = nullptr;
+        while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+            if (e->value != nullptr) AddMetadataEntry(tags, e->key, e->value);
+        }
+    }
+    // Cover art arrives as one-picture video streams.
+    for (unsigned i = 0; i < input.nb_streams; ++i) {
+        const AVStream& st = *input.streams[i];
+        const AVPacket& picture = st.attached_pic;
+        if ((st.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0 || picture.data == nullptr || picture.size <= 0)
+            continue;
+        if (static_cast<size_t>(picture.size) > kMaxPictureBytes) {
+            ++tags.oversizePictures;
+            continue;
+        }
+        TagPicture p;
+        p.type = 3;
+        p.data.assign(picture.data, picture.data + picture.size);
+        p.mimeType = SniffImageType(p.data);
+        if (const AVDictionaryEntry* comment = av_dict_get(st.metadata, "comment", nullptr, 0)) {
+            if (std::string(comment->value) != "Cover (front)") p.type = 0;
+        }
+        if (const AVDictionaryEntry* title = av_dict_get(st.metadata, "title", nullptr, 0)) p.description = title->value;
+        tags.pictures.push_back(std::move(p));
+    }
+    SplitTotals(tags);
 }
 
 int FfmpegSource::SourceChannels() const { return s_->sourceChannels; }

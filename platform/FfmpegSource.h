@@ -50,6 +50,8 @@ public:
     bool Truncated() const override;
     // TagLib's reading of the file, else the container's own metadata.
     bool ReadTags(TagRecord& tags) override;
+    // The container's and the stream's metadata (every key with a property name) and the attached pictures.
+    void ReadContainerTags(TagRecord& tags) const;
 
     // Channels of the decoded stream before any mix.
     int SourceChannels() const;

@@ -182,6 +182,17 @@ constexpr std::pair<const char*, const char*> kMetadataKeys[] = {
     {"MusicBrainz/Release Group Id", "MUSICBRAINZ_RELEASEGROUPID"},
 };
 
+// Names that describe the source file itself (its encoder, its container, its gapless data): true of the
+// source, false of any output, so they never travel.
+bool DescribesTheFile(std::string_view property) {
+    for (const char* name : {"ENCODER", "ENCODING", "ENCODERSETTINGS", "ENCODER_OPTIONS", "ITUNSMPB", "DURATION",
+                             "MAJOR_BRAND", "MINOR_VERSION", "COMPATIBLE_BRANDS", "CREATION_TIME", "HANDLER_NAME",
+                             "VENDOR_ID", "LANGUAGE_ID", "VARIANT_BITRATE"}) {
+        if (property == name) return true;
+    }
+    return false;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
@@ -192,7 +203,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 std::string PropertyNameOfMetadataKey(std::string_view key) {
     for (const auto& [name, property] : kMetadataKeys) {
-        if (EqualsNoCase(key, name)) return property;
+        if (EqualsNoCase(key, name)) return DescribesTheFile(property) ? std::string{} : property;
     }
     // Other names of letters, digits, '_', ' ' and '-' only: upper case, as Vorbis comments spell them.
     std::string name;
@@ -200,12 +211,30 @@ std::string PropertyNameOfMetadataKey(std::string_view key) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != ' ' && c != '-') return {};
         name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    return name;
+    return DescribesTheFile(name) ? std::string{} : name;
+}
+
+void SplitTotals(TagRecord& tags) {
+    const auto split = [&tags](std::string& number, const char* totalName) {
+        const size_t slash = number.find('/');
+        if (slash == std::string::npos) return;
+        std::string total = number.substr(slash + 1);
+        number.resize(slash);
+        while (!total.empty() && total.front() == ' ') total.erase(0, 1);
+        while (!number.empty() && number.back() == ' ') number.pop_back();
+        if (!total.empty() && tags.extra.count(totalName) == 0) tags.extra[totalName] = {total};
+    };
+    split(tags.Track, "TRACKTOTAL");
+    if (auto it = tags.extra.find("DISCNUMBER"); it != tags.extra.end() && !it->second.empty()) {
+        std::string disc = it->second.front();
+        split(disc, "DISCTOTAL");
+        tags.extra["DISCNUMBER"].front() = disc;
+    }
 }
 
 void AddMetadataEntry(TagRecord& tags, std::string_view key, const std::string& value) {
     const std::string property = PropertyNameOfMetadataKey(key);
-    if (property.empty() || value.empty()) return;
+    if (property.empty() || value.empty() || DescribesTheFile(property)) return;
     if (std::string TagRecord::*field = TagFieldOf(property)) {
         if ((tags.*field).empty()) tags.*field = value;
     } else {
@@ -222,7 +251,7 @@ bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags) 
     for (const TagFieldName& key : kTagFieldNames) found.*(key.field) = FirstValue(properties, key.name);
     for (const auto& [key, values] : properties) {
         const std::string property = PropertyName(key);
-        if (property.empty() || TagFieldOf(property) != nullptr) continue;
+        if (property.empty() || TagFieldOf(property) != nullptr || DescribesTheFile(property)) continue;
         std::vector<std::string>& list = found.extra[property];
         for (const TagLib::String& value : values) list.push_back(value.to8Bit(true));
     }
@@ -243,6 +272,7 @@ bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags) 
         found.Comment = found.Extra("DESCRIPTION");
         found.extra.erase("DESCRIPTION");
     }
+    SplitTotals(found);
     ReadPictures(ref.file(), found);
     if (found.Empty() && found.oversizePictures == 0) return false;
     tags = std::move(found);

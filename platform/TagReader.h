@@ -19,8 +19,12 @@ class File;
 bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags);
 
 // The property name of a container metadata key (FFmpeg's generic names such as album_artist and disc, ASF
-// attribute names such as WM/BeatsPerMinute); other plain names upper-cased; "" for names no format could store.
+// attribute names such as WM/BeatsPerMinute); other plain names upper-cased; "" for names no format could store
+// and for those that describe the source file itself (its encoder, container brands, gapless data).
 std::string PropertyNameOfMetadataKey(std::string_view key);
+// "n/total" of the track and disc numbers split: Track "n" with TRACKTOTAL, DISCNUMBER "n" with DISCTOTAL (a
+// total already present is kept).
+void SplitTotals(TagRecord& tags);
 // Puts a container metadata entry into tags: one of the nine fields when still empty, else extra.
 void AddMetadataEntry(TagRecord& tags, std::string_view key, const std::string& value);
 

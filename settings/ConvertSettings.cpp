@@ -355,6 +355,10 @@ constexpr NumberField kNumberFields[] = {
      "WMA: copy the source's cover art (WM/Picture) with its tags"},
     {"M4ACopyCover", &ConvertSettings::M4ACopyCover, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: copy the source's cover art (covr) with its tags"},
+    {"FLACCopyCover", &ConvertSettings::FLACCopyCover, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "FLAC: copy the source's cover art (picture blocks) with its tags"},
+    {"OpusCopyCover", &ConvertSettings::OpusCopyCover, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "Opus: copy the source's cover art (METADATA_BLOCK_PICTURE) with its tags"},
     {"VerifyOutput", &ConvertSettings::VerifyOutput, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "decode each output again and compare its length (a WAV's samples too) with the source's"},
 };

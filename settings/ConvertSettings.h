@@ -203,6 +203,8 @@ struct ConvertSettings {
     int32_t OGGCopyCover = 1;
     int32_t WMACopyCover = 1;
     int32_t M4ACopyCover = 1;
+    int32_t FLACCopyCover = 1;
+    int32_t OpusCopyCover = 1;
     // Each output is decoded again and its length (and a WAV's samples) compared with the source's.
     int32_t VerifyOutput = 0;
 

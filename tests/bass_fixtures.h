@@ -1,6 +1,7 @@
 #pragma once
 // Inputs for the decoder tests: files made by ffmpeg, and tracker modules and MIDI files built from bytes.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -64,6 +65,9 @@ inline RawAudio FfmpegDecode(const std::string& path, const std::string& scratch
     for (size_t i = 0; i < audio.samples.size(); ++i) {
         audio.samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     }
+    // Our readers end where an MP4 edit list ends.
+    if (const size_t frames = EditListFrames(path); frames > 0 && audio.channels > 0)
+        audio.samples.resize(std::min(audio.samples.size(), frames * static_cast<size_t>(audio.channels)));
     return audio;
 }
 

@@ -217,4 +217,12 @@ void WriteSineWav(const std::string& path, int rate, int channels, double second
     WriteBytes(path, out);
 }
 
+size_t EditListFrames(const std::string& path) {
+    const CommandResult probe = Run({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                     "format=format_name:stream=duration_ts", "-of", "default=nw=1", path});
+    if (probe.out.find("format_name=mov") == std::string::npos) return 0;
+    const size_t at = probe.out.find("duration_ts=");
+    return at == std::string::npos ? 0 : std::strtoull(probe.out.c_str() + at + 12, nullptr, 10);
+}
+
 }  // namespace pelloran::test

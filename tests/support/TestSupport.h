@@ -75,4 +75,8 @@ void PutU16BE(std::vector<uint8_t>& out, uint16_t v);
 void PutU32BE(std::vector<uint8_t>& out, uint32_t v);
 void PutTag(std::vector<uint8_t>& out, const char* fourcc);
 
+// The frames an MP4-family file presents by its edit list (ffprobe's duration of the first audio stream); 0 for
+// other files. FFmpeg 5 decodes past the list's end, our readers stop there.
+size_t EditListFrames(const std::string& path);
+
 }  // namespace pelloran::test

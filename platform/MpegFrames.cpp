@@ -1,0 +1,148 @@
+#include "platform/MpegFrames.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/File.h"
+#include "platform/Id3v2Header.h"
+
+namespace pelloran {
+
+namespace {
+
+// Reads small pieces of a file through a 64 KiB window.
+class Window {
+public:
+    explicit Window(const File& file) : file_(file), size_(file.Size()) {}
+    int64_t Size() const { return size_; }
+    bool Get(int64_t at, uint8_t* out, size_t n) {
+        if (at < 0 || size_ < 0 || at + static_cast<int64_t>(n) > size_) return false;
+        if (at < start_ || at + static_cast<int64_t>(n) > start_ + static_cast<int64_t>(bytes_.size())) {
+            bytes_.resize(kWindow);
+            const int64_t got = file_.ReadAt(at, bytes_.data(), bytes_.size());
+            if (got < static_cast<int64_t>(n)) return false;
+            bytes_.resize(static_cast<size_t>(got));
+            start_ = at;
+        }
+        std::memcpy(out, bytes_.data() + (at - start_), n);
+        return true;
+    }
+
+private:
+    static constexpr size_t kWindow = 64 * 1024;
+    const File& file_;
+    int64_t size_;
+    int64_t start_ = 0;
+    std::vector<uint8_t> bytes_;
+};
+
+// Where the audio starts: after the ID3v2 tags (several may follow each other).
+int64_t AfterId3v2(Window& window) {
+    int64_t at = 0;
+    uint8_t header[kId3v2HeaderBytes];
+    for (int tags = 0; tags < 8 && window.Get(at, header, sizeof header); ++tags) {
+        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
+        if (!tag) break;
+        at += static_cast<int64_t>(tag->totalSize());
+    }
+    return at;
+}
+
+constexpr int kAdtsRates[16] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
+                                16000, 12000, 11025, 8000,  7350,  0,     0,     0};
+
+bool IsAdts(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xF6) == 0xF0; }
+
+// MPEG audio header fields.
+int Version(const uint8_t* p) { return (p[1] >> 3) & 3; }  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+int Layer(const uint8_t* p) { return (p[1] >> 1) & 3; }    // 3 layer I, 2 layer II, 1 layer III
+
+bool IsMpegHeader(const uint8_t* p) {
+    return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && Version(p) != 1 && Layer(p) != 0 && (p[2] >> 4) != 15 &&
+           ((p[2] >> 2) & 3) != 3;
+}
+
+// The fields every frame of one stream shares: version, layer, rate, free format.
+bool SameStream(const uint8_t* a, const uint8_t* b) {
+    return IsMpegHeader(b) && (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0xFC) == (b[2] & 0xFC);
+}
+
+int MpegRate(const uint8_t* p) {
+    static constexpr int kRates[3] = {44100, 48000, 32000};
+    const int rate = kRates[(p[2] >> 2) & 3];
+    return Version(p) == 3 ? rate : Version(p) == 2 ? rate / 2 : rate / 4;
+}
+
+int SamplesPerFrame(const uint8_t* p) {
+    if (Layer(p) == 3) return 384;
+    if (Layer(p) == 2 || Version(p) == 3) return 1152;
+    return 576;
+}
+
+// Padding unit: four bytes for layer I, one for the others.
+int PaddingBytes(const uint8_t* p) { return ((p[2] >> 1) & 1) * (Layer(p) == 3 ? 4 : 1); }
+
+// The largest free-format frame: 640 kbit/s layer III at 8 kHz is 11520 bytes (MPEG-2.5 halves the factor).
+constexpr int64_t kMaxFreeFrame = 12 * 1024;
+
+}  // namespace
+
+std::optional<FrameScan> ScanAdts(const File& file) {
+    Window window(file);
+    int64_t at = AfterId3v2(window);
+    uint8_t h[7];
+    if (!window.Get(at, h, sizeof h) || !IsAdts(h)) return std::nullopt;
+    FrameScan scan;
+    scan.rate = kAdtsRates[(h[2] >> 2) & 15];
+    const int config = ((h[2] & 1) << 2) | (h[3] >> 6);
+    scan.channels = config == 7 ? 8 : config;
+    if (scan.rate == 0) return std::nullopt;
+    while (window.Get(at, h, sizeof h) && IsAdts(h)) {
+        const int64_t length = ((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5);
+        if (length < 7) break;
+        scan.samples += 1024u * static_cast<uint64_t>((h[6] & 3) + 1);
+        ++scan.frames;
+        scan.audioBytes += static_cast<uint64_t>(std::min(length, window.Size() - at));
+        at += length;
+    }
+    return scan;
+}
+
+std::optional<FrameScan> ScanFreeFormatMpeg(const File& file) {
+    Window window(file);
+    const int64_t start = AfterId3v2(window);
+    // The first header within the next 64 KiB.
+    uint8_t first[4];
+    int64_t at = start;
+    for (; at < start + 65536; ++at) {
+        if (!window.Get(at, first, sizeof first)) return std::nullopt;
+        if (IsMpegHeader(first)) break;
+    }
+    if (!IsMpegHeader(first) || (first[2] >> 4) != 0) return std::nullopt;
+    // The frame size: the distance to the next header of the same stream.
+    uint8_t next[4];
+    int64_t size = 0;
+    for (int64_t d = 24; d <= kMaxFreeFrame && window.Get(at + d, next, sizeof next); ++d) {
+        if (SameStream(first, next)) {
+            size = d;
+            break;
+        }
+    }
+    if (size == 0) return std::nullopt;
+    const int64_t base = size - PaddingBytes(first);
+    FrameScan scan;
+    scan.rate = MpegRate(first);
+    scan.channels = (first[3] >> 6) == 3 ? 1 : 2;
+    uint8_t h[4];
+    while (window.Get(at, h, sizeof h) && SameStream(first, h)) {
+        const int64_t length = base + PaddingBytes(h);
+        scan.samples += static_cast<uint64_t>(SamplesPerFrame(h));
+        ++scan.frames;
+        scan.audioBytes += static_cast<uint64_t>(std::min(length, window.Size() - at));
+        at += length;
+    }
+    return scan;
+}
+
+}  // namespace pelloran

@@ -1,0 +1,29 @@
+#pragma once
+// Lengths from the frames themselves, for streams whose containers carry none: AAC in ADTS (.aac) and
+// free-format MPEG audio, which FFmpeg can only estimate (or not read at all).
+
+#include <cstdint>
+#include <optional>
+
+namespace pelloran {
+
+class File;
+
+struct FrameScan {
+    int rate = 0;          // Hz, from the first header
+    int channels = 0;
+    uint64_t samples = 0;  // per channel, every frame counted
+    uint64_t frames = 0;
+    uint64_t audioBytes = 0;
+};
+
+// Walks the ADTS frames from the first header (after any ID3v2 tags) to the first byte that is not one; a
+// frame cut short at the end still counts. Nothing when the file does not start with ADTS frames.
+std::optional<FrameScan> ScanAdts(const File& file);
+
+// A free-format MPEG audio stream (bit-rate index 0): its frame size from the distance between the first two
+// headers, then every frame walked. Nothing when the first frame has a bit rate of its own or no second
+// frame follows.
+std::optional<FrameScan> ScanFreeFormatMpeg(const File& file);
+
+}  // namespace pelloran
