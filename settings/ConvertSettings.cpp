@@ -24,7 +24,7 @@ const OutputFormatRow kOutputFormatTable[] = {
     {kOutputAmr, "amr", nullptr},
     {kOutputAwb, "awb", nullptr},
     {kOutputFlac, "flac", nullptr},
-    {kOutputOpus, "opus", nullptr},
+    {kOutputOpus, "opus", "Opus"},
     {kOutputAlac, "m4a", "ALAC (Apple Lossless)", "alac"},
     {-1, nullptr, nullptr},
 };

@@ -43,7 +43,10 @@ const AacPageFields kM4aFields = {
     &ConvertSettings::M4AABRBitRate,            nullptr,                          &ConvertSettings::M4AEnableTNS,
     &ConvertSettings::M4AEnableMidside,         &ConvertSettings::M4ABlockType,   &ConvertSettings::AmplifyM4A,
     &ConvertSettings::AmplifyM4ACoef,           &ConvertSettings::M4AID3TagType,  &ConvertSettings::M4ATag,
+    &ConvertSettings::M4ACodec,
 };
+
+constexpr int kAlac = 1;
 
 }  // namespace
 
@@ -64,12 +67,26 @@ CAacPageBase::CAacPageBase(const AacPageFields& f, const ConvertSettings& s, Tag
       amplifyFlag_(s.*f.amplify),
       coefficient_(s.*f.coefficient),
       tagType_(Field(s, f.tagType, 2)),
-      tagSettings_(f.tags ? s.*f.tags : TagSettings{}) {
+      tagSettings_(f.tags ? s.*f.tags : TagSettings{}),
+      codec_(Field(s, f.codec, 0) == kAlac ? kAlac : 0) {
     if (f.tags) tags.copyCover = s.M4ACopyCover;
 }
 
 void CAacPageBase::Initialise() {
     auto* layout = new QVBoxLayout(this);
+    if (fields_.codec) {
+        auto* codecBox = new QGroupBox(QStringLiteral("Codec:"), this);
+        auto* codecLayout = new QHBoxLayout(codecBox);
+        auto* aac = new QRadioButton(QStringLiteral("AA&C"), codecBox);
+        auto* alac = new QRadioButton(QStringLiteral("A&LAC (Apple Lossless: the source's rate, channels and "
+                                                     "width, up to 24 bits)"),
+                                      codecBox);
+        codecGroup = MakeRadioGroup(codecBox, {aac, alac});
+        codecLayout->addWidget(aac);
+        codecLayout->addWidget(alac);
+        codecLayout->addStretch();
+        layout->addWidget(codecBox);
+    }
     autoBox = new QCheckBox(QStringLiteral("A&uto (let the program choose the best parameters)"), this);
     layout->addWidget(autoBox);
 
@@ -168,11 +185,21 @@ void CAacPageBase::Initialise() {
             bitRateList->setFocus();
     });
     connect(resetButton, &QPushButton::clicked, this, [this] { Reset(); });
+    if (codecGroup) {
+        connect(codecGroup, &QButtonGroup::idClicked, this, [this](int) {
+            ReadControls(nullptr);
+            UpdateEnabled();
+        });
+    }
 }
 
 // Everything depends on Auto being clear; the bit rate on ABR, the quality on VBR.
 void CAacPageBase::UpdateEnabled() {
-    const bool e = !autoBox->isChecked();
+    // ALAC has none of the AAC encoder's settings.
+    const bool aac = codec_ != kAlac;
+    autoBox->setEnabled(aac);
+    resetButton->setEnabled(aac);
+    const bool e = aac && !autoBox->isChecked();
     const int mode = modeGroup->checkedId();
     for (QAbstractButton* b : modeGroup->buttons()) b->setEnabled(e);
     tnsBox->setEnabled(e);
@@ -201,6 +228,7 @@ void CAacPageBase::Reset() {
 }
 
 bool CAacPageBase::ReadControls(PageRefusal* refusal) {
+    if (codecGroup) ReadRadio(codecGroup, codec_);
     ReadCheck(autoBox, auto_);
     ReadRadio(modeGroup, vbr_);
     ReadCheck(tnsBox, tns_);
@@ -213,6 +241,7 @@ bool CAacPageBase::ReadControls(PageRefusal* refusal) {
 }
 
 void CAacPageBase::ShowMembers() {
+    if (codecGroup) ShowRadio(codecGroup, codec_);
     ShowCheck(autoBox, auto_);
     ShowRadio(modeGroup, vbr_);
     ShowIntEdit(qualityEdit, quality_);
@@ -225,7 +254,7 @@ void CAacPageBase::ShowMembers() {
 }
 
 bool CAacPageBase::Validate(PageRefusal& refusal) {
-    if (auto_ == 0 && vbr_ == kVbr && (quality_ < kQualityLow || quality_ > kQualityHigh)) {
+    if (codec_ != kAlac && auto_ == 0 && vbr_ == kVbr && (quality_ < kQualityLow || quality_ > kQualityHigh)) {
         refusal.message = QStringLiteral("Invalid quality value. It's betwen 10 and 500.");
         refusal.focus = qualityEdit;
         return false;
@@ -254,6 +283,7 @@ void CAacPageBase::CopyBack(ConvertSettings& s) const {
     if (fields_.tagType) s.*fields_.tagType = tagType_;
     if (fields_.tags) s.*fields_.tags = tagSettings_;
     if (fields_.tags) s.M4ACopyCover = tags.copyCover;
+    if (fields_.codec) s.*fields_.codec = codec_;
 }
 
 COptAacPage::COptAacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)

@@ -1,6 +1,6 @@
 #pragma once
 // "AAC Options" and "MP4/M4A/M4B Options": one design around the AAC encoder's settings behind an
-// "Auto" box and a "Reset" button.
+// "Auto" box and a "Reset" button; the MP4 page also chooses ALAC (lossless) instead of AAC.
 
 #include "gui/options/OptPage.h"
 
@@ -18,6 +18,7 @@ struct AacPageFields {
     int32_t pelloran::ConvertSettings::*coefficient;
     int32_t pelloran::ConvertSettings::*tagType;           // MP4 only
     pelloran::TagSettings pelloran::ConvertSettings::*tags;  // MP4 only
+    int32_t pelloran::ConvertSettings::*codec = nullptr;   // MP4 only: AAC or ALAC
 };
 
 class CAacPageBase : public COptPage {
@@ -25,6 +26,7 @@ public:
     void Apply() override;
     void CopyBack(pelloran::ConvertSettings& settings) const override;
 
+    QButtonGroup* codecGroup = nullptr;  // AAC, ALAC (MP4 only)
     QCheckBox* autoBox = nullptr;
     QButtonGroup* modeGroup = nullptr;   // ABR, VBR
     QComboBox* bitRateList = nullptr;
@@ -64,6 +66,7 @@ private:
     int32_t coefficient_;
     int32_t tagType_;
     pelloran::TagSettings tagSettings_;
+    int32_t codec_;
 };
 
 class COptAacPage : public CAacPageBase {

@@ -1,6 +1,7 @@
 #include "gui/options/OptMp3Page.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -54,6 +55,9 @@ COptMp3Page::COptMp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget*
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       tagType_(s.MP3ID3TagType),
       id3Version_(s.MP3WriteID3Version),
+      encodeMode_(s.MP3EncodeMode),
+      vbrQuality_(s.MP3VbrQuality),
+      infoTag_(s.MP3WriteInfoTag),
       tagSettings_(s.MP3Tag) {
     tags.copyCover = s.MP3CopyCover;
 }
@@ -73,6 +77,40 @@ int COptMp3Page::BitRateForRate(int r, int b) {
 }
 
 void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
+    auto* modeBox = new QGroupBox(this);
+    auto* modeLayout = new QHBoxLayout(modeBox);
+    modeList = new QComboBox(modeBox);
+    AddItem(modeList, QStringLiteral("CBR (constant bit rate)"), 0);
+    AddItem(modeList, QStringLiteral("VBR (variable, by quality)"), 1);
+    AddItem(modeList, QStringLiteral("ABR (average of the bit rate)"), 2);
+    auto* modeLabel = new QLabel(QStringLiteral("En&coding Mode:"), modeBox);
+    modeLabel->setBuddy(modeList);
+    vbrQualityList = new QComboBox(modeBox);
+    for (int q = 0; q <= 9; ++q) {
+        QString text = QStringLiteral("V%1").arg(q);
+        if (q == 0) text += QStringLiteral(" (best)");
+        if (q == 2) text += QStringLiteral(" (about 190 kbps)");
+        AddItem(vbrQualityList, text, q);
+    }
+    auto* qualityLabel = new QLabel(QStringLiteral("&Quality:"), modeBox);
+    qualityLabel->setBuddy(vbrQualityList);
+    infoTagBox = new QCheckBox(QStringLiteral("Write the &LAME header (exact length, gapless playback)"), modeBox);
+    modeLayout->addWidget(modeLabel);
+    modeLayout->addWidget(modeList);
+    modeLayout->addWidget(qualityLabel);
+    modeLayout->addWidget(vbrQualityList);
+    modeLayout->addWidget(infoTagBox);
+    modeLayout->addStretch();
+    layout->addWidget(modeBox);
+    if (!SelectValue(modeList, encodeMode_)) SelectValue(modeList, 0);
+    if (!SelectValue(vbrQualityList, vbrQuality_)) SelectValue(vbrQualityList, 2);
+    ShowCheck(infoTagBox, infoTag_);
+    UpdateModeEnabled();
+    connect(modeList, &QComboBox::activated, this, [this](int) {
+        ReadControls(nullptr);
+        UpdateModeEnabled();
+    });
+
     auto* tagBox = new QGroupBox(this);
     auto* tagLayout = new QHBoxLayout(tagBox);
     tagLayout->addWidget(tags.Build(tagBox));
@@ -101,6 +139,12 @@ void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
     tags.UpdateEnabled();
     ShowRadio(versionGroup, id3Version_);
     UpdateVersionEnabled();
+}
+
+// The quality belongs to VBR; VBR and ABR always carry the LAME header.
+void COptMp3Page::UpdateModeEnabled() {
+    vbrQualityList->setEnabled(encodeMode_ == 1);
+    infoTagBox->setEnabled(encodeMode_ == 0);
 }
 
 void COptMp3Page::UpdateVersionEnabled() {
@@ -135,6 +179,11 @@ void COptMp3Page::OnRateChanged() {
 bool COptMp3Page::ReadControls(PageRefusal* refusal) {
     tags.Read();
     ReadRadio(versionGroup, id3Version_);
+    if (modeList) {
+        if (auto v = SelectedValue(modeList)) encodeMode_ = *v;
+        if (auto v = SelectedValue(vbrQualityList)) vbrQuality_ = *v;
+        ReadCheck(infoTagBox, infoTag_);
+    }
     return CPresetPage::ReadControls(refusal);
 }
 
@@ -157,6 +206,9 @@ void COptMp3Page::CopyBack(ConvertSettings& s) const {
     s.AmplifyMp3Coeff = coefficient_;
     s.MP3ID3TagType = tagType_;
     s.MP3WriteID3Version = id3Version_;
+    s.MP3EncodeMode = encodeMode_;
+    s.MP3VbrQuality = vbrQuality_;
+    s.MP3WriteInfoTag = infoTag_;
     s.MP3Tag = tagSettings_;
     s.MP3CopyCover = tags.copyCover;
 }

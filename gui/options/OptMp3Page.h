@@ -1,6 +1,6 @@
 #pragma once
-// "MP3 Options": presets, bit rate and sample rate held to the pairs the encoder takes, channel mode,
-// amplification, tags and the ID3 version.
+// "MP3 Options": presets, bit rate and sample rate held to the pairs the encoder takes, channel mode, the
+// bit-rate mode (CBR, VBR by quality, ABR) with the LAME header, amplification, tags and the ID3 version.
 
 #include "gui/options/PresetPage.h"
 
@@ -16,6 +16,9 @@ public:
     static int BitRateForRate(int sampleRate, int bitRate);
 
     TagGroup tags;
+    QComboBox* modeList = nullptr;     // CBR, VBR, ABR
+    QComboBox* vbrQualityList = nullptr;  // V0..V9
+    QCheckBox* infoTagBox = nullptr;
     QButtonGroup* versionGroup = nullptr;
     QLabel* jointStereoLink = nullptr;
     QLabel* encoderLink = nullptr;
@@ -29,8 +32,12 @@ protected:
 
 private:
     void UpdateVersionEnabled();
+    void UpdateModeEnabled();
 
     int32_t tagType_;
     int32_t id3Version_;
+    int32_t encodeMode_;
+    int32_t vbrQuality_;
+    int32_t infoTag_;
     pelloran::TagSettings tagSettings_;
 };

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -50,6 +52,8 @@ COptOggPage::COptOggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget*
     : CPresetPage(OggLayout(), s.AutoDestOGGEncodingParam, s.OGGBitRate, s.OGGSampleRate,
                   ChannelIndex(kChannelCounts, s.OGGChannels), s.AmplifyOGG, s.AmplifyOGGCoeff, hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
+      encodeMode_(s.OGGEncodeMode),
+      quality_(s.OGGQuality),
       tagType_(s.OGGID3TagType),
       tagSettings_(s.OGGTag) {
     tags.copyCover = s.OGGCopyCover;
@@ -66,6 +70,32 @@ bool COptOggPage::BitRateLimits(int sampleRate, bool mono, int& lowest, int& hig
 }
 
 void COptOggPage::BuildExtras(QVBoxLayout* layout) {
+    auto* modeBox = new QGroupBox(this);
+    auto* modeLayout = new QHBoxLayout(modeBox);
+    auto* nominal = new QRadioButton(QStringLiteral("Nominal bit rate (&kbps above)"), modeBox);
+    auto* quality = new QRadioButton(QStringLiteral("&Quality:"), modeBox);
+    modeGroup = MakeRadioGroup(modeBox, {nominal, quality});
+    qualityList = new QComboBox(modeBox);
+    for (int q = -1; q <= 10; ++q) {
+        QString text = QString::number(q);
+        if (q == -1) text += QStringLiteral(" (smallest)");
+        if (q == 5) text += QStringLiteral(" (about 160 kbps)");
+        if (q == 10) text += QStringLiteral(" (best)");
+        AddItem(qualityList, text, q);
+    }
+    modeLayout->addWidget(nominal);
+    modeLayout->addWidget(quality);
+    modeLayout->addWidget(qualityList);
+    modeLayout->addStretch();
+    layout->addWidget(modeBox);
+    ShowRadio(modeGroup, encodeMode_);
+    if (!SelectValue(qualityList, quality_)) SelectValue(qualityList, 5);
+    qualityList->setEnabled(encodeMode_ == 1);
+    connect(modeGroup, &QButtonGroup::idClicked, this, [this](int) {
+        ReadControls(nullptr);
+        qualityList->setEnabled(encodeMode_ == 1);
+    });
+
     auto* tagBox = new QGroupBox(this);
     auto* tagLayout = new QHBoxLayout(tagBox);
     tagLayout->addWidget(tags.Build(tagBox));
@@ -97,6 +127,10 @@ void COptOggPage::OnChannelClicked() {
 
 bool COptOggPage::ReadControls(PageRefusal* refusal) {
     tags.Read();
+    if (modeGroup) {
+        ReadRadio(modeGroup, encodeMode_);
+        if (auto v = SelectedValue(qualityList)) quality_ = *v;
+    }
     return CPresetPage::ReadControls(refusal);
 }
 
@@ -115,6 +149,8 @@ void COptOggPage::CopyBack(ConvertSettings& s) const {
     s.AmplifyOGG = amplifyFlag_;
     s.AmplifyOGGCoeff = coefficient_;
     s.OGGID3TagType = tagType_;
+    s.OGGEncodeMode = encodeMode_;
+    s.OGGQuality = quality_;
     s.OGGTag = tagSettings_;
     s.OGGCopyCover = tags.copyCover;
 }

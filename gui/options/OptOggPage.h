@@ -1,6 +1,6 @@
 #pragma once
-// "OGG Options": presets, the bit rate held within the limits of the sample rate and channels,
-// amplification and tags.
+// "OGG Options": presets, the bit rate held within the limits of the sample rate and channels, or a
+// quality instead, amplification and tags.
 
 #include "gui/options/PresetPage.h"
 
@@ -15,6 +15,8 @@ public:
     static bool BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest);
 
     TagGroup tags;
+    QButtonGroup* modeGroup = nullptr;  // nominal bit rate, quality
+    QComboBox* qualityList = nullptr;
 
 protected:
     void BuildExtras(QVBoxLayout* layout) override;
@@ -27,6 +29,8 @@ protected:
 private:
     void RateCheck();
 
+    int32_t encodeMode_;
+    int32_t quality_;
     int32_t tagType_;
     pelloran::TagSettings tagSettings_;
 };

@@ -21,8 +21,10 @@
 #include "frontend/Wording.h"
 #include "gui/options/AmrOptPage.h"
 #include "gui/options/OptAacPage.h"
+#include "gui/options/OptFlacPage.h"
 #include "gui/options/OptMp3Page.h"
 #include "gui/options/OptOggPage.h"
+#include "gui/options/OptOpusPage.h"
 #include "gui/options/OptOutputPage.h"
 #include "gui/options/OptWavPage.h"
 #include "gui/options/OptionsSheet.h"
@@ -58,7 +60,8 @@ COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidg
     pages_ = {new COptOutputPage(settings, hooks), new COptMp3Page(settings, hooks),
               new COptWavPage(settings, hooks),    new CPageWMAOptions(settings, hooks),
               new COptOggPage(settings, hooks),    new CAmrOptPage(settings, hooks),
-              new COptAacPage(settings, hooks),    new COptM4aPage(settings, hooks)};
+              new COptAacPage(settings, hooks),    new COptM4aPage(settings, hooks),
+              new COptFlacPage(settings, hooks),   new COptOpusPage(settings, hooks)};
 
     tabBar_ = new QTabBar(this);
     tabBar_->setDrawBase(false);

@@ -1,5 +1,5 @@
 #pragma once
-// "Options": the modal sheet of eight pages with OK and Cancel.
+// "Options": the modal sheet of ten pages with OK and Cancel.
 
 #include <QDialog>
 
@@ -16,7 +16,7 @@ struct PageRefusal;
 
 class COptSheet : public QDialog {
 public:
-    static constexpr int kPageCount = 8;
+    static constexpr int kPageCount = 10;
 
     // The pages get their copies of the settings; the stored start page opens (the first page when the
     // index is out of range).

@@ -16,7 +16,7 @@ PresetPageLayout WavLayout() {
             {"44100Hz, 16 bits, Stereo (high quality, large size)", 44100, 16, 0},
         },
         {6000, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000},
-        {8, 16},
+        {8, 16, 24, 32},
         "%1 bits",
         "&Bits per Sample:",
         {"&Stereo", "&Mono", "Same as &original file"},

@@ -1,5 +1,6 @@
 #pragma once
-// "WAV Options": presets, sample width, sample rate, channels and amplification.
+// "WAV Options": presets, sample width (8 to 32 bits, or the source's), sample rate, channels and
+// amplification.
 
 #include "gui/options/PresetPage.h"
 

@@ -230,7 +230,7 @@ private slots:
         TestHooks t;
         COptWavPage page(ConvertSettings{}, t.hooks);
         page.EnsureCreated();
-        QCOMPARE(page.valueList->count(), 3);
+        QCOMPARE(page.valueList->count(), 5);  // 8, 16, 24, 32 bits, same as the source
         QCOMPARE(page.rateList->count(), 13);
         QVERIFY(Choose(page.presetList, kWavLow));
         QCOMPARE(Selected(page.valueList), QString("8 bits"));

@@ -83,12 +83,13 @@ private slots:
         }
     }
 
-    void sheetHasEightTabsAndOnlyOkAndCancel() {
+    void sheetHasItsTabsAndOnlyOkAndCancel() {
         TestHooks t;
         COptSheet sheet(ConvertSettings{}, t.hooks);
         QCOMPARE(sheet.windowTitle(), QString("Options"));
         const QStringList tabs = {"General",     "MP3 Options",     "WAV Options", "WMA Options",
-                                  "OGG Options", "AMR/AWB Options", "AAC Options", "MP4/M4A/M4B Options"};
+                                  "OGG Options", "AMR/AWB Options", "AAC Options", "MP4/M4A/M4B Options",
+                                  "FLAC Options", "Opus Options"};
         QCOMPARE(sheet.TabBar()->count(), tabs.size());
         for (int i = 0; i < tabs.size(); ++i) QCOMPARE(sheet.TabBar()->tabText(i), tabs[i]);
         QCOMPARE(sheet.Buttons()->buttons().size(), 2);
@@ -105,7 +106,7 @@ private slots:
 
     void startPageComesFromTheSettings() {
         TestHooks t;
-        for (const auto& [stored, expected] : {std::pair{8, 0}, {4, 4}, {7, 7}, {-1, 0}, {0, 0}}) {
+        for (const auto& [stored, expected] : {std::pair{10, 0}, {4, 4}, {9, 9}, {-1, 0}, {0, 0}}) {
             ConvertSettings s;
             s.OptStartPageIndex = stored;
             COptSheet sheet(s, t.hooks);

@@ -1,0 +1,138 @@
+#include "gui/options/OptFlacPage.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+using pelloran::ConvertSettings;
+
+namespace {
+
+// Stored FLACChannels per channel button: stereo, mono, same as the source.
+const std::vector<int> kChannelCounts = {2, 1, 0};
+constexpr int kRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400, 192000};
+
+int ChannelButton(int32_t stored) {
+    for (size_t i = 0; i < kChannelCounts.size(); ++i)
+        if (kChannelCounts[i] == stored) return static_cast<int>(i);
+    return 2;
+}
+
+}  // namespace
+
+COptFlacPage::COptFlacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : COptPage(hooks, parent),
+      amplify(amplifyFlag_, coefficient_),
+      tags(tagType_, tagSettings_, hooks, TagCaptions{"Add &tags", "T&ransfer tags from source file", "&None",
+                                                      "&Edit tags"},
+           true),
+      level_(s.FLACCompression),
+      rate_(s.FLACSampleRate),
+      width_(s.FLACBitsPerSample),
+      channel_(ChannelButton(s.FLACChannels)),
+      amplifyFlag_(s.AmplifyFLAC),
+      coefficient_(s.AmplifyFLACCoeff),
+      tagType_(s.FLACID3TagType),
+      tagSettings_(s.FLACTag) {
+    tags.copyCover = s.FLACCopyCover;
+}
+
+void COptFlacPage::Initialise() {
+    auto* layout = new QVBoxLayout(this);
+    auto* details = new QGroupBox(this);
+    auto* grid = new QGridLayout(details);
+    levelList = new QComboBox(details);
+    auto* levelLabel = new QLabel(QStringLiteral("&Compression Level:"), details);
+    levelLabel->setBuddy(levelList);
+    rateList = new QComboBox(details);
+    auto* rateLabel = new QLabel(QStringLiteral("Sample &Frequency:"), details);
+    rateLabel->setBuddy(rateList);
+    widthList = new QComboBox(details);
+    auto* widthLabel = new QLabel(QStringLiteral("&Bits per Sample:"), details);
+    widthLabel->setBuddy(widthList);
+    grid->addWidget(levelLabel, 0, 0);
+    grid->addWidget(levelList, 0, 1);
+    grid->addWidget(rateLabel, 1, 0);
+    grid->addWidget(rateList, 1, 1);
+    grid->addWidget(widthLabel, 2, 0);
+    grid->addWidget(widthList, 2, 1);
+    auto* stereo = new QRadioButton(QStringLiteral("&Stereo"), details);
+    auto* mono = new QRadioButton(QStringLiteral("&Mono"), details);
+    auto* same = new QRadioButton(QStringLiteral("Same as &original file"), details);
+    channelGroup = MakeRadioGroup(details, {stereo, mono, same});
+    auto* channelRow = new QHBoxLayout;
+    channelRow->addWidget(stereo);
+    channelRow->addWidget(mono);
+    channelRow->addWidget(same);
+    channelRow->addStretch();
+    grid->addLayout(channelRow, 3, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Lossless sources keep their width (up to 24 bits) and every channel "
+                                              "when these stay \"Same as original file\"."),
+                               details),
+                    4, 0, 1, 2);
+    layout->addWidget(details);
+    layout->addWidget(amplify.Build(this));
+    auto* tagBox = new QGroupBox(this);
+    auto* tagLayout = new QHBoxLayout(tagBox);
+    tagLayout->addWidget(tags.Build(tagBox));
+    layout->addWidget(tagBox);
+    layout->addStretch();
+
+    for (int level = 0; level <= 8; ++level) {
+        QString text = QString::number(level);
+        if (level == 0) text += QStringLiteral(" (fastest)");
+        if (level == 5) text += QStringLiteral(" (default)");
+        if (level == 8) text += QStringLiteral(" (smallest)");
+        AddItem(levelList, text, level);
+    }
+    for (int r : kRates) AddItem(rateList, QStringLiteral("%1 Hz").arg(r), r);
+    AddItem(rateList, QStringLiteral("Same as original file"), 0);
+    AddItem(widthList, QStringLiteral("16 bits"), 16);
+    AddItem(widthList, QStringLiteral("24 bits"), 24);
+    AddItem(widthList, QStringLiteral("Same as original file"), 0);
+
+    ShowMembers();
+    amplify.UpdateEnabled();
+    tags.UpdateEnabled();
+}
+
+bool COptFlacPage::ReadControls(PageRefusal* refusal) {
+    ReadRadio(channelGroup, channel_);
+    tags.Read();
+    return amplify.Read(refusal);
+}
+
+void COptFlacPage::ShowMembers() {
+    if (!SelectValue(levelList, level_)) SelectValue(levelList, 5);
+    if (!SelectValue(rateList, rate_)) SelectValue(rateList, 0);
+    if (!SelectValue(widthList, width_)) SelectValue(widthList, 0);
+    ShowRadio(channelGroup, channel_);
+    amplify.ShowMembers();
+    tags.ShowMembers();
+}
+
+bool COptFlacPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
+
+void COptFlacPage::Apply() {
+    ReadControls(nullptr);
+    if (auto v = SelectedValue(levelList)) level_ = *v;
+    if (auto v = SelectedValue(rateList)) rate_ = *v;
+    if (auto v = SelectedValue(widthList)) width_ = *v;
+}
+
+void COptFlacPage::CopyBack(ConvertSettings& s) const {
+    s.FLACCompression = level_;
+    s.FLACSampleRate = rate_;
+    s.FLACBitsPerSample = width_;
+    s.FLACChannels = kChannelCounts[static_cast<size_t>(channel_ >= 0 && channel_ < 3 ? channel_ : 2)];
+    s.AmplifyFLAC = amplifyFlag_;
+    s.AmplifyFLACCoeff = coefficient_;
+    s.FLACID3TagType = tagType_;
+    s.FLACTag = tagSettings_;
+    s.FLACCopyCover = tags.copyCover;
+}

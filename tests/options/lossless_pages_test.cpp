@@ -1,0 +1,125 @@
+// The FLAC and Opus pages, ALAC on the MP4 page, and the quality modes of the MP3 and OGG pages.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+
+#include "OptionsTestSupport.h"
+#include "gui/options/OptAacPage.h"
+#include "gui/options/OptFlacPage.h"
+#include "gui/options/OptMp3Page.h"
+#include "gui/options/OptOggPage.h"
+#include "gui/options/OptOpusPage.h"
+
+using pelloran::ConvertSettings;
+
+class LosslessPagesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void flacPageShowsTheSourceChoicesAndCopiesBack() {
+        TestHooks t;
+        COptFlacPage page(ConvertSettings{}, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(Selected(page.levelList), QString("5 (default)"));
+        QCOMPARE(page.levelList->count(), 9);
+        QCOMPARE(Selected(page.rateList), QString("Same as original file"));
+        QCOMPARE(Selected(page.widthList), QString("Same as original file"));
+        QCOMPARE(page.channelGroup->checkedId(), 2);
+        QVERIFY(Choose(page.levelList, "8 (smallest)"));
+        QVERIFY(Choose(page.widthList, "16 bits"));
+        QVERIFY(Choose(page.rateList, "48000 Hz"));
+        ClickRadio(page.channelGroup, 1);
+        page.Apply();
+        ConvertSettings s;
+        page.CopyBack(s);
+        QCOMPARE(s.FLACCompression, 8);
+        QCOMPARE(s.FLACBitsPerSample, 16);
+        QCOMPARE(s.FLACSampleRate, 48000);
+        QCOMPARE(s.FLACChannels, 1);
+        QCOMPARE(s.FLACID3TagType, 1);
+    }
+
+    void opusPageKeepsAutoUntilARateIsChosen() {
+        TestHooks t;
+        COptOpusPage page(ConvertSettings{}, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(Selected(page.bitRateList), QString("Auto (128 kbps stereo, 64 kbps mono)"));
+        QCOMPARE(page.modeGroup->checkedId(), 0);
+        QCOMPARE(Selected(page.complexityList), QString("10 (best, default)"));
+        ConvertSettings s;
+        page.Apply();
+        page.CopyBack(s);
+        QCOMPARE(s.AutoDestOpusEncodingParam, 1);
+        QVERIFY(Choose(page.bitRateList, "96 kbps"));
+        ClickRadio(page.modeGroup, 2);
+        page.Apply();
+        page.CopyBack(s);
+        QCOMPARE(s.AutoDestOpusEncodingParam, 0);
+        QCOMPARE(s.OpusBitRate, 96);
+        QCOMPARE(s.OpusMode, 2);
+        // A stored rate between the list's shows as the next one up.
+        ConvertSettings odd;
+        odd.AutoDestOpusEncodingParam = 0;
+        odd.OpusBitRate = 100;
+        COptOpusPage other(odd, t.hooks);
+        other.EnsureCreated();
+        QCOMPARE(Selected(other.bitRateList), QString("112 kbps"));
+    }
+
+    void m4aPageChoosingAlacTurnsTheAacControlsOff() {
+        TestHooks t;
+        ConvertSettings s;
+        s.AutoDestM4AEncodingParam = 0;
+        COptM4aPage page(s, t.hooks);
+        page.EnsureCreated();
+        QVERIFY(page.codecGroup);
+        QCOMPARE(page.codecGroup->checkedId(), 0);
+        QVERIFY(page.tnsBox->isEnabled());
+        ClickRadio(page.codecGroup, 1);
+        QVERIFY(!page.autoBox->isEnabled());
+        QVERIFY(!page.tnsBox->isEnabled());
+        QVERIFY(!page.modeGroup->button(0)->isEnabled());
+        page.Apply();
+        page.CopyBack(s);
+        QCOMPARE(s.M4ACodec, 1);
+        ClickRadio(page.codecGroup, 0);
+        QVERIFY(page.tnsBox->isEnabled());
+        // The AAC page has no codec choice.
+        COptAacPage aac(ConvertSettings{}, t.hooks);
+        aac.EnsureCreated();
+        QVERIFY(!aac.codecGroup);
+    }
+
+    void mp3AndOggQualityModes() {
+        TestHooks t;
+        COptMp3Page mp3(ConvertSettings{}, t.hooks);
+        mp3.EnsureCreated();
+        QVERIFY(!mp3.vbrQualityList->isEnabled());
+        QVERIFY(mp3.infoTagBox->isEnabled() && mp3.infoTagBox->isChecked());
+        QVERIFY(Choose(mp3.modeList, "VBR (variable, by quality)"));
+        QVERIFY(mp3.vbrQualityList->isEnabled());
+        QVERIFY(!mp3.infoTagBox->isEnabled());  // VBR always has it
+        QVERIFY(Choose(mp3.vbrQualityList, "V0 (best)"));
+        ConvertSettings s;
+        mp3.Apply();
+        mp3.CopyBack(s);
+        QCOMPARE(s.MP3EncodeMode, 1);
+        QCOMPARE(s.MP3VbrQuality, 0);
+
+        COptOggPage ogg(ConvertSettings{}, t.hooks);
+        ogg.EnsureCreated();
+        QCOMPARE(ogg.modeGroup->checkedId(), 0);
+        QVERIFY(!ogg.qualityList->isEnabled());
+        ClickRadio(ogg.modeGroup, 1);
+        QVERIFY(ogg.qualityList->isEnabled());
+        QVERIFY(Choose(ogg.qualityList, "-1 (smallest)"));
+        ogg.Apply();
+        ogg.CopyBack(s);
+        QCOMPARE(s.OGGEncodeMode, 1);
+        QCOMPARE(s.OGGQuality, -1);
+    }
+};
+
+PELLORAN_OPTIONS_TEST_MAIN(LosslessPagesTest)
+#include "lossless_pages_test.moc"
