@@ -173,6 +173,7 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
     const bool sameFormat = inRate == outRate && in.FrameBytes() == out.FrameBytes() &&
                             in.Decoder().GetBitsPerSample() == out.Decoder().GetBitsPerSample();
     const bool gain = settings.AmplifyWav != 0 && settings.AmplifyWavCoeff != 100;
+    std::string differs;
     if (settings.OutputFormat == kOutputWav && sameFormat && !gain) {
         std::vector<uint8_t> a(in.FrameBytes()), b(out.FrameBytes());
         for (uint64_t frame = 0;; ++frame) {
@@ -185,10 +186,8 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
             if (moreIn != moreOut) break;  // the counts below tell
             if (!moreIn) break;
             if (a != b) {
-                outcome.sourceFrames = in.Count();
-                outcome.outputFrames = out.Count();
-                outcome.reason = "sample " + std::to_string(frame) + " differs from the source's";
-                return outcome;
+                differs = "sample " + std::to_string(frame) + " differs from the source's";
+                break;
             }
         }
     }
@@ -198,6 +197,10 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
     }
     outcome.sourceFrames = in.Count();
     outcome.outputFrames = out.Count();
+    if (!differs.empty()) {
+        outcome.reason = differs;
+        return outcome;
+    }
     const uint64_t expected = Scaled(outcome.sourceFrames, inRate, outRate);
     const bool infoTag = settings.OutputFormat == kOutputMp3 && HasLameInfoTag(output);
     const FrameSpan span = AllowedFrames(settings.OutputFormat, expected, outRate, infoTag, inRate != outRate);

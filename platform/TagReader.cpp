@@ -267,6 +267,22 @@ bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags) 
             }
         }
     }
+    // iTunes freeform items TagLib has no property for ("----:com.apple.iTunes:NAME").
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file()); mp4 != nullptr && mp4->tag() != nullptr) {
+        const std::string prefix = "----:com.apple.iTunes:";
+        const TagLib::MP4::ItemMap& items = mp4->tag()->itemMap();
+        for (const TagLib::String& key : properties.unsupportedData()) {
+            const std::string name = key.to8Bit(true);
+            const auto item = items.find(key);
+            if (name.rfind(prefix, 0) != 0 || item == items.end()) continue;
+            const std::string property = PropertyName(TagLib::String(name.substr(prefix.size()), TagLib::String::UTF8));
+            if (property.empty() || TagFieldOf(property) != nullptr || DescribesTheFile(property) ||
+                found.extra.count(property) != 0)
+                continue;
+            for (const TagLib::String& value : item->second.toStringList())
+                found.extra[property].push_back(value.to8Bit(true));
+        }
+    }
     // Vorbis comments may name the comment field DESCRIPTION.
     if (found.Comment.empty() && !found.Extra("DESCRIPTION").empty()) {
         found.Comment = found.Extra("DESCRIPTION");
