@@ -29,10 +29,24 @@ public:
     AudioDecoder& Decoder() { return *decoder_; }
     uint64_t Count() const { return count_; }
 
+    // Every channel at the source's own width from here on (before the first block); false when the reader
+    // cannot.
+    bool SwitchToWide() {
+        const PcmFormat wide = decoder_->WideFormat();
+        if (wide.rate <= 0 || wide.channels < 1 || wide.channels > kMaxWideChannels || !decoder_->UseWide())
+            return false;
+        wideChannels_ = wide.channels;
+        bytes_ = sizeof(int32_t);
+        planes_.assign(static_cast<size_t>(wideChannels_), std::vector<int32_t>(kBlockFrames));
+        for (int c = 0; c < wideChannels_; ++c) planePointers_[c] = planes_[c].data();
+        return true;
+    }
+
     // The next block; false at the end.
     bool NextBlock() {
         if (ended_) return false;
-        int frames = decoder_->Read(left_.data(), stereo_ ? right_.data() : nullptr);
+        int frames = wideChannels_ > 0 ? decoder_->ReadWide(planePointers_)
+                                       : decoder_->Read(left_.data(), stereo_ ? right_.data() : nullptr);
         if (frames <= 0) {
             ended_ = true;
             return false;
@@ -48,13 +62,18 @@ public:
     // The bytes of the next frame (left, then right), or false at the end.
     bool NextFrame(uint8_t* frame) {
         if (at_ >= frames_ && !NextBlock()) return false;
+        if (wideChannels_ > 0) {
+            for (int c = 0; c < wideChannels_; ++c) std::memcpy(frame + c * sizeof(int32_t), &planes_[c][at_], sizeof(int32_t));
+            ++at_;
+            return true;
+        }
         const size_t offset = static_cast<size_t>(at_) * bytes_;
         std::memcpy(frame, left_.data() + offset, bytes_);
         if (stereo_) std::memcpy(frame + bytes_, right_.data() + offset, bytes_);
         ++at_;
         return true;
     }
-    size_t FrameBytes() const { return bytes_ * (stereo_ ? 2 : 1); }
+    size_t FrameBytes() const { return wideChannels_ > 0 ? bytes_ * wideChannels_ : bytes_ * (stereo_ ? 2 : 1); }
 
 private:
     std::unique_ptr<AudioDecoder> decoder_;
@@ -62,6 +81,9 @@ private:
     size_t bytes_ = 2;
     bool stereo_ = false;
     std::vector<uint8_t> left_, right_;
+    int wideChannels_ = 0;  // 0: the narrow path
+    std::vector<std::vector<int32_t>> planes_;
+    int32_t* planePointers_[kMaxWideChannels] = {};
     int frames_ = 0;
     int at_ = 0;
     uint64_t count_ = 0;
@@ -169,10 +191,17 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
     const int inRate = in.Decoder().GetSampleRate();
     const int outRate = out.Decoder().GetSampleRate();
 
-    // WAV in the source's own format and without gain: every sample must be the source's.
+    // WAV in the source's own format and without gain: every sample must be the source's, at full width when
+    // both readers give it.
+    const bool gain = settings.AmplifyWav != 0 && settings.AmplifyWavCoeff != 100;
+    if (settings.OutputFormat == kOutputWav && !gain) {
+        const PcmFormat a = in.Decoder().WideFormat();
+        const PcmFormat b = out.Decoder().WideFormat();
+        // A reader that cannot follow leaves the formats unequal: then the lengths alone are compared.
+        if (a.rate > 0 && a == b && in.SwitchToWide()) out.SwitchToWide();
+    }
     const bool sameFormat = inRate == outRate && in.FrameBytes() == out.FrameBytes() &&
                             in.Decoder().GetBitsPerSample() == out.Decoder().GetBitsPerSample();
-    const bool gain = settings.AmplifyWav != 0 && settings.AmplifyWavCoeff != 100;
     std::string differs;
     if (settings.OutputFormat == kOutputWav && sameFormat && !gain) {
         std::vector<uint8_t> a(in.FrameBytes()), b(out.FrameBytes());

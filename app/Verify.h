@@ -11,7 +11,8 @@
 //   AAC in ADTS (.aac)                                 E + 1024 (the encoder's delay) + padding to the
 //                                                      1024-frame grid: E + 1024 .. E + 2047
 //   AMR, AMR-WB                                        E + padding to the 20 ms frame grid: E .. E + 159 at
-//                                                      8 kHz, E .. E + 319 at 16 kHz
+//                                                      8 kHz, E .. E + 319 at 16 kHz; the sound itself lags by
+//                                                      the codec's delay, about 10 ms
 //   WMA                                                E + padding to the frame grid: E .. E + 2047
 // A resampled output may differ by two more frames either way.
 

@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "app/Verify.h"
+#include "encode/VorbisComments.h"
+#include "platform/File.h"
+#include "platform/MpegFrames.h"
+#include "platform/TagReader.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {
@@ -164,6 +168,17 @@ TEST_F(ExactLength, VerificationFailsOnAnyDifference) {
         EXPECT_EQ(v.reason, c.reason);
         EXPECT_EQ(v.sourceFrames, 5000u);
     }
+    // 24-bit samples are compared whole: one step of the lowest byte is a difference.
+    const std::string deep = dir_ / "deep.wav";
+    ASSERT_EQ(test::Run({"sox", "-n", "-r", "48000", "-c", "2", "-b", "24", deep, "synth", "0.1", "sine", "440"}).exitCode, 0);
+    std::vector<uint8_t> bytes = test::ReadBytes(deep);
+    const std::string data(bytes.begin(), bytes.end());
+    const size_t at = data.find("data") + 8 + 1000 * 6;
+    ASSERT_LT(at, bytes.size());
+    bytes[at] ^= 1;
+    test::WriteBytes(dir_ / "deep-out.wav", bytes);
+    const VerifyOutcome v = VerifyConversion(settings, kInputWav, deep, dir_ / "deep-out.wav", std::nullopt, {});
+    EXPECT_EQ(v.reason, "sample 1000 differs from the source's");
     // Each format's known offsets, in frames at the output's rate.
     struct Span {
         int32_t format;
@@ -199,6 +214,57 @@ TEST_F(ExactLength, AdtsAndFreeFormatDurationsComeFromTheFrames) {
     EXPECT_EQ(lines[1]["channels"], 2);
     EXPECT_EQ(lines[1]["duration_seconds"], 3.0);
     EXPECT_NEAR(lines[1]["bitrate_kbps"].get<double>(), 400, 2);
+}
+
+TEST(FrameScans, DamagedInputEndsTheScanNotTheProgram) {
+    TempDir dir;
+    const auto scan = [&dir](std::vector<uint8_t> bytes, bool adts) {
+        test::WriteBytes(dir / "x", bytes);
+        File file;
+        EXPECT_TRUE(file.Open(dir / "x", "rb"));
+        return adts ? ScanAdts(file) : ScanFreeFormatMpeg(file);
+    };
+    // ADTS: a 7-byte header claiming 400 bytes with 10 behind it, then one claiming a length below its header.
+    std::vector<uint8_t> adts = {0xFF, 0xF1, 0x50, 0x80, 0x32, 0x1F, 0xFC};
+    adts.resize(17, 0);
+    const auto cut = scan(adts, true);
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_EQ(cut->frames, 1u);
+    EXPECT_EQ(cut->samples, 1024u);
+    EXPECT_EQ(cut->audioBytes, 17u);
+    EXPECT_EQ(scan({0xFF, 0xF1, 0x50, 0x80, 0x00, 0x1F, 0xFC}, true)->frames, 0u);
+    EXPECT_FALSE(scan({0xFF, 0xF1, 0x7C, 0x80, 0x32, 0x1F, 0xFC}, true).has_value());  // rate index 15
+    EXPECT_FALSE(scan({}, true).has_value());
+    // Free format: a lone header, one with a bit rate of its own, an ID3v2 tag claiming the whole file.
+    std::vector<uint8_t> lone = {0xFF, 0xFB, 0x00, 0x00};
+    lone.resize(20000, 0);
+    EXPECT_FALSE(scan(lone, false).has_value());
+    EXPECT_FALSE(scan({0xFF, 0xFB, 0x90, 0x00, 0, 0, 0, 0}, false).has_value());
+    EXPECT_FALSE(scan({'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F, 0xFF, 0xFB, 0x00, 0x00}, false).has_value());
+}
+
+TEST(FrameScans, PictureCommentsAreCheckedFieldByField) {
+    const TagPicture good{4, "image/png", "back \xE2\x9C\x93", {0x89, 'P', 'N', 'G', 1, 2, 3}};
+    const std::vector<uint8_t> block = FlacPictureBlock(good);
+    TagPicture read;
+    ASSERT_TRUE(PictureFromVorbisComment(Base64Encode(block), read));
+    EXPECT_EQ(read.type, 4);
+    EXPECT_EQ(read.mimeType, "image/png");
+    EXPECT_EQ(read.description, good.description);
+    EXPECT_EQ(read.data, good.data);
+    // Each length field in turn claims more than the block holds; then no data, bad text, bad padding.
+    for (const size_t lengthAt : {size_t{4}, size_t{4 + 4 + 9}, block.size() - good.data.size() - 4}) {
+        std::vector<uint8_t> bad = block;
+        bad[lengthAt] = 0x7F;
+        EXPECT_FALSE(PictureFromVorbisComment(Base64Encode(bad), read)) << lengthAt;
+    }
+    std::vector<uint8_t> empty(block.begin(), block.end() - static_cast<long>(good.data.size()));
+    empty[empty.size() - 1] = 0;
+    EXPECT_FALSE(PictureFromVorbisComment(Base64Encode(empty), read));
+    EXPECT_FALSE(PictureFromVorbisComment("AAAA!AAA", read));
+    EXPECT_FALSE(PictureFromVorbisComment(Base64Encode(block) + "===", read));
+    EXPECT_FALSE(PictureFromVorbisComment("", read));
+    EXPECT_EQ(read.data, good.data);  // untouched by the failures
 }
 
 }  // namespace
