@@ -6,6 +6,7 @@
 
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
+#include "encode/BackgroundWriter.h"
 #include "encode/PcmConverter.h"
 #include "platform/Paths.h"
 #include "platform/wm.h"
@@ -313,6 +314,8 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     if (ready && plan.readWide)
         ready = plan.format.wide && wideFormat.rate == plan.format.rate &&
                 wideFormat.channels == plan.format.channels && decoder->UseWide();
+    // Encoding runs beside the decoding.
+    if (ready) plan.writer = std::make_unique<BackgroundWriter>(std::move(plan.writer));
     if (!ready || !plan.writer->Open(target, plan.format, plan.tags)) {
         decoder->Close();
         return 0;

@@ -5,10 +5,14 @@
 #include <memory>
 
 #include "encode/AacWriter.h"
+#include "encode/AlacWriter.h"
 #include "encode/AmrWriter.h"
+#include "encode/BackgroundWriter.h"
+#include "encode/FlacWriter.h"
 #include "encode/Mp3Writer.h"
 #include "encode/Mp4Writer.h"
 #include "encode/OggWriter.h"
+#include "encode/OpusWriter.h"
 #include "encode/WavWriter.h"
 #include "encode/WmaWriter.h"
 #include "tests/encoder_fixtures.h"
@@ -43,6 +47,11 @@ std::vector<WriterCase> Cases() {
         {"awb", "awb", "amr_wb", {16000, 1, 16},
          [] { return std::make_unique<AmrWriter>(AmrOptions{AmrBand::Wide, 2, false}); }, 0.02},
         {"wma", "wma", "wmav2", {44100, 2, 16}, wma, 0.1},
+        {"flac", "flac", "flac", {44100, 2, 16}, [] { return std::make_unique<FlacWriter>(); }, 0.0},
+        {"opus", "opus", "opus", {48000, 2, 16}, [] { return std::make_unique<OpusWriter>(); }, 0.0},
+        {"alac", "m4a", "alac", {22050, 1, 8}, [] { return std::make_unique<AlacWriter>(); }, 0.0},
+        {"mp3 in the background", "mp3", "mp3", {44100, 2, 16},
+         [] { return std::make_unique<BackgroundWriter>(std::make_unique<Mp3Writer>()); }, 0.08},
     };
 }
 
@@ -112,6 +121,17 @@ TEST(AudioWriter, AbortAndDestructionLeaveNothingAndRefusalsAreClean) {
         EXPECT_FALSE(w->Write(block, block, -1));
         EXPECT_TRUE(w->Write(block, block, 0));
     }
+}
+
+// A writer in the background reports what its inner writer could not write, at a later block or at the end.
+TEST(AudioWriter, BackgroundFailuresReachTheCaller) {
+    BackgroundWriter w(std::make_unique<WavWriter>());
+    ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
+    std::vector<int16_t> block(4096);
+    bool written = true;
+    for (int i = 0; i < 200 && written; ++i) written = w.Write(block.data(), block.data(), 4096);
+    EXPECT_FALSE(written && w.Finish());
+    EXPECT_TRUE(test::fs::exists("/dev/full"));  // a device is never removed
 }
 
 }  // namespace

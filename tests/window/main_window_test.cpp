@@ -74,8 +74,9 @@ void MainWindowTest::formatChoiceIsSavedOnlyWhenTheWindowCloses() {
     QComboBox* selector = w.formatSelector();
     // Two rows share 6500; the later one is chosen.
     QCOMPARE(selector->currentText(), QString(" to M4A (MPEG-4 Audio)"));
-    QCOMPARE(selector->count(), 11);
+    QCOMPARE(selector->count(), 14);
     QCOMPARE(selector->itemText(0), QString(" to MP3"));
+    QCOMPARE(selector->itemText(13), QString(" to ALAC (Apple Lossless)"));
     QCOMPARE(selector->toolTip(), QString("Output format"));
 
     selector->setCurrentIndex(selector->findText(" to OGG"));

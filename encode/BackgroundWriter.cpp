@@ -1,0 +1,120 @@
+#include "encode/BackgroundWriter.h"
+
+#include <cstring>
+
+namespace pelloran {
+
+namespace {
+
+// Frames per queued block, and blocks waiting at most: about a second of audio at 44.1 kHz, so memory stays
+// small while the two threads seldom wait for each other.
+constexpr int kGatherFrames = 8192;
+constexpr size_t kQueueBlocks = 6;
+
+}  // namespace
+
+BackgroundWriter::BackgroundWriter(std::unique_ptr<AudioWriter> inner) : inner_(std::move(inner)) {}
+
+BackgroundWriter::~BackgroundWriter() { Stop(false); }
+
+bool BackgroundWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
+    if (!inner_ || !inner_->Open(path, format, tags)) return false;
+    ending_ = stopping_ = failed_ = false;
+    queue_.clear();
+    gathering_ = {};
+    thread_ = std::thread(&BackgroundWriter::Run, this);
+    return true;
+}
+
+bool BackgroundWriter::Push(bool flush) {
+    if (gathering_.frames == 0 || (!flush && gathering_.frames < kGatherFrames)) return true;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.size() < kQueueBlocks || failed_; });
+    if (failed_) return false;
+    queue_.push_back(std::move(gathering_));
+    gathering_ = {};
+    changed_.notify_all();
+    return true;
+}
+
+bool BackgroundWriter::Gather(const void* const* sources, size_t sampleBytes, int frames) {
+    const size_t bytes = static_cast<size_t>(frames) * sampleBytes;
+    for (int c = 0; c < Format().channels; ++c) {
+        std::vector<uint8_t>& plane = gathering_.planes[c];
+        const size_t old = plane.size();
+        plane.resize(old + bytes);
+        std::memcpy(plane.data() + old, sources[c], bytes);
+    }
+    gathering_.frames += frames;
+    return Push(false);
+}
+
+bool BackgroundWriter::Put(const void* left, const void* right, int frames) {
+    const void* sources[2] = {left, right};
+    return Gather(sources, static_cast<size_t>(Format().bits / 8), frames);
+}
+
+bool BackgroundWriter::PutWide(const int32_t* const* planes, int frames) {
+    const void* sources[kMaxWideChannels] = {};
+    for (int c = 0; c < Format().channels; ++c) sources[c] = planes[c];
+    return Gather(sources, sizeof(int32_t), frames);
+}
+
+void BackgroundWriter::Run() {
+    const bool wide = Format().wide;
+    const int channels = Format().channels;
+    while (true) {
+        Block block;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return !queue_.empty() || ending_ || stopping_; });
+            if (stopping_ || queue_.empty()) return;
+            block = std::move(queue_.front());
+            queue_.pop_front();
+            changed_.notify_all();
+        }
+        bool ok = false;
+        if (wide) {
+            const int32_t* planes[kMaxWideChannels] = {};
+            for (int c = 0; c < channels; ++c) planes[c] = reinterpret_cast<const int32_t*>(block.planes[c].data());
+            ok = inner_->WriteWide(planes, block.frames);
+        } else {
+            ok = inner_->Write(block.planes[0].data(), channels == 2 ? block.planes[1].data() : nullptr,
+                               block.frames);
+        }
+        if (!ok) {
+            std::lock_guard lock(mutex_);
+            failed_ = true;
+            changed_.notify_all();
+            return;
+        }
+    }
+}
+
+void BackgroundWriter::Stop(bool drain) {
+    {
+        std::lock_guard lock(mutex_);
+        ending_ = true;
+        if (!drain) stopping_ = true;
+        changed_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+}
+
+bool BackgroundWriter::End() {
+    if (!Push(true)) {
+        Stop(false);
+        return false;
+    }
+    Stop(true);
+    return !failed_ && inner_->Finish();
+}
+
+void BackgroundWriter::Release() {
+    Stop(false);
+    if (inner_) inner_->Abort();
+    queue_.clear();
+    gathering_ = {};
+}
+
+}  // namespace pelloran

@@ -1,0 +1,57 @@
+#pragma once
+// A writer that hands its blocks to another writer on a thread of its own, so that decoding the next blocks
+// and encoding the last ones overlap. Blocks are gathered into larger ones (fewer hand-overs) in a short
+// queue; a failure of the inner writer shows at a later block or at Finish.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "encode/AudioWriter.h"
+
+namespace pelloran {
+
+class BackgroundWriter final : public AudioWriter {
+public:
+    explicit BackgroundWriter(std::unique_ptr<AudioWriter> inner);
+    ~BackgroundWriter() override;
+
+protected:
+    // Opens the inner writer here, then starts the thread.
+    bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
+    bool Put(const void* left, const void* right, int frames) override;
+    // The inner writer refuses what it does not take when it opens.
+    bool TakesWide() const override { return true; }
+    bool PutWide(const int32_t* const* planes, int frames) override;
+    bool End() override;
+    void Release() override;
+
+private:
+    struct Block {
+        std::vector<uint8_t> planes[kMaxWideChannels];
+        int frames = 0;
+    };
+
+    // Appends frames to the gathering block, queued once it is large enough (or with flush, at the end).
+    bool Gather(const void* const* sources, size_t sampleBytes, int frames);
+    bool Push(bool flush);
+    void Run();
+    // Stops the thread after what is queued (drain) or at once.
+    void Stop(bool drain);
+
+    std::unique_ptr<AudioWriter> inner_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Block> queue_;
+    Block gathering_;
+    bool ending_ = false;   // no more blocks will come
+    bool stopping_ = false;  // drop what is queued
+    bool failed_ = false;    // the inner writer refused a block
+};
+
+}  // namespace pelloran
