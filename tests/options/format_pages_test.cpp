@@ -171,6 +171,17 @@ private slots:
         page.CopyBack(out);
         QCOMPARE(out.MP3Tag.Artist, std::string("New"));
         QCOMPARE(out.MP3ID3TagType, 0);
+        // Merge edits the own fields too; the cover switch counts where the source's tags travel.
+        QVERIFY(!page.tags.coverBox->isEnabled());
+        ClickRadio(page.tags.group, 3);
+        QVERIFY(page.tags.editButton->isEnabled());
+        QVERIFY(page.tags.coverBox->isEnabled() && page.tags.coverBox->isChecked());
+        page.tags.coverBox->click();
+        page.Apply();
+        page.CopyBack(out);
+        QCOMPARE(out.MP3ID3TagType, 3);
+        QCOMPARE(out.MP3CopyCover, 0);
+        ClickRadio(page.tags.group, 0);
         QCOMPARE(out.MP3WriteID3Version, 2);
         QCOMPARE(page.versionGroup->button(2)->text(), QString("I&D3v1 && ID3v2"));
     }

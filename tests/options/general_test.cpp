@@ -190,6 +190,19 @@ private slots:
         QVERIFY(!pelloran::SetSettingByName(out, "ParallelJobs", "0", error));
         QCOMPARE(out.ParallelJobs, 7);
     }
+
+    void verifyEachOutputIsOffByDefaultAndCopiedBack() {
+        TestHooks t;
+        QCOMPARE(ConvertSettings{}.VerifyOutput, 0);
+        COptOutputPage page(Plain(), t.hooks);
+        page.EnsureCreated();
+        QVERIFY(!page.verifyBox->isChecked());
+        page.verifyBox->click();
+        page.Apply();
+        ConvertSettings out = Plain();
+        page.CopyBack(out);
+        QCOMPARE(out.VerifyOutput, 1);
+    }
 };
 
 PELLORAN_OPTIONS_TEST_MAIN(GeneralPageTest)
