@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "app/OutputNaming.h"
 #include "platform/Paths.h"
 
 using pelloran::ConvertSettings;
@@ -39,7 +40,8 @@ COptOutputPage::COptOutputPage(const ConvertSettings& s, OptionsHooks& hooks, QW
       enableExtFilter_(s.EnableExtFilter),
       targetExistsOpt_(s.TargetExistsOpt),
       parallelJobs_(s.ParallelJobs),
-      verifyOutput_(s.VerifyOutput) {}
+      verifyOutput_(s.VerifyOutput),
+      outputNamePattern_(s.OutputNamePattern) {}
 
 QString COptOutputPage::NormaliseExtensions(const QString& text) {
     QString out;
@@ -129,6 +131,16 @@ void COptOutputPage::Initialise() {
     grid->addWidget(existsList, 4, 1, 1, 3);
     grid->addWidget(myDocumentsBox, 5, 0, 1, 4);
     grid->addWidget(browseOutputBox, 6, 0, 1, 4);
+    // Output names from the source's tags; empty keeps the source's name.
+    patternEdit = new QLineEdit(folderGroup);
+    patternEdit->setPlaceholderText(QStringLiteral("{artist}/{album}/{track:02} - {title}"));
+    patternEdit->setToolTip(QStringLiteral(
+        "Fields: {title} {artist} {album} {year} {genre} {track} {composer} {stem} {ext} {format} {parent}; "
+        "{track:02} pads to two digits; {artist|Unknown Artist} gives a fallback. Empty: the source's name."));
+    auto* patternLabel = new QLabel(QStringLiteral("File &name pattern:"), folderGroup);
+    patternLabel->setBuddy(patternEdit);
+    grid->addWidget(patternLabel, 7, 0);
+    grid->addWidget(patternEdit, 7, 1, 1, 3);
     layout->addWidget(folderGroup);
 
     // Files converted at once.
@@ -203,6 +215,7 @@ bool COptOutputPage::ReadControls(PageRefusal*) {
     ReadCheck(browseOutputBox, browseOutputFolder_);
     parallelJobs_ = jobsSpin->value();
     ReadCheck(verifyBox, verifyOutput_);
+    outputNamePattern_ = patternEdit->text().toStdString();
     return true;
 }
 
@@ -216,6 +229,7 @@ void COptOutputPage::ShowMembers() {
     ShowCheck(browseOutputBox, browseOutputFolder_);
     jobsSpin->setValue(std::clamp(parallelJobs_, 1, 64));
     ShowCheck(verifyBox, verifyOutput_);
+    patternEdit->setText(Text(outputNamePattern_));
 }
 
 bool COptOutputPage::Validate(PageRefusal& refusal) {
@@ -235,6 +249,16 @@ bool COptOutputPage::Validate(PageRefusal& refusal) {
         return false;
     }
     if (auto policy = SelectedValue(existsList)) targetExistsOpt_ = *policy;
+    if (!outputNamePattern_.empty()) {
+        pelloran::FileItem sample;
+        sample.sourcePath = "/a/b.wav";
+        std::string name, error;
+        if (!pelloran::ExpandNamePattern(outputNamePattern_, sample, pelloran::kOutputWav, name, error)) {
+            refusal.message = QString::fromStdString("The file name pattern cannot be used: " + error + ".");
+            refusal.focus = patternEdit;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -274,4 +298,5 @@ void COptOutputPage::CopyBack(ConvertSettings& s) const {
     s.TargetExistsOpt = targetExistsOpt_;
     s.ParallelJobs = parallelJobs_;
     s.VerifyOutput = verifyOutput_;
+    s.OutputNamePattern = outputNamePattern_;
 }

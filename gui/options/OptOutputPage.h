@@ -32,6 +32,7 @@ public:
     QCheckBox* browseOutputBox = nullptr;
     QSpinBox* jobsSpin = nullptr;
     QCheckBox* verifyBox = nullptr;
+    QLineEdit* patternEdit = nullptr;
 
 protected:
     void Initialise() override;
@@ -55,4 +56,5 @@ private:
     int32_t targetExistsOpt_;
     int32_t parallelJobs_;
     int32_t verifyOutput_;
+    std::string outputNamePattern_;
 };

@@ -203,6 +203,22 @@ private slots:
         page.CopyBack(out);
         QCOMPARE(out.VerifyOutput, 1);
     }
+
+    void fileNamePatternIsCheckedAndCopiedBack() {
+        TestHooks t;
+        COptOutputPage page(Plain(), t.hooks);
+        page.EnsureCreated();
+        PageRefusal refusal;
+        page.patternEdit->setText(QStringLiteral("../{stem}"));
+        QVERIFY(!page.KillActive(refusal));
+        QVERIFY(refusal.message.contains(QStringLiteral("leaves the output folder")));
+        QCOMPARE(refusal.focus, static_cast<QWidget*>(page.patternEdit));
+        page.patternEdit->setText(QStringLiteral("{artist|Unknown}/{track:02} {title}"));
+        QVERIFY(page.KillActive(refusal));
+        ConvertSettings out = Plain();
+        page.CopyBack(out);
+        QCOMPARE(out.OutputNamePattern, std::string("{artist|Unknown}/{track:02} {title}"));
+    }
 };
 
 PELLORAN_OPTIONS_TEST_MAIN(GeneralPageTest)
