@@ -17,7 +17,8 @@ bool PlanFlac(const PlanInput& in, WriterPlan& plan) {
     options.compression = s.FLACCompression;
     // The seek points follow the source's length; the last second may be partial.
     const int seconds = in.decoder.GetDurationSeconds();
-    if (seconds > 0) options.expectedFrames = (static_cast<uint64_t>(seconds) + 1) * static_cast<uint64_t>(plan.format.rate);
+    if (seconds > 0)
+        options.expectedFrames = (static_cast<uint64_t>(seconds) + 1) * static_cast<uint64_t>(plan.format.rate);
     plan.tags = ChooseTags(s.FLACID3TagType, s.FLACTag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
                            false, s.FLACCopyCover != 0)
                     .values;

@@ -132,19 +132,22 @@ void AdaptWide(int32_t* samples, int frames, int fromBits, int toBits, bool ampl
 }
 
 // The block loop: reads the source to its end and hands every block to the writer, picking or mixing channels,
-// converting rate and width and applying the gain on the way. A wide target gets the converted blocks
-// widened. 1 when the stream ended, 0 on Cancel or a failure.
-int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint16_t formatCode,
-               const std::string& sourcePath, ConvertContext& context) {
-    // A wide target is fed 16-bit blocks at its rate and channels.
-    const PcmFormat target = plan.format.wide ? PcmFormat{plan.format.rate, plan.format.channels, 16} : plan.format;
+// converting rate and width and applying the gain on the way. From a narrow source a wide target gets 16-bit
+// blocks widened; a wide source of one or two channels (wideSource) is read wide and converted at the
+// target's width. 1 when the stream ended, 0 on Cancel or a failure.
+int PumpBlocks(AudioDecoder& decoder, const PcmFormat& sourceFormat, WriterPlan& plan, uint16_t formatCode,
+               const std::string& sourcePath, ConvertContext& context, bool wideSource) {
+    // Rate, channels and width only: 24 and 32 bits are int32 samples in the converter too.
+    const PcmFormat source{sourceFormat.rate, sourceFormat.channels, sourceFormat.bits};
+    const PcmFormat target{plan.format.rate, plan.format.channels,
+                           plan.format.wide && !wideSource ? 16 : plan.format.bits};
     const ChannelChoice choice = ChooseChannels(source.channels, target.channels, context.settings.MonoType);
     const bool pick = choice == ChannelChoice::Left || choice == ChannelChoice::Right;
     PcmFormat fed = source;  // what reaches the converter or the writer
     if (pick) fed.channels = 1;
     const bool convert = fed != target;
 
-    const size_t blockBytes = static_cast<size_t>(kBlockFrames) * static_cast<size_t>(source.bits / 8);
+    const size_t blockBytes = static_cast<size_t>(kBlockFrames) * SampleBytes(source.bits);
     std::vector<uint8_t> left(blockBytes);
     std::vector<uint8_t> right(source.channels == 2 ? blockBytes : 0);
     PcmConverter converter;
@@ -158,13 +161,13 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan,
         converter.targetRate = target.rate;
         converter.targetBits = target.bits;
         if (!converter.Prepare()) return 0;
-        const size_t outBytes = static_cast<size_t>(kConvertedFrames) * static_cast<size_t>(target.bits / 8);
+        const size_t outBytes = static_cast<size_t>(kConvertedFrames) * SampleBytes(target.bits);
         outLeft.resize(outBytes);
         if (target.channels == 2) outRight.resize(outBytes);
     }
     std::vector<int32_t> wideLeft;
     std::vector<int32_t> wideRight;
-    if (plan.format.wide) {
+    if (plan.format.wide && !wideSource) {
         wideLeft.resize(static_cast<size_t>(std::max(kBlockFrames, kConvertedFrames)));
         wideRight.resize(wideLeft.size());
     }
@@ -173,6 +176,12 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan,
     const bool stopAtLength = formatCode == 3000 || formatCode == 3050;
 
     const auto writeBlock = [&](void* l, void* r, int frames) {
+        if (target.bits > 16) {
+            int32_t* planes[2] = {static_cast<int32_t*>(l), static_cast<int32_t*>(r)};
+            for (int c = 0; c < target.channels; ++c)
+                AdaptWide(planes[c], frames, target.bits, target.bits, plan.amplify, plan.gain);
+            return plan.writer->WriteWide(planes, frames);
+        }
         if (plan.amplify) {
             if (target.bits == 16)
                 AmplifySamples16(static_cast<int16_t*>(l), static_cast<int16_t*>(r), frames, target.channels,
@@ -201,7 +210,13 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan,
 
     uint64_t framesRead = 0;
     while (true) {
-        int frames = decoder.Read(left.data(), source.channels == 2 ? right.data() : nullptr);
+        int frames = 0;
+        if (wideSource) {
+            int32_t* planes[2] = {reinterpret_cast<int32_t*>(left.data()), reinterpret_cast<int32_t*>(right.data())};
+            frames = decoder.ReadWide(planes);
+        } else {
+            frames = decoder.Read(left.data(), source.channels == 2 ? right.data() : nullptr);
+        }
         if (frames <= 0) break;
         if (frames > kBlockFrames) frames = kBlockFrames;
         framesRead += static_cast<uint64_t>(frames);
@@ -279,10 +294,10 @@ void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int max
                   WriterPlan& plan) {
     const PcmFormat& wide = in.wide;
     const int outRate = rate > 0 ? rate : in.source.rate;
-    const bool keepsWide = wide.rate > 0 && wide.rate == outRate && (channels == 0 || channels == wide.channels) &&
-                           wide.channels <= maxChannels;
+    const bool usable = wide.rate > 0 && wide.channels <= maxChannels;
+    const bool keepsWide = usable && wide.rate == outRate && (channels == 0 || channels == wide.channels);
     // The wide output is worth reading only for what the narrow path cannot hold.
-    const bool wider = keepsWide && (wide.bits > 16 || wide.channels > 2);
+    const bool wider = usable && (wide.bits > 16 || wide.channels > 2);
     const int width = std::min(bits != 0 ? bits : wider ? wide.bits : in.source.bits, maxBits);
     if (keepsWide && width != 8 && (width > 16 || wide.channels > 2)) {
         plan.format = {outRate, wide.channels, std::max(width, 16), true};
@@ -290,6 +305,12 @@ void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int max
         return;
     }
     const int outChannels = channels == 1 || channels == 2 ? channels : in.source.channels;
+    // Another rate or channel count from a wide source of one or two channels: converted at the wide width.
+    if (usable && wide.channels <= 2 && wide.bits > 16 && width > 16) {
+        plan.format = {outRate, outChannels, width, true};
+        plan.readWide = true;
+        return;
+    }
     if (width > 16) plan.format = {outRate, outChannels, width, true};
     else plan.format = {outRate, outChannels, width == 8 ? 8 : 16};
     plan.readWide = false;
@@ -310,18 +331,20 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     WriterPlan plan;
     const PlanInput input{settings, *decoder, sourceFormat, wideFormat, formatCode, source, context.runPosition};
     bool ready = sourceFormat.Valid() && recipe->plan(input, plan) && plan.writer;
-    // Reading wide: the reader's own rate and channels, in a wide format.
+    // Reading wide: the reader's own rate and channels, or one or two channels converted, in a wide format.
+    const bool sameShape = wideFormat.rate == plan.format.rate && wideFormat.channels == plan.format.channels;
     if (ready && plan.readWide)
-        ready = plan.format.wide && wideFormat.rate == plan.format.rate &&
-                wideFormat.channels == plan.format.channels && decoder->UseWide();
+        ready = plan.format.wide && (sameShape || (wideFormat.channels <= 2 && plan.format.channels <= 2)) &&
+                decoder->UseWide();
     // Encoding runs beside the decoding.
     if (ready) plan.writer = std::make_unique<BackgroundWriter>(std::move(plan.writer));
     if (!ready || !plan.writer->Open(target, plan.format, plan.tags)) {
         decoder->Close();
         return 0;
     }
-    const int pumped = plan.readWide ? PumpWide(*decoder, wideFormat, plan, source, context)
-                                     : PumpBlocks(*decoder, sourceFormat, plan, formatCode, source, context);
+    const int pumped = plan.readWide && sameShape ? PumpWide(*decoder, wideFormat, plan, source, context)
+                       : plan.readWide ? PumpBlocks(*decoder, wideFormat, plan, formatCode, source, context, true)
+                                       : PumpBlocks(*decoder, sourceFormat, plan, formatCode, source, context, false);
     decoder->Close();
     decoder.reset();
     if (pumped == 0) {

@@ -37,8 +37,8 @@ struct PlanInput {
 
 // What a plan decides: the writer with its options, the PCM it takes (the loop picks or mixes channels by
 // MonoType, and converts rate and width, to get there), its tags and the gain. A wide format is either read
-// wide (readWide: the reader's wide rate and channels, only the width and gain change) or fed the narrow
-// blocks, converted at 16 bits and widened.
+// wide (readWide: the reader's wide output, changed in width and gain, and for one or two channels in rate
+// and count too) or fed the narrow blocks, converted at 16 bits and widened.
 struct WriterPlan {
     std::unique_ptr<AudioWriter> writer;
     PcmFormat format;
@@ -76,9 +76,9 @@ void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient);
 
 // The format of a lossless writer. rate and channels: what the options ask, 0 for the source's; bits: 0 for
 // the source's width, else 8, 16, 24 or 32, held to maxBits; maxChannels: what the format stores. The
-// reader's wide output is read when it keeps the rate and channels and gives more than the narrow path holds
-// (over 16 bits or over two channels); otherwise the narrow blocks are converted (and widened for more than
-// 16 bits).
+// reader's wide output is read when it gives more than the narrow path holds (over 16 bits or over two
+// channels): as it is when rate and channels stay, converted at the target's width when one or two channels
+// change rate or count; otherwise the narrow blocks are converted (and widened for more than 16 bits).
 void PlanLossless(const PlanInput& input, int rate, int channels, int bits, int maxBits, int maxChannels,
                   WriterPlan& plan);
 

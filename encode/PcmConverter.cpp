@@ -10,25 +10,40 @@ namespace pelloran {
 
 namespace {
 
-void Widen8To16(const uint8_t* in, int16_t* out, int frames) {
-    for (int i = 0; i < frames; ++i) out[i] = static_cast<int16_t>((in[i] - 128) * 256);
+// One sample at any width as a left-aligned 32-bit value, and back (8 bits unsigned, 16 signed, 24 and 32 as
+// right-aligned int32).
+int32_t ToTop(const void* in, int bits, int i) {
+    switch (bits) {
+        case 8: return static_cast<int32_t>(static_cast<uint32_t>(static_cast<const uint8_t*>(in)[i] ^ 0x80) << 24);
+        case 16: return static_cast<int32_t>(static_cast<uint32_t>(static_cast<const int16_t*>(in)[i]) << 16);
+        default: return static_cast<int32_t>(static_cast<uint32_t>(static_cast<const int32_t*>(in)[i]) << (32 - bits));
+    }
 }
 
-void Narrow16To8(const int16_t* in, uint8_t* out, int frames) {
-    for (int i = 0; i < frames; ++i) out[i] = static_cast<uint8_t>((in[i] >> 8) + 128);
+void FromTop(int32_t top, int bits, void* out, int i) {
+    switch (bits) {
+        case 8: static_cast<uint8_t*>(out)[i] = static_cast<uint8_t>((top >> 24) + 128); break;
+        case 16: static_cast<int16_t*>(out)[i] = static_cast<int16_t>(top >> 16); break;
+        default: static_cast<int32_t*>(out)[i] = top >> (32 - bits); break;
+    }
 }
 
 void ToFloat(const void* in, int bits, int frames, float* out) {
     if (bits == 16) {
         const auto* s = static_cast<const int16_t*>(in);
         for (int i = 0; i < frames; ++i) out[i] = static_cast<float>(s[i] * 0.000030517578125);
-    } else {
+    } else if (bits == 8) {
         const auto* u = static_cast<const uint8_t*>(in);
         for (int i = 0; i < frames; ++i) out[i] = static_cast<float>((u[i] - 128) * 0.0078125);
+    } else {
+        const auto* w = static_cast<const int32_t*>(in);
+        const double scale = 1.0 / static_cast<double>(int64_t{1} << (bits - 1));
+        for (int i = 0; i < frames; ++i) out[i] = static_cast<float>(w[i] * scale);
     }
 }
 
 void FromFloat(const float* in, int frames, int bits, uint8_t* out) {
+    const double top = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
     for (int i = 0; i < frames; ++i) {
         float x = in[i];
         if (!(x >= -1.0f)) x = -1.0f;  // NaN included
@@ -36,8 +51,11 @@ void FromFloat(const float* in, int frames, int bits, uint8_t* out) {
         if (bits == 16) {
             const auto v = static_cast<int16_t>(std::trunc(x * 32767.0f));
             std::memcpy(out + 2 * i, &v, 2);
-        } else {
+        } else if (bits == 8) {
             out[i] = static_cast<uint8_t>(128 + static_cast<int>(std::trunc(x * 127.0f)));
+        } else {
+            const auto v = static_cast<int32_t>(std::trunc(static_cast<double>(x) * top));
+            std::memcpy(out + 4 * i, &v, 4);
         }
     }
 }
@@ -45,17 +63,17 @@ void FromFloat(const float* in, int frames, int bits, uint8_t* out) {
 // Input frames one later stage asks of the stage before it at a time.
 constexpr int kChunkFrames = 1024;
 
-// Converts frames from one width to another and appends them to out.
+// Converts frames from one width to another (narrower ones are cut, wider ones padded with zero bits) and
+// appends them to out.
 void AppendWidth(const void* in, int inBits, int outBits, int frames, std::vector<uint8_t>& out) {
     const size_t old = out.size();
-    out.resize(old + static_cast<size_t>(frames) * static_cast<size_t>(outBits / 8));
+    out.resize(old + static_cast<size_t>(frames) * SampleBytes(outBits));
     uint8_t* dest = out.data() + old;
-    if (inBits == outBits)
-        std::memcpy(dest, in, static_cast<size_t>(frames) * static_cast<size_t>(outBits / 8));
-    else if (outBits == 16)
-        Widen8To16(static_cast<const uint8_t*>(in), reinterpret_cast<int16_t*>(dest), frames);
-    else
-        Narrow16To8(static_cast<const int16_t*>(in), dest, frames);
+    if (inBits == outBits) {
+        std::memcpy(dest, in, static_cast<size_t>(frames) * SampleBytes(outBits));
+        return;
+    }
+    for (int i = 0; i < frames; ++i) FromTop(ToTop(in, inBits, i), outBits, dest, i);
 }
 
 // Appends frames as floats to a stage's input, dropping what it has taken already.
@@ -69,7 +87,12 @@ void AppendFloat(const void* in, int bits, int frames, std::vector<float>& queue
 
 // out = (left + right) / 2, floored; out may be left.
 void Mix(const void* left, const void* right, int frames, int bits, void* out) {
-    if (bits == 16) {
+    if (bits > 16) {
+        const auto* l = static_cast<const int32_t*>(left);
+        const auto* r = static_cast<const int32_t*>(right);
+        auto* o = static_cast<int32_t*>(out);
+        for (int i = 0; i < frames; ++i) o[i] = static_cast<int32_t>((int64_t{l[i]} + r[i]) >> 1);
+    } else if (bits == 16) {
         const auto* l = static_cast<const int16_t*>(left);
         const auto* r = static_cast<const int16_t*>(right);
         auto* o = static_cast<int16_t*>(out);
@@ -145,7 +168,7 @@ void PcmConverter::Push(const void* left, const void* right, int frames) {
 
     if (!chains_[0]) {
         // Equal rates: width first, then the channels, at the target width.
-        const size_t sampleBytes = static_cast<size_t>(targetBits / 8);
+        const size_t sampleBytes = SampleBytes(targetBits);
         const auto takenBytes = static_cast<std::ptrdiff_t>(directTaken_ * sampleBytes);
         directLeft_.erase(directLeft_.begin(), directLeft_.begin() + takenBytes);
         if (!directRight_.empty()) directRight_.erase(directRight_.begin(), directRight_.begin() + takenBytes);
@@ -168,7 +191,7 @@ void PcmConverter::Push(const void* left, const void* right, int frames) {
     }
 
     if (targetChannels == 1 && r != nullptr) {
-        const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(sourceBits / 8);
+        const size_t bytes = static_cast<size_t>(frames) * SampleBytes(sourceBits);
         if (mixBuffer_.size() < bytes) mixBuffer_.resize(bytes);
         Mix(l, r, frames, sourceBits, mixBuffer_.data());
         l = mixBuffer_.data();
@@ -225,7 +248,7 @@ int PcmConverter::PullStage(Chain& chain, size_t index, float* out, int capacity
 int PcmConverter::Pull(void* destLeft, void* destRight, int capacity) {
     if (capacity <= 0 || destLeft == nullptr || failed_) return 0;
     if (targetChannels == 2 && destRight == nullptr) return 0;
-    const size_t sampleBytes = static_cast<size_t>(targetBits / 8);
+    const size_t sampleBytes = SampleBytes(targetBits);
 
     if (!chains_[0]) {
         const size_t pending = directLeft_.size() / sampleBytes - directTaken_;

@@ -1,11 +1,16 @@
 #pragma once
-// Adapts planar PCM blocks in rate (libsoxr, high quality), channels and width, and applies gain.
+// Adapts planar PCM blocks in rate (libsoxr, high quality), channels and width, and applies gain. Widths: 8
+// (unsigned bytes), 16 (signed), and the wide path's 24 and 32 (int32 samples, right-aligned).
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace pelloran {
+
+// Bytes of one sample in the converter's buffers at a width.
+inline size_t SampleBytes(int bits) { return bits <= 16 ? static_cast<size_t>(bits / 8) : 4; }
 
 // How a source's channels become a writer's: as they are, one spread to both sides, or stereo made mono.
 enum class ChannelChoice { Same, Spread, Mix, Left, Right };
@@ -24,7 +29,7 @@ public:
     // Format fields, assigned by the loop before Prepare.
     int32_t targetChannels = -1;  // 1 or 2
     int32_t targetRate = -1;
-    int32_t targetBits = -1;  // 8 or 16
+    int32_t targetBits = -1;  // 8, 16, 24 or 32
     int32_t sourceChannels = -1;
     int32_t sourceRate = -1;
     int32_t sourceBits = -1;

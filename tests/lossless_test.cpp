@@ -128,8 +128,12 @@ TEST_F(Lossless, RoundTripsAreBitExact) {
     EXPECT_EQ(Shape(Convert(six24, "wav", {"-s", "AutoDestWAVEncodingParam=0", "-s", "WAVBitsPerSample=16",
                                            "-s", "WAVSampleRate=0", "-s", "WAVChannelNum=0"})),
               "6 16");
-    // Another rate goes through the narrow path: 16 bits, converted.
-    EXPECT_EQ(Shape(Convert(flac24, "flac", {"--rate", "44100"})), "2 16");
+    // Another rate or channel count is converted at the source's width.
+    EXPECT_EQ(Shape(Convert(flac24, "flac", {"--rate", "44100"})), "2 24");
+    EXPECT_EQ(Shape(Convert(flac24, "alac", {"-s", "M4ACodec=alac"})), "2 24");
+    EXPECT_EQ(Shape(Convert(flac24, "wav", {"-s", "AutoDestWAVEncodingParam=0", "-s", "WAVBitsPerSample=0",
+                                            "-s", "WAVSampleRate=48000", "-s", "WAVChannelNum=1"})),
+              "1 24");
 }
 
 TEST_F(Lossless, FlacHasItsSignatureSeekTableAndCompressionLevels) {

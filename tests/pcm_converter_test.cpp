@@ -57,6 +57,73 @@ TEST(PcmConverterEqualRates, WidthConversionBothWays) {
     EXPECT_EQ(out16[2], 32512);
 }
 
+// The wide widths are int32 samples, right-aligned: each width against 16 and 24 bits, and the mix.
+TEST(PcmConverterEqualRates, WideWidthsTable) {
+    struct Case {
+        int from, to;
+        int32_t in[3];
+        int32_t out[3];
+    };
+    const Case cases[] = {
+        {24, 16, {0, -8388608, 8388607}, {0, -32768, 32767}},
+        {16, 24, {1, -32768, 32767}, {256, -8388608, 8388352}},
+        {32, 24, {256, INT32_MIN, INT32_MAX}, {1, -8388608, 8388607}},
+        {24, 32, {1, -8388608, 8388607}, {256, INT32_MIN, 2147483392}},
+        {8, 24, {0, 128, 255}, {-8388608, 0, 8323072}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.from) + " to " + std::to_string(k.to));
+        PcmConverter c;
+        Configure(c, {8000, 1, k.from, 8000, 1, k.to});
+        // The input in the source's own sample size.
+        std::vector<uint8_t> in(3 * SampleBytes(k.from));
+        for (int i = 0; i < 3; ++i) {
+            if (k.from == 8) in[static_cast<size_t>(i)] = static_cast<uint8_t>(k.in[i]);
+            else if (k.from == 16) reinterpret_cast<int16_t*>(in.data())[i] = static_cast<int16_t>(k.in[i]);
+            else reinterpret_cast<int32_t*>(in.data())[i] = k.in[i];
+        }
+        std::vector<uint8_t> out(4 * SampleBytes(k.to));
+        c.Push(in.data(), nullptr, 3);
+        ASSERT_EQ(c.Pull(out.data(), nullptr, 4), 3);
+        for (int i = 0; i < 3; ++i) {
+            const int32_t v = k.to == 16 ? reinterpret_cast<int16_t*>(out.data())[i]
+                                         : reinterpret_cast<int32_t*>(out.data())[i];
+            EXPECT_EQ(v, k.out[i]) << i;
+        }
+    }
+    PcmConverter mix;
+    Configure(mix, {8000, 2, 24, 8000, 1, 24});
+    const int32_t left[2] = {8388607, -3};
+    const int32_t right[2] = {8388607, 0};
+    int32_t out[2] = {};
+    mix.Push(left, right, 2);
+    ASSERT_EQ(mix.Pull(out, nullptr, 2), 2);
+    EXPECT_EQ(out[0], 8388607);
+    EXPECT_EQ(out[1], -2);
+}
+
+// 24 bits through the resampler keep far more than 16 bits of precision.
+TEST(PcmConverterResampling, TwentyFourBitsStayTwentyFourBits) {
+    PcmConverter c;
+    Configure(c, {96000, 1, 24, 44100, 1, 24});
+    std::vector<int32_t> in(96000);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<int32_t>(4000000 * std::sin(2 * M_PI * 1000 * static_cast<double>(i) / 96000.0));
+    c.Push(in.data(), nullptr, static_cast<int>(in.size()));
+    c.End();
+    std::vector<int32_t> out(50000);
+    int got = 0;
+    for (int n; (n = c.Pull(out.data() + got, nullptr, 4096)) > 0;) got += n;
+    ASSERT_NEAR(got, 44100, 2);
+    // Against the exact sine in the middle: the error is far below one 16-bit step (256 at 24 bits).
+    double worst = 0;
+    for (int i = 1000; i < 43000; ++i) {
+        const double exact = 4000000 * std::sin(2 * M_PI * 1000 * i / 44100.0);
+        worst = std::max(worst, std::fabs(out[static_cast<size_t>(i)] - exact));
+    }
+    EXPECT_LT(worst, 64.0);
+}
+
 TEST(PcmConverterEqualRates, MonoToStereoDuplicatesAndKeepsFrameCount) {
     PcmConverter c;
     Configure(c, {22050, 1, 16, 22050, 2, 16});

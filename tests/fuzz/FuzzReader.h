@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -64,6 +65,33 @@ inline void ReadBlocks(AudioDecoder& reader, size_t inputSize, size_t maxBlocks)
     (void)reader.GetLength();
 }
 
+// Reads the wide output to the end into exactly sized planes; aborts when the reader breaks the interface.
+inline void ReadWideBlocks(AudioDecoder& reader, size_t inputSize) {
+    const PcmFormat format = reader.WideFormat();
+    if (format.rate == 0) return;
+    if (!format.Valid() || !format.wide) std::abort();
+    if (!reader.UseWide()) return;
+    std::unique_ptr<int32_t[]> planes[kMaxWideChannels];
+    int32_t* pointers[kMaxWideChannels] = {};
+    for (int c = 0; c < format.channels; ++c) {
+        planes[c].reset(new int32_t[kBlockFrames]);
+        pointers[c] = planes[c].get();
+    }
+    const size_t runaway = inputSize * 8 + 64;
+    const int32_t top = format.bits == 32 ? INT32_MAX : (1 << (format.bits - 1)) - 1;
+    for (size_t blocks = 0;; ++blocks) {
+        const int frames = reader.ReadWide(pointers);
+        if (frames <= 0) break;
+        if (frames > kBlockFrames || blocks >= runaway) std::abort();
+        // Every sample lies within the width.
+        for (int c = 0; c < format.channels; ++c) {
+            for (int i = 0; i < frames; ++i) {
+                if (pointers[c][i] > top || pointers[c][i] < -top - 1) std::abort();
+            }
+        }
+    }
+}
+
 inline int FuzzReader(std::unique_ptr<AudioDecoder> reader, const uint8_t* data, size_t size) {
     if (!reader) return 0;
     MemoryFile file(data, size);
@@ -72,6 +100,8 @@ inline int FuzzReader(std::unique_ptr<AudioDecoder> reader, const uint8_t* data,
         ReadBlocks(*reader, size, SIZE_MAX);
         // Opening again on an open reader starts over; read a little of it.
         if (reader->Open(file.Path(), 0)) ReadBlocks(*reader, size, 2);
+        // And once more on the wide path.
+        if (reader->Open(file.Path(), 0)) ReadWideBlocks(*reader, size);
         reader->Close();
     }
     return 0;
