@@ -290,7 +290,7 @@ constexpr NumberField kNumberFields[] = {
     {"FLACBitsPerSample", &ConvertSettings::FLACBitsPerSample, kSaveOptionsGroup, CheckNone, Codes(kFlacWidths), kSourceNames,
      "FLAC: bits per sample (0 as the source, at most 24)"},
     {"FLACID3TagType", &ConvertSettings::FLACID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
-     "FLAC tags: custom (FLACTag.*), from the source, or none"},
+     "FLAC tags: custom (FLACTag.*), from the source, none, or merge (the source's, custom fields on top)"},
     {"AmplifyFLAC", &ConvertSettings::AmplifyFLAC, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "FLAC: amplify by AmplifyFLACCoeff"},
     {"AmplifyFLACCoeff", &ConvertSettings::AmplifyFLACCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
@@ -306,7 +306,7 @@ constexpr NumberField kNumberFields[] = {
     {"OpusChannels", &ConvertSettings::OpusChannels, kSaveOptionsGroup, CheckNone, Span(0, 2), kSourceNames,
      "Opus: channels (0 as the source)"},
     {"OpusID3TagType", &ConvertSettings::OpusID3TagType, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
-     "Opus tags: custom (OpusTag.*), from the source, or none"},
+     "Opus tags: custom (OpusTag.*), from the source, none, or merge (the source's, custom fields on top)"},
     {"AmplifyOpus", &ConvertSettings::AmplifyOpus, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "Opus: amplify by AmplifyOpusCoeff"},
     {"AmplifyOpusCoeff", &ConvertSettings::AmplifyOpusCoeff, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
@@ -668,18 +668,21 @@ struct FormatControls {
     const char* qualitySwitch;  // 1 for the quality mode, 0 for the bit-rate mode (MP3's 2, ABR, is one too)
     const char* amplify;
     const char* tagType;
-    bool autoIsBitRate = false;  // the automatic switch chooses the bit rate only: other controls keep it
+    // Controls (bits by FormatControl) that leave the automatic switch on, because it does not decide them.
+    unsigned keepsAuto = 0;
 };
+
+constexpr unsigned Keeps(FormatControl c) { return 1u << static_cast<unsigned>(c); }
 
 constexpr FormatControls kFormatControls[] = {
     {{kOutputMp3}, "MP3", "AutoDestMP3EncodingParam", "MP3BitRate", 1, "MP3SampleRate", "MP3ChannelMode", 3, 1,
-     "MP3VbrQuality", "MP3EncodeMode", "AmplifyMp3", "MP3ID3TagType"},
+     "MP3VbrQuality", "MP3EncodeMode", "AmplifyMp3", "MP3ID3TagType", Keeps(FormatControl::Quality)},
     {{kOutputWav}, "WAV", "AutoDestWAVEncodingParam", "", 1, "WAVSampleRate", "WAVChannelNum", 1, 2, "", "",
      "AmplifyWav", ""},
     {{kOutputWma}, "WMA", "AutoDestWMAEncodingParam", "WMABitRate", 1000, "WMASampleRate", "WMAChannels", 1, 2, "", "",
      "AmplifyWMA", "WMAID3TagType"},
     {{kOutputOgg}, "OGG", "AutoDestOGGEncodingParam", "OGGBitRate", 1, "OGGSampleRate", "OGGChannels", 1, 2,
-     "OGGQuality", "OGGEncodeMode", "AmplifyOGG", "OGGID3TagType"},
+     "OGGQuality", "OGGEncodeMode", "AmplifyOGG", "OGGID3TagType", Keeps(FormatControl::Quality)},
     {{kOutputAac}, "AAC", "AutoDestAACEncodingParam", "AACABRBitRate", 1, "", "", 0, 0, "AACVBRQuality", "AACVBR",
      "AmplifyAAC", ""},
     {{kOutputM4a, kOutputMp4, kOutputM4b, kOutputAlac}, "M4A", "AutoDestM4AEncodingParam", "M4AABRBitRate", 1, "",
@@ -689,7 +692,7 @@ constexpr FormatControls kFormatControls[] = {
     {{kOutputFlac}, "FLAC", "", "", 1, "FLACSampleRate", "FLACChannels", 1, 2, "FLACCompression", "", "AmplifyFLAC",
      "FLACID3TagType"},
     {{kOutputOpus}, "Opus", "AutoDestOpusEncodingParam", "OpusBitRate", 1, "", "OpusChannels", 1, 2, "", "",
-     "AmplifyOpus", "OpusID3TagType", true},
+     "AmplifyOpus", "OpusID3TagType", Keeps(FormatControl::Rate) | Keeps(FormatControl::Channels)},
 };
 
 const FormatControls* ControlsOf(int32_t format) {
@@ -750,7 +753,7 @@ bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_
         error = std::string(option) + " " + std::to_string(value) + ": " + reason;
         return false;
     }
-    if (*c->automatic != '\0' && (!c->autoIsBitRate || control == FormatControl::BitRate))
+    if (*c->automatic != '\0' && (c->keepsAuto & Keeps(control)) == 0)
         SetSettingByName(settings, c->automatic, "0", reason);
     // --quality chooses the quality mode; -b leaves it for a bit-rate mode (any, MP3's ABR included).
     if (*c->qualitySwitch != '\0' && control == FormatControl::Quality)
@@ -800,8 +803,13 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
             continue;
         }
         const auto is = [&](const char* field) { return *field != '\0' && SameName(name, field); };
-        const bool control = is(owner->bitrate) ||
-                             (!owner->autoIsBitRate && (is(owner->rate) || is(owner->channels) || is(owner->quality)));
+        const auto decides = [&](const char* field, FormatControl c) {
+            return is(field) && (owner->keepsAuto & Keeps(c)) == 0;
+        };
+        const bool control = decides(owner->bitrate, FormatControl::BitRate) ||
+                             decides(owner->rate, FormatControl::Rate) ||
+                             decides(owner->channels, FormatControl::Channels) ||
+                             decides(owner->quality, FormatControl::Quality);
         if (control && *owner->automatic != '\0' && NumberOf(settings, owner->automatic) != 0) {
             warnings.push_back("'" + name + "' has no effect while " + owner->automatic +
                                " is 1; use -b/--rate/--channels/--quality, or -s " + owner->automatic + "=0");

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -171,6 +172,51 @@ TEST(QualitySettings, BadValuesAreRefusedAtLoad) {
     EXPECT_EQ(s.OpusMode, 1);
     EXPECT_EQ(s.MP3EncodeMode, 2);
     EXPECT_EQ(s.WAVBitsPerSample, 0);
+}
+
+// -b, --rate, --channels and --quality of the new formats and modes: what they set, and which leave the
+// automatic parameters on.
+TEST(QualitySettings, FormatControlsSetTheirOptions) {
+    struct Case {
+        int32_t format;
+        std::vector<std::pair<const char*, const char*>> before;  // -s NAME=VALUE first
+        FormatControl control;
+        int32_t value;
+        std::vector<std::pair<const char*, int32_t>> after;  // option values then; empty: refused
+    };
+    const Case cases[] = {
+        {kOutputMp3, {}, FormatControl::Quality, 0,
+         {{"MP3EncodeMode", 1}, {"MP3VbrQuality", 0}, {"AutoDestMP3EncodingParam", 1}}},
+        {kOutputMp3, {{"MP3EncodeMode", "abr"}}, FormatControl::BitRate, 192,
+         {{"MP3EncodeMode", 2}, {"MP3BitRate", 192}, {"AutoDestMP3EncodingParam", 0}}},
+        {kOutputMp3, {{"MP3EncodeMode", "vbr"}}, FormatControl::BitRate, 192, {{"MP3EncodeMode", 0}}},
+        {kOutputOgg, {}, FormatControl::Quality, -1,
+         {{"OGGEncodeMode", 1}, {"OGGQuality", -1}, {"AutoDestOGGEncodingParam", 1}}},
+        {kOutputOpus, {}, FormatControl::Channels, 1, {{"OpusChannels", 1}, {"AutoDestOpusEncodingParam", 1}}},
+        {kOutputOpus, {}, FormatControl::BitRate, 96, {{"OpusBitRate", 96}, {"AutoDestOpusEncodingParam", 0}}},
+        {kOutputOpus, {}, FormatControl::BitRate, 600, {}},
+        {kOutputOpus, {}, FormatControl::Rate, 48000, {}},
+        {kOutputFlac, {}, FormatControl::Quality, 8, {{"FLACCompression", 8}}},
+        {kOutputFlac, {}, FormatControl::Rate, 48000, {{"FLACSampleRate", 48000}}},
+        {kOutputFlac, {}, FormatControl::Channels, 1, {{"FLACChannels", 1}}},
+        {kOutputFlac, {}, FormatControl::BitRate, 500, {}},
+    };
+    for (const Case& c : cases) {
+        ConvertSettings s;
+        s.OutputFormat = c.format;
+        std::string error;
+        for (const auto& [name, value] : c.before) ASSERT_TRUE(SetSettingByName(s, name, value, error));
+        SCOPED_TRACE(OutputFormatName(c.format) + " " + std::to_string(static_cast<int>(c.control)) + " " +
+                     std::to_string(c.value));
+        EXPECT_EQ(ApplyFormatControl(s, c.control, c.value, error), !c.after.empty()) << error;
+        for (const auto& [name, value] : c.after) {
+            const auto described = DescribeSettings(s);
+            const auto it = std::find_if(described.begin(), described.end(),
+                                         [&](const SettingInfo& info) { return info.name == name; });
+            ASSERT_NE(it, described.end());
+            EXPECT_EQ(it->currentValue, std::to_string(value)) << name;
+        }
+    }
 }
 
 }  // namespace
