@@ -78,7 +78,8 @@ int COptMp3Page::BitRateForRate(int r, int b) {
 
 void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
     auto* modeBox = new QGroupBox(this);
-    auto* modeLayout = new QHBoxLayout(modeBox);
+    auto* modeLayout = new QVBoxLayout(modeBox);
+    auto* modeRow = new QHBoxLayout;
     modeList = new QComboBox(modeBox);
     AddItem(modeList, QStringLiteral("CBR (constant bit rate)"), 0);
     AddItem(modeList, QStringLiteral("VBR (variable, by quality)"), 1);
@@ -95,12 +96,13 @@ void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
     auto* qualityLabel = new QLabel(QStringLiteral("&Quality:"), modeBox);
     qualityLabel->setBuddy(vbrQualityList);
     infoTagBox = new QCheckBox(QStringLiteral("Write the &LAME header (exact length, gapless playback)"), modeBox);
-    modeLayout->addWidget(modeLabel);
-    modeLayout->addWidget(modeList);
-    modeLayout->addWidget(qualityLabel);
-    modeLayout->addWidget(vbrQualityList);
+    modeRow->addWidget(modeLabel);
+    modeRow->addWidget(modeList);
+    modeRow->addWidget(qualityLabel);
+    modeRow->addWidget(vbrQualityList);
+    modeRow->addStretch();
+    modeLayout->addLayout(modeRow);
     modeLayout->addWidget(infoTagBox);
-    modeLayout->addStretch();
     layout->addWidget(modeBox);
     if (!SelectValue(modeList, encodeMode_)) SelectValue(modeList, 0);
     if (!SelectValue(vbrQualityList, vbrQuality_)) SelectValue(vbrQualityList, 2);
