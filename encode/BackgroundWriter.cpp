@@ -29,11 +29,24 @@ bool BackgroundWriter::Begin(const std::string& path, const PcmFormat& format, c
 bool BackgroundWriter::Push(bool flush) {
     if (gathering_.frames == 0 || (!flush && gathering_.frames < kGatherFrames)) return true;
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < kQueueBlocks || failed_; });
+    if (queue_.size() >= kQueueBlocks && !failed_) {
+        // A full queue is let run down by half, so that the threads do not wake each other at every block.
+        producerWaits_ = true;
+        changed_.wait(lock, [this] { return queue_.size() <= kQueueBlocks / 2 || failed_; });
+        producerWaits_ = false;
+    }
     if (failed_) return false;
     queue_.push_back(std::move(gathering_));
+    // The next block reuses the room of a written one.
     gathering_ = {};
-    changed_.notify_all();
+    if (!spare_.empty()) {
+        gathering_ = std::move(spare_.back());
+        spare_.pop_back();
+        for (auto& plane : gathering_.planes) plane.clear();
+        gathering_.frames = 0;
+    }
+    // Waking costs a system call: only a waiting thread is woken.
+    if (consumerWaits_) changed_.notify_all();
     return true;
 }
 
@@ -67,11 +80,15 @@ void BackgroundWriter::Run() {
         Block block;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return !queue_.empty() || ending_ || stopping_; });
+            if (queue_.empty() && !ending_ && !stopping_) {
+                consumerWaits_ = true;
+                changed_.wait(lock, [this] { return !queue_.empty() || ending_ || stopping_; });
+                consumerWaits_ = false;
+            }
             if (stopping_ || queue_.empty()) return;
             block = std::move(queue_.front());
             queue_.pop_front();
-            changed_.notify_all();
+            if (producerWaits_ && queue_.size() <= kQueueBlocks / 2) changed_.notify_all();
         }
         bool ok = false;
         if (wide) {
@@ -82,12 +99,13 @@ void BackgroundWriter::Run() {
             ok = inner_->Write(block.planes[0].data(), channels == 2 ? block.planes[1].data() : nullptr,
                                block.frames);
         }
+        std::lock_guard lock(mutex_);
         if (!ok) {
-            std::lock_guard lock(mutex_);
             failed_ = true;
             changed_.notify_all();
             return;
         }
+        if (spare_.size() < 2) spare_.push_back(std::move(block));
     }
 }
 

@@ -49,9 +49,12 @@ private:
     std::condition_variable changed_;
     std::deque<Block> queue_;
     Block gathering_;
+    std::vector<Block> spare_;  // written blocks whose room the next ones reuse
     bool ending_ = false;   // no more blocks will come
     bool stopping_ = false;  // drop what is queued
     bool failed_ = false;    // the inner writer refused a block
+    bool producerWaits_ = false;  // for room in the queue
+    bool consumerWaits_ = false;  // for a block
 };
 
 }  // namespace pelloran

@@ -204,6 +204,21 @@ struct FfmpegSource::State {
         const size_t old = widePending.size();
         widePending.resize(old + static_cast<size_t>(f.nb_samples) * static_cast<size_t>(n));
         int32_t* out = widePending.data() + old;
+        // The lossless decoders' usual output, 32-bit packed or planar, goes by a plain shift.
+        if (format == AV_SAMPLE_FMT_S32P || format == AV_SAMPLE_FMT_S32) {
+            const int shift = 32 - wideBits;
+            if (format == AV_SAMPLE_FMT_S32) {
+                const auto* in = reinterpret_cast<const int32_t*>(f.extended_data[0]);
+                const size_t count = static_cast<size_t>(f.nb_samples) * static_cast<size_t>(n);
+                for (size_t i = 0; i < count; ++i) out[i] = in[i] >> shift;
+                return true;
+            }
+            for (int c = 0; c < n; ++c) {
+                const auto* in = reinterpret_cast<const int32_t*>(f.extended_data[c]);
+                for (int i = 0; i < f.nb_samples; ++i) out[static_cast<size_t>(i) * n + c] = in[i] >> shift;
+            }
+            return true;
+        }
         for (int i = 0; i < f.nb_samples; ++i) {
             for (int c = 0; c < n; ++c) {
                 const uint8_t* p = planar ? f.extended_data[c] + static_cast<size_t>(i) * size

@@ -12,6 +12,7 @@ File& File::operator=(File&& other) noexcept {
         Close();
         fp_ = other.fp_;
         other.fp_ = nullptr;
+        buffer_ = std::move(other.buffer_);
     }
     return *this;
 }
@@ -23,8 +24,12 @@ constexpr size_t kBufferBytes = 256 * 1024;
 bool File::Open(const std::string& path, const char* mode) {
     Close();
     fp_ = std::fopen(path.c_str(), mode);
-    // Large blocks: few system calls for the block-sized reads and writes of a conversion.
-    if (fp_ != nullptr) std::setvbuf(fp_, nullptr, _IOFBF, kBufferBytes);
+    // Large blocks: few system calls for the block-sized reads and writes of a conversion. The buffer is
+    // given, since without one the library keeps its own size.
+    if (fp_ != nullptr) {
+        buffer_ = std::make_unique_for_overwrite<char[]>(kBufferBytes);
+        std::setvbuf(fp_, buffer_.get(), _IOFBF, kBufferBytes);
+    }
     return fp_ != nullptr;
 }
 
@@ -33,6 +38,7 @@ bool File::Close() {
     const bool flushed = std::fflush(fp_) == 0;
     const bool closed = std::fclose(fp_) == 0;
     fp_ = nullptr;
+    buffer_.reset();
     return flushed && closed;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace pelloran {
@@ -14,7 +15,7 @@ public:
     ~File() { Close(); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    File(File&& other) noexcept : fp_(other.fp_) { other.fp_ = nullptr; }
+    File(File&& other) noexcept : fp_(other.fp_), buffer_(std::move(other.buffer_)) { other.fp_ = nullptr; }
     File& operator=(File&& other) noexcept;
 
     bool Open(const std::string& path, const char* mode);
@@ -48,6 +49,7 @@ public:
 
 private:
     std::FILE* fp_ = nullptr;
+    std::unique_ptr<char[]> buffer_;  // the stream's buffer (the library would pick its own small size)
 };
 
 inline uint16_t LoadU16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
