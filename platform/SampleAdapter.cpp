@@ -159,6 +159,20 @@ bool SampleAdapter::Push(const uint8_t* const* data, int frames, int sampleForma
     if (rate <= 0 || rate > kMaxSampleRate || layout.nb_channels <= 0 || layout.nb_channels > kMaxChannels)
         return false;
     if (sampleFormat <= AV_SAMPLE_FMT_NONE || sampleFormat >= AV_SAMPLE_FMT_NB) return false;
+    // Blocks already in the output's shape (a WAV file's 16-bit samples, say) are taken as they are.
+    const int outFormat = s.eightBit ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    // One or two channels count as the same layout whatever their order says (they are taken as they come).
+    const bool sameLayout = layout.nb_channels == s.OutChannels() &&
+                            (layout.nb_channels <= 2 || av_channel_layout_compare(&layout, &s.outLayout.v) == 0);
+    if (sampleFormat == outFormat && rate == s.outRate && sameLayout) {
+        Drain();
+        s.Compact();
+        const size_t bytes = static_cast<size_t>(frames) * s.FrameBytes();
+        const size_t old = s.pending.size();
+        s.pending.resize(old + bytes);
+        std::memcpy(s.pending.data() + old, data[0], bytes);
+        return true;
+    }
     if (!s.swr || sampleFormat != s.inFormat || rate != s.inRate ||
         av_channel_layout_compare(&layout, &s.inLayout.v) != 0) {
         Drain();  // what the old set-up still holds comes first
