@@ -1,5 +1,5 @@
-// The WMA plan: the source's PCM as it is (or one channel of it, or mixed) into the nearest format of the
-// encoder's list; the writer converts rate and channels to the format's.
+// The WMA plan: the source's PCM at the format's rate (or one channel of it, or mixed) into the nearest format of
+// the encoder's list.
 
 #include <algorithm>
 
@@ -44,8 +44,10 @@ bool PlanWma(const PlanInput& in, WriterPlan& plan) {
     const int channels = automatic ? source.channels : s.WMAChannels;
     const WmaFormatEntry* format = FindWmaFormat(SharedWmaFormats(), wanted.rate, wanted.bitrate, channels);
     if (format == nullptr) return false;
-    // A stereo source for a mono format reaches the writer as one channel, picked or mixed by the loop.
-    plan.format = {source.rate, std::min(source.channels, format->channels), source.bits};
+    // The loop's converter brings the source to the format's rate (any ratio, exact length; the encoder's own
+    // resampler gives nothing for a source shorter than its filter); a stereo source for a mono format reaches
+    // the writer as one channel, picked or mixed by the loop.
+    plan.format = {format->Rate(), std::min(source.channels, format->channels), source.bits};
     plan.tags = ChooseTags(s.WMAID3TagType, s.WMATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
                            false, s.WMACopyCover != 0)
                     .values;
