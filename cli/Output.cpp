@@ -6,6 +6,7 @@
 #include "cli/CliProgress.h"
 #include "cli/TextOut.h"
 #include "decode/DecoderFactory.h"
+#include "media/TagRecord.h"
 
 namespace pelloran::cli {
 
@@ -16,7 +17,7 @@ using Json = nlohmann::ordered_json;
 // JSON keeps names that are not UTF-8 recoverable: the text with replacement characters, plus the bytes.
 void PutName(Json& j, const char* key, const std::string& name) {
     j[key] = name;
-    if (!IsValidUtf8(name)) j[std::string(key) + "_bytes"] = Base64(name);
+    if (!IsValidUtf8(name)) j[std::string(key) + "_bytes"] = Base64Encode(name);
 }
 
 std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }

@@ -9,9 +9,5 @@ namespace pelloran::cli {
 // Backslash and control characters escaped: \t \n \r \\ and \xHH for the rest (ESC is \x1b), so that one
 // record stays on one line and nothing reaches the terminal raw.
 std::string EscapeText(std::string_view text);
-// True when text is valid UTF-8.
-bool IsValidUtf8(std::string_view text);
-// Standard base64 with padding.
-std::string Base64(std::string_view bytes);
 
 }  // namespace pelloran::cli

@@ -58,27 +58,4 @@ std::vector<std::pair<std::string, std::string>> VorbisPictureFields(const TagRe
     return fields;
 }
 
-std::string Base64Encode(const std::vector<uint8_t>& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
-    }
-    if (i < bytes.size()) {
-        uint32_t v = bytes[i] << 16;
-        if (i + 1 < bytes.size()) v |= bytes[i + 1] << 8;
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 }  // namespace pelloran

@@ -21,6 +21,5 @@ std::vector<std::pair<std::string, std::string>> VorbisPictureFields(const TagRe
 // A FLAC picture block body (type, MIME type, description, sizes, data), as FLAC stores it and as Ogg
 // comments carry it in METADATA_BLOCK_PICTURE (base64).
 std::vector<uint8_t> FlacPictureBlock(const TagPicture& picture);
-std::string Base64Encode(const std::vector<uint8_t>& bytes);
 
 }  // namespace pelloran

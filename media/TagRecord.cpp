@@ -146,6 +146,41 @@ char32_t NextCodePoint(std::string_view text, size_t& i) {
 
 bool AnsiToUtf8(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
 
+bool IsValidUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t start = i;
+        // An invalid byte gives U+FFFD and moves one byte; the character itself takes three.
+        if (NextCodePoint(text, i) == 0xFFFD && i - start == 1) return false;
+    }
+    return true;
+}
+
+std::string Base64Encode(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const size_t size = text.size();
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((size + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < size; i += 3) {
+        const uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += kAlphabet[v & 63];
+    }
+    if (i < size) {
+        uint32_t v = bytes[i] << 16;
+        if (i + 1 < size) v |= bytes[i + 1] << 8;
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += i + 1 < size ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+
 bool Utf8ToConsoleCodePage(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
 
 int GenreIndex(std::string_view genre) {

@@ -12,6 +12,7 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
+#include "platform/FfmpegHandles.h"
 #include "media/PcmFormat.h"
 #include "platform/File.h"
 #include "platform/MpegFrames.h"
@@ -28,18 +29,6 @@ constexpr int kMaxPacketsWithoutAudio = 1000;
 // Packets of other streams in a row before the source gives up (an audio track that never continues).
 constexpr int kMaxForeignPackets = 1 << 20;
 
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 
 MediaInput OpenContainer(const File& file, const std::string& name, DemuxerSet set) {
     MediaInput input = OpenLocalMedia(file, name, set);

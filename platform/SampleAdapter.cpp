@@ -1,4 +1,5 @@
 #include "platform/SampleAdapter.h"
+#include "platform/FfmpegHandles.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -19,10 +20,6 @@ constexpr int64_t kMaxConvertFrames = 1 << 21;
 constexpr int kMaxSampleRate = 1000000;
 constexpr int kMaxChannels = 64;  // the resampler's limit
 
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 
 // An AVChannelLayout that releases itself.
 struct Layout {

@@ -6,6 +6,7 @@
 #include <deque>
 #include <iterator>
 
+#include "platform/FfmpegHandles.h"
 #include "platform/ffmpeg_log.h"
 
 extern "C" {
@@ -26,15 +27,6 @@ constexpr size_t kMaxAdtsFrameBytes = 8191;  // the 13-bit frame length of ADTS
 
 constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
 
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 }  // namespace
 

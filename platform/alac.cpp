@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/FfmpegHandles.h"
 #include "platform/ffmpeg_log.h"
 
 extern "C" {
@@ -14,15 +15,6 @@ namespace pelloran {
 
 namespace {
 
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 // The layouts the encoder takes, by channel count; the wide path keeps the usual order of each count.
 AVChannelLayout AlacLayout(int channels) {

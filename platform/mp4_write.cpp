@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/FfmpegHandles.h"
 #include "platform/ffmpeg_log.h"
 #include "platform/mp4_tags.h"
 
@@ -20,15 +21,6 @@ constexpr int kAudioProfileLevel = 0x0F;
 constexpr size_t kMaxConfigBytes = 64;
 constexpr size_t kMaxFrameBytes = 1u << 24;
 
-struct OutputCloser {
-    void operator()(AVFormatContext* c) const {
-        if (c->pb != nullptr) avio_closep(&c->pb);
-        avformat_free_context(c);
-    }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 // Reads bits of a byte string, most significant first; past the end every read fails.
 class BitReader {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/FfmpegHandles.h"
 #include "platform/TagReader.h"
 #include "platform/ffmpeg_log.h"
 
@@ -25,37 +26,6 @@ namespace {
 
 std::atomic<bool> wmaRuntimeReady{false};
 
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct InputCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct OutputCloser {
-    void operator()(AVFormatContext* c) const {
-        if (c->pb != nullptr) avio_closep(&c->pb);
-        avformat_free_context(c);
-    }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct FifoFreer {
-    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
-using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
-using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFreer>;
 
 struct Layout {
     AVChannelLayout v{};
