@@ -36,10 +36,10 @@ bench() {
 bench "resample 48 kHz/24 to 44.1 kHz/16 stereo, 120 s" 0.9 sox \
   -- "${PCLI[@]}" -j 1 -f wav -o "$WORK/out" --rate 44100 -s WAVBitsPerSample=16 "$WORK/hires.wav" \
   -- sox "$WORK/hires.wav" -b 16 "$WORK/peer.wav" rate -v 44100
-# No peer here encodes AMR (sox and ffmpeg are built without it): sox does the mixing and resampling only.
-bench "AMR-NB encode (mix, resample to 8 kHz)" 1.0 "sox mix+resample" \
-  -- "${PCLI[@]}" -j 1 -f amr -o "$WORK/out" "$WORK/five.wav" \
-  -- sox "$WORK/five.wav" -r 8000 -c 1 "$WORK/peer8k.wav"
+# sox's amr-nb writer (libsox-fmt-base) on the same encoder library, both at mode 6 (10.2 kbit/s), no DTX.
+bench "AMR-NB encode 10.2 kbit/s (mix, resample to 8 kHz)" 1.0 sox \
+  -- "${PCLI[@]}" -j 1 -f amr -s AMRMode=6 -s AMRDTX=0 -o "$WORK/out" "$WORK/five.wav" \
+  -- sox "$WORK/five.wav" -r 8000 -c 1 -C 6 -t amr-nb "$WORK/peer.amr"
 bench "FLAC to WAV" 1.0 ffmpeg \
   -- "${PCLI[@]}" -j 1 -f wav -o "$WORK/out" "$WORK/five.flac" \
   -- ffmpeg -v error -y -nostdin -i "$WORK/five.flac" -c:a pcm_s16le "$WORK/peer.wav"

@@ -15,10 +15,7 @@
 #include "platform/SampleAdapter.h"
 #include "platform/TagReader.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/samplefmt.h>
-}
+#include "platform/FfmpegApi.h"
 
 namespace pelloran {
 

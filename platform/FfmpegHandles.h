@@ -3,13 +3,7 @@
 
 #include <memory>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/frame.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/FfmpegApi.h"
 
 namespace pelloran {
 

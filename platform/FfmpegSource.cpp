@@ -1,10 +1,6 @@
 #include "platform/FfmpegSource.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
+#include "platform/FfmpegApi.h"
 
 #include <algorithm>
 #include <climits>
@@ -448,7 +444,7 @@ int FfmpegSource::SourceChannels() const { return s_->sourceChannels; }
 int FfmpegSource::WideBits() const { return s_->wide ? s_->wideBits : WideBitsOf(*s_->codec); }
 
 uint64_t FfmpegSource::InputOffset() const {
-    const int64_t at = avio_tell(s_->input->pb);
+    const int64_t at = avio_seek(s_->input->pb, 0, SEEK_CUR);
     return at > 0 ? static_cast<uint64_t>(at) : 0;
 }
 

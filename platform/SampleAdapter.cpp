@@ -1,11 +1,7 @@
 #include "platform/SampleAdapter.h"
 #include "platform/FfmpegHandles.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/samplefmt.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/FfmpegApi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -120,6 +116,7 @@ SampleAdapter::SampleAdapter() : s_(std::make_unique<State>()) {}
 SampleAdapter::~SampleAdapter() = default;
 
 bool SampleAdapter::Setup(int outRate, int outChannels, bool eightBit) {
+    if (!ffmpeg::Load()) return false;
     Reset();
     if (outRate <= 0 || outRate > kMaxSampleRate || outChannels < 1 || outChannels > 2) return false;
     s_->outRate = outRate;
@@ -129,6 +126,7 @@ bool SampleAdapter::Setup(int outRate, int outChannels, bool eightBit) {
 }
 
 bool SampleAdapter::SetupLayout(int outRate, const AVChannelLayout& layout, bool eightBit) {
+    if (!ffmpeg::Load()) return false;
     Reset();
     if (outRate <= 0 || outRate > kMaxSampleRate || layout.nb_channels < 1 || layout.nb_channels > kMaxChannels)
         return false;

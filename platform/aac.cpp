@@ -7,13 +7,8 @@
 #include <iterator>
 
 #include "platform/FfmpegHandles.h"
-#include "platform/ffmpeg_log.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-}
+#include "platform/FfmpegApi.h"
 
 namespace pelloran {
 
@@ -97,7 +92,7 @@ const std::vector<uint8_t>& AacEncoder::DecoderConfig() const {
 bool AacEncoder::Open(int rate, int channels, const AacEncoderSettings& settings) {
     Close();
     if (channels < 1 || channels > 2 || AacRateIndex(rate) < 0) return false;
-    QuietFfmpegLog();
+    if (!ffmpeg::Load()) return false;
     const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (aac == nullptr) return false;
     auto s = std::make_unique<State>();

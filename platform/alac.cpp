@@ -4,12 +4,8 @@
 #include <cstring>
 
 #include "platform/FfmpegHandles.h"
-#include "platform/ffmpeg_log.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-}
+#include "platform/FfmpegApi.h"
 
 namespace pelloran {
 
@@ -78,7 +74,7 @@ const std::vector<uint8_t>& AlacEncoder::Cookie() const {
 bool AlacEncoder::Open(int rate, int channels, int bits, Sink sink) {
     Close();
     if (rate <= 0 || channels < 1 || channels > 8 || (bits != 16 && bits != 24) || !sink) return false;
-    QuietFfmpegLog();
+    if (!ffmpeg::Load()) return false;
     const AVCodec* alac = avcodec_find_encoder(AV_CODEC_ID_ALAC);
     if (alac == nullptr) return false;
     auto s = std::make_unique<State>();

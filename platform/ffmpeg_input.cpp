@@ -1,16 +1,12 @@
 #include "platform/ffmpeg_input.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "platform/FfmpegApi.h"
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
 #include "platform/File.h"
-#include "platform/ffmpeg_log.h"
 
 namespace pelloran {
 
@@ -202,7 +198,7 @@ void MediaInputCloser::operator()(AVFormatContext* context) const {
 }
 
 MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet set) {
-    QuietFfmpegLog();
+    if (!ffmpeg::Load()) return {};
     if (!file.IsOpen()) return {};
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer == nullptr) return {};

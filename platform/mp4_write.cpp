@@ -4,13 +4,9 @@
 #include <cstring>
 
 #include "platform/FfmpegHandles.h"
-#include "platform/ffmpeg_log.h"
 #include "platform/mp4_tags.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
+#include "platform/FfmpegApi.h"
 
 namespace pelloran {
 
@@ -93,7 +89,7 @@ bool Mp4AudioFile::CreateAlac(const std::string& path, int rate, int channels, i
 
 bool Mp4AudioFile::Open(const std::string& path, int codecId, int rate, int channels, int frameLength,
                         const std::vector<uint8_t>& config) {
-    QuietFfmpegLog();
+    if (!ffmpeg::Load()) return false;
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, nullptr, "ipod", nullptr) < 0 || raw == nullptr) return false;
     auto s = std::make_unique<State>();

@@ -10,15 +10,8 @@
 
 #include "platform/FfmpegHandles.h"
 #include "platform/TagReader.h"
-#include "platform/ffmpeg_log.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/FfmpegApi.h"
 
 namespace pelloran {
 
@@ -65,7 +58,7 @@ constexpr FormatRow kStandardFormats[] = {
 
 // Opens the wmav2 encoder for a format; null when the encoder refuses it.
 CodecPtr OpenEncoder(int rate, int channels, int64_t bitrate) {
-    QuietFfmpegLog();
+    if (!ffmpeg::Load()) return nullptr;
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (codec == nullptr) return nullptr;
     CodecPtr context(avcodec_alloc_context3(codec));
@@ -415,7 +408,7 @@ bool WmaFileReader::Open(const std::string& path) {
 
 bool WmaFileReader::State::Open(const std::string& path) {
     State& s = *this;
-    QuietFfmpegLog();
+    if (!ffmpeg::Load()) return false;
     const AVInputFormat* asf = av_find_input_format("asf");
     if (asf == nullptr) return false;
     AVDictionary* options = nullptr;
