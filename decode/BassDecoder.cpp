@@ -11,6 +11,7 @@
 #include "platform/Id3v2Header.h"
 #include "platform/MidiSource.h"
 #include "platform/ModuleSource.h"
+#include "platform/WavSource.h"
 #include "platform/mp4.h"
 
 namespace pelloran {
@@ -85,6 +86,12 @@ int PeekChannelMode(const File& file) {
     uint8_t header[4];
     if (!start || !file.ReadExactAt(static_cast<int64_t>(*start), header, sizeof header)) return 4;
     return MpegHeaderChannelMode(header);
+}
+
+// The wide width of a source: the FFmpeg source's own, or what the source states.
+int WideWidthOf(const PcmSource& source) {
+    if (const auto* media = dynamic_cast<const FfmpegSource*>(&source)) return media->WideBits();
+    return source.WideWidth();
 }
 
 }  // namespace
@@ -172,6 +179,8 @@ int BassDecoder::Open(const std::string& path, int rate) {
             source_ = MidiSource::Open(file_, renderRate);
         } else if (auto cd = CdSource::Open(file_)) {
             source_ = std::move(cd);
+        } else if (auto wav = WavSource::Open(file_, path)) {
+            source_ = std::move(wav);  // plain PCM WAV needs no FFmpeg
         } else if (auto media = FfmpegSource::Open(file_, path, kMediaOptions)) {
             // The channel mode of an MP3 comes from its first frame header, not from the decoder.
             if (streamKind == kMp3Stream && media->ContainerName() == "mp3") channelMode = PeekChannelMode(file_);
@@ -216,14 +225,19 @@ int BassDecoder::Open(const std::string& path, int rate) {
 }
 
 PcmFormat BassDecoder::WideFormat() {
-    const auto* media = dynamic_cast<const FfmpegSource*>(source_.get());
-    if (media == nullptr || wide_ || positionBytes_ != 0 || media->WideBits() == 0) return {0, 0, 0, true};
-    return {sampleRate, source_->Format().channels, media->WideBits(), true};
+    if (!source_ || wide_ || positionBytes_ != 0) return {0, 0, 0, true};
+    const int bits = WideWidthOf(*source_);
+    if (bits == 0) return {0, 0, 0, true};
+    return {sampleRate, source_->Format().channels, bits, true};
 }
 
 bool BassDecoder::UseWide() {
     if (WideFormat().rate == 0) return false;
-    std::unique_ptr<FfmpegSource> wide = FfmpegSource::Open(file_, path_, kWideOptions);
+    std::unique_ptr<PcmSource> wide;
+    if (dynamic_cast<const FfmpegSource*>(source_.get()) != nullptr)
+        wide = FfmpegSource::Open(file_, path_, kWideOptions);
+    else
+        wide = source_->OpenWide();
     if (!wide || wide->Format().channels != source_->Format().channels || wide->Format().rate != sampleRate)
         return false;
     source_ = std::move(wide);

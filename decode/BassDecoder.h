@@ -1,7 +1,8 @@
 #pragma once
 // The general reader: MP3, CD tracks, FLAC, WavPack, APE, Musepack, Speex, TTA, ADX, AAC and MPEG-4 audio,
-// WAV, WMA, tracker modules and MIDI; the fallback for Ogg and AIFF. The source file is opened once and
-// everything that reads it (decoding, tags, raw ID3 blocks, the frame-header peek) shares that open.
+// WAV (plain PCM by our own code), WMA, tracker modules and MIDI; the fallback for Ogg and AIFF. The source
+// file is opened once and everything that reads it (decoding, tags, raw ID3 blocks, the frame-header peek)
+// shares that open.
 
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,8 @@ public:
     int ReadWide(int32_t* const* planes) override;
 
     int GetStreamKind() const { return streamKind; }
+    // The source reading the open file (tests ask which kind it is).
+    const PcmSource* Source() const { return source_.get(); }
 
 private:
     File file_;                           // the source's one open; outlives the source reading it

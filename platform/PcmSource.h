@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "media/TagRecord.h"
@@ -40,6 +41,10 @@ public:
         (void)tags;
         return false;
     }
+    // The significant bits of the wide output (16, 24 or 32); 0 when the source has none.
+    virtual int WideWidth() const { return 0; }
+    // The same audio from its start as wide frames (bits 32, every channel); null when there are none.
+    virtual std::unique_ptr<PcmSource> OpenWide() const { return nullptr; }
 
 protected:
     PcmSource() = default;
