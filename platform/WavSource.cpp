@@ -16,7 +16,7 @@ constexpr int kMaxChannels = 64;        // the FFmpeg source's resampler takes n
 constexpr int kMaxRate = 1000000;       // nor a higher rate
 constexpr uint32_t kMaxFmtBytes = 4096;  // far more than any format chunk needs
 constexpr size_t kBlockBytes = 256 * 1024;
-// FFmpeg looks at the first packets of a 16-bit stream for a compressed stream inside it.
+// FFmpeg looks at the first packets of a 16-bit stream for a compressed stream inside it (32 of 4 KiB).
 constexpr size_t kProbeBytes = 256 * 1024;
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
@@ -25,21 +25,66 @@ constexpr uint8_t kSubtypeTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 
 
 bool Is(const uint8_t* p, const char (&tag)[5]) { return std::memcmp(p, tag, 4) == 0; }
 
-// Bytes that mark a compressed stream carried as PCM: an IEC 61937 burst preamble, DTS frame syncs in
-// 16-bit and 14-bit words of either order. FFmpeg would decode such a stream instead of the samples.
-bool HasCompressedSync(const uint8_t* p, size_t n) {
+// Bytes of the MPEG audio frame whose header is at p as FFmpeg sizes it; 0 for no header (free format too).
+size_t MpegFrameBytes(const uint8_t* p) {
+    static constexpr uint16_t kKbps[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
+    };
+    static constexpr int kRates[3] = {44100, 48000, 32000};
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
+    const int layer = 4 - ((p[1] >> 1) & 3);
+    const int kbpsIndex = p[2] >> 4;
+    const int rateIndex = (p[2] >> 2) & 3;
+    if (layer == 4 || kbpsIndex == 0 || kbpsIndex == 15 || rateIndex == 3) return 0;
+    const int lsf = (p[1] & 0x08) ? 0 : 1;
+    const int mpeg25 = (p[1] & 0x10) ? 0 : 1;
+    const int rate = kRates[rateIndex] >> (lsf + mpeg25);
+    const int kbps = kKbps[lsf][layer - 1][kbpsIndex];
+    const int padding = (p[2] >> 1) & 1;
+    if (layer == 1) return static_cast<size_t>((kbps * 12000 / rate + padding) * 4);
+    if (layer == 2) return static_cast<size_t>(kbps * 144000 / rate + padding);
+    return static_cast<size_t>(kbps * 144000 / (rate << lsf) + padding);
+}
+
+// A compressed stream carried as 16-bit PCM, which FFmpeg's stream probe finds and decodes instead of the
+// samples: DTS syncs in 16-bit and 14-bit words of either order, TrueHD or MLP major syncs, four MPEG audio
+// frames in a row anywhere, or AC-3, ADTS, MPEG audio or ID3 right at the start.
+bool HasCompressedStream(const uint8_t* p, size_t n) {
     static constexpr uint8_t kSyncs[][4] = {
-        {0x72, 0xF8, 0x1F, 0x4E}, {0x7F, 0xFE, 0x80, 0x01}, {0xFE, 0x7F, 0x01, 0x80},
-        {0x1F, 0xFF, 0xE8, 0x00}, {0xFF, 0x1F, 0x00, 0xE8},
+        {0x7F, 0xFE, 0x80, 0x01}, {0xFE, 0x7F, 0x01, 0x80}, {0x1F, 0xFF, 0xE8, 0x00},
+        {0xFF, 0x1F, 0x00, 0xE8}, {0xF8, 0x72, 0x6F, 0xBA}, {0xF8, 0x72, 0x6F, 0xBB},
     };
     for (size_t i = 0; i + 4 <= n; ++i) {
         for (const auto& sync : kSyncs) {
             if (p[i] == sync[0] && std::memcmp(p + i, sync, 4) == 0) return true;
         }
+        size_t at = i;
+        int frames = 0;
+        for (size_t size; frames < 4 && at + 4 <= n && (size = MpegFrameBytes(p + at)) != 0; at += size) ++frames;
+        if (frames >= 4) return true;
     }
-    // AC-3 or MPEG audio right at the start.
-    if (n >= 2 && ((p[0] == 0x0B && p[1] == 0x77) || (p[0] == 0x77 && p[1] == 0x0B))) return true;
-    return n >= 2 && p[0] == 0xFF && (p[1] & 0xE0) == 0xE0;
+    const auto startsStream = [](const uint8_t* q, size_t left) {
+        if (left < 3) return false;
+        return (q[0] == 0x0B && q[1] == 0x77) || (q[0] == 0x77 && q[1] == 0x0B) ||
+               (q[0] == 0xFF && (q[1] & 0xE0) == 0xE0) || std::memcmp(q, "ID3", 3) == 0;
+    };
+    size_t first = 0;
+    while (first < n && p[first] == 0) ++first;
+    return startsStream(p, n) || startsStream(p + first, n - first);
+}
+
+// An IEC 61937 burst preamble: FFmpeg takes a plain PCM file holding one for the compressed stream.
+bool HasBurstPreamble(const uint8_t* p, size_t n) {
+    static constexpr uint8_t kPreamble[4] = {0x72, 0xF8, 0x1F, 0x4E};
+    for (size_t i = 0; i + 4 <= n; ++i) {
+        if (p[i] == 0x72 && std::memcmp(p + i, kPreamble, 4) == 0) return true;
+    }
+    return false;
 }
 
 // A file FFmpeg's prober would hand to the ACT demuxer, which the readers do not allow.
@@ -194,7 +239,8 @@ std::optional<WavLayout> ParseWavLayout(const File& file) {
     // A compressed stream inside the samples is found and decoded by FFmpeg.
     std::vector<uint8_t> probe(static_cast<size_t>(std::min<uint64_t>(kProbeBytes, layout.dataBytes)));
     if (!file.ReadExactAt(static_cast<int64_t>(dataStart), probe.data(), probe.size()) ||
-        HasCompressedSync(probe.data(), probe.size()))
+        HasBurstPreamble(probe.data(), probe.size()) ||
+        (fmt->bits == 16 && HasCompressedStream(probe.data(), probe.size())))
         return std::nullopt;
     return layout;
 }

@@ -208,7 +208,10 @@ TEST(WavSource, LeavesOtherFilesAlone) {
         {"fmt-too-short", {}, 16, "\x0E\0\0\0"sv},
         {"valid-bits-20", {.bits = 24, .tag = 0xFFFE, .validBits = 20}, 0, "RIFF"sv},
         {"dts-sync", {}, 1000, "\xFE\x7F\x01\x80"sv},
-        {"spdif-burst", {}, 2000, "\x72\xF8\x1F\x4E"sv},
+        {"spdif-burst", {.bits = 24}, 2000, "\x72\xF8\x1F\x4E"sv},
+        {"ac3-start", {}, 44, "\x0B\x77"sv},
+        {"id3-start", {}, 44, "ID3"sv},
+        {"second-data", {.infoAfter = true}, 44 + 3000 * 4, "data"sv},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
