@@ -148,6 +148,24 @@ bool DataChunkFrom(const File& file, uint64_t at, uint64_t fileSize) {
     return false;
 }
 
+// Whether FFmpeg would take a tag from the LIST chunk whose body is at body: an INFO entry with a value, the
+// encoder's name aside (no tag of the file's). Anything unclear counts as a tag.
+bool InfoHasTags(const File& file, uint64_t body, uint32_t size, uint64_t fileSize) {
+    uint8_t type[4];
+    if (!file.ReadExactAt(static_cast<int64_t>(body), type, sizeof type)) return true;
+    if (!Is(type, "INFO")) return false;
+    const uint64_t end = body + size;
+    for (uint64_t at = body + 4; end >= 8 && at <= end - 8;) {
+        uint8_t head[9];
+        if (end > fileSize || !file.ReadExactAt(static_cast<int64_t>(at), head, sizeof head)) return true;
+        const uint64_t entrySize = LoadU32LE(head + 4);
+        if (entrySize > end - 8 - at) return true;
+        if (head[8] != 0 && entrySize != 0 && LoadU32LE(head) != 0 && !Is(head, "ISFT")) return true;
+        at += 8 + entrySize + (entrySize & 1);
+    }
+    return false;
+}
+
 // a * b / c rounded to the nearest, halves up, as FFmpeg rescales.
 uint64_t Rescale(uint64_t a, uint64_t b, uint64_t c) {
     const unsigned __int128 product = static_cast<unsigned __int128>(a) * b + c / 2;
@@ -195,7 +213,7 @@ std::optional<WavLayout> ParseWavLayout(const File& file) {
             haveFact = true;
         } else if (Is(head, "LIST")) {
             if (chunkSize < 4) return std::nullopt;  // FFmpeg refuses the file
-            metadata = true;
+            metadata = metadata || InfoHasTags(file, body, chunkSize, fileSize);
         } else if (Is(head, "bext")) {
             // FFmpeg refuses a broadcast extension it cannot read in full.
             if (chunkSize < 602 || next > fileSize) return std::nullopt;
@@ -216,7 +234,7 @@ std::optional<WavLayout> ParseWavLayout(const File& file) {
     layout.bytesPerSample = fmt->bits / 8;
     layout.dataStart = dataStart;
     layout.fileBytes = fileSize;
-    layout.metadataChunks = metadata;
+    layout.containerTags = metadata;
     const auto frameBytes = static_cast<uint64_t>(fmt->blockAlign);
     const uint64_t dataEnd = dataStart + dataSize;
     layout.cutShort = dataEnd > fileSize;
@@ -340,8 +358,8 @@ size_t WavSource::Read(void* out, size_t frames) {
 
 bool WavSource::ReadTags(TagRecord& tags) {
     if (ReadTagLibTags(file_, name_, tags)) return true;
-    // TagLib could not read the file: the FFmpeg source would give the chunks' metadata as FFmpeg reads it.
-    if (!layout_.metadataChunks) return false;
+    // TagLib found nothing: the FFmpeg source would give FFmpeg's reading of the chunks, when they hold tags.
+    if (!layout_.containerTags) return false;
     const std::unique_ptr<FfmpegSource> media =
         FfmpegSource::Open(file_, name_, FfmpegSource::Options{DemuxerSet::GeneralReader, true, false});
     if (!media) return false;

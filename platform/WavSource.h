@@ -26,7 +26,7 @@ struct WavLayout {
     uint64_t lengthFrames = 0;  // as FFmpeg states it
     uint64_t fileBytes = 0;
     bool cutShort = false;      // the data chunk claims more than the file holds
-    bool metadataChunks = false;  // LIST, bext or ID3 chunks: FFmpeg reads metadata from them
+    bool containerTags = false;  // INFO entries, bext or ID3 chunks: FFmpeg would read tags from them
 };
 
 // The layout when the file is a WAV file the source reads exactly as FFmpeg does; nothing when in doubt

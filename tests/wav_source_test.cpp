@@ -31,12 +31,14 @@ void PutTag(std::vector<uint8_t>& b, const char* tag) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(tag[i]));
 }
 
-// A LIST INFO chunk with a title and an artist.
-void PutInfo(std::vector<uint8_t>& b, const std::string& title, const std::string& artist) {
+using InfoEntries = std::vector<std::pair<std::string, std::string>>;
+
+// A LIST INFO chunk of the entries.
+void PutInfo(std::vector<uint8_t>& b, const InfoEntries& entries) {
     std::vector<uint8_t> body;
     PutTag(body, "INFO");
-    for (const auto& [key, text] : {std::pair{"INAM", title}, std::pair{"IART", artist}}) {
-        PutTag(body, key);
+    for (const auto& [key, text] : entries) {
+        PutTag(body, key.c_str());
         Put32(body, static_cast<uint32_t>(text.size() + 1));
         body.insert(body.end(), text.begin(), text.end());
         body.push_back(0);
@@ -58,6 +60,8 @@ struct WavSpec {
     bool infoAfter = false;
     int extraDataBytes = 0;     // bytes past the last whole frame (odd sizes)
     size_t cut = 0;             // bytes taken off the end of the file
+    InfoEntries infoOnly = {};  // a LIST INFO of these entries after the format
+    bool bext = false;          // a broadcast extension chunk after the format
 };
 
 // A WAV file of deterministic noise over the full range of the width.
@@ -89,7 +93,15 @@ std::vector<uint8_t> MakeWav(const WavSpec& s) {
         Put32(b, 3);
         b.insert(b.end(), {1, 2, 3, 0});
     }
-    if (s.infoBefore) PutInfo(b, "Before", "Someone");
+    if (s.infoBefore) PutInfo(b, {{"INAM", "Before"}, {"IART", "Someone"}});
+    if (!s.infoOnly.empty()) PutInfo(b, s.infoOnly);
+    if (s.bext) {
+        PutTag(b, "bext");
+        Put32(b, 602);
+        const size_t at = b.size();
+        b.resize(at + 602, 0);
+        std::memcpy(&b[at], "Described", 9);
+    }
     const uint32_t dataBytes = static_cast<uint32_t>(s.frames * blockAlign + s.extraDataBytes);
     PutTag(b, "data");
     Put32(b, dataBytes);
@@ -99,7 +111,7 @@ std::vector<uint8_t> MakeWav(const WavSpec& s) {
         b.push_back(static_cast<uint8_t>(x >> 24));
     }
     if (dataBytes & 1) b.push_back(0);
-    if (s.infoAfter) PutInfo(b, "After", "Artist");
+    if (s.infoAfter) PutInfo(b, {{"INAM", "After"}, {"IART", "Artist"}});
     const uint32_t riff = static_cast<uint32_t>(b.size() - 8);
     std::memcpy(&b[4], &riff, 4);
     b.resize(b.size() - s.cut);
@@ -160,6 +172,9 @@ TEST(WavSource, GivesWhatTheFfmpegSourceGives) {
         {"cut-short", {.cut = 1001}},
         {"cut-short-info-before", {.bits = 24, .infoBefore = true, .cut = 2000}},
         {"cut-short-32", {.bits = 32, .channels = 1, .cut = 3}},
+        {"encoder-only", {.infoOnly = {{"ISFT", "Lavf59"}}}},
+        {"engineer-only", {.infoOnly = {{"IENG", "Someone"}}}},
+        {"bext", {.bext = true}},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
