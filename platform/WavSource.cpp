@@ -244,7 +244,8 @@ std::optional<WavLayout> ParseWavLayout(const File& file) {
         const uint64_t held = fileSize - dataStart;
         layout.dataBytes = held / frameBytes * frameBytes;
         // No length from the header: FFmpeg estimates it from the file's size at the stated bit rate.
-        layout.lengthFrames = Rescale(held, uint64_t{8} * static_cast<uint64_t>(fmt->rate), uint64_t{fmt->byteRate} * 8);
+        layout.lengthFrames = Rescale(held, uint64_t{8} * static_cast<uint64_t>(fmt->rate),
+                                      uint64_t{fmt->byteRate} * 8);
     } else {
         // At the end of the data FFmpeg reads on from the next "data" chunk, if there is one (at the very
         // next byte, an odd size not padded).
