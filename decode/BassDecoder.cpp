@@ -20,7 +20,6 @@ namespace {
 
 // The FFmpeg source as this reader uses it: its own formats, the library's choice of stream, every channel.
 constexpr FfmpegSource::Options kMediaOptions{DemuxerSet::GeneralReader, true, false};
-constexpr FfmpegSource::Options kWideOptions{DemuxerSet::GeneralReader, true, false, true};
 
 // Bit rates in kbit/s by bit-rate index: MPEG-1 layers I, II, III, then MPEG-2/2.5 layer I, layers II and III.
 constexpr int kBitrates[5][16] = {
@@ -86,12 +85,6 @@ int PeekChannelMode(const File& file) {
     uint8_t header[4];
     if (!start || !file.ReadExactAt(static_cast<int64_t>(*start), header, sizeof header)) return 4;
     return MpegHeaderChannelMode(header);
-}
-
-// The wide width of a source: the FFmpeg source's own, or what the source states.
-int WideWidthOf(const PcmSource& source) {
-    if (const auto* media = dynamic_cast<const FfmpegSource*>(&source)) return media->WideBits();
-    return source.WideWidth();
 }
 
 }  // namespace
@@ -226,18 +219,14 @@ int BassDecoder::Open(const std::string& path, int rate) {
 
 PcmFormat BassDecoder::WideFormat() {
     if (!source_ || wide_ || positionBytes_ != 0) return {0, 0, 0, true};
-    const int bits = WideWidthOf(*source_);
+    const int bits = source_->WideWidth();
     if (bits == 0) return {0, 0, 0, true};
     return {sampleRate, source_->Format().channels, bits, true};
 }
 
 bool BassDecoder::UseWide() {
     if (WideFormat().rate == 0) return false;
-    std::unique_ptr<PcmSource> wide;
-    if (dynamic_cast<const FfmpegSource*>(source_.get()) != nullptr)
-        wide = FfmpegSource::Open(file_, path_, kWideOptions);
-    else
-        wide = source_->OpenWide();
+    std::unique_ptr<PcmSource> wide = source_->OpenWide();
     if (!wide || wide->Format().channels != source_->Format().channels || wide->Format().rate != sampleRate)
         return false;
     source_ = std::move(wide);

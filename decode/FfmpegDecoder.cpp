@@ -60,8 +60,8 @@ int FfmpegDecoder::Open(const std::string& path, int rate) {
 }
 
 PcmFormat FfmpegDecoder::WideFormat() {
-    if (!source_ || wide_ || started_ || source_->WideBits() == 0) return {0, 0, 0, true};
-    return {sampleRate, source_->SourceChannels(), source_->WideBits(), true};
+    if (!source_ || wide_ || started_ || source_->WideWidth() == 0) return {0, 0, 0, true};
+    return {sampleRate, source_->SourceChannels(), source_->WideWidth(), true};
 }
 
 bool FfmpegDecoder::UseWide() {

@@ -119,6 +119,7 @@ uint64_t EstimatedFrames(const AVFormatContext& input, const AVStream& stream, i
 struct FfmpegSource::State {
     const File* file = nullptr;
     std::string name;
+    Options options;  // as opened
     bool mix = false;
     MediaInput input;
     CodecPtr codec;
@@ -274,6 +275,7 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
     State& s = *source->s_;
     s.file = &file;
     s.name = name;
+    s.options = options;
     s.mix = options.mixToStereo;
     s.wide = options.wide;
     s.input = OpenContainer(file, name, options.demuxers);
@@ -396,6 +398,13 @@ std::optional<uint64_t> FfmpegSource::FileBytes() const {
     return static_cast<uint64_t>(size);
 }
 
+std::unique_ptr<PcmSource> FfmpegSource::OpenWide() const {
+    Options wide = s_->options;
+    wide.mixToStereo = false;
+    wide.wide = true;
+    return Open(*s_->file, s_->name, wide);
+}
+
 bool FfmpegSource::Truncated() const { return s_->endWatch.Truncated(); }
 
 bool FfmpegSource::ReadTags(TagRecord& tags) {
@@ -441,7 +450,7 @@ void FfmpegSource::ReadContainerTags(TagRecord& tags) const {
 
 int FfmpegSource::SourceChannels() const { return s_->sourceChannels; }
 
-int FfmpegSource::WideBits() const { return s_->wide ? s_->wideBits : WideBitsOf(*s_->codec); }
+int FfmpegSource::WideWidth() const { return s_->wide ? s_->wideBits : WideBitsOf(*s_->codec); }
 
 uint64_t FfmpegSource::InputOffset() const {
     const int64_t at = avio_seek(s_->input->pb, 0, SEEK_CUR);

@@ -50,13 +50,15 @@ public:
     bool Truncated() const override;
     // TagLib's reading of the file, else the container's own metadata.
     bool ReadTags(TagRecord& tags) override;
+    // The width the wide output would give (16, 24 or 32), 0 when the codec is not lossless.
+    int WideWidth() const override;
+    // The same file reopened wide, with the same demuxers and choice of stream.
+    std::unique_ptr<PcmSource> OpenWide() const override;
     // The container's and the stream's metadata (every key with a property name) and the attached pictures.
     void ReadContainerTags(TagRecord& tags) const;
 
     // Channels of the decoded stream before any mix.
     int SourceChannels() const;
-    // The width the wide output would give (16, 24 or 32), 0 when the codec is not lossless.
-    int WideBits() const;
     // Bytes of the file the demuxer has read so far.
     uint64_t InputOffset() const;
     int ContainerSeconds() const;

@@ -209,5 +209,28 @@ TEST_F(Cli, InterruptCancelsAndRemovesThePartialFile) {
     EXPECT_TRUE(fs::is_empty(out, ec)) << "nothing may be left in the output folder";
 }
 
+// FFmpeg and its ~140 libraries load only for jobs that need them: the dynamic loader's own log tells.
+TEST_F(Cli, FfmpegLoadsOnlyWhenAJobNeedsIt) {
+    const std::string wav = Sine("plain.wav");
+    struct Case {
+        std::vector<std::string> args;
+        bool loads;
+    };
+    const Case cases[] = {
+        {{"--version"}, false},
+        {{"-f", "ogg", "-o", dir_ / "out", wav}, false},
+        {{"-f", "m4a", "-o", dir_ / "out", wav}, true},  // AAC is FFmpeg's encoder
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {test::CliPath(), "-q", "--settings", settingsFile_};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::vector<std::string> env = Env();
+        env.push_back("LD_DEBUG=files");
+        const auto r = test::Run(argv, env);
+        EXPECT_EQ(r.exitCode, 0) << c.args.front() << r.err;
+        EXPECT_EQ(r.err.find("file=libavcodec.so") != std::string::npos, c.loads) << c.args.front();
+    }
+}
+
 }  // namespace
 }  // namespace pelloran

@@ -185,7 +185,7 @@ TEST(WavSource, GivesWhatTheFfmpegSourceGives) {
         auto ours = WavSource::Open(file, path);
         auto theirs = FfmpegSource::Open(file, path, kNarrow);
         ASSERT_TRUE(ours && theirs);
-        EXPECT_EQ(ours->WideWidth(), theirs->WideBits());
+        EXPECT_EQ(ours->WideWidth(), theirs->WideWidth());
         TagRecord ourTags, theirTags;
         EXPECT_EQ(ours->ReadTags(ourTags), theirs->ReadTags(theirTags));
         EXPECT_EQ(ourTags.Title, c.spec.infoAfter ? "After" : c.spec.infoBefore ? "Before" : "");
