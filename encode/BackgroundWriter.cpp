@@ -6,10 +6,12 @@ namespace pelloran {
 
 namespace {
 
-// Frames per queued block, and blocks waiting at most: about a second of audio at 44.1 kHz, so memory stays
-// small while the two threads seldom wait for each other.
-constexpr int kGatherFrames = 8192;
+// Frames per queued block, and blocks waiting at most: about two seconds of audio at 44.1 kHz, so memory stays
+// small while the two threads seldom wait for each other. Each side, once it waits, is woken only when half
+// the queue is there for it (full, or run down by half), so a fast writer is not woken at every block.
+constexpr int kGatherFrames = 16384;
 constexpr size_t kQueueBlocks = 6;
+constexpr size_t kHalfQueue = kQueueBlocks / 2;
 
 }  // namespace
 
@@ -32,7 +34,7 @@ bool BackgroundWriter::Push(bool flush) {
     if (queue_.size() >= kQueueBlocks && !failed_) {
         // A full queue is let run down by half, so that the threads do not wake each other at every block.
         producerWaits_ = true;
-        changed_.wait(lock, [this] { return queue_.size() <= kQueueBlocks / 2 || failed_; });
+        changed_.wait(lock, [this] { return queue_.size() <= kHalfQueue || failed_; });
         producerWaits_ = false;
     }
     if (failed_) return false;
@@ -45,8 +47,8 @@ bool BackgroundWriter::Push(bool flush) {
         for (auto& plane : gathering_.planes) plane.clear();
         gathering_.frames = 0;
     }
-    // Waking costs a system call: only a waiting thread is woken.
-    if (consumerWaits_) changed_.notify_all();
+    // Waking costs a system call: only a waiting thread is woken, and only once there is half a queue to write.
+    if (consumerWaits_ && queue_.size() >= kHalfQueue) changed_.notify_all();
     return true;
 }
 
@@ -82,13 +84,13 @@ void BackgroundWriter::Run() {
             std::unique_lock lock(mutex_);
             if (queue_.empty() && !ending_ && !stopping_) {
                 consumerWaits_ = true;
-                changed_.wait(lock, [this] { return !queue_.empty() || ending_ || stopping_; });
+                changed_.wait(lock, [this] { return queue_.size() >= kHalfQueue || ending_ || stopping_; });
                 consumerWaits_ = false;
             }
             if (stopping_ || queue_.empty()) return;
             block = std::move(queue_.front());
             queue_.pop_front();
-            if (producerWaits_ && queue_.size() <= kQueueBlocks / 2) changed_.notify_all();
+            if (producerWaits_ && queue_.size() <= kHalfQueue) changed_.notify_all();
         }
         bool ok = false;
         if (wide) {

@@ -28,7 +28,7 @@ Loaded LoadLibraries() {
     void* handles[4] = {};
     const char* const names[4] = {kAvutil, kSwresample, kAvcodec, kAvformat};
     for (int i = 0; i < 4; ++i) {
-        handles[i] = dlopen(names[i], RTLD_NOW | RTLD_LOCAL);
+        handles[i] = dlopen(names[i], RTLD_LAZY | RTLD_LOCAL);
         if (handles[i] == nullptr) {
             const char* why = dlerror();
             loaded.error = why != nullptr ? why : names[i];
