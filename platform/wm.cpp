@@ -95,7 +95,8 @@ bool WmaRuntimeReady() { return wmaRuntimeReady.load(); }
 
 bool LoadWmaRuntime() {
     if (wmaRuntimeReady.load()) return true;
-    const bool present = avcodec_find_decoder(AV_CODEC_ID_WMAV2) != nullptr &&
+    // Without FFmpeg there is no WMA runtime either: the user is asked as for a missing one.
+    const bool present = ffmpeg::Load() && avcodec_find_decoder(AV_CODEC_ID_WMAV2) != nullptr &&
                          avcodec_find_encoder(AV_CODEC_ID_WMAV2) != nullptr &&
                          av_guess_format("asf", nullptr, nullptr) != nullptr &&
                          av_find_input_format("asf") != nullptr;
