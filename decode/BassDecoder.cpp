@@ -8,6 +8,7 @@
 #include "decode/Readers.h"
 #include "platform/CdSource.h"
 #include "platform/FfmpegSource.h"
+#include "platform/FlacSource.h"
 #include "platform/Id3v2Header.h"
 #include "platform/MidiSource.h"
 #include "platform/ModuleSource.h"
@@ -174,6 +175,8 @@ int BassDecoder::Open(const std::string& path, int rate) {
             source_ = std::move(cd);
         } else if (auto wav = WavSource::Open(file_, path)) {
             source_ = std::move(wav);  // plain PCM WAV needs no FFmpeg
+        } else if (auto flac = FlacSource::Open(file_, path)) {
+            source_ = std::move(flac);  // nor native FLAC
         } else if (auto media = FfmpegSource::Open(file_, path, kMediaOptions)) {
             // The channel mode of an MP3 comes from its first frame header, not from the decoder.
             if (streamKind == kMp3Stream && media->ContainerName() == "mp3") channelMode = PeekChannelMode(file_);
