@@ -220,6 +220,8 @@ TEST_F(Cli, FfmpegLoadsOnlyWhenAJobNeedsIt) {
         {{"--version"}, false},
         {{"-f", "ogg", "-o", dir_ / "out", wav}, false},
         {{"-f", "m4a", "-o", dir_ / "out", wav}, true},  // AAC is FFmpeg's encoder
+        {{"-f", "flac", "-o", dir_ / "flac", wav}, false},
+        {{"-f", "wav", "-o", dir_ / "back", dir_ / "flac/plain.flac"}, false},  // read by libFLAC
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv = {test::CliPath(), "-q", "--settings", settingsFile_};
