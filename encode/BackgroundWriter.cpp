@@ -30,25 +30,30 @@ bool BackgroundWriter::Begin(const std::string& path, const PcmFormat& format, c
 
 bool BackgroundWriter::Push(bool flush) {
     if (gathering_.frames == 0 || (!flush && gathering_.frames < kGatherFrames)) return true;
-    std::unique_lock lock(mutex_);
-    if (queue_.size() >= kQueueBlocks && !failed_) {
-        // A full queue is let run down by half, so that the threads do not wake each other at every block.
-        producerWaits_ = true;
-        changed_.wait(lock, [this] { return queue_.size() <= kHalfQueue || failed_; });
-        producerWaits_ = false;
+    bool wake = false;
+    {
+        std::unique_lock lock(mutex_);
+        if (queue_.size() >= kQueueBlocks && !failed_) {
+            // A full queue is let run down by half, so that the threads do not wake each other at every block.
+            producerWaits_ = true;
+            changed_.wait(lock, [this] { return queue_.size() <= kHalfQueue || failed_; });
+            producerWaits_ = false;
+        }
+        if (failed_) return false;
+        queue_.push_back(std::move(gathering_));
+        // The next block reuses the room of a written one.
+        gathering_ = {};
+        if (!spare_.empty()) {
+            gathering_ = std::move(spare_.back());
+            spare_.pop_back();
+            for (auto& plane : gathering_.planes) plane.clear();
+            gathering_.frames = 0;
+        }
+        // Waking costs a system call: only a waiting thread is woken, once there is half a queue to write.
+        wake = consumerWaits_ && queue_.size() >= kHalfQueue;
     }
-    if (failed_) return false;
-    queue_.push_back(std::move(gathering_));
-    // The next block reuses the room of a written one.
-    gathering_ = {};
-    if (!spare_.empty()) {
-        gathering_ = std::move(spare_.back());
-        spare_.pop_back();
-        for (auto& plane : gathering_.planes) plane.clear();
-        gathering_.frames = 0;
-    }
-    // Waking costs a system call: only a waiting thread is woken, and only once there is half a queue to write.
-    if (consumerWaits_ && queue_.size() >= kHalfQueue) changed_.notify_all();
+    // Woken after the lock is let go, so that the woken thread does not at once wait for it.
+    if (wake) changed_.notify_all();
     return true;
 }
 
@@ -80,6 +85,7 @@ void BackgroundWriter::Run() {
     const int channels = Format().channels;
     while (true) {
         Block block;
+        bool wake = false;
         {
             std::unique_lock lock(mutex_);
             if (queue_.empty() && !ending_ && !stopping_) {
@@ -90,8 +96,9 @@ void BackgroundWriter::Run() {
             if (stopping_ || queue_.empty()) return;
             block = std::move(queue_.front());
             queue_.pop_front();
-            if (producerWaits_ && queue_.size() <= kHalfQueue) changed_.notify_all();
+            wake = producerWaits_ && queue_.size() <= kHalfQueue;
         }
+        if (wake) changed_.notify_all();
         bool ok = false;
         if (wide) {
             const int32_t* planes[kMaxWideChannels] = {};
