@@ -82,7 +82,9 @@ TEST(AudioWriter, EveryWriterGivesAFileTheIndependentDecoderReads) {
         EXPECT_EQ(p.at("codec_name"), c.codec);
         const int channels = c.codec == std::string("wmav2") ? 2 : c.format.channels;  // the format's channels
         EXPECT_EQ(p.at("channels"), std::to_string(channels));
-        const auto audio = test::DecodeWithFfmpeg(path, dir / "d.wav");
+        // FFmpeg's Vorbis decoder drops part of the first block; libsndfile keeps to the stream's granule.
+        const auto audio = c.codec == std::string("vorbis") ? test::DecodeWithSndfile(path)
+                                                            : test::DecodeWithFfmpeg(path, dir / "d.wav");
         const double seconds = static_cast<double>(audio.samples.size()) / channels / audio.rate;
         EXPECT_GE(seconds, 0.5 - 0.001);
         EXPECT_LE(seconds, 0.5 + c.slack + 0.001);
