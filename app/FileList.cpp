@@ -197,7 +197,13 @@ std::string ChannelsText(const FileItem& item) {
 
 std::string PathIndex::Key(const std::string& path) {
     // An existing file is known by its identity, whatever path or link reaches it.
-    if (const auto id = IdentityOf(path)) return "\x01" + std::to_string(id->device) + ":" + std::to_string(id->inode);
+    if (const auto id = IdentityOf(path)) {
+        std::string key = "\x01";
+        key += std::to_string(id->device);
+        key += ':';
+        key += std::to_string(id->inode);
+        return key;
+    }
     std::error_code ec;
     const auto canonical = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : canonical.string();

@@ -164,8 +164,9 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
             error = "the name pattern leaves the output folder";
             return false;
         }
-        if (component.empty()) component = "_";
-        cleaned += (cleaned.empty() ? "" : "/") + component;
+        if (component.empty()) component.push_back('_');
+        if (!cleaned.empty()) cleaned += '/';
+        cleaned += component;
         if (slash == out.size()) break;
     }
     name = cleaned;

@@ -442,7 +442,10 @@ int OutputFormatRowIndex(int32_t code) {
 
 std::string OutputExtension(int32_t code) {
     const OutputFormatRow* row = RowForCode(code);
-    return row == nullptr ? std::string{} : "." + std::string(row->extension);
+    if (row == nullptr) return {};
+    std::string extension = ".";
+    extension += row->extension;
+    return extension;
 }
 
 std::string OutputFormatName(int32_t code) {
@@ -581,7 +584,8 @@ std::string NamesText(const CodeNames& names) {
     for (size_t i = 0; i < names.count; ++i) {
         // Switches list one pair of words.
         if (&names.names[0] == &kSwitchList[0] && i >= 2) break;
-        text += (text.empty() ? "" : "|") + std::string(names.names[i].name);
+        if (!text.empty()) text += '|';
+        text += names.names[i].name;
     }
     return text;
 }
