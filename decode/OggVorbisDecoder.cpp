@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <strings.h>
+#include <vector>
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
@@ -23,6 +24,17 @@ namespace {
 
 // Errors from ov_read_float in a row (gaps, bad links) before the stream is taken as ended.
 constexpr int kMaxReadFailures = 256;
+
+// Float samples to 16-bit ones as the adapter's resampler library converts them: scaled by 32768, clipped,
+// rounded to nearest (ties to even) by adding 1.5 * 2^23, which leaves the integer in the low mantissa bits.
+void ToInt16(const float* from, size_t n, int16_t* to) {
+    for (size_t i = 0; i < n; ++i) {
+        const float v = std::min(std::max(from[i] * 32768.0f, -32768.0f), 32767.0f) + 12582912.0f;
+        int32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        to[i] = static_cast<int16_t>(bits - 0x4B400000);
+    }
+}
 constexpr long kMaxSampleRate = 1000000;
 
 // Channel meaning of Vorbis streams of 1 to 8 channels, and where each channel of the library's order
@@ -67,7 +79,13 @@ struct OggVorbisDecoder::State {
     int vorbisVersion = -1;
     TagRecord tags;  // from the comments of the opening link
     std::string vendor;
+    // Links of the opening's rate and one or two channels are converted here (no FFmpeg needed); any other
+    // link, and all that follow it, go through the adapter.
+    float** direct = nullptr;  // vorbisfile's planes of the last read, valid until the next
+    size_t directFrames = 0;
+    size_t directTaken = 0;
     SampleAdapter adapter;
+    bool adapterReady = false;
     bool ended = false;
 
     ~State() { Reset(); }
@@ -79,7 +97,10 @@ struct OggVorbisDecoder::State {
         vorbisVersion = -1;
         tags = TagRecord{};
         vendor.clear();
+        direct = nullptr;
+        directFrames = directTaken = 0;
         adapter.Reset();
+        adapterReady = false;
         ended = false;
     }
 };
@@ -113,10 +134,6 @@ int OggVorbisDecoder::Open(const std::string& path, int rate) {
         return 0;
     }
     const int delivered = info->channels < 3 ? info->channels : 2;
-    if (!s.adapter.Setup(static_cast<int>(info->rate), delivered, false)) {
-        Close();
-        return 0;
-    }
 
     if (const vorbis_comment* vc = ov_comment(&s.vorbisFile, -1)) {
         // Later comments overwrite earlier ones with the same key; every other comment goes to extra by its
@@ -198,7 +215,18 @@ bool OggVorbisDecoder::DecodeMore() {
             continue;
         }
 
+        if (!s.adapterReady && info->channels == outputChannels && info->rate == sampleRate) {
+            s.direct = pcm;
+            s.directFrames = static_cast<size_t>(got);
+            s.directTaken = 0;
+            failures = 0;
+            return true;
+        }
         // Each link is taken in its own channel meaning and rate; the adapter brings it to the opening's.
+        if (!s.adapterReady && !(s.adapterReady = s.adapter.Setup(sampleRate, outputChannels, false))) {
+            s.ended = true;  // FFmpeg could not be loaded
+            break;
+        }
         const uint8_t* planes[8];
         AVChannelLayout layout{};
         int used = info->channels;
@@ -231,16 +259,27 @@ int OggVorbisDecoder::Read(void* left, void* right) {
     State& s = *s_;
     if (!s.isOpen) return 0;
     const SourceFormat format{sampleRate, outputChannels, 16};
-    int16_t block[kBlockFrames * 2];
+    auto* l = static_cast<int16_t*>(left);
+    auto* r = static_cast<int16_t*>(right);
+    const auto wanted = static_cast<size_t>(kBlockFrames);
     size_t done = 0;
-    while (done < kBlockFrames) {
-        if (s.adapter.PendingFrames() > 0) {
-            done += s.adapter.Take(block + done * outputChannels, kBlockFrames - done);
+    while (done < wanted) {
+        if (s.directTaken < s.directFrames) {
+            const size_t n = std::min(s.directFrames - s.directTaken, wanted - done);
+            ToInt16(s.direct[0] + s.directTaken, n, l + done);
+            if (outputChannels == 2) ToInt16(s.direct[1] + s.directTaken, n, r + done);
+            s.directTaken += n;
+            done += n;
+        } else if (s.adapter.PendingFrames() > 0) {
+            int16_t block[kBlockFrames * 2];
+            const size_t n = s.adapter.Take(block, wanted - done);
+            SplitFirstTwoChannels(reinterpret_cast<const uint8_t*>(block), n, format, l + done,
+                                  outputChannels == 2 ? r + done : nullptr);
+            done += n;
         } else if (s.ended || !DecodeMore()) {
             break;
         }
     }
-    SplitFirstTwoChannels(reinterpret_cast<const uint8_t*>(block), done, format, left, right);
     position = GetPosition();
     return static_cast<int>(done);
 }

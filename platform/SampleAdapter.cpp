@@ -17,11 +17,16 @@ constexpr int kMaxSampleRate = 1000000;
 constexpr int kMaxChannels = 64;  // the resampler's limit
 
 
+// Releases a layout; one never set needs no call (and so no FFmpeg: an adapter never used does not load it).
+void Release(AVChannelLayout& layout) {
+    if (layout.nb_channels != 0 || layout.u.map != nullptr) av_channel_layout_uninit(&layout);
+}
+
 // An AVChannelLayout that releases itself.
 struct Layout {
     AVChannelLayout v{};
     Layout() = default;
-    ~Layout() { av_channel_layout_uninit(&v); }
+    ~Layout() { Release(v); }
     Layout(const Layout&) = delete;
     Layout& operator=(const Layout&) = delete;
 };
@@ -29,7 +34,7 @@ struct Layout {
 // One or two channels are taken as they come; larger layouts keep their meaning when the library knows it,
 // else the usual layout for that count stands in.
 bool Normalised(const AVChannelLayout& layout, Layout& out) {
-    av_channel_layout_uninit(&out.v);
+    Release(out.v);
     if (layout.nb_channels > 2 && layout.order == AV_CHANNEL_ORDER_NATIVE)
         return av_channel_layout_copy(&out.v, &layout) >= 0;
     av_channel_layout_default(&out.v, layout.nb_channels);
@@ -138,8 +143,8 @@ bool SampleAdapter::SetupLayout(int outRate, const AVChannelLayout& layout, bool
 
 void SampleAdapter::Reset() {
     s_->swr.reset();
-    av_channel_layout_uninit(&s_->inLayout.v);
-    av_channel_layout_uninit(&s_->outLayout.v);
+    Release(s_->inLayout.v);
+    Release(s_->outLayout.v);
     s_->inFormat = AV_SAMPLE_FMT_NONE;
     s_->inRate = 0;
     s_->pending.clear();

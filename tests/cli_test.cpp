@@ -222,6 +222,7 @@ TEST_F(Cli, FfmpegLoadsOnlyWhenAJobNeedsIt) {
         {{"-f", "m4a", "-o", dir_ / "out", wav}, true},  // AAC is FFmpeg's encoder
         {{"-f", "flac", "-o", dir_ / "flac", wav}, false},
         {{"-f", "wav", "-o", dir_ / "back", dir_ / "flac/plain.flac"}, false},  // read by libFLAC
+        {{"-f", "wav", "-o", dir_ / "fromogg", dir_ / "out/plain.ogg"}, false},  // one rate: no resampler
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv = {test::CliPath(), "-q", "--settings", settingsFile_};
