@@ -15,7 +15,7 @@
 #include <algorithm>
 
 #include "media/TagRecord.h"
-#include "gui/options/OptPage.h"
+#include "gui/options/PageControls.h"
 #include "gui/options/StepSpinCtrl.h"
 
 using pelloran::TagSettings;

@@ -1,0 +1,104 @@
+#include "gui/options/PageControls.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+
+#include <charconv>
+#include <string>
+
+QFont PageFont() {
+    QFont font;
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
+        font = QFont(QStringLiteral("Tahoma"));
+    } else {
+        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        font.setStyleHint(QFont::SansSerif);
+    }
+    font.setPixelSize(11);
+    return font;
+}
+
+QLineEdit* MakeNumberEdit(QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    return edit;
+}
+
+namespace {
+
+bool ParseInt(const QString& text, int32_t& out) {
+    const std::string s = text.trimmed().toStdString();
+    const char* first = s.data();
+    const char* last = s.data() + s.size();
+    if (first != last && *first == '+') ++first;
+    if (first == last) return false;
+    int32_t value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc{} || end != last) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+bool ReadIntEdit(QLineEdit* edit, int32_t& member, PageRefusal* refusal) {
+    int32_t value = 0;
+    if (ParseInt(edit->text(), value)) {
+        member = value;
+        return true;
+    }
+    if (!edit->isEnabled()) return true;  // a disabled field cannot be corrected; keep the member
+    if (refusal) {
+        refusal->message = QString::fromLatin1(kEnterIntegerMessage);
+        refusal->focus = edit;
+    }
+    return false;
+}
+
+void ShowIntEdit(QLineEdit* edit, int32_t value) { edit->setText(QString::number(value)); }
+
+void AddItem(QComboBox* list, const QString& text, int value) { list->addItem(text, value); }
+
+bool SelectValue(QComboBox* list, int value) {
+    const int index = list->findData(value);
+    if (index < 0) return false;
+    list->setCurrentIndex(index);
+    return true;
+}
+
+std::optional<int> SelectedValue(const QComboBox* list) {
+    if (list->currentIndex() < 0) return std::nullopt;
+    return list->currentData().toInt();
+}
+
+QButtonGroup* MakeRadioGroup(QWidget* owner, std::initializer_list<QRadioButton*> buttons) {
+    auto* group = new QButtonGroup(owner);
+    int id = 0;
+    for (QRadioButton* button : buttons) group->addButton(button, id++);
+    return group;
+}
+
+void ShowRadio(QButtonGroup* group, int32_t index) {
+    if (QAbstractButton* button = group->button(index)) {
+        button->setChecked(true);
+        return;
+    }
+    // An exclusive group cannot clear its checked button; lift exclusivity for the moment.
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons()) button->setChecked(false);
+    group->setExclusive(true);
+}
+
+void ReadRadio(const QButtonGroup* group, int32_t& member) {
+    const int id = group->checkedId();
+    if (id >= 0) member = id;
+}
+
+void ShowCheck(QCheckBox* box, int32_t value) { box->setChecked(value != 0); }
+
+void ReadCheck(const QCheckBox* box, int32_t& member) { member = box->isChecked() ? 1 : 0; }
