@@ -417,6 +417,19 @@ bool FfmpegSource::ReadTags(TagRecord& tags) {
     return true;
 }
 
+bool ReadTagsAsMediaSource(const File& file, const std::string& name, bool containerTags, TagRecord& tags) {
+    if (ReadTagLibTags(file, name, tags)) return true;
+    if (!containerTags) return false;
+    const std::unique_ptr<FfmpegSource> media =
+        FfmpegSource::Open(file, name, FfmpegSource::Options{DemuxerSet::GeneralReader, true, false});
+    if (!media) return false;
+    TagRecord found;
+    media->ReadContainerTags(found);
+    if (found.Empty()) return false;
+    tags = std::move(found);
+    return true;
+}
+
 void FfmpegSource::ReadContainerTags(TagRecord& tags) const {
     const AVFormatContext& input = *s_->input;
     for (const AVDictionary* dict : {input.metadata, input.streams[s_->stream]->metadata}) {

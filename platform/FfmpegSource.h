@@ -28,6 +28,11 @@ struct MediaProperties {
     int durationSeconds = 0;  // the container's, 0 when unknown
 };
 
+// Tags as the general reader's FFmpeg source would give them for a file read by a source of our own: TagLib's
+// reading, else, when the file may hold tags only FFmpeg reads (containerTags), FFmpeg's reading of the
+// container. False (tags untouched) when neither finds any.
+bool ReadTagsAsMediaSource(const File& file, const std::string& name, bool containerTags, TagRecord& tags);
+
 class FfmpegSource final : public PcmSource {
 public:
     struct Options {

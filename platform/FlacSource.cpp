@@ -10,7 +10,6 @@
 #include "platform/FfmpegSource.h"
 #include "platform/File.h"
 #include "platform/Id3v2Header.h"
-#include "platform/TagReader.h"
 
 namespace pelloran {
 
@@ -367,17 +366,7 @@ int FlacSource::WideWidth() const { return WideWidthOf(s_->layout.bits); }
 std::unique_ptr<PcmSource> FlacSource::OpenWide() const { return Open(*s_->file, s_->name, true); }
 
 bool FlacSource::ReadTags(TagRecord& tags) {
-    if (ReadTagLibTags(*s_->file, s_->name, tags)) return true;
-    // TagLib found nothing: the FFmpeg source would give FFmpeg's reading of the file, when it holds tags.
-    if (!s_->layout.containerTags) return false;
-    const std::unique_ptr<FfmpegSource> media =
-        FfmpegSource::Open(*s_->file, s_->name, FfmpegSource::Options{DemuxerSet::GeneralReader, true, false});
-    if (!media) return false;
-    TagRecord found;
-    media->ReadContainerTags(found);
-    if (found.Empty()) return false;
-    tags = std::move(found);
-    return true;
+    return ReadTagsAsMediaSource(*s_->file, s_->name, s_->layout.containerTags, tags);
 }
 
 }  // namespace pelloran

@@ -6,7 +6,6 @@
 #include "media/PcmFormat.h"
 #include "platform/FfmpegSource.h"
 #include "platform/File.h"
-#include "platform/TagReader.h"
 
 namespace pelloran {
 
@@ -357,18 +356,6 @@ size_t WavSource::Read(void* out, size_t frames) {
     return done;
 }
 
-bool WavSource::ReadTags(TagRecord& tags) {
-    if (ReadTagLibTags(file_, name_, tags)) return true;
-    // TagLib found nothing: the FFmpeg source would give FFmpeg's reading of the chunks, when they hold tags.
-    if (!layout_.containerTags) return false;
-    const std::unique_ptr<FfmpegSource> media =
-        FfmpegSource::Open(file_, name_, FfmpegSource::Options{DemuxerSet::GeneralReader, true, false});
-    if (!media) return false;
-    TagRecord found;
-    media->ReadContainerTags(found);
-    if (found.Empty()) return false;
-    tags = std::move(found);
-    return true;
-}
+bool WavSource::ReadTags(TagRecord& tags) { return ReadTagsAsMediaSource(file_, name_, layout_.containerTags, tags); }
 
 }  // namespace pelloran
