@@ -35,13 +35,6 @@ std::string Noise(const test::TempDir& dir, const std::string& name, int rate, i
     return path;
 }
 
-std::vector<uint8_t> ReadAll(PcmSource& source) {
-    std::vector<uint8_t> all, block(1000 * source.Format().FrameBytes());
-    while (size_t n = source.Read(block.data(), 1000)) {
-        all.insert(all.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(n * source.Format().FrameBytes()));
-    }
-    return all;
-}
 
 void ExpectSame(PcmSource& ours, PcmSource& theirs, bool sameFile = true) {
     EXPECT_EQ(ours.Format().rate, theirs.Format().rate);
@@ -52,7 +45,7 @@ void ExpectSame(PcmSource& ours, PcmSource& theirs, bool sameFile = true) {
     if (sameFile) {
         EXPECT_EQ(ours.FileBytes(), theirs.FileBytes());
     }
-    const std::vector<uint8_t> a = ReadAll(ours), b = ReadAll(theirs);
+    const std::vector<uint8_t> a = test::ReadAllFrames(ours), b = test::ReadAllFrames(theirs);
     EXPECT_EQ(a.size(), b.size());
     EXPECT_TRUE(a == b) << "the samples differ";
     EXPECT_EQ(ours.Truncated(), theirs.Truncated());
@@ -208,7 +201,7 @@ TEST(FlacSource, DamagedAudioEnds) {
     ASSERT_TRUE(file.Open(dir / "bad-crc.flac", "rb"));
     auto source = FlacSource::Open(file, dir / "bad-crc.flac");
     ASSERT_TRUE(source);
-    EXPECT_EQ(ReadAll(*source).size(), source->LengthFrames() * 4);
+    EXPECT_EQ(test::ReadAllFrames(*source).size(), source->LengthFrames() * 4);
     EXPECT_FALSE(source->Truncated());
 }
 

@@ -125,14 +125,6 @@ std::string Write(const test::TempDir& dir, const std::string& name, const std::
     return path;
 }
 
-// Everything the source gives, read in blocks that do not divide the file's.
-std::vector<uint8_t> ReadAll(PcmSource& source) {
-    std::vector<uint8_t> all, block(1000 * source.Format().FrameBytes());
-    while (size_t n = source.Read(block.data(), 1000)) {
-        all.insert(all.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(n * source.Format().FrameBytes()));
-    }
-    return all;
-}
 
 void ExpectSame(PcmSource& ours, PcmSource& theirs) {
     EXPECT_EQ(ours.Format().rate, theirs.Format().rate);
@@ -141,7 +133,7 @@ void ExpectSame(PcmSource& ours, PcmSource& theirs) {
     EXPECT_EQ(ours.Format().wideBits, theirs.Format().wideBits);
     EXPECT_EQ(ours.LengthFrames(), theirs.LengthFrames());
     EXPECT_EQ(ours.FileBytes(), theirs.FileBytes());
-    const std::vector<uint8_t> a = ReadAll(ours), b = ReadAll(theirs);
+    const std::vector<uint8_t> a = test::ReadAllFrames(ours), b = test::ReadAllFrames(theirs);
     EXPECT_EQ(a.size(), b.size());
     EXPECT_TRUE(a == b) << "the samples differ";
     EXPECT_EQ(ours.Truncated(), theirs.Truncated());

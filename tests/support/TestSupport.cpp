@@ -16,6 +16,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "platform/PcmSource.h"
+
 extern char** environ;
 
 namespace pelloran::test {
@@ -223,6 +225,14 @@ size_t EditListFrames(const std::string& path) {
     if (probe.out.find("format_name=mov") == std::string::npos) return 0;
     const size_t at = probe.out.find("duration_ts=");
     return at == std::string::npos ? 0 : std::strtoull(probe.out.c_str() + at + 12, nullptr, 10);
+}
+
+std::vector<uint8_t> ReadAllFrames(PcmSource& source) {
+    const size_t frameBytes = source.Format().FrameBytes();
+    std::vector<uint8_t> all, block(1000 * frameBytes);
+    while (const size_t n = source.Read(block.data(), 1000))
+        all.insert(all.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(n * frameBytes));
+    return all;
 }
 
 }  // namespace pelloran::test

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace pelloran {
+class PcmSource;
+}
+
 namespace pelloran::test {
 
 namespace fs = std::filesystem;
@@ -78,5 +82,8 @@ void PutTag(std::vector<uint8_t>& out, const char* fourcc);
 // The frames an MP4-family file presents by its edit list (ffprobe's duration of the first audio stream); 0 for
 // other files. FFmpeg 5 decodes past the list's end, our readers stop there.
 size_t EditListFrames(const std::string& path);
+
+// Everything a source gives, read in blocks of 1000 frames (which divide no codec's blocks).
+std::vector<uint8_t> ReadAllFrames(PcmSource& source);
 
 }  // namespace pelloran::test
