@@ -12,6 +12,7 @@
 #include "platform/Id3v2Header.h"
 #include "platform/MidiSource.h"
 #include "platform/ModuleSource.h"
+#include "platform/MpegFrames.h"
 #include "platform/WavSource.h"
 #include "platform/mp4.h"
 
@@ -22,46 +23,8 @@ namespace {
 // The FFmpeg source as this reader uses it: its own formats, the library's choice of stream, every channel.
 constexpr FfmpegSource::Options kMediaOptions{DemuxerSet::GeneralReader, true, false};
 
-// Bit rates in kbit/s by bit-rate index: MPEG-1 layers I, II, III, then MPEG-2/2.5 layer I, layers II and III.
-constexpr int kBitrates[5][16] = {
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-};
-constexpr int kSampleRates[3] = {44100, 48000, 32000};
-
-int Version(const uint8_t* p) { return (p[1] >> 3) & 3; }  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved
-int Layer(const uint8_t* p) { return (p[1] >> 1) & 3; }    // 3 layer I, 2 layer II, 1 layer III, 0 reserved
-
-int Kbps(const uint8_t* p) {
-    const int version = Version(p);
-    const int layer = Layer(p);
-    const int row = version == 3 ? 3 - layer : (layer == 3 ? 3 : 4);
-    return kBitrates[row][p[2] >> 4];
-}
-
-// An MPEG audio frame sync with usable version, layer, bit-rate and sample-rate fields (free format allowed).
-bool LooksLikeFrameHeader(const uint8_t* p) {
-    return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && Version(p) != 1 && Layer(p) != 0 && (p[2] >> 4) != 15 &&
-           ((p[2] >> 2) & 3) != 3;
-}
-
-// Bytes of the frame whose header is at p; 0 for free format or a reserved field.
-uint64_t MpegFrameBytes(const uint8_t* p) {
-    if (!LooksLikeFrameHeader(p)) return 0;
-    const int kbps = Kbps(p);
-    if (kbps == 0) return 0;
-    const int version = Version(p);
-    int rate = kSampleRates[(p[2] >> 2) & 3];
-    if (version == 2) rate /= 2;
-    if (version == 0) rate /= 4;
-    const int padding = (p[2] >> 1) & 1;
-    if (Layer(p) == 3) return static_cast<uint64_t>((12000 * kbps / rate + padding) * 4);
-    const int factor = (Layer(p) == 1 && version != 3) ? 72000 : 144000;
-    return static_cast<uint64_t>(factor * kbps / rate + padding);
-}
+int Version(const uint8_t* p) { return MpegVersionField(p); }
+int Layer(const uint8_t* p) { return MpegLayerField(p); }
 
 // A Layer III frame carrying an encoder's "Xing"/"Info" header after its side information, or "VBRI" at 36.
 bool IsInformationFrame(const uint8_t* p) {
@@ -93,7 +56,7 @@ int PeekChannelMode(const File& file) {
 int MpegHeaderChannelMode(const uint8_t header[4]) {
     if (header[0] != 0xFF || (header[1] & 0xE0) != 0xE0) return 4;
     if (Version(header) == 1 || Layer(header) == 0 || (header[2] >> 4) == 15) return 4;
-    if (Kbps(header) == 0) return 4;  // free format is refused too
+    if (MpegAudioKbps(header) == 0) return 4;  // free format is refused too
     return header[3] >> 6;
 }
 
@@ -121,7 +84,7 @@ std::optional<uint64_t> FindMpegAudioStart(const File& file) {
         const int64_t got = file.ReadAt(static_cast<int64_t>(offset), chunk.data(), chunk.size());
         if (got < 4) break;
         for (size_t i = 0; i + 3 < static_cast<size_t>(got); ++i) {
-            if (LooksLikeFrameHeader(&chunk[i])) {
+            if (IsMpegAudioHeader(&chunk[i])) {
                 start = offset + i;
                 break;
             }
@@ -134,11 +97,11 @@ std::optional<uint64_t> FindMpegAudioStart(const File& file) {
     // An encoder's information frame ("Xing", "Info", "VBRI") holds no audio: the audio starts after it.
     uint8_t frame[48];
     if (!file.ReadExactAt(static_cast<int64_t>(*start), frame, sizeof frame)) return start;
-    const uint64_t frameBytes = MpegFrameBytes(frame);
+    const uint64_t frameBytes = MpegAudioFrameBytes(frame);
     if (frameBytes == 0 || *start + frameBytes + 4 > fileSize || !IsInformationFrame(frame)) return start;
     uint8_t next[4];
     if (!file.ReadExactAt(static_cast<int64_t>(*start + frameBytes), next, sizeof next) ||
-        !LooksLikeFrameHeader(next))
+        !IsMpegAudioHeader(next))
         return start;
     return *start + frameBytes;
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <strings.h>
-#include <vector>
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
@@ -24,6 +23,7 @@ namespace {
 
 // Errors from ov_read_float in a row (gaps, bad links) before the stream is taken as ended.
 constexpr int kMaxReadFailures = 256;
+constexpr long kMaxSampleRate = 1000000;
 
 // Float samples to 16-bit ones as the adapter's resampler library converts them: scaled by 32768, clipped,
 // rounded to nearest (ties to even) by adding 1.5 * 2^23, which leaves the integer in the low mantissa bits.
@@ -35,7 +35,6 @@ void ToInt16(const float* from, size_t n, int16_t* to) {
         to[i] = static_cast<int16_t>(bits - 0x4B400000);
     }
 }
-constexpr long kMaxSampleRate = 1000000;
 
 // Channel meaning of Vorbis streams of 1 to 8 channels, and where each channel of the library's order
 // sits in the Vorbis order.

@@ -16,8 +16,6 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <string>
-
 // Every FFmpeg function the program calls, with the library that exports it.
 #define PELLORAN_FFMPEG_FUNCTIONS(X)                                                                               \
     X(avutil, av_audio_fifo_alloc)                                                                                 \
@@ -107,8 +105,6 @@ struct Functions {
 // Loads the libraries once per process (thread-safe) and quiets FFmpeg's log; false when they cannot be loaded.
 // Every entry point over FFmpeg asks this before its first call.
 bool Load();
-// Why Load failed ("" when it did not).
-const std::string& LoadError();
 // The loaded table; a call before a successful Load ends the process with a message (a packaging fault).
 const Functions& Table();
 

@@ -407,14 +407,22 @@ std::unique_ptr<PcmSource> FfmpegSource::OpenWide() const {
 
 bool FfmpegSource::Truncated() const { return s_->endWatch.Truncated(); }
 
-bool FfmpegSource::ReadTags(TagRecord& tags) {
-    if (ReadTagLibTags(*s_->file, s_->name, tags)) return true;
-    // Formats TagLib does not read: the container's own metadata.
+namespace {
+
+// The container's own metadata into tags; false (tags untouched) when it has none.
+bool TakeContainerTags(const FfmpegSource& media, TagRecord& tags) {
     TagRecord found;
-    ReadContainerTags(found);
+    media.ReadContainerTags(found);
     if (found.Empty()) return false;
     tags = std::move(found);
     return true;
+}
+
+}  // namespace
+
+bool FfmpegSource::ReadTags(TagRecord& tags) {
+    // Formats TagLib does not read: the container's own metadata.
+    return ReadTagLibTags(*s_->file, s_->name, tags) || TakeContainerTags(*this, tags);
 }
 
 bool ReadTagsAsMediaSource(const File& file, const std::string& name, bool containerTags, TagRecord& tags) {
@@ -422,12 +430,7 @@ bool ReadTagsAsMediaSource(const File& file, const std::string& name, bool conta
     if (!containerTags) return false;
     const std::unique_ptr<FfmpegSource> media =
         FfmpegSource::Open(file, name, FfmpegSource::Options{DemuxerSet::GeneralReader, true, false});
-    if (!media) return false;
-    TagRecord found;
-    media->ReadContainerTags(found);
-    if (found.Empty()) return false;
-    tags = std::move(found);
-    return true;
+    return media && TakeContainerTags(*media, tags);
 }
 
 void FfmpegSource::ReadContainerTags(TagRecord& tags) const {

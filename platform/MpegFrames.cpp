@@ -54,18 +54,21 @@ constexpr int kAdtsRates[16] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
 
 bool IsAdts(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xF6) == 0xF0; }
 
-// MPEG audio header fields.
-int Version(const uint8_t* p) { return (p[1] >> 3) & 3; }  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-int Layer(const uint8_t* p) { return (p[1] >> 1) & 3; }    // 3 layer I, 2 layer II, 1 layer III
+int Version(const uint8_t* p) { return MpegVersionField(p); }
+int Layer(const uint8_t* p) { return MpegLayerField(p); }
 
-bool IsMpegHeader(const uint8_t* p) {
-    return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && Version(p) != 1 && Layer(p) != 0 && (p[2] >> 4) != 15 &&
-           ((p[2] >> 2) & 3) != 3;
-}
+// Bit rates in kbit/s by bit-rate index: MPEG-1 layers I, II, III, then MPEG-2/2.5 layer I, layers II and III.
+constexpr int kBitrates[5][16] = {
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+};
 
 // The fields every frame of one stream shares: version, layer, rate, free format.
 bool SameStream(const uint8_t* a, const uint8_t* b) {
-    return IsMpegHeader(b) && (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0xFC) == (b[2] & 0xFC);
+    return IsMpegAudioHeader(b) && (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0xFC) == (b[2] & 0xFC);
 }
 
 int MpegRate(const uint8_t* p) {
@@ -87,6 +90,29 @@ int PaddingBytes(const uint8_t* p) { return ((p[2] >> 1) & 1) * (Layer(p) == 3 ?
 constexpr int64_t kMaxFreeFrame = 12 * 1024;
 
 }  // namespace
+
+bool IsMpegAudioHeader(const uint8_t* h) {
+    return h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 && Version(h) != 1 && Layer(h) != 0 && (h[2] >> 4) != 15 &&
+           ((h[2] >> 2) & 3) != 3;
+}
+
+int MpegAudioKbps(const uint8_t* h) {
+    const int version = Version(h);
+    const int layer = Layer(h);
+    const int row = version == 3 ? 3 - layer : (layer == 3 ? 3 : 4);
+    return kBitrates[row][h[2] >> 4];
+}
+
+uint64_t MpegAudioFrameBytes(const uint8_t* h) {
+    if (!IsMpegAudioHeader(h)) return 0;
+    const int kbps = MpegAudioKbps(h);
+    if (kbps == 0) return 0;
+    const int rate = MpegRate(h);
+    const int padding = (h[2] >> 1) & 1;
+    if (Layer(h) == 3) return static_cast<uint64_t>((12000 * kbps / rate + padding) * 4);
+    const int factor = (Layer(h) == 1 && Version(h) != 3) ? 72000 : 144000;
+    return static_cast<uint64_t>(factor * kbps / rate + padding);
+}
 
 std::optional<FrameScan> ScanAdts(const File& file) {
     Window window(file);
@@ -117,9 +143,9 @@ std::optional<FrameScan> ScanFreeFormatMpeg(const File& file) {
     int64_t at = start;
     for (; at < start + 65536; ++at) {
         if (!window.Get(at, first, sizeof first)) return std::nullopt;
-        if (IsMpegHeader(first)) break;
+        if (IsMpegAudioHeader(first)) break;
     }
-    if (!IsMpegHeader(first) || (first[2] >> 4) != 0) return std::nullopt;
+    if (!IsMpegAudioHeader(first) || (first[2] >> 4) != 0) return std::nullopt;
     // The frame size: the distance to the next header of the same stream.
     uint8_t next[4];
     int64_t size = 0;

@@ -9,6 +9,17 @@ namespace pelloran {
 
 class File;
 
+// MPEG audio frame headers (4 bytes): the version field (3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved) and the
+// layer field (3 layer I, 2 layer II, 1 layer III, 0 reserved).
+inline int MpegVersionField(const uint8_t* h) { return (h[1] >> 3) & 3; }
+inline int MpegLayerField(const uint8_t* h) { return (h[1] >> 1) & 3; }
+// A frame sync with usable version, layer, bit-rate and sample-rate fields (free format allowed).
+bool IsMpegAudioHeader(const uint8_t* h);
+// The bit rate in kbit/s by the version, layer and bit-rate index; 0 for free format.
+int MpegAudioKbps(const uint8_t* h);
+// Bytes of the frame whose header is at h; 0 for free format or no usable header.
+uint64_t MpegAudioFrameBytes(const uint8_t* h);
+
 struct FrameScan {
     int rate = 0;          // Hz, from the first header
     int channels = 0;

@@ -6,6 +6,7 @@
 #include "media/PcmFormat.h"
 #include "platform/FfmpegSource.h"
 #include "platform/File.h"
+#include "platform/MpegFrames.h"
 
 namespace pelloran {
 
@@ -24,32 +25,6 @@ constexpr uint8_t kSubtypeTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 
 
 bool Is(const uint8_t* p, const char (&tag)[5]) { return std::memcmp(p, tag, 4) == 0; }
 
-// Bytes of the MPEG audio frame whose header is at p as FFmpeg sizes it; 0 for no header (free format too).
-size_t MpegFrameBytes(const uint8_t* p) {
-    static constexpr uint16_t kKbps[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
-    };
-    static constexpr int kRates[3] = {44100, 48000, 32000};
-    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
-    const int layer = 4 - ((p[1] >> 1) & 3);
-    const int kbpsIndex = p[2] >> 4;
-    const int rateIndex = (p[2] >> 2) & 3;
-    if (layer == 4 || kbpsIndex == 0 || kbpsIndex == 15 || rateIndex == 3) return 0;
-    const int lsf = (p[1] & 0x08) ? 0 : 1;
-    const int mpeg25 = (p[1] & 0x10) ? 0 : 1;
-    const int rate = kRates[rateIndex] >> (lsf + mpeg25);
-    const int kbps = kKbps[lsf][layer - 1][kbpsIndex];
-    const int padding = (p[2] >> 1) & 1;
-    if (layer == 1) return static_cast<size_t>((kbps * 12000 / rate + padding) * 4);
-    if (layer == 2) return static_cast<size_t>(kbps * 144000 / rate + padding);
-    return static_cast<size_t>(kbps * 144000 / (rate << lsf) + padding);
-}
-
 // A compressed stream carried as 16-bit PCM, which FFmpeg's stream probe finds and decodes instead of the
 // samples: DTS syncs in 16-bit and 14-bit words of either order, TrueHD or MLP major syncs, four MPEG audio
 // frames in a row anywhere, or AC-3, ADTS, MPEG audio or ID3 right at the start.
@@ -64,7 +39,7 @@ bool HasCompressedStream(const uint8_t* p, size_t n) {
         }
         size_t at = i;
         int frames = 0;
-        for (size_t size; frames < 4 && at + 4 <= n && (size = MpegFrameBytes(p + at)) != 0; at += size) ++frames;
+        for (size_t size; frames < 4 && at + 4 <= n && (size = MpegAudioFrameBytes(p + at)) != 0; at += size) ++frames;
         if (frames >= 4) return true;
     }
     const auto startsStream = [](const uint8_t* q, size_t left) {
