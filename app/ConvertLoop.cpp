@@ -173,7 +173,7 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& sourceFormat, WriterPlan&
     }
 
     FileProgress progress(decoder, context.progress, sourcePath);
-    const bool stopAtLength = formatCode == 3000 || formatCode == 3050;
+    const bool stopAtLength = formatCode == kInputModule || formatCode == kInputMidi;
 
     const auto writeBlock = [&](void* l, void* r, int frames) {
         if (target.bits > 16) {

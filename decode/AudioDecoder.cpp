@@ -56,15 +56,6 @@ constexpr ExtensionCode kExtensionTable[] = {
     {".wm", kInputWindowsMedia},  {".wmd", kInputWindowsMedia}, {".xwmv", kInputWindowsMedia},
 };
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 // First reader and fallbacks per code; codes not listed use the "other" row.
 struct ReaderRoute {
     uint16_t code;

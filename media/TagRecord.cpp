@@ -76,6 +76,15 @@ int TrackNumber(std::string_view track) {
     return static_cast<int>(negative ? -value : value);
 }
 
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
 namespace {
 
 bool ValidateUtf8(std::string_view text, std::string& out) {
@@ -87,15 +96,6 @@ bool ValidateUtf8(std::string_view text, std::string& out) {
         const char32_t cp = NextCodePoint(text, i);
         if (cp == 0xFFFD && i - start == 1) out += "\xEF\xBF\xBD";  // an invalid byte
         else out.append(text.substr(start, i - start));
-    }
-    return true;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
     }
     return true;
 }

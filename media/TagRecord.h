@@ -62,6 +62,9 @@ std::string SniffImageType(const std::vector<uint8_t>& data);
 // Integer value of a track text: optional blanks and sign, then leading digits; none gives 0.
 int TrackNumber(std::string_view track);
 
+// Equality ignoring the case of ASCII letters (names, extensions, keys).
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
 // Next code point of UTF-8 text at i (i is advanced past it); an invalid byte gives U+FFFD and advances by one.
 char32_t NextCodePoint(std::string_view text, size_t& i);
 

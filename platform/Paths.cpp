@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "media/TagRecord.h"
+
 namespace pelloran {
 
 std::string FileNamePart(std::string_view path) {
@@ -102,14 +104,7 @@ std::optional<uint64_t> FileSize(const std::string& path) {
     return static_cast<uint64_t>(st.st_size);
 }
 
-bool SamePathIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
+bool SamePathIgnoreCase(std::string_view a, std::string_view b) { return EqualsIgnoreCase(a, b); }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};

@@ -193,17 +193,11 @@ bool DescribesTheFile(std::string_view property) {
     return false;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 }  // namespace
 
 std::string PropertyNameOfMetadataKey(std::string_view key) {
     for (const auto& [name, property] : kMetadataKeys) {
-        if (EqualsNoCase(key, name)) return DescribesTheFile(property) ? std::string{} : property;
+        if (EqualsIgnoreCase(key, name)) return DescribesTheFile(property) ? std::string{} : property;
     }
     // Other names of letters, digits, '_', ' ' and '-' only: upper case, as Vorbis comments spell them.
     std::string name;
