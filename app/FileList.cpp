@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
@@ -80,11 +79,6 @@ const size_t kSourceFileKindCount = sizeof kSourceFileKinds / sizeof kSourceFile
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // Bound on nested folder levels and on link hops: cuts link cycles.
 constexpr int kMaxFolderDepth = 64;
 constexpr int kMaxLinkHops = 8;
@@ -92,7 +86,7 @@ constexpr int kMaxLinkHops = 8;
 }  // namespace
 
 bool IsKnownSourceExtension(const std::string& path) {
-    std::string ext = Lower(ExtensionPart(path));
+    std::string ext = ToLowerAscii(ExtensionPart(path));
     if (ext.size() < 2) return false;
     if (InputFormatFromPath(path) != kInputOther) return true;
     ext.erase(0, 1);
@@ -128,7 +122,7 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
         outcome.note = std::strerror(errno);
         return outcome;
     }
-    const std::string ext = Lower(ExtensionPart(path));
+    const std::string ext = ToLowerAscii(ExtensionPart(path));
     const uint16_t code = InputFormatFromPath(path);
     if (ext == ".dat") {
         outcome.note = kDatFileNote;
@@ -230,7 +224,7 @@ bool FilterStep(std::string& path, const ConvertSettings& settings) {
     const auto& list = settings.filterExtList;
     // A shortcut that is not itself wanted is replaced by its target, a bounded number of times.
     for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-        std::string ext = Lower(ExtensionPart(path));
+        std::string ext = ToLowerAscii(ExtensionPart(path));
         if (!ext.empty()) ext.erase(0, 1);
         if (std::find(list.begin(), list.end(), ext) != list.end()) return true;
         std::string target;

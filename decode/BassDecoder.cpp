@@ -1,7 +1,6 @@
 #include "decode/BassDecoder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -37,11 +36,7 @@ bool IsInformationFrame(const uint8_t* p) {
     return std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0;
 }
 
-std::string LowerExtension(const std::string& path) {
-    std::string ext(PathExtension(path));
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
+std::string LowerExtension(const std::string& path) { return ToLowerAscii(PathExtension(path)); }
 
 // The channel mode of the first audio frame's header; 4 when there is none.
 int PeekChannelMode(const File& file) {

@@ -1,7 +1,6 @@
 #include "decode/OggVorbisDecoder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -152,8 +151,7 @@ int OggVorbisDecoder::Open(const std::string& path, int rate) {
             }
             const size_t equals = comment.find('=');
             if (known || equals == std::string_view::npos || equals == 0) continue;
-            std::string name(comment.substr(0, equals));
-            for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const std::string name = ToUpperAscii(comment.substr(0, equals));
             const std::string_view raw = comment.substr(equals + 1);
             if (name == "METADATA_BLOCK_PICTURE") {
                 TagPicture picture;

@@ -62,8 +62,10 @@ std::string SniffImageType(const std::vector<uint8_t>& data);
 // Integer value of a track text: optional blanks and sign, then leading digits; none gives 0.
 int TrackNumber(std::string_view track);
 
-// Equality ignoring the case of ASCII letters (names, extensions, keys).
+// Equality ignoring the case of ASCII letters (names, extensions, keys), and the text in one case.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+std::string ToLowerAscii(std::string_view text);
+std::string ToUpperAscii(std::string_view text);
 
 // Next code point of UTF-8 text at i (i is advanced past it); an invalid byte gives U+FFFD and advances by one.
 char32_t NextCodePoint(std::string_view text, size_t& i);

@@ -1,11 +1,11 @@
 #include "settings/ConvertSettings.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
+#include "media/TagRecord.h"
 #include "platform/Paths.h"
 #include "platform/registry.h"
 
@@ -30,17 +30,6 @@ const OutputFormatRow kOutputFormatTable[] = {
 };
 
 namespace {
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 const OutputFormatRow* RowForCode(int32_t code) {
     for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
@@ -429,7 +418,7 @@ bool ParseNumber(std::string_view text, int32_t& value) {
 }  // namespace
 
 std::string OutputFormatRowText(const OutputFormatRow& row) {
-    return " to " + (row.label != nullptr ? std::string(row.label) : Upper(row.extension));
+    return " to " + (row.label != nullptr ? std::string(row.label) : ToUpperAscii(row.extension));
 }
 
 int OutputFormatRowIndex(int32_t code) {
@@ -450,11 +439,11 @@ std::string OutputExtension(int32_t code) {
 
 std::string OutputFormatName(int32_t code) {
     const OutputFormatRow* row = RowForCode(code);
-    return row == nullptr ? std::string{} : Upper(row->name != nullptr ? row->name : row->extension);
+    return row == nullptr ? std::string{} : ToUpperAscii(row->name != nullptr ? row->name : row->extension);
 }
 
 int32_t OutputFormatFromName(std::string_view name) {
-    const std::string lower = Lower(name);
+    const std::string lower = ToLowerAscii(name);
     for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
         if (lower == (row->name != nullptr ? row->name : row->extension)) return row->code;
     }
@@ -520,7 +509,7 @@ bool CheckFirstRun(RegistryStore& store) {
 void RebuildExtensionFilter(ConvertSettings& settings) {
     settings.filterExtList.clear();
     if (settings.EnableExtFilter == 0 || settings.FilterExts.empty()) return;
-    const std::string lower = Lower(settings.FilterExts);
+    const std::string lower = ToLowerAscii(settings.FilterExts);
     size_t start = 0;
     while (true) {
         const size_t comma = lower.find(',', start);
@@ -533,11 +522,11 @@ void RebuildExtensionFilter(ConvertSettings& settings) {
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
+bool SameName(std::string_view a, std::string_view b) { return EqualsIgnoreCase(a, b); }
 
 // Edit distance of two names ignoring case, for "did you mean".
 size_t Distance(std::string_view a, std::string_view b) {
-    const std::string x = Lower(a), y = Lower(b);
+    const std::string x = ToLowerAscii(a), y = ToLowerAscii(b);
     std::vector<size_t> row(y.size() + 1);
     for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
     for (size_t i = 1; i <= x.size(); ++i) {
@@ -708,7 +697,7 @@ const FormatControls* ControlsOf(int32_t format) {
 }
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
+    return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
 // The format whose options include name, or null for options of no format.
@@ -745,7 +734,7 @@ bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_
         }
     }
     if (c == nullptr || *field == '\0') {
-        error = std::string(option) + " does not apply to " + Lower(OutputFormatName(settings.OutputFormat)) +
+        error = std::string(option) + " does not apply to " + ToLowerAscii(OutputFormatName(settings.OutputFormat)) +
                 " output";
         return false;
     }
@@ -770,7 +759,7 @@ bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_
 bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value, std::string& error) {
     const FormatControls* c = ControlsOf(settings.OutputFormat);
     if (c == nullptr || *c->tagType == '\0') {
-        error = "--tag: " + Lower(OutputFormatName(settings.OutputFormat)) + " output holds no tags";
+        error = "--tag: " + ToLowerAscii(OutputFormatName(settings.OutputFormat)) + " output holds no tags";
         return false;
     }
     const std::string group = std::string(c->prefix) + "Tag.";
@@ -798,7 +787,7 @@ bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::st
 std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, const std::vector<std::string>& names) {
     std::vector<std::string> warnings;
     const FormatControls* chosen = ControlsOf(settings.OutputFormat);
-    const std::string format = Lower(OutputFormatName(settings.OutputFormat));
+    const std::string format = ToLowerAscii(OutputFormatName(settings.OutputFormat));
     for (const std::string& name : names) {
         const FormatControls* owner = OwnerOf(name);
         if (owner == nullptr) continue;
