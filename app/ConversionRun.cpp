@@ -216,9 +216,10 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
         if (item.formatCode == kInputMidi && !soundFontReady) {
             status = kStatusNeedsSoundFont;
         } else {
+            // The run line goes first: the window draws the file line when the status arrives.
+            progress.SetRunText(RunText(runPosition, count, formatName));
             observer.ScrollTo(i);
             observer.SetStatus(i, kStatusConverting);
-            progress.SetRunText(RunText(runPosition, count, formatName));
             progress.StepRun();
             progress.SetFileText("Converting " + FileNamePart(item.sourcePath) + "...");
             progress.SetFileBar(0);
