@@ -146,12 +146,7 @@ void CAacPageBase::Initialise() {
     layout->addWidget(advanced);
 
     layout->addWidget(amplify.Build(this));
-    if (fields_.tags) {
-        auto* tagBox = new QGroupBox(this);
-        auto* tagLayout = new QHBoxLayout(tagBox);
-        tagLayout->addWidget(tags.Build(tagBox));
-        layout->addWidget(tagBox);
-    }
+    if (fields_.tags) layout->addWidget(tags.BuildBox(this));
     resetButton = new QPushButton(QStringLiteral("Reset"), this);
     auto* resetRow = new QHBoxLayout;
     resetRow->addStretch();

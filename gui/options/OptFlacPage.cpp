@@ -4,24 +4,14 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QRadioButton>
 #include <QVBoxLayout>
 
 using pelloran::ConvertSettings;
 
 namespace {
 
-// Stored FLACChannels per channel button: stereo, mono, same as the source.
-const std::vector<int> kChannelCounts = {2, 1, 0};
 constexpr int kRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400, 192000};
-
-int ChannelButton(int32_t stored) {
-    for (size_t i = 0; i < kChannelCounts.size(); ++i)
-        if (kChannelCounts[i] == stored) return static_cast<int>(i);
-    return 2;
-}
 
 }  // namespace
 
@@ -34,7 +24,7 @@ COptFlacPage::COptFlacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidge
       level_(s.FLACCompression),
       rate_(s.FLACSampleRate),
       width_(s.FLACBitsPerSample),
-      channel_(ChannelButton(s.FLACChannels)),
+      channel_(ChannelIndex(kStereoMonoSame, s.FLACChannels)),
       amplifyFlag_(s.AmplifyFLAC),
       coefficient_(s.AmplifyFLACCoeff),
       tagType_(s.FLACID3TagType),
@@ -61,26 +51,14 @@ void COptFlacPage::Initialise() {
     grid->addWidget(rateList, 1, 1);
     grid->addWidget(widthLabel, 2, 0);
     grid->addWidget(widthList, 2, 1);
-    auto* stereo = new QRadioButton(QStringLiteral("&Stereo"), details);
-    auto* mono = new QRadioButton(QStringLiteral("&Mono"), details);
-    auto* same = new QRadioButton(QStringLiteral("Same as &original file"), details);
-    channelGroup = MakeRadioGroup(details, {stereo, mono, same});
-    auto* channelRow = new QHBoxLayout;
-    channelRow->addWidget(stereo);
-    channelRow->addWidget(mono);
-    channelRow->addWidget(same);
-    channelRow->addStretch();
-    grid->addLayout(channelRow, 3, 0, 1, 2);
+    channelGroup = AddRadioRow(grid, 3, details, {"&Stereo", "&Mono", "Same as &original file"});
     grid->addWidget(new QLabel(QStringLiteral("Lossless sources keep their width (up to 24 bits) and every channel "
                                               "when these stay \"Same as original file\"."),
                                details),
                     4, 0, 1, 2);
     layout->addWidget(details);
     layout->addWidget(amplify.Build(this));
-    auto* tagBox = new QGroupBox(this);
-    auto* tagLayout = new QHBoxLayout(tagBox);
-    tagLayout->addWidget(tags.Build(tagBox));
-    layout->addWidget(tagBox);
+    layout->addWidget(tags.BuildBox(this));
     layout->addStretch();
 
     for (int level = 0; level <= 8; ++level) {
@@ -129,7 +107,7 @@ void COptFlacPage::CopyBack(ConvertSettings& s) const {
     s.FLACCompression = level_;
     s.FLACSampleRate = rate_;
     s.FLACBitsPerSample = width_;
-    s.FLACChannels = kChannelCounts[static_cast<size_t>(channel_ >= 0 && channel_ < 3 ? channel_ : 2)];
+    s.FLACChannels = StoredChoice(kStereoMonoSame, channel_);
     s.AmplifyFLAC = amplifyFlag_;
     s.AmplifyFLACCoeff = coefficient_;
     s.FLACID3TagType = tagType_;

@@ -113,9 +113,7 @@ void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
         UpdateModeEnabled();
     });
 
-    auto* tagBox = new QGroupBox(this);
-    auto* tagLayout = new QHBoxLayout(tagBox);
-    tagLayout->addWidget(tags.Build(tagBox));
+    QGroupBox* tagBox = tags.BuildBox(this);
     auto* versionBox = new QGroupBox(QStringLiteral("Write ID3 tag as:"), tagBox);
     auto* versionLayout = new QVBoxLayout(versionBox);
     auto* v1 = new QRadioButton(QStringLiteral("ID3v&1"), versionBox);
@@ -125,7 +123,7 @@ void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
     versionLayout->addWidget(v1);
     versionLayout->addWidget(v2);
     versionLayout->addWidget(both);
-    tagLayout->addWidget(versionBox);
+    tagBox->layout()->addWidget(versionBox);
     layout->addWidget(tagBox);
 
     auto* links = new QHBoxLayout;

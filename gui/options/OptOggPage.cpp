@@ -15,7 +15,6 @@ using pelloran::ConvertSettings;
 namespace {
 
 // Stored OGGChannels per channel button: stereo, mono, same as the source.
-const std::vector<int> kChannelCounts = {2, 1, 0};
 constexpr int kMonoButton = 1;
 
 PresetPageLayout OggLayout() {
@@ -50,7 +49,7 @@ constexpr RateLimits kLimits[] = {
 
 COptOggPage::COptOggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : CPresetPage(OggLayout(), s.AutoDestOGGEncodingParam, s.OGGBitRate, s.OGGSampleRate,
-                  ChannelIndex(kChannelCounts, s.OGGChannels), s.AmplifyOGG, s.AmplifyOGGCoeff, hooks, parent),
+                  ChannelIndex(kStereoMonoSame, s.OGGChannels), s.AmplifyOGG, s.AmplifyOGGCoeff, hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       encodeMode_(s.OGGEncodeMode),
       quality_(s.OGGQuality),
@@ -96,10 +95,7 @@ void COptOggPage::BuildExtras(QVBoxLayout* layout) {
         qualityList->setEnabled(encodeMode_ == 1);
     });
 
-    auto* tagBox = new QGroupBox(this);
-    auto* tagLayout = new QHBoxLayout(tagBox);
-    tagLayout->addWidget(tags.Build(tagBox));
-    layout->addWidget(tagBox);
+    layout->addWidget(tags.BuildBox(this));
     tags.ShowMembers();
     tags.UpdateEnabled();
 }
@@ -144,7 +140,7 @@ void COptOggPage::CopyBack(ConvertSettings& s) const {
     if (auto_ == 0) {
         s.OGGBitRate = value_;
         s.OGGSampleRate = sampleRate_;
-        s.OGGChannels = kChannelCounts[static_cast<size_t>(channel_)];
+        s.OGGChannels = StoredChoice(kStereoMonoSame, channel_);
     }
     s.AmplifyOGG = amplifyFlag_;
     s.AmplifyOGGCoeff = coefficient_;

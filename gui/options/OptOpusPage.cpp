@@ -4,24 +4,14 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QRadioButton>
 #include <QVBoxLayout>
 
 using pelloran::ConvertSettings;
 
 namespace {
 
-// Stored OpusChannels per channel button: stereo, mono, same as the source.
-const std::vector<int> kChannelCounts = {2, 1, 0};
 constexpr int kBitRates[] = {6, 8, 12, 16, 24, 32, 48, 64, 80, 96, 112, 128, 160, 192, 256, 320, 384, 448, 510};
-
-int ChannelButton(int32_t stored) {
-    for (size_t i = 0; i < kChannelCounts.size(); ++i)
-        if (kChannelCounts[i] == stored) return static_cast<int>(i);
-    return 2;
-}
 
 }  // namespace
 
@@ -35,7 +25,7 @@ COptOpusPage::COptOpusPage(const ConvertSettings& s, OptionsHooks& hooks, QWidge
       bitRate_(s.OpusBitRate),
       mode_(s.OpusMode),
       complexity_(s.OpusComplexity),
-      channel_(ChannelButton(s.OpusChannels)),
+      channel_(ChannelIndex(kStereoMonoSame, s.OpusChannels)),
       amplifyFlag_(s.AmplifyOpus),
       coefficient_(s.AmplifyOpusCoeff),
       tagType_(s.OpusID3TagType),
@@ -57,34 +47,14 @@ void COptOpusPage::Initialise() {
     grid->addWidget(bitRateList, 0, 1);
     grid->addWidget(complexityLabel, 1, 0);
     grid->addWidget(complexityList, 1, 1);
-    auto* vbr = new QRadioButton(QStringLiteral("&Variable bit rate (VBR)"), details);
-    auto* cvbr = new QRadioButton(QStringLiteral("C&onstrained VBR"), details);
-    auto* cbr = new QRadioButton(QStringLiteral("&Constant bit rate (CBR)"), details);
-    modeGroup = MakeRadioGroup(details, {vbr, cvbr, cbr});
-    auto* modeRow = new QHBoxLayout;
-    modeRow->addWidget(vbr);
-    modeRow->addWidget(cvbr);
-    modeRow->addWidget(cbr);
-    modeRow->addStretch();
-    grid->addLayout(modeRow, 2, 0, 1, 2);
-    auto* stereo = new QRadioButton(QStringLiteral("&Stereo"), details);
-    auto* mono = new QRadioButton(QStringLiteral("&Mono"), details);
-    auto* same = new QRadioButton(QStringLiteral("Same as ori&ginal file"), details);
-    channelGroup = MakeRadioGroup(details, {stereo, mono, same});
-    auto* channelRow = new QHBoxLayout;
-    channelRow->addWidget(stereo);
-    channelRow->addWidget(mono);
-    channelRow->addWidget(same);
-    channelRow->addStretch();
-    grid->addLayout(channelRow, 3, 0, 1, 2);
+    modeGroup = AddRadioRow(grid, 2, details,
+                            {"&Variable bit rate (VBR)", "C&onstrained VBR", "&Constant bit rate (CBR)"});
+    channelGroup = AddRadioRow(grid, 3, details, {"&Stereo", "&Mono", "Same as ori&ginal file"});
     grid->addWidget(new QLabel(QStringLiteral("Any sample rate is taken; Opus files play at 48 kHz."), details), 4, 0,
                     1, 2);
     layout->addWidget(details);
     layout->addWidget(amplify.Build(this));
-    auto* tagBox = new QGroupBox(this);
-    auto* tagLayout = new QHBoxLayout(tagBox);
-    tagLayout->addWidget(tags.Build(tagBox));
-    layout->addWidget(tagBox);
+    layout->addWidget(tags.BuildBox(this));
     layout->addStretch();
 
     AddItem(bitRateList, QStringLiteral("Auto (128 kbps stereo, 64 kbps mono)"), 0);
@@ -141,7 +111,7 @@ void COptOpusPage::CopyBack(ConvertSettings& s) const {
     s.OpusBitRate = bitRate_;
     s.OpusMode = mode_;
     s.OpusComplexity = complexity_;
-    s.OpusChannels = kChannelCounts[static_cast<size_t>(channel_ >= 0 && channel_ < 3 ? channel_ : 2)];
+    s.OpusChannels = StoredChoice(kStereoMonoSame, channel_);
     s.AmplifyOpus = amplifyFlag_;
     s.AmplifyOpusCoeff = coefficient_;
     s.OpusID3TagType = tagType_;

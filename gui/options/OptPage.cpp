@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -104,6 +105,13 @@ void AmplifyGroup::UpdateEnabled() {
 }
 
 // ---- TagGroup
+
+QGroupBox* TagGroup::BuildBox(QWidget* page) {
+    auto* box = new QGroupBox(page);
+    auto* row = new QHBoxLayout(box);
+    row->addWidget(Build(box));
+    return box;
+}
 
 QWidget* TagGroup::Build(QWidget* parent) {
     owner_ = parent;

@@ -18,6 +18,7 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -93,6 +94,8 @@ public:
              bool showCopyright)
         : type_(type), tags_(tags), hooks_(hooks), captions_(captions), showCopyright_(showCopyright) {}
     QWidget* Build(QWidget* parent);
+    // The group in a frame of its own, as a page shows it; more controls may join the frame's row.
+    QGroupBox* BuildBox(QWidget* page);
     void ShowMembers();
     void Read();
     // The edit button is enabled while "add" or "merge" is selected, the cover switch while the source's tags

@@ -4,8 +4,6 @@ using pelloran::ConvertSettings;
 
 namespace {
 
-// Stored WAVChannelNum per channel button: stereo, mono, same as the source.
-const std::vector<int> kChannelCounts = {2, 1, 0};
 
 PresetPageLayout WavLayout() {
     return PresetPageLayout{
@@ -27,14 +25,14 @@ PresetPageLayout WavLayout() {
 
 COptWavPage::COptWavPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : CPresetPage(WavLayout(), s.AutoDestWAVEncodingParam, s.WAVBitsPerSample, s.WAVSampleRate,
-                  ChannelIndex(kChannelCounts, s.WAVChannelNum), s.AmplifyWav, s.AmplifyWavCoeff, hooks, parent) {}
+                  ChannelIndex(kStereoMonoSame, s.WAVChannelNum), s.AmplifyWav, s.AmplifyWavCoeff, hooks, parent) {}
 
 void COptWavPage::CopyBack(ConvertSettings& s) const {
     s.AutoDestWAVEncodingParam = auto_;
     if (auto_ == 0) {
         s.WAVBitsPerSample = value_;
         s.WAVSampleRate = sampleRate_;
-        s.WAVChannelNum = kChannelCounts[static_cast<size_t>(channel_)];
+        s.WAVChannelNum = StoredChoice(kStereoMonoSame, channel_);
     }
     s.AmplifyWav = amplifyFlag_;
     s.AmplifyWavCoeff = coefficient_;

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -102,3 +104,29 @@ void ReadRadio(const QButtonGroup* group, int32_t& member) {
 void ShowCheck(QCheckBox* box, int32_t value) { box->setChecked(value != 0); }
 
 void ReadCheck(const QCheckBox* box, int32_t& member) { member = box->isChecked() ? 1 : 0; }
+
+QButtonGroup* AddRadioRow(QGridLayout* grid, int row, QWidget* owner, std::initializer_list<const char*> captions) {
+    auto* group = new QButtonGroup(owner);
+    auto* line = new QHBoxLayout;
+    int id = 0;
+    for (const char* caption : captions) {
+        auto* button = new QRadioButton(QString::fromUtf8(caption), owner);
+        group->addButton(button, id++);
+        line->addWidget(button);
+    }
+    line->addStretch();
+    grid->addLayout(line, row, 0, 1, 2);
+    return group;
+}
+
+int ChannelIndex(const std::vector<int>& stored, int32_t value) {
+    for (size_t i = 0; i < stored.size(); ++i) {
+        if (stored[i] == value) return static_cast<int>(i);
+    }
+    return static_cast<int>(stored.size()) - 1;
+}
+
+int32_t StoredChoice(const std::vector<int>& stored, int32_t index) {
+    const bool inRange = index >= 0 && static_cast<size_t>(index) < stored.size();
+    return stored[inRange ? static_cast<size_t>(index) : stored.size() - 1];
+}

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLineEdit;
 class QRadioButton;
 class QWidget;
@@ -46,5 +48,14 @@ QButtonGroup* MakeRadioGroup(QWidget* owner, std::initializer_list<QRadioButton*
 void ShowRadio(QButtonGroup* group, int32_t index);
 // The checked button's index; with none checked the member keeps its value.
 void ReadRadio(const QButtonGroup* group, int32_t& member);
+// A row of radio buttons across both columns of a grid row, grouped and numbered from 0.
+QButtonGroup* AddRadioRow(QGridLayout* grid, int row, QWidget* owner, std::initializer_list<const char*> captions);
 void ShowCheck(QCheckBox* box, int32_t value);
 void ReadCheck(const QCheckBox* box, int32_t& member);
+
+// Stored channel counts per channel button: stereo, mono, same as the source.
+inline const std::vector<int> kStereoMonoSame = {2, 1, 0};
+// Index of a stored value in a channel table; values not in it give the last index ("Same as original").
+int ChannelIndex(const std::vector<int>& stored, int32_t value);
+// The stored value of a button index; an index out of range gives the last entry.
+int32_t StoredChoice(const std::vector<int>& stored, int32_t index);

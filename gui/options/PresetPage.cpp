@@ -13,13 +13,6 @@ namespace {
 constexpr int kSameAsSource = 0;
 }
 
-int ChannelIndex(const std::vector<int>& stored, int32_t value) {
-    for (size_t i = 0; i < stored.size(); ++i) {
-        if (stored[i] == value) return static_cast<int>(i);
-    }
-    return static_cast<int>(stored.size()) - 1;
-}
-
 CPresetPage::CPresetPage(PresetPageLayout layout, int32_t autoFlag, int32_t value, int32_t sampleRate,
                          int32_t channel, int32_t amplifyFlag, int32_t coefficient, OptionsHooks& hooks,
                          QWidget* parent)

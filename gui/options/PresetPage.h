@@ -65,6 +65,3 @@ private:
     void PresetChosen();
     void SetDetailsEnabled(bool enabled);
 };
-
-// Index of a stored value in a channel table; values not in it give the last index ("Same as original").
-int ChannelIndex(const std::vector<int>& stored, int32_t value);
