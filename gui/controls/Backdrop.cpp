@@ -112,16 +112,21 @@ void PaintBackdrop(QPainter& p, QSize size) {
     p.setPen(QColor(0xa7, 0xb9, 0xca));
     p.setBrush(panel);
     p.drawRoundedRect(QRectF(4.5, 62.5, 124, h - 71), 6, 6);
+    // The free part of the panel, between the line under the buttons and the line over the link: a quiet wave
+    // picture and the drop hint, each only where it fits (a window shrunk to a small screen has no free part).
+    constexpr double kUnderButtons = 317.5;
+    const double overLink = h - 40.5;
     p.setPen(QColor(0xc5, 0xd3, 0xe0));
-    p.drawLine(QPointF(14, 317.5), QPointF(118, 317.5));
-    p.drawLine(QPointF(14, h - 40.5), QPointF(118, h - 40.5));
-    // A quiet wave picture in the free part of the panel.
-    for (int i = 0; i < 3; ++i) {
+    if (overLink - kUnderButtons >= 24) p.drawLine(QPointF(14, kUnderButtons), QPointF(118, kUnderButtons));
+    p.drawLine(QPointF(14, overLink), QPointF(118, overLink));
+    for (int i = 0; i < 3 && 380 + i * 44 <= h - 68; ++i) {
         Wave(p, QRectF(14, 340 + i * 44, 104, 40), 3 + i, i * 1.3, QPen(QColor(0x2b, 0x6f, 0x93, 70 + i * 30), 1.6));
     }
-    p.setPen(QColor(0x5a, 0x6f, 0x82));
-    p.setFont(Font(10, false));
-    p.drawText(QRectF(8, h - 64, 116, 14), Qt::AlignHCenter, QStringLiteral("Drop files here"));
+    if (h - 64 >= kUnderButtons + 2) {
+        p.setPen(QColor(0x5a, 0x6f, 0x82));
+        p.setFont(Font(10, false));
+        p.drawText(QRectF(8, h - 64, 116, 14), Qt::AlignHCenter, QStringLiteral("Drop files here"));
+    }
 
     // Frame of the file list.
     p.setPen(QColor(0x8d, 0xa3, 0xb8));

@@ -109,7 +109,7 @@ void MainDialog::Initialise() {
     CreateMenus();
     CreateShortcuts();
 
-    setMinimumSize(kWidth, kHeight);
+    setMinimumSize(Smallest());
     CreateControls();
     RestoreSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -246,11 +246,17 @@ void MainDialog::RenderBackground() {
 void MainDialog::RestoreSize() {
     const int width = store_.ReadNumber(kOptionsKey, "WindowWidth").value_or(kWidth);
     const int height = store_.ReadNumber(kOptionsKey, "WindowHeight").value_or(kHeight);
-    QSize size(std::max(width, kWidth), std::max(height, kHeight));
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size()).expandedTo(QSize(kWidth, kHeight));
-    resize(size);
+    QSize size = QSize(width, height).expandedTo(QSize(kWidth, kHeight));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) size = size.boundedTo(screen->availableGeometry().size());
+    resize(size.expandedTo(Smallest()));
     startMaximized_ = store_.ReadNumber(kOptionsKey, "WindowMaximized").value_or(0) != 0;
+}
+
+QSize MainDialog::Smallest() const {
+    const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    const QSize first(kWidth, kHeight);
+    if (shown == nullptr) return first;
+    return first.boundedTo(shown->availableGeometry().size()).expandedTo(QSize(kTightWidth, kTightHeight));
 }
 
 void MainDialog::ShowAsSaved() {
@@ -327,8 +333,8 @@ void MainDialog::Shutdown() {
     SaveSettings(settings_, kSaveFormatGroup, fresh);
     // The window's size is kept with it.
     if (normal.isValid()) {
-        fresh.WriteNumber(kOptionsKey, "WindowWidth", std::max(normal.width(), kWidth));
-        fresh.WriteNumber(kOptionsKey, "WindowHeight", std::max(normal.height(), kHeight));
+        fresh.WriteNumber(kOptionsKey, "WindowWidth", std::max(normal.width(), minimumWidth()));
+        fresh.WriteNumber(kOptionsKey, "WindowHeight", std::max(normal.height(), minimumHeight()));
     }
     fresh.WriteNumber(kOptionsKey, "WindowMaximized", isMaximized() ? 1 : 0);
     if (fresh.Commit()) store_ = fresh;
@@ -344,6 +350,15 @@ void MainDialog::paintEvent(QPaintEvent*) {
 void MainDialog::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Relayout();
+}
+
+void MainDialog::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Moved to a screen of another size: the smallest size follows it.
+    if (!screenWatched_ && windowHandle() != nullptr) {
+        screenWatched_ = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] { setMinimumSize(Smallest()); });
+    }
 }
 
 void MainDialog::mousePressEvent(QMouseEvent* event) {
@@ -370,10 +385,12 @@ void MainDialog::mouseMoveEvent(QMouseEvent* event) {
         const QPoint d = global - resizeGrip_->press;
         QRect r = resizeGrip_->start;
         const Qt::Edges e = resizeGrip_->edges;
-        if (e & Qt::LeftEdge) r.setLeft(std::min(r.left() + d.x(), r.right() + 1 - kWidth));
-        if (e & Qt::RightEdge) r.setRight(std::max(r.right() + d.x(), r.left() + kWidth - 1));
-        if (e & Qt::TopEdge) r.setTop(std::min(r.top() + d.y(), r.bottom() + 1 - kHeight));
-        if (e & Qt::BottomEdge) r.setBottom(std::max(r.bottom() + d.y(), r.top() + kHeight - 1));
+        const int w = minimumWidth();
+        const int h = minimumHeight();
+        if (e & Qt::LeftEdge) r.setLeft(std::min(r.left() + d.x(), r.right() + 1 - w));
+        if (e & Qt::RightEdge) r.setRight(std::max(r.right() + d.x(), r.left() + w - 1));
+        if (e & Qt::TopEdge) r.setTop(std::min(r.top() + d.y(), r.bottom() + 1 - h));
+        if (e & Qt::BottomEdge) r.setBottom(std::max(r.bottom() + d.y(), r.top() + h - 1));
         setGeometry(r);
         event->accept();
         return;

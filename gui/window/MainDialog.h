@@ -79,6 +79,10 @@ public:
     // The smallest size of the window, and its first.
     static constexpr int kWidth = 699;
     static constexpr int kHeight = 538;
+    // On a screen with less room the window may shrink to the screen, down to what its layout needs: the
+    // command panel clear of the link below it, and a list beside the panel.
+    static constexpr int kTightWidth = 480;
+    static constexpr int kTightHeight = 340;
     // A run at least this long ends with a desktop notification when the window is not active.
     static constexpr int kNotifyAfterMs = 10000;
     static constexpr const char* kHelpTitle = "Pelloran Help";
@@ -90,6 +94,8 @@ public:
     void OnCommand(int id);
     // Shows the window at its saved size, maximised when it was closed so.
     void ShowAsSaved();
+    // The first size, or the room of the window's screen when that is less (never below the tight size).
+    QSize Smallest() const;
     void ToggleMaximized();
 
     // File list. AddFileToList probes and appends one file at once; AddPaths adds many on the worker.
@@ -138,6 +144,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -216,6 +223,7 @@ private:
     };
     std::optional<ResizeGrip> resizeGrip_;  // while the window follows the mouse at its border
     bool startMaximized_ = false;
+    bool screenWatched_ = false;  // the window handle's screen changes are followed
     std::vector<std::string> pendingPaths_;  // given while busy
     int notifyAfterMs_ = kNotifyAfterMs;
     QElapsedTimer runClock_;

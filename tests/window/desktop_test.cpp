@@ -44,6 +44,7 @@ private slots:
     void secondStartHandsItsFilesToTheRunningWindow();
     void strangersOnTheSocketAreDropped();
     void resizesMaximisesAndRemembersItsSize();
+    void fitsTheScreenItOpensOn();
     void keyboardFocusIsMarkedAndFollowsTheLayout();
     void picturesComeAtTwiceTheSize();
     void installPutsEverythingInPlace();
@@ -192,6 +193,25 @@ void DesktopTest::resizesMaximisesAndRemembersItsSize() {
     }
     MainDialog& again = h.Open();
     QCOMPARE(again.size(), QSize(760, 580));
+}
+
+// Also run on a 1280 x 800 screen at 200 % less its panels (window_small_screen): the window shrinks to the
+// screen, with every control inside it and the command panel clear of the link.
+void DesktopTest::fitsTheScreenItOpensOn() {
+    const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size();
+    WindowHarness h;
+    MainDialog& w = h.Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QSize first(MainDialog::kWidth, MainDialog::kHeight);
+    QCOMPARE(w.size(), first.boundedTo(room));
+    w.resize(1, 1);
+    QTRY_COMPARE(w.size(), first.boundedTo(room));  // nor smaller
+    for (QWidget* child : w.findChildren<QWidget*>()) {
+        if (child->isVisible() && child->parentWidget() != nullptr && child->parentWidget()->parentWidget() == &w)
+            QVERIFY2(w.rect().contains(child->geometry()), qPrintable(child->metaObject()->className()));
+    }
+    QVERIFY(w.button(MainDialog::kCmdOptions)->geometry().bottom() < w.button(MainDialog::kCmdHomepage)->y());
+    QVERIFY(w.list()->width() >= 300);
 }
 
 void DesktopTest::keyboardFocusIsMarkedAndFollowsTheLayout() {
