@@ -1,5 +1,7 @@
 #include "gui/window/HelpWindow.h"
 
+#include <QtGui/QGuiApplication>
+#include <QtGui/QScreen>
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTextBrowser>
@@ -13,7 +15,11 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString::fromUtf8(MainDialog::kHelpTitle));
     setWindowIcon(QIcon(QStringLiteral(":/images/pelloran-48.png")));
-    resize(760, 600);
+    // Smaller on a screen without room for it; the room leaves space for the frame the desktop adds.
+    QSize size(760, 600);
+    if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+    resize(size);
 
     browser_ = new QTextBrowser(this);
     browser_->setOpenExternalLinks(true);  // web addresses go to the desktop's browser

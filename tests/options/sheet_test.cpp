@@ -19,6 +19,7 @@
 #include "gui/options/OptMp3Page.h"
 #include "gui/options/OptOutputPage.h"
 #include "gui/options/OptSheet.h"
+#include "gui/options/TagEditDlg.h"
 #include "gui/options/OptWavPage.h"
 #include "gui/options/OptionsSheet.h"
 #include "gui/options/PageWmaOptions.h"
@@ -81,6 +82,11 @@ private slots:
                 QVERIFY(sheet.rect().contains(QRect(button->mapTo(&sheet, QPoint(0, 0)), button->size())));
             }
         }
+        // The tag editor the pages open fits too.
+        TestHooks t;
+        CTagEditDlg editor(pelloran::TagSettings{}, true, t.hooks);
+        QVERIFY2(editor.sizeHint().width() <= screen.width() && editor.sizeHint().height() <= screen.height(),
+                 qPrintable(QString("%1 x %2").arg(editor.sizeHint().width()).arg(editor.sizeHint().height())));
     }
 
     void sheetHasItsTabsAndOnlyOkAndCancel() {

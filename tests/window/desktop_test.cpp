@@ -212,6 +212,16 @@ void DesktopTest::fitsTheScreenItOpensOn() {
     }
     QVERIFY(w.button(MainDialog::kCmdOptions)->geometry().bottom() < w.button(MainDialog::kCmdHomepage)->y());
     QVERIFY(w.list()->width() >= 300);
+
+    // So do the windows it opens.
+    w.OnCommand(MainDialog::kCmdHelpTopics);
+    w.OnCommand(MainDialog::kCmdAbout);
+    for (QWidget* shown : QApplication::topLevelWidgets()) {
+        if (shown == &w || !shown->isVisible()) continue;
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        QVERIFY2(shown->width() <= room.width() && shown->height() <= room.height(),
+                 qPrintable(QString("%1: %2 x %3").arg(shown->windowTitle()).arg(shown->width()).arg(shown->height())));
+    }
 }
 
 void DesktopTest::keyboardFocusIsMarkedAndFollowsTheLayout() {
