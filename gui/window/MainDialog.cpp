@@ -247,7 +247,8 @@ void MainDialog::RestoreSize() {
     const int width = store_.ReadNumber(kOptionsKey, "WindowWidth").value_or(kWidth);
     const int height = store_.ReadNumber(kOptionsKey, "WindowHeight").value_or(kHeight);
     QSize size = QSize(width, height).expandedTo(QSize(kWidth, kHeight));
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) size = size.boundedTo(screen->availableGeometry().size());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
     resize(size.expandedTo(Smallest()));
     startMaximized_ = store_.ReadNumber(kOptionsKey, "WindowMaximized").value_or(0) != 0;
 }

@@ -76,7 +76,7 @@ public:
     };
     enum class AddResult { Added, Duplicate, Refused };
 
-    // The smallest size of the window, and its first.
+    // The first size of the window, and its smallest wherever the screen has room for it.
     static constexpr int kWidth = 699;
     static constexpr int kHeight = 538;
     // On a screen with less room the window may shrink to the screen, down to what its layout needs: the
