@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "decode/AudioDecoder.h"
+#include "platform/PcmSource.h"
 
 namespace pelloran::fuzz {
 
@@ -90,6 +92,22 @@ inline void ReadWideBlocks(AudioDecoder& reader, size_t inputSize) {
             }
         }
     }
+}
+
+// Reads a source to the end in pieces that divide no block and gives the frame count; aborts when its format
+// is no format, a read gives more than asked, or it gives more than maxFrames (it would never end).
+inline uint64_t ReadSourceToEnd(PcmSource& source, uint64_t maxFrames) {
+    const SourceFormat& format = source.Format();
+    if (format.rate <= 0 || format.channels < 1 || format.FrameBytes() == 0) std::abort();
+    constexpr size_t kFrames = 777;
+    std::vector<uint8_t> block(kFrames * format.FrameBytes());
+    uint64_t total = 0;
+    while (const size_t n = source.Read(block.data(), kFrames)) {
+        if (n > kFrames) std::abort();
+        total += n;
+        if (total > maxFrames) std::abort();
+    }
+    return total;
 }
 
 inline int FuzzReader(std::unique_ptr<AudioDecoder> reader, const uint8_t* data, size_t size) {

@@ -1,7 +1,6 @@
 // libFuzzer entry point: one input file through the WavSource, narrow and wide, read to the end.
 
 #include <cstdlib>
-#include <vector>
 
 #include "platform/File.h"
 #include "platform/WavSource.h"
@@ -9,19 +8,9 @@
 
 namespace {
 
-// Reads the source to the end; aborts when it gives more than it said it holds or never ends.
+// Every frame comes from at least one byte of the input; an intact file gives exactly its stated length.
 void ReadToEnd(pelloran::PcmSource& source, size_t inputSize) {
-    const pelloran::SourceFormat& format = source.Format();
-    if (format.rate <= 0 || format.channels < 1 || format.FrameBytes() == 0) std::abort();
-    constexpr size_t kFrames = 777;  // divides no block
-    std::vector<uint8_t> block(kFrames * format.FrameBytes());
-    uint64_t total = 0;
-    while (const size_t n = source.Read(block.data(), kFrames)) {
-        if (n > kFrames) std::abort();
-        total += n;
-        // Every frame comes from at least one byte of the input.
-        if (total > inputSize) std::abort();
-    }
+    const uint64_t total = pelloran::fuzz::ReadSourceToEnd(source, inputSize);
     if (!source.Truncated() && total != source.LengthFrames()) std::abort();
 }
 
