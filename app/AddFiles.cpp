@@ -34,7 +34,15 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
         }
         for (auto& path : found) {
             if (events.accept && !events.accept(path)) continue;
-            if (!seen.Insert(path)) continue;
+            if (!seen.Insert(path)) {
+                if (options.reportDuplicates && entry.kind == AddPath::Kind::File) {
+                    AddedFile file;
+                    file.path = std::move(path);
+                    file.duplicate = true;
+                    files.push_back(std::move(file));
+                }
+                continue;
+            }
             AddedFile file;
             file.path = std::move(path);
             file.root = root;
@@ -50,7 +58,8 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
     size_t nextReady = 0;
     const auto worker = [&] {
         for (size_t i; !cancelled() && (i = next.fetch_add(1)) < files.size();) {
-            files[i].probe = ProbeFile(files[i].path, options.preferredReader, options.readTags);
+            if (!files[i].duplicate)
+                files[i].probe = ProbeFile(files[i].path, options.preferredReader, options.readTags);
             files[i].probed = true;
             std::lock_guard lock(readyMutex);
             done[i] = true;
@@ -67,7 +76,7 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
 
     // Files refused or never probed are not listed.
     for (const AddedFile& file : files) {
-        if (!file.probe.ok) seen.Erase(file.path);
+        if (!file.probe.ok && !file.duplicate) seen.Erase(file.path);
     }
     return files;
 }

@@ -29,6 +29,7 @@ struct AddedFile {
     std::string root;      // the folder named in the request it was found under; "" for a named file
     ProbeOutcome probe;    // probe.ok: the list takes it
     bool probed = false;   // false when Cancel came first
+    bool duplicate = false;  // a named file already listed (only with reportDuplicates); never probed
 };
 
 struct AddFilesEvents {
@@ -47,6 +48,7 @@ struct AddFilesOptions {
     std::optional<ReaderKind> preferredReader;  // --decoder
     ScanOptions scan;                            // how folders are scanned
     bool readTags = false;                       // the sources' tags are wanted (output names from tags)
+    bool reportDuplicates = false;               // a named file already listed gets an entry of its own
 };
 
 // Runs the job. seen holds the files already listed and receives the new ones; a file already in it is

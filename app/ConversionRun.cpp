@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -92,20 +93,55 @@ public:
             done = std::rename(path_.c_str(), target.c_str()) == 0;
         } else if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
             done = true;
-        } else if (errno == EINVAL || errno == ENOSYS) {
-            // File systems without no-replace renames: link fails when the target appeared meanwhile.
-            done = link(path_.c_str(), target.c_str()) == 0;
-            if (done) unlink(path_.c_str());
+        } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+            done = CommitWithoutNoReplace(target);
         }
         committed_ = done;
         return done;
     }
 
 private:
+    // File systems without no-replace renames (FUSE FAT, some network shares): a hard link fails when the
+    // target appeared meanwhile; where links are refused too, the target name is created exclusively and the
+    // work file renamed over that very file (checked by identity).
+    bool CommitWithoutNoReplace(const std::string& target) {
+        if (link(path_.c_str(), target.c_str()) == 0) {
+            unlink(path_.c_str());
+            return true;
+        }
+        if (errno == EEXIST) return false;
+        const int placeholder = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (placeholder < 0) return false;
+        struct stat own {};
+        const bool stated = fstat(placeholder, &own) == 0;
+        close(placeholder);
+        struct stat now {};
+        if (!stated || lstat(target.c_str(), &now) != 0 || now.st_dev != own.st_dev || now.st_ino != own.st_ino) {
+            errno = EEXIST;
+            return false;
+        }
+        if (std::rename(path_.c_str(), target.c_str()) == 0) return true;
+        const int error = errno;
+        unlink(target.c_str());
+        errno = error;
+        return false;
+    }
+
     std::string path_;
     int fd_ = -1;
     bool committed_ = false;
 };
+
+// True for names of the exact shape of our work files: the prefix, mkstemps' six characters and an output
+// extension. Any other file, ".pelloran-notes.txt" included, is the user's.
+bool IsWorkFileName(std::string_view name) {
+    const size_t prefix = std::strlen(kWorkPrefix);
+    if (name.size() <= prefix + 6 || name.substr(0, prefix) != kWorkPrefix) return false;
+    for (size_t i = prefix; i < prefix + 6; ++i) {
+        if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+    }
+    return IsOutputExtension(name.substr(prefix + 6));
+}
 
 // Removes the work files in folder that no process holds: left by a kill or a power cut.
 void SweepStaleWorkFiles(const std::string& folder) {
@@ -113,7 +149,7 @@ void SweepStaleWorkFiles(const std::string& folder) {
     if (dir == nullptr) return;
     const time_t now = time(nullptr);
     while (const dirent* entry = readdir(dir)) {
-        if (std::strncmp(entry->d_name, kWorkPrefix, std::strlen(kWorkPrefix)) != 0) continue;
+        if (!IsWorkFileName(entry->d_name)) continue;
         const int fd = openat(dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st {};
@@ -200,6 +236,11 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
 
     TargetReservations reservations;
     reservations.SetDryRun(options.dryRun);
+    {
+        std::vector<std::string> sources;
+        for (const FileItem* item : items) sources.push_back(item->sourcePath);
+        reservations.SetSources(sources);
+    }
     std::mutex namingMutex;   // target naming is check-then-reserve: one entry at a time
     std::mutex summaryMutex;
     std::atomic<bool> widened{false};
@@ -277,6 +318,12 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                 }
                 // The target may have appeared since it was named (another process): the policy applies again.
                 for (int attempt = 0; ok; ++attempt) {
+                    // Checked again at the last moment: a source of this run is never replaced.
+                    if (replace && reservations.IsSource(item.targetPath)) {
+                        ok = false;
+                        context.decoder.failureNote = kStatusTargetIsRunSource;
+                        break;
+                    }
                     if (work.Commit(item.targetPath, replace)) break;
                     const int error = errno;
                     std::lock_guard lock(namingMutex);
@@ -330,6 +377,9 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
             std::lock_guard lock(summaryMutex);
             entry.note = summary.notes[i];
         }
+        // A failed or skipped entry always says why: its status when nothing more precise was found.
+        if (!succeeded && entry.note.empty() && status != kStatusCancelled && !progress.CancelRequested())
+            entry.note = status;
         observer.EntryFinished(i, entry);
     };
 

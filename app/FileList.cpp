@@ -267,6 +267,12 @@ void ScanFolder(std::vector<std::string>& out, const std::string& folder, const 
                 const ScanCancel& cancelled, const ScanOptions& options) {
     std::vector<std::string> folders;
     std::set<std::pair<dev_t, ino_t>> seen;
+    // The excluded folder counts as visited, unless it is the folder named itself.
+    struct stat excluded {}, root {};
+    if (!options.excludeFolder.empty() && stat(options.excludeFolder.c_str(), &excluded) == 0 &&
+        S_ISDIR(excluded.st_mode) &&
+        (stat(folder.c_str(), &root) != 0 || root.st_dev != excluded.st_dev || root.st_ino != excluded.st_ino))
+        seen.insert({excluded.st_dev, excluded.st_ino});
     CollectFolders(folders, folder, 0, seen, cancelled, options);
     for (const auto& f : folders) {
         if (cancelled && cancelled()) return;

@@ -73,6 +73,8 @@ using ScanCancel = std::function<bool()>;
 struct ScanOptions {
     bool knownOnly = false;   // only files whose extension a reader knows
     bool skipHidden = false;  // no files or folders whose names start with '.'
+    // A folder never descended into: the run's output folder, so that a re-run never takes its own outputs.
+    std::string excludeFolder;
 };
 // Every file below folder (subfolders included, links followed with cycles cut), through the filter step.
 void ScanFolder(std::vector<std::string>& out, const std::string& folder, const ConvertSettings& settings,

@@ -7,12 +7,28 @@
 #include <climits>
 #include <cstdio>
 
+#include "media/TagRecord.h"
 #include "platform/Paths.h"
 
 namespace pelloran {
 
 std::string TargetReservations::Key(const std::string& path) {
-    return ResolveFolderPath(FolderPart(path)) + "/" + FileNamePart(path);
+    return FoldCase(ResolveFolderPath(FolderPart(path)) + "/" + FileNamePart(path));
+}
+
+void TargetReservations::SetSources(const std::vector<std::string>& paths) {
+    std::set<FileIdentity> sources;
+    for (const std::string& path : paths) {
+        if (const auto id = IdentityOf(path)) sources.insert(*id);
+    }
+    std::lock_guard lock(mutex_);
+    sources_ = std::move(sources);
+}
+
+bool TargetReservations::IsSource(const std::string& path) const {
+    const auto id = IdentityOf(path);
+    std::lock_guard lock(mutex_);
+    return id && sources_.count(*id) != 0;
 }
 
 bool TargetReservations::Contains(const std::string& path) const {
@@ -63,14 +79,29 @@ bool ProbeWritable(const std::string& target) {
     return true;
 }
 
+// Characters that reorder or hide text (bidi controls, zero-width and other format characters): a tag must
+// not make a name look like another one, such as "song\u202Eflac.mp3".
+bool IsHiddenFormatCharacter(char32_t c) {
+    return (c >= 0x80 && c <= 0x9F) || c == 0xAD || c == 0x61C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF ||
+           (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
+}
+
 // A tag or file value made safe as one path component: '/' and the characters common file systems
-// refuse become '_', control characters go, "." and ".." cannot stand alone.
+// refuse become '_', control and format characters go, "." and ".." cannot stand alone. Bytes that are not
+// UTF-8 (a source named in another encoding) are kept.
 std::string SafeComponent(const std::string& value) {
     std::string out;
-    for (const char ch : value) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) continue;
-        out += std::string_view("/\\:*?\"<>|").find(ch) != std::string_view::npos ? '_' : ch;
+    for (size_t i = 0; i < value.size();) {
+        const size_t start = i;
+        const char32_t c = NextCodePoint(value, i);
+        const bool invalidByte = c == 0xFFFD && i - start == 1;
+        if (!invalidByte && (c < 0x20 || c == 0x7F || IsHiddenFormatCharacter(c))) continue;
+        if (c < 0x80 && std::string_view("/\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos) {
+            out += '_';
+            continue;
+        }
+        out.append(value, start, i - start);
     }
     while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
     while (!out.empty() && out.front() == ' ') out.erase(0, 1);
@@ -108,6 +139,7 @@ std::string FieldValue(const std::string& field, const FileItem& item, int32_t o
 bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t outputFormat, std::string& name,
                        std::string& error) {
     std::string out;
+    std::set<size_t> fieldComponents;  // components that hold a field
     for (size_t i = 0; i < pattern.size();) {
         if (pattern[i] != '{') {
             if (pattern[i] == '}') {
@@ -145,6 +177,7 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
             return false;
         }
         if (value.empty()) value = fallback;
+        fieldComponents.insert(static_cast<size_t>(std::count(out.begin(), out.end(), '/')));
         if (width > 0 && !value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
             value.size() < static_cast<size_t>(width))
             value.insert(0, static_cast<size_t>(width) - value.size(), '0');
@@ -156,14 +189,16 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
         return false;
     }
     std::string cleaned;
-    for (size_t start = 0; start <= out.size();) {
+    for (size_t start = 0, index = 0; start <= out.size(); ++index) {
         const size_t slash = std::min(out.find('/', start), out.size());
         std::string component = out.substr(start, slash - start);
         start = slash + 1;
-        if (component == "." || component == "..") {
+        // The pattern's own "." or ".." would leave the folder; empty fields around a dot only make a poor name.
+        if ((component == "." || component == "..") && fieldComponents.count(index) == 0) {
             error = "the name pattern leaves the output folder";
             return false;
         }
+        if (component == "." || component == "..") component = "_";
         if (component.empty()) component.push_back('_');
         if (!cleaned.empty()) cleaned += '/';
         cleaned += component;
@@ -237,6 +272,11 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
                 if (policy == kTargetOverwrite) {
                     if (SameFile(target, source)) {
                         status = kStatusTargetIsSource;
+                        return false;
+                    }
+                    // Another source of this run is an existing file that may not be replaced.
+                    if (reservations != nullptr && reservations->IsSource(target)) {
+                        status = kStatusTargetIsRunSource;
                         return false;
                     }
                     replacing = true;

@@ -4,17 +4,24 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/FileItem.h"
+#include "platform/Paths.h"
 #include "settings/ConvertSettings.h"
 
 namespace pelloran {
 
 // Target names of a run: those being written and those already written. A later entry never takes one of
-// them, whatever the collision policy. Names are compared with their folder resolved, so that two paths to
-// one folder meet.
+// them, whatever the collision policy. Names are compared with their folder resolved and their case folded,
+// so that two paths to one folder meet and a case-insensitive file system (FAT, NTFS, SMB) keeps both files.
+// It also knows the identity of every source of the run: no entry ever writes over one of them.
 class TargetReservations {
 public:
+    // The run's sources, before the first write.
+    void SetSources(const std::vector<std::string>& paths);
+    // True when path reaches a file that is one of the run's sources (through any link).
+    bool IsSource(const std::string& path) const;
     bool Contains(const std::string& path) const;
     void Reserve(const std::string& path);
     // Gives back a name whose file was not written.
@@ -30,6 +37,7 @@ private:
     mutable std::mutex mutex_;
     std::set<std::string> paths_;
     std::set<std::string> folders_;
+    std::set<FileIdentity> sources_;
     bool dryRun_ = false;
 };
 
@@ -46,6 +54,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
                     TargetReservations* reservations = nullptr, bool* replaces = nullptr);
 
 inline constexpr const char* kStatusSkipped = "Target exists and skipped";
+inline constexpr const char* kStatusTargetIsRunSource = "Target is a source of this run";
 inline constexpr const char* kStatusTargetIsSource =
     "Target file name is same as original file that can't be overwritten. Please output files to a custom folder.";
 

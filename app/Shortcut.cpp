@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "media/TagRecord.h"
 #include "platform/Paths.h"
 
 namespace pelloran {
@@ -58,24 +59,6 @@ private:
     const uint8_t* data_;
     size_t size_;
 };
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const Bytes& b, size_t units) {

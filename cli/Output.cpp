@@ -103,6 +103,13 @@ std::string ConvertLine(const std::string& source, StatusCode code, const std::s
     return Dump(j);
 }
 
+std::string DuplicateLine(const AddedFile& file, bool json) {
+    EntryResult result;
+    result.skipped = true;
+    result.note = kDuplicateNote;
+    return ConvertLine(file.path, StatusCode::Skipped, kDuplicateNote, "", result, json);
+}
+
 std::string NotLoadedLine(const AddedFile& file, bool json) {
     EntryResult result;
     result.note = file.probe.note;
@@ -111,6 +118,7 @@ std::string NotLoadedLine(const AddedFile& file, bool json) {
 }
 
 std::string ProbeLine(const AddedFile& file, bool json) {
+    if (file.duplicate) return DuplicateLine(file, json);
     const FileItem& item = file.probe.item;
     if (json) {
         Json j;

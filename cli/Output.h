@@ -40,6 +40,9 @@ private:
 std::string ConvertLine(const std::string& source, StatusCode code, const std::string& status,
                         const std::string& target, const EntryResult& result, bool json);
 // The line of a file that was not loaded (or never probed after Cancel).
+inline constexpr const char* kDuplicateNote = "Duplicate of an earlier input";
+// A named file already listed earlier in this run: skipped, with its reason.
+std::string DuplicateLine(const AddedFile& file, bool json);
 std::string NotLoadedLine(const AddedFile& file, bool json);
 // A probe's line: the list's columns, or its JSON object.
 std::string ProbeLine(const AddedFile& file, bool json);

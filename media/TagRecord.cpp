@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cwctype>
+#include <locale.h>
 
 
 namespace pelloran {
@@ -154,6 +156,47 @@ char32_t NextCodePoint(std::string_view text, size_t& i) {
     }
     i += len;
     return cp;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string FoldCase(std::string_view text) {
+    // The C.UTF-8 locale holds the Unicode case tables whatever the process locale is.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t start = i;
+        char32_t cp = NextCodePoint(text, i);
+        if (cp == 0xFFFD && i - start == 1) {
+            out += text[start];
+            continue;
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp >= 'A' && cp <= 'Z' ? cp + 32 : cp);
+            continue;
+        }
+        if (utf8 != static_cast<locale_t>(nullptr))
+            cp = static_cast<char32_t>(towlower_l(towupper_l(static_cast<wint_t>(cp), utf8), utf8));
+        AppendUtf8(out, cp);
+    }
+    return out;
 }
 
 bool AnsiToUtf8(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }

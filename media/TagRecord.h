@@ -67,6 +67,13 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view text);
 std::string ToUpperAscii(std::string_view text);
 
+// Text with Unicode simple case folding applied (invalid bytes kept as they are): names that a case-insensitive
+// file system takes for one ("Song" and "SONG", "Ärger" and "ärger") fold to the same text.
+std::string FoldCase(std::string_view text);
+
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
 // Next code point of UTF-8 text at i (i is advanced past it); an invalid byte gives U+FFFD and advances by one.
 char32_t NextCodePoint(std::string_view text, size_t& i);
 

@@ -158,6 +158,7 @@ std::string RegistryStore::DefaultPath() {
 
 RegistryStore::LoadStatus RegistryStore::Load(const std::string& path) {
     keys_.clear();
+    parseWarnings_.clear();
     path_ = path;
     writable_ = true;
     loadError_.clear();
@@ -216,11 +217,13 @@ size_t RegistryStore::Parse(const std::string& text) {
         const std::string rest = line.substr(eq + 1);
         if (rest.rfind("number:", 0) == 0) {
             const std::string digits = rest.substr(7);
-            if (digits.empty()) continue;
             errno = 0;
             char* end = nullptr;
-            const long long v = std::strtoll(digits.c_str(), &end, 10);
-            if (errno != 0 || end == nullptr || *end != '\0' || v < INT32_MIN || v > UINT32_MAX) continue;
+            const long long v = digits.empty() ? 0 : std::strtoll(digits.c_str(), &end, 10);
+            if (digits.empty() || errno != 0 || end == nullptr || *end != '\0' || v < INT32_MIN || v > UINT32_MAX) {
+                parseWarnings_.push_back(name + ": \"" + digits + "\" is not a number");
+                continue;
+            }
             (*section)[name] = static_cast<int32_t>(static_cast<uint32_t>(v));
             ++parsed;
         } else if (rest.rfind("text:", 0) == 0) {
@@ -228,7 +231,11 @@ size_t RegistryStore::Parse(const std::string& text) {
             if (Unescape(rest.substr(5), value)) {
                 (*section)[name] = value;
                 ++parsed;
+            } else {
+                parseWarnings_.push_back(name + ": the text does not parse");
             }
+        } else {
+            parseWarnings_.push_back(name + ": the value is neither number: nor text:");
         }
     }
     return parsed;
@@ -277,6 +284,11 @@ bool RegistryStore::Commit() const {
 bool RegistryStore::KeyExists(const std::string& key) const { return keys_.count(key) != 0; }
 
 void RegistryStore::CreateKey(const std::string& key) { keys_[key]; }
+
+bool RegistryStore::HasValue(const std::string& key, const std::string& name) const {
+    const auto k = keys_.find(key);
+    return k != keys_.end() && k->second.count(name) != 0;
+}
 
 std::optional<int32_t> RegistryStore::ReadNumber(const std::string& key, const std::string& name) const {
     const auto k = keys_.find(key);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace pelloran {
 
@@ -44,6 +45,11 @@ public:
     void WriteNumber(const std::string& key, const std::string& name, int32_t value);
     void WriteText(const std::string& key, const std::string& name, const std::string& value);
 
+    // True when name holds a value of either type in key.
+    bool HasValue(const std::string& key, const std::string& name) const;
+    // "Name: reason" for each value line of the loaded file that did not parse (the default applies to it).
+    const std::vector<std::string>& parseWarnings() const { return parseWarnings_; }
+
     const std::string& path() const { return path_; }
     bool writable() const { return writable_; }
 
@@ -58,6 +64,7 @@ private:
     std::string path_;
     bool writable_ = true;
     std::string loadError_;
+    std::vector<std::string> parseWarnings_;
 };
 
 }  // namespace pelloran

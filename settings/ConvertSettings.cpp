@@ -437,6 +437,14 @@ std::string OutputExtension(int32_t code) {
     return extension;
 }
 
+bool IsOutputExtension(std::string_view ext) {
+    if (ext.size() < 2 || ext.front() != '.') return false;
+    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
+        if (EqualsIgnoreCase(ext.substr(1), row->extension)) return true;
+    }
+    return false;
+}
+
 std::string OutputFormatName(int32_t code) {
     const OutputFormatRow* row = RowForCode(code);
     return row == nullptr ? std::string{} : ToUpperAscii(row->name != nullptr ? row->name : row->extension);
@@ -465,15 +473,25 @@ ConvertSettings::ConvertSettings() {
     DestSpecifiedFolder = documents;
 }
 
-void LoadSettings(ConvertSettings& settings, const RegistryStore& store) {
+void LoadSettings(ConvertSettings& settings, const RegistryStore& store, std::vector<std::string>* warnings) {
     if (!store.KeyExists(kOptionsKey)) return;
+    const auto warn = [warnings](std::string text) {
+        if (warnings != nullptr) warnings->push_back(std::move(text));
+    };
     for (const auto& f : kTextFields) {
         if (auto v = store.ReadText(kOptionsKey, f.name)) settings.*f.member = *v;
+        else if (store.HasValue(kOptionsKey, f.name)) warn(std::string(f.name) + ": a number where text belongs");
     }
     // Out of range after the load check: the default stays.
     for (const auto& f : kNumberFields) {
-        if (auto v = store.ReadNumber(kOptionsKey, f.name); v && f.range.Contains(f.check(*v)))
+        const auto v = store.ReadNumber(kOptionsKey, f.name);
+        if (v && f.range.Contains(f.check(*v))) {
             settings.*f.member = f.check(*v);
+        } else if (v) {
+            warn(std::string(f.name) + ": " + std::to_string(*v) + " is out of range (" + f.range.Text() + ")");
+        } else if (store.HasValue(kOptionsKey, f.name)) {
+            warn(std::string(f.name) + ": text where a number belongs");
+        }
     }
     RebuildExtensionFilter(settings);
     for (const auto& g : kTagGroups) LoadTagSettings(settings.*g.member, store, TagKey(g.prefix));

@@ -62,6 +62,8 @@ std::string OutputFormatRowText(const OutputFormatRow& row);
 int OutputFormatRowIndex(int32_t code);
 // Extension with its dot (".mp3"), or "" for an unknown code.
 std::string OutputExtension(int32_t code);
+// True when ext (with its dot, any case) is the extension of an output format.
+bool IsOutputExtension(std::string_view ext);
 // Short name used in run texts ("MP3"), or "" for an unknown code.
 std::string OutputFormatName(int32_t code);
 // Code for a CLI format name (mp3 wav ogg aac m4a mp4 m4b amr awb wma flac opus alac), or 0.
@@ -230,7 +232,10 @@ inline constexpr const char* kProgramKey = "Software\\Brenthaven\\Pelloran";
 inline constexpr const char* kOptionsKey = "Software\\Brenthaven\\Pelloran\\Options";
 
 // Reads every stored value over the defaults and applies the load checks.
-void LoadSettings(ConvertSettings& settings, const RegistryStore& store);
+// Values of the wrong type or out of range keep the default; warnings, when given, receives "Name: reason"
+// for each of them.
+void LoadSettings(ConvertSettings& settings, const RegistryStore& store,
+                  std::vector<std::string>* warnings = nullptr);
 // Writes the chosen groups into the store (the caller commits it).
 void SaveSettings(const ConvertSettings& settings, int groups, RegistryStore& store);
 // True on the first run (FirstRun missing or non-zero); marks the run as seen in the store.
