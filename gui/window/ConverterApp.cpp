@@ -23,7 +23,7 @@ public:
 
 }  // namespace
 
-ConverterApp::ConverterApp(QStringList paths, InstanceServer* server) : paths_(std::move(paths)), server_(server) {}
+ConverterApp::ConverterApp(std::vector<std::string> paths, InstanceServer* server) : paths_(std::move(paths)), server_(server) {}
 ConverterApp::~ConverterApp() = default;
 
 bool ConverterApp::InitInstance() {
@@ -38,30 +38,20 @@ bool ConverterApp::InitInstance() {
     QObject::connect(dialog_.get(), &MainDialog::Closed, &loop, &QEventLoop::quit);
     if (server_) {
         // Files from a later start join the list, and the window comes to the front.
-        QObject::connect(server_, &InstanceServer::PathsReceived, dialog_.get(), [d = dialog_.get()](const QStringList& paths) {
+        QObject::connect(server_, &InstanceServer::PathsReceived, dialog_.get(), [d = dialog_.get()](const std::vector<std::string>& paths) {
             if (d->isMinimized()) d->showNormal();
             d->raise();
             d->activateWindow();
-            d->OpenPaths(ToPaths(paths));
+            d->OpenPaths(paths);
         });
     }
     dialog_->ShowAsSaved();
-    if (!paths_.isEmpty()) dialog_->OpenPaths(ToPaths(paths_));
+    if (!paths_.empty()) dialog_->OpenPaths(paths_);
     loop.exec();
     dialog_.reset();
     return false;
 }
 
 int ConverterApp::ExitInstance() { return 0; }
-
-}  // namespace pelloran
-
-namespace pelloran {
-
-std::vector<std::string> ToPaths(const QStringList& paths) {
-    std::vector<std::string> out;
-    for (const QString& path : paths) out.push_back(path.toStdString());
-    return out;
-}
 
 }  // namespace pelloran

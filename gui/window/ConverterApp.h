@@ -1,8 +1,6 @@
 #pragma once
 // The application object: prepares the process and runs the main window.
 
-#include <QtCore/QStringList>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +13,7 @@ class MainDialog;
 class ConverterApp {
 public:
     // paths: added to the list at start. server: brings the files of later starts (may be null).
-    explicit ConverterApp(QStringList paths = {}, InstanceServer* server = nullptr);
+    explicit ConverterApp(std::vector<std::string> paths = {}, InstanceServer* server = nullptr);
     ~ConverterApp();
 
     // Runs the whole life of the main window; false in every case, as nothing follows it.
@@ -24,12 +22,9 @@ public:
     int ExitInstance();
 
 private:
-    QStringList paths_;
+    std::vector<std::string> paths_;
     InstanceServer* server_;
     std::unique_ptr<MainDialog> dialog_;
 };
-
-// Paths as the window's list takes them.
-std::vector<std::string> ToPaths(const QStringList& paths);
 
 }  // namespace pelloran

@@ -1,15 +1,21 @@
 #include "gui/window/Launch.h"
 
 #include <QtCore/QByteArray>
-#include <QtCore/QDir>
-#include <QtCore/QFileInfo>
-#include <QtCore/QStandardPaths>
+#include <QtCore/QFile>
 #include <QtCore/QTimer>
 #include <QtCore/QUrl>
 #include <QtNetwork/QLocalSocket>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 namespace pelloran {
@@ -33,48 +39,131 @@ const char* const kUsage =
     "\n"
     "pelloran-cli converts from the command line: pelloran-cli --help\n";
 
-QString AbsolutePath(const QString& arg, const QString& base) {
-    QString path = arg;
-    if (arg.startsWith(QLatin1String("file:"))) path = QUrl(arg).toLocalFile();
-    if (path.isEmpty()) return {};
-    return QDir::cleanPath(QDir(base).absoluteFilePath(path));
+// The path of a file: address as bytes (percent escapes may stand for bytes that are not UTF-8).
+std::string LocalFileBytes(const std::string& address) {
+    const QUrl url(QString::fromUtf8(address));
+    if (!url.isValid() || !url.isLocalFile()) return {};
+    const QString host = url.host();
+    if (!host.isEmpty() && host != QLatin1String("localhost")) return {};
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+// Byte for byte: "a/./b/../c/" against base gives base/a/c.
+std::string AbsolutePath(const std::string& arg, const std::string& base) {
+    const std::string path = arg.starts_with("file:") ? LocalFileBytes(arg) : arg;
+    if (path.empty() || path.find('\0') != std::string::npos) return {};
+    const std::filesystem::path full =
+        path.front() == '/' ? std::filesystem::path(path) : std::filesystem::path(base) / path;
+    std::string clean = full.lexically_normal().string();
+    while (clean.size() > 1 && clean.back() == '/') clean.pop_back();
+    return clean;
+}
+
+// Owns a file descriptor.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Why folder cannot hold the socket, empty when it can: it must be a real folder (not a link), ours, and
+// closed to everyone else.
+QString FolderProblem(const std::string& folder) {
+    const Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dir.get() < 0) {
+        if (errno == ELOOP || errno == ENOTDIR) return QStringLiteral("is a link or not a folder");
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    struct stat info {};
+    if (fstat(dir.get(), &info) != 0) return QString::fromLocal8Bit(std::strerror(errno));
+    if (info.st_uid != geteuid()) return QStringLiteral("belongs to another user");
+    if ((info.st_mode & 07777) != 0700)
+        return QStringLiteral("has mode %1, not 0700").arg(unsigned(info.st_mode & 07777), 4, 8, QLatin1Char('0'));
+    return {};
+}
+
+InstanceSocket SocketIn(const std::string& folder) {
+    const std::string path = folder + "/pelloran-window";
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    // With room to spare: Qt may bind a slightly longer temporary name first.
+    if (QFile::encodeName(name).toStdString() != path || path.size() + 12 >= sizeof(sockaddr_un::sun_path))
+        return {{}, QStringLiteral("%1 cannot name a local socket").arg(name)};
+    return {name, {}};
+}
+
+// Whether the process at the other end of a connected local socket runs as this user.
+bool PeerIsThisUser(qintptr fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return fd >= 0 && getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && size == sizeof peer &&
+           peer.uid == geteuid();
 }
 
 }  // namespace
 
-LaunchRequest ParseLaunchArguments(const QStringList& args, const QString& base) {
+LaunchRequest ParseLaunchArguments(const std::vector<std::string>& args, const std::string& base) {
     LaunchRequest request;
     bool options = true;
-    for (const QString& arg : args) {
-        if (options && arg == QLatin1String("--")) {
+    for (const std::string& arg : args) {
+        if (options && arg == "--") {
             options = false;
-        } else if (options && (arg == QLatin1String("-h") || arg == QLatin1String("--help"))) {
+        } else if (options && (arg == "-h" || arg == "--help")) {
             return {0, QString::fromUtf8(kUsage), {}, {}};
-        } else if (options && (arg == QLatin1String("-v") || arg == QLatin1String("--version"))) {
+        } else if (options && (arg == "-v" || arg == "--version")) {
             return {0, QStringLiteral("pelloran %1\n").arg(QString::fromUtf8(PELLORAN_VERSION)), {}, {}};
-        } else if (options && arg.startsWith(u'-') && arg.size() > 1) {
-            return {2, {}, QStringLiteral("pelloran: unknown option '%1'\n").arg(arg) + QString::fromUtf8(kUsage), {}};
-        } else if (const QString path = AbsolutePath(arg, base); !path.isEmpty()) {
-            request.paths << path;
+        } else if (options && arg.starts_with('-') && arg.size() > 1) {
+            const QString said = QStringLiteral("pelloran: unknown option '%1'\n").arg(QString::fromLocal8Bit(arg));
+            return {2, {}, said + QString::fromUtf8(kUsage), {}};
+        } else if (std::string path = AbsolutePath(arg, base); !path.empty()) {
+            request.paths.push_back(std::move(path));
         }
     }
     return request;
 }
 
-QString InstanceSocketName() {
-    // One per user and desktop session: the runtime folder is the user's own; without one, the user id.
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (!runtime.isEmpty()) return runtime + QStringLiteral("/pelloran-window");
-    return QStringLiteral("pelloran-window-%1").arg(getuid());
+InstanceSocket InstanceSocketName() {
+    // Never a name others can guess in a folder they can write: the runtime folder when it is truly ours,
+    // else a folder of our own in the cache folder.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/' && FolderProblem(runtime).isEmpty()) return SocketIn(runtime);
+    std::string cache;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') cache = xdg;
+    else if (const char* home = std::getenv("HOME"); home && home[0] == '/') cache = std::string(home) + "/.cache";
+    else return {{}, QStringLiteral("no runtime, cache or home folder is set")};
+    std::error_code ignored;
+    std::filesystem::create_directories(cache, ignored);
+    const std::string folder = cache + "/pelloran";
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(folder));
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {{}, QStringLiteral("cannot create %1: %2").arg(shown, QString::fromLocal8Bit(std::strerror(errno)))};
+    if (const QString problem = FolderProblem(folder); !problem.isEmpty())
+        return {{}, QStringLiteral("%1 %2; refusing to use it").arg(shown, problem)};
+    return SocketIn(folder);
 }
 
-bool HandToRunningInstance(const QString& name, const QStringList& paths, int timeoutMs) {
+bool HandToRunningInstance(const QString& name, const std::vector<std::string>& paths, int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs)) return false;
+    if (!PeerIsThisUser(socket.socketDescriptor())) {
+        socket.abort();
+        return false;
+    }
     QByteArray message(kHeader);
-    for (const QString& path : paths) message += path.toUtf8() + '\0';
-    message += '\0';  // an empty path ends the list
+    for (const std::string& path : paths) {
+        if (path.empty() || path.find('\0') != std::string::npos) continue;
+        message.append(path.data(), qsizetype(path.size()));
+        message.append('\0');
+    }
+    message.append('\0');  // an empty path ends the list
     socket.write(message);
     if (!socket.waitForBytesWritten(timeoutMs)) return false;
     QByteArray answer;
@@ -92,7 +181,7 @@ bool InstanceServer::Listen(const QString& name) {
     {
         QLocalSocket probe;
         probe.connectToServer(name);
-        if (probe.waitForConnected(1000)) return false;
+        if (probe.waitForConnected(1000) && PeerIsThisUser(probe.socketDescriptor())) return false;
     }
     if (server_.listen(name)) return true;
     if (server_.serverError() != QAbstractSocket::AddressInUseError) return false;
@@ -102,6 +191,11 @@ bool InstanceServer::Listen(const QString& name) {
 
 void InstanceServer::Accept() {
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
+        if (!PeerIsThisUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         auto buffer = std::make_shared<QByteArray>();
         auto* stall = new QTimer(socket);
         stall->setSingleShot(true);
@@ -124,14 +218,14 @@ void InstanceServer::Accept() {
             const QByteArray body = buffer->mid(header);
             const QByteArray end("\0\0", 2);
             if (buffer->size() < header || !(body == QByteArray(1, '\0') || body.endsWith(end))) return;
-            QStringList paths;
+            std::vector<std::string> paths;
             for (const QByteArray& path : body.left(body.size() - 1).split('\0')) {
                 if (path.isEmpty()) continue;
-                if (paths.size() >= kMaxPaths) {
+                if (paths.size() >= size_t(kMaxPaths)) {
                     socket->abort();
                     return;
                 }
-                paths << QString::fromUtf8(path);
+                paths.push_back(path.toStdString());  // the bytes as sent: names need not be UTF-8
             }
             buffer->clear();
             socket->write(kAnswer);

@@ -1,5 +1,6 @@
 #include "gui/window/MainDialog.h"
 
+#include <QtCore/QByteArray>
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
 #include <QtGui/QCloseEvent>
@@ -463,7 +464,9 @@ void MainDialog::dropEvent(QDropEvent* event) {
     if (busy_ || !event->mimeData()->hasUrls()) return;
     std::vector<std::string> paths;
     for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+        // The path's bytes as the address gives them: a name need not be UTF-8.
+        if (url.isLocalFile())
+            paths.push_back(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
     }
     event->acceptProposedAction();
     if (!paths.empty()) AddDroppedPaths(std::move(paths));

@@ -1,10 +1,12 @@
 // Pelloran: the window.
 
-#include <QtCore/QDir>
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "gui/window/ConverterApp.h"
 #include "gui/window/Launch.h"
@@ -25,23 +27,33 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         for (const char* option : {"-h", "--help", "-v", "--version"}) {
             if (std::strcmp(argv[i], option) == 0)
-                return Finish(pelloran::ParseLaunchArguments({QString::fromLocal8Bit(option)}, {}));
+                return Finish(pelloran::ParseLaunchArguments({option}, {}));
         }
     }
     QApplication app(argc, argv);
-    // Qt has taken its own options (-platform, -style, ...); the rest are ours.
-    QStringList args = QApplication::arguments();
-    args.removeFirst();
-    const pelloran::LaunchRequest request = pelloran::ParseLaunchArguments(args, QDir::currentPath());
+    // Qt has taken its own options (-platform, -style, ...) out of argv; the rest are ours, kept as bytes
+    // since file names need not be UTF-8.
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::error_code ignored;
+    const pelloran::LaunchRequest request =
+        pelloran::ParseLaunchArguments(args, std::filesystem::current_path(ignored).string());
     if (request.exitCode) return Finish(request);
 
-    // One window per user: a second start hands its files over and ends.
-    const QString socket = pelloran::InstanceSocketName();
-    if (pelloran::HandToRunningInstance(socket, request.paths)) return 0;
+    // One window per user: a second start hands its files over and ends. Without a safe place for the
+    // socket, each start has a window of its own.
+    const pelloran::InstanceSocket socket = pelloran::InstanceSocketName();
     pelloran::InstanceServer server;
-    if (!server.Listen(socket) && pelloran::HandToRunningInstance(socket, request.paths)) return 0;
+    bool listening = false;
+    if (socket.name.isEmpty()) {
+        std::fprintf(stderr, "pelloran: %s; files of later starts open windows of their own\n",
+                     socket.error.toLocal8Bit().constData());
+    } else {
+        if (pelloran::HandToRunningInstance(socket.name, request.paths)) return 0;
+        listening = server.Listen(socket.name);
+        if (!listening && pelloran::HandToRunningInstance(socket.name, request.paths)) return 0;
+    }
 
-    pelloran::ConverterApp converter(request.paths, &server);
+    pelloran::ConverterApp converter(request.paths, listening ? &server : nullptr);
     converter.InitInstance();
     return converter.ExitInstance();
 }

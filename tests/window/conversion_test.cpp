@@ -57,6 +57,7 @@ private slots:
     void statusTipGivesTheWholeTargetPath();
     void longRunsNotifyOnlyWhenTheWindowIsInactive();
     void playAndBrowseSayWhyTheyCannot();
+    void neverOverwritesAnotherSourceOfTheRun();
 };
 
 void ConversionTest::convertsTheListToWavWithItsStatuses() {
@@ -324,6 +325,40 @@ void ConversionTest::playAndBrowseSayWhyTheyCannot() {
         w.OnCommand(command);
         QVERIFY(said().contains("no longer exists"));
     }
+}
+
+void ConversionTest::neverOverwritesAnotherSourceOfTheRun() {
+    WindowHarness h([](ConvertSettings& s) {
+        s.OutputFormat = kOutputFlac;
+        s.DestOutputFolderOpt = kOutputBesideSource;
+        s.TargetExistsOpt = kTargetOverwrite;
+        s.BrowseOutputFolder = 0;
+    });
+    MainDialog& w = h.Open();
+    // album/song.flac and album/song.mp3, made by the window from one WAV.
+    fs::create_directories(h.File("album"));
+    WriteSineWav(h.File("album/song.wav"), 22050, 2, 1.0);
+    h.AddAndWait({h.File("album/song.wav")});
+    h.ConvertAllAndWait();
+    w.settings().OutputFormat = kOutputMp3;
+    h.ConvertAllAndWait();
+    QCOMPARE(FilesIn(h.File("album")), (std::vector<std::string>{"song.flac", "song.mp3", "song.wav"}));
+    w.RemoveAll();
+    fs::remove(h.File("album/song.wav"));
+    const std::vector<uint8_t> mp3 = ReadBytes(h.File("album/song.mp3"));
+
+    // Both to MP3 beside themselves, overwriting: the FLAC's target is the other source, which stays as it was.
+    h.AddAndWait({h.File("album/song.flac"), h.File("album/song.mp3")});
+    QCOMPARE(w.list()->RowCount(), 2);
+    h.ConvertAllAndWait();
+    bool refused = false;
+    for (FileRow* row : w.list()->AllRows()) {
+        if (row->text(SortListCtrl::kColFile) == "song.flac")
+            refused = row->text(SortListCtrl::kColStatus).contains("Target is a source of this run");
+    }
+    QVERIFY2(refused, h.Statuses().front().c_str());
+    QVERIFY(ReadBytes(h.File("album/song.mp3")) == mp3);
+    QCOMPARE(FilesIn(h.File("album")), (std::vector<std::string>{"song.flac", "song.mp3"}));
 }
 
 QTEST_MAIN(ConversionTest)

@@ -6,12 +6,18 @@
 #include <QtNetwork/QLocalSocket>
 #include <QtWidgets/QComboBox>
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
 
 #include "gui/controls/Backdrop.h"
 #include "gui/controls/SkinButton.h"
@@ -33,6 +39,63 @@ CommandResult RunWindowProgram(const std::vector<std::string>& args, const std::
     return Run(argv);
 }
 
+// Sets or clears environment variables for one scope.
+class EnvScope {
+public:
+    EnvScope(std::initializer_list<std::pair<const char*, const char*>> values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+            value ? setenv(name, value, 1) : unsetenv(name);
+        }
+    }
+    ~EnvScope() {
+        for (const auto& [name, value] : saved_)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// The real program as a later start, given the name "caf\xe9.wav" (Latin-1, not UTF-8) through a shell
+// since QProcess passes only text; without a runtime folder, with cache as the cache folder.
+void StartWithLatin1Name(QProcess& program, const std::string& folder, const std::string& cache) {
+    program.setWorkingDirectory(QString::fromStdString(folder));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("XDG_CACHE_HOME", QString::fromStdString(cache));
+    program.setProcessEnvironment(env);
+    program.start("/bin/sh", {"-c", "exec \"$0\" \"$(printf 'caf\\351.wav')\"", PELLORAN_WINDOW_PATH});
+}
+
+// Runs body in a child process as the unprivileged user "nobody"; its exit code, or -1.
+template <class Body>
+int AsNobody(Body body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        // Only system calls from here: the parent has threads.
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    for (int i = 0; i < 1000 && waitpid(child, &status, WNOHANG) == 0; ++i) QTest::qWait(10);
+    if (waitpid(child, &status, WNOHANG) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+sockaddr_un SocketAddress(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    return address;
+}
+
 }  // namespace
 
 class DesktopTest : public QObject {
@@ -43,6 +106,10 @@ private slots:
     void helpAndVersionNeedNoDisplay();
     void secondStartHandsItsFilesToTheRunningWindow();
     void strangersOnTheSocketAreDropped();
+    void socketFolderIsPrivateOrRefused();
+    void namesThatAreNotUtf8AreKeptFromTheCommandLine();
+    void handOverWithoutARuntimeFolderKeepsNamesThatAreNotUtf8();
+    void otherUsersAreNeitherHeardNorTold();
     void resizesMaximisesAndRemembersItsSize();
     void fitsTheScreenItOpensOn();
     void keyboardFocusIsMarkedAndFollowsTheLayout();
@@ -52,15 +119,19 @@ private slots:
 
 void DesktopTest::commandLineGivesPathsHelpAndVersion() {
     const struct {
-        QStringList args;
+        std::vector<std::string> args;
         std::optional<int> exit;
-        QStringList paths;
+        std::vector<std::string> paths;
         const char* out;
     } cases[] = {
         {{}, std::nullopt, {}, ""},
         {{"a.wav", "/music/b.mp3", "sub/../c.ogg"}, std::nullopt, {"/home/ana/a.wav", "/music/b.mp3", "/home/ana/c.ogg"}, ""},
         {{"file:///music/My%20Song.flac"}, std::nullopt, {"/music/My Song.flac"}, ""},
         {{"--", "-odd.wav", "--help"}, std::nullopt, {"/home/ana/-odd.wav", "/home/ana/--help"}, ""},
+        // Names that are not UTF-8 keep their bytes, given plainly or percent-escaped in an address.
+        {{"caf\xe9.wav", "file:///music/caf%E9%20au%20lait.wav"}, std::nullopt,
+         {"/home/ana/caf\xe9.wav", "/music/caf\xe9 au lait.wav"}, ""},
+        {{"./x/../dir/", "file://elsewhere/a.wav"}, std::nullopt, {"/home/ana/dir"}, ""},
         {{"a.wav", "--help"}, 0, {}, "Usage: pelloran [FILE|FOLDER]..."},
         {{"-v"}, 0, {}, "pelloran " PELLORAN_VERSION "\n"},
         {{"--version"}, 0, {}, "pelloran " PELLORAN_VERSION "\n"},
@@ -95,11 +166,7 @@ void DesktopTest::secondStartHandsItsFilesToTheRunningWindow() {
     QVERIFY(server.Listen(socket));
     InstanceServer second;
     QVERIFY(!second.Listen(socket));  // one window per user
-    connect(&server, &InstanceServer::PathsReceived, &w, [&w](const QStringList& paths) {
-        std::vector<std::string> list;
-        for (const QString& p : paths) list.push_back(p.toStdString());
-        w.OpenPaths(list);
-    });
+    connect(&server, &InstanceServer::PathsReceived, &w, &MainDialog::OpenPaths);
     WriteSineWav(h.File("one.wav"), 8000, 1, 0.5);
     fs::create_directories(h.File("album/disc"));
     WriteSineWav(h.File("album/disc/two.wav"), 8000, 1, 0.5);
@@ -157,6 +224,185 @@ void DesktopTest::strangersOnTheSocketAreDropped() {
     QVERIFY(fs::exists(stale));
     InstanceServer heir;
     QVERIFY(heir.Listen(QString::fromStdString(stale)));
+}
+
+void DesktopTest::socketFolderIsPrivateOrRefused() {
+    // No runtime folder, or one others may enter: the socket goes into a folder of our own in the cache folder.
+    TempDir loose;
+    chmod(loose.path().c_str(), 0777);
+    for (const char* runtime : {static_cast<const char*>(nullptr), loose.path().c_str()}) {
+        TempDir cache;
+        const EnvScope env{{"XDG_RUNTIME_DIR", runtime}, {"XDG_CACHE_HOME", cache.path().c_str()}};
+        const InstanceSocket socket = InstanceSocketName();
+        QCOMPARE(socket.name.toStdString(), cache / "pelloran/pelloran-window");
+        struct stat info {};
+        QCOMPARE(lstat((cache / "pelloran").c_str(), &info), 0);
+        QVERIFY(S_ISDIR(info.st_mode) && info.st_uid == geteuid());
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+        QCOMPARE(InstanceSocketName().name, socket.name);  // and the next start finds it there
+    }
+    {
+        TempDir home;
+        const EnvScope env{{"XDG_RUNTIME_DIR", nullptr}, {"XDG_CACHE_HOME", nullptr}, {"HOME", home.path().c_str()}};
+        QCOMPARE(InstanceSocketName().name.toStdString(), home / ".cache/pelloran/pelloran-window");
+    }
+
+    // A folder someone else put in place is refused, and nothing is made in it or through it.
+    enum Planted { OpenToAll, LinkToOurs, Others };
+    const struct {
+        Planted planted;
+        const char* said;
+    } cases[] = {{OpenToAll, "has mode 0777, not 0700"},
+                 {LinkToOurs, "is a link or not a folder"},
+                 {Others, "belongs to another user"}};
+    for (const auto& c : cases) {
+        if (c.planted == Others && geteuid() != 0) continue;  // only root can give a folder away
+        TempDir cache;
+        TempDir elsewhere;
+        chmod(elsewhere.path().c_str(), 0700);
+        const std::string folder = cache / "pelloran";
+        if (c.planted == LinkToOurs) {
+            fs::create_directory_symlink(elsewhere.path(), folder);
+        } else {
+            fs::create_directory(folder);
+            chmod(folder.c_str(), c.planted == OpenToAll ? 0777 : 0700);
+            if (c.planted == Others) QCOMPARE(chown(folder.c_str(), 65534, 65534), 0);
+        }
+        const EnvScope env{{"XDG_RUNTIME_DIR", nullptr}, {"XDG_CACHE_HOME", cache.path().c_str()}};
+        const InstanceSocket socket = InstanceSocketName();
+        QVERIFY(socket.name.isEmpty());
+        QVERIFY2(socket.error.contains(QString::fromStdString(folder)) && socket.error.contains(c.said),
+                 qPrintable(socket.error));
+        const std::string inside = c.planted == LinkToOurs ? elsewhere.path().string() : folder;
+        QVERIFY(fs::is_empty(inside));
+        struct stat info {};
+        QCOMPARE(stat(inside.c_str(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(c.planted == OpenToAll ? 0777 : 0700));
+    }
+
+    // The real program says so and opens its window without the hand-over.
+    TempDir cache;
+    fs::create_directory(cache / "pelloran");
+    chmod((cache / "pelloran").c_str(), 0777);
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(cache / "config"));
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("XDG_CACHE_HOME", QString::fromStdString(cache.path().string()));
+    program.setProcessEnvironment(env);
+    program.start(PELLORAN_WINDOW_PATH, {});
+    QVERIFY(program.waitForStarted());
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += program.readAllStandardError()).contains("refusing to use it"), 30000);
+    QCOMPARE(program.state(), QProcess::Running);
+    program.kill();
+    program.waitForFinished();
+    QVERIFY(fs::is_empty(cache / "pelloran"));
+}
+
+void DesktopTest::namesThatAreNotUtf8AreKeptFromTheCommandLine() {
+    // A first start: the window lists the file the command line named, converts it and writes its output.
+    TempDir outDir;
+    WindowHarness h([&](ConvertSettings& s) {
+        s.OutputFormat = kOutputWav;
+        s.DestOutputFolderOpt = kOutputIntoFolder;
+        s.DestSpecifiedFolder = outDir.path().string();
+        s.CreateDirs = 0;
+        s.OutputFiles2MyDocuments = 0;
+        s.BrowseOutputFolder = 0;
+    });
+    MainDialog& w = h.Open();
+    WriteSineWav(h.File("caf\xe9.wav"), 8000, 1, 0.3);
+    const LaunchRequest request = ParseLaunchArguments({"caf\xe9.wav"}, h.File(""));
+    QSignalSpy added(&w, &MainDialog::AddingFinished);
+    w.OpenPaths(request.paths);
+    QVERIFY(added.wait(60000));
+    QCOMPARE(w.list()->RowCount(), 1);
+    QCOMPARE(w.list()->Row(0)->item().sourcePath, h.File("caf\xe9.wav"));
+    QVERIFY(WindowHarness::Messages().empty());
+    h.ConvertAllAndWait();
+    QVERIFY(fs::is_regular_file(outDir / "caf\xe9.wav"));
+    QVERIFY(DecodeWithSndfile(outDir / "caf\xe9.wav").samples == DecodeWithSndfile(h.File("caf\xe9.wav")).samples);
+}
+
+void DesktopTest::handOverWithoutARuntimeFolderKeepsNamesThatAreNotUtf8() {
+    WindowHarness h;
+    MainDialog& w = h.Open();
+    TempDir cache;
+    const EnvScope env{{"XDG_RUNTIME_DIR", nullptr}, {"XDG_CACHE_HOME", cache.path().c_str()}};
+    const InstanceSocket socket = InstanceSocketName();
+    InstanceServer server;
+    QVERIFY(server.Listen(socket.name));
+    connect(&server, &InstanceServer::PathsReceived, &w, &MainDialog::OpenPaths);
+    WriteSineWav(h.File("caf\xe9.wav"), 8000, 1, 0.3);
+
+    QProcess program;
+    QSignalSpy ended(&program, &QProcess::finished);
+    StartWithLatin1Name(program, h.File(""), cache.path().string());
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(program.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(w.list()->RowCount(), 1, 30000);
+    QTRY_VERIFY(!w.IsBusy());
+    QCOMPARE(w.list()->Row(0)->item().sourcePath, h.File("caf\xe9.wav"));
+    QVERIFY(WindowHarness::Messages().empty());
+}
+
+void DesktopTest::otherUsersAreNeitherHeardNorTold() {
+    if (geteuid() != 0) QSKIP("needs root to act as another user");
+    TempDir shared;
+    chmod(shared.path().c_str(), 0777);  // a folder that lets others in: the peer check still holds
+
+    // Another user's start that reaches the socket is dropped unheard.
+    const std::string name = shared / "window";
+    InstanceServer server;
+    QVERIFY(server.Listen(QString::fromStdString(name)));
+    QCOMPARE(chmod(name.c_str(), 0777), 0);
+    QSignalSpy received(&server, &InstanceServer::PathsReceived);
+    const sockaddr_un ours = SocketAddress(name);
+    const int answered = AsNobody([&ours] {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&ours), sizeof ours) != 0) return 2;
+        const char message[] = "PELLORAN-OPEN 1\n/tmp/x.wav\0";
+        if (write(fd, message, sizeof message) != ssize_t(sizeof message)) return 3;
+        char answer[4];
+        return read(fd, answer, sizeof answer) > 0 ? 1 : 0;
+    });
+    QCOMPARE(answered, 0);
+    QTest::qWait(100);
+    QCOMPARE(received.count(), 0);
+
+    // A socket another user listens at is told nothing.
+    const std::string theirs = shared / "theirs";
+    const sockaddr_un address = SocketAddress(theirs);
+    int ready[2];
+    int heard[2];
+    QCOMPARE(pipe(ready), 0);
+    QCOMPARE(pipe(heard), 0);
+    const pid_t stranger = fork();
+    if (stranger == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0) _exit(2);
+        chmod(address.sun_path, 0777);
+        (void)!write(ready[1], "r", 1);
+        const int client = accept(fd, nullptr, nullptr);
+        pollfd wait{client, POLLIN, 0};
+        char got[256];
+        ssize_t total = 0;
+        ssize_t n = 0;
+        while (poll(&wait, 1, 3000) > 0 && (n = read(client, got, sizeof got)) > 0) total += n;
+        (void)!write(heard[1], &total, sizeof total);
+        _exit(0);
+    }
+    char r = 0;
+    QCOMPARE(read(ready[0], &r, 1), ssize_t(1));
+    QVERIFY(!HandToRunningInstance(QString::fromStdString(theirs), {"/home/ana/private.wav"}, 2000));
+    ssize_t total = -1;
+    QCOMPARE(read(heard[0], &total, sizeof total), ssize_t(sizeof total));
+    QCOMPARE(total, ssize_t(0));
+    waitpid(stranger, nullptr, 0);
+    for (int fd : {ready[0], ready[1], heard[0], heard[1]}) close(fd);
 }
 
 void DesktopTest::resizesMaximisesAndRemembersItsSize() {

@@ -274,13 +274,16 @@ void FileListTest::dropsFoldersThroughTheFilter() {
     WriteBytes(h.File("drop/notes.txt"), {'x'});
     WriteSineWav(h.File("loose.wav"), 8000, 1, 0.2);
     WriteSineWav(h.File("loose.flac"), 8000, 1, 0.2);
+    WriteSineWav(h.File("caf\xe9.wav"), 8000, 1, 0.2);  // a Latin-1 name: not UTF-8
     // A link back up the tree must not make the scan endless.
     fs::create_directory_symlink(h.File("drop"), h.File("drop/sub/loop"));
 
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(h.File("drop"))),
-                  QUrl::fromLocalFile(QString::fromStdString(h.File("loose.wav"))),
-                  QUrl::fromLocalFile(QString::fromStdString(h.File("loose.flac")))});
+    // As a file manager gives them: a URI list whose names are percent-escaped bytes.
+    QByteArray uris;
+    for (const char* name : {"drop", "loose.wav", "loose.flac", "caf\xe9.wav"})
+        uris += "file://" + QByteArray::fromStdString(h.File(name)).toPercentEncoding("/") + "\r\n";
+    data.setData("text/uri-list", uris);
     QSignalSpy done(&w, &MainDialog::AddingFinished);
     QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&w, &enter);
@@ -290,8 +293,11 @@ void FileListTest::dropsFoldersThroughTheFilter() {
     QVERIFY(done.wait(60000));
     std::vector<std::string> names = h.Column(SortListCtrl::kColFile);
     std::sort(names.begin(), names.end());
-    QCOMPARE(names, (std::vector<std::string>{"loose.wav", "low.wav", "top.WAV"}));
+    QCOMPARE(names, (std::vector<std::string>{"caf\uFFFD.wav", "loose.wav", "low.wav", "top.WAV"}));
     QVERIFY(WindowHarness::Messages().empty());
+    bool latin1 = false;
+    for (FileRow* row : w.list()->AllRows()) latin1 |= row->item().sourcePath == h.File("caf\xe9.wav");
+    QVERIFY(latin1);
 }
 
 void FileListTest::cancelKeepsTheFilesAddedSoFar() {
