@@ -211,6 +211,8 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
         };
         AddFilesOptions options;
         options.jobs = ProbeJobs();
+        // Outputs of earlier runs inside a folder added are not sources.
+        if (filter.DestOutputFolderOpt == kOutputIntoFolder) options.scan.excludeFolder = filter.DestSpecifiedFolder;
         AddFiles(job->paths, filter, seen, options, events);
         PostToGui(this, [this, failureText, note] { FinishAdding(failureText, note); });
     });

@@ -265,9 +265,14 @@ void FileListTest::dropsFoldersThroughTheFilter() {
     WindowHarness h([](ConvertSettings& s) {
         s.EnableExtFilter = 1;
         s.FilterExts = "mp3,wav";
+        // The output folder lies inside the folder dropped: its files are earlier outputs, never sources.
+        s.DestOutputFolderOpt = kOutputIntoFolder;
+        s.DestSpecifiedFolder = (fs::path(std::getenv("XDG_CONFIG_HOME")).parent_path() / "files/drop/out").string();
     });
     MainDialog& w = h.Open();
     fs::create_directories(h.File("drop/sub/deeper"));
+    fs::create_directories(h.File("drop/out"));
+    WriteSineWav(h.File("drop/out/top.wav"), 8000, 1, 0.2);
     WriteSineWav(h.File("drop/top.WAV"), 8000, 1, 0.2);
     WriteSineWav(h.File("drop/sub/deeper/low.wav"), 8000, 1, 0.2);
     WriteSineWav(h.File("drop/sub/skip.aiff"), 8000, 1, 0.2);  // not in the filter
