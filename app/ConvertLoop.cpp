@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 #include <vector>
 
 #include "app/Progress.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr int kConvertedFrames = 4096;
 
 constexpr const char* kNoAudioNote = "No audio could be decoded";
+constexpr const char* kEmptySourceNote = "The source holds no audio";
 
 constexpr OutputRecipe kOutputRecipes[] = {
     {kOutputMp3, nullptr, Mp3RateHint, PlanMp3},
@@ -272,6 +274,28 @@ int PumpWide(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, c
     return 1;
 }
 
+// The note of a writer's failure, kept when the entry has none yet (the reader's comes first).
+void NoteWriterFailure(const AudioWriter& writer, ConvertContext& context) {
+    if (!context.decoder.failureNote.empty() || context.progress.CancelRequested()) return;
+    const WriterFailure failure = writer.Failure();
+    const std::string format = OutputFormatName(context.settings.OutputFormat);
+    std::string note;
+    switch (failure.error) {
+        case WriterError::None: break;
+        case WriterError::System: note = std::generic_category().message(static_cast<int>(failure.value)); break;
+        case WriterError::NoAudio: note = kEmptySourceNote; break;
+        case WriterError::RateTooHigh:
+            note = format + " holds rates up to " + std::to_string(failure.value) + " Hz";
+            break;
+        case WriterError::TagsTooLarge:
+            note = "The tags are larger than the " + std::to_string((failure.value + (1 << 20) - 1) >> 20) + " MiB " +
+                   format + " holds";
+            break;
+        case WriterError::Library: note = failure.text; break;
+    }
+    context.decoder.failureNote = std::move(note);
+}
+
 }  // namespace
 
 const OutputRecipe* RecipeForFormat(int32_t outputFormat) {
@@ -339,6 +363,7 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     // Encoding runs beside the decoding.
     if (ready) plan.writer = std::make_unique<BackgroundWriter>(std::move(plan.writer));
     if (!ready || !plan.writer->Open(target, plan.format, plan.tags)) {
+        if (ready) NoteWriterFailure(*plan.writer, context);
         decoder->Close();
         return 0;
     }
@@ -349,9 +374,12 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     decoder.reset();
     if (pumped == 0) {
         plan.writer->Abort();
+        NoteWriterFailure(*plan.writer, context);
         return 0;
     }
-    return plan.writer->Finish() ? 1 : 0;
+    if (plan.writer->Finish()) return 1;
+    NoteWriterFailure(*plan.writer, context);
+    return 0;
 }
 
 }  // namespace pelloran

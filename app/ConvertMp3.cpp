@@ -70,6 +70,11 @@ bool PlanMp3(const PlanInput& in, WriterPlan& plan) {
         const int version = s.MP3WriteID3Version;
         options.id3v1 = version == 0 || version == 2;
         options.id3v2 = version == 1 || version == 2;
+        // In place of the source's own ID3v2 block, beside its own ID3v1 block.
+        if (tags.renderId3v2) {
+            options.id3v1 = false;
+            options.id3v2 = true;
+        }
         plan.tags = std::move(tags.values);
     }
     SetGain(plan, s.AmplifyMp3, s.AmplifyMp3Coeff);

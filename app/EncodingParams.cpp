@@ -111,6 +111,14 @@ void CopyRawId3(AudioDecoder& decoder, const std::string& sourcePath, TagChoice&
     }
 }
 
+// Pictures over kMaxPictureBytes in an MP3 source's tags, which its raw blocks would carry; only a file larger
+// than that is read.
+int LargePicturesInMp3(const std::string& sourcePath) {
+    if (FileSize(sourcePath).value_or(0) <= kMaxPictureBytes) return 0;
+    TagRecord tags;
+    return ReadSourceTags(sourcePath, nullptr, tags) ? tags.oversizePictures : 0;
+}
+
 // The tags of a tag type; false for none. The raw ID3 copy is the caller's.
 bool PickTags(int tagType, const TagSettings& tagSettings, AudioDecoder* decoder, const std::string& sourcePath,
               int runPosition, bool copyCover, TagRecord& out) {
@@ -180,7 +188,13 @@ TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& 
     // An MP3 source's own blocks travel whole, unless its pictures must stay behind.
     if (tagType == kTagsFromSource && copyRawId3 && copyCover && formatCode == kInputMp3) {
         CopyRawId3(decoder, sourcePath, choice);
-        if (!choice.id3v1.empty() || !choice.id3v2.empty()) return choice;
+        if (choice.id3v2.size() > kMaxPictureBytes && LargePicturesInMp3(sourcePath) > 0) {
+            // Written anew, without the pictures too large to carry.
+            choice.id3v2.clear();
+            choice.renderId3v2 = true;
+        } else if (!choice.id3v1.empty() || !choice.id3v2.empty()) {
+            return choice;
+        }
     }
     choice.haveValues = PickTags(tagType, tagSettings, &decoder, sourcePath, runPosition, copyCover, choice.values);
     return choice;
@@ -235,10 +249,12 @@ DroppedTags DroppedTagsOf(const ConvertSettings& settings, const std::string& so
         return {TagsDropped(settings, tags), tags.oversizePictures};
     }
     const int type = *options.tagType;
-    // The raw copy of an MP3 source's blocks keeps everything.
+    // The raw copy of an MP3 source's blocks keeps everything; written anew, all but the large pictures.
     if (type == kTagsFromSource && settings.OutputFormat == kOutputMp3 && options.copyCover &&
-        InputFormatFromPath(sourcePath) == kInputMp3)
-        return {};
+        InputFormatFromPath(sourcePath) == kInputMp3) {
+        const int large = LargePicturesInMp3(sourcePath);
+        return {std::vector<std::string>(static_cast<size_t>(large), "PICTURE"), large};
+    }
     if (!PickTags(type, *options.tags, nullptr, sourcePath, runPosition, options.copyCover, tags)) return {};
     return {TagsDropped(settings, tags), tags.oversizePictures};
 }

@@ -43,15 +43,17 @@ struct TagChoice {
     TagRecord values;
     std::vector<uint8_t> id3v1;  // raw blocks copied from an MP3 source (MP3 output only)
     std::vector<uint8_t> id3v2;
+    // The MP3 source's ID3v2 block held a picture too large to carry: values are written as ID3v2 in its place.
+    bool renderId3v2 = false;
 };
 
 // Tag types of the *ID3TagType settings.
 enum TagType : int { kTagsCustom = 0, kTagsFromSource = 1, kTagsNone = 2, kTagsMerged = 3 };
 
 // Picks the tags by the format's tag type: 0 the format's tag options, 1 the source's tags (the raw ID3
-// blocks when copyRawId3, the source is an MP3 file and its pictures may travel), 3 the source's tags with every
-// field filled in the tag options on top, anything else none. Without copyCover no picture travels. Texts come
-// back cleaned.
+// blocks when copyRawId3, the source is an MP3 file and its pictures may travel, none over kMaxPictureBytes),
+// 3 the source's tags with every field filled in the tag options on top, anything else none. Without copyCover
+// no picture travels. Texts come back cleaned.
 TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,
                      const std::string& sourcePath, int runPosition, bool copyRawId3, bool copyCover = true);
 

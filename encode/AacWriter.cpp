@@ -88,8 +88,10 @@ bool AacFrameStream::Drain() {
 AacWriter::AacWriter(AacOptions options) : options_(options) {}
 
 bool AacWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord&) {
-    const auto sink = [this](int, const std::vector<uint8_t>& frame) { return file_.Write(frame.data(), frame.size()); };
-    return stream_.Open(format.rate, format.channels, AacSettings(options_, true), sink) && file_.Open(path, "wb");
+    const auto sink = [this](int, const std::vector<uint8_t>& frame) {
+        return Io(file_.Write(frame.data(), frame.size()));
+    };
+    return stream_.Open(format.rate, format.channels, AacSettings(options_, true), sink) && Io(file_.Open(path, "wb"));
 }
 
 bool AacWriter::Put(const void* left, const void* right, int frames) {
@@ -97,8 +99,19 @@ bool AacWriter::Put(const void* left, const void* right, int frames) {
 }
 
 bool AacWriter::End() {
+    // ADTS frames are all a file holds: none is no file.
+    const uint64_t frames = FramesWritten();
+    if (frames == 0) return Fail(WriterError::NoAudio);
+    // FFmpeg's probe knows ADTS from three frames on, and takes two for other things; the encoder makes three
+    // from more than one frame's samples (its delay is one frame). ADTS keeps no length: silence pads a shorter
+    // stream.
+    if (frames <= static_cast<uint64_t>(AacEncoder::kFrameLength)) {
+        const int pad = AacEncoder::kFrameLength + 1 - static_cast<int>(frames);
+        const std::vector<int16_t> silence(static_cast<size_t>(pad), 0);
+        if (!stream_.Write(silence.data(), silence.data(), pad, 16)) return false;
+    }
     const bool ok = stream_.Drain();
-    return file_.Close() && ok;
+    return Io(file_.Close()) && ok;
 }
 
 void AacWriter::Release() {

@@ -6,11 +6,12 @@ bool AlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
     const int bits = format.wide ? format.bits : 16;
     if (bits > 24) return false;
     const auto sink = [this](const uint8_t* data, size_t size, int samples) {
-        return file_.WriteFrame(data, size, static_cast<uint64_t>(samples), 0);
+        return file_.WriteFrame(data, size, static_cast<uint64_t>(samples), 0) ||
+               FailWith(file_.SystemError(), file_.ErrorText());
     };
-    if (!encoder_.Open(format.rate, format.channels, bits, sink) ||
-        !file_.CreateAlac(path, format.rate, format.channels, bits, AlacEncoder::kFrameLength, encoder_.Cookie()))
-        return false;
+    if (!encoder_.Open(format.rate, format.channels, bits, sink)) return false;
+    if (!file_.CreateAlac(path, format.rate, format.channels, bits, AlacEncoder::kFrameLength, encoder_.Cookie()))
+        return FailWith(file_.SystemError(), file_.ErrorText());
     file_.SetTags(tags);
     return true;
 }
@@ -37,8 +38,10 @@ bool AlacWriter::Put(const void* left, const void* right, int frames) {
 bool AlacWriter::PutWide(const int32_t* const* planes, int frames) { return encoder_.Write(planes, frames); }
 
 bool AlacWriter::End() {
+    // The muxer leaves a track without frames out: a file with no audio.
+    if (FramesWritten() == 0) return Fail(WriterError::NoAudio);
     const bool ok = encoder_.Drain();
-    return file_.Finish() && ok;
+    return (file_.Finish() || FailWith(file_.SystemError(), file_.ErrorText())) && ok;
 }
 
 void AlacWriter::Release() {

@@ -12,13 +12,13 @@ bool AmrWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     if (!encoder_.Open(options_.band, options_.mode, options_.dtx)) return false;
     if (format.rate != encoder_.Rate() || format.channels != 1 || format.bits != 16) return false;
     const std::string_view header = encoder_.FileHeader();
-    return file_.Open(path, "wb") && file_.Write(header.data(), header.size());
+    return Io(file_.Open(path, "wb")) && Io(file_.Write(header.data(), header.size()));
 }
 
 bool AmrWriter::EncodeFrame(const int16_t* frame) {
     ++framesEncoded_;
     const std::span<const uint8_t> bytes = encoder_.Encode(frame);
-    return !bytes.empty() && file_.Write(bytes.data(), bytes.size());
+    return !bytes.empty() && Io(file_.Write(bytes.data(), bytes.size()));
 }
 
 bool AmrWriter::Put(const void* left, const void*, int count) {
@@ -48,7 +48,7 @@ bool AmrWriter::End() {
         count_ = 0;
         ok = EncodeFrame(buffer_.data());
     }
-    return file_.Close() && ok;
+    return Io(file_.Close()) && ok;
 }
 
 void AmrWriter::Release() {

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace pelloran {
 
 void RemoveRegularFile(const std::string& path) {
@@ -18,6 +20,8 @@ bool AudioWriter::Open(const std::string& path, const PcmFormat& format, const T
     Abort();
     failed_ = false;
     finished_ = false;
+    frames_ = 0;
+    failure_ = {};
     if (!format.Valid() || (format.wide && !TakesWide()) || path.empty()) return false;
     path_ = path;
     format_ = format;
@@ -35,6 +39,7 @@ bool AudioWriter::Write(const void* left, const void* right, int frames) {
     if (frames == 0) return true;
     if (format_.wide || left == nullptr || (format_.channels == 2 && right == nullptr)) return false;
     if (!Put(left, right, frames)) failed_ = true;
+    else frames_ += static_cast<uint64_t>(frames);
     return !failed_;
 }
 
@@ -45,10 +50,27 @@ bool AudioWriter::WriteWide(const int32_t* const* planes, int frames) {
     for (int c = 0; c < format_.channels; ++c)
         if (planes[c] == nullptr) return false;
     if (!PutWide(planes, frames)) failed_ = true;
+    else frames_ += static_cast<uint64_t>(frames);
     return !failed_;
 }
 
 bool AudioWriter::PutWide(const int32_t* const*, int) { return false; }
+
+bool AudioWriter::Fail(WriterError error, int64_t value, std::string text) {
+    if (failure_.error == WriterError::None) failure_ = {error, value, std::move(text)};
+    return false;
+}
+
+bool AudioWriter::FailWith(int systemError, const std::string& text) {
+    if (systemError != 0) return Fail(WriterError::System, systemError);
+    return text.empty() ? false : Fail(WriterError::Library, 0, text);
+}
+
+bool AudioWriter::Io(bool done) {
+    const int error = errno;
+    if (done) return true;
+    return error != 0 ? Fail(WriterError::System, error) : false;
+}
 
 bool AudioWriter::Finish() {
     if (finished_) return true;

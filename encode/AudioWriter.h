@@ -11,6 +11,22 @@
 
 namespace pelloran {
 
+// Why a writer failed, for the engine to word.
+enum class WriterError {
+    None,
+    System,        // a call on the file failed; value: its errno
+    NoAudio,       // the format cannot hold a stream without frames
+    RateTooHigh,   // value: the highest rate the format holds
+    TagsTooLarge,  // value: the most bytes the format's tag block holds
+    Library,       // text: the library's own message
+};
+
+struct WriterFailure {
+    WriterError error = WriterError::None;
+    int64_t value = 0;
+    std::string text;
+};
+
 class AudioWriter {
 public:
     // An unfinished writer aborts: its file is removed once the writer's own parts have closed it.
@@ -35,9 +51,21 @@ public:
 
     bool IsOpen() const { return open_; }
     const PcmFormat& Format() const { return format_; }
+    // Why the last Open, Write or Finish failed (the first reason found); None when no reason is known.
+    // Read it while no block is being written: after Open, Finish or Abort.
+    virtual WriterFailure Failure() const { return failure_; }
 
 protected:
     AudioWriter() = default;
+
+    // Records why the file failed, unless a reason is known already; false, for returning.
+    bool Fail(WriterError error, int64_t value = 0, std::string text = {});
+    // The result of a call on the file: a failure records the system's error (errno) the call left.
+    bool Io(bool done);
+    // Records a system error (errno) when there is one, else a library's message when there is one; false.
+    bool FailWith(int systemError, const std::string& text);
+    // Frames taken since Open.
+    uint64_t FramesWritten() const { return frames_; }
 
     // The format's own parts. Begin makes the file and the encoder for a valid format; Put takes a block
     // (arguments checked); End completes and closes the file; Release drops whatever is left without
@@ -56,6 +84,8 @@ private:
     bool open_ = false;
     bool failed_ = false;
     bool finished_ = false;
+    uint64_t frames_ = 0;
+    WriterFailure failure_;
 };
 
 // Removes path when it is a regular file; devices such as /dev/full and anything else are left alone.

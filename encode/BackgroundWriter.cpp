@@ -19,6 +19,12 @@ BackgroundWriter::BackgroundWriter(std::unique_ptr<AudioWriter> inner) : inner_(
 
 BackgroundWriter::~BackgroundWriter() { Stop(false); }
 
+WriterFailure BackgroundWriter::Failure() const {
+    WriterFailure own = AudioWriter::Failure();
+    if (own.error != WriterError::None || !inner_) return own;
+    return inner_->Failure();
+}
+
 bool BackgroundWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
     if (!inner_ || !inner_->Open(path, format, tags)) return false;
     ending_ = stopping_ = failed_ = false;

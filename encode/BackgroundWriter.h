@@ -20,6 +20,9 @@ public:
     explicit BackgroundWriter(std::unique_ptr<AudioWriter> inner);
     ~BackgroundWriter() override;
 
+    // The inner writer's reason, once its thread has stopped.
+    WriterFailure Failure() const override;
+
 protected:
     // Opens the inner writer here, then starts the thread.
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;

@@ -3,6 +3,7 @@
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,23 +18,31 @@ namespace {
 constexpr uint32_t kSeekSpacingSeconds = 10;
 constexpr uint32_t kPaddingBytes = 8192;  // room for tag editors to grow the tags in place
 constexpr uint32_t kMaxBlockBytes = (1u << 24) - 1;
-constexpr int kMaxRate = 1048575;  // what STREAMINFO's 20 bits hold
+// The streamable subset's highest rate (frame headers state it in tens of Hz); above 65535 Hz only
+// multiples of 10 are in the subset.
+constexpr int kMaxRate = 655350;
 
+template <typename Output>
 FLAC__StreamEncoderWriteStatus WriteTo(const FLAC__StreamEncoder*, const FLAC__byte buffer[], size_t bytes,
                                        uint32_t, uint32_t, void* client) {
-    auto* file = static_cast<File*>(client);
-    return file->IsOpen() && file->Write(buffer, bytes) ? FLAC__STREAM_ENCODER_WRITE_STATUS_OK
-                                                        : FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    auto* output = static_cast<Output*>(client);
+    if (output->file.IsOpen() && output->file.Write(buffer, bytes)) return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    if (output->error == 0) output->error = errno;
+    return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
 }
 
+template <typename Output>
 FLAC__StreamEncoderSeekStatus SeekTo(const FLAC__StreamEncoder*, FLAC__uint64 offset, void* client) {
-    auto* file = static_cast<File*>(client);
-    return file->IsOpen() && file->Seek(static_cast<int64_t>(offset)) ? FLAC__STREAM_ENCODER_SEEK_STATUS_OK
-                                                                       : FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    auto* output = static_cast<Output*>(client);
+    if (output->file.IsOpen() && output->file.Seek(static_cast<int64_t>(offset)))
+        return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+    if (output->error == 0) output->error = errno;
+    return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
 }
 
+template <typename Output>
 FLAC__StreamEncoderTellStatus TellOf(const FLAC__StreamEncoder*, FLAC__uint64* offset, void* client) {
-    const int64_t at = static_cast<File*>(client)->Tell();
+    const int64_t at = static_cast<Output*>(client)->file.Tell();
     if (at < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     *offset = static_cast<FLAC__uint64>(at);
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
@@ -63,8 +72,16 @@ struct FlacWriter::State {
 FlacWriter::FlacWriter(FlacOptions options) : options_(options) {}
 FlacWriter::~FlacWriter() = default;
 
+bool FlacWriter::Failed() {
+    if (output_.error != 0) return Fail(WriterError::System, output_.error);
+    if (!state_ || !state_->encoder) return false;
+    return Fail(WriterError::Library, 0, FLAC__stream_encoder_get_resolved_state_string(state_->encoder.get()));
+}
+
 bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
-    if ((format.wide && format.bits > 24) || format.rate > kMaxRate) return false;
+    if (format.wide && format.bits > 24) return false;
+    if (format.rate > kMaxRate) return Fail(WriterError::RateTooHigh, kMaxRate);
+    output_.error = 0;
     state_ = std::make_unique<State>();
     state_->encoder.reset(FLAC__stream_encoder_new());
     if (!state_->encoder) return false;
@@ -77,6 +94,8 @@ bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
               FLAC__stream_encoder_set_compression_level(
                   encoder, static_cast<uint32_t>(options_.compression < 0 ? 0 : options_.compression)) &&
               FLAC__stream_encoder_set_total_samples_estimate(encoder, options_.expectedFrames);
+    // Other rates above 65535 Hz are stated in STREAMINFO only, outside the subset.
+    if (rate > 65535 && rate % 10 != 0) ok = ok && FLAC__stream_encoder_set_streamable_subset(encoder, false);
     if (!ok) return false;
 
     // Tags, pictures, the seek table and padding, in that order.
@@ -92,7 +111,7 @@ bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
             return false;
         }
     }
-    if (comments->length > kMaxBlockBytes) return false;
+    if (comments->length > kMaxBlockBytes) return Fail(WriterError::TagsTooLarge, kMaxBlockBytes);
     metadata.push_back(std::move(comments));
     for (const TagPicture& picture : tags.pictures) {
         if (picture.data.size() + picture.mimeType.size() + picture.description.size() + 32 > kMaxBlockBytes)
@@ -132,9 +151,12 @@ bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
     for (const Metadata& block : metadata) blocks.push_back(block.get());
     if (!FLAC__stream_encoder_set_metadata(encoder, blocks.data(), static_cast<uint32_t>(blocks.size()))) return false;
     // Read access lets the writer mend the seek table at the end.
-    if (!file_.Open(path, "w+b")) return false;
-    return FLAC__stream_encoder_init_stream(encoder, WriteTo, SeekTo, TellOf, nullptr, &file_) ==
-           FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+    if (!Io(output_.file.Open(path, "w+b"))) return false;
+    const FLAC__StreamEncoderInitStatus status = FLAC__stream_encoder_init_stream(
+        encoder, WriteTo<Output>, SeekTo<Output>, TellOf<Output>, nullptr, &output_);
+    if (status == FLAC__STREAM_ENCODER_INIT_STATUS_OK) return true;
+    if (status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR) return Failed();
+    return Fail(WriterError::Library, status, FLAC__StreamEncoderInitStatusString[status]);
 }
 
 bool FlacWriter::Put(const void* left, const void* right, int frames) {
@@ -154,32 +176,32 @@ bool FlacWriter::Put(const void* left, const void* right, int frames) {
         }
         planes[c] = plane.data();
     }
-    return FLAC__stream_encoder_process(state_->encoder.get(), planes, static_cast<uint32_t>(frames));
+    return FLAC__stream_encoder_process(state_->encoder.get(), planes, static_cast<uint32_t>(frames)) || Failed();
 }
 
 bool FlacWriter::PutWide(const int32_t* const* planes, int frames) {
-    return FLAC__stream_encoder_process(state_->encoder.get(), planes, static_cast<uint32_t>(frames));
+    return FLAC__stream_encoder_process(state_->encoder.get(), planes, static_cast<uint32_t>(frames)) || Failed();
 }
 
 bool FlacWriter::End() {
     // Finishing writes the MD5 signature, the length and the seek points into the blocks at the start.
-    bool ok = FLAC__stream_encoder_finish(state_->encoder.get());
-    ok = ok && ClearUnreachedSeekPoints();
-    return file_.Close() && ok;
+    bool ok = FLAC__stream_encoder_finish(state_->encoder.get()) || Failed();
+    ok = ok && Io(ClearUnreachedSeekPoints());
+    return Io(output_.file.Close()) && ok;
 }
 
 bool FlacWriter::ClearUnreachedSeekPoints() {
     // "fLaC", then blocks of a 4-byte header (last flag, type, 24-bit length); the seek table is type 3 with
     // 18-byte points: sample number, stream offset, frame samples. Reads go past the stream's buffer.
-    if (std::fflush(file_.Get()) != 0) return false;
+    if (std::fflush(output_.file.Get()) != 0) return false;
     int64_t at = 4;
     for (int blocks = 0; blocks < 1024; ++blocks) {
         uint8_t header[4];
-        if (!file_.ReadExactAt(at, header, sizeof header)) return false;
+        if (!output_.file.ReadExactAt(at, header, sizeof header)) return false;
         const uint32_t length = (static_cast<uint32_t>(header[1]) << 16) | (header[2] << 8) | header[3];
         if ((header[0] & 0x7F) == FLAC__METADATA_TYPE_SEEKTABLE) {
             std::vector<uint8_t> points(length);
-            if (!file_.ReadExactAt(at + 4, points.data(), points.size())) return false;
+            if (!output_.file.ReadExactAt(at + 4, points.data(), points.size())) return false;
             bool changed = false;
             for (size_t p = 0; p + 18 <= points.size(); p += 18) {
                 const bool placeholder = LoadU64BE(&points[p]) == FLAC__STREAM_METADATA_SEEKPOINT_PLACEHOLDER;
@@ -189,7 +211,7 @@ bool FlacWriter::ClearUnreachedSeekPoints() {
                 changed = true;
             }
             if (!changed) return true;
-            return file_.Seek(at + 4) && file_.Write(points.data(), points.size());
+            return output_.file.Seek(at + 4) && output_.file.Write(points.data(), points.size());
         }
         if (header[0] & 0x80) return true;
         at += 4 + static_cast<int64_t>(length);
@@ -199,7 +221,7 @@ bool FlacWriter::ClearUnreachedSeekPoints() {
 
 void FlacWriter::Release() {
     // The file closes first, so that deleting an unfinished encoder writes nothing.
-    file_.Close();
+    output_.file.Close();
     state_.reset();
     for (auto& plane : samples_) plane = {};
 }

@@ -23,7 +23,8 @@ public:
     ~FlacWriter() override;
 
 protected:
-    // Refused: a wide width of 32 bits (beyond the streamable subset) and a rate FLAC cannot state.
+    // Refused: a wide width of 32 bits (beyond the streamable subset), a rate above the subset's 655350 Hz and
+    // tags over a metadata block's 16 MiB.
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
     bool Put(const void* left, const void* right, int frames) override;
     bool TakesWide() const override { return true; }
@@ -33,12 +34,19 @@ protected:
 
 private:
     struct State;
+    // What the library's callbacks write to.
+    struct Output {
+        File file;
+        int error = 0;  // errno of the first failed write
+    };
 
+    // The reason of a failed library call: the write's errno, else the library's state.
+    bool Failed();
     // Seek points the source's length promised but the stream never reached become placeholders.
     bool ClearUnreachedSeekPoints();
 
     FlacOptions options_;
-    File file_;
+    Output output_;
     std::unique_ptr<State> state_;
     std::vector<int32_t> samples_[2];
 };

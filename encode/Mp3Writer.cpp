@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <string>
 
 #include "encode/Id3Tag.h"
 
@@ -72,11 +73,12 @@ bool Mp3Writer::Begin(const std::string& path, const PcmFormat& format, const Ta
     if (id3v1_.size() != 128) id3v1_ = options_.rawId3v1;
     if (id3v1_.size() != 128) id3v1_.clear();
     audioStart_ = static_cast<int64_t>(v2.size());
-    return file_.Open(path, "wb") && file_.Write(v2.data(), v2.size());
+    return Io(file_.Open(path, "wb")) && Io(file_.Write(v2.data(), v2.size()));
 }
 
 bool Mp3Writer::WriteOutput(int bytes) {
-    return bytes >= 0 && file_.Write(output_.data(), static_cast<size_t>(bytes));
+    if (bytes < 0) return Fail(WriterError::Library, 0, "LAME error " + std::to_string(bytes));
+    return Io(file_.Write(output_.data(), static_cast<size_t>(bytes)));
 }
 
 bool Mp3Writer::Put(const void* left, const void* right, int frames) {
@@ -89,15 +91,18 @@ bool Mp3Writer::Put(const void* left, const void* right, int frames) {
 }
 
 bool Mp3Writer::End() {
+    // LAME would still write its padding frames, a file that readers take for damaged.
+    if (FramesWritten() == 0) return Fail(WriterError::NoAudio);
     if (output_.size() < 7200) output_.resize(7200);
     bool ok = WriteOutput(lame_encode_flush(lame_.get(), output_.data(), static_cast<int>(output_.size())));
-    ok = file_.Write(id3v1_.data(), id3v1_.size()) && ok;
+    ok = ok && Io(file_.Write(id3v1_.data(), id3v1_.size()));
     if (ok && lame_get_bWriteVbrTag(lame_.get()) != 0) {
         // None when the frames are too small to hold it (LAME then left no room for it either).
         const size_t bytes = lame_get_lametag_frame(lame_.get(), output_.data(), output_.size());
-        ok = bytes <= output_.size() && (bytes == 0 || (file_.Seek(audioStart_) && file_.Write(output_.data(), bytes)));
+        ok = bytes <= output_.size() &&
+             (bytes == 0 || Io(file_.Seek(audioStart_) && file_.Write(output_.data(), bytes)));
     }
-    return file_.Close() && ok;
+    return Io(file_.Close()) && ok;
 }
 
 void Mp3Writer::Release() {

@@ -12,9 +12,9 @@ bool Mp4Writer::Begin(const std::string& path, const PcmFormat& format, const Ta
     encoded_ = 0;
     written_ = 0;
     const auto sink = [this](int framesPassed, const std::vector<uint8_t>& frame) { return Store(framesPassed, frame); };
-    if (!stream_.Open(format.rate, format.channels, AacSettings(options_, false), sink) ||
-        !file_.Create(path, format.rate, stream_.Encoder().DecoderConfig()))
-        return false;
+    if (!stream_.Open(format.rate, format.channels, AacSettings(options_, false), sink)) return false;
+    if (!file_.Create(path, format.rate, stream_.Encoder().DecoderConfig()))
+        return FailWith(file_.SystemError(), file_.ErrorText());
     file_.SetTags(tags);
     return true;
 }
@@ -27,7 +27,8 @@ bool Mp4Writer::Store(int framesPassed, const std::vector<uint8_t>& frame) {
     const uint64_t left = encoded_ + kFrameLength - written_;
     const uint64_t duration = left <= kFrameLength ? left : kFrameLength;
     const uint64_t offset = written_ == 0 ? kFrameLength : 0;
-    if (!file_.WriteFrame(frame.data(), frame.size(), duration, offset)) return false;
+    if (!file_.WriteFrame(frame.data(), frame.size(), duration, offset))
+        return FailWith(file_.SystemError(), file_.ErrorText());
     written_ += duration;
     return true;
 }
@@ -37,8 +38,10 @@ bool Mp4Writer::Put(const void* left, const void* right, int frames) {
 }
 
 bool Mp4Writer::End() {
+    // The muxer leaves a track without frames out: a file with no audio.
+    if (FramesWritten() == 0) return Fail(WriterError::NoAudio);
     const bool ok = stream_.Drain();
-    return file_.Finish() && ok;
+    return (file_.Finish() || FailWith(file_.SystemError(), file_.ErrorText())) && ok;
 }
 
 void Mp4Writer::Release() {

@@ -82,7 +82,7 @@ bool OggWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     for (const auto& [name, value] : VorbisPictureFields(tags))
         vorbis_comment_add_tag(&s.comment.vc, name.c_str(), value.c_str());
 
-    if (!file_.Open(path, "wb") || vorbis_analysis_init(&s.dsp.vd, vi) != 0) return false;
+    if (!Io(file_.Open(path, "wb")) || vorbis_analysis_init(&s.dsp.vd, vi) != 0) return false;
     s.dsp.live = true;
     if (vorbis_block_init(&s.dsp.vd, &s.block.vb) != 0) return false;
     s.block.live = true;
@@ -109,7 +109,8 @@ bool OggWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
 }
 
 bool OggWriter::WritePage(const void* header, long headerBytes, const void* body, long bodyBytes) {
-    return file_.Write(header, static_cast<size_t>(headerBytes)) && file_.Write(body, static_cast<size_t>(bodyBytes));
+    return Io(file_.Write(header, static_cast<size_t>(headerBytes)) &&
+              file_.Write(body, static_cast<size_t>(bodyBytes)));
 }
 
 bool OggWriter::Flush() {
@@ -155,7 +156,7 @@ bool OggWriter::Put(const void* left, const void* right, int frames) {
 bool OggWriter::End() {
     vorbis_analysis_wrote(&state_->dsp.vd, 0);  // end of stream
     const bool ok = Flush() && state_->endWritten;
-    return file_.Close() && ok;
+    return Io(file_.Close()) && ok;
 }
 
 void OggWriter::Release() {

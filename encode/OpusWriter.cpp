@@ -3,6 +3,7 @@
 #include <opusenc.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <random>
 
@@ -16,15 +17,16 @@ struct CommentsDeleter {
     void operator()(OggOpusComments* comments) const { ope_comments_destroy(comments); }
 };
 
+template <typename Output>
 int WritePage(void* client, const unsigned char* data, opus_int32 bytes) {
-    auto* file = static_cast<File*>(client);
-    return file->IsOpen() && bytes >= 0 && file->Write(data, static_cast<size_t>(bytes)) ? 0 : 1;
+    auto* output = static_cast<Output*>(client);
+    if (output->file.IsOpen() && bytes >= 0 && output->file.Write(data, static_cast<size_t>(bytes))) return 0;
+    if (output->error == 0) output->error = errno;
+    return 1;
 }
 
 // The file is closed by the writer, which knows whether it was completed.
 int KeepOpen(void*) { return 0; }
-
-constexpr OpusEncCallbacks kCallbacks{WritePage, KeepOpen};
 
 }  // namespace
 
@@ -32,6 +34,11 @@ void OpusWriter::EncoderDeleter::operator()(OggOpusEnc* encoder) const { ope_enc
 
 OpusWriter::OpusWriter(OpusOptions options) : options_(options) {}
 OpusWriter::~OpusWriter() = default;
+
+bool OpusWriter::Failed(int result) {
+    if (output_.error != 0) return Fail(WriterError::System, output_.error);
+    return Fail(WriterError::Library, result, ope_strerror(result));
+}
 
 bool OpusWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
     std::unique_ptr<OggOpusComments, CommentsDeleter> comments(ope_comments_create());
@@ -43,11 +50,13 @@ bool OpusWriter::Begin(const std::string& path, const PcmFormat& format, const T
         const std::string encoded = Base64Encode(FlacPictureBlock(picture));
         if (ope_comments_add(comments.get(), "METADATA_BLOCK_PICTURE", encoded.c_str()) != OPE_OK) return false;
     }
-    if (!file_.Open(path, "wb")) return false;
+    output_.error = 0;
+    if (!Io(output_.file.Open(path, "wb"))) return false;
+    static constexpr OpusEncCallbacks kCallbacks{WritePage<Output>, KeepOpen};
     int error = OPE_OK;
-    encoder_.reset(ope_encoder_create_callbacks(&kCallbacks, &file_, comments.get(), format.rate, format.channels,
+    encoder_.reset(ope_encoder_create_callbacks(&kCallbacks, &output_, comments.get(), format.rate, format.channels,
                                                 0, &error));
-    if (!encoder_ || error != OPE_OK) return false;
+    if (!encoder_ || error != OPE_OK) return Failed(error);
     OggOpusEnc* encoder = encoder_.get();
     // Any serial number will do; a per-writer generator keeps parallel conversions apart.
     std::random_device device;
@@ -76,17 +85,21 @@ bool OpusWriter::Put(const void* left, const void* right, int frames) {
             for (size_t i = 0; i < n; ++i, out += channels) *out = in[i];
         }
     }
-    return ope_encoder_write(encoder_.get(), interleaved_.data(), frames) == OPE_OK;
+    const int written = ope_encoder_write(encoder_.get(), interleaved_.data(), frames);
+    return written == OPE_OK || Failed(written);
 }
 
 bool OpusWriter::End() {
+    // The library cannot end a stream that got no samples (it asserts, or writes a broken end).
+    if (FramesWritten() == 0) return Fail(WriterError::NoAudio);
     // Draining pads the last packet and sets the end granule position to the length of the input.
-    const bool ok = ope_encoder_drain(encoder_.get()) == OPE_OK;
-    return file_.Close() && ok;
+    const int drained = ope_encoder_drain(encoder_.get());
+    const bool ok = drained == OPE_OK || Failed(drained);
+    return Io(output_.file.Close()) && ok;
 }
 
 void OpusWriter::Release() {
-    file_.Close();
+    output_.file.Close();
     encoder_.reset();
     interleaved_ = {};
 }

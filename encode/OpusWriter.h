@@ -39,8 +39,17 @@ private:
         void operator()(OggOpusEnc* encoder) const;
     };
 
+    // What the library's page callback writes to.
+    struct Output {
+        File file;
+        int error = 0;  // errno of the first failed write
+    };
+
+    // The reason of a failed library call: the write's errno, else the library's message.
+    bool Failed(int result);
+
     OpusOptions options_;
-    File file_;
+    Output output_;
     std::unique_ptr<OggOpusEnc, EncoderDeleter> encoder_;
     std::vector<int16_t> interleaved_;
 };

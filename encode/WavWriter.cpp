@@ -18,7 +18,7 @@ constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
 }  // namespace
 
 bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord&) {
-    if (!file_.Open(path, "wb")) return false;
+    if (!Io(file_.Open(path, "wb"))) return false;
     const auto channels = static_cast<uint16_t>(format.channels);
     const auto bits = static_cast<uint16_t>(format.bits);
     const auto rate = static_cast<uint32_t>(format.rate);
@@ -45,15 +45,15 @@ bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     }
     std::memcpy(h + dataOffset_ - 8, "data", 4);
     StoreU32LE(h + dataOffset_ - 4, 0);
-    return file_.Write(header.data(), header.size());
+    return Io(file_.Write(header.data(), header.size()));
 }
 
 bool WavWriter::Put(const void* left, const void* right, int frames) {
     const size_t n = static_cast<size_t>(frames);
     const size_t sampleBytes = static_cast<size_t>(Format().bits / 8);
-    if (Format().channels == 1) return file_.Write(left, n * sampleBytes);
+    if (Format().channels == 1) return Io(file_.Write(left, n * sampleBytes));
     InterleaveStereo(left, right, n, sampleBytes, interleave_);
-    return file_.Write(interleave_.data(), interleave_.size());
+    return Io(file_.Write(interleave_.data(), interleave_.size()));
 }
 
 bool WavWriter::PutWide(const int32_t* const* planes, int frames) {
@@ -67,25 +67,25 @@ bool WavWriter::PutWide(const int32_t* const* planes, int frames) {
             for (size_t b = 0; b < sampleBytes; ++b) *out++ = static_cast<uint8_t>(v >> (8 * b));
         }
     }
-    return file_.Write(interleave_.data(), interleave_.size());
+    return Io(file_.Write(interleave_.data(), interleave_.size()));
 }
 
 bool WavWriter::End() {
     const int64_t dataEnd = file_.Tell();
     // A chunk of odd size is followed by a pad byte, counted by RIFF but not by the data chunk.
-    bool ok = dataEnd >= 0 && ((dataEnd - dataOffset_) % 2 == 0 || file_.Write("", 1));
-    ok = std::fflush(file_.Get()) == 0 && ok;
+    bool ok = dataEnd >= 0 && ((dataEnd - dataOffset_) % 2 == 0 || Io(file_.Write("", 1)));
+    ok = Io(std::fflush(file_.Get()) == 0) && ok;
     const int64_t size = file_.Tell();
     // RIFF sizes are 32-bit; a file past 4 GiB cannot be described and is refused.
     if (size < dataOffset_ || size - 8 > static_cast<int64_t>(std::numeric_limits<uint32_t>::max())) ok = false;
     if (ok) {
         uint8_t field[4];
         StoreU32LE(field, static_cast<uint32_t>(size - 8));
-        ok = file_.Seek(4) && file_.Write(field, 4);
+        ok = Io(file_.Seek(4) && file_.Write(field, 4));
         StoreU32LE(field, static_cast<uint32_t>(dataEnd - dataOffset_));
-        ok = ok && file_.Seek(dataOffset_ - 4) && file_.Write(field, 4);
+        ok = ok && Io(file_.Seek(dataOffset_ - 4) && file_.Write(field, 4));
     }
-    return file_.Close() && ok;
+    return Io(file_.Close()) && ok;
 }
 
 void WavWriter::Release() {

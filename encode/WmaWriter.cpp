@@ -1,5 +1,6 @@
 #include "encode/WmaWriter.h"
 
+#include <cerrno>
 #include <mutex>
 
 #include "encode/Interleave.h"
@@ -89,19 +90,26 @@ WmaWriter::WmaWriter(WmaOptions options) : options_(options) {}
 bool WmaWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
     tags_ = tags;
     const WmaFormatEntry& f = options_.format;
-    return file_.Open(path, WmaFormat{f.rate, f.channels, f.bitrate, false}, format.rate, format.bits,
-                      format.channels);
+    // The runtime may fail without a system error: none is left from before.
+    errno = 0;
+    return Io(file_.Open(path, WmaFormat{f.rate, f.channels, f.bitrate, false}, format.rate, format.bits,
+                         format.channels));
 }
 
 bool WmaWriter::Put(const void* left, const void* right, int frames) {
     const size_t n = static_cast<size_t>(frames);
     const size_t sampleBytes = static_cast<size_t>(Format().bits / 8);
-    if (Format().channels == 1) return file_.Write(left, n * sampleBytes);
+    errno = 0;
+    if (Format().channels == 1) return Io(file_.Write(left, n * sampleBytes));
     InterleaveStereo(left, right, n, sampleBytes, interleave_);
-    return file_.Write(interleave_.data(), interleave_.size());
+    errno = 0;
+    return Io(file_.Write(interleave_.data(), interleave_.size()));
 }
 
-bool WmaWriter::End() { return file_.Finish(tags_); }
+bool WmaWriter::End() {
+    errno = 0;
+    return Io(file_.Finish(tags_));
+}
 
 void WmaWriter::Release() {
     file_.Close();

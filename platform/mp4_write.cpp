@@ -1,5 +1,6 @@
 #include "platform/mp4_write.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -16,6 +17,8 @@ constexpr int kMovieTimeScale = 90000;
 constexpr int kAudioProfileLevel = 0x0F;
 constexpr size_t kMaxConfigBytes = 64;
 constexpr size_t kMaxFrameBytes = 1u << 24;
+// AVERROR(e) of an errno e is -e; the library's own codes are four-letter tags, far below.
+constexpr int kMaxErrno = 4095;
 
 
 // Reads bits of a byte string, most significant first; past the end every read fails.
@@ -56,6 +59,7 @@ struct Mp4AudioFile::State {
     bool headerWritten = false;
     bool started = false;  // the first frame was written
     bool failed = false;
+    int error = 0;         // the AVERROR of the failed call
     uint64_t cursor = 0;   // decoding time of the next frame, in samples
     uint64_t delay = 0;    // the first frame's rendering offset
     uint64_t frames = 0;   // frames written
@@ -70,8 +74,21 @@ Mp4AudioFile::~Mp4AudioFile() = default;
 
 void Mp4AudioFile::Close() { s_.reset(); }
 
+bool Mp4AudioFile::Failed(int averror) {
+    if (systemError_ != 0 || !errorText_.empty()) return false;
+    if (averror < 0 && -averror <= kMaxErrno) {
+        systemError_ = -averror;
+    } else if (averror < 0) {
+        char text[128] = {};
+        if (av_strerror(averror, text, sizeof text) == 0) errorText_ = text;
+    }
+    return false;
+}
+
 bool Mp4AudioFile::Create(const std::string& path, int rate, const std::vector<uint8_t>& config) {
     s_.reset();
+    systemError_ = 0;
+    errorText_.clear();
     const int channels = AudioSpecificConfigChannels(config.data(), config.size());
     if (rate <= 0 || channels == 0 || config.size() > kMaxConfigBytes) return false;
     return Open(path, AV_CODEC_ID_AAC, rate, channels, 1024, config);
@@ -80,6 +97,8 @@ bool Mp4AudioFile::Create(const std::string& path, int rate, const std::vector<u
 bool Mp4AudioFile::CreateAlac(const std::string& path, int rate, int channels, int bits, int frameLength,
                               const std::vector<uint8_t>& cookie) {
     s_.reset();
+    systemError_ = 0;
+    errorText_.clear();
     if (rate <= 0 || channels < 1 || channels > 8 || frameLength <= 0 || cookie.size() > kMaxConfigBytes)
         return false;
     if (!Open(path, AV_CODEC_ID_ALAC, rate, channels, frameLength, cookie)) return false;
@@ -109,7 +128,8 @@ bool Mp4AudioFile::Open(const std::string& path, int codecId, int rate, int chan
     av_channel_layout_default(&par->ch_layout, channels);
     // "file:" keeps a name such as "http:x" from being taken as a protocol.
     const std::string url = "file:" + path;
-    if (avio_open(&raw->pb, url.c_str(), AVIO_FLAG_WRITE) < 0) return false;
+    const int opened = avio_open(&raw->pb, url.c_str(), AVIO_FLAG_WRITE);
+    if (opened < 0) return Failed(opened);
     s->rate = rate;
     s->path = path;
     s_ = std::move(s);
@@ -125,7 +145,10 @@ bool Mp4AudioFile::State::WriteHeader() {
     av_dict_set_int(&options, "iods_audio_profile", kAudioProfileLevel, 0);
     const int written = avformat_write_header(context.get(), &options);
     av_dict_free(&options);
-    if (written < 0) failed = true;
+    if (written < 0) {
+        failed = true;
+        error = written;
+    }
     return !failed;
 }
 
@@ -135,7 +158,8 @@ void Mp4AudioFile::SetTags(const TagRecord& tags) {
 }
 
 bool Mp4AudioFile::WriteFrame(const uint8_t* data, size_t size, uint64_t duration, uint64_t offset) {
-    if (!s_ || data == nullptr || size == 0 || size > kMaxFrameBytes || !s_->WriteHeader()) return false;
+    if (!s_ || data == nullptr || size == 0 || size > kMaxFrameBytes) return false;
+    if (!s_->WriteHeader()) return Failed(s_->error);
     State& s = *s_;
     if (!s.started) {
         s.started = true;
@@ -157,9 +181,10 @@ bool Mp4AudioFile::WriteFrame(const uint8_t* data, size_t size, uint64_t duratio
     packet->stream_index = s.stream->index;
     packet->flags |= AV_PKT_FLAG_KEY;
     av_packet_rescale_ts(packet.get(), AVRational{1, s.rate}, s.stream->time_base);
-    if (av_write_frame(s.context.get(), packet.get()) < 0 || s.context->pb->error < 0) {
+    const int written = av_write_frame(s.context.get(), packet.get());
+    if (written < 0 || s.context->pb->error < 0) {
         s.failed = true;
-        return false;
+        return Failed(s.context->pb->error < 0 ? s.context->pb->error : written);
     }
     s.cursor += duration;
     ++s.frames;
@@ -169,11 +194,17 @@ bool Mp4AudioFile::WriteFrame(const uint8_t* data, size_t size, uint64_t duratio
 bool Mp4AudioFile::Finish() {
     if (!s_) return false;
     State& s = *s_;
-    bool ok = s.WriteHeader() && av_write_trailer(s.context.get()) >= 0;
+    bool ok = s.WriteHeader() || Failed(s.error);
+    if (ok) {
+        const int trailer = av_write_trailer(s.context.get());
+        const bool ioError = s.context->pb != nullptr && s.context->pb->error < 0;
+        ok = trailer >= 0 || Failed(ioError ? s.context->pb->error : trailer);
+    }
     if (s.context->pb != nullptr) {
         avio_flush(s.context->pb);
-        if (s.context->pb->error < 0) ok = false;
-        if (avio_closep(&s.context->pb) < 0) ok = false;
+        if (s.context->pb->error < 0) ok = Failed(s.context->pb->error);
+        const int closed = avio_closep(&s.context->pb);
+        if (closed < 0) ok = Failed(closed);
     }
     ok = ok && !s.failed;
     // Tags, pictures and the encoder delay and padding for players that read them (iTunSMPB).
@@ -183,7 +214,11 @@ bool Mp4AudioFile::Finish() {
         gapless = {s.delay, s.frames * frameLength > s.cursor ? s.frames * frameLength - s.cursor : 0,
                    s.cursor - s.delay};
     }
-    if (ok && (!s.tags.Empty() || gapless.delay > 0)) ok = WriteMp4Tags(s.path, s.tags, gapless);
+    if (ok && (!s.tags.Empty() || gapless.delay > 0)) {
+        errno = 0;
+        ok = WriteMp4Tags(s.path, s.tags, gapless);
+        if (!ok && errno != 0) systemError_ = errno;
+    }
     s_.reset();
     return ok;
 }

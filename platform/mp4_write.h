@@ -42,11 +42,20 @@ public:
     // Closes the file as it is, without completing it.
     void Close();
 
+    // Why the last call failed: the system's error (errno) of a failed write or close, 0 when none; else the
+    // library's message, or empty. Kept after Finish and Close.
+    int SystemError() const { return systemError_; }
+    const std::string& ErrorText() const { return errorText_; }
+
 private:
     struct State;
+    // Records a failed libavformat call (an AVERROR); false.
+    bool Failed(int averror);
     bool Open(const std::string& path, int codecId, int rate, int channels, int frameLength,
               const std::vector<uint8_t>& config);
     std::unique_ptr<State> s_;
+    int systemError_ = 0;
+    std::string errorText_;
 };
 
 // Channel count of an AudioSpecificConfig (1..6, or 8 for configuration 7), 0 when it cannot be read.
