@@ -64,7 +64,10 @@ public:
         for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
             std::string path = FolderPart(target) + kWorkPrefix + "XXXXXX" + ext;
             const int fd = mkstemps(path.data(), static_cast<int>(ext.size()));
-            if (fd < 0) return;
+            if (fd < 0) {
+                error_ = std::strerror(errno);
+                return;
+            }
             if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
                 fd_ = fd;
                 path_ = path;
@@ -82,6 +85,8 @@ public:
     WorkFile& operator=(const WorkFile&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+    // Why no work file could be made ("No space left on device", "Permission denied").
+    std::string error() const { return error_.empty() ? "it stays locked" : error_; }
     const std::string& path() const { return path_; }
 
     // Moves the finished file onto the target. Without replace an existing target is never touched: false
@@ -128,6 +133,7 @@ private:
     }
 
     std::string path_;
+    std::string error_;
     int fd_ = -1;
     bool committed_ = false;
 };
@@ -290,10 +296,15 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                 context.decoder.prompt = &observer;
                 WorkFile work(item.targetPath);
                 bool ok = false;
-                if (work.ok() && loop != nullptr) {
+                if (!work.ok()) {
+                    context.decoder.failureNote = std::string("No work file in the target's folder: ") + work.error();
+                } else if (loop != nullptr) {
                     ok = loop(item.formatCode, item.sourcePath, work.path(), context) != 0;
                     const auto size = FileSize(work.path());
-                    ok = ok && size && *size > 0;
+                    if (ok && (!size || *size == 0)) {
+                        ok = false;
+                        context.decoder.failureNote = kNoteEmptyOutput;
+                    }
                 }
                 // The output is checked before it takes the target's name; a failed check fails the entry.
                 if (ok && settings.VerifyOutput != 0) {

@@ -78,6 +78,7 @@ inline constexpr const char* kStatusNeedsSoundFont = "Failure. Requires file \"c
 inline constexpr const char* kNoteTruncated = "The source ends early; what it holds was converted";
 inline constexpr const char* kNoteLargePicture = "A picture over 16 MiB was left out";
 inline constexpr const char* kNoteVerifyFailed = "Verification failed: ";
+inline constexpr const char* kNoteEmptyOutput = "The output is empty";
 
 // Address of the SoundFont's download page.
 extern const char* const kSoundFontDownloadAddress;
