@@ -107,14 +107,26 @@ uint64_t Scaled(uint64_t frames, int from, int to) {
                                  static_cast<unsigned>(from));
 }
 
+// The frames LAME writes for e frames of input without its tag: its delay of 576, then the flush pads to the
+// frame grid, a whole frame more when less than 576 would remain.
+uint64_t LameFrames(uint64_t e, int outputRate) {
+    const uint64_t frame = outputRate >= 32000 ? 1152 : 576;  // MPEG-1, else MPEG-2 and 2.5
+    const uint64_t delayed = e + 576;
+    uint64_t padding = frame - delayed % frame;
+    if (padding < 576) padding += frame;
+    return delayed + padding;
+}
+
 }  // namespace
 
 FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate, bool mp3InfoTag, bool resampled) {
     uint64_t below = 0, above = 0;
     switch (outputFormat) {
         case kOutputMp3:
-            if (!mp3InfoTag) above = 1105 + 1152;
-            break;
+            if (mp3InfoTag) break;
+            // One length for each source length; a resampled one may be two frames off either way.
+            if (!resampled) return {LameFrames(expected, outputRate), LameFrames(expected, outputRate)};
+            return {LameFrames(expected > 2 ? expected - 2 : 0, outputRate), LameFrames(expected + 2, outputRate)};
         case kOutputAac:
             expected += 1024;
             above = 1023;

@@ -6,15 +6,18 @@
 //   WAV, Ogg Vorbis, M4A/MP4/M4B, FLAC, Opus, ALAC    exactly E (M4A: the edit list removes the encoder's delay
 //                                                     and its padding; our reader honours both)
 //   MP3 with the LAME/Info tag                         exactly E (the tag gives the delay and the padding)
-//   MP3 without it                                     E + 1105 (LAME's delay: 576 + 529) + padding to the
-//                                                      1152-frame grid: E .. E + 2257
+//   MP3 without it                                     exactly E + 576 (LAME's delay) + P, P padding to the
+//                                                      frame grid (1152 frames from 32 kHz, 576 below), plus
+//                                                      one frame when P < 576: E + 1152 .. E + 2303 (E + 1727
+//                                                      below 32 kHz)
 //   AAC in ADTS (.aac)                                 E + 1024 (the encoder's delay) + padding to the
 //                                                      1024-frame grid: E + 1024 .. E + 2047
 //   AMR, AMR-WB                                        E + padding to the 20 ms frame grid: E .. E + 159 at
 //                                                      8 kHz, E .. E + 319 at 16 kHz; the sound itself lags by
 //                                                      the codec's delay, about 10 ms
 //   WMA                                                E + padding to the frame grid: E .. E + 2047
-// A resampled output may differ by two more frames either way.
+// A resampled output may differ by two more frames either way (MP3 without the tag: the lengths for E - 2
+// and E + 2).
 
 #include <cstdint>
 #include <functional>

@@ -31,7 +31,8 @@ constexpr const char* kFooter =
     "\n"
     "Settings: -s NAME=VALUE sets any option by its name (any letter case; codes by name, e.g.\n"
     "TargetExistsOpt=skip); --list-settings shows them all.\n"
-    "Exit status: 0 all converted or skipped, 1 some failed, 2 usage error, 130 interrupted.";
+    "Exit status: 0 all converted or skipped, 1 some failed, 2 usage error. Ctrl+C, TERM, HUP, USR1 and USR2\n"
+    "remove the work files, then end the program by that signal (the shell shows 130 for Ctrl+C).";
 
 }  // namespace
 

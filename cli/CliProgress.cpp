@@ -1,26 +1,42 @@
 #include "cli/CliProgress.h"
 #include "cli/TextOut.h"
 
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 
 namespace pelloran::cli {
 
 namespace {
 
-std::atomic<int> interrupts{0};
+std::atomic<int> interrupts{0};  // signals and closed pipes: the run is cancelled
+std::atomic<int> signals{0};
+std::atomic<int> stoppedBy{0};  // the first signal that cancelled, 0 for none
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// Ctrl+C, SIGTERM and a hang-up cancel; a second one ends the process at once.
+constexpr int kCancelSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+
+void RestoreDefault(int signal) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+// Ctrl+C, SIGTERM, a hang-up and SIGUSR1/2 cancel; a second one ends the process at once.
 void OnInterrupt(int signal) {
-    if (interrupts.fetch_add(1) >= 1) {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
+    int none = 0;
+    stoppedBy.compare_exchange_strong(none, signal);
+    interrupts.fetch_add(1);
+    // Only a second signal ends at once, not one after a closed pipe: that run still removes its work files.
+    if (signals.fetch_add(1) >= 1) {
+        RestoreDefault(signal);
+        std::raise(signal);  // delivered when the handler returns
     }
 }
 
@@ -37,11 +53,30 @@ void CliProgress::InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (const int signal : kCancelSignals) {
+        struct sigaction before {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
+    }
     struct sigaction pipe {};
     pipe.sa_handler = OnBrokenPipe;
     sigemptyset(&pipe.sa_mask);
     sigaction(SIGPIPE, &pipe, nullptr);
+}
+
+int CliProgress::EndInterrupted(int status) {
+    const int signal = stoppedBy.load();
+    if (signal == 0) return status;
+    // Nothing runs after the signal: what was printed goes out first.
+    std::cout.flush();
+    std::fflush(nullptr);
+    RestoreDefault(signal);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(signal);
+    return 128 + signal;  // only if the signal did not end the process
 }
 
 bool CliProgress::CancelRequested() const { return interrupts.load() > 0; }

@@ -1,7 +1,7 @@
 #pragma once
 // Terminal progress for pelloran-cli: one line on stderr, only on a terminal, redrawn in place and cut to the
 // terminal's width: files finished of total, percent, remaining time, the files being converted. Ctrl+C, a
-// hang-up, SIGTERM and a closed output pipe cancel.
+// hang-up, SIGTERM, SIGUSR1, SIGUSR2 and a closed output pipe cancel.
 
 #include <atomic>
 #include <chrono>
@@ -37,8 +37,13 @@ public:
     void Lock() { mutex_.lock(); }
     void Unlock() { mutex_.unlock(); }
 
-    // Installs the handlers that set the cancel flag (a second Ctrl+C ends the process).
+    // Installs the handlers that set the cancel flag (a second signal ends the process at once). A signal
+    // ignored when the process started (nohup, `&` in a script) stays ignored.
     static void InstallInterruptHandler();
+    // After a cancelled run has removed its work files: ends the process by the signal that cancelled it, so a
+    // shell sees the death by that signal (a loop stops on Ctrl+C). Returns status when none did (a closed
+    // output pipe).
+    static int EndInterrupted(int status);
 
 private:
     struct Running {

@@ -1,5 +1,6 @@
 // pelloran-cli: converts files with the saved options on the same engine as the window.
 
+#include <climits>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,13 @@ public:
         }
         progress_.EntryFinished(index);
         const FileItem& item = *items_[index];
+        // Text mode: what a user should know of an entry also goes to standard error, as sox and flac warn.
+        if (!json_ && !result.note.empty() && code != StatusCode::Cancelled) {
+            progress_.Lock();
+            progress_.Clear();
+            std::cerr << EscapeText(item.sourcePath) << ": " << EscapeText(result.note) << "\n";
+            progress_.Unlock();
+        }
         printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, item.targetPath, result, json_));
     }
     bool Ask(Question question, const QuestionData& data) override {
@@ -128,8 +136,11 @@ std::optional<int> ApplyOptions(const CliOptions& options, ConvertSettings& sett
     }
     if (!settings.OutputNamePattern.empty()) {
         // A malformed pattern is a usage error, not a failure of every file.
+        // Every field filled: "{artist}.{title}" is a name; only what the pattern itself says is judged here.
         FileItem sample;
         sample.sourcePath = "/a/b.wav";
+        for (const auto& tag : kTagFieldNames) sample.tags.*tag.field = "x";
+        sample.tags.Track = "1";
         std::string name, error;
         if (!ExpandNamePattern(settings.OutputNamePattern, sample, settings.OutputFormat, name, error))
             return UsageError(error);
@@ -154,20 +165,48 @@ int ListSettings(const ConvertSettings& settings, bool json) {
     return 0;
 }
 
-// Input paths from --files-from: one a line, or NUL-separated; false when the list cannot be read.
-bool ReadFileList(const std::string& from, bool nul, std::vector<std::string>& out) {
+// Input paths from --files-from: one a line, or NUL-separated; the reason when the list cannot be taken.
+// No entry may be longer than a path can be, and a stream of empty entries (/dev/zero) counts as one.
+std::optional<std::string> ReadFileList(const std::string& from, bool nul, std::vector<std::string>& out) {
     std::ifstream file;
     std::istream* in = &std::cin;
     if (from != "-") {
         file.open(from, std::ios::binary);
-        if (!file) return false;
+        if (!file) return std::string("cannot be read");
         in = &file;
     }
-    for (std::string line; std::getline(*in, line, nul ? '\0' : '\n');) {
-        if (!nul && !line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) out.push_back(line);
+    const char separator = nul ? '\0' : '\n';
+    const std::string tooLong = "an entry longer than " + std::to_string(PATH_MAX) + " bytes";
+    std::string line;
+    size_t emptyRun = 0;
+    for (std::streambuf* buffer = in->rdbuf();;) {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof() || c == separator) {
+            if (!nul && !line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) {
+                out.push_back(std::move(line));
+                emptyRun = 0;
+            } else if (c != std::char_traits<char>::eof() && ++emptyRun > PATH_MAX) {
+                return tooLong;
+            }
+            line.clear();
+            if (c == std::char_traits<char>::eof()) break;
+            continue;
+        }
+        if (line.size() >= PATH_MAX) return tooLong;
+        line += static_cast<char>(c);
     }
-    return !in->bad();
+    return std::nullopt;
+}
+
+// A folder as the user's shell would show it: ~ for the home folder.
+std::string HomeShort(const std::string& folder) {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') return folder;
+    std::string prefix = home;
+    if (prefix.back() != '/') prefix += '/';
+    if (folder + "/" == prefix || folder == prefix) return "~";
+    return folder.rfind(prefix, 0) == 0 ? "~/" + folder.substr(prefix.size()) : folder;
 }
 
 // A stable hash of a path (FNV-1a, 64 bits): the same shard on every machine and every run.
@@ -193,13 +232,20 @@ int Main(int argc, char** argv) {
         const std::string reason = loaded == RegistryStore::LoadStatus::Missing ? "No such file" : store.loadError();
         return UsageError("--settings " + options.settingsFile + ": " + reason);
     }
-    LoadSettings(settings, store);
+    std::vector<std::string> settingWarnings = store.parseWarnings();
+    LoadSettings(settings, store, &settingWarnings);
+    for (const std::string& warning : settingWarnings)
+        std::cerr << "pelloran-cli: warning: " << EscapeText(store.path()) << ": " << EscapeText(warning)
+                  << "; the default applies\n";
     if (auto code = ApplyOptions(options, settings)) return *code;
     if (options.listSettings) return ListSettings(settings, options.json);
 
     std::vector<std::string> inputs = options.paths;
-    if (!options.filesFrom.empty() && !ReadFileList(options.filesFrom, options.nulSeparated, inputs))
-        return UsageError("--files-from " + options.filesFrom + ": cannot be read");
+    if (!options.filesFrom.empty()) {
+        if (const auto error = ReadFileList(options.filesFrom, options.nulSeparated, inputs))
+            return UsageError("--files-from " + options.filesFrom + ": " + *error);
+    }
+    if (inputs.empty()) return UsageError("No inputs");
     std::optional<ReaderKind> preferred;
     if (!options.decoder.empty()) preferred = ReaderFromName(options.decoder);
     const int jobs = options.jobs > 0 ? options.jobs
@@ -216,8 +262,10 @@ int Main(int argc, char** argv) {
     PathIndex index;
     AddFilesEvents events;
     events.cancelled = [&progress] { return progress.CancelRequested(); };
-    AddFilesOptions addOptions{jobs, preferred, {!options.allFiles, !options.allFiles},
-                               !settings.OutputNamePattern.empty()};
+    AddFilesOptions addOptions{jobs, preferred, {!options.allFiles, !options.allFiles, {}},
+                               !settings.OutputNamePattern.empty(), true};
+    // A folder scan never takes the run's own outputs (a re-run with the output folder inside the input).
+    if (settings.DestOutputFolderOpt == kOutputIntoFolder) addOptions.scan.excludeFolder = settings.DestSpecifiedFolder;
     int shardK = 0, shardN = 0;
     if (!options.shard.empty()) {
         ParseShard(options.shard, shardK, shardN);
@@ -228,13 +276,26 @@ int Main(int argc, char** argv) {
     }
     std::vector<AddedFile> entries = AddFiles(paths, settings, index, addOptions, events);
     if (options.keepTree) {
+        // Each file keeps the tree below the outermost folder named that holds it, whatever the order named.
+        std::vector<std::string> roots;
+        for (const AddedFile& e : entries) {
+            if (!e.root.empty()) roots.push_back(e.root.back() == '/' ? e.root : e.root + "/");
+        }
         for (AddedFile& e : entries) {
             if (e.root.empty()) continue;
-            std::string folder = FolderPart(e.path);
-            const std::string root = e.root.back() == '/' ? e.root : e.root + "/";
-            e.probe.item.subFolder = folder.rfind(root, 0) == 0 ? folder.substr(root.size()) : std::string{};
+            const std::string folder = FolderPart(e.path);
+            const std::string* outer = nullptr;
+            for (const std::string& root : roots) {
+                if (folder.rfind(root, 0) == 0 && (outer == nullptr || root.size() < outer->size())) outer = &root;
+            }
+            e.probe.item.subFolder = outer != nullptr ? folder.substr(outer->size()) : std::string{};
         }
     }
+    // Said once: files go to the saved folder, not beside their sources nor to a folder named here.
+    if (options.outputDir.empty() && settings.DestOutputFolderOpt == kOutputIntoFolder && !options.probe &&
+        !entries.empty())
+        std::cerr << "Writing into " << EscapeText(HomeShort(settings.DestSpecifiedFolder))
+                  << " (the saved output folder; -o DIR to choose)\n";
 
     OrderedPrinter printer(entries.size(), progress);
     Counts counts;
@@ -250,13 +311,13 @@ int Main(int argc, char** argv) {
     if (options.probe) {
         bool anyFailed = false;
         for (size_t i = 0; i < entries.size(); ++i) {
-            if (!entries[i].probe.ok) {
+            if (!entries[i].probe.ok && !entries[i].duplicate) {
                 anyFailed = true;
                 reportLoadFailure(entries[i]);
             }
             printer.Set(i, ProbeLine(entries[i], options.json));
         }
-        if (progress.CancelRequested()) return kExitInterrupted;
+        if (progress.CancelRequested()) return CliProgress::EndInterrupted(kExitInterrupted);
         return anyFailed ? 1 : 0;
     }
 
@@ -264,7 +325,10 @@ int Main(int argc, char** argv) {
     std::vector<size_t> lineOf;
     items.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].probe.ok) {
+        if (entries[i].duplicate) {
+            counts.Add(StatusCode::Skipped);
+            printer.Set(i, DuplicateLine(entries[i], options.json));
+        } else if (entries[i].probe.ok) {
             items.push_back(entries[i].probe.item);
             lineOf.push_back(i);
         } else {
@@ -303,7 +367,7 @@ int Main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::cout << SummaryLine(counts, elapsed, options.dryRun) << std::endl;
     }
-    if (progress.CancelRequested()) return kExitInterrupted;
+    if (progress.CancelRequested()) return CliProgress::EndInterrupted(kExitInterrupted);
     return counts.failed + counts.notLoaded + counts.cancelled > 0 ? 1 : 0;
 }
 

@@ -153,9 +153,10 @@ TEST_F(Everyday, InputListsAndShards) {
 
 TEST_F(Everyday, InterruptExitsWith130) {
     const std::string src = Sine("long.wav", 44100, 2, 240.0);
-    // Interrupted once its work file exists, while it converts.
-    std::vector<std::string> argv = {"sh", "-c",
-                                     "\"$0\" -q --settings \"$1\" -f wav -o \"$2\" --rate 48000 \"$3\" & pid=$!; "
+    // Interrupted once its work file exists, while it converts. Job control (set -m) keeps Ctrl+C for the
+    // background job, as in a terminal; the shell reports the death by SIGINT as 130.
+    std::vector<std::string> argv = {"bash", "-c",
+                                     "set -m; \"$0\" -q --settings \"$1\" -f wav -o \"$2\" --rate 48000 \"$3\" & pid=$!; "
                                      "until ls -A \"$2\" 2>/dev/null | grep -q pelloran; do sleep 0.01; done; "
                                      "kill -INT $pid; wait $pid",
                                      CliPath(), settingsFile_, dir_ / "out", src};

@@ -64,8 +64,17 @@ CommandResult Run(const std::vector<std::string>& argv, const std::vector<std::s
     posix_spawn_file_actions_addclose(&actions, outPipe[0]);
     posix_spawn_file_actions_addclose(&actions, errPipe[0]);
 
+    // The extra variables replace those of the same name: getenv finds the first one.
+    const auto overridden = [&env](std::string_view entry) {
+        const std::string_view name = entry.substr(0, entry.find('='));
+        return std::any_of(env.begin(), env.end(), [name](const std::string& extra) {
+            return std::string_view(extra).substr(0, extra.find('=')) == name;
+        });
+    };
     std::vector<std::string> envStrings;
-    for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (!overridden(*e)) envStrings.emplace_back(*e);
+    }
     for (const auto& extra : env) envStrings.push_back(extra);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
