@@ -229,7 +229,7 @@ enum SettingsGroup : int {
 };
 
 inline constexpr const char* kProgramKey = "Software\\Brenthaven\\Pelloran";
-inline constexpr const char* kOptionsKey = "Software\\Brenthaven\\Pelloran\\Options";
+inline constexpr const char* kOptionsKey = "Options";  // [Options]; the tag groups below it are [Options/MP3Tag], ...
 
 // Reads every stored value over the defaults and applies the load checks.
 // Values of the wrong type or out of range keep the default; warnings, when given, receives "Name: reason"

@@ -151,7 +151,7 @@ TEST(QualitySettings, BadValuesAreRefusedAtLoad) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RegistryStore store;
-        store.Parse("[" + std::string(kOptionsKey) + "]\n" + c.name + "=number:" + std::to_string(c.bad) + "\n");
+        store.Parse("[" + std::string(kOptionsKey) + "]\n" + c.name + "=" + std::to_string(c.bad) + "\n");
         ConvertSettings s;
         LoadSettings(s, store);
         EXPECT_EQ(s.*c.member, defaults.*c.member);
@@ -160,7 +160,7 @@ TEST(QualitySettings, BadValuesAreRefusedAtLoad) {
     }
     // Good values and names load.
     RegistryStore store;
-    store.Parse("[" + std::string(kOptionsKey) + "]\nWAVBitsPerSample=number:24\nOutputFormat=number:6550\n");
+    store.Parse("[" + std::string(kOptionsKey) + "]\nWAVBitsPerSample=24\nOutputFormat=6550\n");
     ConvertSettings s;
     LoadSettings(s, store);
     EXPECT_EQ(s.WAVBitsPerSample, 24);

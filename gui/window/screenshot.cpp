@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
 
     // A settings file that has seen its first run, so no help window opens.
     {
-        QDir().mkpath(config.path() + "/Brenthaven");
+        QDir().mkpath(config.path() + "/pelloran");
         pelloran::RegistryStore store;
         store.Load(pelloran::RegistryStore::DefaultPath());
         pelloran::CheckFirstRun(store);

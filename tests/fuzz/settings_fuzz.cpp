@@ -1,5 +1,6 @@
-// libFuzzer entry point: the settings file parser, on text and through Load; what it keeps must come back
-// unchanged from its own text form, and Load must agree with the parser.
+// libFuzzer entry point: the settings file parser, on text of either form and through Load; what it keeps
+// must come back unchanged, without a warning, from its own (plain) text form, its warnings stay few and
+// short, and Load must agree with the parser.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,9 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RegistryStore parsed;
     const size_t lines = parsed.Parse(text);
     const std::string once = parsed.Serialize();
+    if (parsed.parseWarnings().size() > 101) std::abort();
+    for (const std::string& warning : parsed.parseWarnings()) {
+        if (warning.size() > 200) std::abort();
+    }
     RegistryStore again;
     again.Parse(once);
-    if (again.Serialize() != once) std::abort();
+    if (again.Serialize() != once || !again.parseWarnings().empty()) std::abort();
 
     pelloran::fuzz::MemoryFile file(data, size);
     if (!file.Ok()) return 0;
