@@ -30,7 +30,7 @@ constexpr const char* kFooter =
     "  pelloran-cli --probe --json ~/Music/live/\n"
     "\n"
     "Settings: -s NAME=VALUE sets any option by its name (any letter case; codes by name, e.g.\n"
-    "TargetExistsOpt=skip); --list-settings shows them all.\n"
+    "TargetExistsOpt=skip); --list-settings shows them all, --list-formats the output formats.\n"
     "Exit status: 0 all converted or skipped, 1 some failed, 2 usage error. Ctrl+C, TERM, HUP, USR1 and USR2\n"
     "remove the work files, then end the program by that signal (the shell shows 130 for Ctrl+C).";
 
@@ -96,6 +96,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_option("-j,--jobs", options.jobs, "Convert up to N files at once (default: processors)")
         ->check(CLI::Range(1, 64));
     app.add_flag("--list-settings", options.listSettings, "Print every setting: type, range, default, value");
+    app.add_flag("--list-formats", options.listFormats,
+                 "Print every output format: name, extensions, lossless, most channels, tags, label");
     app.add_flag("--probe", options.probe, "Convert nothing; print each file's list columns");
     app.add_flag("--json", options.json, "One JSON object per line");
     app.add_flag("-q,--quiet", options.quiet, "No progress display");
@@ -116,7 +118,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
         std::cerr << "pelloran-cli: " << text << "\nRun with --help for more information.\n";
         return 2;
     };
-    if (options.paths.empty() && options.filesFrom.empty() && !options.listSettings)
+    if (options.paths.empty() && options.filesFrom.empty() && !options.listSettings && !options.listFormats)
         return usage("no input: name files or folders, or use --files-from");
     if (options.overwrite && options.noOverwrite) return usage("-y and -n cannot both be given");
     int k = 0, n = 0;

@@ -30,6 +30,7 @@ struct CliOptions {
     bool nulSeparated = false;           // -0
     std::string shard;                   // --shard K/N
     bool listSettings = false;
+    bool listFormats = false;
     bool probe = false;
     bool json = false;
     bool quiet = false;

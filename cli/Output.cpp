@@ -29,6 +29,18 @@ std::string NotLoadedStatus(const AddedFile& file) {
 
 }  // namespace
 
+std::string FormatLine(const OutputFormatInfo& format, bool json) {
+    if (json) {
+        return Dump(Json{{"name", format.name},   {"extensions", format.extensions}, {"lossless", format.lossless},
+                         {"max_channels", format.maxChannels}, {"tags", format.tags}, {"label", format.label}});
+    }
+    std::string extensions;
+    for (const auto& extension : format.extensions) extensions += (extensions.empty() ? "" : ",") + extension;
+    const auto yesNo = [](bool b) { return b ? "yes" : "no"; };
+    return format.name + "\t" + extensions + "\t" + yesNo(format.lossless) + "\t" +
+           std::to_string(format.maxChannels) + "\t" + yesNo(format.tags) + "\t" + format.label;
+}
+
 const char* StatusCodeName(StatusCode code) {
     switch (code) {
         case StatusCode::Converted: return "converted";

@@ -9,6 +9,7 @@
 
 #include "app/AddFiles.h"
 #include "app/ConversionRun.h"
+#include "settings/ConvertSettings.h"
 
 namespace pelloran::cli {
 
@@ -46,6 +47,10 @@ std::string DuplicateLine(const AddedFile& file, bool json);
 std::string NotLoadedLine(const AddedFile& file, bool json);
 // A probe's line: the list's columns, or its JSON object.
 std::string ProbeLine(const AddedFile& file, bool json);
+
+// An output format's line: NAME<TAB>EXTENSIONS<TAB>LOSSLESS<TAB>MAX_CHANNELS<TAB>TAGS<TAB>LABEL (extensions
+// joined by commas, yes/no), or its JSON object.
+std::string FormatLine(const OutputFormatInfo& format, bool json);
 
 struct Counts {
     size_t converted = 0, planned = 0, skipped = 0, failed = 0, cancelled = 0, notLoaded = 0;

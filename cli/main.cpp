@@ -165,6 +165,11 @@ int ListSettings(const ConvertSettings& settings, bool json) {
     return 0;
 }
 
+int ListFormats(bool json) {
+    for (const OutputFormatInfo& format : OutputFormats()) std::cout << FormatLine(format, json) << "\n";
+    return 0;
+}
+
 // Input paths from --files-from: one a line, or NUL-separated; the reason when the list cannot be taken.
 // No entry may be longer than a path can be, and a stream of empty entries (/dev/zero) counts as one.
 std::optional<std::string> ReadFileList(const std::string& from, bool nul, std::vector<std::string>& out) {
@@ -223,6 +228,8 @@ int Main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     CliOptions options;
     if (auto code = ParseCommandLine(argc, argv, options)) return *code;
+    // Before the settings are read: the build runs it to make the completions and the installed texts.
+    if (options.listFormats) return ListFormats(options.json);
 
     ConvertSettings settings;
     RegistryStore store;

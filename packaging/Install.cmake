@@ -12,16 +12,48 @@ if(TARGET pelloran)
   install(TARGETS pelloran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# The files that name the output formats are made from `pelloran-cli --list-formats` (FormatFiles.cmake):
+# each template, then what it becomes in the build tree.
+set(PELLORAN_COMPLETIONS_DIR ${CMAKE_BINARY_DIR}/completions)
+set(PELLORAN_FORMAT_TEMPLATES
+  ${CMAKE_SOURCE_DIR}/cli/completions/pelloran-cli.bash.in ${PELLORAN_COMPLETIONS_DIR}/pelloran-cli.bash
+  ${CMAKE_SOURCE_DIR}/cli/completions/_pelloran-cli.in ${PELLORAN_COMPLETIONS_DIR}/_pelloran-cli
+  ${CMAKE_SOURCE_DIR}/cli/completions/pelloran-cli.fish.in ${PELLORAN_COMPLETIONS_DIR}/pelloran-cli.fish
+  ${CMAKE_SOURCE_DIR}/res/${PELLORAN_APP_ID}.desktop.in ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.desktop
+  ${CMAKE_CURRENT_LIST_DIR}/${PELLORAN_APP_ID}.metainfo.xml.in
+  ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml
+  ${CMAKE_CURRENT_LIST_DIR}/pelloran.1.in ${CMAKE_BINARY_DIR}/packaging/pelloran.1)
+set(PELLORAN_FORMAT_INPUTS)
+set(PELLORAN_FORMAT_OUTPUTS ${CMAKE_BINARY_DIR}/packaging/formats.h2m)
+set(pairs ${PELLORAN_FORMAT_TEMPLATES})
+while(pairs)
+  list(POP_FRONT pairs template output)
+  list(APPEND PELLORAN_FORMAT_INPUTS ${template})
+  list(APPEND PELLORAN_FORMAT_OUTPUTS ${output})
+endwhile()
+# "|" between the files: a list would become several arguments.
+string(REPLACE ";" "|" templates "${PELLORAN_FORMAT_TEMPLATES}")
+add_custom_command(OUTPUT ${PELLORAN_FORMAT_OUTPUTS}
+  COMMAND ${CMAKE_COMMAND} -DCLI=$<TARGET_FILE:pelloran-cli> -DOUTPUT_DIR=${CMAKE_BINARY_DIR}/packaging
+          -DTEMPLATES=${templates} -DPROJECT_VERSION=${PROJECT_VERSION} -DPELLORAN_DATE=${PELLORAN_DATE}
+          -P ${CMAKE_CURRENT_LIST_DIR}/FormatFiles.cmake
+  DEPENDS pelloran-cli ${PELLORAN_FORMAT_INPUTS} ${CMAKE_CURRENT_LIST_DIR}/FormatFiles.cmake
+  VERBATIM)
+
+install(FILES ${PELLORAN_COMPLETIONS_DIR}/pelloran-cli.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelloran-cli)
+install(FILES ${PELLORAN_COMPLETIONS_DIR}/_pelloran-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+install(FILES ${PELLORAN_COMPLETIONS_DIR}/pelloran-cli.fish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+
 # Desktop entry, icons and the software-centre record.
-install(FILES ${CMAKE_SOURCE_DIR}/res/${PELLORAN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 32 48 256)
   install(FILES ${CMAKE_SOURCE_DIR}/res/images/pelloran-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME ${PELLORAN_APP_ID}.png)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/res/images/pelloran.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${PELLORAN_APP_ID}.svg)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/${PELLORAN_APP_ID}.metainfo.xml.in
-               ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # The help pages (the window shows its own copy), the licence and the change log.
@@ -29,16 +61,17 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/help/ DESTINATION ${PELLORAN_DOCDIR}/h
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${PELLORAN_DOCDIR})
 
 # Man pages and the change log, compressed as Debian wants them. pelloran-cli's page is made from its --help,
-# so that it lists every option the program has (a sanitizer build's leak report would fail it).
+# so that it lists every option the program has (a sanitizer build's leak report would fail it), with the
+# formats' section made above.
 find_program(GZIP_PROGRAM gzip REQUIRED)
 find_program(HELP2MAN_PROGRAM help2man REQUIRED)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/pelloran.1.in ${CMAKE_BINARY_DIR}/packaging/pelloran.1 @ONLY)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1
   COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
           ${HELP2MAN_PROGRAM} --no-info --no-discard-stderr --section=1
           "--name=convert audio files with the options of Pelloran"
+          --include=${CMAKE_BINARY_DIR}/packaging/formats.h2m
           --output=${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1 $<TARGET_FILE:pelloran-cli>
-  DEPENDS pelloran-cli
+  DEPENDS pelloran-cli ${CMAKE_BINARY_DIR}/packaging/formats.h2m
   VERBATIM)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 set(PELLORAN_COMPRESSED pelloran.1 pelloran-cli.1 changelog)
@@ -50,7 +83,7 @@ foreach(name ${PELLORAN_COMPRESSED})
     VERBATIM)
   list(APPEND PELLORAN_COMPRESSED_OUTPUTS ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
 endforeach()
-add_custom_target(pelloran-docs ALL DEPENDS ${PELLORAN_COMPRESSED_OUTPUTS})
+add_custom_target(pelloran-docs ALL DEPENDS ${PELLORAN_COMPRESSED_OUTPUTS} ${PELLORAN_FORMAT_OUTPUTS})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/pelloran.1.gz ${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PELLORAN_DOCDIR})

@@ -1,35 +1,80 @@
 #include "settings/ConvertSettings.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
+#include "media/PcmFormat.h"
 #include "media/TagRecord.h"
 #include "platform/Paths.h"
 #include "platform/registry.h"
 
 namespace pelloran {
 
-const OutputFormatRow kOutputFormatTable[] = {
-    {kOutputMp3, "mp3", nullptr},
-    {kOutputWav, "wav", nullptr},
-    {kOutputWma, "wma", nullptr},
-    {kOutputOgg, "ogg", nullptr},
-    {kOutputAac, "aac", nullptr},
-    {kOutputM4a, "m4a", "AAC for iPod / iTunes"},
-    {kOutputMp4, "mp4", "MP4 (Audio only)"},
-    {kOutputM4a, "m4a", "M4A (MPEG-4 Audio)"},
-    {kOutputM4b, "m4b", "M4B (MPEG-4 Audiobook)"},
-    {kOutputAmr, "amr", nullptr},
-    {kOutputAwb, "awb", nullptr},
-    {kOutputFlac, "flac", nullptr},
-    {kOutputOpus, "opus", "Opus"},
-    {kOutputAlac, "m4a", "ALAC (Apple Lossless)", "alac"},
-    {-1, nullptr, nullptr},
+// Lossless writers hold every channel of the wide path; the others take one or two (AMR one).
+constexpr OutputFormatRow kOutputFormatTable[] = {
+    // code, CLI name, extension, label, lossless, most channels, tags
+    {kOutputMp3,  "mp3",  "mp3",  nullptr,                  false, 2,                true},
+    {kOutputWav,  "wav",  "wav",  nullptr,                  true,  kMaxWideChannels, false},
+    {kOutputWma,  "wma",  "wma",  nullptr,                  false, 2,                true},
+    {kOutputOgg,  "ogg",  "ogg",  nullptr,                  false, 2,                true},
+    {kOutputAac,  "aac",  "aac",  nullptr,                  false, 2,                false},
+    {kOutputM4a,  "m4a",  "m4a",  "AAC for iPod / iTunes",  false, 2,                true},
+    {kOutputMp4,  "mp4",  "mp4",  "MP4 (Audio only)",       false, 2,                true},
+    {kOutputM4a,  "m4a",  "m4a",  "M4A (MPEG-4 Audio)",     false, 2,                true},
+    {kOutputM4b,  "m4b",  "m4b",  "M4B (MPEG-4 Audiobook)", false, 2,                true},
+    {kOutputAmr,  "amr",  "amr",  nullptr,                  false, 1,                false},
+    {kOutputAwb,  "awb",  "awb",  nullptr,                  false, 1,                false},
+    {kOutputFlac, "flac", "flac", nullptr,                  true,  kMaxWideChannels, true},
+    {kOutputOpus, "opus", "opus", "Opus",                   false, 2,                true},
+    {kOutputAlac, "alac", "m4a",  "ALAC (Apple Lossless)",  true,  kMaxWideChannels, true},
+    {-1, nullptr, nullptr, nullptr, false, 0, false},
 };
 
 namespace {
+
+constexpr size_t kRowCount = [] {
+    size_t n = 0;
+    while (kOutputFormatTable[n].code != -1) ++n;
+    return n;
+}();
+
+constexpr bool SameText(const char* a, const char* b) { return std::string_view(a) == std::string_view(b); }
+
+// True for the first row of its name: the row that stands for the format in every list but the window's.
+constexpr bool FirstOfName(size_t i) {
+    for (size_t j = 0; j < i; ++j)
+        if (SameText(kOutputFormatTable[j].name, kOutputFormatTable[i].name)) return false;
+    return true;
+}
+
+constexpr size_t kFormatCount = [] {
+    size_t n = 0;
+    for (size_t i = 0; i < kRowCount; ++i) n += FirstOfName(i) ? 1 : 0;
+    return n;
+}();
+
+// One name is one code, and its rows differ only in label and extension.
+constexpr bool RowsAgree() {
+    for (size_t i = 0; i < kRowCount; ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            const OutputFormatRow& a = kOutputFormatTable[i];
+            const OutputFormatRow& b = kOutputFormatTable[j];
+            const bool sameName = SameText(a.name, b.name);
+            if (sameName != (a.code == b.code)) return false;
+            if (sameName && (a.lossless != b.lossless || a.maxChannels != b.maxChannels || a.tags != b.tags))
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(RowsAgree(), "rows of one output format disagree");
+
+std::string RowLabel(const OutputFormatRow& row) {
+    return row.label != nullptr ? std::string(row.label) : ToUpperAscii(row.extension);
+}
 
 const OutputFormatRow* RowForCode(int32_t code) {
     for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
@@ -75,12 +120,21 @@ template <size_t N>
 constexpr Range Codes(const int32_t (&codes)[N]) {
     return Range{0, 0, codes, N};
 }
+template <size_t N>
+constexpr Range Codes(const std::array<int32_t, N>& codes) {
+    return Range{0, 0, codes.data(), N};
+}
 
 constexpr int32_t kPlaceCodes[] = {kOutputBesideSource, kOutputIntoFolder};
 constexpr int32_t kPolicyCodes[] = {kTargetRename, kTargetOverwrite, kTargetSkip};
-constexpr int32_t kFormatCodes[] = {kOutputMp3, kOutputWav, kOutputWma, kOutputOgg,  kOutputAac,
-                                    kOutputM4a, kOutputMp4, kOutputM4b, kOutputAmr,  kOutputAwb,
-                                    kOutputFlac, kOutputOpus, kOutputAlac};
+// The OutputFormat option's range: each format's code, in the table's order.
+constexpr auto kFormatCodes = [] {
+    std::array<int32_t, kFormatCount> codes{};
+    size_t n = 0;
+    for (size_t i = 0; i < kRowCount; ++i)
+        if (FirstOfName(i)) codes[n++] = kOutputFormatTable[i].code;
+    return codes;
+}();
 constexpr int32_t kMp3ChannelModes[] = {0, 1, 3, 4};
 constexpr int32_t kWavWidths[] = {0, 8, 16, 24, 32};
 constexpr int32_t kFlacWidths[] = {0, 16, 24};
@@ -104,16 +158,23 @@ template <size_t N>
 constexpr CodeNames Named(const CodeName (&names)[N]) {
     return CodeNames{names, N};
 }
+template <size_t N>
+constexpr CodeNames Named(const std::array<CodeName, N>& names) {
+    return CodeNames{names.data(), N};
+}
 
 constexpr CodeName kSwitchList[] = {{"off", 0}, {"on", 1}, {"no", 0}, {"yes", 1}, {"false", 0}, {"true", 1}};
 constexpr CodeName kPlaceList[] = {{"beside", kOutputBesideSource}, {"folder", kOutputIntoFolder}};
 constexpr CodeName kPolicyList[] = {{"rename", kTargetRename}, {"overwrite", kTargetOverwrite}, {"skip", kTargetSkip}};
 constexpr CodeName kMonoList[] = {{"mix", kMonoMix}, {"left", kMonoLeft}, {"right", kMonoRight}};
-constexpr CodeName kFormatList[] = {{"mp3", kOutputMp3}, {"wav", kOutputWav}, {"wma", kOutputWma},
-                                    {"ogg", kOutputOgg}, {"aac", kOutputAac}, {"m4a", kOutputM4a},
-                                    {"mp4", kOutputMp4}, {"m4b", kOutputM4b}, {"amr", kOutputAmr},
-                                    {"awb", kOutputAwb}, {"flac", kOutputFlac}, {"opus", kOutputOpus},
-                                    {"alac", kOutputAlac}};
+// The names -s OutputFormat= and -f take, as kFormatCodes.
+constexpr auto kFormatList = [] {
+    std::array<CodeName, kFormatCount> names{};
+    size_t n = 0;
+    for (size_t i = 0; i < kRowCount; ++i)
+        if (FirstOfName(i)) names[n++] = {kOutputFormatTable[i].name, kOutputFormatTable[i].code};
+    return names;
+}();
 constexpr CodeName kMp3ModeList[] = {{"stereo", 0}, {"joint", 1}, {"mono", 3}, {"source", 4}};
 constexpr CodeName kTagTypeList[] = {{"custom", 0}, {"source", 1}, {"none", 2}, {"merge", 3}};
 constexpr CodeName kId3VersionList[] = {{"v1", 0}, {"v2", 1}, {"both", 2}};
@@ -417,9 +478,7 @@ bool ParseNumber(std::string_view text, int32_t& value) {
 
 }  // namespace
 
-std::string OutputFormatRowText(const OutputFormatRow& row) {
-    return " to " + (row.label != nullptr ? std::string(row.label) : ToUpperAscii(row.extension));
-}
+std::string OutputFormatRowText(const OutputFormatRow& row) { return " to " + RowLabel(row); }
 
 int OutputFormatRowIndex(int32_t code) {
     int found = -1;
@@ -447,24 +506,33 @@ bool IsOutputExtension(std::string_view ext) {
 
 std::string OutputFormatName(int32_t code) {
     const OutputFormatRow* row = RowForCode(code);
-    return row == nullptr ? std::string{} : ToUpperAscii(row->name != nullptr ? row->name : row->extension);
+    return row == nullptr ? std::string{} : ToUpperAscii(row->name);
 }
 
 int32_t OutputFormatFromName(std::string_view name) {
-    const std::string lower = ToLowerAscii(name);
-    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
-        if (lower == (row->name != nullptr ? row->name : row->extension)) return row->code;
+    for (const CodeName& format : kFormatList) {
+        if (EqualsIgnoreCase(name, format.name)) return format.value;
     }
     return 0;
 }
 
 std::vector<std::string> OutputFormatNames() {
     std::vector<std::string> names;
-    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
-        const char* name = row->name != nullptr ? row->name : row->extension;
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
-    }
+    for (const CodeName& format : kFormatList) names.emplace_back(format.name);
     return names;
+}
+
+std::vector<OutputFormatInfo> OutputFormats() {
+    std::vector<OutputFormatInfo> formats;
+    for (size_t i = 0; i < kRowCount; ++i) {
+        const OutputFormatRow& row = kOutputFormatTable[i];
+        if (FirstOfName(i)) formats.push_back({row.name, {}, row.lossless, row.maxChannels, row.tags, {}});
+        auto info = std::find_if(formats.begin(), formats.end(), [&](const auto& f) { return f.name == row.name; });
+        if (std::find(info->extensions.begin(), info->extensions.end(), row.extension) == info->extensions.end())
+            info->extensions.emplace_back(row.extension);
+        info->label = RowLabel(row);
+    }
+    return formats;
 }
 
 ConvertSettings::ConvertSettings() {

@@ -47,14 +47,20 @@ enum MonoChoice : int32_t {
     kMonoRight = 2,
 };
 
+// One entry of the window's format list with the facts a user sees. Rows sharing a code share every fact
+// but the label.
 struct OutputFormatRow {
-    int32_t code;           // -1 ends the table
-    const char* extension;  // without the dot
+    int32_t code;           // the stored OutputFormat; -1 ends the table
+    const char* name;       // the CLI's name (-f, -s OutputFormat=)
+    const char* extension;  // of the written file, without the dot
     const char* label;      // null: the list shows the upper-cased extension
-    const char* name = nullptr;  // the CLI's name; null: the extension
+    bool lossless;
+    int maxChannels;        // the most channels an output holds
+    bool tags;              // holds tags (--tag and the format's tag options)
 };
 
-// Rows of the main window's format list, in order, ending with code -1.
+// Rows of the main window's format list, in order, ending with code -1. Every other list of output formats
+// (the OutputFormat option's range and names, -f, --list-formats) is made from it.
 extern const OutputFormatRow kOutputFormatTable[];
 // " to %s" text of a row.
 std::string OutputFormatRowText(const OutputFormatRow& row);
@@ -66,10 +72,22 @@ std::string OutputExtension(int32_t code);
 bool IsOutputExtension(std::string_view ext);
 // Short name used in run texts ("MP3"), or "" for an unknown code.
 std::string OutputFormatName(int32_t code);
-// Code for a CLI format name (mp3 wav ogg aac m4a mp4 m4b amr awb wma flac opus alac), or 0.
+// Code for a CLI format name (any letter case), or 0.
 int32_t OutputFormatFromName(std::string_view name);
 // Every format name, in the table's order, each once.
 std::vector<std::string> OutputFormatNames();
+
+// One output format as --list-formats shows it.
+struct OutputFormatInfo {
+    std::string name;
+    std::vector<std::string> extensions;  // without the dot
+    bool lossless = false;
+    int maxChannels = 0;
+    bool tags = false;
+    std::string label;  // the label of its last row in the window's list
+};
+// Every output format, in the table's order, each name once.
+std::vector<OutputFormatInfo> OutputFormats();
 
 struct TagSettings {
     int32_t TitleAsFileName = 1;
