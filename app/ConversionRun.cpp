@@ -294,6 +294,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                 ConvertContext context{settings, entryProgress, {}, runPosition};
                 context.decoder.preferred = options.preferredReader;
                 context.decoder.prompt = &observer;
+                context.decoder.cancelled = [&progress] { return progress.CancelRequested(); };
                 WorkFile work(item.targetPath);
                 bool ok = false;
                 if (!work.ok()) {

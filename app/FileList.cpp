@@ -101,7 +101,8 @@ bool IsKnownSourceExtension(const std::string& path) {
     return false;
 }
 
-ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred, bool readTags) {
+ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred, bool readTags,
+                       const std::function<bool()>& cancelled) {
     ProbeOutcome outcome;
     // Only regular files are opened: a FIFO or device could block or never end.
     struct stat st {};
@@ -130,10 +131,12 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     }
     DecoderContext context;
     context.preferred = preferred;
+    context.cancelled = cancelled;
     std::unique_ptr<AudioDecoder> decoder = CreateDecoder(path, code, 0, false, context);
     if (!decoder) {
         if (code == kInputCda) outcome.note = kCdaFromDiskNote;
         else if (ext == ".swf" || ext == ".flv") outcome.note = kFlashFileNote;
+        else outcome.note = context.failureNote;  // which readers refused it, and why
         return outcome;
     }
     FileItem& item = outcome.item;

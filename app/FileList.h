@@ -27,9 +27,9 @@ struct ProbeOutcome {
 };
 
 // Opens path with a reader in probe mode and fills the entry as the list shows it.
-// With readTags, the source's tags go into the entry too.
+// With readTags, the source's tags go into the entry too; cancelled (when given) stops a long open.
 ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred = std::nullopt,
-                       bool readTags = false);
+                       bool readTags = false, const std::function<bool()>& cancelled = {});
 
 // Column texts; "" where the value is unknown.
 std::string DurationText(uint32_t seconds);

@@ -184,6 +184,7 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
     const OutputRecipe* recipe = RecipeForFormat(settings.OutputFormat);
     DecoderContext sourceContext;
     sourceContext.preferred = preferred;
+    sourceContext.cancelled = cancelled;
     std::unique_ptr<AudioDecoder> sourceDecoder =
         CreateDecoder(source, formatCode, recipe != nullptr ? recipe->rateHint(settings) : 0, true, sourceContext);
     if (!sourceDecoder) {
@@ -191,6 +192,7 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
         return outcome;
     }
     DecoderContext outputContext;
+    outputContext.cancelled = cancelled;
     std::unique_ptr<AudioDecoder> outputDecoder =
         CreateDecoder(output, InputFormatFromPath(output), 0, true, outputContext);
     if (!outputDecoder) {

@@ -8,6 +8,7 @@
 
 #include "decode/DecoderFactory.h"
 #include "decode/Readers.h"
+#include "platform/FfmpegSource.h"
 #include "platform/shell.h"
 #include "platform/wm.h"
 
@@ -88,6 +89,27 @@ void CheckWmaRuntimeForReading(DecoderContext& context) {
     if (WmaRuntimeReady() || LoadWmaRuntime()) return;
     if (context.prompt && context.prompt->Ask(Question::WmaRuntimeMissing, {}))
         OpenWebAddress(kWmaRuntimeDownloadAddress);
+}
+
+// The refusals of the readers tried, readers with the same reason named together:
+// "bass, ffmpeg: Invalid data found when processing input; au: not a file it reads".
+std::string RefusalList(const std::vector<std::pair<ReaderKind, std::string>>& refusals) {
+    std::vector<std::pair<std::string, std::string>> grouped;  // readers, reason
+    for (const auto& [kind, reason] : refusals) {
+        const std::string why = reason.empty() ? "not a file it reads" : reason;
+        auto it = std::find_if(grouped.begin(), grouped.end(), [&why](const auto& g) { return g.second == why; });
+        if (it == grouped.end()) {
+            grouped.emplace_back(ReaderName(kind), why);
+        } else if (it->first.find(ReaderName(kind)) == std::string::npos) {
+            it->first += std::string(", ") + ReaderName(kind);
+        }
+    }
+    std::string text;
+    for (const auto& [readers, why] : grouped) {
+        if (!text.empty()) text += "; ";
+        text += readers + ": " + why;
+    }
+    return text;
 }
 
 }  // namespace
@@ -179,16 +201,27 @@ std::unique_ptr<AudioDecoder> CreateDecoder(const std::string& path, uint16_t co
         order.insert(order.begin(), preferred);
     }
 
+    std::vector<std::pair<ReaderKind, std::string>> refusals;
     for (ReaderKind kind : order) {
         std::unique_ptr<AudioDecoder> reader = MakeReader(kind);
         if (!reader) continue;  // not built in
+        reader->SetCancel(context.cancelled);
         if (reader->Open(path, rate)) {
             context.openedBy = kind;
             return reader;
         }
+        refusals.emplace_back(kind, reader->Refusal());
+        if (context.cancelled && context.cancelled()) break;
     }
-    if (forConversion) context.failureNote = kUnreadableFileNote;
+    // A missing library is named in either mode: it is what the user has to mend.
+    const std::string missing = MediaLibraryProblem();
+    const std::string note(kUnreadableFileNote);
+    const size_t stop = note.find('.');
+    context.failureNote = note.substr(0, stop) + " (" + (missing.empty() ? RefusalList(refusals) : missing) + ")" +
+                          note.substr(stop);
+    (void)forConversion;
     return nullptr;
 }
+
 
 }  // namespace pelloran

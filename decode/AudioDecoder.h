@@ -2,6 +2,7 @@
 // The interface every reader implements, its shared state, and the input-format table.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ public:
     virtual ~AudioDecoder() = default;
     AudioDecoder(const AudioDecoder&) = delete;
     AudioDecoder& operator=(const AudioDecoder&) = delete;
+
+    // Asked during the reader's long calls (opening a file, reading it); true makes them give up. Set before
+    // Open; an empty one never cancels.
+    void SetCancel(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
+    // Why the last Open failed, in a few words for the user; "" when the reader has nothing to add.
+    const std::string& Refusal() const { return refusal_; }
 
     // Releases the file and every decoding resource.
     virtual void Close() = 0;
@@ -72,6 +79,10 @@ public:
 
 protected:
     void ResetState();
+    bool Cancelled() const { return cancelled_ && cancelled_(); }
+
+    std::function<bool()> cancelled_;
+    std::string refusal_;
 
     uint64_t length = 0;    // extent of the stream in the reader's progress unit
     uint64_t position = 0;  // progress so far, same unit

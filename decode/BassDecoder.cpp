@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstring>
 
 #include "decode/Readers.h"
@@ -20,7 +21,9 @@ namespace pelloran {
 namespace {
 
 // The FFmpeg source as this reader uses it: its own formats, the library's choice of stream, every channel.
-constexpr FfmpegSource::Options kMediaOptions{DemuxerSet::GeneralReader, true, false};
+FfmpegSource::Options MediaOptions(const CancelCheck& cancelled) {
+    return {DemuxerSet::GeneralReader, true, false, false, &cancelled};
+}
 
 int Version(const uint8_t* p) { return MpegVersionField(p); }
 int Layer(const uint8_t* p) { return MpegLayerField(p); }
@@ -125,8 +128,12 @@ int BassDecoder::Open(const std::string& path, int rate) {
         streamKind = kMidiStream;
     }
     const int renderRate = std::max(rate, 0);
+    refusal_.clear();
+    std::string mediaRefusal;
 
-    if (file_.Open(path, "rb")) {
+    if (!file_.Open(path, "rb")) {
+        refusal_ = std::strerror(errno);
+    } else {
         if (streamKind == kMidiStream) {
             source_ = MidiSource::Open(file_, renderRate);
         } else if (auto cd = CdSource::Open(file_)) {
@@ -135,7 +142,7 @@ int BassDecoder::Open(const std::string& path, int rate) {
             source_ = std::move(wav);  // plain PCM WAV needs no FFmpeg
         } else if (auto flac = FlacSource::Open(file_, path)) {
             source_ = std::move(flac);  // nor native FLAC
-        } else if (auto media = FfmpegSource::Open(file_, path, kMediaOptions)) {
+        } else if (auto media = FfmpegSource::Open(file_, path, MediaOptions(cancelled_), &mediaRefusal)) {
             // The channel mode of an MP3 comes from its first frame header, not from the decoder.
             if (streamKind == kMp3Stream && media->ContainerName() == "mp3") channelMode = PeekChannelMode(file_);
             source_ = std::move(media);
@@ -144,6 +151,8 @@ int BassDecoder::Open(const std::string& path, int rate) {
         }
     }
     if (!source_) {
+        // FFmpeg's reason, the last word of the formats tried before it; a module or MIDI file's own.
+        if (refusal_.empty() && streamKind != kMidiStream) refusal_ = mediaRefusal;
         Close();
         return 0;
     }
@@ -152,6 +161,7 @@ int BassDecoder::Open(const std::string& path, int rate) {
     length = source_->LengthFrames() * frameBytes;
     if (length == 0 || format.rate <= 0) {
         Close();
+        refusal_ = "its length is unknown";
         return 0;
     }
     const double seconds = static_cast<double>(length) / (static_cast<double>(format.rate) * frameBytes);

@@ -1,6 +1,7 @@
 #pragma once
 // Picks a reader for a file by its input-format code, with the fallbacks kept as data.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,10 +24,14 @@ std::vector<std::string> ReaderNames();
 
 // Per-conversion state the factory reads and fills.
 struct DecoderContext {
-    std::string failureNote;                  // set when no reader opens a file for conversion
+    // Set when no reader opens a file: which readers refused it and why (or the missing library), then the
+    // support line.
+    std::string failureNote;
     std::optional<ReaderKind> preferred;      // tried first when set
     std::optional<ReaderKind> openedBy;       // the reader that opened the last file
     UserPrompt* prompt = nullptr;             // null: questions are answered No
+    // Cancel (the run's or the adding job's); the readers' long calls ask it. Empty: never.
+    std::function<bool()> cancelled;
 };
 
 // A new, unopened reader of that kind; null when the reader is not built in.

@@ -1,7 +1,9 @@
 #include "decode/FfmpegDecoder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "decode/Readers.h"
 #include "platform/FfmpegSource.h"
@@ -11,8 +13,12 @@ namespace pelloran {
 namespace {
 
 // This reader's use of the source: every self-contained container, its first audio stream, mono or stereo.
-constexpr FfmpegSource::Options kOptions{DemuxerSet::Media, false, true};
-constexpr FfmpegSource::Options kWideOptions{DemuxerSet::Media, false, false, true};
+FfmpegSource::Options MixedOptions(const CancelCheck& cancelled) {
+    return {DemuxerSet::Media, false, true, false, &cancelled};
+}
+FfmpegSource::Options WideOptions(const CancelCheck& cancelled) {
+    return {DemuxerSet::Media, false, false, true, &cancelled};
+}
 
 int BitrateKbps(int64_t bitsPerSecond) {
     if (bitsPerSecond <= 0) return 0;
@@ -38,7 +44,9 @@ void FfmpegDecoder::Close() {
 int FfmpegDecoder::Open(const std::string& path, int rate) {
     (void)rate;
     Close();
-    if (file_.Open(path, "rb")) source_ = FfmpegSource::Open(file_, path, kOptions);
+    refusal_.clear();
+    if (!file_.Open(path, "rb")) refusal_ = std::strerror(errno);
+    else source_ = FfmpegSource::Open(file_, path, MixedOptions(cancelled_), &refusal_);
     if (!source_) {
         Close();
         return 0;
@@ -67,7 +75,7 @@ PcmFormat FfmpegDecoder::WideFormat() {
 bool FfmpegDecoder::UseWide() {
     const PcmFormat format = WideFormat();
     if (format.rate == 0) return false;
-    std::unique_ptr<FfmpegSource> wide = FfmpegSource::Open(file_, path_, kWideOptions);
+    std::unique_ptr<FfmpegSource> wide = FfmpegSource::Open(file_, path_, WideOptions(cancelled_));
     if (!wide || wide->Format().channels != format.channels || wide->Format().rate != format.rate) return false;
     source_ = std::move(wide);
     buffer_.assign(kBlockFrames * source_->Format().FrameBytes(), 0);
@@ -96,10 +104,10 @@ bool FfmpegDecoder::IsTruncated() const { return source_ && source_->Truncated()
 
 int FfmpegDecoder::ReadTags(TagRecord& tags) {
     if (!source_) return 0;
-    // The container's metadata by property name, and its attached pictures.
+    // TagLib's reading (FFmpeg is not shown leading ID3v2 tags), else the container's metadata by property name
+    // and its attached pictures.
     TagRecord found;
-    source_->ReadContainerTags(found);
-    if (found.Empty()) return 0;
+    if (!source_->ReadTags(found)) return 0;
     for (const TagFieldName& f : kTagFieldNames) {
         std::string valid;
         Utf8ToConsoleCodePage(found.*f.field, valid);
@@ -114,9 +122,13 @@ void FfmpegProbe::Close() { ResetState(); }
 int FfmpegProbe::Open(const std::string& path, int rate) {
     (void)rate;
     Close();
+    refusal_.clear();
     File file;
-    if (!file.Open(path, "rb")) return 0;
-    const std::optional<MediaProperties> p = FfmpegSource::Probe(file, path);
+    if (!file.Open(path, "rb")) {
+        refusal_ = std::strerror(errno);
+        return 0;
+    }
+    const std::optional<MediaProperties> p = FfmpegSource::Probe(file, path, &cancelled_, &refusal_);
     if (!p) return 0;
     sampleRate = p->sampleRate;
     bitrateKbps = BitrateKbps(p->bitRate);

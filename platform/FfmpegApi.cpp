@@ -61,6 +61,14 @@ const Loaded& Libraries() {
 
 bool Load() { return Libraries().error.empty(); }
 
+const std::string& LoadError() { return Libraries().error; }
+
+std::string ErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (!Load() || (Table().av_strerror)(code, text, sizeof text) < 0) return "error " + std::to_string(code);
+    return text;
+}
+
 const Functions& Table() {
     const Loaded& loaded = Libraries();
     if (!loaded.error.empty()) {

@@ -16,6 +16,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <string>
+
 // Every FFmpeg function the program calls, with the library that exports it.
 #define PELLORAN_FFMPEG_FUNCTIONS(X)                                                                               \
     X(avutil, av_audio_fifo_alloc)                                                                                 \
@@ -48,6 +50,7 @@ extern "C" {
     X(avutil, av_rescale)                                                                                          \
     X(avutil, av_rescale_q)                                                                                        \
     X(avutil, av_sample_fmt_is_planar)                                                                             \
+    X(avutil, av_strerror)                                                                                         \
     X(swresample, swr_alloc_set_opts2)                                                                             \
     X(swresample, swr_convert)                                                                                     \
     X(swresample, swr_free)                                                                                        \
@@ -64,6 +67,7 @@ extern "C" {
     X(avcodec, avcodec_find_decoder)                                                                               \
     X(avcodec, avcodec_find_encoder)                                                                               \
     X(avcodec, avcodec_free_context)                                                                               \
+    X(avcodec, avcodec_get_name)                                                                                   \
     X(avcodec, avcodec_open2)                                                                                      \
     X(avcodec, avcodec_parameters_from_context)                                                                    \
     X(avcodec, avcodec_parameters_to_context)                                                                      \
@@ -105,6 +109,10 @@ struct Functions {
 // Loads the libraries once per process (thread-safe) and quiets FFmpeg's log; false when they cannot be loaded.
 // Every entry point over FFmpeg asks this before its first call.
 bool Load();
+// Why Load failed ("" after a successful one): the loader's message, naming the library.
+const std::string& LoadError();
+// The library's words for one of its error codes.
+std::string ErrorText(int code);
 // The loaded table; a call before a successful Load ends the process with a message (a packaging fault).
 const Functions& Table();
 
@@ -142,6 +150,7 @@ const Functions& Table();
 #define av_rescale(...) (::pelloran::ffmpeg::Table().av_rescale(__VA_ARGS__))
 #define av_rescale_q(...) (::pelloran::ffmpeg::Table().av_rescale_q(__VA_ARGS__))
 #define av_sample_fmt_is_planar(...) (::pelloran::ffmpeg::Table().av_sample_fmt_is_planar(__VA_ARGS__))
+#define av_strerror(...) (::pelloran::ffmpeg::Table().av_strerror(__VA_ARGS__))
 #define swr_alloc_set_opts2(...) (::pelloran::ffmpeg::Table().swr_alloc_set_opts2(__VA_ARGS__))
 #define swr_convert(...) (::pelloran::ffmpeg::Table().swr_convert(__VA_ARGS__))
 #define swr_free(...) (::pelloran::ffmpeg::Table().swr_free(__VA_ARGS__))
@@ -158,6 +167,7 @@ const Functions& Table();
 #define avcodec_find_decoder(...) (::pelloran::ffmpeg::Table().avcodec_find_decoder(__VA_ARGS__))
 #define avcodec_find_encoder(...) (::pelloran::ffmpeg::Table().avcodec_find_encoder(__VA_ARGS__))
 #define avcodec_free_context(...) (::pelloran::ffmpeg::Table().avcodec_free_context(__VA_ARGS__))
+#define avcodec_get_name(...) (::pelloran::ffmpeg::Table().avcodec_get_name(__VA_ARGS__))
 #define avcodec_open2(...) (::pelloran::ffmpeg::Table().avcodec_open2(__VA_ARGS__))
 #define avcodec_parameters_from_context(...) (::pelloran::ffmpeg::Table().avcodec_parameters_from_context(__VA_ARGS__))
 #define avcodec_parameters_to_context(...) (::pelloran::ffmpeg::Table().avcodec_parameters_to_context(__VA_ARGS__))

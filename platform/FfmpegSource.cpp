@@ -26,10 +26,22 @@ constexpr int kMaxPacketsWithoutAudio = 1000;
 constexpr int kMaxForeignPackets = 1 << 20;
 
 
-MediaInput OpenContainer(const File& file, const std::string& name, DemuxerSet set) {
-    MediaInput input = OpenLocalMedia(file, name, set);
-    if (!input || avformat_find_stream_info(input.get(), nullptr) < 0) return {};
+// Packets of other streams read between two looks at Cancel.
+constexpr int kForeignPacketsPerCancelCheck = 1024;
+
+MediaInput OpenContainer(const File& file, const std::string& name, DemuxerSet set, const CancelCheck* cancelled,
+                         std::string* why) {
+    MediaInput input = OpenLocalMedia(file, name, set, cancelled, why);
+    if (!input) return {};
+    if (const int result = avformat_find_stream_info(input.get(), nullptr); result < 0) {
+        if (why != nullptr) *why = ffmpeg::ErrorText(result);
+        return {};
+    }
     return input;
+}
+
+void SetRefusal(std::string* refusal, std::string text) {
+    if (refusal != nullptr) *refusal = std::move(text);
 }
 
 int FirstStream(const AVFormatContext& input, AVMediaType type) {
@@ -144,9 +156,16 @@ struct FfmpegSource::State {
     uint64_t endFrame = UINT64_MAX;
     uint64_t delivered = 0;
 
-    // Next packet of the audio stream into packet; false at the end of the container or on a read error.
+    bool Cancelled() const { return options.cancelled != nullptr && *options.cancelled && (*options.cancelled)(); }
+
+    // Next packet of the audio stream into packet; false at the end of the container, on a read error or on
+    // Cancel.
     bool NextAudioPacket() {
         for (int foreign = 0; foreign < kMaxForeignPackets; ++foreign) {
+            if (foreign % kForeignPacketsPerCancelCheck == kForeignPacketsPerCancelCheck - 1 && Cancelled()) {
+                endWatch.OnReadEnd(AVERROR_EXIT);
+                return false;
+            }
             const int r = av_read_frame(input.get(), packet.get());
             if (r == AVERROR(EAGAIN)) continue;
             if (r < 0) {
@@ -267,10 +286,15 @@ struct FfmpegSource::State {
     }
 };
 
+std::string MediaLibraryProblem() {
+    return ffmpeg::Load() ? std::string{} : "FFmpeg could not be loaded: " + ffmpeg::LoadError();
+}
+
 FfmpegSource::FfmpegSource() : s_(std::make_unique<State>()) {}
 FfmpegSource::~FfmpegSource() = default;
 
-std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::string& name, const Options& options) {
+std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::string& name, const Options& options,
+                                                 std::string* refusal) {
     std::unique_ptr<FfmpegSource> source(new FfmpegSource);
     State& s = *source->s_;
     s.file = &file;
@@ -278,7 +302,7 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
     s.options = options;
     s.mix = options.mixToStereo;
     s.wide = options.wide;
-    s.input = OpenContainer(file, name, options.demuxers);
+    s.input = OpenContainer(file, name, options.demuxers, options.cancelled, refusal);
     if (!s.input) return nullptr;
     AVFormatContext& input = *s.input;
 
@@ -289,31 +313,59 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
         s.stream = FirstStream(input, AVMEDIA_TYPE_AUDIO);
         if (s.stream >= 0) decoder = avcodec_find_decoder(input.streams[s.stream]->codecpar->codec_id);
     }
-    if (s.stream < 0 || decoder == nullptr) return nullptr;
+    if (s.stream < 0 && s.stream != AVERROR_DECODER_NOT_FOUND) {
+        SetRefusal(refusal, "no audio stream in it");
+        return nullptr;
+    }
+    if (s.stream < 0 || decoder == nullptr) {
+        const int index = s.stream >= 0 ? s.stream : FirstStream(input, AVMEDIA_TYPE_AUDIO);
+        const AVCodecID codec = index >= 0 ? input.streams[index]->codecpar->codec_id : AV_CODEC_ID_NONE;
+        SetRefusal(refusal, std::string("no decoder for its audio (") + avcodec_get_name(codec) + ")");
+        return nullptr;
+    }
     const AVStream& stream = *input.streams[s.stream];
-    if (!TakesCodec(options.demuxers, input, stream.codecpar->codec_id)) return nullptr;
+    if (!TakesCodec(options.demuxers, input, stream.codecpar->codec_id)) {
+        SetRefusal(refusal, std::string(avcodec_get_name(stream.codecpar->codec_id)) + " in " +
+                                source->ContainerName() + " is left to another reader");
+        return nullptr;
+    }
     // Packets of the other streams need not even be read.
     for (unsigned i = 0; i < input.nb_streams; ++i) {
         if (static_cast<int>(i) != s.stream) input.streams[i]->discard = AVDISCARD_ALL;
     }
 
     s.codec.reset(avcodec_alloc_context3(decoder));
-    if (!s.codec || avcodec_parameters_to_context(s.codec.get(), stream.codecpar) < 0) return nullptr;
+    if (!s.codec || avcodec_parameters_to_context(s.codec.get(), stream.codecpar) < 0) {
+        SetRefusal(refusal, ffmpeg::ErrorText(AVERROR(ENOMEM)));
+        return nullptr;
+    }
     s.codec->pkt_timebase = stream.time_base;
     s.codec->thread_count = 1;  // files already convert in parallel
-    if (avcodec_open2(s.codec.get(), decoder, nullptr) < 0) return nullptr;
+    if (const int result = avcodec_open2(s.codec.get(), decoder, nullptr); result < 0) {
+        SetRefusal(refusal, std::string("the ") + decoder->name + " decoder refused it: " + ffmpeg::ErrorText(result));
+        return nullptr;
+    }
     if (s.wide) {
         const AVCodecDescriptor* descriptor = avcodec_descriptor_get(s.codec->codec_id);
-        if (descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0) return nullptr;
+        if (descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0) {
+            SetRefusal(refusal, "not lossless");
+            return nullptr;
+        }
     }
     s.packet.reset(av_packet_alloc());
     s.frame.reset(av_frame_alloc());
-    if (!s.packet || !s.frame) return nullptr;
+    if (!s.packet || !s.frame) {
+        SetRefusal(refusal, ffmpeg::ErrorText(AVERROR(ENOMEM)));
+        return nullptr;
+    }
     s.endWatch.Start(input, s.stream, file);
 
     // The first audio now: the output is known, and a stream that yields none is refused rather than
     // delivered as an empty file.
-    if (!s.DecodeMore()) return nullptr;
+    if (!s.DecodeMore()) {
+        SetRefusal(refusal, s.Cancelled() ? "cancelled" : "its audio stream gave no audio");
+        return nullptr;
+    }
     if (s.wide) source->format_ = {s.wideRate, s.wideChannels, 32, s.wideBits};
     else source->format_ = {s.adapter.Rate(), s.adapter.Channels(), s.adapter.EightBit() ? 8 : 16};
     source->lengthFrames_ = EstimatedFrames(input, stream, s.codec->bit_rate, source->format_.rate);
@@ -331,8 +383,9 @@ std::unique_ptr<FfmpegSource> FfmpegSource::Open(const File& file, const std::st
     return source;
 }
 
-std::optional<MediaProperties> FfmpegSource::Probe(const File& file, const std::string& name) {
-    const MediaInput input = OpenContainer(file, name, DemuxerSet::Media);
+std::optional<MediaProperties> FfmpegSource::Probe(const File& file, const std::string& name,
+                                                   const CancelCheck* cancelled, std::string* refusal) {
+    const MediaInput input = OpenContainer(file, name, DemuxerSet::Media, cancelled, refusal);
     if (!input) return std::nullopt;
     MediaProperties properties;
     if (const int audio = FirstStream(*input, AVMEDIA_TYPE_AUDIO); audio >= 0) {
@@ -393,7 +446,7 @@ size_t FfmpegSource::Read(void* out, size_t frames) {
 }
 
 std::optional<uint64_t> FfmpegSource::FileBytes() const {
-    const int64_t size = avio_size(s_->input->pb);
+    const int64_t size = s_->file->Size();
     if (size < 0) return std::nullopt;
     return static_cast<uint64_t>(size);
 }
@@ -470,7 +523,7 @@ int FfmpegSource::WideWidth() const { return s_->wide ? s_->wideBits : WideBitsO
 
 uint64_t FfmpegSource::InputOffset() const {
     const int64_t at = avio_seek(s_->input->pb, 0, SEEK_CUR);
-    return at > 0 ? static_cast<uint64_t>(at) : 0;
+    return at > 0 ? static_cast<uint64_t>(at + MediaStartOffset(*s_->input)) : 0;
 }
 
 int FfmpegSource::ContainerSeconds() const { return DurationSeconds(*s_->input); }

@@ -33,6 +33,9 @@ struct MediaProperties {
 // container. False (tags untouched) when neither finds any.
 bool ReadTagsAsMediaSource(const File& file, const std::string& name, bool containerTags, TagRecord& tags);
 
+// "" when FFmpeg can be loaded, else which library is missing and why (loads it on first use).
+std::string MediaLibraryProblem();
+
 class FfmpegSource final : public PcmSource {
 public:
     struct Options {
@@ -42,12 +45,19 @@ public:
         // Every channel as int32 samples at the stream's own width (WideBits), at its own rate; only
         // streams of a lossless codec open so.
         bool wide = false;
+        // When set, true stops every blocking call of the library (opening and reading alike); it must
+        // outlive the source.
+        const CancelCheck* cancelled = nullptr;
     };
 
     // Null when no demuxer of the set takes the file, it has no decodable audio stream, or the stream gives no
-    // audio at all. The file must stay open while the source lives; name serves the format guess only.
-    static std::unique_ptr<FfmpegSource> Open(const File& file, const std::string& name, const Options& options);
-    static std::optional<MediaProperties> Probe(const File& file, const std::string& name);
+    // audio at all; refusal then says which (the library's words where it has them). The file must stay open
+    // while the source lives; name serves the format guess only.
+    static std::unique_ptr<FfmpegSource> Open(const File& file, const std::string& name, const Options& options,
+                                              std::string* refusal = nullptr);
+    static std::optional<MediaProperties> Probe(const File& file, const std::string& name,
+                                                const CancelCheck* cancelled = nullptr,
+                                                std::string* refusal = nullptr);
     ~FfmpegSource() override;
 
     size_t Read(void* out, size_t frames) override;
@@ -64,7 +74,7 @@ public:
 
     // Channels of the decoded stream before any mix.
     int SourceChannels() const;
-    // Bytes of the file the demuxer has read so far.
+    // Where in the file the demuxer has read to.
     uint64_t InputOffset() const;
     int ContainerSeconds() const;
     // The codec's bit rate in bits per second, 0 when unknown.

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 #include "platform/File.h"
+#include "platform/Id3v2Header.h"
 
 namespace pelloran {
 
@@ -145,25 +148,67 @@ bool OnlyMediaStream(const AVFormatContext& input, int index) {
 }
 
 // The library reads the file through this: our offsets, so other readers of the same file do not disturb it.
+// It sees the file from start on (after the leading tags).
 struct FileReader {
     const File* file = nullptr;
-    int64_t position = 0;
+    int64_t start = 0;
+    int64_t position = 0;  // from start
+    const CancelCheck* cancelled = nullptr;
+    // Single bytes the library sees changed (from start): block types of tags it is not to parse.
+    std::vector<std::pair<int64_t, uint8_t>> patches;
+
+    bool Cancelled() const { return cancelled != nullptr && *cancelled && (*cancelled)(); }
+    int64_t Size() const {
+        const int64_t size = file->Size();
+        return size < 0 ? size : std::max<int64_t>(size - start, 0);
+    }
 };
 
 constexpr int kIoBufferBytes = 64 * 1024;
+// Consecutive ID3v2 tags skipped at most; each moves on by at least its header.
+constexpr int kMaxLeadingTags = 64;
+// A FLAC comment block larger than this is shown to the library as padding: it reads the whole block at once and
+// stores each comment at a cost that grows with those before it (100,000 comments: minutes, deaf to Cancel).
+// TagLib reads the comments; ordinary blocks stay as they are (the library takes the channel mask from them).
+constexpr uint32_t kMaxFlacCommentBlock = 64 * 1024;
+constexpr int kMaxFlacBlocks = 1024;
+
+// The type bytes of a native FLAC file's large comment blocks, changed to padding, at offsets from start.
+std::vector<std::pair<int64_t, uint8_t>> HiddenFlacComments(const File& file, int64_t start) {
+    std::vector<std::pair<int64_t, uint8_t>> patches;
+    const int64_t size = file.Size();
+    uint8_t header[4];
+    if (!file.ReadExactAt(start, header, 4) || std::memcmp(header, "fLaC", 4) != 0) return patches;
+    int64_t at = start + 4;
+    for (int blocks = 0; blocks < kMaxFlacBlocks && at <= size - 4; ++blocks) {
+        if (!file.ReadExactAt(at, header, 4)) break;
+        const uint32_t length = (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | header[3];
+        if ((header[0] & 0x7F) == 4 && length > kMaxFlacCommentBlock)
+            patches.emplace_back(at - start, static_cast<uint8_t>((header[0] & 0x80) | 1));
+        if (header[0] & 0x80) break;  // the last block
+        at += 4 + static_cast<int64_t>(length);
+    }
+    return patches;
+}
 
 int ReadPacket(void* opaque, uint8_t* buffer, int size) {
     auto* reader = static_cast<FileReader*>(opaque);
-    const int64_t got = reader->file->ReadAt(reader->position, buffer, static_cast<size_t>(std::max(size, 0)));
+    if (reader->Cancelled()) return AVERROR_EXIT;
+    const int64_t got =
+        reader->file->ReadAt(reader->start + reader->position, buffer, static_cast<size_t>(std::max(size, 0)));
     if (got < 0) return AVERROR(EIO);
     if (got == 0) return AVERROR_EOF;
+    for (const auto& [at, value] : reader->patches) {
+        if (at >= reader->position && at < reader->position + got) buffer[at - reader->position] = value;
+    }
     reader->position += got;
     return static_cast<int>(got);
 }
 
 int64_t SeekTo(void* opaque, int64_t offset, int whence) {
     auto* reader = static_cast<FileReader*>(opaque);
-    const int64_t size = reader->file->Size();
+    if (reader->Cancelled()) return AVERROR_EXIT;
+    const int64_t size = reader->Size();
     if (whence & AVSEEK_SIZE) return size >= 0 ? size : AVERROR(ENOSYS);
     int64_t base = 0;
     switch (whence & ~AVSEEK_FORCE) {
@@ -179,6 +224,9 @@ int64_t SeekTo(void* opaque, int64_t offset, int whence) {
     reader->position = base + offset;
     return reader->position;
 }
+
+// The library's interrupt callback: polled by its longer loops (stream probing among them).
+int Interrupted(void* opaque) { return static_cast<const FileReader*>(opaque)->Cancelled() ? 1 : 0; }
 
 struct IoFreer {
     void operator()(AVIOContext* io) const {
@@ -197,30 +245,62 @@ void MediaInputCloser::operator()(AVFormatContext* context) const {
     if (io != nullptr) IoFreer{}(io);
 }
 
-MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet set) {
-    if (!ffmpeg::Load()) return {};
-    if (!file.IsOpen()) return {};
+uint64_t LeadingId3v2Bytes(const File& file) {
+    const int64_t size = file.Size();
+    if (size <= 0) return 0;
+    const auto fileSize = static_cast<uint64_t>(size);
+    uint64_t offset = 0;
+    for (int tags = 0; tags < kMaxLeadingTags && offset < fileSize; ++tags) {
+        uint8_t header[kId3v2HeaderBytes];
+        if (!file.ReadExactAt(static_cast<int64_t>(offset), header, sizeof header)) break;
+        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
+        if (!tag) break;
+        offset = std::min<uint64_t>(offset + tag->totalSize(), fileSize);
+    }
+    return offset;
+}
+
+int64_t MediaStartOffset(const AVFormatContext& input) {
+    if (input.pb == nullptr || input.pb->opaque == nullptr) return 0;
+    return static_cast<const FileReader*>(input.pb->opaque)->start;
+}
+
+MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet set, const CancelCheck* cancelled,
+                          std::string* why) {
+    const auto refuse = [why](std::string text) {
+        if (why != nullptr) *why = std::move(text);
+        return MediaInput{};
+    };
+    if (!ffmpeg::Load()) return refuse("FFmpeg could not be loaded: " + ffmpeg::LoadError());
+    if (!file.IsOpen()) return refuse("the file is not open");
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
-    if (buffer == nullptr) return {};
-    auto reader = std::make_unique<FileReader>(FileReader{&file, 0});
+    if (buffer == nullptr) return refuse(ffmpeg::ErrorText(AVERROR(ENOMEM)));
+    const auto start = static_cast<int64_t>(LeadingId3v2Bytes(file));
+    auto reader = std::make_unique<FileReader>(FileReader{&file, start, 0, cancelled, HiddenFlacComments(file, start)});
     AVIOContext* raw = avio_alloc_context(buffer, kIoBufferBytes, 0, reader.get(), ReadPacket, nullptr, SeekTo);
     if (raw == nullptr) {
         av_free(buffer);
-        return {};
+        return refuse(ffmpeg::ErrorText(AVERROR(ENOMEM)));
     }
-    reader.release();  // freed with the context from now on
+    FileReader* opaque = reader.release();  // freed with the context from now on
     IoPtr io(raw);
 
     AVFormatContext* context = avformat_alloc_context();
-    if (context == nullptr) return {};
+    if (context == nullptr) return refuse(ffmpeg::ErrorText(AVERROR(ENOMEM)));
     context->pb = io.get();
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->interrupt_callback.callback = Interrupted;
+    context->interrupt_callback.opaque = opaque;
     Dictionary options;
     // The library checks the chosen demuxer against format_whitelist before the demuxer reads anything.
     av_dict_set(&options.value, "protocol_whitelist", "file", 0);
     av_dict_set(&options.value, "format_whitelist", FormatList(set).c_str(), 0);
     av_dict_set(&options.value, "enable_drefs", "0", 0);
-    if (avformat_open_input(&context, name.c_str(), nullptr, &options.value) < 0) return {};  // context freed
+    if (const int result = avformat_open_input(&context, name.c_str(), nullptr, &options.value); result < 0) {
+        // EINVAL: what the library took it for is not on the list (a file of no media format at all, mostly).
+        if (result == AVERROR(EINVAL)) return refuse("not a media format it reads");
+        return refuse(ffmpeg::ErrorText(result));  // context freed
+    }
     io.release();  // closed with the input from now on
     return MediaInput(context);
 }

@@ -5,6 +5,7 @@
 // its header said.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,10 +28,23 @@ enum class DemuxerSet {
     GeneralReader,  // the audio formats the general reader decodes (the others go on to their own readers)
 };
 
+// Asked while the library works; true makes every blocking call over the input give up (AVERROR_EXIT).
+// Must outlive the input.
+using CancelCheck = std::function<bool()>;
+
 // Opens a container over an open file (read at its own offsets; the file must outlive the input) with a
-// demuxer of the set; name serves the format guess only and is never opened. Null when no demuxer of the
-// set takes the file.
-MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet set);
+// demuxer of the set; name serves the format guess only and is never opened. Leading ID3v2 tags are not shown
+// to the library: TagLib reads them, and the library's reading of a large one takes time that grows with the
+// square of its frames. Null when no demuxer of the set takes the file; why then says so.
+MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet set,
+                          const CancelCheck* cancelled = nullptr, std::string* why = nullptr);
+
+// Bytes of the ID3v2 tags at the start of a file (several may follow each other); a tag that claims more than
+// the file holds takes the rest of it.
+uint64_t LeadingId3v2Bytes(const File& file);
+
+// Where the library's offset 0 is in the file.
+int64_t MediaStartOffset(const AVFormatContext& input);
 
 // Whether the container of an opened input may hand this codec (an AVCodecID) on to readers of the set.
 bool TakesCodec(DemuxerSet set, const AVFormatContext& input, int codecId);

@@ -204,7 +204,7 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
                 });
                 return;
             }
-            if (!file.probe.note.empty()) note = file.probe.note;
+            if (note.empty() && !file.probe.note.empty()) note = file.probe.note;  // the first reason
             if (failures < kMaxReportedPaths) failureText += file.path + "\n";
             else if (failures == kMaxReportedPaths) failureText += "<more files>...\n";
             ++failures;
