@@ -1,4 +1,4 @@
-#include "gui/options/OptAacPage.h"
+#include "gui/options/AacPage.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -50,9 +50,9 @@ constexpr int kAlac = 1;
 
 }  // namespace
 
-CAacPageBase::CAacPageBase(const AacPageFields& f, const ConvertSettings& s, TagCaptions captions,
+AacPageBase::AacPageBase(const AacPageFields& f, const ConvertSettings& s, TagCaptions captions,
                            OptionsHooks& hooks, QWidget* parent)
-    : COptPage(hooks, parent),
+    : OptionsPage(hooks, parent),
       amplify(amplifyFlag_, coefficient_),
       tags(tagType_, tagSettings_, hooks, captions, false),
       fields_(f),
@@ -72,7 +72,7 @@ CAacPageBase::CAacPageBase(const AacPageFields& f, const ConvertSettings& s, Tag
     if (f.tags) tags.copyCover = s.M4ACopyCover;
 }
 
-void CAacPageBase::Initialise() {
+void AacPageBase::Initialise() {
     auto* layout = new QVBoxLayout(this);
     if (fields_.codec) {
         auto* codecBox = new QGroupBox(QStringLiteral("Codec:"), this);
@@ -102,7 +102,7 @@ void CAacPageBase::Initialise() {
     qualityEdit->setMaximumWidth(60);
     auto* qualityLabel = new QLabel(QStringLiteral("&Quality:"), rateBox);
     qualityLabel->setBuddy(qualityEdit);
-    qualitySpin = new CStepSpinCtrl(rateBox);
+    qualitySpin = new StepSpinCtrl(rateBox);
     qualitySpin->SetBuddy(qualityEdit);
     auto* qualityRow = new QHBoxLayout;
     qualityRow->addWidget(qualityEdit);
@@ -189,7 +189,7 @@ void CAacPageBase::Initialise() {
 }
 
 // Everything depends on Auto being clear; the bit rate on ABR, the quality on VBR.
-void CAacPageBase::UpdateEnabled() {
+void AacPageBase::UpdateEnabled() {
     // ALAC has none of the AAC encoder's settings.
     const bool aac = codec_ != kAlac;
     autoBox->setEnabled(aac);
@@ -207,7 +207,7 @@ void CAacPageBase::UpdateEnabled() {
     qualitySpin->setEnabled(e && mode == kVbr);
 }
 
-void CAacPageBase::Reset() {
+void AacPageBase::Reset() {
     ReadControls(nullptr);
     auto_ = 1;
     vbr_ = kVbr;
@@ -222,7 +222,7 @@ void CAacPageBase::Reset() {
     UpdateEnabled();
 }
 
-bool CAacPageBase::ReadControls(PageRefusal* refusal) {
+bool AacPageBase::ReadControls(PageRefusal* refusal) {
     if (codecGroup) ReadRadio(codecGroup, codec_);
     ReadCheck(autoBox, auto_);
     ReadRadio(modeGroup, vbr_);
@@ -235,7 +235,7 @@ bool CAacPageBase::ReadControls(PageRefusal* refusal) {
     return amplify.Read(refusal);
 }
 
-void CAacPageBase::ShowMembers() {
+void AacPageBase::ShowMembers() {
     if (codecGroup) ShowRadio(codecGroup, codec_);
     ShowCheck(autoBox, auto_);
     ShowRadio(modeGroup, vbr_);
@@ -248,7 +248,7 @@ void CAacPageBase::ShowMembers() {
     if (fields_.tags) tags.ShowMembers();
 }
 
-bool CAacPageBase::Validate(PageRefusal& refusal) {
+bool AacPageBase::Validate(PageRefusal& refusal) {
     if (codec_ != kAlac && auto_ == 0 && vbr_ == kVbr && (quality_ < kQualityLow || quality_ > kQualityHigh)) {
         refusal.message = QStringLiteral("Invalid quality value. It's betwen 10 and 500.");
         refusal.focus = qualityEdit;
@@ -257,12 +257,12 @@ bool CAacPageBase::Validate(PageRefusal& refusal) {
     return amplify.Check(refusal);
 }
 
-void CAacPageBase::Apply() {
+void AacPageBase::Apply() {
     ReadControls(nullptr);
     if (auto b = SelectedValue(bitRateList)) bitRate_ = *b;
 }
 
-void CAacPageBase::CopyBack(ConvertSettings& s) const {
+void AacPageBase::CopyBack(ConvertSettings& s) const {
     s.*fields_.autoFlag = auto_;
     if (auto_ == 0) {
         s.*fields_.vbr = vbr_ == kVbr ? 1 : 0;
@@ -281,10 +281,10 @@ void CAacPageBase::CopyBack(ConvertSettings& s) const {
     if (fields_.codec) s.*fields_.codec = codec_;
 }
 
-COptAacPage::COptAacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : CAacPageBase(kAacFields, s, TagCaptions{}, hooks, parent) {}
+AacPage::AacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : AacPageBase(kAacFields, s, TagCaptions{}, hooks, parent) {}
 
-COptM4aPage::COptM4aPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : CAacPageBase(kM4aFields, s,
+M4aPage::M4aPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : AacPageBase(kM4aFields, s,
                    TagCaptions{"Add &ID3 tag", "Trans&fer ID3 tag from source file", "Non&e", "E&dit ID3 tag"},
                    hooks, parent) {}

@@ -2,7 +2,7 @@
 // "AAC Options" and "MP4/M4A/M4B Options": one design around the AAC encoder's settings behind an
 // "Auto" box and a "Reset" button; the MP4 page also chooses ALAC (lossless) instead of AAC.
 
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
 // The settings one of the two pages edits; null members are fields the page does not have.
 struct AacPageFields {
@@ -21,7 +21,7 @@ struct AacPageFields {
     int32_t pelloran::ConvertSettings::*codec = nullptr;   // MP4 only: AAC or ALAC
 };
 
-class CAacPageBase : public COptPage {
+class AacPageBase : public OptionsPage {
 public:
     void Apply() override;
     void CopyBack(pelloran::ConvertSettings& settings) const override;
@@ -31,7 +31,7 @@ public:
     QButtonGroup* modeGroup = nullptr;   // ABR, VBR
     QComboBox* bitRateList = nullptr;
     QLineEdit* qualityEdit = nullptr;
-    CStepSpinCtrl* qualitySpin = nullptr;
+    StepSpinCtrl* qualitySpin = nullptr;
     QCheckBox* tnsBox = nullptr;
     QCheckBox* midsideBox = nullptr;
     QButtonGroup* mpegGroup = nullptr;   // AAC only
@@ -41,7 +41,7 @@ public:
     TagGroup tags;                        // built on the MP4 page only
 
 protected:
-    CAacPageBase(const AacPageFields& fields, const pelloran::ConvertSettings& settings, TagCaptions captions,
+    AacPageBase(const AacPageFields& fields, const pelloran::ConvertSettings& settings, TagCaptions captions,
                  OptionsHooks& hooks, QWidget* parent);
 
     void Initialise() override;
@@ -69,14 +69,14 @@ private:
     int32_t codec_;
 };
 
-class COptAacPage : public CAacPageBase {
+class AacPage : public AacPageBase {
 public:
-    COptAacPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    AacPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
     QString TabText() const override { return QStringLiteral("AAC Options"); }
 };
 
-class COptM4aPage : public CAacPageBase {
+class M4aPage : public AacPageBase {
 public:
-    COptM4aPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    M4aPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
     QString TabText() const override { return QStringLiteral("MP4/M4A/M4B Options"); }
 };

@@ -1,4 +1,4 @@
-#include "gui/options/AmrOptPage.h"
+#include "gui/options/AmrPage.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -36,8 +36,8 @@ QLabel* BitRateLabel(QWidget* parent, QWidget* buddy) {
 
 }  // namespace
 
-CAmrOptPage::CAmrOptPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : COptPage(hooks, parent),
+AmrPage::AmrPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : OptionsPage(hooks, parent),
       amplify(amplifyFlag_, coefficient_),
       amrType_(s.AMRType != 0 ? kWideBand : kNarrowBand),
       amrMode_(s.AMRMode),
@@ -48,7 +48,7 @@ CAmrOptPage::CAmrOptPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget*
       amplifyFlag_(s.AmplifyAMR),
       coefficient_(s.AmplifyAMRCoef) {}
 
-void CAmrOptPage::Initialise() {
+void AmrPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
 
     auto* amrBox = new QGroupBox(QStringLiteral("AMR Encoding Parameters"), this);
@@ -98,36 +98,36 @@ void CAmrOptPage::Initialise() {
 }
 
 // The list of the band not selected is disabled; the AWB list always stays enabled.
-void CAmrOptPage::UpdateBandEnabled() {
+void AmrPage::UpdateBandEnabled() {
     const bool wide = amrType_ == kWideBand;
     nbList->setEnabled(!wide);
     wbList->setEnabled(wide);
 }
 
-bool CAmrOptPage::ReadControls(PageRefusal* refusal) {
+bool AmrPage::ReadControls(PageRefusal* refusal) {
     ReadRadio(bandGroup, amrType_);
     ReadCheck(amrDtxBox, amrDtx_);
     ReadCheck(awbDtxBox, awbDtx_);
     return amplify.Read(refusal);
 }
 
-void CAmrOptPage::ShowMembers() {
+void AmrPage::ShowMembers() {
     ShowRadio(bandGroup, amrType_);
     ShowCheck(amrDtxBox, amrDtx_);
     ShowCheck(awbDtxBox, awbDtx_);
     amplify.ShowMembers();
 }
 
-bool CAmrOptPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
+bool AmrPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
 
-void CAmrOptPage::Apply() {
+void AmrPage::Apply() {
     ReadControls(nullptr);
     if (auto m = SelectedValue(nbList)) amrMode_ = *m;
     if (auto m = SelectedValue(wbList)) amrWbMode_ = *m;
     if (auto m = SelectedValue(awbList)) awbMode_ = *m;
 }
 
-void CAmrOptPage::CopyBack(ConvertSettings& s) const {
+void AmrPage::CopyBack(ConvertSettings& s) const {
     s.AMRType = amrType_;
     s.AMRMode = amrMode_;
     s.AMRWBMode = amrWbMode_;

@@ -1,11 +1,11 @@
 #pragma once
 // "AMR/AWB Options": the encoder mode per band, discontinuous transmission and amplification.
 
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
-class CAmrOptPage : public COptPage {
+class AmrPage : public OptionsPage {
 public:
-    CAmrOptPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    AmrPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("AMR/AWB Options"); }
     void Apply() override;

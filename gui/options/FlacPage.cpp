@@ -1,4 +1,4 @@
-#include "gui/options/OptFlacPage.h"
+#include "gui/options/FlacPage.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -15,8 +15,8 @@ constexpr int kRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200,
 
 }  // namespace
 
-COptFlacPage::COptFlacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : COptPage(hooks, parent),
+FlacPage::FlacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : OptionsPage(hooks, parent),
       amplify(amplifyFlag_, coefficient_),
       tags(tagType_, tagSettings_, hooks, TagCaptions{"Add &tags", "T&ransfer tags from source file", "&None",
                                                       "&Edit tags"},
@@ -32,7 +32,7 @@ COptFlacPage::COptFlacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidge
     tags.copyCover = s.FLACCopyCover;
 }
 
-void COptFlacPage::Initialise() {
+void FlacPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
     auto* details = new QGroupBox(this);
     auto* grid = new QGridLayout(details);
@@ -79,13 +79,13 @@ void COptFlacPage::Initialise() {
     tags.UpdateEnabled();
 }
 
-bool COptFlacPage::ReadControls(PageRefusal* refusal) {
+bool FlacPage::ReadControls(PageRefusal* refusal) {
     ReadRadio(channelGroup, channel_);
     tags.Read();
     return amplify.Read(refusal);
 }
 
-void COptFlacPage::ShowMembers() {
+void FlacPage::ShowMembers() {
     if (!SelectValue(levelList, level_)) SelectValue(levelList, 5);
     if (!SelectValue(rateList, rate_)) SelectValue(rateList, 0);
     if (!SelectValue(widthList, width_)) SelectValue(widthList, 0);
@@ -94,16 +94,16 @@ void COptFlacPage::ShowMembers() {
     tags.ShowMembers();
 }
 
-bool COptFlacPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
+bool FlacPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
 
-void COptFlacPage::Apply() {
+void FlacPage::Apply() {
     ReadControls(nullptr);
     if (auto v = SelectedValue(levelList)) level_ = *v;
     if (auto v = SelectedValue(rateList)) rate_ = *v;
     if (auto v = SelectedValue(widthList)) width_ = *v;
 }
 
-void COptFlacPage::CopyBack(ConvertSettings& s) const {
+void FlacPage::CopyBack(ConvertSettings& s) const {
     s.FLACCompression = level_;
     s.FLACSampleRate = rate_;
     s.FLACBitsPerSample = width_;

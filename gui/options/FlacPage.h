@@ -2,11 +2,11 @@
 // "FLAC Options": the compression level, the sample rate, channels and width (each "as the source" by
 // default), amplification and tags.
 
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
-class COptFlacPage : public COptPage {
+class FlacPage : public OptionsPage {
 public:
-    COptFlacPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    FlacPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("FLAC Options"); }
     void Apply() override;

@@ -1,4 +1,4 @@
-#include "gui/options/OptMp3Page.h"
+#include "gui/options/Mp3Page.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -49,8 +49,8 @@ QLabel* MakeLink(QWidget* parent, const QString& text, const char* address, Opti
 
 }  // namespace
 
-COptMp3Page::COptMp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : CPresetPage(Mp3Layout(), s.AutoDestMP3EncodingParam, s.MP3BitRate, s.MP3SampleRate,
+Mp3Page::Mp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : PresetPage(Mp3Layout(), s.AutoDestMP3EncodingParam, s.MP3BitRate, s.MP3SampleRate,
                   ChannelIndex(kChannelModes, s.MP3ChannelMode), s.AmplifyMp3, s.AmplifyMp3Coeff, hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       tagType_(s.MP3ID3TagType),
@@ -62,21 +62,21 @@ COptMp3Page::COptMp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget*
     tags.copyCover = s.MP3CopyCover;
 }
 
-int COptMp3Page::RateForBitRate(int b, int r) {
+int Mp3Page::RateForBitRate(int b, int r) {
     if ((b == 8 || b == 16 || b == 24) && r > 24000) return 24000;
     if (b >= 80 && b <= 160 && r < 16000) return 16000;
     if (b >= 192 && b <= 320 && r < 32000) return 32000;
     return r;
 }
 
-int COptMp3Page::BitRateForRate(int r, int b) {
+int Mp3Page::BitRateForRate(int r, int b) {
     if ((r == 8000 || r == 11025 || r == 12000) && b > 64) return 64;
     if ((r == 16000 || r == 22050 || r == 24000) && b > 160) return 160;
     if ((r == 32000 || r == 44100 || r == 48000) && b < 32) return 32;
     return b;
 }
 
-void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
+void Mp3Page::BuildExtras(QVBoxLayout* layout) {
     auto* modeBox = new QGroupBox(this);
     auto* modeLayout = new QVBoxLayout(modeBox);
     auto* modeRow = new QHBoxLayout;
@@ -142,17 +142,17 @@ void COptMp3Page::BuildExtras(QVBoxLayout* layout) {
 }
 
 // The quality belongs to VBR; VBR and ABR always carry the LAME header.
-void COptMp3Page::UpdateModeEnabled() {
+void Mp3Page::UpdateModeEnabled() {
     vbrQualityList->setEnabled(encodeMode_ == 1);
     infoTagBox->setEnabled(encodeMode_ == 0);
 }
 
-void COptMp3Page::UpdateVersionEnabled() {
+void Mp3Page::UpdateVersionEnabled() {
     const bool on = tagType_ != 2;
     for (QAbstractButton* button : versionGroup->buttons()) button->setEnabled(on);
 }
 
-void COptMp3Page::OnValueChanged() {
+void Mp3Page::OnValueChanged() {
     const auto b = SelectedValue(valueList);
     if (!b || *b == value_ || *b == 0) return;
     const auto r = SelectedValue(rateList);
@@ -164,7 +164,7 @@ void COptMp3Page::OnValueChanged() {
     sampleRate_ = rate;
 }
 
-void COptMp3Page::OnRateChanged() {
+void Mp3Page::OnRateChanged() {
     const auto r = SelectedValue(rateList);
     if (!r || *r == sampleRate_ || *r == 0) return;
     const auto b = SelectedValue(valueList);
@@ -176,7 +176,7 @@ void COptMp3Page::OnRateChanged() {
     value_ = bitRate;
 }
 
-bool COptMp3Page::ReadControls(PageRefusal* refusal) {
+bool Mp3Page::ReadControls(PageRefusal* refusal) {
     tags.Read();
     ReadRadio(versionGroup, id3Version_);
     if (modeList) {
@@ -184,18 +184,18 @@ bool COptMp3Page::ReadControls(PageRefusal* refusal) {
         if (auto v = SelectedValue(vbrQualityList)) vbrQuality_ = *v;
         ReadCheck(infoTagBox, infoTag_);
     }
-    return CPresetPage::ReadControls(refusal);
+    return PresetPage::ReadControls(refusal);
 }
 
-void COptMp3Page::ShowMembers() {
-    CPresetPage::ShowMembers();
+void Mp3Page::ShowMembers() {
+    PresetPage::ShowMembers();
     if (versionGroup) {
         tags.ShowMembers();
         ShowRadio(versionGroup, id3Version_);
     }
 }
 
-void COptMp3Page::CopyBack(ConvertSettings& s) const {
+void Mp3Page::CopyBack(ConvertSettings& s) const {
     s.AutoDestMP3EncodingParam = auto_;
     if (auto_ == 0) {
         s.MP3BitRate = value_;

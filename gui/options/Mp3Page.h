@@ -4,9 +4,9 @@
 
 #include "gui/options/PresetPage.h"
 
-class COptMp3Page : public CPresetPage {
+class Mp3Page : public PresetPage {
 public:
-    COptMp3Page(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    Mp3Page(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("MP3 Options"); }
     void CopyBack(pelloran::ConvertSettings& settings) const override;

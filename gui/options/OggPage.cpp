@@ -1,4 +1,4 @@
-#include "gui/options/OptOggPage.h"
+#include "gui/options/OggPage.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -47,8 +47,8 @@ constexpr RateLimits kLimits[] = {
 
 }  // namespace
 
-COptOggPage::COptOggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : CPresetPage(OggLayout(), s.AutoDestOGGEncodingParam, s.OGGBitRate, s.OGGSampleRate,
+OggPage::OggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : PresetPage(OggLayout(), s.AutoDestOGGEncodingParam, s.OGGBitRate, s.OGGSampleRate,
                   ChannelIndex(kStereoMonoSame, s.OGGChannels), s.AmplifyOGG, s.AmplifyOGGCoeff, hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       encodeMode_(s.OGGEncodeMode),
@@ -58,7 +58,7 @@ COptOggPage::COptOggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget*
     tags.copyCover = s.OGGCopyCover;
 }
 
-bool COptOggPage::BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest) {
+bool OggPage::BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest) {
     for (const RateLimits& row : kLimits) {
         if (row.rate != sampleRate) continue;
         lowest = mono ? row.monoLow : row.stereoLow;
@@ -68,7 +68,7 @@ bool COptOggPage::BitRateLimits(int sampleRate, bool mono, int& lowest, int& hig
     return false;
 }
 
-void COptOggPage::BuildExtras(QVBoxLayout* layout) {
+void OggPage::BuildExtras(QVBoxLayout* layout) {
     auto* modeBox = new QGroupBox(this);
     auto* modeLayout = new QHBoxLayout(modeBox);
     auto* nominal = new QRadioButton(QStringLiteral("Nominal bit rate (&kbps above)"), modeBox);
@@ -100,7 +100,7 @@ void COptOggPage::BuildExtras(QVBoxLayout* layout) {
     tags.UpdateEnabled();
 }
 
-void COptOggPage::RateCheck() {
+void OggPage::RateCheck() {
     ReadControls(nullptr);
     const auto r = SelectedValue(rateList);
     const auto b = SelectedValue(valueList);
@@ -115,27 +115,27 @@ void COptOggPage::RateCheck() {
     sampleRate_ = *r;
 }
 
-void COptOggPage::OnChannelClicked() {
+void OggPage::OnChannelClicked() {
     const int32_t before = channel_;
     RateCheck();
     if (channel_ != before) SelectCustom();
 }
 
-bool COptOggPage::ReadControls(PageRefusal* refusal) {
+bool OggPage::ReadControls(PageRefusal* refusal) {
     tags.Read();
     if (modeGroup) {
         ReadRadio(modeGroup, encodeMode_);
         if (auto v = SelectedValue(qualityList)) quality_ = *v;
     }
-    return CPresetPage::ReadControls(refusal);
+    return PresetPage::ReadControls(refusal);
 }
 
-void COptOggPage::ShowMembers() {
-    CPresetPage::ShowMembers();
+void OggPage::ShowMembers() {
+    PresetPage::ShowMembers();
     if (tags.group) tags.ShowMembers();
 }
 
-void COptOggPage::CopyBack(ConvertSettings& s) const {
+void OggPage::CopyBack(ConvertSettings& s) const {
     s.AutoDestOGGEncodingParam = auto_;
     if (auto_ == 0) {
         s.OGGBitRate = value_;

@@ -4,9 +4,9 @@
 
 #include "gui/options/PresetPage.h"
 
-class COptOggPage : public CPresetPage {
+class OggPage : public PresetPage {
 public:
-    COptOggPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OggPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("OGG Options"); }
     void CopyBack(pelloran::ConvertSettings& settings) const override;

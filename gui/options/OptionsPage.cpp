@@ -1,4 +1,4 @@
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -14,33 +14,33 @@
 
 
 #include "gui/options/StepSpinCtrl.h"
-#include "gui/options/TagEditDlg.h"
+#include "gui/options/TagEditDialog.h"
 
 using pelloran::ConvertSettings;
 
-// ---- COptPage
+// ---- OptionsPage
 
-COptPage::COptPage(OptionsHooks& hooks, QWidget* parent) : QWidget(parent), hooks_(hooks) {}
+OptionsPage::OptionsPage(OptionsHooks& hooks, QWidget* parent) : QWidget(parent), hooks_(hooks) {}
 
-void COptPage::EnsureCreated() {
+void OptionsPage::EnsureCreated() {
     if (created_) return;
     created_ = true;
     setFont(PageFont());
     Initialise();
 }
 
-bool COptPage::KillActive(PageRefusal& refusal) {
+bool OptionsPage::KillActive(PageRefusal& refusal) {
     if (!ReadControls(&refusal)) return false;
     if (!Validate(refusal)) return false;
     // The framework's own read runs again after a successful check.
     return ReadControls(&refusal);
 }
 
-void COptPage::Apply() { ReadControls(nullptr); }
+void OptionsPage::Apply() { ReadControls(nullptr); }
 
-bool COptPage::Validate(PageRefusal&) { return true; }
+bool OptionsPage::Validate(PageRefusal&) { return true; }
 
-void COptPage::Message(const QString& text, QMessageBox::Icon icon) {
+void OptionsPage::Message(const QString& text, QMessageBox::Icon icon) {
     if (hooks_.message) hooks_.message(this, text, icon);
 }
 
@@ -55,7 +55,7 @@ QWidget* AmplifyGroup::Build(QWidget* parent) {
     edit = MakeNumberEdit(holder);
     edit->setMaximumWidth(60);
     label->setBuddy(edit);
-    spin = new CStepSpinCtrl(holder);
+    spin = new StepSpinCtrl(holder);
     spin->SetBuddy(edit);
     spin->SetRange(10, 3000);
     spin->SetStep(10);
@@ -161,6 +161,6 @@ void TagGroup::UpdateEnabled() {
 }
 
 void TagGroup::EditTags() {
-    CTagEditDlg dialog(tags_, showCopyright_, hooks_, owner_);
+    TagEditDialog dialog(tags_, showCopyright_, hooks_, owner_);
     if (hooks_.runModal && hooks_.runModal(dialog)) tags_ = dialog.Tags();
 }

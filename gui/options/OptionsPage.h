@@ -23,12 +23,12 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class CStepSpinCtrl;
+class StepSpinCtrl;
 
 
-class COptPage : public QWidget {
+class OptionsPage : public QWidget {
 public:
-    explicit COptPage(OptionsHooks& hooks, QWidget* parent = nullptr);
+    explicit OptionsPage(OptionsHooks& hooks, QWidget* parent = nullptr);
 
     virtual QString TabText() const = 0;
     bool IsCreated() const { return created_; }
@@ -70,7 +70,7 @@ public:
 
     QCheckBox* box = nullptr;
     QLineEdit* edit = nullptr;
-    CStepSpinCtrl* spin = nullptr;
+    StepSpinCtrl* spin = nullptr;
 
 private:
     int32_t& flag_;

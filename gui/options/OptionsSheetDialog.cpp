@@ -1,4 +1,4 @@
-#include "gui/options/OptSheet.h"
+#include "gui/options/OptionsSheetDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -19,16 +19,16 @@
 #include "platform/wm.h"
 #include "encode/WmaWriter.h"
 #include "frontend/Wording.h"
-#include "gui/options/AmrOptPage.h"
-#include "gui/options/OptAacPage.h"
-#include "gui/options/OptFlacPage.h"
-#include "gui/options/OptMp3Page.h"
-#include "gui/options/OptOggPage.h"
-#include "gui/options/OptOpusPage.h"
-#include "gui/options/OptOutputPage.h"
-#include "gui/options/OptWavPage.h"
+#include "gui/options/AmrPage.h"
+#include "gui/options/AacPage.h"
+#include "gui/options/FlacPage.h"
+#include "gui/options/Mp3Page.h"
+#include "gui/options/OggPage.h"
+#include "gui/options/OpusPage.h"
+#include "gui/options/OutputPage.h"
+#include "gui/options/WavPage.h"
 #include "gui/options/OptionsSheet.h"
-#include "gui/options/PageWmaOptions.h"
+#include "gui/options/WmaPage.h"
 
 using pelloran::ConvertSettings;
 
@@ -52,23 +52,23 @@ public:
 
 }  // namespace
 
-COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent)
+OptionsSheetDialog::OptionsSheetDialog(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent)
     : QDialog(parent), hooks_(hooks) {
     setWindowTitle(QStringLiteral("Options"));
     setFont(PageFont());
 
-    pages_ = {new COptOutputPage(settings, hooks), new COptMp3Page(settings, hooks),
-              new COptWavPage(settings, hooks),    new CPageWMAOptions(settings, hooks),
-              new COptOggPage(settings, hooks),    new CAmrOptPage(settings, hooks),
-              new COptAacPage(settings, hooks),    new COptM4aPage(settings, hooks),
-              new COptFlacPage(settings, hooks),   new COptOpusPage(settings, hooks)};
+    pages_ = {new OutputPage(settings, hooks), new Mp3Page(settings, hooks),
+              new WavPage(settings, hooks),    new WmaPage(settings, hooks),
+              new OggPage(settings, hooks),    new AmrPage(settings, hooks),
+              new AacPage(settings, hooks),    new M4aPage(settings, hooks),
+              new FlacPage(settings, hooks),   new OpusPage(settings, hooks)};
 
     tabBar_ = new QTabBar(this);
     tabBar_->setDrawBase(false);
     tabBar_->setUsesScrollButtons(true);  // on a narrow screen the tabs scroll
     tabBar_->setExpanding(false);
     stack_ = new QStackedWidget(this);
-    for (COptPage* page : pages_) {
+    for (OptionsPage* page : pages_) {
         tabBar_->addTab(page->TabText());
         stack_->addWidget(new PageScroller(page));
     }
@@ -90,8 +90,8 @@ COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidg
     }
 
     connect(tabBar_, &QTabBar::currentChanged, this, [this](int index) { TabChanged(index); });
-    connect(buttons_, &QDialogButtonBox::accepted, this, &COptSheet::accept);
-    connect(buttons_, &QDialogButtonBox::rejected, this, &COptSheet::reject);
+    connect(buttons_, &QDialogButtonBox::accepted, this, &OptionsSheetDialog::accept);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &OptionsSheetDialog::reject);
 
     // Keyboard page switching goes through the same leave check as a click on a tab.
     auto step = [this](int delta) {
@@ -104,9 +104,9 @@ COptSheet::COptSheet(const ConvertSettings& settings, OptionsHooks& hooks, QWidg
         connect(new QShortcut(key, this), &QShortcut::activated, this, [step] { step(-1); });
 }
 
-int COptSheet::ActivePageIndex() const { return stack_->currentIndex(); }
+int OptionsSheetDialog::ActivePageIndex() const { return stack_->currentIndex(); }
 
-void COptSheet::FitScreen() {
+void OptionsSheetDialog::FitScreen() {
     const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
     // Room for the window frame the desktop adds.
@@ -114,7 +114,7 @@ void COptSheet::FitScreen() {
     resize(sizeHint().boundedTo(room).expandedTo(minimumSizeHint()));
 }
 
-void COptSheet::TabChanged(int index) {
+void OptionsSheetDialog::TabChanged(int index) {
     const int from = stack_->currentIndex();
     if (index == from || index < 0) return;
     PageRefusal refusal;
@@ -130,7 +130,7 @@ void COptSheet::TabChanged(int index) {
     stack_->setCurrentIndex(index);
 }
 
-void COptSheet::ShowRefusal(const PageRefusal& refusal) {
+void OptionsSheetDialog::ShowRefusal(const PageRefusal& refusal) {
     if (hooks_.message) hooks_.message(this, refusal.message, QMessageBox::Warning);
     if (refusal.focus) {
         refusal.focus->setFocus();
@@ -138,20 +138,20 @@ void COptSheet::ShowRefusal(const PageRefusal& refusal) {
     }
 }
 
-void COptSheet::accept() {
+void OptionsSheetDialog::accept() {
     PageRefusal refusal;
     if (!pages_[static_cast<size_t>(ActivePageIndex())]->KillActive(refusal)) {
         ShowRefusal(refusal);
         return;
     }
-    for (COptPage* page : pages_) {
+    for (OptionsPage* page : pages_) {
         if (page->IsCreated()) page->Apply();
     }
     QDialog::accept();
 }
 
-void COptSheet::CopyBack(ConvertSettings& settings) const {
-    for (COptPage* page : pages_) {
+void OptionsSheetDialog::CopyBack(ConvertSettings& settings) const {
+    for (OptionsPage* page : pages_) {
         if (page->IsCreated()) page->CopyBack(settings);
     }
 }
@@ -214,7 +214,7 @@ bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, pelloran::Regi
 
 bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, pelloran::RegistryStore& store,
                       OptionsHooks& hooks) {
-    COptSheet sheet(settings, hooks, parent);
+    OptionsSheetDialog sheet(settings, hooks, parent);
     const bool ok = hooks.runModal ? hooks.runModal(sheet) : sheet.exec() == QDialog::Accepted;
     if (ok) {
         sheet.CopyBack(settings);

@@ -11,19 +11,19 @@
 class QDialogButtonBox;
 class QStackedWidget;
 class QTabBar;
-class COptPage;
+class OptionsPage;
 struct PageRefusal;
 
-class COptSheet : public QDialog {
+class OptionsSheetDialog : public QDialog {
 public:
     static constexpr int kPageCount = 10;
 
     // The pages get their copies of the settings; the stored start page opens (the first page when the
     // index is out of range).
-    COptSheet(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OptionsSheetDialog(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     int ActivePageIndex() const;
-    COptPage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
+    OptionsPage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
     QTabBar* TabBar() const { return tabBar_; }
     QDialogButtonBox* Buttons() const { return buttons_; }
 
@@ -39,7 +39,7 @@ private:
     void ShowRefusal(const PageRefusal& refusal);
 
     OptionsHooks& hooks_;
-    std::vector<COptPage*> pages_;
+    std::vector<OptionsPage*> pages_;
     QTabBar* tabBar_ = nullptr;
     QStackedWidget* stack_ = nullptr;
     QDialogButtonBox* buttons_ = nullptr;

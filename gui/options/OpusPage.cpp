@@ -1,4 +1,4 @@
-#include "gui/options/OptOpusPage.h"
+#include "gui/options/OpusPage.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -15,8 +15,8 @@ constexpr int kBitRates[] = {6, 8, 12, 16, 24, 32, 48, 64, 80, 96, 112, 128, 160
 
 }  // namespace
 
-COptOpusPage::COptOpusPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : COptPage(hooks, parent),
+OpusPage::OpusPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : OptionsPage(hooks, parent),
       amplify(amplifyFlag_, coefficient_),
       tags(tagType_, tagSettings_, hooks, TagCaptions{"Add &tags", "T&ransfer tags from source file", "&None",
                                                       "&Edit tags"},
@@ -33,7 +33,7 @@ COptOpusPage::COptOpusPage(const ConvertSettings& s, OptionsHooks& hooks, QWidge
     tags.copyCover = s.OpusCopyCover;
 }
 
-void COptOpusPage::Initialise() {
+void OpusPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
     auto* details = new QGroupBox(this);
     auto* grid = new QGridLayout(details);
@@ -67,14 +67,14 @@ void COptOpusPage::Initialise() {
     tags.UpdateEnabled();
 }
 
-bool COptOpusPage::ReadControls(PageRefusal* refusal) {
+bool OpusPage::ReadControls(PageRefusal* refusal) {
     ReadRadio(modeGroup, mode_);
     ReadRadio(channelGroup, channel_);
     tags.Read();
     return amplify.Read(refusal);
 }
 
-void COptOpusPage::ShowMembers() {
+void OpusPage::ShowMembers() {
     // A stored rate not in the list shows as the nearest one above it.
     if (auto_ != 0 || !SelectValue(bitRateList, bitRate_)) {
         int shown = 0;
@@ -95,9 +95,9 @@ void COptOpusPage::ShowMembers() {
     tags.ShowMembers();
 }
 
-bool COptOpusPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
+bool OpusPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
 
-void COptOpusPage::Apply() {
+void OpusPage::Apply() {
     ReadControls(nullptr);
     if (auto v = SelectedValue(bitRateList)) {
         auto_ = *v == 0 ? 1 : 0;
@@ -106,7 +106,7 @@ void COptOpusPage::Apply() {
     if (auto v = SelectedValue(complexityList)) complexity_ = *v;
 }
 
-void COptOpusPage::CopyBack(ConvertSettings& s) const {
+void OpusPage::CopyBack(ConvertSettings& s) const {
     s.AutoDestOpusEncodingParam = auto_;
     s.OpusBitRate = bitRate_;
     s.OpusMode = mode_;

@@ -2,11 +2,11 @@
 // "Opus Options": the bit rate (Auto by the channels), the bit-rate mode, the encoder's complexity, channels,
 // amplification and tags.
 
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
-class COptOpusPage : public COptPage {
+class OpusPage : public OptionsPage {
 public:
-    COptOpusPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OpusPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("Opus Options"); }
     void Apply() override;

@@ -1,4 +1,4 @@
-#include "gui/options/OptOutputPage.h"
+#include "gui/options/OutputPage.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -28,8 +28,8 @@ QString Text(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-COptOutputPage::COptOutputPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : COptPage(hooks, parent),
+OutputPage::OutputPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : OptionsPage(hooks, parent),
       destOutputFolderOpt_(s.DestOutputFolderOpt),
       destSpecifiedFolder_(s.DestSpecifiedFolder),
       createDirs_(s.CreateDirs),
@@ -43,7 +43,7 @@ COptOutputPage::COptOutputPage(const ConvertSettings& s, OptionsHooks& hooks, QW
       verifyOutput_(s.VerifyOutput),
       outputNamePattern_(s.OutputNamePattern) {}
 
-QString COptOutputPage::NormaliseExtensions(const QString& text) {
+QString OutputPage::NormaliseExtensions(const QString& text) {
     QString out;
     out.reserve(text.size());
     for (QChar c : text) {
@@ -53,7 +53,7 @@ QString COptOutputPage::NormaliseExtensions(const QString& text) {
     return out;
 }
 
-void COptOutputPage::Initialise() {
+void OutputPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
 
     // Stereo to mono.
@@ -197,7 +197,7 @@ void COptOutputPage::Initialise() {
     connect(openButton, &QPushButton::clicked, this, [this] { OpenFolder(); });
 }
 
-void COptOutputPage::UpdateFolderEnabled() {
+void OutputPage::UpdateFolderEnabled() {
     const bool custom = SelectedValue(folderList) == pelloran::kOutputIntoFolder;
     for (QWidget* w : {static_cast<QWidget*>(folderEdit), static_cast<QWidget*>(browseButton),
                        static_cast<QWidget*>(openButton), static_cast<QWidget*>(createDirsBox),
@@ -205,7 +205,7 @@ void COptOutputPage::UpdateFolderEnabled() {
         w->setEnabled(custom);
 }
 
-bool COptOutputPage::ReadControls(PageRefusal*) {
+bool OutputPage::ReadControls(PageRefusal*) {
     ReadRadio(monoGroup, monoType_);
     ReadCheck(filterBox, enableExtFilter_);
     filterExts_ = filterEdit->text().toStdString();
@@ -219,7 +219,7 @@ bool COptOutputPage::ReadControls(PageRefusal*) {
     return true;
 }
 
-void COptOutputPage::ShowMembers() {
+void OutputPage::ShowMembers() {
     ShowRadio(monoGroup, monoType_);
     ShowCheck(filterBox, enableExtFilter_);
     filterEdit->setText(Text(filterExts_));
@@ -232,7 +232,7 @@ void COptOutputPage::ShowMembers() {
     patternEdit->setText(Text(outputNamePattern_));
 }
 
-bool COptOutputPage::Validate(PageRefusal& refusal) {
+bool OutputPage::Validate(PageRefusal& refusal) {
     if (auto choice = SelectedValue(folderList)) destOutputFolderOpt_ = *choice;
     if (destOutputFolderOpt_ == pelloran::kOutputIntoFolder && destSpecifiedFolder_.empty()) {
         refusal.message = QStringLiteral("Please choose an output folder.");
@@ -262,7 +262,7 @@ bool COptOutputPage::Validate(PageRefusal& refusal) {
     return true;
 }
 
-void COptOutputPage::Browse() {
+void OutputPage::Browse() {
     ReadControls(nullptr);
     QString start = Text(destSpecifiedFolder_);
     while (start.size() > 1 && start.endsWith(u'/')) start.chop(1);
@@ -274,7 +274,7 @@ void COptOutputPage::Browse() {
     ShowMembers();
 }
 
-void COptOutputPage::OpenFolder() {
+void OutputPage::OpenFolder() {
     ReadControls(nullptr);
     if (!destSpecifiedFolder_.empty() && pelloran::IsFolder(destSpecifiedFolder_)) {
         if (hooks_.open) hooks_.open(Text(destSpecifiedFolder_));
@@ -286,7 +286,7 @@ void COptOutputPage::OpenFolder() {
             QMessageBox::Warning);
 }
 
-void COptOutputPage::CopyBack(ConvertSettings& s) const {
+void OutputPage::CopyBack(ConvertSettings& s) const {
     s.DestOutputFolderOpt = destOutputFolderOpt_;
     s.DestSpecifiedFolder = destSpecifiedFolder_;
     s.CreateDirs = createDirs_;

@@ -3,13 +3,13 @@
 
 #include <string>
 
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
 class QSpinBox;
 
-class COptOutputPage : public COptPage {
+class OutputPage : public OptionsPage {
 public:
-    COptOutputPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OutputPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("General"); }
     void CopyBack(pelloran::ConvertSettings& settings) const override;

@@ -13,10 +13,10 @@ namespace {
 constexpr int kSameAsSource = 0;
 }
 
-CPresetPage::CPresetPage(PresetPageLayout layout, int32_t autoFlag, int32_t value, int32_t sampleRate,
+PresetPage::PresetPage(PresetPageLayout layout, int32_t autoFlag, int32_t value, int32_t sampleRate,
                          int32_t channel, int32_t amplifyFlag, int32_t coefficient, OptionsHooks& hooks,
                          QWidget* parent)
-    : COptPage(hooks, parent),
+    : OptionsPage(hooks, parent),
       amplify(amplifyFlag_, coefficient_),
       layout_(std::move(layout)),
       auto_(autoFlag != 0 ? 1 : 0),
@@ -26,7 +26,7 @@ CPresetPage::CPresetPage(PresetPageLayout layout, int32_t autoFlag, int32_t valu
       amplifyFlag_(amplifyFlag),
       coefficient_(coefficient) {}
 
-void CPresetPage::Initialise() {
+void PresetPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
 
     auto* presetRow = new QHBoxLayout;
@@ -103,17 +103,17 @@ void CPresetPage::Initialise() {
     connect(channelGroup, &QButtonGroup::idClicked, this, [this](int) { OnChannelClicked(); });
 }
 
-void CPresetPage::SetDetailsEnabled(bool enabled) {
+void PresetPage::SetDetailsEnabled(bool enabled) {
     valueList->setEnabled(enabled);
     rateList->setEnabled(enabled);
     for (QAbstractButton* button : channelGroup->buttons()) button->setEnabled(enabled);
 }
 
-void CPresetPage::SelectCustom() {
+void PresetPage::SelectCustom() {
     if (presetList->currentIndex() != customIndex_) presetList->setCurrentIndex(customIndex_);
 }
 
-void CPresetPage::PresetChosen() {
+void PresetPage::PresetChosen() {
     const int selected = presetList->currentIndex();
     if (selected == 0) {
         SetDetailsEnabled(false);
@@ -133,39 +133,39 @@ void CPresetPage::PresetChosen() {
 }
 
 // Default rule (WAV): a changed detail makes the preset "Custom".
-void CPresetPage::OnValueChanged() {
+void PresetPage::OnValueChanged() {
     const auto v = SelectedValue(valueList);
     if (!v || *v == value_) return;
     SelectCustom();
     value_ = *v;
 }
 
-void CPresetPage::OnRateChanged() {
+void PresetPage::OnRateChanged() {
     const auto r = SelectedValue(rateList);
     if (!r || *r == sampleRate_) return;
     SelectCustom();
     sampleRate_ = *r;
 }
 
-void CPresetPage::OnChannelClicked() {
+void PresetPage::OnChannelClicked() {
     const int32_t before = channel_;
     ReadControls(nullptr);
     if (channel_ != before) SelectCustom();
 }
 
-bool CPresetPage::ReadControls(PageRefusal* refusal) {
+bool PresetPage::ReadControls(PageRefusal* refusal) {
     ReadRadio(channelGroup, channel_);
     return amplify.Read(refusal);
 }
 
-void CPresetPage::ShowMembers() {
+void PresetPage::ShowMembers() {
     ShowRadio(channelGroup, channel_);
     amplify.ShowMembers();
 }
 
-bool CPresetPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
+bool PresetPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
 
-void CPresetPage::Apply() {
+void PresetPage::Apply() {
     ReadControls(nullptr);
     auto_ = presetList->currentIndex() == 0 ? 1 : 0;
     if (auto v = SelectedValue(valueList)) value_ = *v;

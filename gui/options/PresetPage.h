@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
 class QVBoxLayout;
 
@@ -24,7 +24,7 @@ struct PresetPageLayout {
     std::vector<const char*> channels;      // channel button captions; the last is "Same as &original file"
 };
 
-class CPresetPage : public COptPage {
+class PresetPage : public OptionsPage {
 public:
     void Apply() override;
 
@@ -35,7 +35,7 @@ public:
     AmplifyGroup amplify;
 
 protected:
-    CPresetPage(PresetPageLayout layout, int32_t autoFlag, int32_t value, int32_t sampleRate, int32_t channel,
+    PresetPage(PresetPageLayout layout, int32_t autoFlag, int32_t value, int32_t sampleRate, int32_t channel,
                 int32_t amplifyFlag, int32_t coefficient, OptionsHooks& hooks, QWidget* parent);
 
     // Adds the page's own controls below the shared ones and initialises them.

@@ -10,7 +10,7 @@
 #include <charconv>
 #include <string>
 
-CStepSpinCtrl::CStepSpinCtrl(QWidget* parent) : QWidget(parent) {
+StepSpinCtrl::StepSpinCtrl(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -27,24 +27,24 @@ CStepSpinCtrl::CStepSpinCtrl(QWidget* parent) : QWidget(parent) {
     connect(down_, &QToolButton::clicked, this, [this] { Delta(-1); });
 }
 
-void CStepSpinCtrl::SetBuddy(QLineEdit* buddy) {
+void StepSpinCtrl::SetBuddy(QLineEdit* buddy) {
     if (buddy_) buddy_->removeEventFilter(this);
     buddy_ = buddy;
     if (buddy_) buddy_->installEventFilter(this);
 }
 
-void CStepSpinCtrl::SetRange(int lower, int upper) {
+void StepSpinCtrl::SetRange(int lower, int upper) {
     lower_ = lower;
     upper_ = upper;
 }
 
-bool CStepSpinCtrl::SetStep(int step) {
+bool StepSpinCtrl::SetStep(int step) {
     if (!(step < upper_ - lower_)) return false;
     step_ = step;
     return true;
 }
 
-void CStepSpinCtrl::Delta(int delta) {
+void StepSpinCtrl::Delta(int delta) {
     if (!buddy_ || !isEnabled()) return;
     const int change = delta > 0 ? step_ : -step_;
     const std::string text = buddy_->text().trimmed().toStdString();
@@ -58,7 +58,7 @@ void CStepSpinCtrl::Delta(int delta) {
     buddy_->setText(QString::number(value));
 }
 
-bool CStepSpinCtrl::eventFilter(QObject* watched, QEvent* event) {
+bool StepSpinCtrl::eventFilter(QObject* watched, QEvent* event) {
     if (watched == buddy_ && event->type() == QEvent::KeyPress && isEnabled()) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {

@@ -6,9 +6,9 @@
 class QLineEdit;
 class QToolButton;
 
-class CStepSpinCtrl : public QWidget {
+class StepSpinCtrl : public QWidget {
 public:
-    explicit CStepSpinCtrl(QWidget* parent = nullptr);
+    explicit StepSpinCtrl(QWidget* parent = nullptr);
 
     // The edit whose number the control moves; its Up and Down keys step it too.
     void SetBuddy(QLineEdit* buddy);

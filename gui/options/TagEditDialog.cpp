@@ -1,4 +1,4 @@
-#include "gui/options/TagEditDlg.h"
+#include "gui/options/TagEditDialog.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -30,7 +30,7 @@ std::string Std(const QString& s) { return s.toStdString(); }
 
 }  // namespace
 
-CTagEditDlg::CTagEditDlg(const TagSettings& tags, bool showCopyright, OptionsHooks& hooks, QWidget* parent)
+TagEditDialog::TagEditDialog(const TagSettings& tags, bool showCopyright, OptionsHooks& hooks, QWidget* parent)
     : QDialog(parent), tags_(tags), hooks_(hooks) {
     setWindowTitle(QStringLiteral("Edit ID3 Tag"));
     setFont(PageFont());
@@ -53,7 +53,7 @@ CTagEditDlg::CTagEditDlg(const TagSettings& tags, bool showCopyright, OptionsHoo
     trackGroup = MakeRadioGroup(this, {none, sequence, custom});
     trackEdit = MakeNumberEdit(this);
     trackEdit->setMaximumWidth(50);
-    trackSpin = new CStepSpinCtrl(this);
+    trackSpin = new StepSpinCtrl(this);
     trackSpin->SetBuddy(trackEdit);
     trackSpin->SetRange(0, kMaxTrack);
     trackSpin->SetStep(1);
@@ -103,8 +103,8 @@ CTagEditDlg::CTagEditDlg(const TagSettings& tags, bool showCopyright, OptionsHoo
     copyrightEdit->setVisible(showCopyright);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CTagEditDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CTagEditDlg::reject);
+    connect(buttons, &QDialogButtonBox::accepted, this, &TagEditDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &TagEditDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(buttons);
@@ -135,13 +135,13 @@ CTagEditDlg::CTagEditDlg(const TagSettings& tags, bool showCopyright, OptionsHoo
     });
 }
 
-void CTagEditDlg::UpdateTrackEnabled() {
+void TagEditDialog::UpdateTrackEnabled() {
     const bool custom = trackGroup->checkedId() == kCustomTrack;
     trackEdit->setEnabled(custom);
     trackSpin->setEnabled(custom);
 }
 
-void CTagEditDlg::accept() {
+void TagEditDialog::accept() {
     TagSettings read = tags_;
     ReadRadio(trackGroup, read.TrackNumType);
     PageRefusal refusal;

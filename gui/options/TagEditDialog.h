@@ -11,12 +11,12 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class CStepSpinCtrl;
+class StepSpinCtrl;
 
-class CTagEditDlg : public QDialog {
+class TagEditDialog : public QDialog {
 public:
     // showCopyright false hides the copyright label and edit (the MP4 page has no copyright field).
-    CTagEditDlg(const pelloran::TagSettings& tags, bool showCopyright, OptionsHooks& hooks,
+    TagEditDialog(const pelloran::TagSettings& tags, bool showCopyright, OptionsHooks& hooks,
                 QWidget* parent = nullptr);
 
     // The edited copy; valid after the dialog was accepted.
@@ -27,7 +27,7 @@ public:
 
     QButtonGroup* trackGroup = nullptr;
     QLineEdit* trackEdit = nullptr;
-    CStepSpinCtrl* trackSpin = nullptr;
+    StepSpinCtrl* trackSpin = nullptr;
     QLineEdit* titleEdit = nullptr;
     QCheckBox* titleAsFileName = nullptr;
     QLineEdit* artistEdit = nullptr;

@@ -1,4 +1,4 @@
-#include "gui/options/OptWavPage.h"
+#include "gui/options/WavPage.h"
 
 using pelloran::ConvertSettings;
 
@@ -23,11 +23,11 @@ PresetPageLayout WavLayout() {
 
 }  // namespace
 
-COptWavPage::COptWavPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : CPresetPage(WavLayout(), s.AutoDestWAVEncodingParam, s.WAVBitsPerSample, s.WAVSampleRate,
+WavPage::WavPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : PresetPage(WavLayout(), s.AutoDestWAVEncodingParam, s.WAVBitsPerSample, s.WAVSampleRate,
                   ChannelIndex(kStereoMonoSame, s.WAVChannelNum), s.AmplifyWav, s.AmplifyWavCoeff, hooks, parent) {}
 
-void COptWavPage::CopyBack(ConvertSettings& s) const {
+void WavPage::CopyBack(ConvertSettings& s) const {
     s.AutoDestWAVEncodingParam = auto_;
     if (auto_ == 0) {
         s.WAVBitsPerSample = value_;

@@ -4,9 +4,9 @@
 
 #include "gui/options/PresetPage.h"
 
-class COptWavPage : public CPresetPage {
+class WavPage : public PresetPage {
 public:
-    COptWavPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    WavPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("WAV Options"); }
     void CopyBack(pelloran::ConvertSettings& settings) const override;

@@ -1,4 +1,4 @@
-#include "gui/options/PageWmaOptions.h"
+#include "gui/options/WmaPage.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -13,8 +13,8 @@ constexpr int kAutoItem = -1;   // item data of "Auto": no format
 constexpr int kLowestBitRate = 1000;
 }  // namespace
 
-CPageWMAOptions::CPageWMAOptions(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : COptPage(hooks, parent),
+WmaPage::WmaPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
+    : OptionsPage(hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       amplify(amplifyFlag_, coefficient_),
       auto_(s.AutoDestWMAEncodingParam != 0 ? 1 : 0),
@@ -28,7 +28,7 @@ CPageWMAOptions::CPageWMAOptions(const ConvertSettings& s, OptionsHooks& hooks, 
     tags.copyCover = s.WMACopyCover;
 }
 
-void CPageWMAOptions::Initialise() {
+void WmaPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
     formatList = new QComboBox(this);
     auto* label = new QLabel(QStringLiteral("&Encoding Options: (Sample Frequency, Bit Rate, Channels)"), this);
@@ -67,20 +67,20 @@ void CPageWMAOptions::Initialise() {
     amplify.UpdateEnabled();
 }
 
-bool CPageWMAOptions::ReadControls(PageRefusal* refusal) {
+bool WmaPage::ReadControls(PageRefusal* refusal) {
     tags.Read();
     return amplify.Read(refusal);
 }
 
-void CPageWMAOptions::ShowMembers() {
+void WmaPage::ShowMembers() {
     tags.ShowMembers();
     amplify.ShowMembers();
 }
 
-bool CPageWMAOptions::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
+bool WmaPage::Validate(PageRefusal& refusal) { return amplify.Check(refusal); }
 
 // "Auto", or no selection (the stored format is no longer offered), turns Auto on and keeps the values.
-void CPageWMAOptions::Apply() {
+void WmaPage::Apply() {
     ReadControls(nullptr);
     const auto item = SelectedValue(formatList);
     if (!item || *item == kAutoItem || *item < 0 || static_cast<size_t>(*item) >= formats_.size()) {
@@ -94,7 +94,7 @@ void CPageWMAOptions::Apply() {
     channels_ = f.channels;
 }
 
-void CPageWMAOptions::CopyBack(ConvertSettings& s) const {
+void WmaPage::CopyBack(ConvertSettings& s) const {
     s.AutoDestWMAEncodingParam = auto_;
     if (auto_ == 0) {
         s.WMASampleRate = sampleRate_;

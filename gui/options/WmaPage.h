@@ -3,11 +3,11 @@
 
 #include <vector>
 
-#include "gui/options/OptPage.h"
+#include "gui/options/OptionsPage.h"
 
-class CPageWMAOptions : public COptPage {
+class WmaPage : public OptionsPage {
 public:
-    CPageWMAOptions(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    WmaPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("WMA Options"); }
     void Apply() override;

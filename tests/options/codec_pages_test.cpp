@@ -8,11 +8,11 @@
 #include <QPushButton>
 
 #include "OptionsTestSupport.h"
-#include "gui/options/AmrOptPage.h"
-#include "gui/options/OptAacPage.h"
-#include "gui/options/PageWmaOptions.h"
+#include "gui/options/AmrPage.h"
+#include "gui/options/AacPage.h"
+#include "gui/options/WmaPage.h"
 #include "gui/options/StepSpinCtrl.h"
-#include "gui/options/TagEditDlg.h"
+#include "gui/options/TagEditDialog.h"
 
 using pelloran::ConvertSettings;
 
@@ -33,7 +33,7 @@ class CodecPagesTest : public QObject {
 private slots:
     void aacQualityIsCheckedOnlyForManualVbr() {
         TestHooks t;
-        COptAacPage page(AacManual(1), t.hooks);
+        AacPage page(AacManual(1), t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.qualitySpin->Lower(), 10);
         QCOMPARE(page.qualitySpin->Upper(), 500);
@@ -54,7 +54,7 @@ private slots:
 
     void aacEnablingFollowsAutoAndTheRateMode() {
         TestHooks t;
-        COptAacPage page(AacManual(0), t.hooks);
+        AacPage page(AacManual(0), t.hooks);
         page.EnsureCreated();
         QVERIFY(page.bitRateList->isEnabled());
         QVERIFY(!page.qualityEdit->isEnabled());
@@ -83,7 +83,7 @@ private slots:
         s.AACBlockType = 2;
         s.AmplifyAAC = 1;
         s.AmplifyAACCoef = 250;
-        COptAacPage page(s, t.hooks);
+        AacPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.bitRateList), QString("64 kbps"));
         page.resetButton->click();
@@ -115,11 +115,11 @@ private slots:
         TestHooks t;
         ConvertSettings s = AacManual(0);
         s.AACABRBitRate = 0;
-        COptAacPage same(s, t.hooks);
+        AacPage same(s, t.hooks);
         same.EnsureCreated();
         QCOMPARE(Selected(same.bitRateList), QString("Same as original file"));
         s.AACABRBitRate = 100;
-        COptAacPage odd(s, t.hooks);
+        AacPage odd(s, t.hooks);
         odd.EnsureCreated();
         QCOMPARE(Selected(odd.bitRateList), QString("16 kbps"));
         QVERIFY(Choose(odd.bitRateList, "320 kbps"));
@@ -141,7 +141,7 @@ private slots:
         s.AutoDestM4AEncodingParam = 0;
         s.M4AVBR = 1;
         s.M4AVBRQuality = 150;
-        COptM4aPage page(s, t.hooks);
+        M4aPage page(s, t.hooks);
         QCOMPARE(page.TabText(), QString("MP4/M4A/M4B Options"));
         page.EnsureCreated();
         QVERIFY(page.mpegGroup == nullptr);
@@ -151,7 +151,7 @@ private slots:
         QVERIFY(page.tags.editButton->isEnabled());
         bool copyrightHidden = false;
         t.onDialog = [&copyrightHidden](QDialog& dialog) {
-            auto& editor = static_cast<CTagEditDlg&>(dialog);
+            auto& editor = static_cast<TagEditDialog&>(dialog);
             copyrightHidden = editor.copyrightEdit->isHidden();
             editor.titleEdit->setText("Song");
             editor.accept();
@@ -177,7 +177,7 @@ private slots:
         s.AMRMode = 9;
         s.AMRWBMode = 2;
         s.AWBMode = -1;
-        CAmrOptPage page(s, t.hooks);
+        AmrPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.nbList), QString("7.4 kbps"));
         QCOMPARE(Selected(page.wbList), QString("12.65 kbps"));
@@ -212,7 +212,7 @@ private slots:
         s.WMASampleRate = 44100;
         s.WMABitRate = 128500;
         s.WMAChannels = 2;
-        CPageWMAOptions page(s, t.hooks);
+        WmaPage page(s, t.hooks);
         QCOMPARE(t.wmaCalls, 0);  // the layer is asked only when the page is first shown
         page.EnsureCreated();
         QCOMPARE(t.wmaCalls, 1);
@@ -248,7 +248,7 @@ private slots:
         s.WMASampleRate = 48000;
         s.WMABitRate = 192000;
         s.WMAChannels = 2;
-        CPageWMAOptions page(s, t.hooks);
+        WmaPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.formatList->currentIndex(), -1);
         page.Apply();
@@ -260,7 +260,7 @@ private slots:
 
         // Without the layer only "Auto" is offered.
         t.wmaFormats.clear();
-        CPageWMAOptions bare(ConvertSettings{}, t.hooks);
+        WmaPage bare(ConvertSettings{}, t.hooks);
         bare.EnsureCreated();
         QCOMPARE(bare.formatList->count(), 1);
         QCOMPARE(Selected(bare.formatList), QString("Auto"));

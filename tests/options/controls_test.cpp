@@ -7,7 +7,7 @@
 #include "OptionsTestSupport.h"
 #include "media/TagRecord.h"
 #include "gui/options/StepSpinCtrl.h"
-#include "gui/options/TagEditDlg.h"
+#include "gui/options/TagEditDialog.h"
 
 using pelloran::TagSettings;
 
@@ -16,7 +16,7 @@ class ControlsTest : public QObject {
 
 private slots:
     void stepIsRefusedUnlessBelowTheRangeWidth() {
-        CStepSpinCtrl spin;
+        StepSpinCtrl spin;
         QCOMPARE(spin.Step(), 1);
         spin.SetRange(10, 500);
         QVERIFY(spin.SetStep(10));
@@ -28,7 +28,7 @@ private slots:
 
     void deltasMoveTheBuddyByTheStepWithinTheRange() {
         QLineEdit edit;
-        CStepSpinCtrl spin;
+        StepSpinCtrl spin;
         spin.SetBuddy(&edit);
         spin.SetRange(10, 3000);
         spin.SetStep(10);
@@ -65,7 +65,7 @@ private slots:
         tags.Genre = "Synthpop";
         tags.TrackNumType = 1;
         tags.CustomTrackNum = 7;
-        CTagEditDlg dialog(tags, true, t.hooks);
+        TagEditDialog dialog(tags, true, t.hooks);
         QCOMPARE(dialog.windowTitle(), QString("Edit ID3 Tag"));
         QVERIFY(!dialog.titleEdit->isEnabled());
         QVERIFY(!dialog.trackEdit->isEnabled());
@@ -94,7 +94,7 @@ private slots:
         TagSettings tags;
         tags.TrackNumType = 2;
         tags.CustomTrackNum = 3;
-        CTagEditDlg dialog(tags, true, t.hooks);
+        TagEditDialog dialog(tags, true, t.hooks);
         dialog.trackEdit->setText("256");
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
@@ -122,7 +122,7 @@ private slots:
         TagSettings tags;
         tags.TrackNumType = 0;
         tags.CustomTrackNum = 1000;
-        CTagEditDlg dialog(tags, true, t.hooks);
+        TagEditDialog dialog(tags, true, t.hooks);
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(t.messages.empty());

@@ -7,11 +7,11 @@
 #include <QPushButton>
 
 #include "OptionsTestSupport.h"
-#include "gui/options/OptMp3Page.h"
-#include "gui/options/OptOggPage.h"
-#include "gui/options/OptWavPage.h"
+#include "gui/options/Mp3Page.h"
+#include "gui/options/OggPage.h"
+#include "gui/options/WavPage.h"
 #include "gui/options/StepSpinCtrl.h"
-#include "gui/options/TagEditDlg.h"
+#include "gui/options/TagEditDialog.h"
 
 using pelloran::ConvertSettings;
 
@@ -38,14 +38,14 @@ class FormatPagesTest : public QObject {
 private slots:
     void mp3BitRateMovesTheSampleRate() {
         TestHooks t;
-        COptMp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
+        Mp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.presetList), kMp3Cd);
         QVERIFY(Choose(page.valueList, "16 kbps"));
         QCOMPARE(Selected(page.rateList), QString("24000 Hz"));
         QCOMPARE(Selected(page.presetList), QString("Custom"));
 
-        COptMp3Page other(Mp3Custom(128, 44100, 1), t.hooks);
+        Mp3Page other(Mp3Custom(128, 44100, 1), t.hooks);
         other.EnsureCreated();
         QVERIFY(Choose(other.valueList, "64 kbps"));
         QCOMPARE(Selected(other.rateList), QString("44100 Hz"));
@@ -58,23 +58,23 @@ private slots:
 
     void mp3SampleRateMovesTheBitRate() {
         TestHooks t;
-        COptMp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
+        Mp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
         page.EnsureCreated();
         QVERIFY(Choose(page.rateList, "8000 Hz"));
         QCOMPARE(Selected(page.valueList), QString("64 kbps"));
         QCOMPARE(Selected(page.presetList), QString("Custom"));
 
-        COptMp3Page other(Mp3Custom(128, 44100, 1), t.hooks);
+        Mp3Page other(Mp3Custom(128, 44100, 1), t.hooks);
         other.EnsureCreated();
         QVERIFY(Choose(other.rateList, "32000 Hz"));
         QCOMPARE(Selected(other.valueList), QString("128 kbps"));
-        QCOMPARE(COptMp3Page::BitRateForRate(22050, 320), 160);
-        QCOMPARE(COptMp3Page::BitRateForRate(48000, 8), 32);
+        QCOMPARE(Mp3Page::BitRateForRate(22050, 320), 160);
+        QCOMPARE(Mp3Page::BitRateForRate(48000, 8), 32);
     }
 
     void mp3FollowingTheSourceBitRateLeavesThePresetAlone() {
         TestHooks t;
-        COptMp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
+        Mp3Page page(Mp3Custom(128, 44100, 1), t.hooks);
         page.EnsureCreated();
         QVERIFY(Choose(page.valueList, "Same as original file"));
         QCOMPARE(Selected(page.presetList), kMp3Cd);
@@ -85,15 +85,15 @@ private slots:
 
     void mp3OpensOnAFixedPresetOnlyWhenAllThreeMatch() {
         TestHooks t;
-        COptMp3Page mono(Mp3Custom(16, 11025, 3), t.hooks);
+        Mp3Page mono(Mp3Custom(16, 11025, 3), t.hooks);
         mono.EnsureCreated();
         QCOMPARE(Selected(mono.presetList), QString("11025 Hz, 16 kbps, Mono (low quality, smaller file size)"));
-        COptMp3Page stereo(Mp3Custom(16, 11025, 0), t.hooks);
+        Mp3Page stereo(Mp3Custom(16, 11025, 0), t.hooks);
         stereo.EnsureCreated();
         QCOMPARE(Selected(stereo.presetList), QString("Custom"));
         QCOMPARE(stereo.channelGroup->checkedId(), 1);
         // A stored bit rate not in the list shows the first item; "Same as original file" ends the lists.
-        COptMp3Page odd(Mp3Custom(100, 0, 4), t.hooks);
+        Mp3Page odd(Mp3Custom(100, 0, 4), t.hooks);
         odd.EnsureCreated();
         QCOMPARE(Selected(odd.valueList), QString("8 kbps"));
         QCOMPARE(Selected(odd.rateList), QString("Same as original file"));
@@ -103,7 +103,7 @@ private slots:
     void mp3PresetsFillTheDetailsAndAutoDisablesThem() {
         TestHooks t;
         ConvertSettings s;  // Auto
-        COptMp3Page page(s, t.hooks);
+        Mp3Page page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.presetList->currentIndex(), 0);
         QVERIFY(!page.valueList->isEnabled());
@@ -137,7 +137,7 @@ private slots:
         ConvertSettings s;
         s.MP3ID3TagType = 1;
         s.MP3Tag.Artist = "Old";
-        COptMp3Page page(s, t.hooks);
+        Mp3Page page(s, t.hooks);
         page.EnsureCreated();
         QVERIFY(!page.tags.editButton->isEnabled());
         QVERIFY(page.versionGroup->button(0)->isEnabled());
@@ -151,13 +151,13 @@ private slots:
 
         // Cancel discards the editor's changes, OK keeps them.
         t.onDialog = [](QDialog& dialog) {
-            static_cast<CTagEditDlg&>(dialog).artistEdit->setText("Dropped");
+            static_cast<TagEditDialog&>(dialog).artistEdit->setText("Dropped");
             return false;
         };
         page.tags.editButton->click();
         bool copyrightShown = false;
         t.onDialog = [&copyrightShown](QDialog& dialog) {
-            auto& editor = static_cast<CTagEditDlg&>(dialog);
+            auto& editor = static_cast<TagEditDialog&>(dialog);
             copyrightShown = !editor.copyrightEdit->isHidden();
             editor.artistEdit->setText("New");
             editor.accept();
@@ -193,7 +193,7 @@ private slots:
         s.OGGBitRate = 128;
         s.OGGSampleRate = 44100;
         s.OGGChannels = 2;
-        COptOggPage page(s, t.hooks);
+        OggPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.presetList), kOggCd);
         ClickRadio(page.channelGroup, 1);  // Mono: 128 is within 32..224
@@ -223,7 +223,7 @@ private slots:
         s.OGGBitRate = 128;
         s.OGGSampleRate = 44100;
         s.OGGChannels = 0;
-        COptOggPage page(s, t.hooks);
+        OggPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.channelGroup->checkedId(), 2);
         QVERIFY(Choose(page.rateList, "8000 Hz"));
@@ -231,15 +231,15 @@ private slots:
         QCOMPARE(Selected(page.valueList), QString("480 kbps"));
         QCOMPARE(Selected(page.rateList), QString("8000 Hz"));
         int low = 0, high = 0;
-        QVERIFY(COptOggPage::BitRateLimits(22050, true, low, high));
+        QVERIFY(OggPage::BitRateLimits(22050, true, low, high));
         QCOMPARE(low, 16);
         QCOMPARE(high, 80);
-        QVERIFY(!COptOggPage::BitRateLimits(96000, false, low, high));
+        QVERIFY(!OggPage::BitRateLimits(96000, false, low, high));
     }
 
     void wavDetailChangeTurnsThePresetToCustom() {
         TestHooks t;
-        COptWavPage page(ConvertSettings{}, t.hooks);
+        WavPage page(ConvertSettings{}, t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.valueList->count(), 5);  // 8, 16, 24, 32 bits, same as the source
         QCOMPARE(page.rateList->count(), 13);
@@ -265,7 +265,7 @@ private slots:
         ConvertSettings s;
         s.AmplifyWav = 0;
         s.AmplifyWavCoeff = 100;
-        COptWavPage page(s, t.hooks);
+        WavPage page(s, t.hooks);
         page.EnsureCreated();
         QVERIFY(!page.amplify.edit->isEnabled());
         QVERIFY(!page.amplify.spin->isEnabled());

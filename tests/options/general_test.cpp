@@ -12,7 +12,7 @@
 
 #include "OptionsTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "gui/options/OptOutputPage.h"
+#include "gui/options/OutputPage.h"
 
 using pelloran::ConvertSettings;
 
@@ -37,7 +37,7 @@ private slots:
         ConvertSettings s = Plain();
         s.EnableExtFilter = 1;
         s.FilterExts = " mp3;\t wav ";
-        COptOutputPage page(s, t.hooks);
+        OutputPage page(s, t.hooks);
         page.EnsureCreated();
         PageRefusal refusal;
         QVERIFY(page.KillActive(refusal));
@@ -47,7 +47,7 @@ private slots:
         page.CopyBack(out);
         QCOMPARE(out.FilterExts, std::string("mp3,wav"));
         QCOMPARE(out.EnableExtFilter, 1);
-        QCOMPARE(COptOutputPage::NormaliseExtensions("a b;;c\t"), QString("ab,,c"));
+        QCOMPARE(OutputPage::NormaliseExtensions("a b;;c\t"), QString("ab,,c"));
     }
 
     void emptyFilterIsRefusedOnlyWhenTheFilterIsOn() {
@@ -55,7 +55,7 @@ private slots:
         ConvertSettings s = Plain();
         s.EnableExtFilter = 1;
         s.FilterExts = "   ";
-        COptOutputPage page(s, t.hooks);
+        OutputPage page(s, t.hooks);
         page.EnsureCreated();
         PageRefusal refusal;
         QVERIFY(!page.KillActive(refusal));
@@ -78,7 +78,7 @@ private slots:
         TestHooks t;
         ConvertSettings s = Plain();
         s.DestSpecifiedFolder.clear();
-        COptOutputPage page(s, t.hooks);
+        OutputPage page(s, t.hooks);
         page.EnsureCreated();
         QVERIFY(!page.folderEdit->isEnabled());
         QVERIFY(!page.browseButton->isEnabled());
@@ -109,7 +109,7 @@ private slots:
         s.DestOutputFolderOpt = 5;
         s.TargetExistsOpt = 44;
         s.MonoType = 2;
-        COptOutputPage page(s, t.hooks);
+        OutputPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.folderList), QString("Same as original file"));
         QCOMPARE(Selected(page.existsList), QString("Auto rename (add number at end of file name)"));
@@ -136,7 +136,7 @@ private slots:
         TestHooks t;
         ConvertSettings s = Plain();
         s.DestOutputFolderOpt = 399;
-        COptOutputPage page(s, t.hooks);
+        OutputPage page(s, t.hooks);
         page.EnsureCreated();
         t.pickedFolder.clear();  // cancelled
         page.browseButton->click();
@@ -153,7 +153,7 @@ private slots:
         ConvertSettings s = Plain();
         s.DestOutputFolderOpt = 399;
         s.DestSpecifiedFolder = dir / "not-yet";
-        COptOutputPage page(s, t.hooks);
+        OutputPage page(s, t.hooks);
         page.EnsureCreated();
         page.openButton->click();
         QVERIFY(t.opened.empty());
@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(defaults.ParallelJobs, int(std::clamp(std::thread::hardware_concurrency(), 1u, 64u)));
         ConvertSettings s = Plain();
         s.ParallelJobs = 3;
-        COptOutputPage page(s, t.hooks);
+        OutputPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.jobsSpin->value(), 3);
         QCOMPARE(page.jobsSpin->minimum(), 1);
@@ -194,7 +194,7 @@ private slots:
     void verifyEachOutputIsOffByDefaultAndCopiedBack() {
         TestHooks t;
         QCOMPARE(ConvertSettings{}.VerifyOutput, 0);
-        COptOutputPage page(Plain(), t.hooks);
+        OutputPage page(Plain(), t.hooks);
         page.EnsureCreated();
         QVERIFY(!page.verifyBox->isChecked());
         page.verifyBox->click();
@@ -206,7 +206,7 @@ private slots:
 
     void fileNamePatternIsCheckedAndCopiedBack() {
         TestHooks t;
-        COptOutputPage page(Plain(), t.hooks);
+        OutputPage page(Plain(), t.hooks);
         page.EnsureCreated();
         PageRefusal refusal;
         page.patternEdit->setText(QStringLiteral("../{stem}"));

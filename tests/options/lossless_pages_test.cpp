@@ -5,11 +5,11 @@
 #include <QComboBox>
 
 #include "OptionsTestSupport.h"
-#include "gui/options/OptAacPage.h"
-#include "gui/options/OptFlacPage.h"
-#include "gui/options/OptMp3Page.h"
-#include "gui/options/OptOggPage.h"
-#include "gui/options/OptOpusPage.h"
+#include "gui/options/AacPage.h"
+#include "gui/options/FlacPage.h"
+#include "gui/options/Mp3Page.h"
+#include "gui/options/OggPage.h"
+#include "gui/options/OpusPage.h"
 
 using pelloran::ConvertSettings;
 
@@ -19,7 +19,7 @@ class LosslessPagesTest : public QObject {
 private slots:
     void flacPageShowsTheSourceChoicesAndCopiesBack() {
         TestHooks t;
-        COptFlacPage page(ConvertSettings{}, t.hooks);
+        FlacPage page(ConvertSettings{}, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.levelList), QString("5 (default)"));
         QCOMPARE(page.levelList->count(), 9);
@@ -42,7 +42,7 @@ private slots:
 
     void opusPageKeepsAutoUntilARateIsChosen() {
         TestHooks t;
-        COptOpusPage page(ConvertSettings{}, t.hooks);
+        OpusPage page(ConvertSettings{}, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.bitRateList), QString("Auto (128 kbps stereo, 64 kbps mono)"));
         QCOMPARE(page.modeGroup->checkedId(), 0);
@@ -62,7 +62,7 @@ private slots:
         ConvertSettings odd;
         odd.AutoDestOpusEncodingParam = 0;
         odd.OpusBitRate = 100;
-        COptOpusPage other(odd, t.hooks);
+        OpusPage other(odd, t.hooks);
         other.EnsureCreated();
         QCOMPARE(Selected(other.bitRateList), QString("112 kbps"));
     }
@@ -71,7 +71,7 @@ private slots:
         TestHooks t;
         ConvertSettings s;
         s.AutoDestM4AEncodingParam = 0;
-        COptM4aPage page(s, t.hooks);
+        M4aPage page(s, t.hooks);
         page.EnsureCreated();
         QVERIFY(page.codecGroup);
         QCOMPARE(page.codecGroup->checkedId(), 0);
@@ -86,14 +86,14 @@ private slots:
         ClickRadio(page.codecGroup, 0);
         QVERIFY(page.tnsBox->isEnabled());
         // The AAC page has no codec choice.
-        COptAacPage aac(ConvertSettings{}, t.hooks);
+        AacPage aac(ConvertSettings{}, t.hooks);
         aac.EnsureCreated();
         QVERIFY(!aac.codecGroup);
     }
 
     void mp3AndOggQualityModes() {
         TestHooks t;
-        COptMp3Page mp3(ConvertSettings{}, t.hooks);
+        Mp3Page mp3(ConvertSettings{}, t.hooks);
         mp3.EnsureCreated();
         QVERIFY(!mp3.vbrQualityList->isEnabled());
         QVERIFY(mp3.infoTagBox->isEnabled() && mp3.infoTagBox->isChecked());
@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(s.MP3EncodeMode, 1);
         QCOMPARE(s.MP3VbrQuality, 0);
 
-        COptOggPage ogg(ConvertSettings{}, t.hooks);
+        OggPage ogg(ConvertSettings{}, t.hooks);
         ogg.EnsureCreated();
         QCOMPARE(ogg.modeGroup->checkedId(), 0);
         QVERIFY(!ogg.qualityList->isEnabled());

@@ -15,14 +15,14 @@
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
 #include "platform/registry.h"
-#include "gui/options/OptAacPage.h"
-#include "gui/options/OptMp3Page.h"
-#include "gui/options/OptOutputPage.h"
-#include "gui/options/OptSheet.h"
-#include "gui/options/TagEditDlg.h"
-#include "gui/options/OptWavPage.h"
+#include "gui/options/AacPage.h"
+#include "gui/options/Mp3Page.h"
+#include "gui/options/OutputPage.h"
+#include "gui/options/OptionsSheetDialog.h"
+#include "gui/options/TagEditDialog.h"
+#include "gui/options/WavPage.h"
 #include "gui/options/OptionsSheet.h"
-#include "gui/options/PageWmaOptions.h"
+#include "gui/options/WmaPage.h"
 
 using pelloran::ConvertSettings;
 using pelloran::RegistryStore;
@@ -38,11 +38,11 @@ std::string Stored(const ConvertSettings& s) {
 }
 
 template <typename Page>
-Page* PageOf(COptSheet& sheet, int index) {
+Page* PageOf(OptionsSheetDialog& sheet, int index) {
     return dynamic_cast<Page*>(sheet.Page(index));
 }
 
-void ClickOk(COptSheet& sheet) { sheet.Buttons()->button(QDialogButtonBox::Ok)->click(); }
+void ClickOk(OptionsSheetDialog& sheet) { sheet.Buttons()->button(QDialogButtonBox::Ok)->click(); }
 
 class QuietObserver : public pelloran::RunObserver {
 public:
@@ -64,11 +64,11 @@ private slots:
     void sheetFitsASmallScreenWithOkAndCancelInView() {
         // 1280 x 800 at 200 %, less the desktop's panels.
         const QSize screen(640, 360);
-        for (int start = 0; start < COptSheet::kPageCount; ++start) {
+        for (int start = 0; start < OptionsSheetDialog::kPageCount; ++start) {
             TestHooks t;
             ConvertSettings s;
             s.OptStartPageIndex = start;
-            COptSheet sheet(s, t.hooks);
+            OptionsSheetDialog sheet(s, t.hooks);
             QVERIFY2(sheet.minimumSizeHint().width() <= screen.width() &&
                          sheet.minimumSizeHint().height() <= screen.height(),
                      qPrintable(QString("page %1: %2 x %3").arg(start).arg(sheet.minimumSizeHint().width())
@@ -84,14 +84,14 @@ private slots:
         }
         // The tag editor the pages open fits too.
         TestHooks t;
-        CTagEditDlg editor(pelloran::TagSettings{}, true, t.hooks);
+        TagEditDialog editor(pelloran::TagSettings{}, true, t.hooks);
         QVERIFY2(editor.sizeHint().width() <= screen.width() && editor.sizeHint().height() <= screen.height(),
                  qPrintable(QString("%1 x %2").arg(editor.sizeHint().width()).arg(editor.sizeHint().height())));
     }
 
     void sheetHasItsTabsAndOnlyOkAndCancel() {
         TestHooks t;
-        COptSheet sheet(ConvertSettings{}, t.hooks);
+        OptionsSheetDialog sheet(ConvertSettings{}, t.hooks);
         QCOMPARE(sheet.windowTitle(), QString("Options"));
         const QStringList tabs = {"General",     "MP3 Options",     "WAV Options", "WMA Options",
                                   "OGG Options", "AMR/AWB Options", "AAC Options", "MP4/M4A/M4B Options",
@@ -115,7 +115,7 @@ private slots:
         for (const auto& [stored, expected] : {std::pair{10, 0}, {4, 4}, {9, 9}, {-1, 0}, {0, 0}}) {
             ConvertSettings s;
             s.OptStartPageIndex = stored;
-            COptSheet sheet(s, t.hooks);
+            OptionsSheetDialog sheet(s, t.hooks);
             QCOMPARE(sheet.ActivePageIndex(), expected);
             QCOMPARE(sheet.TabBar()->currentIndex(), expected);
             QVERIFY(sheet.Page(expected)->IsCreated());
@@ -130,10 +130,10 @@ private slots:
         ConvertSettings s;
         const std::string before = Stored(s);
         t.onDialog = [](QDialog& dialog) {
-            auto& sheet = static_cast<COptSheet&>(dialog);
+            auto& sheet = static_cast<OptionsSheetDialog&>(dialog);
             sheet.TabBar()->setCurrentIndex(4);
             sheet.TabBar()->setCurrentIndex(1);
-            PageOf<COptMp3Page>(sheet, 1)->amplify.box->click();
+            PageOf<Mp3Page>(sheet, 1)->amplify.box->click();
             sheet.TabBar()->setCurrentIndex(4);
             sheet.reject();
             return sheet.result() == QDialog::Accepted;
@@ -144,7 +144,7 @@ private slots:
         QVERIFY(!fs::exists(dir / "Pelloran.conf"));
 
         // The next sheet opens there.
-        COptSheet next(s, t.hooks);
+        OptionsSheetDialog next(s, t.hooks);
         QCOMPARE(next.TabBar()->tabText(next.ActivePageIndex()), QString("OGG Options"));
     }
 
@@ -153,10 +153,10 @@ private slots:
         ConvertSettings s;
         s.DestOutputFolderOpt = 399;
         s.DestSpecifiedFolder.clear();
-        COptSheet sheet(s, t.hooks);
+        OptionsSheetDialog sheet(s, t.hooks);
         sheet.show();
         QVERIFY(QTest::qWaitForWindowActive(&sheet));
-        auto* general = PageOf<COptOutputPage>(sheet, 0);
+        auto* general = PageOf<OutputPage>(sheet, 0);
 
         sheet.TabBar()->setCurrentIndex(2);
         QCOMPARE(sheet.ActivePageIndex(), 0);
@@ -178,7 +178,7 @@ private slots:
         general->folderEdit->setText("/srv/out/");
         sheet.TabBar()->setCurrentIndex(2);
         QCOMPARE(sheet.ActivePageIndex(), 2);
-        auto* wav = PageOf<COptWavPage>(sheet, 2);
+        auto* wav = PageOf<WavPage>(sheet, 2);
         wav->amplify.box->click();
         wav->amplify.edit->setText("5");
         sheet.TabBar()->setCurrentIndex(6);
@@ -203,8 +203,8 @@ private slots:
         s.MP3SampleRate = 48000;
         s.MP3ChannelMode = 0;
         s.OptStartPageIndex = 1;
-        COptSheet sheet(s, t.hooks);
-        auto* mp3 = PageOf<COptMp3Page>(sheet, 1);
+        OptionsSheetDialog sheet(s, t.hooks);
+        auto* mp3 = PageOf<Mp3Page>(sheet, 1);
         QVERIFY(Choose(mp3->presetList, "11025 Hz, 16 kbps, Mono (low quality, smaller file size)"));
         QVERIFY(Choose(mp3->valueList, "24 kbps"));
         QVERIFY(Choose(mp3->presetList, "Auto"));
@@ -242,7 +242,7 @@ private slots:
         s.WMAID3TagType = 9;
         s.AutoDestWMAEncodingParam = 0;
         s.WMABitRate = 12345;
-        COptSheet sheet(s, t.hooks);
+        OptionsSheetDialog sheet(s, t.hooks);
         ClickOk(sheet);
         QCOMPARE(sheet.result(), int(QDialog::Accepted));
         ConvertSettings out = s;
@@ -294,8 +294,8 @@ private slots:
         s.OGGTag.Title = "Tune";
         s.OGGTag.TrackNumType = 2;
         s.OGGTag.CustomTrackNum = 9;
-        COptSheet sheet(s, t.hooks);
-        for (int i = 1; i < COptSheet::kPageCount; ++i) {
+        OptionsSheetDialog sheet(s, t.hooks);
+        for (int i = 1; i < OptionsSheetDialog::kPageCount; ++i) {
             sheet.TabBar()->setCurrentIndex(i);
             QCOMPARE(sheet.ActivePageIndex(), i);
         }
@@ -319,17 +319,17 @@ private slots:
         QTimer driver;
         driver.setInterval(10);
         connect(&driver, &QTimer::timeout, this, [&] {
-            auto* sheet = dynamic_cast<COptSheet*>(QApplication::activeModalWidget());
+            auto* sheet = dynamic_cast<OptionsSheetDialog*>(QApplication::activeModalWidget());
             if (!sheet || driven) return;
             driven = true;
-            auto* general = PageOf<COptOutputPage>(*sheet, 0);
+            auto* general = PageOf<OutputPage>(*sheet, 0);
             Choose(general->folderList, "A custom folder");
             general->folderEdit->setText(QString::fromStdString(dir / "out"));
             if (general->browseOutputBox->isChecked()) general->browseOutputBox->click();
             if (!general->filterBox->isChecked()) general->filterBox->click();
             general->filterEdit->setText(" WAV; aiff ");
             sheet->TabBar()->setCurrentIndex(2);
-            auto* wav = PageOf<COptWavPage>(*sheet, 2);
+            auto* wav = PageOf<WavPage>(*sheet, 2);
             Choose(wav->presetList, "Custom");
             Choose(wav->rateList, "22050 Hz");
             ClickRadio(wav->channelGroup, 1);
