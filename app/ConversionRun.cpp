@@ -32,7 +32,7 @@ namespace pelloran {
 
 const char* const kSoundFontDownloadAddress = "https://pelloran.org/soundfont";
 
-void RunObserver::ShowOutput(const std::string& path) { ShowInExplorer(path); }
+void RunObserver::ShowOutput(const std::string& path) { ShowInFileManager(path); }
 void RunObserver::OpenAddress(const std::string& address) { OpenWebAddress(address); }
 
 namespace {

@@ -64,7 +64,7 @@ int NearestInTable(int value, const int* table) {
 
 std::string CleanTagText(const std::string& text) {
     std::string valid;
-    if (!AnsiToUtf8(text, valid)) return {};
+    if (!ToValidUtf8(text, valid)) return {};
     std::string out;
     out.reserve(valid.size());
     for (char c : valid) {

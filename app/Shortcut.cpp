@@ -83,7 +83,7 @@ std::string Utf16ToUtf8(const Bytes& b, size_t units) {
 }
 
 // Code-page text of unknown origin: bytes above 0x7F are taken as Latin-1.
-std::string AnsiToUtf8(const uint8_t* p, size_t n) {
+std::string ToValidUtf8(const uint8_t* p, size_t n) {
     std::string out;
     for (size_t i = 0; i < n; ++i) AppendUtf8(out, p[i]);
     return out;
@@ -94,7 +94,7 @@ bool ReadAnsiZ(const Bytes& b, size_t offset, std::string& out) {
     if (offset >= b.size()) return false;
     for (size_t i = offset; i < b.size(); ++i) {
         if (*b.at(i) == 0) {
-            out = AnsiToUtf8(b.at(offset), i - offset);
+            out = ToValidUtf8(b.at(offset), i - offset);
             return true;
         }
     }
@@ -152,7 +152,7 @@ bool ReadCountedString(const Bytes& b, size_t& pos, bool unicode, std::string& o
     bool ok = false;
     const Bytes text = b.Sub(pos, bytes, ok);
     if (!ok) return false;
-    out = unicode ? Utf16ToUtf8(text, count) : AnsiToUtf8(text.at(0), bytes);
+    out = unicode ? Utf16ToUtf8(text, count) : ToValidUtf8(text.at(0), bytes);
     pos += bytes;
     return true;
 }

@@ -14,7 +14,6 @@
 #include "platform/ModuleSource.h"
 #include "platform/MpegFrames.h"
 #include "platform/WavSource.h"
-#include "platform/mp4.h"
 
 namespace pelloran {
 
@@ -249,13 +248,11 @@ int BassDecoder::ReadTags(TagRecord& tags) {
     for (std::string* text : {&found.Title, &found.Artist, &found.Album, &found.Year, &found.Genre, &found.Comment,
                               &found.Track, &found.Composer, &found.Copyright}) {
         std::string valid;
-        if (Utf8ToConsoleCodePage(*text, valid)) *text = std::move(valid);
+        if (ToValidUtf8(*text, valid)) *text = std::move(valid);
     }
     tags = std::move(found);
     return 1;
 }
-
-int ReadMp4Tags(const std::string& path, TagRecord& tags) { return ReadMp4Metadata(path, tags) ? 1 : 0; }
 
 std::unique_ptr<AudioDecoder> MakeBassDecoder() { return std::make_unique<BassDecoder>(); }
 

@@ -60,7 +60,4 @@ int MpegHeaderChannelMode(const uint8_t header[4]);
 // Offset of the first MPEG audio frame after any ID3v2 tags and an encoder's information frame, or nothing.
 std::optional<uint64_t> FindMpegAudioStart(const File& file);
 
-// Metadata of an MPEG-4 audio file; nonzero when at least one text field was found.
-int ReadMp4Tags(const std::string& path, TagRecord& tags);
-
 }  // namespace pelloran

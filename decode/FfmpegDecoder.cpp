@@ -110,7 +110,7 @@ int FfmpegDecoder::ReadTags(TagRecord& tags) {
     if (!source_->ReadTags(found)) return 0;
     for (const TagFieldName& f : kTagFieldNames) {
         std::string valid;
-        Utf8ToConsoleCodePage(found.*f.field, valid);
+        ToValidUtf8(found.*f.field, valid);
         found.*f.field = std::move(valid);
     }
     tags = std::move(found);

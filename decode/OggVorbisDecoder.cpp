@@ -145,7 +145,7 @@ int OggVorbisDecoder::Open(const std::string& path, int rate) {
                 const size_t n = std::strlen(k.key);
                 if (comment.size() < n || strncasecmp(comment.data(), k.key, n) != 0) continue;
                 std::string value;
-                Utf8ToConsoleCodePage(comment.substr(n), value);
+                ToValidUtf8(comment.substr(n), value);
                 s.tags.*k.field = std::move(value);
                 known = true;
             }
@@ -159,7 +159,7 @@ int OggVorbisDecoder::Open(const std::string& path, int rate) {
                 continue;
             }
             std::string value;
-            if (!Utf8ToConsoleCodePage(raw, value)) continue;
+            if (!ToValidUtf8(raw, value)) continue;
             if (name == "DESCRIPTION" && description.empty()) description = value;
             else s.tags.extra[name].push_back(std::move(value));
         }

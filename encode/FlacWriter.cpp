@@ -139,7 +139,7 @@ bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
         if (!block) return false;
         std::string mime = picture.mimeType.empty() ? "image/" : picture.mimeType;
         std::string description;
-        if (!picture.description.empty()) AnsiToUtf8(picture.description, description);
+        if (!picture.description.empty()) ToValidUtf8(picture.description, description);
         block->data.picture.type = static_cast<FLAC__StreamMetadata_Picture_Type>(
             picture.type >= 0 && picture.type <= 20 ? picture.type : 0);
         if (!FLAC__metadata_object_picture_set_mime_type(block.get(), mime.data(), true) ||

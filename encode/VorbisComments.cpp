@@ -6,7 +6,7 @@ std::vector<std::pair<std::string, std::string>> VorbisCommentFields(const TagRe
     std::vector<std::pair<std::string, std::string>> fields;
     const auto add = [&fields](const std::string& name, const std::string& value) {
         std::string utf8;
-        if (!value.empty() && AnsiToUtf8(value, utf8)) fields.emplace_back(name, utf8);
+        if (!value.empty() && ToValidUtf8(value, utf8)) fields.emplace_back(name, utf8);
     };
     add("TITLE", tags.Title);
     add("ARTIST", tags.Artist);

@@ -199,7 +199,7 @@ std::string FoldCase(std::string_view text) {
     return out;
 }
 
-bool AnsiToUtf8(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
+bool ToValidUtf8(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
 
 bool IsValidUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
@@ -236,7 +236,6 @@ std::string Base64Encode(std::string_view text) {
 }
 
 
-bool Utf8ToConsoleCodePage(std::string_view text, std::string& out) { return ValidateUtf8(text, out); }
 
 int GenreIndex(std::string_view genre) {
     for (int i = 0; i < 148; ++i) {

@@ -78,8 +78,8 @@ void AppendUtf8(std::string& out, char32_t cp);
 char32_t NextCodePoint(std::string_view text, size_t& i);
 
 // Validates UTF-8: well-formed sequences (4-byte ones included) are kept, every invalid byte becomes U+FFFD.
-// Returns false (status -1) for an empty text.
-bool AnsiToUtf8(std::string_view text, std::string& out);
+// Returns false for an empty text.
+bool ToValidUtf8(std::string_view text, std::string& out);
 // True when text is well-formed UTF-8 (the empty text included).
 bool IsValidUtf8(std::string_view text);
 // Standard base64 with padding (picture blocks in comments, names in JSON).
@@ -87,7 +87,6 @@ std::string Base64Encode(std::string_view bytes);
 inline std::string Base64Encode(const std::vector<uint8_t>& bytes) {
     return Base64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
-bool Utf8ToConsoleCodePage(std::string_view text, std::string& out);
 
 // Genre list of ID3v1 (148 names) and the lookup: the first entry equal ignoring case, else 12 ("Other").
 extern const char* const kGenreNames[148];

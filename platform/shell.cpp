@@ -61,7 +61,7 @@ bool StartDetached(const std::vector<std::string>& argv) {
 
 bool OpenWebAddress(const std::string& address) { return StartDetached({"xdg-open", address}); }
 
-bool ShowInExplorer(const std::string& path) {
+bool ShowInFileManager(const std::string& path) {
     const std::string uri = FileUri(path);
     const int rc = RunAndWait({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.FileManager1",
                                "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1.ShowItems",

@@ -8,7 +8,7 @@
 namespace pelloran {
 
 // Shows the file selected in the file manager (D-Bus FileManager1), else opens its folder.
-bool ShowInExplorer(const std::string& path);
+bool ShowInFileManager(const std::string& path);
 // Opens a web or mail address (or a file) with xdg-open; true when the opener started.
 bool OpenWebAddress(const std::string& address);
 // Starts a program detached; true when it started.

@@ -241,31 +241,6 @@ TEST_F(BassDecoderFiles, TagsWrittenByFfmpegComeBack) {
     EXPECT_EQ(tags.Title, "keep");
 }
 
-TEST_F(BassDecoderFiles, Mp4MetadataComesBackThroughTheMp4Reader) {
-    const std::string path = EncodeTone(
-        dir, "t.m4a", 44100, 2, 1.0,
-        {"-c:a", "aac", "-metadata", "title=\xC3\x89t\xC3\xA9", "-metadata", "artist=Ana", "-metadata", "album=First",
-         "-metadata", "date=1999", "-metadata", "genre=Jazz", "-metadata", "comment=Warm", "-metadata", "composer=Bo",
-         "-metadata", "track=5/9"});
-    TagRecord tags;
-    tags.Copyright = "stale";
-    ASSERT_EQ(ReadMp4Tags(path, tags), 1);
-    EXPECT_EQ(tags.Title, "\xC3\x89t\xC3\xA9");
-    EXPECT_EQ(tags.Artist, "Ana");
-    EXPECT_EQ(tags.Album, "First");
-    EXPECT_EQ(tags.Year, "1999");
-    EXPECT_EQ(tags.Genre, "Jazz");
-    EXPECT_EQ(tags.Comment, "Warm");
-    EXPECT_EQ(tags.Composer, "Bo");
-    EXPECT_EQ(tags.Track, "5");
-    EXPECT_EQ(tags.Copyright, "");
-
-    TagRecord untouched;
-    untouched.Copyright = "stale";
-    EXPECT_EQ(ReadMp4Tags(EncodeTone(dir, "t.flac", 44100, 2, 0.5, {"-metadata", "title=x"}), untouched), 0);
-    EXPECT_EQ(untouched.Copyright, "stale");
-}
-
 TEST(BassDecoderModules, ModuleFallsBackToMusicLoadWithPcmBitRate) {
     test::TempDir dir;
     const std::string path = dir / "tune.mod";

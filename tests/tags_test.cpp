@@ -20,18 +20,18 @@ TEST(GenreTable, LookupIgnoresCaseAndFallsBackToOther) {
 
 TEST(TagTexts, Utf8IsValidatedAndInvalidBytesReplaced) {
     std::string out;
-    EXPECT_FALSE(AnsiToUtf8("", out));
-    ASSERT_TRUE(AnsiToUtf8("A", out));
+    EXPECT_FALSE(ToValidUtf8("", out));
+    ASSERT_TRUE(ToValidUtf8("A", out));
     EXPECT_EQ(out, "A");
-    ASSERT_TRUE(AnsiToUtf8("\xC3\xA9", out));
+    ASSERT_TRUE(ToValidUtf8("\xC3\xA9", out));
     EXPECT_EQ(out, "\xC3\xA9");
-    ASSERT_TRUE(Utf8ToConsoleCodePage("\xF0\x9F\x8E\xB5 x", out));  // 4-byte sequence kept
+    ASSERT_TRUE(ToValidUtf8("\xF0\x9F\x8E\xB5 x", out));  // 4-byte sequence kept
     EXPECT_EQ(out, "\xF0\x9F\x8E\xB5 x");
-    ASSERT_TRUE(AnsiToUtf8("a\xE9z", out));  // a lone Latin-1 byte
+    ASSERT_TRUE(ToValidUtf8("a\xE9z", out));  // a lone Latin-1 byte
     EXPECT_EQ(out, "a\xEF\xBF\xBDz");
-    ASSERT_TRUE(AnsiToUtf8("\xC0\xAF", out));  // overlong encoding
+    ASSERT_TRUE(ToValidUtf8("\xC0\xAF", out));  // overlong encoding
     EXPECT_EQ(out, "\xEF\xBF\xBD\xEF\xBF\xBD");
-    ASSERT_TRUE(AnsiToUtf8("\xE2\x82", out));  // truncated sequence
+    ASSERT_TRUE(ToValidUtf8("\xE2\x82", out));  // truncated sequence
     EXPECT_EQ(out, "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 

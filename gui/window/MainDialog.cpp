@@ -90,7 +90,7 @@ MainDialog::MainDialog(QWidget* parent)
                           Qt::WindowMaximizeButtonHint | Qt::WindowSystemMenuHint),
       questions_(this) {
     InitWindowResources();
-    shell_.showInFileManager = [](const std::string& path) { return ShowInExplorer(path); };
+    shell_.showInFileManager = [](const std::string& path) { return ShowInFileManager(path); };
     shell_.open = [](const std::string& address) { return OpenWebAddress(address); };
     shell_.notify = [](const QString& summary, const QString& body) { return NotifyDesktop(summary, body); };
     shell_.userAway = [this] { return UserIsElsewhere(); };
