@@ -92,7 +92,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_option("--settings", options.settingsFile, "Read the options from this file (never written)")
         ->check(CLI::ExistingFile);
     app.add_option("--decoder", options.decoder, "Try this reader first: " + Joined(readers))
-        ->check(CLI::IsMember(readers, CLI::ignore_case));
+        ->check(CLI::IsMember(ReaderNames(true), CLI::ignore_case));
     app.add_option("-j,--jobs", options.jobs, "Convert up to N files at once (default: processors)")
         ->check(CLI::Range(1, 64));
     app.add_flag("--list-settings", options.listSettings, "Print every setting: type, range, default, value");

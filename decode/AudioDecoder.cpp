@@ -77,11 +77,17 @@ constexpr ReaderRoute kRoutes[] = {
     {kInputWindowsMedia, ReaderKind::Wma, false, true},
 };
 
-constexpr std::pair<ReaderKind, const char*> kReaderNames[] = {
-    {ReaderKind::Bass, "bass"},     {ReaderKind::Wav, "wav"},
-    {ReaderKind::Aiff, "aiff"},     {ReaderKind::Au, "au"},
-    {ReaderKind::Ffmpeg, "ffmpeg"}, {ReaderKind::FfmpegProbe, "ffmpeg"},
-    {ReaderKind::Vorbis, "vorbis"}, {ReaderKind::Wma, "wma"},
+struct ReaderNameRow {
+    ReaderKind kind;
+    const char* name;
+    bool alias;  // accepted, never shown: names of earlier versions
+};
+constexpr ReaderNameRow kReaderNames[] = {
+    {ReaderKind::Bass, "general", false},   {ReaderKind::Wav, "wav", false},
+    {ReaderKind::Aiff, "aiff", false},      {ReaderKind::Au, "au", false},
+    {ReaderKind::Ffmpeg, "ffmpeg", false},  {ReaderKind::FfmpegProbe, "ffmpeg", false},
+    {ReaderKind::Vorbis, "vorbis", false},  {ReaderKind::Wma, "wma", false},
+    {ReaderKind::Bass, "bass", true},
 };
 
 // The WMA question of the runtime check; the factory asks it while the runtime is missing.
@@ -134,23 +140,24 @@ uint16_t InputFormatFromPath(std::string_view path) {
 }
 
 const char* ReaderName(ReaderKind kind) {
-    for (const auto& [k, name] : kReaderNames) {
-        if (k == kind) return name;
+    for (const ReaderNameRow& row : kReaderNames) {
+        if (row.kind == kind && !row.alias) return row.name;
     }
     return "";
 }
 
 std::optional<ReaderKind> ReaderFromName(std::string_view name) {
-    for (const auto& [k, n] : kReaderNames) {
-        if (EqualsIgnoreCase(name, n)) return k;
+    for (const ReaderNameRow& row : kReaderNames) {
+        if (EqualsIgnoreCase(name, row.name)) return row.kind;
     }
     return std::nullopt;
 }
 
-std::vector<std::string> ReaderNames() {
+std::vector<std::string> ReaderNames(bool withAliases) {
     std::vector<std::string> names;
-    for (const auto& [k, n] : kReaderNames) {
-        if (std::find(names.begin(), names.end(), n) == names.end()) names.emplace_back(n);
+    for (const ReaderNameRow& row : kReaderNames) {
+        if ((withAliases || !row.alias) && std::find(names.begin(), names.end(), row.name) == names.end())
+            names.emplace_back(row.name);
     }
     return names;
 }

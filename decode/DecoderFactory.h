@@ -15,11 +15,13 @@ namespace pelloran {
 
 enum class ReaderKind { Bass, Wav, Aiff, Au, Ffmpeg, FfmpegProbe, Vorbis, Wma };
 
-// Name used by --decoder and in probe reports ("bass", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma").
+// Name used by --decoder and in probe reports ("general", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma"; "bass",
+// the general reader's earlier name, is still taken).
 const char* ReaderName(ReaderKind kind);
 std::optional<ReaderKind> ReaderFromName(std::string_view name);
 // Every reader name, in the table's order (for --decoder and its help).
-std::vector<std::string> ReaderNames();
+// The names shown; with aliases, every name taken.
+std::vector<std::string> ReaderNames(bool withAliases = false);
 
 
 // Per-conversion state the factory reads and fills.

@@ -22,11 +22,14 @@ TEST(InputFormatTable, ExtensionOfTheFileNameOnly) {
 }
 
 TEST(ReaderNames, RoundTrip) {
-    for (const char* name : {"bass", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma"}) {
+    for (const char* name : {"general", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma"}) {
         const auto kind = ReaderFromName(name);
         ASSERT_TRUE(kind.has_value()) << name;
         EXPECT_STREQ(ReaderName(*kind), name);
     }
+    // The general reader's earlier name still works, and is never shown.
+    EXPECT_EQ(ReaderFromName("BASS"), ReaderFromName("general"));
+    EXPECT_EQ(ReaderNames(), (std::vector<std::string>{"general", "wav", "aiff", "au", "ffmpeg", "vorbis", "wma"}));
     EXPECT_FALSE(ReaderFromName("lame").has_value());
 }
 
@@ -56,7 +59,7 @@ protected:
 };
 
 TEST_F(FallbackOrder, FirstReadersAndTheirFallbacks) {
-    EXPECT_EQ(OpenedBy(Make("a.wav", {}), true), "bass");
+    EXPECT_EQ(OpenedBy(Make("a.wav", {}), true), "general");
     EXPECT_EQ(OpenedBy(Make("a.aiff", {}), true), "aiff");
     EXPECT_EQ(OpenedBy(Make("a.au", {}), true), "au");
     EXPECT_EQ(OpenedBy(Make("a.ogg", {"-c:a", "libvorbis"}), true), "vorbis");
@@ -66,7 +69,7 @@ TEST_F(FallbackOrder, FirstReadersAndTheirFallbacks) {
     EXPECT_EQ(OpenedBy(Make("a.mka", {"-c:a", "flac"}), true), "ffmpeg");
     // A preferred reader is tried first, then the usual order.
     EXPECT_EQ(OpenedBy(dir_ / "a.wav", true, ReaderKind::Wav), "wav");
-    EXPECT_EQ(OpenedBy(dir_ / "a.wav", true, ReaderKind::Au), "bass");
+    EXPECT_EQ(OpenedBy(dir_ / "a.wav", true, ReaderKind::Au), "general");
 }
 
 TEST_F(FallbackOrder, ProbeOpensVideoWithoutAudioWhileConversionRefusesIt) {

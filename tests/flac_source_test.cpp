@@ -222,7 +222,7 @@ TEST(FlacSource, GeneralReaderTakesNativeFlacWithoutFfmpeg) {
 
     DecoderContext context;
     ASSERT_TRUE(CreateDecoder(dir / "six.flac", InputFormatFromPath(dir / "six.flac"), 0, true, context));
-    EXPECT_STREQ(ReaderName(*context.openedBy), "bass");
+    EXPECT_STREQ(ReaderName(*context.openedBy), "general");
 }
 
 }  // namespace

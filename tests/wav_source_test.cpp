@@ -254,7 +254,7 @@ TEST(WavSource, GeneralReaderTakesPlainWavWithoutFfmpeg) {
 
     DecoderContext context;
     ASSERT_TRUE(CreateDecoder(plain, InputFormatFromPath(plain), 0, true, context));
-    EXPECT_STREQ(ReaderName(*context.openedBy), "bass");
+    EXPECT_STREQ(ReaderName(*context.openedBy), "general");
 }
 
 }  // namespace
