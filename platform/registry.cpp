@@ -52,25 +52,6 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
-bool Unescape(std::string_view text, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i >= text.size()) return false;
-        switch (text[i]) {
-            case '\\': out += '\\'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case '0': out += '\0'; break;
-            default: return false;
-        }
-    }
-    return true;
-}
-
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -78,8 +59,8 @@ int HexValue(char c) {
     return -1;
 }
 
-// Old typed form: also \t and \xHH.
-bool UnescapeLegacy(std::string_view text, std::string& out) {
+// Undoes Escape; the old typed form also has \t and \xHH, and no \0.
+bool Unescape(std::string_view text, std::string& out, bool legacy = false) {
     out.clear();
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
@@ -91,9 +72,16 @@ bool UnescapeLegacy(std::string_view text, std::string& out) {
             case '\\': out += '\\'; break;
             case 'n': out += '\n'; break;
             case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '0':
+                if (legacy) return false;
+                out += '\0';
+                break;
+            case 't':
+                if (!legacy) return false;
+                out += '\t';
+                break;
             case 'x': {
-                if (i + 2 >= text.size()) return false;
+                if (!legacy || i + 2 >= text.size()) return false;
                 const int hi = HexValue(text[i + 1]);
                 const int lo = HexValue(text[i + 2]);
                 if (hi < 0 || lo < 0) return false;
@@ -370,7 +358,7 @@ size_t RegistryStore::Parse(const std::string& text) {
             if (!n) return Warn(line.name, "\"" + std::string(digits.substr(0, kMaxWarningName)) + "\" is not a number");
             value = std::to_string(*n);
         } else if (line.value.substr(0, 5) == "text:") {
-            if (!UnescapeLegacy(line.value.substr(5), value)) return Warn(line.name, "the text does not parse");
+            if (!Unescape(line.value.substr(5), value, true)) return Warn(line.name, "the text does not parse");
         } else {
             return Warn(line.name, "the value is neither number: nor text:");
         }
