@@ -15,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "app/ConvertLoop.h"
 #include "app/EncodingParams.h"
@@ -240,12 +241,30 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
     const std::string formatName = OutputFormatName(settings.OutputFormat);
     const ConvertLoopFn loop = LoopForFormat(settings.OutputFormat);
 
+    // The plan, for the whole list before the first write: every source's identity, then each entry's target
+    // and collision outcome in input order, whatever the number of jobs. Planning makes no folder and writes
+    // nothing; the run makes each folder when its entry comes.
+    struct EntryPlan {
+        bool named = false;
+        bool replace = false;
+        std::string target;
+        std::string status;  // why it has no target
+    };
     TargetReservations reservations;
-    reservations.SetDryRun(options.dryRun);
+    std::vector<EntryPlan> plans(count);
     {
         std::vector<std::string> sources;
         for (const FileItem* item : items) sources.push_back(item->sourcePath);
         reservations.SetSources(sources);
+        reservations.SetDryRun(true);
+        for (size_t i = 0; i < count; ++i) {
+            FileItem& item = *items[i];
+            if (item.formatCode == kInputMidi && !soundFontReady) continue;
+            const std::string listed = item.targetPath;
+            plans[i].named = MakeTargetPath(item, settings, plans[i].status, &reservations, &plans[i].replace);
+            plans[i].target = std::exchange(item.targetPath, listed);
+        }
+        reservations.SetDryRun(options.dryRun);
     }
     std::mutex namingMutex;   // target naming is check-then-reserve: one entry at a time
     std::mutex summaryMutex;
@@ -271,12 +290,14 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
             progress.SetFileText("Converting " + FileNamePart(item.sourcePath) + "...");
             progress.SetFileBar(0);
 
-            bool named = false;
-            bool replace = false;
-            {
+            bool named = plans[i].named;
+            bool replace = plans[i].replace;
+            status = plans[i].status;
+            if (named) item.targetPath = plans[i].target;
+            if (named && !options.dryRun) {
                 std::lock_guard lock(namingMutex);
-                named = MakeTargetPath(item, settings, status, &reservations, &replace);
-                if (named && !options.dryRun && reservations.FirstVisit(FolderPart(item.targetPath)))
+                named = PrepareTarget(item, settings, status, reservations, replace);
+                if (named && reservations.FirstVisit(FolderPart(item.targetPath)))
                     SweepStaleWorkFiles(FolderPart(item.targetPath));
             }
             std::string note;

@@ -308,4 +308,11 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
     }
 }
 
+bool PrepareTarget(FileItem& item, const ConvertSettings& settings, std::string& status,
+                   TargetReservations& reservations, bool& replaces) {
+    if (EnsureFolder(FolderPart(item.targetPath), true) && ProbeWritable(item.targetPath)) return true;
+    reservations.Release(item.targetPath);
+    return MakeTargetPath(item, settings, status, &reservations, &replaces);
+}
+
 }  // namespace pelloran

@@ -53,6 +53,11 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
 bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string& status,
                     TargetReservations* reservations = nullptr, bool* replaces = nullptr);
 
+// Makes the planned target's folder and checks that it takes a new file; where it cannot, the entry is named
+// again for real (the documents folder when that option is on). Same results as MakeTargetPath.
+bool PrepareTarget(FileItem& item, const ConvertSettings& settings, std::string& status,
+                   TargetReservations& reservations, bool& replaces);
+
 inline constexpr const char* kStatusSkipped = "Target exists and skipped";
 inline constexpr const char* kStatusTargetIsRunSource = "Target is a source of this run";
 inline constexpr const char* kStatusTargetIsSource =

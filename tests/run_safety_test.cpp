@@ -119,6 +119,27 @@ TEST_F(RunSafety, NamesThatDifferOnlyInCaseGetTheirOwnFile) {
     EXPECT_EQ(records[1]["target"], dir_ / "tagged/ANA/song_1.wav");
 }
 
+// Targets are planned for the whole list before the first write: the same names in input order, whatever
+// the number of jobs, and a dry run shows exactly those.
+TEST_F(RunSafety, TargetsArePlannedInInputOrderWhateverTheJobs) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 6; ++i) sources.push_back(Sine("d" + std::to_string(i) + "/x.wav", 8000, 1, 0.2 + 0.1 * i));
+    for (const char* jobs : {"--dry-run", "1", "3"}) {
+        SCOPED_TRACE(jobs);
+        std::vector<std::string> args = {"--json", "-f", "flac", "-o", dir_ / "out"};
+        if (std::string(jobs) == "--dry-run") args.push_back(jobs);
+        else args.insert(args.end(), {"-j", jobs});
+        args.insert(args.end(), sources.begin(), sources.end());
+        const auto records = Records(Cli(args).out);
+        ASSERT_EQ(records.size(), sources.size());
+        for (size_t i = 0; i < records.size(); ++i) {
+            const std::string name = i == 0 ? "x.flac" : "x_" + std::to_string(i) + ".flac";
+            EXPECT_EQ(records[i]["target"], dir_ / ("out/" + name)) << i;
+        }
+        fs::remove_all(dir_ / "out");
+    }
+}
+
 // Only files of the exact shape of our work files, with a free lock, are swept; the user's are kept.
 TEST_F(RunSafety, StaleWorkFileSweepKeepsUserFiles) {
     const std::string src = Sine("in/a.wav");
