@@ -14,11 +14,9 @@
 
 #include "gui/options/StepSpinCtrl.h"
 
-using pelloran::ConvertSettings;
-using pelloran::TagSettings;
+namespace pelloran {
 
 namespace {
-
 constexpr int kAbr = 0;
 constexpr int kVbr = 1;
 constexpr int kQualityLow = 10;
@@ -288,3 +286,5 @@ M4aPage::M4aPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : AacPageBase(kM4aFields, s,
                    TagCaptions{"Add &ID3 tag", "Trans&fer ID3 tag from source file", "Non&e", "E&dit ID3 tag"},
                    hooks, parent) {}
+
+}  // namespace pelloran

@@ -4,27 +4,29 @@
 
 #include "gui/options/OptionsPage.h"
 
+namespace pelloran {
+
 // The settings one of the two pages edits; null members are fields the page does not have.
 struct AacPageFields {
-    int32_t pelloran::ConvertSettings::*autoFlag;
-    int32_t pelloran::ConvertSettings::*vbr;
-    int32_t pelloran::ConvertSettings::*quality;
-    int32_t pelloran::ConvertSettings::*bitRate;
-    int32_t pelloran::ConvertSettings::*mpegVersion;  // AAC only
-    int32_t pelloran::ConvertSettings::*tns;
-    int32_t pelloran::ConvertSettings::*midside;
-    int32_t pelloran::ConvertSettings::*blockType;
-    int32_t pelloran::ConvertSettings::*amplify;
-    int32_t pelloran::ConvertSettings::*coefficient;
-    int32_t pelloran::ConvertSettings::*tagType;           // MP4 only
-    pelloran::TagSettings pelloran::ConvertSettings::*tags;  // MP4 only
-    int32_t pelloran::ConvertSettings::*codec = nullptr;   // MP4 only: AAC or ALAC
+    int32_t ConvertSettings::*autoFlag;
+    int32_t ConvertSettings::*vbr;
+    int32_t ConvertSettings::*quality;
+    int32_t ConvertSettings::*bitRate;
+    int32_t ConvertSettings::*mpegVersion;  // AAC only
+    int32_t ConvertSettings::*tns;
+    int32_t ConvertSettings::*midside;
+    int32_t ConvertSettings::*blockType;
+    int32_t ConvertSettings::*amplify;
+    int32_t ConvertSettings::*coefficient;
+    int32_t ConvertSettings::*tagType;           // MP4 only
+    TagSettings ConvertSettings::*tags;  // MP4 only
+    int32_t ConvertSettings::*codec = nullptr;   // MP4 only: AAC or ALAC
 };
 
 class AacPageBase : public OptionsPage {
 public:
     void Apply() override;
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     QButtonGroup* codecGroup = nullptr;  // AAC, ALAC (MP4 only)
     QCheckBox* autoBox = nullptr;
@@ -41,7 +43,7 @@ public:
     TagGroup tags;                        // built on the MP4 page only
 
 protected:
-    AacPageBase(const AacPageFields& fields, const pelloran::ConvertSettings& settings, TagCaptions captions,
+    AacPageBase(const AacPageFields& fields, const ConvertSettings& settings, TagCaptions captions,
                  OptionsHooks& hooks, QWidget* parent);
 
     void Initialise() override;
@@ -65,18 +67,20 @@ private:
     int32_t amplifyFlag_;
     int32_t coefficient_;
     int32_t tagType_;
-    pelloran::TagSettings tagSettings_;
+    TagSettings tagSettings_;
     int32_t codec_;
 };
 
 class AacPage : public AacPageBase {
 public:
-    AacPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    AacPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
     QString TabText() const override { return QStringLiteral("AAC Options"); }
 };
 
 class M4aPage : public AacPageBase {
 public:
-    M4aPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    M4aPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
     QString TabText() const override { return QStringLiteral("MP4/M4A/M4B Options"); }
 };
+
+}  // namespace pelloran

@@ -9,10 +9,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 constexpr int kNarrowBand = 0;
 constexpr int kWideBand = 1;
 // A list without a matching mode selects its fifth item (mode 4).
@@ -137,3 +136,5 @@ void AmrPage::CopyBack(ConvertSettings& s) const {
     s.AmplifyAMR = amplifyFlag_;
     s.AmplifyAMRCoef = coefficient_;
 }
+
+}  // namespace pelloran

@@ -3,13 +3,15 @@
 
 #include "gui/options/OptionsPage.h"
 
+namespace pelloran {
+
 class AmrPage : public OptionsPage {
 public:
-    AmrPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    AmrPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("AMR/AWB Options"); }
     void Apply() override;
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     QButtonGroup* bandGroup = nullptr;  // NB, WB
     QComboBox* nbList = nullptr;
@@ -37,3 +39,5 @@ private:
     int32_t amplifyFlag_;
     int32_t coefficient_;
 };
+
+}  // namespace pelloran

@@ -7,10 +7,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 constexpr int kRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000, 88200, 96000, 176400, 192000};
 
 }  // namespace
@@ -114,3 +113,5 @@ void FlacPage::CopyBack(ConvertSettings& s) const {
     s.FLACTag = tagSettings_;
     s.FLACCopyCover = tags.copyCover;
 }
+
+}  // namespace pelloran

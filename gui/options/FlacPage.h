@@ -4,13 +4,15 @@
 
 #include "gui/options/OptionsPage.h"
 
+namespace pelloran {
+
 class FlacPage : public OptionsPage {
 public:
-    FlacPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    FlacPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("FLAC Options"); }
     void Apply() override;
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     QComboBox* levelList = nullptr;
     QComboBox* rateList = nullptr;
@@ -33,5 +35,7 @@ private:
     int32_t amplifyFlag_;
     int32_t coefficient_;
     int32_t tagType_;
-    pelloran::TagSettings tagSettings_;
+    TagSettings tagSettings_;
 };
+
+}  // namespace pelloran

@@ -9,10 +9,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 // Stored MP3ChannelMode per channel button: joint stereo, stereo, mono, same as the source.
 const std::vector<int> kChannelModes = {1, 0, 3, 4};
 
@@ -212,3 +211,5 @@ void Mp3Page::CopyBack(ConvertSettings& s) const {
     s.MP3Tag = tagSettings_;
     s.MP3CopyCover = tags.copyCover;
 }
+
+}  // namespace pelloran

@@ -4,12 +4,14 @@
 
 #include "gui/options/PresetPage.h"
 
+namespace pelloran {
+
 class Mp3Page : public PresetPage {
 public:
-    Mp3Page(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    Mp3Page(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("MP3 Options"); }
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     // The sample rate that goes with a newly chosen bit rate, and the bit rate with a new sample rate.
     static int RateForBitRate(int bitRate, int sampleRate);
@@ -39,5 +41,7 @@ private:
     int32_t encodeMode_;
     int32_t vbrQuality_;
     int32_t infoTag_;
-    pelloran::TagSettings tagSettings_;
+    TagSettings tagSettings_;
 };
+
+}  // namespace pelloran

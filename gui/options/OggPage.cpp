@@ -10,10 +10,9 @@
 
 #include <algorithm>
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 // Stored OGGChannels per channel button: stereo, mono, same as the source.
 constexpr int kMonoButton = 1;
 
@@ -150,3 +149,5 @@ void OggPage::CopyBack(ConvertSettings& s) const {
     s.OGGTag = tagSettings_;
     s.OGGCopyCover = tags.copyCover;
 }
+
+}  // namespace pelloran

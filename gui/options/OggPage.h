@@ -4,12 +4,14 @@
 
 #include "gui/options/PresetPage.h"
 
+namespace pelloran {
+
 class OggPage : public PresetPage {
 public:
-    OggPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OggPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("OGG Options"); }
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     // Lowest and highest bit rate (kbps) for a sample rate; false for a rate without limits.
     static bool BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest);
@@ -32,5 +34,7 @@ private:
     int32_t encodeMode_;
     int32_t quality_;
     int32_t tagType_;
-    pelloran::TagSettings tagSettings_;
+    TagSettings tagSettings_;
 };
+
+}  // namespace pelloran

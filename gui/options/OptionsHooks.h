@@ -12,6 +12,8 @@
 class QDialog;
 class QWidget;
 
+namespace pelloran {
+
 // One usable WMA format as the WMA page offers it.
 struct WmaFormatChoice {
     int sampleRate = 0;  // Hz
@@ -37,3 +39,5 @@ struct OptionsHooks {
 
 // Title of every message box of the sheet.
 inline constexpr const char* kMessageTitle = "Pelloran";
+
+}  // namespace pelloran

@@ -16,7 +16,7 @@
 #include "gui/options/StepSpinCtrl.h"
 #include "gui/options/TagEditDialog.h"
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 // ---- OptionsPage
 
@@ -164,3 +164,5 @@ void TagGroup::EditTags() {
     TagEditDialog dialog(tags_, showCopyright_, hooks_, owner_);
     if (hooks_.runModal && hooks_.runModal(dialog)) tags_ = dialog.Tags();
 }
+
+}  // namespace pelloran

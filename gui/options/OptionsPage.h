@@ -23,6 +23,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+
+namespace pelloran {
+
 class StepSpinCtrl;
 
 
@@ -40,7 +43,7 @@ public:
     // OK accepted: the controls and list selections go into the members.
     virtual void Apply();
     // The members go into the settings by the copy-back rules.
-    virtual void CopyBack(pelloran::ConvertSettings& settings) const = 0;
+    virtual void CopyBack(ConvertSettings& settings) const = 0;
 
 protected:
     virtual void Initialise() = 0;
@@ -90,7 +93,7 @@ struct TagCaptions {
 // tag editor button and the cover art switch (copyCover, which the page reads and stores).
 class TagGroup {
 public:
-    TagGroup(int32_t& type, pelloran::TagSettings& tags, OptionsHooks& hooks, TagCaptions captions,
+    TagGroup(int32_t& type, TagSettings& tags, OptionsHooks& hooks, TagCaptions captions,
              bool showCopyright)
         : type_(type), tags_(tags), hooks_(hooks), captions_(captions), showCopyright_(showCopyright) {}
     QWidget* Build(QWidget* parent);
@@ -113,9 +116,11 @@ private:
     void EditTags();
 
     int32_t& type_;
-    pelloran::TagSettings& tags_;
+    TagSettings& tags_;
     OptionsHooks& hooks_;
     TagCaptions captions_;
     bool showCopyright_;
     QWidget* owner_ = nullptr;
 };
+
+}  // namespace pelloran

@@ -30,10 +30,9 @@
 #include "gui/options/OptionsSheet.h"
 #include "gui/options/WmaPage.h"
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 // A page in a scroll area: as large as the page wants, but it may shrink on a small screen, where the
 // page scrolls and OK and Cancel stay in view.
 class PageScroller : public QScrollArea {
@@ -159,17 +158,16 @@ void OptionsSheetDialog::CopyBack(ConvertSettings& settings) const {
 // ---- the desktop
 
 namespace {
-
 bool AskDesktop(QWidget* parent, const QString& text) {
     return QMessageBox::question(parent, QString::fromLatin1(kMessageTitle), text,
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-class QuestionBox : public pelloran::UserPrompt {
+class QuestionBox : public UserPrompt {
 public:
     explicit QuestionBox(QWidget* parent) : parent_(parent) {}
-    bool Ask(pelloran::Question question, const pelloran::QuestionData& data) override {
-        return AskDesktop(parent_, QString::fromStdString(pelloran::QuestionText(question, data)));
+    bool Ask(Question question, const QuestionData& data) override {
+        return AskDesktop(parent_, QString::fromStdString(QuestionText(question, data)));
     }
 
 private:
@@ -179,10 +177,10 @@ private:
 // The runtime check may offer the download; the formats are listed once the runtime is usable.
 std::vector<WmaFormatChoice> DesktopWmaFormats(QWidget* parent) {
     QuestionBox prompt(parent);
-    if (!pelloran::CheckWmaRuntime(&prompt, [](const std::string& address) { pelloran::OpenWebAddress(address); }))
+    if (!CheckWmaRuntime(&prompt, [](const std::string& address) { OpenWebAddress(address); }))
         return {};
     std::vector<WmaFormatChoice> formats;
-    for (const pelloran::WmaFormatEntry& entry : pelloran::SharedWmaFormats())
+    for (const WmaFormatEntry& entry : SharedWmaFormats())
         formats.push_back({entry.Rate(), static_cast<int>(entry.bitrate), entry.Channels()});
     return formats;
 }
@@ -199,7 +197,7 @@ OptionsHooks OptionsHooks::Desktop() {
     hooks.chooseFolder = [](QWidget* parent, const QString& title, const QString& start) {
         return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
     };
-    hooks.open = [](const QString& target) { pelloran::OpenWebAddress(target.toStdString()); };
+    hooks.open = [](const QString& target) { OpenWebAddress(target.toStdString()); };
     hooks.runModal = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
     hooks.wmaFormats = DesktopWmaFormats;
     return hooks;
@@ -207,21 +205,23 @@ OptionsHooks OptionsHooks::Desktop() {
 
 // ---- entry point
 
-bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, pelloran::RegistryStore& store) {
+bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, RegistryStore& store) {
     OptionsHooks hooks = OptionsHooks::Desktop();
     return ShowOptionsSheet(parent, settings, store, hooks);
 }
 
-bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, pelloran::RegistryStore& store,
+bool ShowOptionsSheet(QWidget* parent, ConvertSettings& settings, RegistryStore& store,
                       OptionsHooks& hooks) {
     OptionsSheetDialog sheet(settings, hooks, parent);
     const bool ok = hooks.runModal ? hooks.runModal(sheet) : sheet.exec() == QDialog::Accepted;
     if (ok) {
         sheet.CopyBack(settings);
-        pelloran::RebuildExtensionFilter(settings);
-        pelloran::SaveSettings(settings, pelloran::kSaveOptionsGroup, store);
+        RebuildExtensionFilter(settings);
+        SaveSettings(settings, kSaveOptionsGroup, store);
         store.Commit();
     }
     settings.OptStartPageIndex = sheet.ActivePageIndex();
     return ok;
 }
+
+}  // namespace pelloran

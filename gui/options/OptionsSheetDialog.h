@@ -11,6 +11,9 @@
 class QDialogButtonBox;
 class QStackedWidget;
 class QTabBar;
+
+namespace pelloran {
+
 class OptionsPage;
 struct PageRefusal;
 
@@ -20,7 +23,7 @@ public:
 
     // The pages get their copies of the settings; the stored start page opens (the first page when the
     // index is out of range).
-    OptionsSheetDialog(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OptionsSheetDialog(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     int ActivePageIndex() const;
     OptionsPage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
@@ -30,7 +33,7 @@ public:
     // OK: the active page must accept being left; then every page that was shown applies.
     void accept() override;
     // Copies the pages back by the copy-back rules; pages never shown keep the values they were given.
-    void CopyBack(pelloran::ConvertSettings& settings) const;
+    void CopyBack(ConvertSettings& settings) const;
 
 private:
     void TabChanged(int index);
@@ -44,3 +47,5 @@ private:
     QStackedWidget* stack_ = nullptr;
     QDialogButtonBox* buttons_ = nullptr;
 };
+
+}  // namespace pelloran

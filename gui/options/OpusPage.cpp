@@ -7,10 +7,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 constexpr int kBitRates[] = {6, 8, 12, 16, 24, 32, 48, 64, 80, 96, 112, 128, 160, 192, 256, 320, 384, 448, 510};
 
 }  // namespace
@@ -118,3 +117,5 @@ void OpusPage::CopyBack(ConvertSettings& s) const {
     s.OpusTag = tagSettings_;
     s.OpusCopyCover = tags.copyCover;
 }
+
+}  // namespace pelloran

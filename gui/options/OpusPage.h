@@ -4,13 +4,15 @@
 
 #include "gui/options/OptionsPage.h"
 
+namespace pelloran {
+
 class OpusPage : public OptionsPage {
 public:
-    OpusPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OpusPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("Opus Options"); }
     void Apply() override;
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     QComboBox* bitRateList = nullptr;  // "Auto" carries 0
     QButtonGroup* modeGroup = nullptr;  // VBR, constrained VBR, CBR
@@ -34,5 +36,7 @@ private:
     int32_t amplifyFlag_;
     int32_t coefficient_;
     int32_t tagType_;
-    pelloran::TagSettings tagSettings_;
+    TagSettings tagSettings_;
 };
+
+}  // namespace pelloran

@@ -19,10 +19,9 @@
 #include "app/OutputNaming.h"
 #include "platform/Paths.h"
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 
 QString Text(const std::string& s) { return QString::fromStdString(s); }
 
@@ -162,18 +161,18 @@ void OutputPage::Initialise() {
     layout->addStretch();
 
     // Lists keep their insertion order; an unknown stored value falls back to the first item.
-    AddItem(folderList, QStringLiteral("Same as original file"), pelloran::kOutputBesideSource);
-    AddItem(folderList, QStringLiteral("A custom folder"), pelloran::kOutputIntoFolder);
+    AddItem(folderList, QStringLiteral("Same as original file"), kOutputBesideSource);
+    AddItem(folderList, QStringLiteral("A custom folder"), kOutputIntoFolder);
     if (!SelectValue(folderList, destOutputFolderOpt_)) {
         folderList->setCurrentIndex(0);
-        destOutputFolderOpt_ = pelloran::kOutputBesideSource;
+        destOutputFolderOpt_ = kOutputBesideSource;
     }
-    AddItem(existsList, QStringLiteral("Auto rename (add number at end of file name)"), pelloran::kTargetRename);
-    AddItem(existsList, QStringLiteral("Overwrite"), pelloran::kTargetOverwrite);
-    AddItem(existsList, QStringLiteral("Skip (not convert)"), pelloran::kTargetSkip);
+    AddItem(existsList, QStringLiteral("Auto rename (add number at end of file name)"), kTargetRename);
+    AddItem(existsList, QStringLiteral("Overwrite"), kTargetOverwrite);
+    AddItem(existsList, QStringLiteral("Skip (not convert)"), kTargetSkip);
     if (!SelectValue(existsList, targetExistsOpt_)) {
         existsList->setCurrentIndex(0);
-        targetExistsOpt_ = pelloran::kTargetRename;
+        targetExistsOpt_ = kTargetRename;
     }
     ShowMembers();
     UpdateFolderEnabled();
@@ -198,7 +197,7 @@ void OutputPage::Initialise() {
 }
 
 void OutputPage::UpdateFolderEnabled() {
-    const bool custom = SelectedValue(folderList) == pelloran::kOutputIntoFolder;
+    const bool custom = SelectedValue(folderList) == kOutputIntoFolder;
     for (QWidget* w : {static_cast<QWidget*>(folderEdit), static_cast<QWidget*>(browseButton),
                        static_cast<QWidget*>(openButton), static_cast<QWidget*>(createDirsBox),
                        static_cast<QWidget*>(exampleText)})
@@ -234,7 +233,7 @@ void OutputPage::ShowMembers() {
 
 bool OutputPage::Validate(PageRefusal& refusal) {
     if (auto choice = SelectedValue(folderList)) destOutputFolderOpt_ = *choice;
-    if (destOutputFolderOpt_ == pelloran::kOutputIntoFolder && destSpecifiedFolder_.empty()) {
+    if (destOutputFolderOpt_ == kOutputIntoFolder && destSpecifiedFolder_.empty()) {
         refusal.message = QStringLiteral("Please choose an output folder.");
         refusal.focus = folderEdit;
         return false;
@@ -250,10 +249,10 @@ bool OutputPage::Validate(PageRefusal& refusal) {
     }
     if (auto policy = SelectedValue(existsList)) targetExistsOpt_ = *policy;
     if (!outputNamePattern_.empty()) {
-        pelloran::FileItem sample;
+        FileItem sample;
         sample.sourcePath = "/a/b.wav";
         std::string name, error;
-        if (!pelloran::ExpandNamePattern(outputNamePattern_, sample, pelloran::kOutputWav, name, error)) {
+        if (!ExpandNamePattern(outputNamePattern_, sample, kOutputWav, name, error)) {
             refusal.message = QString::fromStdString("The file name pattern cannot be used: " + error + ".");
             refusal.focus = patternEdit;
             return false;
@@ -276,7 +275,7 @@ void OutputPage::Browse() {
 
 void OutputPage::OpenFolder() {
     ReadControls(nullptr);
-    if (!destSpecifiedFolder_.empty() && pelloran::IsFolder(destSpecifiedFolder_)) {
+    if (!destSpecifiedFolder_.empty() && IsFolder(destSpecifiedFolder_)) {
         if (hooks_.open) hooks_.open(Text(destSpecifiedFolder_));
         return;
     }
@@ -300,3 +299,5 @@ void OutputPage::CopyBack(ConvertSettings& s) const {
     s.VerifyOutput = verifyOutput_;
     s.OutputNamePattern = outputNamePattern_;
 }
+
+}  // namespace pelloran

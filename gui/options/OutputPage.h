@@ -7,12 +7,14 @@
 
 class QSpinBox;
 
+namespace pelloran {
+
 class OutputPage : public OptionsPage {
 public:
-    OutputPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    OutputPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("General"); }
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     // Removes spaces and tabs and turns ';' into ','.
     static QString NormaliseExtensions(const QString& text);
@@ -58,3 +60,5 @@ private:
     int32_t verifyOutput_;
     std::string outputNamePattern_;
 };
+
+}  // namespace pelloran

@@ -13,6 +13,8 @@
 #include <charconv>
 #include <string>
 
+namespace pelloran {
+
 QFont PageFont() {
     QFont font;
     if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
@@ -32,7 +34,6 @@ QLineEdit* MakeNumberEdit(QWidget* parent) {
 }
 
 namespace {
-
 bool ParseInt(const QString& text, int32_t& out) {
     const std::string s = text.trimmed().toStdString();
     const char* first = s.data();
@@ -130,3 +131,5 @@ int32_t StoredChoice(const std::vector<int>& stored, int32_t index) {
     const bool inRange = index >= 0 && static_cast<size_t>(index) < stored.size();
     return stored[inRange ? static_cast<size_t>(index) : stored.size() - 1];
 }
+
+}  // namespace pelloran

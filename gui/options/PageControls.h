@@ -18,6 +18,8 @@ class QLineEdit;
 class QRadioButton;
 class QWidget;
 
+namespace pelloran {
+
 // Why a page refused to be left: the message and the control that gets the focus.
 struct PageRefusal {
     QString message;
@@ -59,3 +61,5 @@ inline const std::vector<int> kStereoMonoSame = {2, 1, 0};
 int ChannelIndex(const std::vector<int>& stored, int32_t value);
 // The stored value of a button index; an index out of range gives the last entry.
 int32_t StoredChoice(const std::vector<int>& stored, int32_t index);
+
+}  // namespace pelloran

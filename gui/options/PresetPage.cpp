@@ -9,6 +9,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace pelloran {
+
 namespace {
 constexpr int kSameAsSource = 0;
 }
@@ -171,3 +173,5 @@ void PresetPage::Apply() {
     if (auto v = SelectedValue(valueList)) value_ = *v;
     if (auto r = SelectedValue(rateList)) sampleRate_ = *r;
 }
+
+}  // namespace pelloran

@@ -8,6 +8,8 @@
 
 class QVBoxLayout;
 
+namespace pelloran {
+
 struct PresetRow {
     const char* text;
     int sampleRate;
@@ -65,3 +67,5 @@ private:
     void PresetChosen();
     void SetDetailsEnabled(bool enabled);
 };
+
+}  // namespace pelloran

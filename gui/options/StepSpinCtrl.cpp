@@ -10,6 +10,8 @@
 #include <charconv>
 #include <string>
 
+namespace pelloran {
+
 StepSpinCtrl::StepSpinCtrl(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -68,3 +70,5 @@ bool StepSpinCtrl::eventFilter(QObject* watched, QEvent* event) {
     }
     return QWidget::eventFilter(watched, event);
 }
+
+}  // namespace pelloran

@@ -6,6 +6,8 @@
 class QLineEdit;
 class QToolButton;
 
+namespace pelloran {
+
 class StepSpinCtrl : public QWidget {
 public:
     explicit StepSpinCtrl(QWidget* parent = nullptr);
@@ -35,3 +37,5 @@ private:
     int upper_ = 100;
     int step_ = 1;
 };
+
+}  // namespace pelloran

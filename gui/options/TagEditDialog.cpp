@@ -18,10 +18,9 @@
 #include "gui/options/PageControls.h"
 #include "gui/options/StepSpinCtrl.h"
 
-using pelloran::TagSettings;
+namespace pelloran {
 
 namespace {
-
 constexpr int kCustomTrack = 2;
 constexpr int kMaxTrack = 255;
 
@@ -87,7 +86,7 @@ TagEditDialog::TagEditDialog(const TagSettings& tags, bool showCopyright, Option
     genreList->setInsertPolicy(QComboBox::NoInsert);
     genreList->setCompleter(nullptr);
     QStringList genres;
-    for (const char* name : pelloran::kGenreNames) genres << QString::fromUtf8(name);
+    for (const char* name : kGenreNames) genres << QString::fromUtf8(name);
     std::sort(genres.begin(), genres.end(),
               [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     genreList->addItems(genres);
@@ -171,3 +170,5 @@ void TagEditDialog::accept() {
     tags_ = read;
     QDialog::accept();
 }
+
+}  // namespace pelloran

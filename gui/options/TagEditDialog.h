@@ -11,16 +11,19 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+
+namespace pelloran {
+
 class StepSpinCtrl;
 
 class TagEditDialog : public QDialog {
 public:
     // showCopyright false hides the copyright label and edit (the MP4 page has no copyright field).
-    TagEditDialog(const pelloran::TagSettings& tags, bool showCopyright, OptionsHooks& hooks,
+    TagEditDialog(const TagSettings& tags, bool showCopyright, OptionsHooks& hooks,
                 QWidget* parent = nullptr);
 
     // The edited copy; valid after the dialog was accepted.
-    const pelloran::TagSettings& Tags() const { return tags_; }
+    const TagSettings& Tags() const { return tags_; }
 
     // Reads the controls; a bad track number keeps the dialog open.
     void accept() override;
@@ -42,6 +45,8 @@ public:
 private:
     void UpdateTrackEnabled();
 
-    pelloran::TagSettings tags_;
+    TagSettings tags_;
     OptionsHooks& hooks_;
 };
+
+}  // namespace pelloran

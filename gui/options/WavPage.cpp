@@ -1,9 +1,8 @@
 #include "gui/options/WavPage.h"
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
-
 
 PresetPageLayout WavLayout() {
     return PresetPageLayout{
@@ -37,3 +36,5 @@ void WavPage::CopyBack(ConvertSettings& s) const {
     s.AmplifyWav = amplifyFlag_;
     s.AmplifyWavCoeff = coefficient_;
 }
+
+}  // namespace pelloran

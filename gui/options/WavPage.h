@@ -4,10 +4,14 @@
 
 #include "gui/options/PresetPage.h"
 
+namespace pelloran {
+
 class WavPage : public PresetPage {
 public:
-    WavPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    WavPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("WAV Options"); }
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 };
+
+}  // namespace pelloran

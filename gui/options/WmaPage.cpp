@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-using pelloran::ConvertSettings;
+namespace pelloran {
 
 namespace {
 constexpr int kAutoItem = -1;   // item data of "Auto": no format
@@ -107,3 +107,5 @@ void WmaPage::CopyBack(ConvertSettings& s) const {
     s.WMATag = tagSettings_;
     s.WMACopyCover = tags.copyCover;
 }
+
+}  // namespace pelloran

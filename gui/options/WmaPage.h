@@ -5,13 +5,15 @@
 
 #include "gui/options/OptionsPage.h"
 
+namespace pelloran {
+
 class WmaPage : public OptionsPage {
 public:
-    WmaPage(const pelloran::ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
+    WmaPage(const ConvertSettings& settings, OptionsHooks& hooks, QWidget* parent = nullptr);
 
     QString TabText() const override { return QStringLiteral("WMA Options"); }
     void Apply() override;
-    void CopyBack(pelloran::ConvertSettings& settings) const override;
+    void CopyBack(ConvertSettings& settings) const override;
 
     QComboBox* formatList = nullptr;
     TagGroup tags;
@@ -30,7 +32,9 @@ private:
     int32_t bitRate_;
     int32_t channels_;
     int32_t tagType_;
-    pelloran::TagSettings tagSettings_;
+    TagSettings tagSettings_;
     int32_t amplifyFlag_;
     int32_t coefficient_;
 };
+
+}  // namespace pelloran

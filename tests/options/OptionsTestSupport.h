@@ -17,6 +17,8 @@
 #include "tests/support/TestSupport.h"
 #include "gui/options/OptionsHooks.h"
 
+using namespace pelloran;
+
 struct RecordedMessage {
     QString text;
     QMessageBox::Icon icon;

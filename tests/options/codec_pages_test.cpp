@@ -270,3 +270,5 @@ private slots:
 
 PELLORAN_OPTIONS_TEST_MAIN(CodecPagesTest)
 #include "codec_pages_test.moc"
+
+using namespace pelloran;

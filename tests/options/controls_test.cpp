@@ -132,3 +132,5 @@ private slots:
 
 PELLORAN_OPTIONS_TEST_MAIN(ControlsTest)
 #include "controls_test.moc"
+
+using namespace pelloran;

@@ -301,3 +301,5 @@ private slots:
 
 PELLORAN_OPTIONS_TEST_MAIN(FormatPagesTest)
 #include "format_pages_test.moc"
+
+using namespace pelloran;

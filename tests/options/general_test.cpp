@@ -223,3 +223,5 @@ private slots:
 
 PELLORAN_OPTIONS_TEST_MAIN(GeneralPageTest)
 #include "general_test.moc"
+
+using namespace pelloran;

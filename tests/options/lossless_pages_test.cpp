@@ -123,3 +123,5 @@ private slots:
 
 PELLORAN_OPTIONS_TEST_MAIN(LosslessPagesTest)
 #include "lossless_pages_test.moc"
+
+using namespace pelloran;

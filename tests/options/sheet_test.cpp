@@ -397,3 +397,5 @@ private slots:
 
 PELLORAN_OPTIONS_TEST_MAIN(SheetTest)
 #include "sheet_test.moc"
+
+using namespace pelloran;
