@@ -3,7 +3,6 @@
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -119,8 +118,13 @@ bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
             freeEntries();
             return false;
         }
-        // The block owns the entries from here; setting the last one recounts the block's length once.
-        std::copy(entries.begin(), entries.end() - 1, comments->data.vorbis_comment.comments);
+        // The block owns the entries from here (each replaces the empty entry the resize made); setting the
+        // last one recounts the block's length once.
+        FLAC__StreamMetadata_VorbisComment_Entry* slots = comments->data.vorbis_comment.comments;
+        for (size_t k = 0; k + 1 < entries.size(); ++k) {
+            std::free(slots[k].entry);
+            slots[k] = entries[k];
+        }
         const auto last = entries.back();
         entries.clear();
         if (!FLAC__metadata_object_vorbiscomment_set_comment(comments.get(),

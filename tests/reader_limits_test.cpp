@@ -200,6 +200,9 @@ TEST_F(ReaderLimits, TaggedFilesDecodeAsFfmpegDecodesThem) {
 
 // A signal ends a run on either file at once (the unfixed readers ignored it for seconds, and ran for minutes).
 TEST_F(ReaderLimits, InterruptEndsTheRunPromptly) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "under the sanitizers TagLib alone takes seconds on these files; timing says nothing there";
+#endif
     const std::vector<std::string> inputs = {MakeManyCommentsWithCueSheet(dir_, 100000), MakeManyTxxx(dir_, 200000)};
     for (const int signal : {SIGINT, SIGTERM}) {
         for (const std::string& slow : inputs) {
