@@ -26,15 +26,12 @@
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
 #include "encode/WmaWriter.h"
-#include "platform/shell.h"
 #include "platform/wm.h"
 
 namespace pelloran {
 
 const char* const kSoundFontDownloadAddress = "https://pelloran.org/soundfont";
 
-void RunObserver::ShowOutput(const std::string& path) { ShowInFileManager(path); }
-void RunObserver::OpenAddress(const std::string& address) { OpenWebAddress(address); }
 
 namespace {
 

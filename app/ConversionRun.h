@@ -48,10 +48,8 @@ public:
         (void)index;
         (void)result;
     }
-    // Shows the first output file in the file manager.
-    virtual void ShowOutput(const std::string& path);
-    // Opens a folder or web address.
-    virtual void OpenAddress(const std::string& address);
+    // Shows the first output file in the file manager (the window does; the engine never does).
+    virtual void ShowOutput(const std::string& path) { (void)path; }
 };
 
 struct RunOptions {

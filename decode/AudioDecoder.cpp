@@ -9,7 +9,6 @@
 #include "decode/DecoderFactory.h"
 #include "decode/Readers.h"
 #include "platform/FfmpegSource.h"
-#include "platform/shell.h"
 #include "platform/wm.h"
 
 namespace pelloran {
@@ -94,7 +93,7 @@ constexpr ReaderNameRow kReaderNames[] = {
 void CheckWmaRuntimeForReading(DecoderContext& context) {
     if (WmaRuntimeReady() || LoadWmaRuntime()) return;
     if (context.prompt && context.prompt->Ask(Question::WmaRuntimeMissing, {}))
-        OpenWebAddress(kWmaRuntimeDownloadAddress);
+        context.prompt->OpenAddress(kWmaRuntimeDownloadAddress);
 }
 
 // The refusals of the readers tried, readers with the same reason named together:

@@ -19,6 +19,8 @@ public:
     virtual ~UserPrompt() = default;
     // True for Yes.
     virtual bool Ask(Question question, const QuestionData& data) = 0;
+    // Opens a folder or web address an answer asked for; the front end does it, the engine never does.
+    virtual void OpenAddress(const std::string& address) { (void)address; }
 };
 
 }  // namespace pelloran
