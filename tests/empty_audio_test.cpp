@@ -52,9 +52,11 @@ protected:
         return left;
     }
     // The audio streams FFmpeg finds in path, each decoded to its end; -1 on any error.
-    static int DecodedAudioStreams(const std::string& path) {
+    // error receives what ffprobe said when it failed.
+    static int DecodedAudioStreams(const std::string& path, std::string* error = nullptr) {
         const CommandResult r = test::Run({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "a",
                                            "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path});
+        if (error != nullptr) *error = "exit " + std::to_string(r.exitCode) + ": " + r.err;
         if (r.exitCode != 0 || !r.err.empty()) return -1;
         return static_cast<int>(std::count(r.out.begin(), r.out.end(), '\n'));
     }
@@ -115,7 +117,8 @@ TEST_F(EdgeCases, EveryFormatTakesSourcesOfNoneOneAndTwoFrames) {
             ASSERT_TRUE(entry["ok"].get<bool>()) << entry.dump();
             const std::string target = entry["target"].get<std::string>();
             EXPECT_EQ(fs::path(target).extension(), std::string(".") + f.extension);
-            EXPECT_EQ(DecodedAudioStreams(target), 1);
+            std::string error;
+            EXPECT_EQ(DecodedAudioStreams(target, &error), 1) << error;
         }
         EXPECT_TRUE(WorkFiles(out).empty());
     }
