@@ -225,7 +225,6 @@ std::unique_ptr<AudioDecoder> CreateDecoder(const std::string& path, uint16_t co
     const size_t stop = note.find('.');
     context.failureNote = note.substr(0, stop) + " (" + (missing.empty() ? RefusalList(refusals) : missing) + ")" +
                           note.substr(stop);
-    (void)forConversion;
     return nullptr;
 }
 
