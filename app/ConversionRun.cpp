@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,7 +19,6 @@
 #include <utility>
 
 #include "app/ConvertLoop.h"
-#include "app/EncodingParams.h"
 #include "app/Verify.h"
 #include "app/OutputNaming.h"
 #include "app/FileList.h"
@@ -63,7 +63,7 @@ public:
             std::string path = FolderPart(target) + kWorkPrefix + "XXXXXX" + ext;
             const int fd = mkstemps(path.data(), static_cast<int>(ext.size()));
             if (fd < 0) {
-                error_ = std::strerror(errno);
+                error_ = errno;
                 return;
             }
             if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -83,8 +83,8 @@ public:
     WorkFile& operator=(const WorkFile&) = delete;
 
     bool ok() const { return fd_ >= 0; }
-    // Why no work file could be made ("No space left on device", "Permission denied").
-    std::string error() const { return error_.empty() ? "it stays locked" : error_; }
+    // Why no work file could be made: errno (ENOSPC, EACCES...), 0 when every one made stayed locked.
+    int error() const { return error_; }
     const std::string& path() const { return path_; }
 
     // Moves the finished file onto the target. Without replace an existing target is never touched: false
@@ -131,7 +131,7 @@ private:
     }
 
     std::string path_;
-    std::string error_;
+    int error_ = 0;
     int fd_ = -1;
     bool committed_ = false;
 };
@@ -171,6 +171,7 @@ class EntryProgressSink : public ProgressSink {
 public:
     EntryProgressSink(ProgressSink& run, RunObserver& observer, size_t index)
         : run_(run), observer_(observer), index_(index) {}
+    void SetFileStep(const FileStep& step) override { run_.SetFileStep(step); }
     void SetFileText(const std::string& text) override { run_.SetFileText(text); }
     int FileBarWidth() const override { return run_.FileBarWidth(); }
     void SetFileBar(int position) override {
@@ -178,7 +179,7 @@ public:
         const int width = run_.FileBarWidth();
         observer_.EntryProgress(index_, width > 0 ? std::clamp(static_cast<double>(position) / width, 0.0, 1.0) : 0.0);
     }
-    void SetRunText(const std::string& text) override { run_.SetRunText(text); }
+    void SetRunStep(const RunStep& step) override { run_.SetRunStep(step); }
     void SetRunRange(int count) override { run_.SetRunRange(count); }
     void StepRun() override { run_.StepRun(); }
     void Pump() override { run_.Pump(); }
@@ -196,18 +197,13 @@ bool IsSpecialFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-std::string RunText(int position, size_t count, const std::string& formatName) {
-    return "Converting " + std::to_string(position) + " of " + std::to_string(count) + " file(s) to " + formatName +
-           "...";
-}
-
 }  // namespace
 
 RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& settings, ProgressSink& progress,
                          RunObserver& observer, const RunOptions& options) {
     RunSummary summary;
     const size_t count = items.size();
-    summary.notes.assign(count, std::string{});
+    summary.notes.assign(count, Note{});
 
     // WMA output needs the runtime; without it nothing is converted.
     if (settings.OutputFormat == kOutputWma && !WmaRuntimeReady() &&
@@ -236,7 +232,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
     progress.SetRunRange(static_cast<int>(count));
     progress.Pump();
     const std::string formatName = OutputFormatName(settings.OutputFormat);
-    const ConvertLoopFn loop = LoopForFormat(settings.OutputFormat);
+    const bool known = FindOutputFormat(settings.OutputFormat) != nullptr;
 
     // The plan, for the whole list before the first write: every source's identity, then each entry's target
     // and collision outcome in input order, whatever the number of jobs. Planning makes no folder and writes
@@ -245,7 +241,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
         bool named = false;
         bool replace = false;
         std::string target;
-        std::string status;  // why it has no target
+        Note why;  // why it has no target
     };
     TargetReservations reservations;
     std::vector<EntryPlan> plans(count);
@@ -258,7 +254,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
             FileItem& item = *items[i];
             if (item.formatCode == kInputMidi && !soundFontReady) continue;
             const std::string listed = item.targetPath;
-            plans[i].named = MakeTargetPath(item, settings, plans[i].status, &reservations, &plans[i].replace);
+            plans[i].named = MakeTargetPath(item, settings, plans[i].why, &reservations, &plans[i].replace);
             plans[i].target = std::exchange(item.targetPath, listed);
         }
         reservations.SetDryRun(options.dryRun);
@@ -272,41 +268,41 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
     const auto convertEntry = [&](size_t i) {
         FileItem& item = *items[i];
         const int runPosition = static_cast<int>(i + 1);
-        std::string status;
+        EntryStatus status;  // what the entry shows unless it converts or is cancelled
         bool succeeded = false;
         EntryResult entry;
 
         if (item.formatCode == kInputMidi && !soundFontReady) {
-            status = kStatusNeedsSoundFont;
+            status.note = MakeNote(NoteCode::NeedsSoundFont);
         } else {
             // The run line goes first: the window draws the file line when the status arrives.
-            progress.SetRunText(RunText(runPosition, count, formatName));
+            progress.SetRunStep({runPosition, count, formatName});
             observer.ScrollTo(i);
-            observer.SetStatus(i, kStatusConverting);
+            observer.SetStatus(i, {EntryState::Converting, {}, {}});
             progress.StepRun();
-            progress.SetFileText("Converting " + FileNamePart(item.sourcePath) + "...");
+            progress.SetFileStep({FileStage::Converting, FileNamePart(item.sourcePath)});
             progress.SetFileBar(0);
 
             bool named = plans[i].named;
             bool replace = plans[i].replace;
-            status = plans[i].status;
+            status.note = plans[i].why;
             if (named) item.targetPath = plans[i].target;
             if (named && !options.dryRun) {
                 std::lock_guard lock(namingMutex);
-                named = PrepareTarget(item, settings, status, reservations, replace);
+                named = PrepareTarget(item, settings, status.note, reservations, replace);
                 if (named && reservations.FirstVisit(FolderPart(item.targetPath)))
                     SweepStaleWorkFiles(FolderPart(item.targetPath));
             }
-            std::string note;
+            Note note;
             if (named && IsSpecialFile(item.sourcePath)) {
                 // Replaced by a FIFO or device since it was listed: never opened.
                 reservations.Release(item.targetPath);
                 named = false;
-                status = kNotRegularFileNote;
+                status.note = MakeNote(NoteCode::NotRegularFile);
             }
             if (named && options.dryRun) {
                 succeeded = true;
-                observer.SetStatus(i, FileNamePart(item.targetPath));
+                observer.SetStatus(i, {EntryState::Converted, {}, item.targetPath});
             } else if (named) {
                 EntryProgressSink entryProgress(progress, observer, i);
                 ConvertContext context{settings, entryProgress, {}, runPosition};
@@ -315,43 +311,40 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                 context.decoder.cancelled = [&progress] { return progress.CancelRequested(); };
                 WorkFile work(item.targetPath);
                 bool ok = false;
+                Note failure;  // the run's own reason; it wins over the loop's words
                 if (!work.ok()) {
-                    context.decoder.failureNote = std::string("No work file in the target's folder: ") + work.error();
-                } else if (loop != nullptr) {
-                    ok = loop(item.formatCode, item.sourcePath, work.path(), context) != 0;
+                    failure = MakeNote(NoteCode::NoWorkFile, {}, work.error());
+                } else if (known) {
+                    ok = ConvertFile(item.formatCode, item.sourcePath, work.path(), context) != 0;
                     const auto size = FileSize(work.path());
                     if (ok && (!size || *size == 0)) {
                         ok = false;
-                        context.decoder.failureNote = kNoteEmptyOutput;
+                        failure = MakeNote(NoteCode::EmptyOutput);
                     }
                 }
                 // The output is checked before it takes the target's name; a failed check fails the entry.
                 if (ok && settings.VerifyOutput != 0) {
-                    progress.SetFileText("Verifying " + FileNamePart(item.sourcePath) + "...");
+                    progress.SetFileStep({FileStage::Verifying, FileNamePart(item.sourcePath)});
                     const VerifyOutcome check =
                         VerifyConversion(settings, item.formatCode, item.sourcePath, work.path(), options.preferredReader,
-                                         [&progress] { return progress.CancelRequested(); });
+                                         [&progress] { return progress.CancelRequested(); }, &context.report);
                     entry.verifyRan = true;
                     entry.verified = check.ok;
                     entry.framesSource = check.sourceFrames;
                     entry.framesOutput = check.outputFrames;
                     if (!check.ok) {
                         ok = false;
-                        if (!progress.CancelRequested()) context.decoder.failureNote = kNoteVerifyFailed + check.reason;
+                        if (!progress.CancelRequested()) failure = MakeNote(NoteCode::VerifyFailed, check.reason);
                     }
                 }
-                int largePictures = 0;
-                if (ok) {
-                    DroppedTags dropped = DroppedTagsOf(settings, item.sourcePath, runPosition);
-                    entry.tagsDropped = std::move(dropped.names);
-                    largePictures = dropped.largePictures;
-                }
+                const int largePictures = ok ? context.report.largePictures : 0;
+                if (ok) entry.tagsDropped = context.report.tagsDropped;
                 // The target may have appeared since it was named (another process): the policy applies again.
                 for (int attempt = 0; ok; ++attempt) {
                     // Checked again at the last moment: a source of this run is never replaced.
                     if (replace && reservations.IsSource(item.targetPath)) {
                         ok = false;
-                        context.decoder.failureNote = kStatusTargetIsRunSource;
+                        failure = MakeNote(NoteCode::TargetIsRunSource);
                         break;
                     }
                     if (work.Commit(item.targetPath, replace)) break;
@@ -359,27 +352,24 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                     std::lock_guard lock(namingMutex);
                     reservations.Release(item.targetPath);
                     if (error != EEXIST || attempt >= 16 ||
-                        !MakeTargetPath(item, settings, status, &reservations, &replace)) {
+                        !MakeTargetPath(item, settings, status.note, &reservations, &replace)) {
                         ok = false;
-                        entry.skipped = status == kStatusSkipped;
+                        entry.skipped = status.note.code == NoteCode::Skipped;
                     }
                 }
                 if (ok) {
                     succeeded = true;
                     entry.truncated = context.truncated;
-                    if (context.truncated) note = kNoteTruncated;
-                    if (largePictures > 0 && note.empty()) note = kNoteLargePicture;
-                    observer.SetStatus(i, FileNamePart(item.targetPath));
+                    if (context.truncated) note = MakeNote(NoteCode::Truncated);
+                    if (largePictures > 0 && note.empty()) note = MakeNote(NoteCode::LargePicture);
+                    observer.SetStatus(i, {EntryState::Converted, {}, item.targetPath});
                     progress.Pump();
                     if (progress.CancelRequested()) stop = true;
                 } else if (!entry.skipped) {
                     reservations.Release(item.targetPath);
-                    status = kStatusFailure;
-                    note = context.decoder.failureNote;
-                    if (!note.empty()) {
-                        status += " (" + note + ")";
-                        if (!widened.exchange(true)) observer.WidenStatusColumn();
-                    }
+                    note = failure.empty() ? ReaderNote(context.decoder.failureNote) : failure;
+                    status = {EntryState::Failed, note, {}};
+                    if (!note.empty() && !widened.exchange(true)) observer.WidenStatusColumn();
                 }
                 std::lock_guard lock(summaryMutex);
                 summary.notes[i] = note;
@@ -393,7 +383,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
             } else {
                 item.targetPath.clear();
                 if (progress.CancelRequested()) {
-                    observer.SetStatus(i, kStatusCancelled);
+                    observer.SetStatus(i, {EntryState::Cancelled, {}, {}});
                     stop = true;
                 } else {
                     observer.SetStatus(i, status);
@@ -402,14 +392,15 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
             }
         }
         entry.ok = succeeded;
-        if (!succeeded && status == kStatusSkipped) entry.skipped = true;
+        if (!succeeded && status.state == EntryState::NotConverted && status.note.code == NoteCode::Skipped)
+            entry.skipped = true;
         {
             std::lock_guard lock(summaryMutex);
             entry.note = summary.notes[i];
         }
         // A failed or skipped entry always says why: its status when nothing more precise was found.
-        if (!succeeded && entry.note.empty() && status != kStatusCancelled && !progress.CancelRequested())
-            entry.note = status;
+        if (!succeeded && entry.note.empty() && !progress.CancelRequested())
+            entry.note = status.state == EntryState::Failed ? MakeNote(NoteCode::ConversionFailed) : status.note;
         observer.EntryFinished(i, entry);
     };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/FileItem.h"
+#include "app/RunStatus.h"
 #include "decode/DecoderFactory.h"
 #include "settings/ConvertSettings.h"
 
@@ -19,7 +20,7 @@ struct EntryResult {
     bool ok = false;         // converted
     bool skipped = false;    // the target existed and the policy said skip
     bool truncated = false;  // converted, but the source ended before its header said
-    std::string note;        // why it failed, or what to know about a conversion
+    Note note;               // why it failed or was skipped, or what to know about a conversion
     // With VerifyOutput: the output was decoded again and matched the source (app/Verify.h); the frames of the
     // source and of the decoded output (0 when the check did not run).
     bool verifyRan = false;
@@ -33,8 +34,8 @@ struct EntryResult {
 // What the run tells its front end besides progress. Calls may come from worker threads when jobs > 1.
 class RunObserver : public UserPrompt {
 public:
-    // The Status column text of entry index (its position in the run).
-    virtual void SetStatus(size_t index, const std::string& text) = 0;
+    // The Status column of entry index (its position in the run).
+    virtual void SetStatus(size_t index, const EntryStatus& status) = 0;
     // The first failure with a note in this program's life widens the Status column.
     virtual void WidenStatusColumn() {}
     virtual void ScrollTo(size_t index) { (void)index; }
@@ -65,18 +66,8 @@ struct RunSummary {
     bool aborted = false;  // stopped before converting (WMA runtime or SoundFont question)
     size_t succeeded = 0;
     size_t failed = 0;
-    std::vector<std::string> notes;  // the failure note of each entry ("" when none)
+    std::vector<Note> notes;  // the note of each converted or failed entry (empty when none)
 };
-
-// Status texts of the run.
-inline constexpr const char* kStatusConverting = "Converting...";
-inline constexpr const char* kStatusFailure = "Conversion Failure";
-inline constexpr const char* kStatusCancelled = "Cancelled";
-inline constexpr const char* kStatusNeedsSoundFont = "Failure. Requires file \"ct4mgm.sf2\".";
-inline constexpr const char* kNoteTruncated = "The source ends early; what it holds was converted";
-inline constexpr const char* kNoteLargePicture = "A picture over 16 MiB was left out";
-inline constexpr const char* kNoteVerifyFailed = "Verification failed: ";
-inline constexpr const char* kNoteEmptyOutput = "The output is empty";
 
 // Address of the SoundFont's download page.
 extern const char* const kSoundFontDownloadAddress;

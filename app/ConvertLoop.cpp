@@ -9,8 +9,8 @@
 #include "decode/AudioDecoder.h"
 #include "encode/BackgroundWriter.h"
 #include "encode/PcmConverter.h"
+#include "formats/EncodingParams.h"
 #include "platform/Paths.h"
-#include "platform/wm.h"
 
 namespace pelloran {
 
@@ -22,21 +22,6 @@ constexpr int kConvertedFrames = 4096;
 constexpr const char* kNoAudioNote = "No audio could be decoded";
 constexpr const char* kEmptySourceNote = "The source holds no audio";
 
-constexpr OutputRecipe kOutputRecipes[] = {
-    {kOutputMp3, nullptr, Mp3RateHint, PlanMp3},
-    {kOutputWav, nullptr, WavRateHint, PlanWav},
-    {kOutputOgg, nullptr, OggRateHint, PlanOgg},
-    {kOutputAmr, nullptr, AmrRateHint, PlanAmr},
-    {kOutputAwb, nullptr, AmrRateHint, PlanAmr},
-    {kOutputAac, nullptr, AacRateHint, PlanAac},
-    {kOutputM4a, nullptr, AacRateHint, PlanMp4},
-    {kOutputMp4, nullptr, AacRateHint, PlanMp4},
-    {kOutputM4b, nullptr, AacRateHint, PlanMp4},
-    {kOutputWma, WmaRuntimeReady, WmaRateHint, PlanWma},
-    {kOutputFlac, nullptr, FlacRateHint, PlanFlac},
-    {kOutputOpus, nullptr, OpusRateHint, PlanOpus},
-    {kOutputAlac, nullptr, AacRateHint, PlanAlac},
-};
 
 std::string ProgressText(const std::string& name, unsigned percent) {
     return "Converting " + name + "..." + std::to_string(percent) + "%";
@@ -98,6 +83,7 @@ private:
 // empty file.
 bool AudioWasRead(AudioDecoder& decoder, uint64_t framesRead, ConvertContext& context) {
     context.truncated = decoder.IsTruncated();
+    context.report.framesRead = framesRead;
     if (framesRead == 0 && (decoder.GetLength() > 0 || context.truncated)) {
         context.decoder.failureNote = kNoAudioNote;
         return false;
@@ -298,54 +284,14 @@ void NoteWriterFailure(const AudioWriter& writer, ConvertContext& context) {
 
 }  // namespace
 
-const OutputRecipe* RecipeForFormat(int32_t outputFormat) {
-    for (const OutputRecipe& recipe : kOutputRecipes) {
-        if (recipe.code == outputFormat) return &recipe;
-    }
-    return nullptr;
-}
-
-ConvertLoopFn LoopForFormat(int32_t outputFormat) {
-    return RecipeForFormat(outputFormat) != nullptr ? ConvertFile : nullptr;
-}
-
-void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient) {
-    plan.amplify = amplifySwitch != 0 && coefficient != 100;
-    plan.gain = static_cast<float>(coefficient) * 0.01f;
-}
-
-void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int maxBits, int maxChannels,
-                  WriterPlan& plan) {
-    const PcmFormat& wide = in.wide;
-    const int outRate = rate > 0 ? rate : in.source.rate;
-    const bool usable = wide.rate > 0 && wide.channels <= maxChannels;
-    const bool keepsWide = usable && wide.rate == outRate && (channels == 0 || channels == wide.channels);
-    // The wide output is worth reading only for what the narrow path cannot hold.
-    const bool wider = usable && (wide.bits > 16 || wide.channels > 2);
-    const int width = std::min(bits != 0 ? bits : wider ? wide.bits : in.source.bits, maxBits);
-    if (keepsWide && width != 8 && (width > 16 || wide.channels > 2)) {
-        plan.format = {outRate, wide.channels, std::max(width, 16), true};
-        plan.readWide = true;
-        return;
-    }
-    const int outChannels = channels == 1 || channels == 2 ? channels : in.source.channels;
-    // Another rate or channel count from a wide source of one or two channels: converted at the wide width.
-    if (usable && wide.channels <= 2 && wide.bits > 16 && width > 16) {
-        plan.format = {outRate, outChannels, width, true};
-        plan.readWide = true;
-        return;
-    }
-    if (width > 16) plan.format = {outRate, outChannels, width, true};
-    else plan.format = {outRate, outChannels, width == 8 ? 8 : 16};
-    plan.readWide = false;
-}
-
 int ConvertFile(uint16_t formatCode, const std::string& source, const std::string& target, ConvertContext& context) {
     const ConvertSettings& settings = context.settings;
-    const OutputRecipe* recipe = RecipeForFormat(settings.OutputFormat);
-    if (recipe == nullptr || (recipe->available != nullptr && !recipe->available())) return 0;
+    const OutputFormatDescriptor* recipe = FindOutputFormat(settings.OutputFormat);
+    if (recipe == nullptr || recipe->plan == nullptr || (recipe->available != nullptr && !recipe->available()))
+        return 0;
     std::unique_ptr<AudioDecoder> decoder =
-        CreateDecoder(source, formatCode, recipe->rateHint(settings), true, context.decoder);
+        CreateDecoder(source, formatCode, recipe->rateHint != nullptr ? recipe->rateHint(settings) : 0, true,
+                      context.decoder);
     if (!decoder) return 0;
 
     const PcmFormat sourceFormat{decoder->GetSampleRate(), decoder->GetOutputChannels() == 2 ? 2 : 1,
@@ -360,6 +306,14 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     if (ready && plan.readWide)
         ready = plan.format.wide && (sameShape || (wideFormat.channels <= 2 && plan.format.channels <= 2)) &&
                 decoder->UseWide();
+    if (ready) {
+        const DroppedTags dropped = TagsLeftBehind(settings, plan.tags, *decoder, source);
+        context.report.tagsDropped = dropped.names;
+        context.report.largePictures = dropped.largePictures;
+        context.report.amplify = plan.amplify;
+        context.report.gain = plan.gain;
+        context.report.sourceRate = sourceFormat.rate;
+    }
     // Encoding runs beside the decoding.
     if (ready) plan.writer = std::make_unique<BackgroundWriter>(std::move(plan.writer));
     if (!ready || !plan.writer->Open(target, plan.format, plan.tags)) {

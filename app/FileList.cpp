@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -16,14 +14,6 @@
 #include "decode/AudioDecoder.h"
 
 namespace pelloran {
-
-const char* const kDatFileNote =
-    "DAT files (Video CD tracks) are converted with Pelloran Video Converter, not with this program.";
-const char* const kCdaFromDiskNote =
-    "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD drive.";
-const char* const kNotRegularFileNote = "Not a regular file";
-const char* const kFlashFileNote =
-    "SWF and FLV files are converted with Pelloran Video Converter, not with this program.";
 
 const SourceFileKind kSourceFileKinds[] = {
     {"3GPP Files", "3gp 3gpp"},
@@ -107,11 +97,11 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     // Only regular files are opened: a FIFO or device could block or never end.
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        outcome.note = std::strerror(errno);
+        outcome.note = MakeNote(NoteCode::SystemError, {}, errno);
         return outcome;
     }
     if (!S_ISREG(st.st_mode)) {
-        outcome.note = kNotRegularFileNote;
+        outcome.note = MakeNote(NoteCode::NotRegularFile);
         outcome.notRegular = true;
         return outcome;
     }
@@ -120,13 +110,13 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     if (const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
         close(fd);
     } else {
-        outcome.note = std::strerror(errno);
+        outcome.note = MakeNote(NoteCode::SystemError, {}, errno);
         return outcome;
     }
     const std::string ext = ToLowerAscii(ExtensionPart(path));
     const uint16_t code = InputFormatFromPath(path);
     if (ext == ".dat") {
-        outcome.note = kDatFileNote;
+        outcome.note = MakeNote(NoteCode::DatFile);
         return outcome;
     }
     DecoderContext context;
@@ -134,9 +124,9 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     context.cancelled = cancelled;
     std::unique_ptr<AudioDecoder> decoder = CreateDecoder(path, code, 0, false, context);
     if (!decoder) {
-        if (code == kInputCda) outcome.note = kCdaFromDiskNote;
-        else if (ext == ".swf" || ext == ".flv") outcome.note = kFlashFileNote;
-        else outcome.note = context.failureNote;  // which readers refused it, and why
+        if (code == kInputCda) outcome.note = MakeNote(NoteCode::CdaFromDisk);
+        else if (ext == ".swf" || ext == ".flv") outcome.note = MakeNote(NoteCode::FlashFile);
+        else outcome.note = ReaderNote(context.failureNote);  // which readers refused it, and why
         return outcome;
     }
     FileItem& item = outcome.item;
@@ -157,39 +147,6 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     decoder->Close();
     outcome.ok = true;
     return outcome;
-}
-
-std::string DurationText(uint32_t seconds) {
-    if (seconds == 0) return {};
-    char text[32];
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
-    else
-        std::snprintf(text, sizeof text, "%02u:%02u", seconds / 60, seconds % 60);
-    return text;
-}
-
-std::string BitRateText(uint32_t kbps) { return kbps == 0 ? std::string{} : std::to_string(kbps) + " kbps"; }
-
-std::string FrequencyText(uint32_t hz) { return hz == 0 ? std::string{} : std::to_string(hz) + " Hz"; }
-
-std::string ChannelsText(const FileItem& item) {
-    if (item.formatCode == kInputMp3) {
-        switch (item.channelMode) {
-            case 0: return "Stereo";
-            case 1: return "J-Stereo";
-            case 2: return "Dual Channel";
-            case 3: return "Mono";
-            default: return {};
-        }
-    }
-    switch (item.channels) {
-        case 0:
-        case 1: return "Mono";
-        case 2: return "Stereo";
-        case 6: return "5.1";
-        default: return std::to_string(item.channels);
-    }
 }
 
 std::string PathIndex::Key(const std::string& path) {

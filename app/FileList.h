@@ -1,6 +1,6 @@
 #pragma once
-// The engine side of the file list: probing a file into an entry, the column texts, folder scans
-// with the extension filter, and the duplicate check.
+// The engine side of the file list: probing a file into an entry, folder scans with the extension filter,
+// and the duplicate check.
 
 #include <functional>
 #include <map>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/FileItem.h"
+#include "app/RunStatus.h"
 #include "decode/DecoderFactory.h"
 #include "settings/ConvertSettings.h"
 
@@ -19,7 +20,7 @@ namespace pelloran {
 struct ProbeOutcome {
     bool ok = false;
     FileItem item;
-    std::string note;                     // why the file was refused (may be empty)
+    Note note;                            // why the file was refused (may be empty)
     std::optional<ReaderKind> reader;     // the reader that opened it
     int channels = 0;                     // source channels, also for MP3
     int channelMode = 4;
@@ -30,12 +31,6 @@ struct ProbeOutcome {
 // With readTags, the source's tags go into the entry too; cancelled (when given) stops a long open.
 ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred = std::nullopt,
                        bool readTags = false, const std::function<bool()>& cancelled = {});
-
-// Column texts; "" where the value is unknown.
-std::string DurationText(uint32_t seconds);
-std::string BitRateText(uint32_t kbps);
-std::string FrequencyText(uint32_t hz);
-std::string ChannelsText(const FileItem& item);
 
 // Paths already in the list, compared by file identity (device and inode after following links); a path
 // that reaches no file is compared as its canonical path.
@@ -81,11 +76,5 @@ void ScanFolder(std::vector<std::string>& out, const std::string& folder, const 
                 const ScanCancel& cancelled = {}, const ScanOptions& options = {});
 // The filter step of dropped and scanned files: true when path is taken (path may be replaced by a link's target).
 bool FilterStep(std::string& path, const ConvertSettings& settings);
-
-// Notes for files the list refuses.
-extern const char* const kDatFileNote;
-extern const char* const kCdaFromDiskNote;
-extern const char* const kFlashFileNote;
-extern const char* const kNotRegularFileNote;
 
 }  // namespace pelloran

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 
+#include "formats/OutputFormat.h"
 #include "media/TagRecord.h"
 #include "platform/Paths.h"
 
@@ -56,13 +56,6 @@ bool TargetReservations::FirstVisit(const std::string& folder) {
 }
 
 namespace {
-
-std::string Format(const char* pattern, const std::string& value) {
-    const int n = std::snprintf(nullptr, 0, pattern, value.c_str());
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    std::snprintf(out.data(), out.size() + 1, pattern, value.c_str());
-    return out;
-}
 
 // Checks that a file of that name can be created in its folder without touching an existing file:
 // the name must fit the file system and the folder must take a new file.
@@ -137,13 +130,13 @@ std::string FieldValue(const std::string& field, const FileItem& item, int32_t o
 }  // namespace
 
 bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t outputFormat, std::string& name,
-                       std::string& error) {
+                       Note& error) {
     std::string out;
     std::set<size_t> fieldComponents;  // components that hold a field
     for (size_t i = 0; i < pattern.size();) {
         if (pattern[i] != '{') {
             if (pattern[i] == '}') {
-                error = "'}' without '{' in the name pattern";
+                error = MakeNote(NoteCode::PatternStrayClose);
                 return false;
             }
             out += pattern[i++];
@@ -151,7 +144,7 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
         }
         const size_t close = pattern.find('}', i);
         if (close == std::string::npos) {
-            error = "'{' without '}' in the name pattern";
+            error = MakeNote(NoteCode::PatternUnclosed);
             return false;
         }
         std::string spec = pattern.substr(i + 1, close - i - 1);
@@ -165,7 +158,7 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
         if (const size_t colon = spec.find(':'); colon != std::string::npos) {
             const std::string digits = spec.substr(colon + 1);
             if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos) {
-                error = "bad width '" + digits + "' in the name pattern";
+                error = MakeNote(NoteCode::PatternBadWidth, digits);
                 return false;
             }
             width = std::stoi(digits);
@@ -173,7 +166,7 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
         }
         std::string value = FieldValue(spec, item, outputFormat);
         if (value == "\x01") {
-            error = "unknown field {" + spec + "} in the name pattern";
+            error = MakeNote(NoteCode::PatternUnknownField, spec);
             return false;
         }
         if (value.empty()) value = fallback;
@@ -185,7 +178,7 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
     }
     // Each component must stay inside the output folder and be a usable name.
     if (!pattern.empty() && pattern.front() == '/') {
-        error = "the name pattern gives an absolute path";
+        error = MakeNote(NoteCode::PatternAbsolute);
         return false;
     }
     std::string cleaned;
@@ -195,7 +188,7 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
         start = slash + 1;
         // The pattern's own "." or ".." would leave the folder; empty fields around a dot only make a poor name.
         if ((component == "." || component == "..") && fieldComponents.count(index) == 0) {
-            error = "the name pattern leaves the output folder";
+            error = MakeNote(NoteCode::PatternLeavesFolder);
             return false;
         }
         if (component == "." || component == "..") component = "_";
@@ -208,7 +201,7 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
     return true;
 }
 
-bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string& status,
+bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, Note& why,
                     TargetReservations* reservations, bool* replaces) {
     const auto takenInRun = [reservations](const std::string& path) {
         return reservations != nullptr && reservations->Contains(path);
@@ -227,7 +220,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
     const std::string sourceName = FileNamePart(source);
     std::string name = sourceName.substr(0, sourceName.size() - std::min(extLen, sourceName.size()));
     if (!settings.OutputNamePattern.empty() &&
-        !ExpandNamePattern(settings.OutputNamePattern, item, settings.OutputFormat, name, status))
+        !ExpandNamePattern(settings.OutputNamePattern, item, settings.OutputFormat, name, why))
         return false;
     // Makes a folder, or in a dry run accepts one that could be made.
     const auto ensure = [dryRun](const std::string& path) {
@@ -239,7 +232,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
         bool failed = false;
         if (mode == kOutputIntoFolder) {
             if (folder.empty() || !ensure(folder)) {
-                status = Format("Failed to create folder \"%s\"", folder);
+                why = MakeNote(NoteCode::FolderNotCreated, folder);
                 failed = true;
             } else {
                 base = folder;
@@ -259,7 +252,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
         }
         // The target's own folder: kept trees and patterns with folders.
         if (!failed && !ensure(FolderPart(base))) {
-            status = Format("Failed to create folder \"%s\"", FolderPart(base));
+            why = MakeNote(NoteCode::FolderNotCreated, FolderPart(base));
             failed = true;
         }
 
@@ -271,17 +264,17 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
                 const int32_t policy = takenInRun(target) ? kTargetRename : settings.TargetExistsOpt;
                 if (policy == kTargetOverwrite) {
                     if (SameFile(target, source)) {
-                        status = kStatusTargetIsSource;
+                        why = MakeNote(NoteCode::TargetIsSource);
                         return false;
                     }
                     // Another source of this run is an existing file that may not be replaced.
                     if (reservations != nullptr && reservations->IsSource(target)) {
-                        status = kStatusTargetIsRunSource;
+                        why = MakeNote(NoteCode::TargetIsRunSource);
                         return false;
                     }
                     replacing = true;
                 } else if (policy == kTargetSkip) {
-                    status = kStatusSkipped;
+                    why = MakeNote(NoteCode::Skipped);
                     return false;
                 } else {
                     for (int k = 1;; ++k) {
@@ -296,7 +289,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
                 if (replaces != nullptr) *replaces = replacing;
                 return true;
             }
-            status = Format("Failed to create file \"%s\"", target);
+            why = MakeNote(NoteCode::FileNotCreated, target);
         }
 
         if (settings.OutputFiles2MyDocuments == 0 || retried) return false;
@@ -308,11 +301,11 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string
     }
 }
 
-bool PrepareTarget(FileItem& item, const ConvertSettings& settings, std::string& status,
+bool PrepareTarget(FileItem& item, const ConvertSettings& settings, Note& why,
                    TargetReservations& reservations, bool& replaces) {
     if (EnsureFolder(FolderPart(item.targetPath), true) && ProbeWritable(item.targetPath)) return true;
     reservations.Release(item.targetPath);
-    return MakeTargetPath(item, settings, status, &reservations, &replaces);
+    return MakeTargetPath(item, settings, why, &reservations, &replaces);
 }
 
 }  // namespace pelloran

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/FileItem.h"
+#include "app/RunStatus.h"
 #include "platform/Paths.h"
 #include "settings/ConvertSettings.h"
 
@@ -42,25 +43,20 @@ private:
 };
 
 // The output name a pattern gives for an entry, relative to the output folder and without extension
-// ("Ana/Songs/01 - Intro"); false with the reason when the pattern is malformed or the name would leave the
-// output folder. Fields: the tag names (title, artist, album, year, genre, comment, track, composer,
+// ("Ana/Songs/01 - Intro"); false with the reason (a Pattern... note) when the pattern is malformed or the
+// name would leave the output folder. Fields: the tag names (title, artist, album, year, genre, comment, track, composer,
 // copyright), stem, ext, format, parent; {track:02} pads numbers; {artist|Unknown Artist} gives a fallback.
 bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t outputFormat, std::string& name,
-                       std::string& error);
+                       Note& error);
 
 // True: item.targetPath holds a free name, or with overwrite an existing file to replace (replaces is then
-// set). False: status holds the reason and targetPath is unchanged.
-bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, std::string& status,
+// set). False: why holds the reason and targetPath is unchanged.
+bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, Note& why,
                     TargetReservations* reservations = nullptr, bool* replaces = nullptr);
 
 // Makes the planned target's folder and checks that it takes a new file; where it cannot, the entry is named
 // again for real (the documents folder when that option is on). Same results as MakeTargetPath.
-bool PrepareTarget(FileItem& item, const ConvertSettings& settings, std::string& status,
+bool PrepareTarget(FileItem& item, const ConvertSettings& settings, Note& why,
                    TargetReservations& reservations, bool& replaces);
-
-inline constexpr const char* kStatusSkipped = "Target exists and skipped";
-inline constexpr const char* kStatusTargetIsRunSource = "Target is a source of this run";
-inline constexpr const char* kStatusTargetIsSource =
-    "Target file name is same as original file that can't be overwritten. Please output files to a custom folder.";
 
 }  // namespace pelloran

@@ -5,10 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/ConvertLoop.h"
+#include "formats/OutputFormat.h"
 #include "decode/AudioDecoder.h"
-#include "platform/File.h"
-#include "platform/Id3v2Header.h"
 
 namespace pelloran {
 
@@ -100,6 +98,18 @@ bool Drain(FrameStream& stream, const std::function<bool()>& cancelled) {
     return true;
 }
 
+// "sample N differs from the source's" for the first frame that differs, "" when none does, "cancelled".
+std::string FirstDifference(FrameStream& in, FrameStream& out, const std::function<bool()>& cancelled) {
+    std::vector<uint8_t> a(in.FrameBytes()), b(out.FrameBytes());
+    for (uint64_t frame = 0;; ++frame) {
+        if ((frame & 0xFFFF) == 0 && cancelled && cancelled()) return "cancelled";
+        const bool moreIn = in.NextFrame(a.data());
+        const bool moreOut = out.NextFrame(b.data());
+        if (moreIn != moreOut || !moreIn) return {};  // the counts tell
+        if (a != b) return "sample " + std::to_string(frame) + " differs from the source's";
+    }
+}
+
 uint64_t Scaled(uint64_t frames, int from, int to) {
     if (from == to || from <= 0) return frames;
     return static_cast<uint64_t>((static_cast<unsigned __int128>(frames) * static_cast<unsigned>(to) +
@@ -107,146 +117,75 @@ uint64_t Scaled(uint64_t frames, int from, int to) {
                                  static_cast<unsigned>(from));
 }
 
-// The frames LAME writes for e frames of input without its tag: its delay of 576, then the flush pads to the
-// frame grid, a whole frame more when less than 576 would remain.
-uint64_t LameFrames(uint64_t e, int outputRate) {
-    const uint64_t frame = outputRate >= 32000 ? 1152 : 576;  // MPEG-1, else MPEG-2 and 2.5
-    const uint64_t delayed = e + 576;
-    uint64_t padding = frame - delayed % frame;
-    if (padding < 576) padding += frame;
-    return delayed + padding;
-}
-
 }  // namespace
 
-FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate, bool mp3InfoTag, bool resampled) {
-    uint64_t below = 0, above = 0;
-    switch (outputFormat) {
-        case kOutputMp3:
-            if (mp3InfoTag) break;
-            // One length for each source length; a resampled one may be two frames off either way.
-            if (!resampled) return {LameFrames(expected, outputRate), LameFrames(expected, outputRate)};
-            return {LameFrames(expected > 2 ? expected - 2 : 0, outputRate), LameFrames(expected + 2, outputRate)};
-        case kOutputAac:
-            expected += 1024;
-            above = 1023;
-            break;
-        case kOutputAmr:
-        case kOutputAwb: above = outputRate > 8000 ? 319 : 159; break;
-        case kOutputWma: above = 2047; break;
-        default: break;
-    }
-    if (resampled) {
-        below += 2;
-        above += 2;
-    }
-    return {expected > below ? expected - below : 0, expected + above};
-}
-
-bool HasLameInfoTag(const std::string& path) {
-    File file;
-    if (!file.Open(path, "rb")) return false;
-    int64_t offset = 0;
-    uint8_t header[kId3v2HeaderBytes];
-    for (int tags = 0; tags < 8 && file.ReadExactAt(offset, header, sizeof header); ++tags) {
-        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
-        if (!tag) break;
-        offset += static_cast<int64_t>(tag->totalSize());
-    }
-    std::vector<uint8_t> bytes(4096);
-    const int64_t got = file.ReadAt(offset, bytes.data(), bytes.size());
-    if (got < 64) return false;
-    bytes.resize(static_cast<size_t>(got));
-    size_t sync = 0;
-    while (sync + 1 < bytes.size() && !(bytes[sync] == 0xFF && (bytes[sync + 1] & 0xE0) == 0xE0)) ++sync;
-    const auto find = [&bytes](const char* word, size_t from, size_t within) -> size_t {
-        const size_t end = std::min(bytes.size(), from + within);
-        for (size_t i = from; i + 4 <= end; ++i) {
-            if (std::memcmp(&bytes[i], word, 4) == 0) return i;
-        }
-        return std::string::npos;
-    };
-    size_t info = find("Info", sync, 64);
-    if (info == std::string::npos) info = find("Xing", sync, 64);
-    if (info == std::string::npos) return false;
-    size_t lame = find("LAME", info, 200);
-    if (lame == std::string::npos) lame = find("Lavc", info, 200);
-    if (lame == std::string::npos || lame + 24 > bytes.size()) return false;
-    // Twelve bits of delay and twelve of padding, 21 bytes into the encoder's tag.
-    const uint32_t both = (bytes[lame + 21] << 16) | (bytes[lame + 22] << 8) | bytes[lame + 23];
-    return both != 0;
+FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate, bool encoderTag, bool resampled) {
+    const LengthFacts facts{expected, outputRate, resampled, encoderTag};
+    const OutputFormatDescriptor* format = FindOutputFormat(outputFormat);
+    return format != nullptr && format->length != nullptr ? format->length(facts) : Around(facts, 0);
 }
 
 VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatCode, const std::string& source,
                                const std::string& output, std::optional<ReaderKind> preferred,
-                               const std::function<bool()>& cancelled) {
+                               const std::function<bool()>& cancelled, const ConversionReport* report) {
     VerifyOutcome outcome;
-    const OutputRecipe* recipe = RecipeForFormat(settings.OutputFormat);
-    DecoderContext sourceContext;
-    sourceContext.preferred = preferred;
-    sourceContext.cancelled = cancelled;
-    std::unique_ptr<AudioDecoder> sourceDecoder =
-        CreateDecoder(source, formatCode, recipe != nullptr ? recipe->rateHint(settings) : 0, true, sourceContext);
-    if (!sourceDecoder) {
-        outcome.reason = "the source could not be read again";
-        return outcome;
+    const OutputFormatDescriptor* format = FindOutputFormat(settings.OutputFormat);
+    const bool exact = format != nullptr && format->exactSamples != nullptr && format->exactSamples(settings);
+    // The source is decoded again only where its samples are compared, or when no report says its length.
+    std::unique_ptr<FrameStream> in;
+    if (exact || report == nullptr || report->sourceRate <= 0) {
+        DecoderContext sourceContext;
+        sourceContext.preferred = preferred;
+        sourceContext.cancelled = cancelled;
+        std::unique_ptr<AudioDecoder> sourceDecoder = CreateDecoder(
+            source, formatCode, format != nullptr && format->rateHint != nullptr ? format->rateHint(settings) : 0,
+            true, sourceContext);
+        if (!sourceDecoder) {
+            outcome.reason = "the source could not be read again";
+            return outcome;
+        }
+        in = std::make_unique<FrameStream>(std::move(sourceDecoder), StopsAtLength(formatCode));
     }
     DecoderContext outputContext;
     outputContext.cancelled = cancelled;
     std::unique_ptr<AudioDecoder> outputDecoder =
-        CreateDecoder(output, InputFormatFromPath(output), 0, true, outputContext);
+        CreateDecoder(output, format != nullptr && format->readAs != 0 ? format->readAs : InputFormatFromPath(output), 0,
+                      true, outputContext);
     if (!outputDecoder) {
-        sourceDecoder->Close();
         outcome.reason = "the output could not be read";
         return outcome;
     }
-    FrameStream in(std::move(sourceDecoder), StopsAtLength(formatCode));
     FrameStream out(std::move(outputDecoder), false);
-    const int inRate = in.Decoder().GetSampleRate();
+    const int inRate = in ? in->Decoder().GetSampleRate() : report->sourceRate;
     const int outRate = out.Decoder().GetSampleRate();
-
-    // WAV in the source's own format and without gain: every sample must be the source's, at full width when
-    // both readers give it.
-    const bool gain = settings.AmplifyWav != 0 && settings.AmplifyWavCoeff != 100;
-    if (settings.OutputFormat == kOutputWav && !gain) {
-        const PcmFormat a = in.Decoder().WideFormat();
+    std::string differs;
+    if (in && exact) {
+        // In the source's own format every sample must be the source's, at full width when both readers give it.
+        const PcmFormat a = in->Decoder().WideFormat();
         const PcmFormat b = out.Decoder().WideFormat();
         // A reader that cannot follow leaves the formats unequal: then the lengths alone are compared.
-        if (a.rate > 0 && a == b && in.SwitchToWide()) out.SwitchToWide();
-    }
-    const bool sameFormat = inRate == outRate && in.FrameBytes() == out.FrameBytes() &&
-                            in.Decoder().GetBitsPerSample() == out.Decoder().GetBitsPerSample();
-    std::string differs;
-    if (settings.OutputFormat == kOutputWav && sameFormat && !gain) {
-        std::vector<uint8_t> a(in.FrameBytes()), b(out.FrameBytes());
-        for (uint64_t frame = 0;; ++frame) {
-            if ((frame & 0xFFFF) == 0 && cancelled && cancelled()) {
-                outcome.reason = "cancelled";
-                return outcome;
-            }
-            const bool moreIn = in.NextFrame(a.data());
-            const bool moreOut = out.NextFrame(b.data());
-            if (moreIn != moreOut) break;  // the counts below tell
-            if (!moreIn) break;
-            if (a != b) {
-                differs = "sample " + std::to_string(frame) + " differs from the source's";
-                break;
-            }
+        if (a.rate > 0 && a == b && in->SwitchToWide()) out.SwitchToWide();
+        const bool sameFormat = inRate == outRate && in->FrameBytes() == out.FrameBytes() &&
+                                in->Decoder().GetBitsPerSample() == out.Decoder().GetBitsPerSample();
+        if (sameFormat) differs = FirstDifference(*in, out, cancelled);
+        if (differs == "cancelled") {
+            outcome.reason = differs;
+            return outcome;
         }
     }
-    if (!Drain(in, cancelled) || !Drain(out, cancelled)) {
+    if ((in && !Drain(*in, cancelled)) || !Drain(out, cancelled)) {
         outcome.reason = "cancelled";
         return outcome;
     }
-    outcome.sourceFrames = in.Count();
+    outcome.sourceFrames = in ? in->Count() : report->framesRead;
     outcome.outputFrames = out.Count();
     if (!differs.empty()) {
         outcome.reason = differs;
         return outcome;
     }
     const uint64_t expected = Scaled(outcome.sourceFrames, inRate, outRate);
-    const bool infoTag = settings.OutputFormat == kOutputMp3 && HasLameInfoTag(output);
-    const FrameSpan span = AllowedFrames(settings.OutputFormat, expected, outRate, infoTag, inRate != outRate);
+    const bool encoderTag = format != nullptr && format->encoderTag != nullptr && format->encoderTag(output);
+    const FrameSpan span = AllowedFrames(settings.OutputFormat, expected, outRate, encoderTag, inRate != outRate);
     if (outcome.outputFrames < span.min || outcome.outputFrames > span.max) {
         outcome.reason = "the output decodes to " + std::to_string(outcome.outputFrames) + " frames, " +
                          (span.min == span.max ? std::to_string(span.min)

@@ -25,6 +25,8 @@
 #include <string>
 
 #include "decode/DecoderFactory.h"
+#include "app/ConvertLoop.h"
+#include "formats/OutputFormat.h"
 #include "settings/ConvertSettings.h"
 
 namespace pelloran {
@@ -36,20 +38,15 @@ struct VerifyOutcome {
     uint64_t outputFrames = 0;   // decoded from the output, at its rate
 };
 
-// The frames an output of the settings' format may decode to, for `expected` frames of source at its rate.
-struct FrameSpan {
-    uint64_t min = 0;
-    uint64_t max = 0;
-};
-FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate, bool mp3InfoTag, bool resampled);
+// The frames an output of that format may decode to, for `expected` frames of source at the output's rate: the
+// format's length rule (formats/), exactly `expected` without one.
+FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate, bool encoderTag, bool resampled);
 
-// True when an MP3 file's first frame is an Info/Xing frame with a LAME tag (encoder delay and padding).
-bool HasLameInfoTag(const std::string& path);
-
-// Decodes source (input-format code formatCode) and output again and checks the output's length, and for WAV
-// output whose format equals the source's without gain, every sample. cancelled: asked between blocks.
+// Decodes the output again and checks its length against the source's frames, which the conversion's report
+// gives (else the source is decoded again); a format that keeps the samples (WAV without gain) has the source
+// decoded again and every sample compared. cancelled: asked between blocks.
 VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatCode, const std::string& source,
                                const std::string& output, std::optional<ReaderKind> preferred,
-                               const std::function<bool()>& cancelled);
+                               const std::function<bool()>& cancelled, const ConversionReport* report = nullptr);
 
 }  // namespace pelloran

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "decode/DecoderFactory.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 
 namespace pelloran::cli {
 

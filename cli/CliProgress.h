@@ -18,10 +18,11 @@ public:
     explicit CliProgress(bool show);
     ~CliProgress() override;
 
+    void SetFileStep(const FileStep&) override {}
     void SetFileText(const std::string&) override {}
     int FileBarWidth() const override { return 1000; }
     void SetFileBar(int) override {}
-    void SetRunText(const std::string&) override {}
+    void SetRunStep(const RunStep&) override {}
     void SetRunRange(int count) override;
     void StepRun() override {}
     void Pump() override {}

@@ -6,6 +6,7 @@
 #include "cli/CliProgress.h"
 #include "cli/TextOut.h"
 #include "decode/DecoderFactory.h"
+#include "frontend/Wording.h"
 #include "media/TagRecord.h"
 
 namespace pelloran::cli {
@@ -22,9 +23,10 @@ void PutName(Json& j, const char* key, const std::string& name) {
 
 std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-std::string NotLoadedStatus(const AddedFile& file) {
-    if (!file.probed) return kStatusCancelled;
-    return file.probe.notRegular ? kNotRegularFileNote : "Failed to load";
+EntryStatus NotLoadedStatus(const AddedFile& file) {
+    if (!file.probed) return {EntryState::Cancelled, {}, {}};
+    if (file.probe.notRegular) return {EntryState::NotConverted, MakeNote(NoteCode::NotRegularFile), {}};
+    return {EntryState::NotLoaded, file.probe.note, {}};
 }
 
 }  // namespace
@@ -92,16 +94,16 @@ void OrderedPrinter::FlushReady() {
     }
 }
 
-std::string ConvertLine(const std::string& source, StatusCode code, const std::string& status,
+std::string ConvertLine(const std::string& source, StatusCode code, const EntryStatus& status,
                         const std::string& target, const EntryResult& result, bool json) {
-    if (!json) return EscapeText(source) + "\t" + EscapeText(status);
+    if (!json) return EscapeText(source) + "\t" + EscapeText(StatusText(status));
     Json j;
     PutName(j, "source", source);
     j["ok"] = result.ok || code == StatusCode::Skipped;
     j["status_code"] = StatusCodeName(code);
-    j["status"] = status;
+    j["status"] = StatusText(status);
     PutName(j, "target", target);
-    j["note"] = result.note;
+    j["note"] = NoteText(result.note);
     j["truncated"] = result.truncated;
     j["verified"] = result.verified;
     if (result.verifyRan) {
@@ -118,8 +120,8 @@ std::string ConvertLine(const std::string& source, StatusCode code, const std::s
 std::string DuplicateLine(const AddedFile& file, bool json) {
     EntryResult result;
     result.skipped = true;
-    result.note = kDuplicateNote;
-    return ConvertLine(file.path, StatusCode::Skipped, kDuplicateNote, "", result, json);
+    result.note = MakeNote(NoteCode::Duplicate);
+    return ConvertLine(file.path, StatusCode::Skipped, {EntryState::NotConverted, result.note, {}}, "", result, json);
 }
 
 std::string NotLoadedLine(const AddedFile& file, bool json) {
@@ -147,12 +149,12 @@ std::string ProbeLine(const AddedFile& file, bool json) {
             j["reader"] = file.probe.reader ? ReaderName(*file.probe.reader) : "";
         } else {
             j["status_code"] = StatusCodeName(file.probed ? StatusCode::NotLoaded : StatusCode::Cancelled);
-            j["status"] = NotLoadedStatus(file);
-            j["note"] = file.probe.note;
+            j["status"] = StatusText(NotLoadedStatus(file));
+            j["note"] = NoteText(file.probe.note);
         }
         return Dump(j);
     }
-    if (!file.probe.ok) return EscapeText(file.path) + "\t" + NotLoadedStatus(file);
+    if (!file.probe.ok) return EscapeText(file.path) + "\t" + EscapeText(StatusText(NotLoadedStatus(file)));
     return EscapeText(file.path) + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) +
            "\t" + FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
 }

@@ -9,7 +9,7 @@
 
 #include "app/AddFiles.h"
 #include "app/ConversionRun.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 
 namespace pelloran::cli {
 
@@ -38,12 +38,11 @@ private:
 };
 
 // A conversion's line: "SOURCE<TAB>STATUS", or its JSON object.
-std::string ConvertLine(const std::string& source, StatusCode code, const std::string& status,
+std::string ConvertLine(const std::string& source, StatusCode code, const EntryStatus& status,
                         const std::string& target, const EntryResult& result, bool json);
-// The line of a file that was not loaded (or never probed after Cancel).
-inline constexpr const char* kDuplicateNote = "Duplicate of an earlier input";
 // A named file already listed earlier in this run: skipped, with its reason.
 std::string DuplicateLine(const AddedFile& file, bool json);
+// The line of a file that was not loaded (or never probed after Cancel).
 std::string NotLoadedLine(const AddedFile& file, bool json);
 // A probe's line: the list's columns, or its JSON object.
 std::string ProbeLine(const AddedFile& file, bool json);

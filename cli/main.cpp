@@ -24,7 +24,7 @@
 #include "platform/Paths.h"
 #include "platform/MidiSource.h"
 #include "platform/registry.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 
 namespace pelloran::cli {
 namespace {
@@ -44,21 +44,22 @@ public:
         : printer_(printer), progress_(progress), lineOf_(std::move(lineOf)), items_(items),
           statuses_(items.size()), json_(json), dryRun_(dryRun) {}
 
-    void SetStatus(size_t index, const std::string& text) override {
+    void SetStatus(size_t index, const EntryStatus& status) override {
         std::lock_guard lock(mutex_);
-        statuses_[index] = text;
-        if (text == kStatusConverting) progress_.EntryStarted(index, FileNamePart(items_[index]->sourcePath));
+        statuses_[index] = status;
+        if (status.state == EntryState::Converting)
+            progress_.EntryStarted(index, FileNamePart(items_[index]->sourcePath));
     }
     void EntryProgress(size_t index, double fraction) override { progress_.EntryProgress(index, fraction); }
     void EntryFinished(size_t index, const EntryResult& result) override {
-        std::string status;
+        EntryStatus status;
         StatusCode code = StatusCode::Failed;
         {
             std::lock_guard lock(mutex_);
             status = statuses_[index];
             if (result.ok) code = dryRun_ ? StatusCode::Planned : StatusCode::Converted;
             else if (result.skipped) code = StatusCode::Skipped;
-            else if (status == kStatusCancelled) code = StatusCode::Cancelled;
+            else if (status.state == EntryState::Cancelled) code = StatusCode::Cancelled;
             counts_.Add(code);
         }
         progress_.EntryFinished(index);
@@ -67,7 +68,7 @@ public:
         if (!json_ && !result.note.empty() && code != StatusCode::Cancelled) {
             progress_.Lock();
             progress_.Clear();
-            std::cerr << EscapeText(item.sourcePath) << ": " << EscapeText(result.note) << "\n";
+            std::cerr << EscapeText(item.sourcePath) << ": " << EscapeText(NoteText(result.note)) << "\n";
             progress_.Unlock();
         }
         printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, item.targetPath, result, json_));
@@ -87,7 +88,7 @@ private:
     CliProgress& progress_;
     std::vector<size_t> lineOf_;
     std::vector<FileItem*>& items_;
-    std::vector<std::string> statuses_;
+    std::vector<EntryStatus> statuses_;
     bool json_;
     bool dryRun_;
     Counts counts_;
@@ -141,9 +142,10 @@ std::optional<int> ApplyOptions(const CliOptions& options, ConvertSettings& sett
         sample.sourcePath = "/a/b.wav";
         for (const auto& tag : kTagFieldNames) sample.tags.*tag.field = "x";
         sample.tags.Track = "1";
-        std::string name, error;
+        std::string name;
+        Note error;
         if (!ExpandNamePattern(settings.OutputNamePattern, sample, settings.OutputFormat, name, error))
-            return UsageError(error);
+            return UsageError(NoteText(error));
     }
     for (const std::string& warning : IneffectiveSettings(settings, named))
         std::cerr << "pelloran-cli: warning: " << warning << "\n";
@@ -310,7 +312,7 @@ int Main(int argc, char** argv) {
         if (e.probed && !e.probe.note.empty()) {
             progress.Lock();
             progress.Clear();
-            std::cerr << EscapeText(e.path) << ": " << EscapeText(e.probe.note) << "\n";
+            std::cerr << EscapeText(e.path) << ": " << EscapeText(NoteText(e.probe.note)) << "\n";
             progress.Unlock();
         }
     };
@@ -359,8 +361,8 @@ int Main(int argc, char** argv) {
     size_t neverReached = 0;
     printer.FlushAll([&](size_t line) {
         ++neverReached;
-        return ConvertLine(entries[line].path, StatusCode::Cancelled, kStatusCancelled, "", EntryResult{},
-                           options.json);
+        return ConvertLine(entries[line].path, StatusCode::Cancelled, {EntryState::Cancelled, {}, {}}, "",
+                           EntryResult{}, options.json);
     });
     progress.Clear();
     const Counts run = observer.counts();

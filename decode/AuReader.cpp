@@ -1,9 +1,10 @@
 #include "decode/AuReader.h"
 
 #include <algorithm>
-#include <bit>
+#include <memory>
 
 #include "decode/G711.h"
+#include "decode/G726.h"
 #include "decode/Readers.h"
 
 namespace pelloran {
@@ -27,46 +28,23 @@ enum Encoding : uint32_t {
     kAlaw = 27,
 };
 
-// Scales to 32 bits, truncates, keeps the top 16 bits; values beyond ±1.0 saturate, NaN is silence.
-int16_t FloatToSample(double x) {
-    if (x != x) return 0;
-    x = std::clamp(x, -1.0, 1.0);
-    const auto scaled = static_cast<int32_t>(static_cast<int64_t>(x * 2147483647.0));
-    return static_cast<int16_t>(scaled >> 16);
-}
-
 }  // namespace
 
-AuReader::AuReader() = default;
-
-AuReader::~AuReader() { Close(); }
-
 void AuReader::Close() {
-    fileHandle.Close();
-    expandByte = nullptr;
-    readRoutine = nullptr;
-    dataStart = 0;
     sourceBits = 0;
     storedBytes = 0;
     encoding = 0;
     bigEndian = 1;
-    for (auto& state : adpcmState) state.Reset(4);
-    codeBits = 0;
-    bitBuffer = 0;
-    bitCount = 0;
-    truncated = false;
-    wide = false;
-    started = false;
-    ResetState();
+    SoundFileReader::Close();
 }
 
 int AuReader::Open(const std::string& path, int rate) {
     (void)rate;
     Close();
-    if (!fileHandle.Open(path, "rb")) return 0;
-    const int64_t size = fileHandle.Size();
+    if (!file_.Open(path, "rb")) return 0;
+    const int64_t size = file_.Size();
     uint8_t header[kHeaderBytes];
-    const size_t got = fileHandle.Read(header, kHeaderBytes);
+    const size_t got = file_.Read(header, kHeaderBytes);
     if (size < 0 || got < 24 || !ParseHeader(header, got)) {
         Close();
         return 0;
@@ -75,16 +53,19 @@ int AuReader::Open(const std::string& path, int rate) {
     const uint64_t fileSize = static_cast<uint64_t>(size);
     const uint32_t dataOffset = Load32(header + 4);
     const uint32_t dataSizeField = Load32(header + 8);
-    if (dataOffset > fileSize || !fileHandle.Seek(dataOffset)) {
+    if (dataOffset > fileSize) {
         Close();
         return 0;
     }
-    dataStart = dataOffset;
-    position = 0;
     // All ones means "to the end of the file"; a stated size beyond the file is cut to what is there.
     const uint64_t available = fileSize - dataOffset;
     length = dataSizeField == 0xFFFFFFFF ? available : std::min<uint64_t>(dataSizeField, available);
-    truncated = dataSizeField != 0xFFFFFFFF && dataSizeField > available;
+    truncated_ = dataSizeField != 0xFFFFFFFF && dataSizeField > available;
+    position = 0;
+    if (!SetData(dataOffset, length)) {
+        Close();
+        return 0;
+    }
 
     const uint64_t bitsPerSecond = static_cast<uint64_t>(sourceBits) * channels * sampleRate;
     durationSeconds = static_cast<int32_t>(length * 8 / (static_cast<uint64_t>(sourceBits) * channels) /
@@ -122,10 +103,9 @@ bool AuReader::ParseHeader(const uint8_t* header, size_t size) {
         if (!found) return false;
     }
 
-    readRoutine = &AuReader::ReadLinear;
     switch (encoding) {
-        case kMulaw: sourceBits = 8; expandByte = &UlawExpand; break;
-        case kAlaw: sourceBits = 8; expandByte = &AlawExpand; break;
+        case kMulaw: sourceBits = 8; break;
+        case kAlaw: sourceBits = 8; break;
         case kLinear8: sourceBits = 8; break;
         case kLinear16: sourceBits = 16; break;
         case kLinear24: sourceBits = 24; break;
@@ -137,13 +117,6 @@ bool AuReader::ParseHeader(const uint8_t* header, size_t size) {
         case kG723_5: sourceBits = 5; break;
         default: return false;
     }
-    if (encoding == kG721 || encoding == kG723_3 || encoding == kG723_5) {
-        codeBits = sourceBits;
-        for (auto& state : adpcmState) state.Reset(codeBits);
-        bitBuffer = 0;
-        bitCount = 0;
-        readRoutine = &AuReader::ReadAdpcm;
-    }
     storedBytes = (sourceBits + 7) / 8;
     bitsPerSample = 16;
     bytesPerSample = 2;
@@ -154,13 +127,10 @@ bool AuReader::ParseHeader(const uint8_t* header, size_t size) {
     if (channelField == 0) return false;
     channels = (channelField == 1 || channelField == 2) ? static_cast<int32_t>(channelField) : 1;
     outputChannels = channels;
+    if (encoding == kMulaw || encoding == kAlaw) codec_ = std::make_unique<G711Codec>(encoding == kAlaw);
+    if (encoding == kG721 || encoding == kG723_3 || encoding == kG723_5)
+        codec_ = std::make_unique<G726Codec>(sourceBits, channels);
     return true;
-}
-
-int AuReader::Read(void* left, void* right) {
-    if (readRoutine == nullptr || !fileHandle.IsOpen() || wide) return 0;
-    started = true;
-    return (this->*readRoutine)(left, right);
 }
 
 bool AuReader::Stored(StoredPcm& pcm) const {
@@ -178,111 +148,25 @@ bool AuReader::Stored(StoredPcm& pcm) const {
     return pcm.WideBits() != 0;
 }
 
-PcmFormat AuReader::WideFormat() {
-    StoredPcm pcm;
-    if (readRoutine == nullptr || started || !Stored(pcm)) return {0, 0, 0, true};
-    return {sampleRate, channels, pcm.WideBits(), true};
-}
-
-bool AuReader::UseWide() {
-    if (WideFormat().rate == 0) return false;
-    wide = true;
-    return true;
-}
-
-int AuReader::ReadWide(int32_t* const* planes) {
-    StoredPcm pcm;
-    if (!wide || planes == nullptr || !fileHandle.IsOpen() || !Stored(pcm)) return 0;
-    const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(pcm.bytes);
-    const size_t got = ReadData(frameBytes * kBlockFrames);
-    const size_t frames = got / frameBytes;
-    DecodeStoredPcm(ioBuffer.data(), frames, channels, pcm, pcm.WideBits(), planes);
-    return static_cast<int>(frames);
-}
-
-size_t AuReader::ReadData(size_t request) {
-    if (position >= length) return 0;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(request, length - position));
-    position += want;
-    if (ioBuffer.size() < want) ioBuffer.resize(want);
-    const size_t got = fileHandle.Read(ioBuffer.data(), want);
-    if (got < want) {
-        truncated = true;
-        position = length;  // the file ended early: so does the stream
-    }
-    return got;
-}
-
-int16_t AuReader::ConvertSample(const uint8_t* p) const {
+int AuReader::ReadStored(void* left, void* right) {
+    const int bytes = storedBytes;
+    const bool big = bigEndian != 0;
     switch (encoding) {
-        case kMulaw:
-        case kAlaw:
-            return expandByte(p[0]);
         case kLinear8:
-            return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256);
+            return DeliverFrames<int16_t>(left, right, 1,
+                                          [](const uint8_t* p) { return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256); });
         case kLinear16:
         case kLinear24:
-        case kLinear32: {
-            // The two most significant bytes.
-            const uint8_t high = bigEndian ? p[0] : p[storedBytes - 1];
-            const uint8_t low = bigEndian ? p[1] : p[storedBytes - 2];
-            return static_cast<int16_t>(static_cast<uint16_t>((high << 8) | low));
-        }
+        case kLinear32:
+            return DeliverFrames<int16_t>(left, right, bytes,
+                                          [bytes, big](const uint8_t* p) { return TopSixteenBits(p, bytes, big); });
         case kFloat:
-            return FloatToSample(std::bit_cast<float>(Load32(p)));
-        case kDouble: {
-            const uint64_t bits = bigEndian
-                                      ? (static_cast<uint64_t>(LoadU32BE(p)) << 32) | LoadU32BE(p + 4)
-                                      : (static_cast<uint64_t>(LoadU32LE(p + 4)) << 32) | LoadU32LE(p);
-            return FloatToSample(std::bit_cast<double>(bits));
-        }
+        case kDouble:
+            return DeliverFrames<int16_t>(left, right, bytes,
+                                          [bytes, big](const uint8_t* p) { return StoredFloatToSixteen(p, bytes, big); });
         default:
             return 0;
     }
-}
-
-int AuReader::ReadLinear(void* left, void* right) {
-    const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(storedBytes);
-    const size_t got = ReadData(frameBytes * kBlockFrames);
-    const int frames = static_cast<int>(std::min<size_t>(got / frameBytes, kBlockFrames));
-    const uint8_t* p = ioBuffer.data();
-    auto* first = static_cast<int16_t*>(left);
-    if (channels == 1) {
-        for (int i = 0; i < frames; ++i, p += storedBytes) first[i] = ConvertSample(p);
-    } else {
-        auto* second = static_cast<int16_t*>(right);
-        for (int i = 0; i < frames; ++i, p += frameBytes) {
-            first[i] = ConvertSample(p);
-            second[i] = ConvertSample(p + storedBytes);
-        }
-    }
-    return frames;
-}
-
-int AuReader::ReadAdpcm(void* left, void* right) {
-    const size_t got = ReadData(static_cast<size_t>(channels) * codeBits * kBlockFrames / 8);
-    const int frames =
-        static_cast<int>(std::min<size_t>(got * 8 / (static_cast<size_t>(channels) * codeBits), kBlockFrames));
-    const uint8_t* p = ioBuffer.data();
-    size_t next = 0;
-    const uint32_t mask = (1u << codeBits) - 1;
-    auto* out0 = static_cast<int16_t*>(left);
-    auto* out1 = static_cast<int16_t*>(right);
-    for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            // Codes are packed from the least significant bit up.
-            while (bitCount < codeBits && next < got) {
-                bitBuffer |= static_cast<uint32_t>(p[next++]) << bitCount;
-                bitCount += 8;
-            }
-            if (bitCount < codeBits) return i;
-            const uint32_t code = bitBuffer & mask;
-            bitBuffer >>= codeBits;
-            bitCount -= codeBits;
-            (c == 0 ? out0 : out1)[i] = adpcmState[c].Decode(code);
-        }
-    }
-    return frames;
 }
 
 std::unique_ptr<AudioDecoder> MakeAuReader() { return std::make_unique<AuReader>(); }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "decode/DecoderFactory.h"
+#include "decode/FfmpegSource.h"
 #include "decode/Readers.h"
-#include "platform/FfmpegSource.h"
 #include "platform/wm.h"
 
 namespace pelloran {

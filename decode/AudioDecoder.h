@@ -12,6 +12,8 @@
 
 namespace pelloran {
 
+class File;
+
 // Frames per channel in one PCM block.
 inline constexpr int kBlockFrames = 1152;
 
@@ -62,6 +64,9 @@ public:
         height = videoHeight;
     }
     virtual double GetFrameRate() { return frameRate; }
+    // The source file the reader holds open, for reading its tags without opening it again; null when the
+    // reader keeps none of its own.
+    virtual const File* SourceFile() const { return nullptr; }
     // True when the stream ended before the extent its header gives (asked once the reading is over).
     virtual bool IsTruncated() const { return false; }
 

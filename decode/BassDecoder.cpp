@@ -5,15 +5,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "decode/CdSource.h"
+#include "decode/FfmpegSource.h"
+#include "decode/FlacSource.h"
+#include "decode/MidiSource.h"
+#include "decode/ModuleSource.h"
 #include "decode/Readers.h"
-#include "platform/CdSource.h"
-#include "platform/FfmpegSource.h"
-#include "platform/FlacSource.h"
-#include "platform/Id3v2Header.h"
-#include "platform/MidiSource.h"
-#include "platform/ModuleSource.h"
+#include "decode/WavSource.h"
 #include "platform/MpegFrames.h"
-#include "platform/WavSource.h"
 
 namespace pelloran {
 
@@ -22,20 +21,6 @@ namespace {
 // The FFmpeg source as this reader uses it: its own formats, the library's choice of stream, every channel.
 FfmpegSource::Options MediaOptions(const CancelCheck& cancelled) {
     return {DemuxerSet::GeneralReader, true, false, false, &cancelled};
-}
-
-int Version(const uint8_t* p) { return MpegVersionField(p); }
-int Layer(const uint8_t* p) { return MpegLayerField(p); }
-
-// A Layer III frame carrying an encoder's "Xing"/"Info" header after its side information, or "VBRI" at 36.
-bool IsInformationFrame(const uint8_t* p) {
-    if (std::memcmp(p + 36, "VBRI", 4) == 0) return true;
-    if (Layer(p) != 1) return false;
-    const bool mpeg1 = Version(p) == 3;
-    const bool mono = (p[3] >> 6) == 3;
-    const size_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
-    const size_t at = 4 + ((p[1] & 1) ? 0 : 2) + sideInfo;
-    return std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0;
 }
 
 std::string LowerExtension(const std::string& path) { return ToLowerAscii(PathExtension(path)); }
@@ -49,59 +34,6 @@ int PeekChannelMode(const File& file) {
 }
 
 }  // namespace
-
-int MpegHeaderChannelMode(const uint8_t header[4]) {
-    if (header[0] != 0xFF || (header[1] & 0xE0) != 0xE0) return 4;
-    if (Version(header) == 1 || Layer(header) == 0 || (header[2] >> 4) == 15) return 4;
-    if (MpegAudioKbps(header) == 0) return 4;  // free format is refused too
-    return header[3] >> 6;
-}
-
-std::optional<uint64_t> FindMpegAudioStart(const File& file) {
-    const int64_t size = file.Size();
-    if (size < 4) return std::nullopt;
-    const auto fileSize = static_cast<uint64_t>(size);
-
-    // Skip ID3v2 tags (several may follow each other).
-    uint64_t offset = 0;
-    for (int tags = 0; tags < 8; ++tags) {
-        uint8_t header[kId3v2HeaderBytes];
-        if (!file.ReadExactAt(static_cast<int64_t>(offset), header, sizeof header)) break;
-        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
-        if (!tag || offset + tag->totalSize() > fileSize) break;
-        offset += tag->totalSize();
-    }
-
-    // Look for the frame sync within the next megabyte (padding or junk may precede the audio).
-    constexpr uint64_t kScanLimit = 1 << 20;
-    std::vector<uint8_t> chunk(64 * 1024 + 3);
-    uint64_t scanned = 0;
-    std::optional<uint64_t> start;
-    while (!start && scanned < kScanLimit && offset + 3 < fileSize) {
-        const int64_t got = file.ReadAt(static_cast<int64_t>(offset), chunk.data(), chunk.size());
-        if (got < 4) break;
-        for (size_t i = 0; i + 3 < static_cast<size_t>(got); ++i) {
-            if (IsMpegAudioHeader(&chunk[i])) {
-                start = offset + i;
-                break;
-            }
-        }
-        offset += static_cast<uint64_t>(got) - 3;
-        scanned += static_cast<uint64_t>(got) - 3;
-    }
-    if (!start) return start;
-
-    // An encoder's information frame ("Xing", "Info", "VBRI") holds no audio: the audio starts after it.
-    uint8_t frame[48];
-    if (!file.ReadExactAt(static_cast<int64_t>(*start), frame, sizeof frame)) return start;
-    const uint64_t frameBytes = MpegAudioFrameBytes(frame);
-    if (frameBytes == 0 || *start + frameBytes + 4 > fileSize || !IsInformationFrame(frame)) return start;
-    uint8_t next[4];
-    if (!file.ReadExactAt(static_cast<int64_t>(*start + frameBytes), next, sizeof next) ||
-        !IsMpegAudioHeader(next))
-        return start;
-    return *start + frameBytes;
-}
 
 void BassDecoder::Close() {
     source_.reset();  // before the file it reads

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "decode/AudioDecoder.h"
+#include "decode/PcmSource.h"
 #include "platform/File.h"
-#include "platform/PcmSource.h"
 #include "platform/TagReader.h"
 
 namespace pelloran {
@@ -31,6 +31,7 @@ public:
     const uint8_t* GetId3v1Block() override;
     const uint8_t* GetId3v2Block(int& size) override;
     int ReadTags(TagRecord& tags) override;
+    const File* SourceFile() const override { return file_.IsOpen() ? &file_ : nullptr; }
     bool IsTruncated() const override;
     PcmFormat WideFormat() override;
     bool UseWide() override;
@@ -52,12 +53,5 @@ private:
     std::optional<Id3Blocks> id3_;        // read at the first request
     int32_t streamKind = kOtherStream;
 };
-
-// MPEG audio channel mode (0 stereo .. 3 single channel) of a frame header, or 4 when the four bytes are no
-// valid header (free-format bit rate included).
-int MpegHeaderChannelMode(const uint8_t header[4]);
-
-// Offset of the first MPEG audio frame after any ID3v2 tags and an encoder's information frame, or nothing.
-std::optional<uint64_t> FindMpegAudioStart(const File& file);
 
 }  // namespace pelloran

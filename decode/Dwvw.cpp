@@ -1,5 +1,7 @@
 #include "decode/Dwvw.h"
 
+#include <algorithm>
+
 namespace pelloran {
 
 bool DwvwDecoder::Init(int bits) {
@@ -19,15 +21,15 @@ bool DwvwDecoder::Init(int bits) {
     return true;
 }
 
-bool DwvwDecoder::Refill(DwvwByteSource& source) {
+bool DwvwDecoder::Refill(SoundData& source) {
     byteIndex_ = 0;
-    byteCount_ = sourceDone_ ? 0 : source.Fill(buffer_, sizeof buffer_);
+    byteCount_ = sourceDone_ ? 0 : source.ReadData(buffer_, sizeof buffer_);
     if (byteCount_ > sizeof buffer_) byteCount_ = 0;
     if (byteCount_ == 0) sourceDone_ = true;
     return byteCount_ != 0;
 }
 
-bool DwvwDecoder::ReadBits(int n, uint32_t& value, DwvwByteSource& source) {
+bool DwvwDecoder::ReadBits(int n, uint32_t& value, SoundData& source) {
     while (bitCount_ < n) {
         if (byteIndex_ >= byteCount_) Refill(source);
         if (byteIndex_ >= byteCount_) {
@@ -43,7 +45,7 @@ bool DwvwDecoder::ReadBits(int n, uint32_t& value, DwvwByteSource& source) {
     return true;
 }
 
-int DwvwDecoder::Decode(int32_t* out, int count, DwvwByteSource& source) {
+int DwvwDecoder::Decode(int32_t* out, int count, SoundData& source) {
     if (bitWidth_ == 0) return 0;
     int decoded = 0;
     while (decoded < count) {
@@ -93,6 +95,21 @@ int DwvwDecoder::Decode(int32_t* out, int count, DwvwByteSource& source) {
         lastSample_ = sample;
         out[decoded++] = static_cast<int32_t>(static_cast<uint32_t>(sample) << (32 - bitWidth_));
     }
+    return decoded;
+}
+
+bool DwvwCodec::Init(int bits, uint64_t values) {
+    valuesLeft_ = values;
+    return decoder_.Init(bits);
+}
+
+int DwvwCodec::Decode(SoundData& data, int16_t* out, int count) {
+    const int n = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(std::max(count, 0)), valuesLeft_));
+    if (values_.size() < static_cast<size_t>(n)) values_.resize(static_cast<size_t>(n));
+    const int decoded = decoder_.Decode(values_.data(), n, data);
+    if (decoded <= 0) return 0;
+    valuesLeft_ -= static_cast<uint64_t>(decoded);
+    for (int i = 0; i < decoded; ++i) out[i] = static_cast<int16_t>(values_[static_cast<size_t>(i)] >> 16);
     return decoded;
 }
 

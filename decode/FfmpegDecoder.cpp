@@ -5,8 +5,8 @@
 #include <climits>
 #include <cstring>
 
+#include "decode/FfmpegSource.h"
 #include "decode/Readers.h"
-#include "platform/FfmpegSource.h"
 
 namespace pelloran {
 

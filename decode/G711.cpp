@@ -1,5 +1,7 @@
 #include "decode/G711.h"
 
+#include <algorithm>
+
 namespace pelloran {
 
 int16_t UlawExpand(uint8_t byte) {
@@ -20,6 +22,14 @@ int16_t AlawExpand(uint8_t byte) {
         t = (t + 264) << (segment - 1);
     }
     return static_cast<int16_t>((byte & 0x80) ? t : -t);
+}
+
+int G711Codec::Decode(SoundData& data, int16_t* out, int count) {
+    const auto want = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(std::max(count, 0)), data.DataLeft()));
+    if (bytes_.size() < want) bytes_.resize(want);
+    const size_t got = data.ReadData(bytes_.data(), want);
+    std::transform(bytes_.data(), bytes_.data() + got, out, expand_);
+    return static_cast<int>(got);
 }
 
 }  // namespace pelloran

@@ -219,4 +219,35 @@ void G726Decoder::Update(int y, int wi, int fi, int dq, int sr, int dqsez) {
     }
 }
 
+G726Codec::G726Codec(int codeBits, int channels) : codeBits_(codeBits), channels_(std::clamp(channels, 1, 2)) {
+    for (auto& state : state_) state.Reset(codeBits);
+    codeBits_ = state_[0].CodeBits();
+}
+
+int G726Codec::Decode(SoundData& data, int16_t* out, int count) {
+    const int frameCount = std::max(count, 0) / channels_;
+    const auto request = static_cast<size_t>(channels_ * codeBits_ * frameCount / 8);
+    const auto want = static_cast<size_t>(std::min<uint64_t>(request, data.DataLeft()));
+    if (bytes_.size() < want) bytes_.resize(want);
+    const size_t got = data.ReadData(bytes_.data(), want);
+    const int frames = static_cast<int>(
+        std::min<size_t>(got * 8 / (static_cast<size_t>(channels_) * codeBits_), static_cast<size_t>(frameCount)));
+    size_t next = 0;
+    const uint32_t mask = (1u << codeBits_) - 1;
+    for (int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels_; ++c) {
+            while (bitCount_ < codeBits_ && next < got) {
+                bitBuffer_ |= static_cast<uint32_t>(bytes_[next++]) << bitCount_;
+                bitCount_ += 8;
+            }
+            if (bitCount_ < codeBits_) return i * channels_;
+            const uint32_t code = bitBuffer_ & mask;
+            bitBuffer_ >>= codeBits_;
+            bitCount_ -= codeBits_;
+            out[i * channels_ + c] = state_[c].Decode(code);
+        }
+    }
+    return frames * channels_;
+}
+
 }  // namespace pelloran

@@ -2,6 +2,9 @@
 // CCITT ADPCM decoder of ITU-T G.726 for the 3-, 4- and 5-bit codings (G.723 24 kbit/s, G.721, G.723 40 kbit/s).
 
 #include <cstdint>
+#include <vector>
+
+#include "decode/SoundCodec.h"
 
 namespace pelloran {
 
@@ -31,6 +34,22 @@ private:
     int dq_[6] = {32, 32, 32, 32, 32, 32};  // quantized differences, floating form
     int sr_[2] = {32, 32};                  // reconstructed signal, floating form
     int td_ = 0;                            // tone detected
+};
+
+// G.726 codes of one or two channels packed from the least significant bit up, channel 1 first.
+class G726Codec final : public SoundCodec {
+public:
+    G726Codec(int codeBits, int channels);
+    // Reads the codes of count values at a time; a frame the data ends inside is not given.
+    int Decode(SoundData& data, int16_t* out, int count) override;
+
+private:
+    int codeBits_;
+    int channels_;
+    G726Decoder state_[2];
+    uint32_t bitBuffer_ = 0;
+    int bitCount_ = 0;
+    std::vector<uint8_t> bytes_;  // grows to one request, never beyond the data
 };
 
 }  // namespace pelloran

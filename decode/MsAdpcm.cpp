@@ -20,7 +20,7 @@ int16_t LoadS16LE(const uint8_t* p) { return static_cast<int16_t>(LoadU16LE(p));
 
 }  // namespace
 
-bool MsAdpcmDecoder::Create(const uint8_t* formatBlock, size_t size) {
+bool MsAdpcmCodec::Create(const uint8_t* formatBlock, size_t size) {
     formatBlock_.clear();
     coefficients_.clear();
     channels_ = blockAlign_ = samplesPerBlock_ = 0;
@@ -49,7 +49,7 @@ bool MsAdpcmDecoder::Create(const uint8_t* formatBlock, size_t size) {
     return true;
 }
 
-bool MsAdpcmDecoder::DecodeBlock(const uint8_t* block, int16_t* out) const {
+bool MsAdpcmCodec::DecodeBlock(const uint8_t* block, int16_t* out) {
     if (channels_ == 0) return false;
     struct ChannelState {
         int64_t coefficient1;

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "decode/SoundCodec.h"
+
 namespace pelloran {
 
-class MsAdpcmDecoder {
+class MsAdpcmCodec final : public BlockCodec {
 public:
     // Largest coefficient table the format allows.
     static constexpr int kMaxCoefficientPairs = 256;
@@ -22,11 +24,14 @@ public:
     int SamplesPerBlock() const { return samplesPerBlock_; }
     int CoefficientPairs() const { return static_cast<int>(coefficients_.size() / 2); }
 
-    // Decodes one block of BlockAlign() bytes into Channels() x SamplesPerBlock() interleaved values.
-    // False when a channel's predictor index is outside the table: the block is corrupt.
-    bool DecodeBlock(const uint8_t* block, int16_t* out) const;
+    size_t BlockBytes() const override { return static_cast<size_t>(blockAlign_); }
+    int BlockValues() const override { return channels_ * samplesPerBlock_; }
 
 private:
+    // Decodes one block of BlockAlign() bytes into Channels() x SamplesPerBlock() interleaved values.
+    // False when a channel's predictor index is outside the table: the block is corrupt.
+    bool DecodeBlock(const uint8_t* block, int16_t* out) override;
+
     std::vector<uint8_t> formatBlock_;
     std::vector<int> coefficients_;  // pairs: coefficient 1, coefficient 2
     int channels_ = 0;

@@ -9,9 +9,9 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
+#include "decode/PcmSource.h"
 #include "decode/Readers.h"
-#include "platform/PcmSource.h"
-#include "platform/SampleAdapter.h"
+#include "decode/SampleAdapter.h"
 #include "platform/TagReader.h"
 
 #include "platform/FfmpegApi.h"

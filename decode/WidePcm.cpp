@@ -22,6 +22,15 @@ int32_t FromFloat(double x, int bits) {
 
 }  // namespace
 
+int16_t StoredFloatToSixteen(const uint8_t* p, int bytes, bool bigEndian) {
+    const uint64_t raw = LoadBytes(p, bytes, bigEndian);
+    double x = bytes == 4 ? std::bit_cast<float>(static_cast<uint32_t>(raw)) : std::bit_cast<double>(raw);
+    if (x != x) return 0;
+    x = std::clamp(x, -1.0, 1.0);
+    const auto scaled = static_cast<int32_t>(static_cast<int64_t>(x * 2147483647.0));
+    return static_cast<int16_t>(scaled >> 16);
+}
+
 int StoredPcm::WideBits() const {
     switch (kind) {
         case Signed: return bytes >= 1 && bytes <= 2 ? 16 : bytes == 3 ? 24 : bytes == 4 ? 32 : 0;

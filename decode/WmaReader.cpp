@@ -1,105 +1,131 @@
 #include "decode/WmaReader.h"
 
 #include <algorithm>
-#include <cstring>
-#include <limits>
+#include <climits>
+#include <utility>
 
+#include "decode/FfmpegSource.h"
 #include "decode/Readers.h"
+#include "platform/TagReader.h"
 #include "platform/ffmpeg_input.h"
 #include "platform/wm.h"
 
 namespace pelloran {
 
 namespace {
-constexpr int32_t kInitialSampleBuffer = 0x19000;  // 102400 bytes
+
 constexpr uint64_t kHundredNs = 10000000;
+
+// The header attributes of the tag fields, by the keys FFmpeg's ASF demuxer keeps them under (its own names
+// first): Title, Author, Description, WM/AlbumTitle, WM/Genre, WM/Year, Copyright, WM/Composer.
+struct AttributeKeys {
+    std::string TagRecord::*field;
+    const char* keys[3];
+};
+constexpr AttributeKeys kAttributeKeys[] = {
+    {&TagRecord::Title, {"title", nullptr, nullptr}},
+    {&TagRecord::Artist, {"artist", "author", nullptr}},
+    {&TagRecord::Comment, {"comment", "description", nullptr}},
+    {&TagRecord::Album, {"album", nullptr, nullptr}},
+    {&TagRecord::Genre, {"genre", nullptr, nullptr}},
+    {&TagRecord::Year, {"WM/Year", "date", "year"}},
+    {&TagRecord::Copyright, {"copyright", nullptr, nullptr}},
+    {&TagRecord::Composer, {"composer", nullptr, nullptr}},
+};
+
+using Metadata = std::vector<std::pair<std::string, std::string>>;
+
+// The first non-empty value under key (in any case, as the library looks keys up), or null.
+const std::string* Value(const Metadata& metadata, const char* key) {
+    for (const auto& [name, value] : metadata) {
+        if (EqualsIgnoreCase(name, key)) return value.empty() ? nullptr : &value;
+    }
+    return nullptr;
+}
+
+// The header attributes as tags: every attribute with a property name, the others in extra; the track number
+// as its integer value ("0" when the file has none).
+TagRecord AttributeTags(const Metadata& metadata) {
+    TagRecord tags;
+    for (const AttributeKeys& entry : kAttributeKeys) {
+        for (int i = 0; i < 3 && entry.keys[i] != nullptr; ++i) {
+            if (const std::string* value = Value(metadata, entry.keys[i])) {
+                tags.*entry.field = *value;
+                break;
+            }
+        }
+    }
+    for (const auto& [key, value] : metadata) {
+        if (value.empty()) continue;
+        const std::string property = PropertyNameOfMetadataKey(key);
+        if (property.empty() || TagFieldOf(property) != nullptr) continue;
+        tags.extra[property].push_back(value);
+    }
+    const std::string* track = Value(metadata, "track");  // WM/TrackNumber
+    tags.Track = std::to_string(track != nullptr ? TrackNumber(*track) : 0);
+    return tags;
+}
+
 }  // namespace
 
 std::unique_ptr<AudioDecoder> MakeWmaReader() { return std::make_unique<WmaReader>(); }
 
-WmaReader::WmaReader() : sampleBuffer(kInitialSampleBuffer), sampleBufferSize(kInitialSampleBuffer) {}
+WmaReader::WmaReader() = default;
 WmaReader::~WmaReader() { Close(); }
 
 void WmaReader::Close() {
-    fileReader.reset();
-    fileTags = TagRecord{};
-    haveTags = false;
-    pendingIndex = 0;
-    pendingFrames = 0;
-    truncated = false;
+    source_.reset();  // before the file it reads
+    file_.Close();
+    buffer_ = {};
+    frames_ = 0;
+    tags_ = TagRecord{};
+    truncated_ = false;
     ResetState();
 }
 
 int WmaReader::Open(const std::string& path, int) {
     Close();
-    fileReader = std::make_unique<WmaFileReader>();
-    if (!WmaRuntimeReady() || !fileReader->Open(path)) {
+    if (!WmaRuntimeReady() || !file_.Open(path, "rb")) {
         Close();
         return 0;
     }
-    haveTags = fileReader->ReadTags(fileTags);
-    length = fileReader->Duration();
-    const uint64_t seconds = length / kHundredNs;
-    durationSeconds = static_cast<int32_t>(seconds > INT32_MAX ? INT32_MAX : seconds);
-    bitrateKbps = static_cast<int32_t>(fileReader->Bitrate() / 1000);
+    const FfmpegSource::Options options{DemuxerSet::WindowsMedia, false, true, false, &cancelled_, true};
+    source_ = FfmpegSource::Open(file_, path, options);
+    if (!source_) {
+        Close();
+        return 0;
+    }
+    const SourceFormat& format = source_->Format();
+    tags_ = AttributeTags(source_->ContainerMetadata());
+    length = source_->ContainerMicroseconds() * (kHundredNs / 1000000);
+    durationSeconds = static_cast<int32_t>(std::min<uint64_t>(length / kHundredNs, INT32_MAX));
+    int64_t bitrate = source_->ContainerBitRate();
+    if (bitrate <= 0) bitrate = source_->CodecBitRate();
+    bitrateKbps = static_cast<int32_t>(bitrate > 0 && bitrate <= UINT32_MAX ? bitrate / 1000 : 0);
     position = 0;
-    sampleRate = fileReader->Rate();
-    outputChannels = fileReader->Channels();
-    channels = std::max(fileReader->SourceChannels(), outputChannels);
+    sampleRate = format.rate;
+    outputChannels = format.channels;
+    channels = std::max(source_->SourceChannels(), outputChannels);
     bitsPerSample = 16;
     bytesPerSample = 2;
-    if (sampleRate <= 0 || outputChannels < 1 || outputChannels > 2) {
-        Close();
-        return 0;
-    }
-    truncated = AsfDataCutShort(path);
+    truncated_ = AsfDataCutShort(file_);
     return 1;
 }
 
-int WmaReader::Deliver(int16_t* left, int16_t* right, int delivered) {
-    const auto* values = reinterpret_cast<const int16_t*>(sampleBuffer.data());
-    while (pendingFrames > 0 && delivered < kBlockFrames) {
-        if (outputChannels == 2) {
-            left[delivered] = values[pendingIndex++];
-            right[delivered] = values[pendingIndex++];
-        } else {
-            left[delivered] = values[pendingIndex++];
-        }
-        --pendingFrames;
-        ++delivered;
-    }
-    return delivered;
-}
-
 int WmaReader::Read(void* left, void* right) {
-    if (!fileReader || left == nullptr || (outputChannels == 2 && right == nullptr)) return 0;
-    auto* l = static_cast<int16_t*>(left);
-    auto* r = static_cast<int16_t*>(right);
-    int delivered = Deliver(l, r, 0);
-    WmaBlock sample;
-    while (delivered < kBlockFrames) {
-        if (!fileReader->NextBlock(sample)) break;
-        position = sample.time;
-        const size_t bytes = sample.pcm.size() * sizeof(int16_t);
-        if (bytes > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 2)) break;
-        const auto length = static_cast<int32_t>(bytes);
-        if (sampleBufferSize < length) {
-            // Grows by an eighth above the need, to a multiple of 4, plus 4 bytes.
-            const int32_t size = ((length + length / 8) & ~3) + 4;
-            sampleBuffer.assign(static_cast<size_t>(size), 0);
-            sampleBufferSize = size;
-        }
-        std::memcpy(sampleBuffer.data(), sample.pcm.data(), bytes);
-        pendingIndex = 0;
-        pendingFrames = length / (2 * outputChannels);
-        delivered = Deliver(l, r, delivered);
-    }
-    return delivered;
+    if (!source_ || left == nullptr || (outputChannels == 2 && right == nullptr)) return 0;
+    const SourceFormat& format = source_->Format();
+    buffer_.resize(kBlockFrames * format.FrameBytes());
+    const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
+    SplitFirstTwoChannels(buffer_.data(), frames, format, left, right);
+    frames_ += frames;
+    position = frames_ * kHundredNs / static_cast<uint64_t>(sampleRate);
+    return static_cast<int>(frames);
 }
 
 int WmaReader::ReadTags(TagRecord& tags) {
-    if (!haveTags) return 0;
-    tags = fileTags;
+    if (!source_) return 0;
+    tags = tags_;
     return 1;
 }
 

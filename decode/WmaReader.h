@@ -1,6 +1,6 @@
 #pragma once
-// Windows Media files (wma, wmv, asf ...): the first audio stream through the WMA layer's reader, which
-// delivers 16-bit PCM, and the tags from the header attributes.
+// Windows Media files (wma, wmv, asf ...): the first audio stream through the FFmpeg source (ASF alone, 16-bit
+// PCM at the stream's rate, mono or a stereo mix), and the tags from the header attributes.
 
 #include <cstdint>
 #include <memory>
@@ -8,36 +8,31 @@
 #include <vector>
 
 #include "decode/AudioDecoder.h"
+#include "platform/File.h"
 
 namespace pelloran {
 
-class WmaFileReader;
+class FfmpegSource;
 
-class WmaReader : public AudioDecoder {
+class WmaReader final : public AudioDecoder {
 public:
     WmaReader();
     ~WmaReader() override;
 
     void Close() override;
+    // The length and position are in 100-ns units.
     int Open(const std::string& path, int rate) override;
     int Read(void* left, void* right) override;
     int ReadTags(TagRecord& tags) override;
-    bool IsTruncated() const override { return truncated; }
-
-    // Capacity of the copy of the last sample, in bytes (tests).
-    int SampleBufferSize() const { return sampleBufferSize; }
+    bool IsTruncated() const override { return truncated_; }
 
 private:
-    int Deliver(int16_t* left, int16_t* right, int delivered);
-
-    std::unique_ptr<WmaFileReader> fileReader;
-    TagRecord fileTags;
-    bool haveTags = false;  // any of the tag attributes was present
-    std::vector<uint8_t> sampleBuffer;
-    int32_t sampleBufferSize = 0;
-    int32_t pendingIndex = 0;   // next undelivered 16-bit value
-    int32_t pendingFrames = 0;
-    bool truncated = false;  // the ASF data object runs past the end of the file
+    File file_;                              // the source's one open; outlives the source
+    std::unique_ptr<FfmpegSource> source_;
+    std::vector<uint8_t> buffer_;            // interleaved frames of one Read
+    uint64_t frames_ = 0;                    // frames handed out
+    TagRecord tags_;
+    bool truncated_ = false;                 // the ASF data object runs past the end of the file
 };
 
 }  // namespace pelloran

@@ -1,5 +1,12 @@
 #include "frontend/Wording.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "app/OutputNaming.h"
+#include "decode/AudioDecoder.h"
+#include "platform/Paths.h"
+
 namespace pelloran {
 
 std::string QuestionText(Question question, const QuestionData& data) {
@@ -14,6 +21,102 @@ std::string QuestionText(Question question, const QuestionData& data) {
                    data.folder + "\"\nAnd then convert your MIDI file again. Thank you.";
     }
     return {};
+}
+
+std::string NoteText(const Note& note) {
+    switch (note.code) {
+        case NoteCode::None: return {};
+        case NoteCode::ReaderNote: return note.text;
+        case NoteCode::ConversionFailed: return "Conversion Failure";
+        case NoteCode::SystemError: return std::strerror(note.number);
+        case NoteCode::NotRegularFile: return "Not a regular file";
+        case NoteCode::DatFile:
+            return "DAT files (Video CD tracks) are converted with Pelloran Video Converter, not with this program.";
+        case NoteCode::CdaFromDisk:
+            return "IMPORTANT: please DO NOT add CDA file from hard drive, but add CDA file from CD drive.";
+        case NoteCode::FlashFile:
+            return "SWF and FLV files are converted with Pelloran Video Converter, not with this program.";
+        case NoteCode::Duplicate: return "Duplicate of an earlier input";
+        case NoteCode::NeedsSoundFont: return "Failure. Requires file \"ct4mgm.sf2\".";
+        case NoteCode::Skipped: return "Target exists and skipped";
+        case NoteCode::TargetIsSource:
+            return "Target file name is same as original file that can't be overwritten. Please output files to a "
+                   "custom folder.";
+        case NoteCode::TargetIsRunSource: return "Target is a source of this run";
+        case NoteCode::FolderNotCreated: return "Failed to create folder \"" + note.text + "\"";
+        case NoteCode::FileNotCreated: return "Failed to create file \"" + note.text + "\"";
+        case NoteCode::NoWorkFile:
+            return std::string("No work file in the target's folder: ") +
+                   (note.number != 0 ? std::strerror(note.number) : "it stays locked");
+        case NoteCode::EmptyOutput: return "The output is empty";
+        case NoteCode::VerifyFailed: return "Verification failed: " + note.text;
+        case NoteCode::Truncated: return "The source ends early; what it holds was converted";
+        case NoteCode::LargePicture: return "A picture over 16 MiB was left out";
+        case NoteCode::PatternStrayClose: return "'}' without '{' in the name pattern";
+        case NoteCode::PatternUnclosed: return "'{' without '}' in the name pattern";
+        case NoteCode::PatternBadWidth: return "bad width '" + note.text + "' in the name pattern";
+        case NoteCode::PatternUnknownField: return "unknown field {" + note.text + "} in the name pattern";
+        case NoteCode::PatternAbsolute: return "the name pattern gives an absolute path";
+        case NoteCode::PatternLeavesFolder: return "the name pattern leaves the output folder";
+    }
+    return {};
+}
+
+std::string StatusText(const EntryStatus& status) {
+    switch (status.state) {
+        case EntryState::Converting: return "Converting...";
+        case EntryState::Converted: return FileNamePart(status.target);
+        case EntryState::Failed:
+            return status.note.empty() ? "Conversion Failure" : "Conversion Failure (" + NoteText(status.note) + ")";
+        case EntryState::NotConverted: return NoteText(status.note);
+        case EntryState::Cancelled: return "Cancelled";
+        case EntryState::NotLoaded: return "Failed to load";
+    }
+    return {};
+}
+
+std::string RunStepText(const RunStep& step) {
+    return "Converting " + std::to_string(step.position) + " of " + std::to_string(step.count) + " file(s) to " +
+           step.format + "...";
+}
+
+std::string FileStepText(const FileStep& step) {
+    std::string text = (step.stage == FileStage::Verifying ? "Verifying " : "Converting ") + step.name + "...";
+    if (step.percent >= 0) text += std::to_string(step.percent) + "%";
+    return text;
+}
+
+std::string DurationText(uint32_t seconds) {
+    if (seconds == 0) return {};
+    char text[32];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    else
+        std::snprintf(text, sizeof text, "%02u:%02u", seconds / 60, seconds % 60);
+    return text;
+}
+
+std::string BitRateText(uint32_t kbps) { return kbps == 0 ? std::string{} : std::to_string(kbps) + " kbps"; }
+
+std::string FrequencyText(uint32_t hz) { return hz == 0 ? std::string{} : std::to_string(hz) + " Hz"; }
+
+std::string ChannelsText(const FileItem& item) {
+    if (item.formatCode == kInputMp3) {
+        switch (item.channelMode) {
+            case 0: return "Stereo";
+            case 1: return "J-Stereo";
+            case 2: return "Dual Channel";
+            case 3: return "Mono";
+            default: return {};
+        }
+    }
+    switch (item.channels) {
+        case 0:
+        case 1: return "Mono";
+        case 2: return "Stereo";
+        case 6: return "5.1";
+        default: return std::to_string(item.channels);
+    }
 }
 
 }  // namespace pelloran

@@ -37,18 +37,6 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-// Where the audio starts: after the ID3v2 tags (several may follow each other).
-int64_t AfterId3v2(Window& window) {
-    int64_t at = 0;
-    uint8_t header[kId3v2HeaderBytes];
-    for (int tags = 0; tags < 8 && window.Get(at, header, sizeof header); ++tags) {
-        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
-        if (!tag) break;
-        at += static_cast<int64_t>(tag->totalSize());
-    }
-    return at;
-}
-
 constexpr int kAdtsRates[16] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
                                 16000, 12000, 11025, 8000,  7350,  0,     0,     0};
 
@@ -86,6 +74,18 @@ int SamplesPerFrame(const uint8_t* p) {
 // Padding unit: four bytes for layer I, one for the others.
 int PaddingBytes(const uint8_t* p) { return ((p[2] >> 1) & 1) * (Layer(p) == 3 ? 4 : 1); }
 
+// A Layer III frame carrying an encoder's "Xing"/"Info" header after its side information, or "VBRI" at 36;
+// p holds at least 48 bytes.
+bool IsInformationFrame(const uint8_t* p) {
+    if (std::memcmp(p + 36, "VBRI", 4) == 0) return true;
+    if (Layer(p) != 1) return false;
+    const bool mpeg1 = Version(p) == 3;
+    const bool mono = (p[3] >> 6) == 3;
+    const size_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const size_t at = 4 + ((p[1] & 1) ? 0 : 2) + sideInfo;
+    return std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0;
+}
+
 // The largest free-format frame: 640 kbit/s layer III at 8 kHz is 11520 bytes (MPEG-2.5 halves the factor).
 constexpr int64_t kMaxFreeFrame = 12 * 1024;
 
@@ -114,9 +114,66 @@ uint64_t MpegAudioFrameBytes(const uint8_t* h) {
     return static_cast<uint64_t>(factor * kbps / rate + padding);
 }
 
+int MpegHeaderChannelMode(const uint8_t* h) {
+    if (!IsMpegAudioHeader(h) || MpegAudioKbps(h) == 0) return 4;  // free format is refused too
+    return h[3] >> 6;
+}
+
+uint64_t SkipId3v2Tags(const File& file) {
+    const int64_t size = file.Size();
+    if (size < 0) return 0;
+    const auto fileSize = static_cast<uint64_t>(size);
+    uint64_t offset = 0;
+    for (int tags = 0; tags < 8; ++tags) {
+        uint8_t header[kId3v2HeaderBytes];
+        if (!file.ReadExactAt(static_cast<int64_t>(offset), header, sizeof header)) break;
+        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
+        if (!tag || offset + tag->totalSize() > fileSize) break;
+        offset += tag->totalSize();
+    }
+    return offset;
+}
+
+std::optional<uint64_t> FindMpegAudioStart(const File& file) {
+    const int64_t size = file.Size();
+    if (size < 4) return std::nullopt;
+    const auto fileSize = static_cast<uint64_t>(size);
+    uint64_t offset = SkipId3v2Tags(file);
+
+    // Look for the frame sync within the next megabyte (padding or junk may precede the audio).
+    constexpr uint64_t kScanLimit = 1 << 20;
+    std::vector<uint8_t> chunk(64 * 1024 + 3);
+    uint64_t scanned = 0;
+    std::optional<uint64_t> start;
+    while (!start && scanned < kScanLimit && offset + 3 < fileSize) {
+        const int64_t got = file.ReadAt(static_cast<int64_t>(offset), chunk.data(), chunk.size());
+        if (got < 4) break;
+        for (size_t i = 0; i + 3 < static_cast<size_t>(got); ++i) {
+            if (IsMpegAudioHeader(&chunk[i])) {
+                start = offset + i;
+                break;
+            }
+        }
+        offset += static_cast<uint64_t>(got) - 3;
+        scanned += static_cast<uint64_t>(got) - 3;
+    }
+    if (!start) return start;
+
+    // An encoder's information frame holds no audio: the audio starts after it.
+    uint8_t frame[48];
+    if (!file.ReadExactAt(static_cast<int64_t>(*start), frame, sizeof frame)) return start;
+    const uint64_t frameBytes = MpegAudioFrameBytes(frame);
+    if (frameBytes == 0 || *start + frameBytes + 4 > fileSize || !IsInformationFrame(frame)) return start;
+    uint8_t next[4];
+    if (!file.ReadExactAt(static_cast<int64_t>(*start + frameBytes), next, sizeof next) ||
+        !IsMpegAudioHeader(next))
+        return start;
+    return *start + frameBytes;
+}
+
 std::optional<FrameScan> ScanAdts(const File& file) {
     Window window(file);
-    int64_t at = AfterId3v2(window);
+    int64_t at = static_cast<int64_t>(SkipId3v2Tags(file));
     uint8_t h[7];
     if (!window.Get(at, h, sizeof h) || !IsAdts(h)) return std::nullopt;
     FrameScan scan;
@@ -136,16 +193,13 @@ std::optional<FrameScan> ScanAdts(const File& file) {
 }
 
 std::optional<FrameScan> ScanFreeFormatMpeg(const File& file) {
+    const std::optional<uint64_t> start = FindMpegAudioStart(file);
+    if (!start) return std::nullopt;
     Window window(file);
-    const int64_t start = AfterId3v2(window);
-    // The first header within the next 64 KiB.
+    auto at = static_cast<int64_t>(*start);
     uint8_t first[4];
-    int64_t at = start;
-    for (; at < start + 65536; ++at) {
-        if (!window.Get(at, first, sizeof first)) return std::nullopt;
-        if (IsMpegAudioHeader(first)) break;
-    }
-    if (!IsMpegAudioHeader(first) || (first[2] >> 4) != 0) return std::nullopt;
+    if (!window.Get(at, first, sizeof first) || !IsMpegAudioHeader(first) || (first[2] >> 4) != 0)
+        return std::nullopt;
     // The frame size: the distance to the next header of the same stream.
     uint8_t next[4];
     int64_t size = 0;

@@ -1,6 +1,7 @@
 #pragma once
-// Lengths from the frames themselves, for streams whose containers carry none: AAC in ADTS (.aac) and
-// free-format MPEG audio, which FFmpeg can only estimate (or not read at all).
+// MPEG audio and ADTS frames read by our own code: where the audio of an MP3 starts, and lengths from the
+// frames themselves for streams whose containers carry none: AAC in ADTS (.aac) and free-format MPEG audio,
+// which FFmpeg can only estimate (or not read at all).
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +21,18 @@ int MpegAudioKbps(const uint8_t* h);
 // Bytes of the frame whose header is at h; 0 for free format or no usable header.
 uint64_t MpegAudioFrameBytes(const uint8_t* h);
 
+// MPEG audio channel mode (0 stereo .. 3 single channel) of a frame header, or 4 when the four bytes are no
+// valid header (free-format bit rate included).
+int MpegHeaderChannelMode(const uint8_t* h);
+
+// Offset of the first byte after the ID3v2 tags at the start of the file (several may follow each other); a
+// tag running past the end of the file ends the walk at its own start.
+uint64_t SkipId3v2Tags(const File& file);
+
+// Offset of the first MPEG audio frame: the first frame sync within a megabyte after any ID3v2 tags, past an
+// encoder's information frame ("Xing", "Info", "VBRI") when a frame follows it. Nothing without a sync.
+std::optional<uint64_t> FindMpegAudioStart(const File& file);
+
 struct FrameScan {
     int rate = 0;          // Hz, from the first header
     int channels = 0;
@@ -32,8 +45,8 @@ struct FrameScan {
 // frame cut short at the end still counts. Nothing when the file does not start with ADTS frames.
 std::optional<FrameScan> ScanAdts(const File& file);
 
-// A free-format MPEG audio stream (bit-rate index 0): its frame size from the distance between the first two
-// headers, then every frame walked. Nothing when the first frame has a bit rate of its own or no second
+// A free-format MPEG audio stream (bit-rate index 0) from FindMpegAudioStart on: its frame size from the
+// distance between the first two headers, then every frame walked. Nothing when the first frame has a bit rate of its own or no second
 // frame follows.
 std::optional<FrameScan> ScanFreeFormatMpeg(const File& file);
 

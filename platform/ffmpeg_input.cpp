@@ -91,7 +91,8 @@ const std::string& FormatList(DemuxerSet set) {
     };
     static const std::string media = build(false);
     static const std::string general = build(true);
-    return set == DemuxerSet::GeneralReader ? general : media;
+    static const std::string windowsMedia = "asf";
+    return set == DemuxerSet::GeneralReader ? general : set == DemuxerSet::WindowsMedia ? windowsMedia : media;
 }
 
 // Owns an options dictionary.
@@ -306,7 +307,7 @@ MediaInput OpenLocalMedia(const File& file, const std::string& name, DemuxerSet 
 }
 
 bool TakesCodec(DemuxerSet set, const AVFormatContext& input, int codecId) {
-    if (set == DemuxerSet::Media) return true;
+    if (set != DemuxerSet::GeneralReader) return true;
     if (input.iformat == nullptr) return false;
     for (const DemuxerRow& row : kDemuxers) {
         if (!row.general || std::strcmp(row.name, input.iformat->name) != 0) continue;

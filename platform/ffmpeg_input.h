@@ -26,6 +26,7 @@ using MediaInput = std::unique_ptr<AVFormatContext, MediaInputCloser>;
 enum class DemuxerSet {
     Media,          // every self-contained audio or video container the readers know
     GeneralReader,  // the audio formats the general reader decodes (the others go on to their own readers)
+    WindowsMedia,   // ASF alone, for the WMA reader
 };
 
 // Asked while the library works; true makes every blocking call over the input give up (AVERROR_EXIT).

@@ -1,7 +1,7 @@
 #pragma once
-// The WMA layer, built on FFmpeg: the ASF muxer with the wmav2 encoder (WMA 9 Standard) for writing, the ASF
-// demuxer with FFmpeg's WMA decoders for reading. Header attributes are written with TagLib once the file is
-// complete, and read as the demuxer found them; both sides map them to a TagRecord here.
+// The WMA layer, built on FFmpeg: the runtime check (the WMA decoders, the wmav2 encoder, the ASF container)
+// and the writer, the ASF muxer with the wmav2 encoder (WMA 9 Standard). Header attributes are written with
+// TagLib once the file is complete. Reading goes through the FFmpeg source (decode/WmaReader).
 
 #include <cstdint>
 #include <memory>
@@ -52,45 +52,6 @@ public:
     bool Finish(const TagRecord& tags);
     // Closes the file as it is, without completing it.
     void Close();
-
-private:
-    struct State;
-    std::unique_ptr<State> s_;
-};
-
-// One block of decoded audio: interleaved 16-bit PCM of the reader's channel count.
-struct WmaBlock {
-    std::vector<int16_t> pcm;
-    uint64_t time = 0;      // presentation time, 100-ns units
-    uint64_t duration = 0;  // 100-ns units
-};
-
-// The first audio stream of an ASF file, decoded to 16-bit PCM with the source's channel count (files of
-// more than two channels come out as stereo).
-class WmaFileReader {
-public:
-    WmaFileReader();
-    ~WmaFileReader();
-    WmaFileReader(const WmaFileReader&) = delete;
-    WmaFileReader& operator=(const WmaFileReader&) = delete;
-
-    // False when the file is not ASF or has no audio stream that can be decoded.
-    bool Open(const std::string& path);
-    void Close();
-
-    int Rate() const;
-    int Channels() const;
-    // The file's duration in 100-ns units and its bit rate in bits per second; 0 when unknown.
-    uint64_t Duration() const;
-    uint32_t Bitrate() const;
-    // The header attributes as tags (every attribute with a property name, the others in extra), the track
-    // number as its integer value ("0" when the file has none); true whenever the file is open.
-    bool ReadTags(TagRecord& tags) const;
-    // Channels of the stream as stored (Channels() gives at most two).
-    int SourceChannels() const;
-
-    // The next block of decoded audio; false at the end of the stream or when it cannot go on.
-    bool NextBlock(WmaBlock& block);
 
 private:
     struct State;

@@ -2,6 +2,7 @@
 // The settings record: every option named by its stored name, each default stated once.
 
 #include <algorithm>
+#include <map>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,48 +47,6 @@ enum MonoChoice : int32_t {
     kMonoLeft = 1,
     kMonoRight = 2,
 };
-
-// One entry of the window's format list with the facts a user sees. Rows sharing a code share every fact
-// but the label.
-struct OutputFormatRow {
-    int32_t code;           // the stored OutputFormat; -1 ends the table
-    const char* name;       // the CLI's name (-f, -s OutputFormat=)
-    const char* extension;  // of the written file, without the dot
-    const char* label;      // null: the list shows the upper-cased extension
-    bool lossless;
-    int maxChannels;        // the most channels an output holds
-    bool tags;              // holds tags (--tag and the format's tag options)
-};
-
-// Rows of the main window's format list, in order, ending with code -1. Every other list of output formats
-// (the OutputFormat option's range and names, -f, --list-formats) is made from it.
-extern const OutputFormatRow kOutputFormatTable[];
-// " to %s" text of a row.
-std::string OutputFormatRowText(const OutputFormatRow& row);
-// Index of the row selected for a stored code (the later of two matches), -1 when none matches.
-int OutputFormatRowIndex(int32_t code);
-// Extension with its dot (".mp3"), or "" for an unknown code.
-std::string OutputExtension(int32_t code);
-// True when ext (with its dot, any case) is the extension of an output format.
-bool IsOutputExtension(std::string_view ext);
-// Short name used in run texts ("MP3"), or "" for an unknown code.
-std::string OutputFormatName(int32_t code);
-// Code for a CLI format name (any letter case), or 0.
-int32_t OutputFormatFromName(std::string_view name);
-// Every format name, in the table's order, each once.
-std::vector<std::string> OutputFormatNames();
-
-// One output format as --list-formats shows it.
-struct OutputFormatInfo {
-    std::string name;
-    std::vector<std::string> extensions;  // without the dot
-    bool lossless = false;
-    int maxChannels = 0;
-    bool tags = false;
-    std::string label;  // the label of its last row in the window's list
-};
-// Every output format, in the table's order, each name once.
-std::vector<OutputFormatInfo> OutputFormats();
 
 struct TagSettings {
     int32_t TitleAsFileName = 1;
@@ -235,6 +194,14 @@ struct ConvertSettings {
     TagSettings FLACTag;
     TagSettings OpusTag;
 
+    // Options of output formats registered beside the built-in ones, by stored name (see formats/). A missing
+    // value reads as the default given.
+    std::map<std::string, int32_t> moreNumbers;
+    std::map<std::string, std::string> moreTexts;
+    int32_t& MoreNumber(const std::string& name, int32_t defaultValue) {
+        return moreNumbers.try_emplace(name, defaultValue).first->second;
+    }
+
     // Not stored: lower-case filter extensions derived from EnableExtFilter and FilterExts.
     std::vector<std::string> filterExtList;
 };
@@ -249,44 +216,8 @@ enum SettingsGroup : int {
 inline constexpr const char* kProgramKey = "Software\\Brenthaven\\Pelloran";
 inline constexpr const char* kOptionsKey = "Options";  // [Options]; the tag groups below it are [Options/MP3Tag], ...
 
-// Reads every stored value over the defaults and applies the load checks.
-// Values of the wrong type or out of range keep the default; warnings, when given, receives "Name: reason"
-// for each of them.
-void LoadSettings(ConvertSettings& settings, const RegistryStore& store,
-                  std::vector<std::string>* warnings = nullptr);
-// Writes the chosen groups into the store (the caller commits it).
-void SaveSettings(const ConvertSettings& settings, int groups, RegistryStore& store);
 // True on the first run (FirstRun missing or non-zero); marks the run as seen in the store.
 bool CheckFirstRun(RegistryStore& store);
 void RebuildExtensionFilter(ConvertSettings& settings);
-
-// Sets one option by its stored name ("MP3BitRate", "MP3Tag.Artist", any letter case) from text: a number in
-// the option's range or one of its names ("skip"). False with a reason (and a near name when there is one).
-bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value,
-                      std::string& error);
-
-// The everyday controls of an output format (-b, --rate, --channels, --quality).
-enum class FormatControl { BitRate, Rate, Channels, Quality };
-// Sets a control of the chosen output format and turns its automatic mode off; false with the reason when the
-// format has no such control or the value is out of range.
-bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_t value, std::string& error);
-// Sets one tag field (title, artist, album, year, genre, comment, track, composer, copyright) of the chosen
-// format on top of the source's tags (tag type "merge"); false with the reason when the format holds no tags.
-bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value, std::string& error);
-
-// Warnings for the options named (as given to -s) that the other settings make ineffective, each saying what
-// to use instead.
-std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, const std::vector<std::string>& names);
-
-// One option as --list-settings shows it.
-struct SettingInfo {
-    std::string name;
-    std::string type;          // "number" or "text"
-    std::string range;         // "0 to 320", "11, 22 or 33 (rename|overwrite|skip)"; "" for texts
-    std::string defaultValue;
-    std::string currentValue;
-    std::string meaning;
-};
-std::vector<SettingInfo> DescribeSettings(const ConvertSettings& current);
 
 }  // namespace pelloran

@@ -7,7 +7,10 @@
 #include <thread>
 
 #include "decode/BassDecoder.h"
-#include "platform/MidiSource.h"
+#include "decode/CdSource.h"
+#include "decode/MidiSource.h"
+#include "platform/File.h"
+#include "platform/SoundFont.h"
 #include "tests/bass_fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -298,6 +301,20 @@ TEST(BassDecoderMidi, MidiFileRendersAudibleSoundOfItsLength) {
     EXPECT_EQ(decoder.Open(dir / "fake.mid", 0), 0);
 }
 
+// A Windows .cda file naming a track of the disc in the drive (serial, sectors and times are not used).
+std::vector<uint8_t> MakeCda(uint16_t track) {
+    std::vector<uint8_t> cda;
+    test::PutTag(cda, "RIFF");
+    test::PutU32LE(cda, 36);
+    test::PutTag(cda, "CDDA");
+    test::PutTag(cda, "fmt ");
+    test::PutU32LE(cda, 24);
+    test::PutU16LE(cda, 1);  // version
+    test::PutU16LE(cda, track);
+    cda.resize(44, 0);
+    return cda;
+}
+
 // A CUE/BIN image of one audio track of `frames` known frames, and .cda files naming track 1 and track 4.
 std::vector<int16_t> WriteCdImage(const test::TempDir& dir, int frames) {
     std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
@@ -310,18 +327,33 @@ std::vector<int16_t> WriteCdImage(const test::TempDir& dir, int frames) {
     const std::string cue = "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
     test::WriteBytes(dir / "disc.cue", std::vector<uint8_t>(cue.begin(), cue.end()));
     for (uint16_t track : {1, 4}) {
-        std::vector<uint8_t> cda;
-        test::PutTag(cda, "RIFF");
-        test::PutU32LE(cda, 36);
-        test::PutTag(cda, "CDDA");
-        test::PutTag(cda, "fmt ");
-        test::PutU32LE(cda, 24);
-        test::PutU16LE(cda, 1);  // version
-        test::PutU16LE(cda, track);
-        cda.resize(44, 0);  // serial, sectors and times are not used
-        test::WriteBytes(dir / ("Track" + std::to_string(track) + ".cda"), cda);
+        test::WriteBytes(dir / ("Track" + std::to_string(track) + ".cda"), MakeCda(track));
     }
     return samples;
+}
+
+TEST(CdSources, CdaFilesNameATrack) {
+    test::TempDir dir;
+    const std::vector<uint8_t> cda = MakeCda(7);
+    const std::string path = dir / "Track07.cda";
+    const auto trackOf = [&](const std::vector<uint8_t>& bytes) {
+        test::WriteBytes(path, bytes);
+        File file;
+        EXPECT_TRUE(file.Open(path, "rb"));
+        return ReadCdaTrack(file);
+    };
+    EXPECT_EQ(trackOf(cda), 7);
+    for (size_t n = 0; n < cda.size(); ++n) {
+        EXPECT_EQ(trackOf(std::vector<uint8_t>(cda.begin(), cda.begin() + static_cast<std::ptrdiff_t>(n))),
+                  std::nullopt)
+            << n;
+    }
+    std::vector<uint8_t> zero = cda;
+    zero[22] = 0;  // track 0 does not exist
+    EXPECT_EQ(trackOf(zero), std::nullopt);
+    std::vector<uint8_t> oversized = cda;
+    oversized[16] = 0xFF;  // fmt chunk longer than the file
+    EXPECT_EQ(trackOf(oversized), std::nullopt);
 }
 
 TEST(BassDecoderCd, TrackIsReadFromTheImageTheCdaNames) {

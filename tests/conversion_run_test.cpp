@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <mutex>
 
@@ -20,6 +21,7 @@ using test::TempDir;
 class RecordingProgress : public ProgressSink {
 public:
     explicit RecordingProgress(int cancelAfterPumps = -1) : cancelAfter_(cancelAfterPumps) {}
+    void SetFileStep(const FileStep& step) override { SetFileText(FileStepText(step)); }
     void SetFileText(const std::string& text) override {
         std::lock_guard lock(mutex_);
         fileTexts.push_back(text);
@@ -29,9 +31,9 @@ public:
         std::lock_guard lock(mutex_);
         bars.push_back(position);
     }
-    void SetRunText(const std::string& text) override {
+    void SetRunStep(const RunStep& step) override {
         std::lock_guard lock(mutex_);
-        runTexts.push_back(text);
+        runTexts.push_back(RunStepText(step));
     }
     void SetRunRange(int count) override { runRange = count; }
     void StepRun() override { ++steps; }
@@ -56,9 +58,9 @@ private:
 class RecordingObserver : public RunObserver {
 public:
     explicit RecordingObserver(size_t n) : statuses(n), finished(n, false) {}
-    void SetStatus(size_t index, const std::string& text) override {
+    void SetStatus(size_t index, const EntryStatus& status) override {
         std::lock_guard lock(mutex_);
-        statuses[index] = text;
+        statuses[index] = StatusText(status);
     }
     void EntryFinished(size_t index, const EntryResult&) override {
         std::lock_guard lock(mutex_);
@@ -219,8 +221,8 @@ TEST(ConversionRun, MidiWithoutSoundFontFailsEachEntryAfterTheQuestion) {
     RunConversion(pointers, f.settings, progress, observer, options);
     ASSERT_EQ(observer.questions.size(), 1u);
     EXPECT_NE(observer.questions[0].find("\"ct4mgm.sf2\" is required"), std::string::npos);
-    EXPECT_EQ(observer.statuses[0], kStatusNeedsSoundFont);
-    EXPECT_EQ(observer.statuses[1], kStatusNeedsSoundFont);
+    EXPECT_EQ(observer.statuses[0], "Failure. Requires file \"ct4mgm.sf2\".");
+    EXPECT_EQ(observer.statuses[1], "Failure. Requires file \"ct4mgm.sf2\".");
 }
 
 TEST(ConversionRun, ParallelJobsGiveEveryEntryItsOwnTarget) {
@@ -257,6 +259,21 @@ TEST(ConversionRun, FormatWithoutWriterIsAFailure) {
     f.Run(progress, observer);
     EXPECT_EQ(observer.statuses[0], "Conversion Failure");
     EXPECT_EQ(f.LeftoverWorkFiles(), 0);
+}
+
+// Notes word their data (an errno of 0 is a lock, not an error); a failure shows its reason when it has one.
+TEST(Wording, NotesAndStatusesCarryTheirData) {
+    const std::pair<Note, std::string> notes[] = {
+        {ReaderNote(""), ""},
+        {ReaderNote("bad header"), "bad header"},
+        {MakeNote(NoteCode::NoWorkFile), "No work file in the target's folder: it stays locked"},
+        {MakeNote(NoteCode::NoWorkFile, {}, ENOSPC), "No work file in the target's folder: No space left on device"},
+        {MakeNote(NoteCode::SystemError, {}, EACCES), "Permission denied"},
+    };
+    for (const auto& [note, text] : notes) EXPECT_EQ(NoteText(note), text);
+    EXPECT_EQ(StatusText({EntryState::Failed, {}, {}}), "Conversion Failure");
+    EXPECT_EQ(StatusText({EntryState::Failed, MakeNote(NoteCode::EmptyOutput), {}}),
+              "Conversion Failure (The output is empty)");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "app/ConvertLoop.h"
-#include "app/EncodingParams.h"
+#include "formats/EncodingParams.h"
 #include "app/Progress.h"
 #include "encode/Id3Tag.h"
 #include "tests/support/TestSupport.h"

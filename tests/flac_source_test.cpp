@@ -6,10 +6,10 @@
 
 #include "decode/BassDecoder.h"
 #include "decode/DecoderFactory.h"
-#include "platform/FfmpegSource.h"
+#include "decode/FfmpegSource.h"
+#include "decode/FlacSource.h"
+#include "decode/WavSource.h"
 #include "platform/File.h"
-#include "platform/FlacSource.h"
-#include "platform/WavSource.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {

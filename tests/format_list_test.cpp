@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {
@@ -32,15 +32,12 @@ struct Expected {
 
 std::vector<Expected> TableFormats() {
     std::vector<Expected> formats;
-    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
-        auto it = std::find_if(formats.begin(), formats.end(), [&](const auto& f) { return f.name == row->name; });
-        if (it == formats.end()) {
-            formats.push_back({row->name, {}, row->lossless, row->maxChannels, row->tags, {}});
-            it = formats.end() - 1;
+    const std::vector<FormatListRow> rows = FormatListRows();
+    for (const OutputFormatDescriptor* format : OutputFormatList()) {
+        formats.push_back({format->name, {format->extension}, format->lossless, format->maxChannels, format->tags, {}});
+        for (const FormatListRow& row : rows) {
+            if (row.code == format->code) formats.back().label = row.label;
         }
-        if (std::find(it->extensions.begin(), it->extensions.end(), row->extension) == it->extensions.end())
-            it->extensions.push_back(row->extension);
-        it->label = OutputFormatRowText(*row).substr(4);  // after " to "
     }
     return formats;
 }

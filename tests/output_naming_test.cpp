@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/OutputNaming.h"
+#include "frontend/Wording.h"
 #include "platform/Paths.h"
 #include "tests/support/TestSupport.h"
 
@@ -41,7 +42,7 @@ protected:
 TEST_F(OutputNaming, BesideSourceRenamesPastTheSourceItself) {
     FileItem item;
     item.sourcePath = Touch("a/song.wav");
-    std::string status;
+    Note status;
     ASSERT_TRUE(MakeTargetPath(item, settings_, status));
     EXPECT_EQ(item.targetPath, dir_ / "a/song_1.wav");
     EXPECT_FALSE(FileExists(item.targetPath));  // the probe leaves nothing behind
@@ -54,9 +55,9 @@ TEST_F(OutputNaming, OverwriteRefusesOnlyTheSourceItself) {
     settings_.TargetExistsOpt = 22;
     FileItem item;
     item.sourcePath = Touch("song.wav");
-    std::string status;
+    Note status;
     EXPECT_FALSE(MakeTargetPath(item, settings_, status));
-    EXPECT_EQ(status,
+    EXPECT_EQ(NoteText(status),
               "Target file name is same as original file that can't be overwritten. Please output files to a "
               "custom folder.");
     EXPECT_TRUE(item.targetPath.empty());
@@ -80,12 +81,12 @@ TEST_F(OutputNaming, SkipAndNoExtensionAndDottedFolders) {
     settings_.TargetExistsOpt = 33;
     FileItem item;
     item.sourcePath = Touch("x.y/track");
-    std::string status;
+    Note status;
     ASSERT_TRUE(MakeTargetPath(item, settings_, status));
     EXPECT_EQ(item.targetPath, dir_ / "x.y/track.wav");
     item.sourcePath = Touch("b/a.wav");
     EXPECT_FALSE(MakeTargetPath(item, settings_, status));
-    EXPECT_EQ(status, "Target exists and skipped");
+    EXPECT_EQ(NoteText(status), "Target exists and skipped");
 }
 
 TEST_F(OutputNaming, OutputFolderWithKeptTree) {
@@ -94,7 +95,7 @@ TEST_F(OutputNaming, OutputFolderWithKeptTree) {
     settings_.CreateDirs = 1;
     FileItem item;
     item.sourcePath = Touch("Music/Rock/a.flac");
-    std::string status;
+    Note status;
     ASSERT_TRUE(MakeTargetPath(item, settings_, status));
     EXPECT_EQ(item.targetPath, dir_ / "out" + item.sourcePath.substr(0, item.sourcePath.size() - 5) + ".wav");
     EXPECT_TRUE(IsFolder(FolderPart(item.targetPath)));
@@ -105,9 +106,9 @@ TEST_F(OutputNaming, EmptyOutputFolderFallsBackToDocuments) {
     settings_.DestSpecifiedFolder = "";
     FileItem item;
     item.sourcePath = Touch("in/a.mp3");
-    std::string status;
+    Note status;
     EXPECT_FALSE(MakeTargetPath(item, settings_, status));
-    EXPECT_EQ(status, "Failed to create folder \"\"");
+    EXPECT_EQ(NoteText(status), "Failed to create folder \"\"");
     settings_.OutputFiles2MyDocuments = 1;
     ASSERT_TRUE(MakeTargetPath(item, settings_, status));
     EXPECT_EQ(item.targetPath, dir_ / "Documents/a.wav");
@@ -119,9 +120,9 @@ TEST_F(OutputNaming, UnwritableFolderGivesTheFileText) {
     settings_.DestSpecifiedFolder = "/proc/self";
     FileItem item;
     item.sourcePath = Touch("a.mp3");
-    std::string status;
+    Note status;
     EXPECT_FALSE(MakeTargetPath(item, settings_, status));
-    EXPECT_EQ(status, "Failed to create file \"/proc/self/a.wav\"");
+    EXPECT_EQ(NoteText(status), "Failed to create file \"/proc/self/a.wav\"");
     EXPECT_TRUE(item.targetPath.empty());
 }
 
@@ -129,7 +130,7 @@ TEST_F(OutputNaming, ReservedNamesCountAsTaken) {
     FileItem item;
     item.sourcePath = Touch("r/a.mp3");
     TargetReservations reservations;
-    std::string status;
+    Note status;
     ASSERT_TRUE(MakeTargetPath(item, settings_, status, &reservations));
     EXPECT_EQ(item.targetPath, dir_ / "r/a.wav");
     FileItem twin;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 #include "tests/hostile/HostileSupport.h"
 
 namespace pelloran::test {

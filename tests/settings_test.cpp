@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "platform/registry.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {
@@ -61,7 +61,7 @@ TEST(SettingsDefaults, FirstStartWithoutStoredValues) {
     EXPECT_EQ(s.WMABitRate, 128000);
     EXPECT_EQ(s.AMRMode, 6);
     EXPECT_EQ(s.MP3Tag.TitleAsFileName, 1);
-    EXPECT_EQ(OutputFormatRowIndex(s.OutputFormat), 0);
+    EXPECT_EQ(FormatListRowIndex(s.OutputFormat), 0);
     // With a documents folder the output goes there.
     if (!s.DestSpecifiedFolder.empty()) {
         EXPECT_EQ(s.DestOutputFolderOpt, 399);
@@ -93,10 +93,10 @@ TEST(SettingsLoadChecks, OutOfRangeValuesAreCorrected) {
 }
 
 TEST(SettingsFormatTable, RowsLabelsAndSelection) {
-    EXPECT_EQ(OutputFormatRowIndex(6500), 7);  // the later "M4A (MPEG-4 Audio)" row
-    EXPECT_EQ(OutputFormatRowText(kOutputFormatTable[7]), " to M4A (MPEG-4 Audio)");
-    EXPECT_EQ(OutputFormatRowText(kOutputFormatTable[0]), " to MP3");
-    EXPECT_EQ(OutputFormatRowIndex(1234), -1);
+    EXPECT_EQ(FormatListRowIndex(6500), 7);  // the later "M4A (MPEG-4 Audio)" row
+    EXPECT_EQ(FormatListRows()[7].label, "M4A (MPEG-4 Audio)");
+    EXPECT_EQ(FormatListRows()[0].label, "MP3");
+    EXPECT_EQ(FormatListRowIndex(1234), -1);
     EXPECT_EQ(OutputExtension(6700), ".m4b");
     EXPECT_EQ(OutputExtension(42), "");
     EXPECT_EQ(OutputFormatName(5600), "AWB");

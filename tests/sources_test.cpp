@@ -3,14 +3,16 @@
 #include <cstring>
 #include <random>
 
-#include "platform/CdSource.h"
-#include "platform/FfmpegSource.h"
+#include "decode/BassDecoder.h"
+#include "decode/CdSource.h"
+#include "decode/FfmpegSource.h"
+#include "decode/MidiSource.h"
+#include "decode/ModuleSource.h"
 #include "platform/File.h"
-#include "platform/MidiSource.h"
-#include "platform/ModuleSource.h"
+#include "platform/MpegFrames.h"
+#include "platform/SoundFont.h"
 #include "platform/TagReader.h"
 #include "platform/smf.h"
-#include "decode/BassDecoder.h"
 #include "tests/bass_fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -308,36 +310,6 @@ TEST(MidiSources, SoundFontsMustBeRealSoundFonts) {
     EXPECT_EQ(source->FileBytes(), test::MakeMidiSong().size());
     EXPECT_EQ(source->Read(buffer, 16), 16u);
     EXPECT_EQ(MidiSource::Open(file, 200000), nullptr);  // no such rate
-}
-
-TEST(CdSources, CdaFilesNameATrack) {
-    test::TempDir dir;
-    std::vector<uint8_t> cda;
-    test::PutTag(cda, "RIFF");
-    test::PutU32LE(cda, 36);
-    test::PutTag(cda, "CDDA");
-    test::PutTag(cda, "fmt ");
-    test::PutU32LE(cda, 24);
-    test::PutU16LE(cda, 1);
-    test::PutU16LE(cda, 7);
-    cda.resize(44, 0);
-    const std::string path = dir / "Track07.cda";
-    const auto trackOf = [&](const std::vector<uint8_t>& bytes) {
-        test::WriteBytes(path, bytes);
-        return ReadCdaTrack(OpenFile(path));
-    };
-    EXPECT_EQ(trackOf(cda), 7);
-    for (size_t n = 0; n < cda.size(); ++n) {
-        EXPECT_EQ(trackOf(std::vector<uint8_t>(cda.begin(), cda.begin() + static_cast<std::ptrdiff_t>(n))),
-                  std::nullopt)
-            << n;
-    }
-    std::vector<uint8_t> zero = cda;
-    zero[22] = 0;  // track 0 does not exist
-    EXPECT_EQ(trackOf(zero), std::nullopt);
-    std::vector<uint8_t> oversized = cda;
-    oversized[16] = 0xFF;  // fmt chunk longer than the file
-    EXPECT_EQ(trackOf(oversized), std::nullopt);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/EncodingParams.h"
+#include "formats/EncodingParams.h"
 #include "media/TagRecord.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 
 namespace pelloran {
 namespace {

@@ -136,6 +136,11 @@ std::vector<std::string> Ffmpeg(const char* codec,
     const std::string input = std::string("aevalsrc=") + source + ":d=1";
     return {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i", input, "-c:a", codec, "{out}"};
 }
+// The same file as RF64, its sizes in a "ds64" chunk.
+std::vector<std::string> Rf64(std::vector<std::string> argv) {
+    argv.insert(argv.end() - 1, {"-rf64", "always"});
+    return argv;
+}
 std::vector<std::string> Convert(const char* encoding) { return {"sndfile-convert", encoding, "{in}", "{out}"}; }
 
 // Tolerances: integer PCM and G.711 decode identically (24/32-bit: both keep the top 16 bits). Float: the
@@ -166,6 +171,7 @@ const ToolCase kToolCases[] = {
     {"ffmpeg_adpcm_ms", Ffmpeg("adpcm_ms"), 128, 22050, 2, Oracle::Ffmpeg},
     {"ffmpeg_adpcm_ima_wav", Ffmpeg("adpcm_ima_wav"), 0},
     {"ffmpeg_gsm_ms", Ffmpeg("gsm_ms", "0.5*sin(2*PI*440*t):s=8000"), 0, 8000, 1, Oracle::Sndfile, 320},
+    {"ffmpeg_rf64_pcm_s24le", Rf64(Ffmpeg("pcm_s24le")), 0},
     {"sndfile_pcm24", Convert("-pcm24"), 0},
     {"sndfile_float64", Convert("-float64"), 1, 22050, 2, Oracle::SndfileFloat},
     {"sndfile_alaw", Convert("-alaw"), 0},
@@ -287,6 +293,31 @@ TEST_F(WavFiles, DataSizeIsClampedAndUnfinishedSizeReadsToEnd) {
     const auto d = DecodeBytes(Riff({Fmt(1, 2, 8000, 4, 16), Chunk("data", Bytes(8000 * 4 * 3))}));
     EXPECT_EQ(d.duration, 3);
     EXPECT_EQ(d.bitrate, 256);
+}
+
+// RF64: an all-ones data size is read from "ds64", and clamped to the file like any other; without "ds64"
+// first there is no file.
+TEST_F(WavFiles, Rf64DataSizeComesFromDs64) {
+    const auto rf64 = [](uint64_t dataSize, bool withDs64) {
+        Bytes ds64(28, 0);  // RIFF size, data size, sample count (64 bits each), table length
+        StoreU32LE(ds64.data() + 8, static_cast<uint32_t>(dataSize));
+        StoreU32LE(ds64.data() + 12, static_cast<uint32_t>(dataSize >> 32));
+        Bytes bytes = Riff({withDs64 ? Chunk("ds64", ds64) : Bytes{}, Fmt(1, 1, 8000, 2, 16),
+                            Chunk("data", Pcm16({1, 2, 3, 4}))});
+        std::memcpy(bytes.data(), "RF64", 4);
+        StoreU32LE(bytes.data() + bytes.size() - 12, 0xFFFFFFFFu);
+        return bytes;
+    };
+    struct Case {
+        uint64_t dataSize;
+        bool ds64;
+        std::vector<int16_t> samples;
+    };
+    for (const Case& c : {Case{4, true, {1, 2}}, Case{uint64_t{1} << 40, true, {1, 2, 3, 4}}, Case{8, false, {}}}) {
+        const auto d = DecodeBytes(rf64(c.dataSize, c.ds64));
+        EXPECT_EQ(d.opened, c.ds64) << c.dataSize;
+        EXPECT_EQ(d.samples, c.samples) << c.dataSize;
+    }
 }
 
 TEST_F(WavFiles, FloatScalesTruncatesAndSaturates) {

@@ -8,9 +8,9 @@
 
 #include "decode/BassDecoder.h"
 #include "decode/DecoderFactory.h"
-#include "platform/FfmpegSource.h"
+#include "decode/FfmpegSource.h"
+#include "decode/WavSource.h"
 #include "platform/File.h"
-#include "platform/WavSource.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {

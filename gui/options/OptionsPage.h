@@ -11,7 +11,7 @@
 #include <initializer_list>
 #include <optional>
 
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 #include "gui/options/OptionsHooks.h"
 #include "gui/options/PageControls.h"
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 #include "gui/options/OptionsHooks.h"
 
 class QDialogButtonBox;

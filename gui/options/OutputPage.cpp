@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/OutputNaming.h"
+#include "frontend/Wording.h"
 #include "platform/Paths.h"
 
 namespace pelloran {
@@ -251,9 +252,10 @@ bool OutputPage::Validate(PageRefusal& refusal) {
     if (!outputNamePattern_.empty()) {
         FileItem sample;
         sample.sourcePath = "/a/b.wav";
-        std::string name, error;
+        std::string name;
+        Note error;
         if (!ExpandNamePattern(outputNamePattern_, sample, kOutputWav, name, error)) {
-            refusal.message = QString::fromStdString("The file name pattern cannot be used: " + error + ".");
+            refusal.message = QString::fromStdString("The file name pattern cannot be used: " + NoteText(error) + ".");
             refusal.focus = patternEdit;
             return false;
         }

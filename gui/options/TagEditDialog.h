@@ -3,7 +3,7 @@
 
 #include <QDialog>
 
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 #include "gui/options/OptionsHooks.h"
 
 class QButtonGroup;

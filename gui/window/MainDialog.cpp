@@ -282,13 +282,12 @@ Qt::Edges MainDialog::EdgesAt(const QPoint& pos) const {
 }
 
 void MainDialog::FillFormatSelector() {
-    for (const OutputFormatRow* row = kOutputFormatTable; row->code != -1; ++row) {
-        formatSelector_->addItem(QString::fromStdString(OutputFormatRowText(*row)), row->code);
-    }
-    int index = OutputFormatRowIndex(settings_.OutputFormat);
+    const std::vector<FormatListRow> rows = FormatListRows();
+    for (const FormatListRow& row : rows) formatSelector_->addItem(QString::fromStdString(" to " + row.label), row.code);
+    int index = FormatListRowIndex(settings_.OutputFormat);
     if (index < 0) {
         index = 0;
-        settings_.OutputFormat = kOutputFormatTable[0].code;
+        settings_.OutputFormat = rows.front().code;
     }
     formatSelector_->setCurrentIndex(index);
     connect(formatSelector_, &QComboBox::currentIndexChanged, this, &MainDialog::OnFormatChanged);

@@ -20,7 +20,7 @@
 #include "gui/window/GuiBridge.h"
 #include "gui/window/ProgressDialogs.h"
 #include "platform/registry.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 
 class QComboBox;
 class QShortcut;

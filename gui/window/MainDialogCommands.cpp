@@ -250,9 +250,8 @@ void MainDialog::ShowRunProgress() {
     if (!lead || *lead >= runRows_.size()) return;
     const double fraction = runTally_->Fraction(*lead);
     const int percent = static_cast<int>(fraction * 100);
-    QString text = QStringLiteral("Converting %1...%2%")
-                       .arg(QString::fromStdString(FileNamePart(runRows_[*lead]->item().sourcePath)))
-                       .arg(percent);
+    QString text = QString::fromStdString(
+        FileStepText({FileStage::Converting, FileNamePart(runRows_[*lead]->item().sourcePath), percent}));
     if (runTally_->Running() > 1) text += QStringLiteral(" (and %1 more)").arg(runTally_->Running() - 1);
     runDialog_->SetFileText(text);
     runDialog_->SetFileBar(static_cast<int>(fraction * runDialog_->FileBarWidth()));

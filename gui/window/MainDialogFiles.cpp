@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/AddFiles.h"
+#include "frontend/Wording.h"
 #include "platform/Paths.h"
 #include "gui/Addresses.h"
 #include "gui/window/MainDialog.h"
@@ -204,7 +205,7 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
                 });
                 return;
             }
-            if (note.empty() && !file.probe.note.empty()) note = file.probe.note;  // the first reason
+            if (note.empty() && !file.probe.note.empty()) note = NoteText(file.probe.note);  // the first reason
             if (failures < kMaxReportedPaths) failureText += file.path + "\n";
             else if (failures == kMaxReportedPaths) failureText += "<more files>...\n";
             ++failures;
@@ -238,7 +239,7 @@ MainDialog::AddResult MainDialog::AddFileToList(const std::string& path) {
     if (pathIndex_.Contains(path)) return AddResult::Duplicate;
     ProbeOutcome outcome = ProbeFile(path);
     if (!outcome.ok) {
-        if (!outcome.note.empty()) failureNote_ = outcome.note;
+        if (!outcome.note.empty()) failureNote_ = NoteText(outcome.note);
         return AddResult::Refused;
     }
     pathIndex_.Insert(path);

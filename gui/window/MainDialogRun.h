@@ -23,11 +23,12 @@ class MainDialog::RunProgress : public ProgressSink {
 public:
     explicit RunProgress(ConversionProgressDialog* dialog) : dialog_(dialog), barWidth_(dialog->FileBarWidth()) {}
 
+    void SetFileStep(const FileStep&) override {}
     void SetFileText(const std::string&) override {}
     int FileBarWidth() const override { return barWidth_; }
     void SetFileBar(int) override {}
-    void SetRunText(const std::string& text) override {
-        PostToGui(dialog_, [d = dialog_, t = QString::fromStdString(text)] { d->SetRunText(t); });
+    void SetRunStep(const RunStep& step) override {
+        PostToGui(dialog_, [d = dialog_, t = QString::fromStdString(RunStepText(step))] { d->SetRunText(t); });
     }
     // The window appears once the checks before the run have passed.
     void SetRunRange(int) override {
@@ -51,10 +52,10 @@ class MainDialog::RunObserverImpl : public RunObserver {
 public:
     explicit RunObserverImpl(MainDialog* owner) : owner_(owner), rows_(owner->runRows_) {}
 
-    void SetStatus(size_t index, const std::string& text) override {
+    void SetStatus(size_t index, const EntryStatus& status) override {
         if (index >= rows_.size()) return;
-        const bool starting = text == kStatusConverting;
-        PostToGui(owner_, [o = owner_, index, starting, t = QString::fromStdString(text)] {
+        const bool starting = status.state == EntryState::Converting;
+        PostToGui(owner_, [o = owner_, index, starting, t = QString::fromStdString(StatusText(status))] {
             o->ShowEntryStatus(index, t, starting);
         });
     }

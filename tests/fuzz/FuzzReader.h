@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "decode/AudioDecoder.h"
-#include "platform/PcmSource.h"
+#include "decode/PcmSource.h"
 
 namespace pelloran::fuzz {
 

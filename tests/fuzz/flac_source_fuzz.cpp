@@ -1,7 +1,7 @@
 // libFuzzer entry point: one input file through the FlacSource, narrow and wide, read to the end.
 
 #include "platform/File.h"
-#include "platform/FlacSource.h"
+#include "decode/FlacSource.h"
 #include "tests/fuzz/FuzzReader.h"
 
 namespace {

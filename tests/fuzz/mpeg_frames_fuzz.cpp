@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 
-#include "decode/BassDecoder.h"
 #include "platform/File.h"
 #include "platform/MpegFrames.h"
 #include "platform/TagReader.h"

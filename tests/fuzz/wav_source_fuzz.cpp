@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "decode/WavSource.h"
 #include "platform/File.h"
-#include "platform/WavSource.h"
 #include "tests/fuzz/FuzzReader.h"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "OptionsTestSupport.h"
 #include "app/ConversionRun.h"
+#include "frontend/Wording.h"
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
 #include "platform/registry.h"
@@ -47,7 +48,9 @@ void ClickOk(OptionsSheetDialog& sheet) { sheet.Buttons()->button(QDialogButtonB
 class QuietObserver : public pelloran::RunObserver {
 public:
     explicit QuietObserver(size_t n) : statuses(n) {}
-    void SetStatus(size_t index, const std::string& text) override { statuses[index] = text; }
+    void SetStatus(size_t index, const pelloran::EntryStatus& status) override {
+        statuses[index] = pelloran::StatusText(status);
+    }
     bool Ask(pelloran::Question, const pelloran::QuestionData&) override { return false; }
     void ShowOutput(const std::string& path) override { shown.push_back(path); }
     void OpenAddress(const std::string&) override {}

@@ -16,7 +16,7 @@
 #include "gui/window/MainDialog.h"
 #include "gui/window/SortListCtrl.h"
 #include "platform/registry.h"
-#include "settings/ConvertSettings.h"
+#include "formats/SettingsTable.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran::test {

@@ -132,8 +132,10 @@ void FileListTest::reportsAtMostThirtyFailuresWithTheNote() {
     h.AddAndWait({h.File("video.dat"), h.File("broken0.wav")});
     boxes = WindowHarness::Messages();
     QCOMPARE(boxes.size(), size_t(1));
-    QVERIFY(boxes[0]->text().endsWith("\n" + QString(kDatFileNote)));
-    QCOMPARE(w.failureNote(), std::string(kDatFileNote));
+    const char* datNote =
+        "DAT files (Video CD tracks) are converted with Pelloran Video Converter, not with this program.";
+    QVERIFY(boxes[0]->text().endsWith("\n" + QString(datNote)));
+    QCOMPARE(w.failureNote(), std::string(datNote));
     QCOMPARE(w.list()->RowCount(), 1);
 }
 

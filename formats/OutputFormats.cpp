@@ -1,0 +1,156 @@
+// The list of output formats and what every other list is made from.
+
+#include <algorithm>
+
+#include "formats/OutputFormat.h"
+
+namespace pelloran {
+
+namespace {
+
+std::vector<const OutputFormatDescriptor*>& Formats() {
+    // In the order of --list-formats, -f's help and the completions.
+    static std::vector<const OutputFormatDescriptor*> formats = {
+        &kMp3Format, &kWavFormat, &kWmaFormat, &kOggFormat, &kAacFormat, &kM4aFormat,  &kMp4Format,
+        &kM4bFormat, &kAmrFormat, &kAwbFormat, &kFlacFormat, &kOpusFormat, &kAlacFormat,
+    };
+    return formats;
+}
+
+std::string RowLabel(const OutputFormatDescriptor& format, const OutputFormatDescriptor::ListRow& row) {
+    return row.label != nullptr ? std::string(row.label) : ToUpperAscii(format.extension);
+}
+
+}  // namespace
+
+const std::vector<const OutputFormatDescriptor*>& OutputFormatList() { return Formats(); }
+
+bool RegisterOutputFormat(const OutputFormatDescriptor& format) {
+    for (const OutputFormatDescriptor* known : Formats()) {
+        if (known->code == format.code || EqualsIgnoreCase(known->name, format.name) ||
+            EqualsIgnoreCase(known->extension, format.extension))
+            return false;
+    }
+    Formats().push_back(&format);
+    return true;
+}
+
+const OutputFormatDescriptor* FindOutputFormat(int32_t code) {
+    for (const OutputFormatDescriptor* format : Formats()) {
+        if (format->code == code) return format;
+    }
+    return nullptr;
+}
+
+int32_t OutputFormatFromName(std::string_view name) {
+    for (const OutputFormatDescriptor* format : Formats()) {
+        if (EqualsIgnoreCase(name, format->name)) return format->code;
+    }
+    return 0;
+}
+
+std::vector<std::string> OutputFormatNames() {
+    std::vector<std::string> names;
+    for (const OutputFormatDescriptor* format : Formats()) names.emplace_back(format->name);
+    return names;
+}
+
+std::string OutputExtension(int32_t code) {
+    const OutputFormatDescriptor* format = FindOutputFormat(code);
+    return format == nullptr ? std::string{} : "." + std::string(format->extension);
+}
+
+bool IsOutputExtension(std::string_view ext) {
+    if (ext.size() < 2 || ext.front() != '.') return false;
+    return std::any_of(Formats().begin(), Formats().end(),
+                       [&](const OutputFormatDescriptor* f) { return EqualsIgnoreCase(ext.substr(1), f->extension); });
+}
+
+std::string OutputFormatName(int32_t code) {
+    const OutputFormatDescriptor* format = FindOutputFormat(code);
+    return format == nullptr ? std::string{} : ToUpperAscii(format->name);
+}
+
+std::vector<FormatListRow> FormatListRows() {
+    struct Placed {
+        int position;
+        FormatListRow row;
+    };
+    std::vector<Placed> placed;
+    int next = 0;
+    for (const OutputFormatDescriptor* format : Formats()) {
+        for (const auto& row : format->listRows) {
+            if (row.position < 0) continue;
+            placed.push_back({row.position, {format->code, RowLabel(*format, row)}});
+            next = std::max(next, row.position + 1);
+        }
+    }
+    // A format without a place of its own follows the others.
+    for (const OutputFormatDescriptor* format : Formats()) {
+        if (format->listRows[0].position < 0) placed.push_back({next++, {format->code, ToUpperAscii(format->extension)}});
+    }
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.position < b.position; });
+    std::vector<FormatListRow> rows;
+    for (Placed& p : placed) rows.push_back(std::move(p.row));
+    return rows;
+}
+
+int FormatListRowIndex(int32_t code) {
+    const std::vector<FormatListRow> rows = FormatListRows();
+    int found = -1;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].code == code) found = static_cast<int>(i);
+    }
+    return found;
+}
+
+std::vector<OutputFormatInfo> OutputFormats() {
+    std::vector<OutputFormatInfo> formats;
+    const std::vector<FormatListRow> rows = FormatListRows();
+    for (const OutputFormatDescriptor* format : Formats()) {
+        OutputFormatInfo info{format->name, {format->extension}, format->lossless, format->maxChannels, format->tags, {}};
+        for (const FormatListRow& row : rows) {
+            if (row.code == format->code) info.label = row.label;
+        }
+        formats.push_back(std::move(info));
+    }
+    return formats;
+}
+
+FrameSpan Around(const LengthFacts& facts, uint64_t above) {
+    const uint64_t slack = facts.resampled ? 2 : 0;
+    return {facts.expected > slack ? facts.expected - slack : 0, facts.expected + above + slack};
+}
+
+void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient) {
+    plan.amplify = amplifySwitch != 0 && coefficient != 100;
+    plan.gain = static_cast<float>(coefficient) * 0.01f;
+}
+
+void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int maxBits, int maxChannels,
+                  WriterPlan& plan) {
+    const PcmFormat& wide = in.wide;
+    const int outRate = rate > 0 ? rate : in.source.rate;
+    const bool usable = wide.rate > 0 && wide.channels <= maxChannels;
+    const bool keepsWide = usable && wide.rate == outRate && (channels == 0 || channels == wide.channels);
+    // The wide output is worth reading only for what the narrow path cannot hold.
+    const bool wider = usable && (wide.bits > 16 || wide.channels > 2);
+    const int width = std::min(bits != 0 ? bits : wider ? wide.bits : in.source.bits, maxBits);
+    if (keepsWide && width != 8 && (width > 16 || wide.channels > 2)) {
+        plan.format = {outRate, wide.channels, std::max(width, 16), true};
+        plan.readWide = true;
+        return;
+    }
+    const int outChannels = channels == 1 || channels == 2 ? channels : in.source.channels;
+    // Another rate or channel count from a wide source of one or two channels: converted at the wide width.
+    if (usable && wide.channels <= 2 && wide.bits > 16 && width > 16) {
+        plan.format = {outRate, outChannels, width, true};
+        plan.readWide = true;
+        return;
+    }
+    if (width > 16) plan.format = {outRate, outChannels, width, true};
+    else plan.format = {outRate, outChannels, width == 8 ? 8 : 16};
+    plan.readWide = false;
+}
+
+}  // namespace pelloran
