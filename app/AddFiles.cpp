@@ -59,7 +59,8 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
     const auto worker = [&] {
         for (size_t i; !cancelled() && (i = next.fetch_add(1)) < files.size();) {
             if (!files[i].duplicate)
-                files[i].probe = ProbeFile(files[i].path, options.preferredReader, options.readTags, cancelled);
+                files[i].probe =
+                    ProbeFile(files[i].path, options.preferredReader, options.readTags, cancelled, options.openReaders);
             files[i].probed = true;
             std::lock_guard lock(readyMutex);
             done[i] = true;

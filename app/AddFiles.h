@@ -49,6 +49,7 @@ struct AddFilesOptions {
     ScanOptions scan;                            // how folders are scanned
     bool readTags = false;                       // the sources' tags are wanted (output names from tags)
     bool reportDuplicates = false;               // a named file already listed gets an entry of its own
+    bool openReaders = true;                     // false: only the checks that need no open (ProbeFile)
 };
 
 // Runs the job. seen holds the files already listed and receives the new ones; a file already in it is

@@ -172,7 +172,6 @@ public:
     EntryProgressSink(ProgressSink& run, RunObserver& observer, size_t index)
         : run_(run), observer_(observer), index_(index) {}
     void SetFileStep(const FileStep& step) override { run_.SetFileStep(step); }
-    void SetFileText(const std::string& text) override { run_.SetFileText(text); }
     int FileBarWidth() const override { return run_.FileBarWidth(); }
     void SetFileBar(int position) override {
         run_.SetFileBar(position);
@@ -334,7 +333,7 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                     entry.framesOutput = check.outputFrames;
                     if (!check.ok) {
                         ok = false;
-                        if (!progress.CancelRequested()) failure = MakeNote(NoteCode::VerifyFailed, check.reason);
+                        if (!progress.CancelRequested()) failure = check.note;
                     }
                 }
                 const int largePictures = ok ? context.report.largePictures : 0;
@@ -365,9 +364,17 @@ RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& s
                     observer.SetStatus(i, {EntryState::Converted, {}, item.targetPath});
                     progress.Pump();
                     if (progress.CancelRequested()) stop = true;
+                } else if (!entry.skipped && failure.empty() && context.report.unreadable && !options.sourcesProbed &&
+                           !progress.CancelRequested()) {
+                    reservations.Release(item.targetPath);
+                    entry.notLoaded = true;
+                    note = RefusalNote(item.sourcePath, item.formatCode, context.decoder.failureNote);
+                    status = {EntryState::NotLoaded, note, {}};
                 } else if (!entry.skipped) {
                     reservations.Release(item.targetPath);
-                    note = failure.empty() ? ReaderNote(context.decoder.failureNote) : failure;
+                    note = !failure.empty()        ? failure
+                           : !context.note.empty() ? context.note
+                                                   : ReaderNote(context.decoder.failureNote);
                     status = {EntryState::Failed, note, {}};
                     if (!note.empty() && !widened.exchange(true)) observer.WidenStatusColumn();
                 }

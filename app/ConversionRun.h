@@ -19,6 +19,7 @@ class ProgressSink;
 struct EntryResult {
     bool ok = false;         // converted
     bool skipped = false;    // the target existed and the policy said skip
+    bool notLoaded = false;  // no reader took the source (a list that was not probed finds it out here)
     bool truncated = false;  // converted, but the source ended before its header said
     Note note;               // why it failed or was skipped, or what to know about a conversion
     // With VerifyOutput: the output was decoded again and matched the source (app/Verify.h); the frames of the
@@ -55,6 +56,9 @@ public:
 
 struct RunOptions {
     int jobs = 1;                                // files converted at once
+    // The list was probed (the window's always is): a source no reader takes then fails its conversion;
+    // otherwise the conversion's open is its probe, and such a source is "not loaded".
+    bool sourcesProbed = true;
     std::optional<ReaderKind> preferredReader;   // --decoder
     // Loads the MIDI SoundFont when it is not loaded yet; true when MIDI can be rendered.
     std::function<bool()> ensureSoundFont;

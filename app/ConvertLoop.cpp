@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <system_error>
 #include <vector>
 
 #include "app/Progress.h"
@@ -19,13 +18,6 @@ namespace {
 // Largest block the writers get from the converter.
 constexpr int kConvertedFrames = 4096;
 
-constexpr const char* kNoAudioNote = "No audio could be decoded";
-constexpr const char* kEmptySourceNote = "The source holds no audio";
-
-
-std::string ProgressText(const std::string& name, unsigned percent) {
-    return "Converting " + name + "..." + std::to_string(percent) + "%";
-}
 
 // The file's progress text and bar from the reader's position, and Cancel.
 class FileProgress {
@@ -47,7 +39,7 @@ public:
         const uint64_t percent64 = static_cast<uint32_t>(pos / percentDivisor_);
         const uint32_t percent = static_cast<uint32_t>(percent64 > 100 ? 100 : percent64);
         if (percent > lastPercent_) {
-            progress_.SetFileText(ProgressText(name_, percent));
+            progress_.SetFileStep({FileStage::Converting, name_, static_cast<int>(percent)});
             lastPercent_ = percent;
         }
         const uint32_t bar = static_cast<uint32_t>(pos / barDivisor_);
@@ -64,7 +56,7 @@ public:
     }
     void Done() {
         if (lastPercent_ == 100) return;
-        progress_.SetFileText(ProgressText(name_, 100));
+        progress_.SetFileStep({FileStage::Converting, name_, 100});
         progress_.SetFileBar(barWidth_);
     }
 
@@ -85,7 +77,7 @@ bool AudioWasRead(AudioDecoder& decoder, uint64_t framesRead, ConvertContext& co
     context.truncated = decoder.IsTruncated();
     context.report.framesRead = framesRead;
     if (framesRead == 0 && (decoder.GetLength() > 0 || context.truncated)) {
-        context.decoder.failureNote = kNoAudioNote;
+        if (context.note.empty()) context.note = MakeNote(NoteCode::NoAudioDecoded);
         return false;
     }
     return true;
@@ -262,24 +254,18 @@ int PumpWide(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, c
 
 // The note of a writer's failure, kept when the entry has none yet (the reader's comes first).
 void NoteWriterFailure(const AudioWriter& writer, ConvertContext& context) {
-    if (!context.decoder.failureNote.empty() || context.progress.CancelRequested()) return;
+    if (!context.note.empty() || !context.decoder.failureNote.empty() || context.progress.CancelRequested()) return;
     const WriterFailure failure = writer.Failure();
     const std::string format = OutputFormatName(context.settings.OutputFormat);
-    std::string note;
+    const uint64_t value = static_cast<uint64_t>(std::max<int64_t>(failure.value, 0));
     switch (failure.error) {
         case WriterError::None: break;
-        case WriterError::System: note = std::generic_category().message(static_cast<int>(failure.value)); break;
-        case WriterError::NoAudio: note = kEmptySourceNote; break;
-        case WriterError::RateTooHigh:
-            note = format + " holds rates up to " + std::to_string(failure.value) + " Hz";
-            break;
-        case WriterError::TagsTooLarge:
-            note = "The tags are larger than the " + std::to_string((failure.value + (1 << 20) - 1) >> 20) + " MiB " +
-                   format + " holds";
-            break;
-        case WriterError::Library: note = failure.text; break;
+        case WriterError::System: context.note = MakeNote(NoteCode::WriterSystem, {}, static_cast<int>(failure.value)); break;
+        case WriterError::NoAudio: context.note = MakeNote(NoteCode::SourceHoldsNoAudio); break;
+        case WriterError::RateTooHigh: context.note = ValuesNote(NoteCode::RateTooHigh, {value}, format); break;
+        case WriterError::TagsTooLarge: context.note = ValuesNote(NoteCode::TagsTooLarge, {value}, format); break;
+        case WriterError::Library: context.note = ReaderNote(failure.text); break;
     }
-    context.decoder.failureNote = std::move(note);
 }
 
 }  // namespace
@@ -292,7 +278,10 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     std::unique_ptr<AudioDecoder> decoder =
         CreateDecoder(source, formatCode, recipe->rateHint != nullptr ? recipe->rateHint(settings) : 0, true,
                       context.decoder);
-    if (!decoder) return 0;
+    if (!decoder) {
+        context.report.unreadable = true;
+        return 0;
+    }
 
     const PcmFormat sourceFormat{decoder->GetSampleRate(), decoder->GetOutputChannels() == 2 ? 2 : 1,
                                  decoder->GetBitsPerSample() == 8 ? 8 : 16};

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/RunStatus.h"
 #include "decode/DecoderFactory.h"
 #include "encode/AudioWriter.h"
 #include "formats/OutputFormat.h"
@@ -19,6 +20,7 @@ class ProgressSink;
 
 // What one conversion did, as its plan decided and its loop found; the run's record and the verifier read it.
 struct ConversionReport {
+    bool unreadable = false;               // no reader took the source
     std::vector<std::string> tagsDropped;  // property names, then "PICTURE" per picture left out
     int largePictures = 0;                 // pictures too large to carry
     bool amplify = false;
@@ -31,10 +33,11 @@ struct ConversionReport {
 struct ConvertContext {
     const ConvertSettings& settings;
     ProgressSink& progress;
-    DecoderContext decoder;  // decoder.failureNote is the note shown after "Conversion Failure"
+    DecoderContext decoder;  // decoder.failureNote: the readers' refusal, when no reader took the source
     int runPosition = 1;     // 1-based position in the run (a track number source)
     bool truncated = false;  // set by the loop: the source ended before its header said
     ConversionReport report{};  // filled by ConvertFile
+    Note note{};  // why the conversion failed, when the loop or the writer knows (set once)
 };
 
 // Converts source into target in the output format of context.settings. Returns 1 on success, 0 on failure or

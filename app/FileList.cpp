@@ -91,8 +91,15 @@ bool IsKnownSourceExtension(const std::string& path) {
     return false;
 }
 
+Note RefusalNote(const std::string& path, uint16_t code, const std::string& failureNote) {
+    const std::string ext = ToLowerAscii(ExtensionPart(path));
+    if (code == kInputCda) return MakeNote(NoteCode::CdaFromDisk);
+    if (ext == ".swf" || ext == ".flv") return MakeNote(NoteCode::FlashFile);
+    return ReaderNote(failureNote);  // which readers refused it, and why
+}
+
 ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred, bool readTags,
-                       const std::function<bool()>& cancelled) {
+                       const std::function<bool()>& cancelled, bool openReader) {
     ProbeOutcome outcome;
     // Only regular files are opened: a FIFO or device could block or never end.
     struct stat st {};
@@ -107,9 +114,7 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     }
     // An empty file holds no audio: refused as a file no reader opens.
     if (st.st_size == 0) return outcome;
-    if (const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
-        close(fd);
-    } else {
+    if (access(path.c_str(), R_OK) != 0) {
         outcome.note = MakeNote(NoteCode::SystemError, {}, errno);
         return outcome;
     }
@@ -119,19 +124,22 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
         outcome.note = MakeNote(NoteCode::DatFile);
         return outcome;
     }
+    FileItem& item = outcome.item;
+    item.sourcePath = path;
+    item.formatCode = code;
+    if (!openReader) {
+        outcome.ok = true;
+        return outcome;
+    }
     DecoderContext context;
     context.preferred = preferred;
     context.cancelled = cancelled;
     std::unique_ptr<AudioDecoder> decoder = CreateDecoder(path, code, 0, false, context);
     if (!decoder) {
-        if (code == kInputCda) outcome.note = MakeNote(NoteCode::CdaFromDisk);
-        else if (ext == ".swf" || ext == ".flv") outcome.note = MakeNote(NoteCode::FlashFile);
-        else outcome.note = ReaderNote(context.failureNote);  // which readers refused it, and why
+        outcome.note = RefusalNote(path, code, context.failureNote);
+        outcome.item = {};
         return outcome;
     }
-    FileItem& item = outcome.item;
-    item.sourcePath = path;
-    item.formatCode = code;
     const int duration = decoder->GetDurationSeconds();
     const int rate = decoder->GetSampleRate();
     const int bitrate = decoder->GetBitrateKbps();

@@ -28,9 +28,13 @@ struct ProbeOutcome {
 };
 
 // Opens path with a reader in probe mode and fills the entry as the list shows it.
-// With readTags, the source's tags go into the entry too; cancelled (when given) stops a long open.
+// With readTags, the source's tags go into the entry too; cancelled (when given) stops a long open. Without
+// openReader only what needs no open is checked (a regular, readable, non-empty file): the conversion's own
+// open then says whether a reader takes it, so a source is opened once.
 ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred = std::nullopt,
-                       bool readTags = false, const std::function<bool()>& cancelled = {});
+                       bool readTags = false, const std::function<bool()>& cancelled = {}, bool openReader = true);
+// Why no reader opened path (input-format code), from the readers' refusal note.
+Note RefusalNote(const std::string& path, uint16_t code, const std::string& failureNote);
 
 // Paths already in the list, compared by file identity (device and inode after following links); a path
 // that reaches no file is compared as its canonical path.

@@ -27,8 +27,6 @@ public:
     virtual ~ProgressSink() = default;
 
     virtual void SetFileStep(const FileStep& step) = 0;
-    // Words of the conversion loop, until it reports steps too.
-    virtual void SetFileText(const std::string& text) = 0;
     // Width of the file bar in its own units (pixels in the window); the bar runs 0..width.
     virtual int FileBarWidth() const = 0;
     virtual void SetFileBar(int position) = 0;
@@ -44,7 +42,6 @@ public:
 class NullProgress : public ProgressSink {
 public:
     void SetFileStep(const FileStep&) override {}
-    void SetFileText(const std::string&) override {}
     int FileBarWidth() const override { return 100; }
     void SetFileBar(int) override {}
     void SetRunStep(const RunStep&) override {}

@@ -2,8 +2,10 @@
 // How entries of the list and of a run end, as codes with their data. The engine never words them:
 // frontend/Wording does, for the window and the CLI alike.
 
+#include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace pelloran {
 
@@ -27,7 +29,12 @@ enum class NoteCode {
     FileNotCreated,     // text: the target
     NoWorkFile,         // number: errno, 0 when every work file stayed locked
     EmptyOutput,
-    VerifyFailed,       // text: the verifier's detail
+    VerifyFailed,       // values: VerifyProblem, then its numbers (see app/Verify.h)
+    NoAudioDecoded,     // the header promised audio and not one frame came
+    SourceHoldsNoAudio, // the format cannot hold an empty stream
+    WriterSystem,       // number: errno of the writer's file
+    RateTooHigh,        // text: the format's name; values: the highest rate it holds
+    TagsTooLarge,       // text: the format's name; values: the most bytes its tag block holds
     Truncated,          // converted, but the source ends before its header said
     LargePicture,       // converted, without a picture over 16 MiB
     PatternStrayClose,     // '}' without '{'
@@ -42,6 +49,7 @@ struct Note {
     NoteCode code = NoteCode::None;
     std::string text;  // a path, a name or words carried as they are (see the code)
     int number = 0;    // an errno
+    std::vector<uint64_t> values{};  // numbers of the code (see the code)
 
     bool empty() const { return code == NoteCode::None; }
     bool operator==(const Note&) const = default;
@@ -50,6 +58,10 @@ struct Note {
 // A note with only a code, or a code with its text or number.
 inline Note MakeNote(NoteCode code, std::string text = {}, int number = 0) {
     return Note{code, std::move(text), number};
+}
+// A code with its numbers.
+inline Note ValuesNote(NoteCode code, std::vector<uint64_t> values, std::string text = {}) {
+    return Note{code, std::move(text), 0, std::move(values)};
 }
 // Words from a reader or the conversion loop; none when they are empty.
 inline Note ReaderNote(std::string text) {

@@ -98,15 +98,20 @@ bool Drain(FrameStream& stream, const std::function<bool()>& cancelled) {
     return true;
 }
 
-// "sample N differs from the source's" for the first frame that differs, "" when none does, "cancelled".
-std::string FirstDifference(FrameStream& in, FrameStream& out, const std::function<bool()>& cancelled) {
+Note Problem(VerifyProblem problem, std::vector<uint64_t> numbers = {}) {
+    numbers.insert(numbers.begin(), static_cast<uint64_t>(problem));
+    return ValuesNote(NoteCode::VerifyFailed, std::move(numbers));
+}
+
+// The first frame that differs (SampleDiffers), Cancelled, or no note when none differs.
+Note FirstDifference(FrameStream& in, FrameStream& out, const std::function<bool()>& cancelled) {
     std::vector<uint8_t> a(in.FrameBytes()), b(out.FrameBytes());
     for (uint64_t frame = 0;; ++frame) {
-        if ((frame & 0xFFFF) == 0 && cancelled && cancelled()) return "cancelled";
+        if ((frame & 0xFFFF) == 0 && cancelled && cancelled()) return Problem(VerifyProblem::Cancelled);
         const bool moreIn = in.NextFrame(a.data());
         const bool moreOut = out.NextFrame(b.data());
         if (moreIn != moreOut || !moreIn) return {};  // the counts tell
-        if (a != b) return "sample " + std::to_string(frame) + " differs from the source's";
+        if (a != b) return Problem(VerifyProblem::SampleDiffers, {frame});
     }
 }
 
@@ -141,7 +146,7 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
             source, formatCode, format != nullptr && format->rateHint != nullptr ? format->rateHint(settings) : 0,
             true, sourceContext);
         if (!sourceDecoder) {
-            outcome.reason = "the source could not be read again";
+            outcome.note = Problem(VerifyProblem::SourceUnreadable);
             return outcome;
         }
         in = std::make_unique<FrameStream>(std::move(sourceDecoder), StopsAtLength(formatCode));
@@ -152,13 +157,13 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
         CreateDecoder(output, format != nullptr && format->readAs != 0 ? format->readAs : InputFormatFromPath(output), 0,
                       true, outputContext);
     if (!outputDecoder) {
-        outcome.reason = "the output could not be read";
+        outcome.note = Problem(VerifyProblem::OutputUnreadable);
         return outcome;
     }
     FrameStream out(std::move(outputDecoder), false);
     const int inRate = in ? in->Decoder().GetSampleRate() : report->sourceRate;
     const int outRate = out.Decoder().GetSampleRate();
-    std::string differs;
+    Note differs;
     if (in && exact) {
         // In the source's own format every sample must be the source's, at full width when both readers give it.
         const PcmFormat a = in->Decoder().WideFormat();
@@ -168,29 +173,26 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
         const bool sameFormat = inRate == outRate && in->FrameBytes() == out.FrameBytes() &&
                                 in->Decoder().GetBitsPerSample() == out.Decoder().GetBitsPerSample();
         if (sameFormat) differs = FirstDifference(*in, out, cancelled);
-        if (differs == "cancelled") {
-            outcome.reason = differs;
+        if (!differs.empty() && differs.values[0] == static_cast<uint64_t>(VerifyProblem::Cancelled)) {
+            outcome.note = differs;
             return outcome;
         }
     }
     if ((in && !Drain(*in, cancelled)) || !Drain(out, cancelled)) {
-        outcome.reason = "cancelled";
+        outcome.note = Problem(VerifyProblem::Cancelled);
         return outcome;
     }
     outcome.sourceFrames = in ? in->Count() : report->framesRead;
     outcome.outputFrames = out.Count();
     if (!differs.empty()) {
-        outcome.reason = differs;
+        outcome.note = differs;
         return outcome;
     }
     const uint64_t expected = Scaled(outcome.sourceFrames, inRate, outRate);
     const bool encoderTag = format != nullptr && format->encoderTag != nullptr && format->encoderTag(output);
     const FrameSpan span = AllowedFrames(settings.OutputFormat, expected, outRate, encoderTag, inRate != outRate);
     if (outcome.outputFrames < span.min || outcome.outputFrames > span.max) {
-        outcome.reason = "the output decodes to " + std::to_string(outcome.outputFrames) + " frames, " +
-                         (span.min == span.max ? std::to_string(span.min)
-                                               : std::to_string(span.min) + " to " + std::to_string(span.max)) +
-                         " expected";
+        outcome.note = Problem(VerifyProblem::Length, {outcome.outputFrames, span.min, span.max});
         return outcome;
     }
     outcome.ok = true;

@@ -26,14 +26,25 @@
 
 #include "decode/DecoderFactory.h"
 #include "app/ConvertLoop.h"
+#include "app/RunStatus.h"
 #include "formats/OutputFormat.h"
 #include "settings/ConvertSettings.h"
 
 namespace pelloran {
 
+// What the check found wrong, as the first of a VerifyFailed note's values; its numbers follow.
+enum class VerifyProblem : uint64_t {
+    None,
+    SourceUnreadable,
+    OutputUnreadable,
+    Cancelled,
+    SampleDiffers,  // the frame
+    Length,         // the output's frames, then the least and the most expected
+};
+
 struct VerifyOutcome {
     bool ok = false;
-    std::string reason;          // why the check failed
+    Note note;                   // why the check failed: VerifyFailed with the problem and its numbers
     uint64_t sourceFrames = 0;   // at the source's rate
     uint64_t outputFrames = 0;   // decoded from the output, at its rate
 };

@@ -19,7 +19,6 @@ public:
     ~CliProgress() override;
 
     void SetFileStep(const FileStep&) override {}
-    void SetFileText(const std::string&) override {}
     int FileBarWidth() const override { return 1000; }
     void SetFileBar(int) override {}
     void SetRunStep(const RunStep&) override {}

@@ -22,7 +22,7 @@
 #include "cli/TextOut.h"
 #include "frontend/Wording.h"
 #include "platform/Paths.h"
-#include "platform/MidiSource.h"
+#include "platform/SoundFont.h"
 #include "platform/registry.h"
 #include "formats/SettingsTable.h"
 
@@ -59,6 +59,7 @@ public:
             status = statuses_[index];
             if (result.ok) code = dryRun_ ? StatusCode::Planned : StatusCode::Converted;
             else if (result.skipped) code = StatusCode::Skipped;
+            else if (result.notLoaded) code = StatusCode::NotLoaded;
             else if (status.state == EntryState::Cancelled) code = StatusCode::Cancelled;
             counts_.Add(code);
         }
@@ -71,7 +72,8 @@ public:
             std::cerr << EscapeText(item.sourcePath) << ": " << EscapeText(NoteText(result.note)) << "\n";
             progress_.Unlock();
         }
-        printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, item.targetPath, result, json_));
+        const std::string target = code == StatusCode::NotLoaded ? std::string{} : item.targetPath;
+        printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, target, result, json_));
     }
     bool Ask(Question question, const QuestionData& data) override {
         std::lock_guard lock(mutex_);
@@ -273,6 +275,9 @@ int Main(int argc, char** argv) {
     events.cancelled = [&progress] { return progress.CancelRequested(); };
     AddFilesOptions addOptions{jobs, preferred, {!options.allFiles, !options.allFiles, {}},
                                !settings.OutputNamePattern.empty(), true};
+    // A conversion opens each source once, in its own reading: the list is probed only where the probe's
+    // findings are printed or named from (--probe, --dry-run, names from tags).
+    addOptions.openReaders = options.probe || options.dryRun || !settings.OutputNamePattern.empty();
     // A folder scan never takes the run's own outputs (a re-run with the output folder inside the input).
     if (settings.DestOutputFolderOpt == kOutputIntoFolder) addOptions.scan.excludeFolder = settings.DestSpecifiedFolder;
     int shardK = 0, shardN = 0;
@@ -354,6 +359,7 @@ int Main(int argc, char** argv) {
     runOptions.preferredReader = preferred;
     runOptions.ensureSoundFont = LoadDefaultSoundFont;
     runOptions.dryRun = options.dryRun;
+    runOptions.sourcesProbed = addOptions.openReaders;
     CliObserver observer(printer, progress, lineOf, pointers, options.json, options.dryRun);
     progress.SetRunRange(static_cast<int>(pointers.size()));
     if (!pointers.empty() && !progress.CancelRequested())
@@ -370,6 +376,7 @@ int Main(int argc, char** argv) {
     counts.planned += run.planned;
     counts.skipped += run.skipped;
     counts.failed += run.failed;
+    counts.notLoaded += run.notLoaded;
     counts.cancelled += run.cancelled + neverReached;
     if (options.json) {
         const double elapsed =

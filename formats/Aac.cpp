@@ -13,6 +13,11 @@ namespace pelloran {
 namespace {
 
 using S = ConvertSettings;
+using F = AacFormatSettings;
+template <auto Member>
+constexpr NumberRef AacField = In<&S::aac, Member>;
+template <auto Member>
+constexpr NumberRef M4aField = In<&S::m4a, Member>;
 
 constexpr CodeName kMpegList[] = {{"mpeg4", 0}, {"mpeg2", 1}};
 constexpr CodeName kBlockList[] = {{"normal", 0}, {"noshort", 1}, {"nolong", 2}};
@@ -20,25 +25,25 @@ constexpr CodeNames kMpegNames = Named(kMpegList);
 constexpr CodeNames kBlockNames = Named(kBlockList);
 
 constexpr NumberRow kAacNumbers[] = {
-    {"AutoDestAACEncodingParam", Field<&S::AutoDestAACEncodingParam>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AutoDestAACEncodingParam", AacField<&F::automatic>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AAC: encoder defaults"},
-    {"AACVBR", Field<&S::AACVBR>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AACVBR", AacField<&F::mode>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AAC: quality mode (on) or average bit rate (off)"},
-    {"AACVBRQuality", Field<&S::AACVBRQuality>, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
+    {"AACVBRQuality", AacField<&F::quality>, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
      "AAC: quality of the quality mode, 10 (about 23 kbit/s for stereo) to 500 (about 240); 100 is about 120"},
-    {"AACABRBitRate", Field<&S::AACABRBitRate>, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
+    {"AACABRBitRate", AacField<&F::bitRate>, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
      "AAC: kbit/s of the average bit rate mode"},
-    {"AACMpegVersion", Field<&S::AACMpegVersion>, kSaveOptionsGroup, CheckNone, kSwitch, kMpegNames,
+    {"AACMpegVersion", AacField<&F::mpegVersion>, kSaveOptionsGroup, CheckNone, kSwitch, kMpegNames,
      "AAC: MPEG-4 or MPEG-2 headers"},
-    {"AACEnableTNS", Field<&S::AACEnableTNS>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AACEnableTNS", AacField<&F::tns>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AAC: temporal noise shaping"},
-    {"AACEnableMidside", Field<&S::AACEnableMidside>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AACEnableMidside", AacField<&F::midside>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AAC: mid/side coding"},
-    {"AACBlockType", Field<&S::AACBlockType>, kSaveOptionsGroup, CheckNone, Span(0, 2), kBlockNames,
+    {"AACBlockType", AacField<&F::blockType>, kSaveOptionsGroup, CheckNone, Span(0, 2), kBlockNames,
      "AAC: block switching: normal, no short blocks, no long blocks"},
-    {"AmplifyAAC", Field<&S::AmplifyAAC>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AmplifyAAC", AacField<&F::amplify>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AAC: amplify by AmplifyAACCoef"},
-    {"AmplifyAACCoef", Field<&S::AmplifyAACCoef>, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
+    {"AmplifyAACCoef", AacField<&F::gain>, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
      "AAC: gain in percent"},
 };
 
@@ -46,29 +51,29 @@ constexpr CodeName kM4aCodecList[] = {{"aac", 0}, {"alac", 1}};
 constexpr CodeNames kM4aCodecNames = Named(kM4aCodecList);
 
 constexpr NumberRow kM4aNumbers[] = {
-    {"AutoDestM4AEncodingParam", Field<&S::AutoDestM4AEncodingParam>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AutoDestM4AEncodingParam", M4aField<&F::automatic>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: encoder defaults"},
-    {"M4AVBR", Field<&S::M4AVBR>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"M4AVBR", M4aField<&F::mode>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: quality mode (on) or average bit rate (off)"},
-    {"M4AVBRQuality", Field<&S::M4AVBRQuality>, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
+    {"M4AVBRQuality", M4aField<&F::quality>, kSaveOptionsGroup, CheckNone, Span(10, 500), kNoNames,
      "M4A/MP4/M4B: quality of the quality mode, 10 (about 23 kbit/s for stereo) to 500 (about 240); 100 is about 120"},
-    {"M4AABRBitRate", Field<&S::M4AABRBitRate>, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
+    {"M4AABRBitRate", M4aField<&F::bitRate>, kSaveOptionsGroup, CheckNone, Span(8, 576), kNoNames,
      "M4A/MP4/M4B: kbit/s of the average bit rate mode"},
-    {"M4AEnableTNS", Field<&S::M4AEnableTNS>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"M4AEnableTNS", M4aField<&F::tns>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: temporal noise shaping"},
-    {"M4AEnableMidside", Field<&S::M4AEnableMidside>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"M4AEnableMidside", M4aField<&F::midside>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: mid/side coding"},
-    {"M4ABlockType", Field<&S::M4ABlockType>, kSaveOptionsGroup, CheckNone, Span(0, 2), kBlockNames,
+    {"M4ABlockType", M4aField<&F::blockType>, kSaveOptionsGroup, CheckNone, Span(0, 2), kBlockNames,
      "M4A/MP4/M4B: block switching: normal, no short blocks, no long blocks"},
-    {"AmplifyM4A", Field<&S::AmplifyM4A>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AmplifyM4A", M4aField<&F::amplify>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: amplify by AmplifyM4ACoef"},
-    {"AmplifyM4ACoef", Field<&S::AmplifyM4ACoef>, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
+    {"AmplifyM4ACoef", M4aField<&F::gain>, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
      "M4A/MP4/M4B: gain in percent"},
-    {"M4AID3TagType", Field<&S::M4AID3TagType>, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
+    {"M4AID3TagType", M4aField<&F::tagType>, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
      "M4A/MP4/M4B tags: custom (M4ATag.*), from the source, none, or merge (the source's, custom fields on top)"},
-    {"M4ACodec", Field<&S::M4ACodec>, kSaveOptionsGroup, CheckNone, kSwitch, kM4aCodecNames,
+    {"M4ACodec", M4aField<&F::codec>, kSaveOptionsGroup, CheckNone, kSwitch, kM4aCodecNames,
      "M4A/MP4/M4B: AAC, or ALAC (lossless, the source's rate, channels and width)"},
-    {"M4ACopyCover", Field<&S::M4ACopyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"M4ACopyCover", M4aField<&F::copyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "M4A/MP4/M4B: copy the source's cover art (covr) with its tags"},
 };
 
@@ -93,7 +98,7 @@ constexpr FormatControls kM4aControls = {
 };
 
 constexpr FormatOptions kAacOptions = {"AAC", kAacNumbers, {}, nullptr, nullptr, kAacControls};
-constexpr FormatOptions kM4aOptions = {"M4A/MP4/M4B", kM4aNumbers, {}, "M4A", TagsField<&S::M4ATag>, kM4aControls};
+constexpr FormatOptions kM4aOptions = {"M4A/MP4/M4B", kM4aNumbers, {}, "M4A", TagsOf<&S::m4a>, kM4aControls};
 
 // The encoder's delay of 1024, then padding to the 1024-frame grid.
 FrameSpan AacLength(const LengthFacts& f) {
@@ -125,12 +130,12 @@ int RateHint(const ConvertSettings&) { return 44100; }
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
     AacOptions options;
-    if (s.AutoDestAACEncodingParam == 0) {
-        options = PageOptions(s.AACVBR, s.AACVBRQuality, s.AACABRBitRate, s.AACEnableTNS, s.AACEnableMidside);
-        options.mpeg2 = s.AACMpegVersion == 1;
+    if (s.aac.automatic == 0) {
+        options = PageOptions(s.aac.mode, s.aac.quality, s.aac.bitRate, s.aac.tns, s.aac.midside);
+        options.mpeg2 = s.aac.mpegVersion == 1;
     }
     plan.format = AacFormat(in.source);
-    SetGain(plan, s.AmplifyAAC, s.AmplifyAACCoef);
+    SetGain(plan, s.aac);
     plan.writer = std::make_unique<AacWriter>(options);
     return true;
 }
@@ -138,25 +143,21 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
 bool PlanAlac(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
     PlanLossless(in, 0, 0, 0, 24, kMaxWideChannels, plan);
-    plan.tags = ChooseTags(s.M4AID3TagType, s.M4ATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false, s.M4ACopyCover != 0)
-                    .values;
-    SetGain(plan, s.AmplifyM4A, s.AmplifyM4ACoef);
+    plan.tags = PlanTags(in, s.m4a).values;
+    SetGain(plan, s.m4a);
     plan.writer = std::make_unique<AlacWriter>();
     return true;
 }
 
 bool PlanMp4(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    if (s.M4ACodec == 1) return PlanAlac(in, plan);
+    if (s.m4a.codec == 1) return PlanAlac(in, plan);
     AacOptions options;
-    if (s.AutoDestM4AEncodingParam == 0)
-        options = PageOptions(s.M4AVBR, s.M4AVBRQuality, s.M4AABRBitRate, s.M4AEnableTNS, s.M4AEnableMidside);
+    if (s.m4a.automatic == 0)
+        options = PageOptions(s.m4a.mode, s.m4a.quality, s.m4a.bitRate, s.m4a.tns, s.m4a.midside);
     plan.format = AacFormat(in.source);
-    plan.tags = ChooseTags(s.M4AID3TagType, s.M4ATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false, s.M4ACopyCover != 0)
-                    .values;
-    SetGain(plan, s.AmplifyM4A, s.AmplifyM4ACoef);
+    plan.tags = PlanTags(in, s.m4a).values;
+    SetGain(plan, s.m4a);
     plan.writer = std::make_unique<Mp4Writer>(options);
     return true;
 }

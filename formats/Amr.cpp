@@ -8,26 +8,29 @@ namespace pelloran {
 namespace {
 
 using S = ConvertSettings;
+using F = AmrSettings;
+template <auto Member>
+constexpr NumberRef AmrField = In<&S::amr, Member>;
 
 constexpr CodeName kAmrTypeList[] = {{"nb", 0}, {"wb", 1}};
 constexpr CodeNames kAmrTypeNames = Named(kAmrTypeList);
 
 constexpr NumberRow kNumbers[] = {
-    {"AMRMode", Field<&S::AMRMode>, kSaveOptionsGroup, CheckNone, Span(0, 7), kNoNames,
+    {"AMRMode", AmrField<&F::nbMode>, kSaveOptionsGroup, CheckNone, Span(0, 7), kNoNames,
      "AMR-NB mode (6 is 10.2 kbit/s)"},
-    {"AMRWBMode", Field<&S::AMRWBMode>, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
+    {"AMRWBMode", AmrField<&F::wbMode>, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
      "AMR-WB mode for .amr output when AMRType is wide-band"},
-    {"AMRDTX", Field<&S::AMRDTX>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AMRDTX", AmrField<&F::dtx>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AMR: discontinuous transmission for .amr output"},
-    {"AMRType", Field<&S::AMRType>, kSaveOptionsGroup, CheckNone, kSwitch, kAmrTypeNames,
+    {"AMRType", AmrField<&F::band>, kSaveOptionsGroup, CheckNone, kSwitch, kAmrTypeNames,
      ".amr output: narrow-band 8 kHz or wide-band 16 kHz"},
-    {"AWBMode", Field<&S::AWBMode>, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
+    {"AWBMode", AmrField<&F::awbMode>, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
      "AMR-WB mode for .awb output"},
-    {"AWBDTX", Field<&S::AWBDTX>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AWBDTX", AmrField<&F::awbDtx>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AMR-WB: discontinuous transmission for .awb output"},
-    {"AmplifyAMR", Field<&S::AmplifyAMR>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AmplifyAMR", AmrField<&F::amplify>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "AMR: amplify by AmplifyAMRCoef"},
-    {"AmplifyAMRCoef", Field<&S::AmplifyAMRCoef>, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
+    {"AmplifyAMRCoef", AmrField<&F::gain>, kSaveOptionsGroup, CheckNone, kFreeGain, kNoNames,
      "AMR: gain in percent"},
 };
 
@@ -41,7 +44,7 @@ constexpr FormatOptions kOptions = {"AMR", kNumbers, {}, nullptr, nullptr, kCont
 // Padding to the 20 ms frame grid.
 FrameSpan AmrLength(const LengthFacts& f) { return Around(f, f.outputRate > 8000 ? 319 : 159); }
 
-bool NarrowBand(const ConvertSettings& s) { return s.OutputFormat == kOutputAmr && s.AMRType == 0; }
+bool NarrowBand(const ConvertSettings& s) { return s.OutputFormat == kOutputAmr && s.amr.band == 0; }
 
 int RateHint(const ConvertSettings& s) { return NarrowBand(s) ? 8000 : 16000; }
 
@@ -49,14 +52,14 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
     AmrOptions options;
     if (NarrowBand(s)) {
-        options = {AmrBand::Narrow, s.AMRMode, s.AMRDTX != 0};
+        options = {AmrBand::Narrow, s.amr.nbMode, s.amr.dtx != 0};
     } else if (s.OutputFormat == kOutputAmr) {
-        options = {AmrBand::Wide, s.AMRWBMode, s.AMRDTX != 0};
+        options = {AmrBand::Wide, s.amr.wbMode, s.amr.dtx != 0};
     } else {
-        options = {AmrBand::Wide, s.AWBMode, s.AWBDTX != 0};
+        options = {AmrBand::Wide, s.amr.awbMode, s.amr.awbDtx != 0};
     }
     plan.format = {RateHint(s), 1, 16};
-    SetGain(plan, s.AmplifyAMR, s.AmplifyAMRCoef);
+    SetGain(plan, s.amr);
     plan.writer = std::make_unique<AmrWriter>(options);
     return true;
 }

@@ -155,13 +155,16 @@ bool CovrTakes(const TagPicture& p) {
 
 bool ReadSourceTags(const std::string& path, AudioDecoder* decoder, TagRecord& tags) {
     TagRecord read;
-    // Through the reader's open file when it keeps one: the source is opened once per conversion.
-    if (const File* open = decoder != nullptr ? decoder->SourceFile() : nullptr) {
-        ReadTagLibTags(*open, path, read);
-    } else {
-        File file;
-        if (file.Open(path, "rb")) ReadTagLibTags(file, path, read);
+    if (decoder != nullptr && decoder->SourceFile() != nullptr) {
+        // A reader with the file open reads it with TagLib itself (its container's tags where TagLib finds
+        // none): one parse, no second open.
+        if (decoder->ReadTags(read) == 0 || (read.Empty() && read.oversizePictures == 0)) return false;
+        tags = std::move(read);
+        return true;
     }
+    File file;
+    if (file.Open(path, "rb")) ReadTagLibTags(file, path, read);
+    file.Close();
     // The reader's own reading fills what TagLib left empty (a field it could not parse, a format it lacks).
     TagRecord own;
     if (decoder != nullptr && decoder->ReadTags(own) != 0) {

@@ -11,25 +11,28 @@ namespace pelloran {
 namespace {
 
 using S = ConvertSettings;
+using F = FlacSettings;
+template <auto Member>
+constexpr NumberRef FlacField = In<&S::flac, Member>;
 
 constexpr int32_t kFlacWidths[] = {0, 16, 24};
 
 constexpr NumberRow kNumbers[] = {
-    {"FLACCompression", Field<&S::FLACCompression>, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
+    {"FLACCompression", FlacField<&F::compression>, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
      "FLAC: compression level, 0 fastest to 8 smallest"},
-    {"FLACSampleRate", Field<&S::FLACSampleRate>, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
+    {"FLACSampleRate", FlacField<&F::rate>, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
      "FLAC: Hz (0 as the source)"},
-    {"FLACChannels", Field<&S::FLACChannels>, kSaveOptionsGroup, CheckNone, Span(0, 2), kSourceNames,
+    {"FLACChannels", FlacField<&F::channels>, kSaveOptionsGroup, CheckNone, Span(0, 2), kSourceNames,
      "FLAC: channels (0 as the source, every channel of a surround source)"},
-    {"FLACBitsPerSample", Field<&S::FLACBitsPerSample>, kSaveOptionsGroup, CheckNone, Codes(kFlacWidths), kSourceNames,
+    {"FLACBitsPerSample", FlacField<&F::bits>, kSaveOptionsGroup, CheckNone, Codes(kFlacWidths), kSourceNames,
      "FLAC: bits per sample (0 as the source, at most 24)"},
-    {"FLACID3TagType", Field<&S::FLACID3TagType>, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
+    {"FLACID3TagType", FlacField<&F::tagType>, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
      "FLAC tags: custom (FLACTag.*), from the source, none, or merge (the source's, custom fields on top)"},
-    {"AmplifyFLAC", Field<&S::AmplifyFLAC>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AmplifyFLAC", FlacField<&F::amplify>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "FLAC: amplify by AmplifyFLACCoeff"},
-    {"AmplifyFLACCoeff", Field<&S::AmplifyFLACCoeff>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+    {"AmplifyFLACCoeff", FlacField<&F::gain>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
      "FLAC: gain in percent"},
-    {"FLACCopyCover", Field<&S::FLACCopyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"FLACCopyCover", FlacField<&F::copyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "FLAC: copy the source's cover art (picture blocks) with its tags"},
 };
 
@@ -43,23 +46,21 @@ constexpr FormatControls kControls = {
     .copyCover = "FLACCopyCover",
 };
 
-constexpr FormatOptions kOptions = {"FLAC", kNumbers, {}, "FLAC", TagsField<&S::FLACTag>, kControls};
+constexpr FormatOptions kOptions = {"FLAC", kNumbers, {}, "FLAC", TagsOf<&S::flac>, kControls};
 
-int RateHint(const ConvertSettings& s) { return s.FLACSampleRate > 0 ? s.FLACSampleRate : 44100; }
+int RateHint(const ConvertSettings& s) { return s.flac.rate > 0 ? s.flac.rate : 44100; }
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    PlanLossless(in, s.FLACSampleRate, s.FLACChannels, s.FLACBitsPerSample, 24, kMaxWideChannels, plan);
+    PlanLossless(in, s.flac.rate, s.flac.channels, s.flac.bits, 24, kMaxWideChannels, plan);
     FlacOptions options;
-    options.compression = s.FLACCompression;
+    options.compression = s.flac.compression;
     // The seek points follow the source's length; the last second may be partial.
     const int seconds = in.decoder.GetDurationSeconds();
     if (seconds > 0)
         options.expectedFrames = (static_cast<uint64_t>(seconds) + 1) * static_cast<uint64_t>(plan.format.rate);
-    plan.tags = ChooseTags(s.FLACID3TagType, s.FLACTag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false, s.FLACCopyCover != 0)
-                    .values;
-    SetGain(plan, s.AmplifyFLAC, s.AmplifyFLACCoeff);
+    plan.tags = PlanTags(in, s.flac).values;
+    SetGain(plan, s.flac);
     plan.writer = std::make_unique<FlacWriter>(options);
     return true;
 }

@@ -18,6 +18,9 @@ namespace pelloran {
 namespace {
 
 using S = ConvertSettings;
+using F = Mp3Settings;
+template <auto Member>
+constexpr NumberRef Mp3Field = In<&S::mp3, Member>;
 
 int32_t CheckMp3ChannelMode(int32_t v) { return (v == 0 || v == 1 || v == 3 || v == 4) ? v : 1; }
 constexpr int32_t kChannelModes[] = {0, 1, 3, 4};
@@ -28,29 +31,29 @@ constexpr CodeNames kId3VersionNames = Named(kId3VersionList);
 constexpr CodeNames kMp3EncodeNames = Named(kMp3EncodeList);
 
 constexpr NumberRow kNumbers[] = {
-    {"AutoDestMP3EncodingParam", Field<&S::AutoDestMP3EncodingParam>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AutoDestMP3EncodingParam", Mp3Field<&F::automatic>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "MP3: bit rate, rate and channel mode follow the source"},
-    {"MP3BitRate", Field<&S::MP3BitRate>, kSaveOptionsGroup, CheckNone, Span(0, 320), kSourceNames,
+    {"MP3BitRate", Mp3Field<&F::bitRate>, kSaveOptionsGroup, CheckNone, Span(0, 320), kSourceNames,
      "MP3: kbit/s (0 follows the source)"},
-    {"MP3SampleRate", Field<&S::MP3SampleRate>, kSaveOptionsGroup, CheckNone, Span(0, 48000), kSourceNames,
+    {"MP3SampleRate", Mp3Field<&F::rate>, kSaveOptionsGroup, CheckNone, Span(0, 48000), kSourceNames,
      "MP3: Hz (0 follows the source)"},
-    {"MP3ChannelMode", Field<&S::MP3ChannelMode>, kSaveOptionsGroup, CheckMp3ChannelMode, Codes(kChannelModes), Named(kModeList),
+    {"MP3ChannelMode", Mp3Field<&F::channels>, kSaveOptionsGroup, CheckMp3ChannelMode, Codes(kChannelModes), Named(kModeList),
      "MP3: stereo, joint stereo, mono or as the source"},
-    {"MP3ID3TagType", Field<&S::MP3ID3TagType>, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
+    {"MP3ID3TagType", Mp3Field<&F::tagType>, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
      "MP3 tags: custom (MP3Tag.*), from the source, none, or merge (the source's, custom fields on top)"},
-    {"MP3WriteID3Version", Field<&S::MP3WriteID3Version>, kSaveOptionsGroup, CheckNone, Span(0, 2), kId3VersionNames,
+    {"MP3WriteID3Version", Mp3Field<&F::id3Version>, kSaveOptionsGroup, CheckNone, Span(0, 2), kId3VersionNames,
      "MP3: ID3v1 only, ID3v2 only, or both"},
-    {"MP3EncodeMode", Field<&S::MP3EncodeMode>, kSaveOptionsGroup, CheckNone, Span(0, 2), kMp3EncodeNames,
+    {"MP3EncodeMode", Mp3Field<&F::mode>, kSaveOptionsGroup, CheckNone, Span(0, 2), kMp3EncodeNames,
      "MP3: constant bit rate, VBR by quality (MP3VbrQuality) or average bit rate (MP3BitRate)"},
-    {"MP3VbrQuality", Field<&S::MP3VbrQuality>, kSaveOptionsGroup, CheckNone, Span(0, 9), kNoNames,
+    {"MP3VbrQuality", Mp3Field<&F::quality>, kSaveOptionsGroup, CheckNone, Span(0, 9), kNoNames,
      "MP3: VBR quality V0 (best, about 245 kbit/s) to V9 (about 65); V2 is about 190"},
-    {"MP3WriteInfoTag", Field<&S::MP3WriteInfoTag>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"MP3WriteInfoTag", Mp3Field<&F::infoTag>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "MP3: a Xing/LAME frame with the length and the encoder delay (always written for VBR and ABR)"},
-    {"AmplifyMp3", Field<&S::AmplifyMp3>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AmplifyMp3", Mp3Field<&F::amplify>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "MP3: amplify by AmplifyMp3Coeff"},
-    {"AmplifyMp3Coeff", Field<&S::AmplifyMp3Coeff>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+    {"AmplifyMp3Coeff", Mp3Field<&F::gain>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
      "MP3: gain in percent"},
-    {"MP3CopyCover", Field<&S::MP3CopyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"MP3CopyCover", Mp3Field<&F::copyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "MP3: copy the source's cover art (APIC) with its tags"},
 };
 
@@ -70,7 +73,7 @@ constexpr FormatControls kControls = {
     .keepsAuto = Keeps(FormatControl::Quality),
 };
 
-constexpr FormatOptions kOptions = {"MP3", kNumbers, {}, "MP3", TagsField<&S::MP3Tag>, kControls};
+constexpr FormatOptions kOptions = {"MP3", kNumbers, {}, "MP3", TagsOf<&S::mp3>, kControls};
 
 // The frames LAME writes for e frames of input without its tag: its delay of 576, then the flush pads to the
 // frame grid, a whole frame more when less than 576 would remain.
@@ -90,10 +93,10 @@ FrameSpan Mp3Length(const LengthFacts& f) {
     return {LameFrames(f.expected > 2 ? f.expected - 2 : 0, f.outputRate), LameFrames(f.expected + 2, f.outputRate)};
 }
 
-bool OnlyId3v1(const ConvertSettings& s) { return s.MP3WriteID3Version == 0; }
+bool OnlyId3v1(const ConvertSettings& s) { return s.mp3.id3Version == 0; }
 
 int RateHint(const ConvertSettings& s) {
-    return (s.AutoDestMP3EncodingParam != 0 || s.MP3SampleRate < 1) ? 44100 : s.MP3SampleRate;
+    return (s.mp3.automatic != 0 || s.mp3.rate < 1) ? 44100 : s.mp3.rate;
 }
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
@@ -101,12 +104,12 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
     const PcmFormat& source = in.source;
     Mp3Options options;
     int channels = source.channels;
-    if (s.AutoDestMP3EncodingParam != 0) {
+    if (s.mp3.automatic != 0) {
         const EncodingParams params = AutoEncodingParams(source.rate, source.channels);
         options.outputRate = params.rate;
         options.bitrateKbps = params.bitrateKbps;
     } else {
-        int mode = s.MP3ChannelMode;
+        int mode = s.mp3.channels;
         if (mode == 4) {
             const int sourceMode = in.decoder.GetChannelMode();
             // An MP3 source tells its own mode; a source without one follows its channel count.
@@ -118,8 +121,8 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
         const ChannelChoice choice = ChooseChannels(source.channels, mode == 3 ? 1 : 2, s.MonoType);
         if (choice == ChannelChoice::Left || choice == ChannelChoice::Right) channels = 1;
 
-        options.outputRate = NearestInTable(s.MP3SampleRate != 0 ? s.MP3SampleRate : source.rate, kEncoderRateTable);
-        int bitrate = s.MP3BitRate;
+        options.outputRate = NearestInTable(s.mp3.rate != 0 ? s.mp3.rate : source.rate, kEncoderRateTable);
+        int bitrate = s.mp3.bitRate;
         if (bitrate == 0) {
             if (in.formatCode == kInputMp3 || in.formatCode == kInputOgg) bitrate = in.decoder.GetBitrateKbps();
             else bitrate = AutoEncodingParams(options.outputRate, mode == 3 ? 1 : 2).bitrateKbps;
@@ -134,21 +137,20 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
         }
     }
     // The rate mode applies with or without the automatic parameters; ABR's mean is the bit rate above.
-    options.rateMode = s.MP3EncodeMode == 1   ? Mp3RateMode::Vbr
-                       : s.MP3EncodeMode == 2 ? Mp3RateMode::Abr
-                                              : Mp3RateMode::Cbr;
-    options.vbrQuality = s.MP3VbrQuality;
-    options.infoFrame = s.MP3WriteInfoTag != 0;
+    options.rateMode = s.mp3.mode == 1   ? Mp3RateMode::Vbr
+                       : s.mp3.mode == 2 ? Mp3RateMode::Abr
+                                         : Mp3RateMode::Cbr;
+    options.vbrQuality = s.mp3.quality;
+    options.infoFrame = s.mp3.infoTag != 0;
     // LAME sizes its output room by its input, so a steep rise in rate is made by the loop's converter.
     const bool raise = options.outputRate / 4 > source.rate;
     plan.format = {raise ? options.outputRate : source.rate, channels, 16};
 
-    TagChoice tags = ChooseTags(s.MP3ID3TagType, s.MP3Tag, in.decoder, in.formatCode, in.sourcePath,
-                                in.runPosition, true, s.MP3CopyCover != 0);
+    TagChoice tags = PlanTags(in, s.mp3, true);
     options.rawId3v1 = std::move(tags.id3v1);
     options.rawId3v2 = std::move(tags.id3v2);
     if (tags.haveValues) {
-        const int version = s.MP3WriteID3Version;
+        const int version = s.mp3.id3Version;
         options.id3v1 = version == 0 || version == 2;
         options.id3v2 = version == 1 || version == 2;
         // In place of the source's own ID3v2 block, beside its own ID3v1 block.
@@ -158,7 +160,7 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
         }
         plan.tags = std::move(tags.values);
     }
-    SetGain(plan, s.AmplifyMp3, s.AmplifyMp3Coeff);
+    SetGain(plan, s.mp3);
     plan.writer = std::make_unique<Mp3Writer>(std::move(options));
     return true;
 }

@@ -19,6 +19,7 @@
 namespace pelloran {
 
 class AudioDecoder;
+struct TagChoice;
 
 // What a plan looks at.
 struct PlanInput {
@@ -165,8 +166,11 @@ struct OutputFormatInfo {
 std::vector<OutputFormatInfo> OutputFormats();
 
 // Rules plans share.
-// Gain from an amplify switch and coefficient: on when the switch is set and the coefficient is not 100.
-void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient);
+// Gain from a record's amplify switch and coefficient: on when the switch is set and the coefficient is not 100.
+void SetGain(WriterPlan& plan, const FormatSettings& format);
+// The tags of a record's tag type, custom tags and cover switch for this source (ChooseTags; copyRawId3: an
+// MP3 source's own ID3 blocks may travel whole).
+TagChoice PlanTags(const PlanInput& input, const FormatSettings& format, bool copyRawId3 = false);
 // The format of a lossless writer. rate and channels: what the options ask, 0 for the source's; bits: 0 for
 // the source's width, else 8, 16, 24 or 32, held to maxBits; maxChannels: what the format stores. The
 // reader's wide output is read when it gives more than the narrow path holds (over 16 bits or over two

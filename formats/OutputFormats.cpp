@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/EncodingParams.h"
 #include "formats/OutputFormat.h"
 
 namespace pelloran {
@@ -122,9 +123,14 @@ FrameSpan Around(const LengthFacts& facts, uint64_t above) {
     return {facts.expected > slack ? facts.expected - slack : 0, facts.expected + above + slack};
 }
 
-void SetGain(WriterPlan& plan, int amplifySwitch, int coefficient) {
-    plan.amplify = amplifySwitch != 0 && coefficient != 100;
-    plan.gain = static_cast<float>(coefficient) * 0.01f;
+void SetGain(WriterPlan& plan, const FormatSettings& format) {
+    plan.amplify = format.amplify != 0 && format.gain != 100;
+    plan.gain = static_cast<float>(format.gain) * 0.01f;
+}
+
+TagChoice PlanTags(const PlanInput& in, const FormatSettings& format, bool copyRawId3) {
+    return ChooseTags(format.tagType, format.tags, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
+                      copyRawId3, format.copyCover != 0);
 }
 
 void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int maxBits, int maxChannels,

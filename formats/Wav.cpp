@@ -8,21 +8,24 @@ namespace pelloran {
 namespace {
 
 using S = ConvertSettings;
+using F = FormatSettings;
+template <auto Member>
+constexpr NumberRef WavField = In<&S::wav, Member>;
 
 constexpr int32_t kWavWidths[] = {0, 8, 16, 24, 32};
 
 constexpr NumberRow kNumbers[] = {
-    {"AutoDestWAVEncodingParam", Field<&S::AutoDestWAVEncodingParam>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AutoDestWAVEncodingParam", WavField<&F::automatic>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WAV: rate, channels and width as the source"},
-    {"WAVBitsPerSample", Field<&S::WAVBitsPerSample>, kSaveOptionsGroup, CheckNone, Codes(kWavWidths), kSourceNames,
+    {"WAVBitsPerSample", WavField<&F::bits>, kSaveOptionsGroup, CheckNone, Codes(kWavWidths), kSourceNames,
      "WAV: bits per sample (0 as the source, 24-bit and 32-bit sources included)"},
-    {"WAVSampleRate", Field<&S::WAVSampleRate>, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
+    {"WAVSampleRate", WavField<&F::rate>, kSaveOptionsGroup, CheckNone, kRate, kSourceNames,
      "WAV: Hz (0 as the source)"},
-    {"WAVChannelNum", Field<&S::WAVChannelNum>, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2), kSourceNames,
+    {"WAVChannelNum", WavField<&F::channels>, kSaveOptionsGroup, CheckZeroOneTwo, Span(0, 2), kSourceNames,
      "WAV: channels (0 as the source)"},
-    {"AmplifyWav", Field<&S::AmplifyWav>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AmplifyWav", WavField<&F::amplify>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WAV: amplify by AmplifyWavCoeff"},
-    {"AmplifyWavCoeff", Field<&S::AmplifyWavCoeff>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+    {"AmplifyWavCoeff", WavField<&F::gain>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
      "WAV: gain in percent"},
 };
 
@@ -37,22 +40,22 @@ constexpr FormatControls kControls = {
 constexpr FormatOptions kOptions = {"WAV", kNumbers, {}, nullptr, nullptr, kControls};
 
 // Without gain a WAV holds the source's very samples.
-bool ExactSamples(const ConvertSettings& s) { return s.AmplifyWav == 0 || s.AmplifyWavCoeff == 100; }
+bool ExactSamples(const ConvertSettings& s) { return s.wav.amplify == 0 || s.wav.gain == 100; }
 
 int RateHint(const ConvertSettings& s) {
-    return (s.AutoDestWAVEncodingParam != 0 || s.WAVSampleRate <= 0) ? 44100 : s.WAVSampleRate;
+    return (s.wav.automatic != 0 || s.wav.rate <= 0) ? 44100 : s.wav.rate;
 }
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    if (s.AutoDestWAVEncodingParam != 0) {
+    if (s.wav.automatic != 0) {
         PlanLossless(in, 0, 0, 0, 32, kMaxWideChannels, plan);
     } else {
-        const int bits = s.WAVBitsPerSample;
-        PlanLossless(in, s.WAVSampleRate > 0 ? s.WAVSampleRate : 0, s.WAVChannelNum,
+        const int bits = s.wav.bits;
+        PlanLossless(in, s.wav.rate > 0 ? s.wav.rate : 0, s.wav.channels,
                      bits == 8 || bits == 16 || bits == 24 || bits == 32 ? bits : 0, 32, kMaxWideChannels, plan);
     }
-    SetGain(plan, s.AmplifyWav, s.AmplifyWavCoeff);
+    SetGain(plan, s.wav);
     plan.writer = std::make_unique<WavWriter>();
     return true;
 }

@@ -11,24 +11,27 @@ namespace pelloran {
 namespace {
 
 using S = ConvertSettings;
+using F = FormatSettings;
+template <auto Member>
+constexpr NumberRef WmaField = In<&S::wma, Member>;
 
 int32_t CheckOneTwo(int32_t v) { return (v == 1 || v == 2) ? v : 2; }
 
 constexpr NumberRow kNumbers[] = {
-    {"AutoDestWMAEncodingParam", Field<&S::AutoDestWMAEncodingParam>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AutoDestWMAEncodingParam", WmaField<&F::automatic>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WMA: profile chosen from the source"},
-    {"WMABitRate", Field<&S::WMABitRate>, kSaveOptionsGroup, CheckNone, Span(0, 768000), kNoNames, "WMA: bit/s"},
-    {"WMASampleRate", Field<&S::WMASampleRate>, kSaveOptionsGroup, CheckNone, Span(0, 192000), kNoNames,
+    {"WMABitRate", WmaField<&F::bitRate>, kSaveOptionsGroup, CheckNone, Span(0, 768000), kNoNames, "WMA: bit/s"},
+    {"WMASampleRate", WmaField<&F::rate>, kSaveOptionsGroup, CheckNone, Span(0, 192000), kNoNames,
      "WMA: Hz"},
-    {"WMAChannels", Field<&S::WMAChannels>, kSaveOptionsGroup, CheckOneTwo, Span(1, 2), kNoNames,
+    {"WMAChannels", WmaField<&F::channels>, kSaveOptionsGroup, CheckOneTwo, Span(1, 2), kNoNames,
      "WMA: channels"},
-    {"WMAID3TagType", Field<&S::WMAID3TagType>, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
+    {"WMAID3TagType", WmaField<&F::tagType>, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
      "WMA tags: custom (WMATag.*), from the source, none, or merge (the source's, custom fields on top)"},
-    {"AmplifyWMA", Field<&S::AmplifyWMA>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"AmplifyWMA", WmaField<&F::amplify>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WMA: amplify by AmplifyWMACoeff"},
-    {"AmplifyWMACoeff", Field<&S::AmplifyWMACoeff>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
+    {"AmplifyWMACoeff", WmaField<&F::gain>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
      "WMA: gain in percent"},
-    {"WMACopyCover", Field<&S::WMACopyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+    {"WMACopyCover", WmaField<&F::copyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
      "WMA: copy the source's cover art (WM/Picture) with its tags"},
 };
 
@@ -44,7 +47,7 @@ constexpr FormatControls kControls = {
     .copyCover = "WMACopyCover",
 };
 
-constexpr FormatOptions kOptions = {"WMA", kNumbers, {}, "WMA", TagsField<&S::WMATag>, kControls};
+constexpr FormatOptions kOptions = {"WMA", kNumbers, {}, "WMA", TagsOf<&S::wma>, kControls};
 
 // Padding to the frame grid.
 FrameSpan WmaLength(const LengthFacts& f) { return Around(f, 2047); }
@@ -70,25 +73,23 @@ WmaTarget AutoWmaTarget(int rate, int channels) {
 }
 
 
-int RateHint(const ConvertSettings& s) { return s.AutoDestWMAEncodingParam != 0 ? 44100 : s.WMASampleRate; }
+int RateHint(const ConvertSettings& s) { return s.wma.automatic != 0 ? 44100 : s.wma.rate; }
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
     const PcmFormat& source = in.source;
-    const bool automatic = s.AutoDestWMAEncodingParam != 0;
+    const bool automatic = s.wma.automatic != 0;
     const WmaTarget wanted = automatic ? AutoWmaTarget(source.rate, source.channels)
-                                       : WmaTarget{s.WMABitRate, s.WMASampleRate};
-    const int channels = automatic ? source.channels : s.WMAChannels;
+                                       : WmaTarget{s.wma.bitRate, s.wma.rate};
+    const int channels = automatic ? source.channels : s.wma.channels;
     const WmaFormatEntry* format = FindWmaFormat(SharedWmaFormats(), wanted.rate, wanted.bitrate, channels);
     if (format == nullptr) return false;
     // The loop's converter brings the source to the format's rate (any ratio, exact length; the encoder's own
     // resampler gives nothing for a source shorter than its filter); a stereo source for a mono format reaches
     // the writer as one channel, picked or mixed by the loop.
     plan.format = {format->Rate(), std::min(source.channels, format->channels), source.bits};
-    plan.tags = ChooseTags(s.WMAID3TagType, s.WMATag, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                           false, s.WMACopyCover != 0)
-                    .values;
-    SetGain(plan, s.AmplifyWMA, s.AmplifyWMACoeff);
+    plan.tags = PlanTags(in, s.wma).values;
+    SetGain(plan, s.wma);
     plan.writer = std::make_unique<WmaWriter>(WmaOptions{*format});
     return true;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/OutputNaming.h"
+#include "app/Verify.h"
 #include "decode/AudioDecoder.h"
 #include "platform/Paths.h"
 
@@ -22,6 +23,27 @@ std::string QuestionText(Question question, const QuestionData& data) {
     }
     return {};
 }
+
+namespace {
+
+// The verifier's finding: a VerifyProblem, then its numbers.
+std::string VerifyProblemText(const std::vector<uint64_t>& v) {
+    const auto at = [&v](size_t i) { return i < v.size() ? v[i] : 0; };
+    switch (static_cast<VerifyProblem>(at(0))) {
+        case VerifyProblem::None: return {};
+        case VerifyProblem::SourceUnreadable: return "the source could not be read again";
+        case VerifyProblem::OutputUnreadable: return "the output could not be read";
+        case VerifyProblem::Cancelled: return "cancelled";
+        case VerifyProblem::SampleDiffers: return "sample " + std::to_string(at(1)) + " differs from the source's";
+        case VerifyProblem::Length:
+            return "the output decodes to " + std::to_string(at(1)) + " frames, " +
+                   (at(2) == at(3) ? std::to_string(at(2)) : std::to_string(at(2)) + " to " + std::to_string(at(3))) +
+                   " expected";
+    }
+    return {};
+}
+
+}  // namespace
 
 std::string NoteText(const Note& note) {
     switch (note.code) {
@@ -49,7 +71,16 @@ std::string NoteText(const Note& note) {
             return std::string("No work file in the target's folder: ") +
                    (note.number != 0 ? std::strerror(note.number) : "it stays locked");
         case NoteCode::EmptyOutput: return "The output is empty";
-        case NoteCode::VerifyFailed: return "Verification failed: " + note.text;
+        case NoteCode::VerifyFailed: return "Verification failed: " + VerifyProblemText(note.values);
+        case NoteCode::NoAudioDecoded: return "No audio could be decoded";
+        case NoteCode::SourceHoldsNoAudio: return "The source holds no audio";
+        case NoteCode::WriterSystem: return std::strerror(note.number);
+        case NoteCode::RateTooHigh:
+            return note.text + " holds rates up to " + std::to_string(note.values.empty() ? 0 : note.values[0]) + " Hz";
+        case NoteCode::TagsTooLarge:
+            return "The tags are larger than the " +
+                   std::to_string(((note.values.empty() ? 0 : note.values[0]) + (1 << 20) - 1) >> 20) + " MiB " +
+                   note.text + " holds";
         case NoteCode::Truncated: return "The source ends early; what it holds was converted";
         case NoteCode::LargePicture: return "A picture over 16 MiB was left out";
         case NoteCode::PatternStrayClose: return "'}' without '{' in the name pattern";

@@ -1,5 +1,6 @@
 #pragma once
-// The settings record: every option named by its stored name, each default stated once.
+// The settings record: the general options by their stored names, then one record per output format's options
+// (their stored names are the formats' own, formats/). Each default is stated once.
 
 #include <algorithm>
 #include <map>
@@ -8,6 +9,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "settings/FormatSettings.h"
 
 namespace pelloran {
 
@@ -48,20 +51,6 @@ enum MonoChoice : int32_t {
     kMonoRight = 2,
 };
 
-struct TagSettings {
-    int32_t TitleAsFileName = 1;
-    std::string Title;
-    std::string Artist;
-    std::string Album;
-    std::string Year;
-    std::string Genre;
-    std::string Comment;
-    std::string Composer;
-    std::string Copyright;
-    int32_t TrackNumType = 0;
-    int32_t CustomTrackNum = 0;
-};
-
 struct ConvertSettings {
     ConvertSettings();  // defaults; asks the system for the documents folder
 
@@ -82,117 +71,19 @@ struct ConvertSettings {
     int32_t OutputFormat = kOutputMp3;
     int32_t OptStartPageIndex = 0;
 
-    // MP3
-    int32_t AutoDestMP3EncodingParam = 1;
-    int32_t MP3BitRate = 128;
-    int32_t MP3SampleRate = 44100;
-    int32_t MP3ChannelMode = 1;
-    int32_t MP3ID3TagType = 1;
-    int32_t MP3WriteID3Version = 1;
-    int32_t MP3EncodeMode = 0;    // 0 constant bit rate, 1 VBR quality, 2 average bit rate (MP3BitRate)
-    int32_t MP3VbrQuality = 2;    // V0 (best) .. V9
-    int32_t MP3WriteInfoTag = 1;  // the Xing/LAME frame with length and delays; always for VBR and ABR
-    int32_t AmplifyMp3 = 0;
-    int32_t AmplifyMp3Coeff = 100;
+    // Each output format's options; M4A's serve MP4, M4B and ALAC too, AMR's serve AWB.
+    Mp3Settings mp3{{.bitRate = 128, .rate = 44100, .channels = 1, .quality = 2}};  // channels: joint stereo
+    FormatSettings wav{.rate = 44100, .channels = 2, .bits = 16};
+    FormatSettings wma{.bitRate = 128000, .rate = 44100, .channels = 2};
+    FormatSettings ogg{.bitRate = 128, .rate = 44100, .channels = 2, .quality = 5};  // quality -1 .. 10
+    AacFormatSettings aac{{.bitRate = 128, .quality = 100, .mode = 1}};
+    AacFormatSettings m4a{{.bitRate = 128, .quality = 100, .mode = 1}};
+    FlacSettings flac;  // rate, channels and width as the source
+    OpusSettings opus{{.bitRate = 128}};  // automatic: 128 kbit/s for stereo, 64 for mono
+    AmrSettings amr;
 
-    // WAV
-    int32_t AutoDestWAVEncodingParam = 1;
-    int32_t WAVBitsPerSample = 16;
-    int32_t WAVSampleRate = 44100;
-    int32_t WAVChannelNum = 2;
-    int32_t AmplifyWav = 0;
-    int32_t AmplifyWavCoeff = 100;
-
-    // WMA
-    int32_t AutoDestWMAEncodingParam = 1;
-    int32_t WMABitRate = 128000;
-    int32_t WMASampleRate = 44100;
-    int32_t WMAChannels = 2;
-    int32_t WMAID3TagType = 1;
-    int32_t AmplifyWMA = 0;
-    int32_t AmplifyWMACoeff = 100;
-
-    // OGG Vorbis
-    int32_t AutoDestOGGEncodingParam = 1;
-    int32_t OGGBitRate = 128;
-    int32_t OGGSampleRate = 44100;
-    int32_t OGGChannels = 2;
-    int32_t OGGID3TagType = 1;
-    int32_t OGGEncodeMode = 0;  // 0 nominal bit rate, 1 quality (OGGQuality)
-    int32_t OGGQuality = 5;     // -1 .. 10
-    int32_t AmplifyOGG = 0;
-    int32_t AmplifyOGGCoeff = 100;
-
-    // AAC
-    int32_t AutoDestAACEncodingParam = 1;
-    int32_t AACVBR = 1;
-    int32_t AACVBRQuality = 100;
-    int32_t AACABRBitRate = 128;
-    int32_t AACMpegVersion = 0;
-    int32_t AACEnableTNS = 0;
-    int32_t AACEnableMidside = 1;
-    int32_t AACBlockType = 0;
-    int32_t AmplifyAAC = 0;
-    int32_t AmplifyAACCoef = 100;
-
-    // MP4 family
-    int32_t AutoDestM4AEncodingParam = 1;
-    int32_t M4AVBR = 1;
-    int32_t M4AVBRQuality = 100;
-    int32_t M4AABRBitRate = 128;
-    int32_t M4AEnableTNS = 0;
-    int32_t M4AEnableMidside = 1;
-    int32_t M4ABlockType = 0;
-    int32_t AmplifyM4A = 0;
-    int32_t AmplifyM4ACoef = 100;
-    int32_t M4AID3TagType = 1;
-    int32_t M4ACodec = 0;  // 0 AAC, 1 ALAC (lossless)
-
-    // FLAC
-    int32_t FLACCompression = 5;    // 0 fastest .. 8 smallest
-    int32_t FLACSampleRate = 0;     // 0 as the source
-    int32_t FLACChannels = 0;       // 0 as the source
-    int32_t FLACBitsPerSample = 0;  // 0 as the source, 16 or 24
-    int32_t FLACID3TagType = 1;
-    int32_t AmplifyFLAC = 0;
-    int32_t AmplifyFLACCoeff = 100;
-
-    // Opus
-    int32_t AutoDestOpusEncodingParam = 1;  // 128 kbit/s for stereo, 64 for mono
-    int32_t OpusBitRate = 128;              // kbit/s
-    int32_t OpusMode = 0;                   // 0 VBR, 1 constrained VBR, 2 CBR
-    int32_t OpusComplexity = 10;
-    int32_t OpusChannels = 0;               // 0 as the source
-    int32_t OpusID3TagType = 1;
-    int32_t AmplifyOpus = 0;
-    int32_t AmplifyOpusCoeff = 100;
-
-    // AMR
-    int32_t AMRMode = 6;
-    int32_t AMRWBMode = 6;
-    int32_t AMRDTX = 0;
-    int32_t AMRType = 0;
-    int32_t AWBMode = 6;
-    int32_t AWBDTX = 0;
-    int32_t AmplifyAMR = 0;
-    int32_t AmplifyAMRCoef = 100;
-
-    // Cover art travels with the source's tags (tag types 1 and 3); off leaves every picture behind.
-    int32_t MP3CopyCover = 1;
-    int32_t OGGCopyCover = 1;
-    int32_t WMACopyCover = 1;
-    int32_t M4ACopyCover = 1;
-    int32_t FLACCopyCover = 1;
-    int32_t OpusCopyCover = 1;
     // Each output is decoded again and its length (and a WAV's samples) compared with the source's.
     int32_t VerifyOutput = 0;
-
-    TagSettings MP3Tag;
-    TagSettings OGGTag;
-    TagSettings WMATag;
-    TagSettings M4ATag;
-    TagSettings FLACTag;
-    TagSettings OpusTag;
 
     // Options of output formats registered beside the built-in ones, by stored name (see formats/). A missing
     // value reads as the default given.

@@ -60,9 +60,14 @@ template <auto Member>
 std::string& TextField(ConvertSettings& settings) {
     return settings.*Member;
 }
-template <auto Member>
-TagSettings& TagsField(ConvertSettings& settings) {
-    return settings.*Member;
+// A member of a format's record: In<&ConvertSettings::mp3, &Mp3Settings::bitRate>.
+template <auto Record, auto Member>
+int32_t& In(ConvertSettings& settings) {
+    return (settings.*Record).*Member;
+}
+template <auto Record>
+TagSettings& TagsOf(ConvertSettings& settings) {
+    return (settings.*Record).tags;
 }
 
 struct NumberRow {

@@ -22,7 +22,7 @@ class RecordingProgress : public ProgressSink {
 public:
     explicit RecordingProgress(int cancelAfterPumps = -1) : cancelAfter_(cancelAfterPumps) {}
     void SetFileStep(const FileStep& step) override { SetFileText(FileStepText(step)); }
-    void SetFileText(const std::string& text) override {
+    void SetFileText(const std::string& text) {
         std::lock_guard lock(mutex_);
         fileTexts.push_back(text);
     }
@@ -235,8 +235,8 @@ TEST(ConversionRun, ParallelJobsGiveEveryEntryItsOwnTarget) {
     // Two sources with the same name into one folder, and a resampling job in parallel.
     f.Add(f.dir / "in0/s.wav");
     f.Add(f.dir / "in1/s.wav");
-    f.settings.AutoDestWAVEncodingParam = 0;
-    f.settings.WAVSampleRate = 48000;
+    f.settings.wav.automatic = 0;
+    f.settings.wav.rate = 48000;
     RecordingProgress progress;
     RecordingObserver observer(2);
     const RunSummary summary = f.Run(progress, observer, 2);

@@ -10,6 +10,7 @@
 
 #include "app/Verify.h"
 #include "encode/VorbisComments.h"
+#include "frontend/Wording.h"
 #include "platform/File.h"
 #include "platform/MpegFrames.h"
 #include "platform/TagReader.h"
@@ -165,7 +166,7 @@ TEST_F(ExactLength, VerificationFailsOnAnyDifference) {
         WriteImpulses(output, kRate, c.frames, c.impulses);
         const VerifyOutcome v = VerifyConversion(settings, kInputWav, source, output, std::nullopt, {});
         EXPECT_EQ(v.ok, c.ok) << c.reason;
-        EXPECT_EQ(v.reason, c.reason);
+        EXPECT_EQ(NoteText(v.note), *c.reason == '\0' ? std::string() : std::string("Verification failed: ") + c.reason);
         EXPECT_EQ(v.sourceFrames, 5000u);
     }
     // 24-bit samples are compared whole: one step of the lowest byte is a difference.
@@ -178,7 +179,7 @@ TEST_F(ExactLength, VerificationFailsOnAnyDifference) {
     bytes[at] ^= 1;
     test::WriteBytes(dir_ / "deep-out.wav", bytes);
     const VerifyOutcome v = VerifyConversion(settings, kInputWav, deep, dir_ / "deep-out.wav", std::nullopt, {});
-    EXPECT_EQ(v.reason, "sample 1000 differs from the source's");
+    EXPECT_EQ(NoteText(v.note), "Verification failed: sample 1000 differs from the source's");
     // Each format's known offsets, in frames at the output's rate.
     struct Span {
         int32_t format;

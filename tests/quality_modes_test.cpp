@@ -126,35 +126,35 @@ TEST(QualitySettings, BadValuesAreRefusedAtLoad) {
     struct Case {
         const char* name;
         int32_t bad;
-        int32_t ConvertSettings::*member;
+        NumberRef member;
     };
     const Case cases[] = {
-        {"FLACCompression", 9, &ConvertSettings::FLACCompression},
-        {"FLACBitsPerSample", 20, &ConvertSettings::FLACBitsPerSample},
-        {"FLACChannels", 6, &ConvertSettings::FLACChannels},
-        {"OpusBitRate", 5, &ConvertSettings::OpusBitRate},
-        {"OpusBitRate", 511, &ConvertSettings::OpusBitRate},
-        {"OpusMode", 3, &ConvertSettings::OpusMode},
-        {"OpusComplexity", 11, &ConvertSettings::OpusComplexity},
-        {"MP3EncodeMode", 3, &ConvertSettings::MP3EncodeMode},
-        {"MP3VbrQuality", 10, &ConvertSettings::MP3VbrQuality},
-        {"MP3WriteInfoTag", 2, &ConvertSettings::MP3WriteInfoTag},
-        {"OGGEncodeMode", 2, &ConvertSettings::OGGEncodeMode},
-        {"OGGQuality", -2, &ConvertSettings::OGGQuality},
-        {"OGGQuality", 11, &ConvertSettings::OGGQuality},
-        {"AACMpegVersion", 2, &ConvertSettings::AACMpegVersion},
-        {"M4ACodec", 2, &ConvertSettings::M4ACodec},
-        {"WAVBitsPerSample", 20, &ConvertSettings::WAVBitsPerSample},
-        {"OutputFormat", 3300, &ConvertSettings::OutputFormat},
+        {"FLACCompression", 9, In<&ConvertSettings::flac, &FlacSettings::compression>},
+        {"FLACBitsPerSample", 20, In<&ConvertSettings::flac, &FlacSettings::bits>},
+        {"FLACChannels", 6, In<&ConvertSettings::flac, &FlacSettings::channels>},
+        {"OpusBitRate", 5, In<&ConvertSettings::opus, &OpusSettings::bitRate>},
+        {"OpusBitRate", 511, In<&ConvertSettings::opus, &OpusSettings::bitRate>},
+        {"OpusMode", 3, In<&ConvertSettings::opus, &OpusSettings::mode>},
+        {"OpusComplexity", 11, In<&ConvertSettings::opus, &OpusSettings::complexity>},
+        {"MP3EncodeMode", 3, In<&ConvertSettings::mp3, &Mp3Settings::mode>},
+        {"MP3VbrQuality", 10, In<&ConvertSettings::mp3, &Mp3Settings::quality>},
+        {"MP3WriteInfoTag", 2, In<&ConvertSettings::mp3, &Mp3Settings::infoTag>},
+        {"OGGEncodeMode", 2, In<&ConvertSettings::ogg, &FormatSettings::mode>},
+        {"OGGQuality", -2, In<&ConvertSettings::ogg, &FormatSettings::quality>},
+        {"OGGQuality", 11, In<&ConvertSettings::ogg, &FormatSettings::quality>},
+        {"AACMpegVersion", 2, In<&ConvertSettings::aac, &AacFormatSettings::mpegVersion>},
+        {"M4ACodec", 2, In<&ConvertSettings::m4a, &AacFormatSettings::codec>},
+        {"WAVBitsPerSample", 20, In<&ConvertSettings::wav, &FormatSettings::bits>},
+        {"OutputFormat", 3300, Field<&ConvertSettings::OutputFormat>},
     };
-    const ConvertSettings defaults;
+    ConvertSettings defaults;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RegistryStore store;
         store.Parse("[" + std::string(kOptionsKey) + "]\n" + c.name + "=" + std::to_string(c.bad) + "\n");
         ConvertSettings s;
         LoadSettings(s, store);
-        EXPECT_EQ(s.*c.member, defaults.*c.member);
+        EXPECT_EQ(c.member(s), c.member(defaults));
         std::string error;
         EXPECT_FALSE(SetSettingByName(s, c.name, std::to_string(c.bad), error));
     }
@@ -163,15 +163,15 @@ TEST(QualitySettings, BadValuesAreRefusedAtLoad) {
     store.Parse("[" + std::string(kOptionsKey) + "]\nWAVBitsPerSample=24\nOutputFormat=6550\n");
     ConvertSettings s;
     LoadSettings(s, store);
-    EXPECT_EQ(s.WAVBitsPerSample, 24);
+    EXPECT_EQ(s.wav.bits, 24);
     EXPECT_EQ(s.OutputFormat, kOutputAlac);
     std::string error;
     for (const auto& [name, value] : {std::pair{"OpusMode", "cvbr"}, {"MP3EncodeMode", "abr"}, {"M4ACodec", "alac"},
                                       {"OGGEncodeMode", "quality"}, {"WAVBitsPerSample", "source"}})
         EXPECT_TRUE(SetSettingByName(s, name, value, error)) << name << ": " << error;
-    EXPECT_EQ(s.OpusMode, 1);
-    EXPECT_EQ(s.MP3EncodeMode, 2);
-    EXPECT_EQ(s.WAVBitsPerSample, 0);
+    EXPECT_EQ(s.opus.mode, 1);
+    EXPECT_EQ(s.mp3.mode, 2);
+    EXPECT_EQ(s.wav.bits, 0);
 }
 
 // -b, --rate, --channels and --quality of the new formats and modes: what they set, and which leave the

@@ -57,10 +57,10 @@ TEST(SettingsDefaults, FirstStartWithoutStoredValues) {
     LoadSettings(s, RegistryStore{});
     EXPECT_EQ(s.OutputFormat, 1000);
     EXPECT_EQ(s.TargetExistsOpt, 11);
-    EXPECT_EQ(s.MP3BitRate, 128);
-    EXPECT_EQ(s.WMABitRate, 128000);
-    EXPECT_EQ(s.AMRMode, 6);
-    EXPECT_EQ(s.MP3Tag.TitleAsFileName, 1);
+    EXPECT_EQ(s.mp3.bitRate, 128);
+    EXPECT_EQ(s.wma.bitRate, 128000);
+    EXPECT_EQ(s.amr.nbMode, 6);
+    EXPECT_EQ(s.mp3.tags.TitleAsFileName, 1);
     EXPECT_EQ(FormatListRowIndex(s.OutputFormat), 0);
     // With a documents folder the output goes there.
     if (!s.DestSpecifiedFolder.empty()) {
@@ -77,19 +77,19 @@ TEST(SettingsLoadChecks, OutOfRangeValuesAreCorrected) {
                                         "WMAID3TagType=7\nOGGChannels=3\n");
     ConvertSettings s;
     LoadSettings(s, store);
-    EXPECT_EQ(s.MP3ChannelMode, 1);
-    EXPECT_EQ(s.WMAChannels, 2);
-    EXPECT_EQ(s.WAVChannelNum, 0);
-    EXPECT_EQ(s.AmplifyWavCoeff, 10);
-    EXPECT_EQ(s.AmplifyMp3Coeff, 3000);
-    EXPECT_EQ(s.AmplifyAACCoef, 5000);
-    EXPECT_EQ(s.OGGBitRate, 128);
-    EXPECT_EQ(s.WMAID3TagType, 2);
-    EXPECT_EQ(s.OGGChannels, 2);
+    EXPECT_EQ(s.mp3.channels, 1);
+    EXPECT_EQ(s.wma.channels, 2);
+    EXPECT_EQ(s.wav.channels, 0);
+    EXPECT_EQ(s.wav.gain, 10);
+    EXPECT_EQ(s.mp3.gain, 3000);
+    EXPECT_EQ(s.aac.gain, 5000);
+    EXPECT_EQ(s.ogg.bitRate, 128);
+    EXPECT_EQ(s.wma.tagType, 2);
+    EXPECT_EQ(s.ogg.channels, 2);
 
     ConvertSettings t;
     LoadSettings(t, StoreFromText("[" + key + "]\nOGGBitRate=1000\n"));
-    EXPECT_EQ(t.OGGBitRate, 1000);
+    EXPECT_EQ(t.ogg.bitRate, 1000);
 }
 
 TEST(SettingsFormatTable, RowsLabelsAndSelection) {
@@ -126,10 +126,10 @@ TEST(SettingsPersistence, GroupsRoundTripThroughTheFile) {
     s.Folder = "/music/in";
     s.OutputFormat = 2000;
     s.OptStartPageIndex = 3;
-    s.MP3BitRate = 320;
+    s.mp3.bitRate = 320;
     s.FilterExts = "a\\b\nc=d";
-    s.MP3Tag.Artist = "Zoë \"Z\"";
-    s.OGGTag.CustomTrackNum = 7;
+    s.mp3.tags.Artist = "Zoë \"Z\"";
+    s.ogg.tags.CustomTrackNum = 7;
 
     RegistryStore store;
     store.Load(path);
@@ -141,7 +141,7 @@ TEST(SettingsPersistence, GroupsRoundTripThroughTheFile) {
     LoadSettings(loaded, reread);
     EXPECT_EQ(loaded.OutputFormat, 2000);
     EXPECT_EQ(loaded.OptStartPageIndex, 3);
-    EXPECT_EQ(loaded.MP3BitRate, 128);  // options group not saved
+    EXPECT_EQ(loaded.mp3.bitRate, 128);  // options group not saved
     EXPECT_EQ(loaded.Folder, "");
 
     SaveSettings(s, kSaveFolderGroup | kSaveOptionsGroup, reread);
@@ -151,10 +151,10 @@ TEST(SettingsPersistence, GroupsRoundTripThroughTheFile) {
     ConvertSettings all;
     LoadSettings(all, third);
     EXPECT_EQ(all.Folder, "/music/in");
-    EXPECT_EQ(all.MP3BitRate, 320);
+    EXPECT_EQ(all.mp3.bitRate, 320);
     EXPECT_EQ(all.FilterExts, "a\\b\nc=d");
-    EXPECT_EQ(all.MP3Tag.Artist, "Zoë \"Z\"");
-    EXPECT_EQ(all.OGGTag.CustomTrackNum, 7);
+    EXPECT_EQ(all.mp3.tags.Artist, "Zoë \"Z\"");
+    EXPECT_EQ(all.ogg.tags.CustomTrackNum, 7);
     EXPECT_EQ(all.OutputFormat, 2000);
 
     struct stat st {};
@@ -164,12 +164,12 @@ TEST(SettingsPersistence, GroupsRoundTripThroughTheFile) {
 
 TEST(SettingsPersistence, EmptyTagTextLoadsEmptyAndMissingTagKeyKeepsValues) {
     ConvertSettings s;
-    s.MP3Tag.Title = "kept?";
-    s.OGGTag.Title = "kept";
+    s.mp3.tags.Title = "kept?";
+    s.ogg.tags.Title = "kept";
     LoadSettings(s, StoreFromText("[Options]\n[Options/MP3Tag]\nArtist=\n"));
-    EXPECT_EQ(s.MP3Tag.Title, "");  // subkey exists: a missing text becomes empty
-    EXPECT_EQ(s.MP3Tag.Artist, "");
-    EXPECT_EQ(s.OGGTag.Title, "kept");
+    EXPECT_EQ(s.mp3.tags.Title, "");  // subkey exists: a missing text becomes empty
+    EXPECT_EQ(s.mp3.tags.Artist, "");
+    EXPECT_EQ(s.ogg.tags.Title, "kept");
 }
 
 // Both forms: what does not parse keeps its default and is named in exactly one warning.
@@ -195,10 +195,10 @@ TEST(SettingsPersistence, CorruptFileMeansDefaultsWithOneWarningPerKey) {
         ConvertSettings s;
         std::vector<std::string> warnings = store.parseWarnings();
         LoadSettings(s, store, &warnings);
-        EXPECT_EQ(s.MP3BitRate, 192);
-        EXPECT_EQ(s.WAVSampleRate, 44100);
-        EXPECT_EQ(s.OGGBitRate, 128);
-        EXPECT_EQ(s.AMRMode, 6);
+        EXPECT_EQ(s.mp3.bitRate, 192);
+        EXPECT_EQ(s.wav.rate, 44100);
+        EXPECT_EQ(s.ogg.bitRate, 128);
+        EXPECT_EQ(s.amr.nbMode, 6);
         EXPECT_EQ(s.Folder, "");
         for (const std::string name : {"WAVSampleRate:", "OGGBitRate:", "AMRMode:", "Folder:", "Junk line:"}) {
             EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
@@ -437,8 +437,8 @@ TEST(SettingsMigration, OldFileIsCarriedOverOnceAndLeftAsItWas) {
     EXPECT_EQ(first.ReadText(kOptionsKey, "Folder"), "/home/ana/Music\tx\x01");
     ConvertSettings s;
     LoadSettings(s, first);
-    EXPECT_EQ(s.MP3BitRate, 320);
-    EXPECT_EQ(s.MP3Tag.Artist, "Zo\xC3\xAB");
+    EXPECT_EQ(s.mp3.bitRate, 320);
+    EXPECT_EQ(s.mp3.tags.Artist, "Zo\xC3\xAB");
     const std::string migrated = ReadText(newPath);
     for (const char* line : {"\n[Options]\n", "\nMP3BitRate=320\n", "\nOutputFormat=-1\n",
                              "\n[Options/MP3Tag]\nArtist=Zo\xC3\xAB\n"})
@@ -498,9 +498,9 @@ TEST(SettingsMigration, NamedOldFormFileIsReadAsItIs) {
     std::vector<std::string> warnings;
     LoadSettings(s, store, &warnings);
     EXPECT_TRUE(warnings.empty());
-    EXPECT_EQ(s.MP3BitRate, 256);
+    EXPECT_EQ(s.mp3.bitRate, 256);
     EXPECT_EQ(s.FilterExts, "mp3\\wav");
-    EXPECT_EQ(s.OGGTag.CustomTrackNum, 7);
+    EXPECT_EQ(s.ogg.tags.CustomTrackNum, 7);
     EXPECT_EQ(ReadText(path), old);
     EXPECT_FALSE(std::filesystem::exists(home / "pelloran"));
 }
@@ -518,14 +518,14 @@ TEST(SettingsByName, OverridesWithChecksAndRefusesUnknownNames) {
     ConvertSettings s;
     std::string error;
     EXPECT_TRUE(SetSettingByName(s, "MP3BitRate", "192", error));
-    EXPECT_EQ(s.MP3BitRate, 192);
+    EXPECT_EQ(s.mp3.bitRate, 192);
     EXPECT_FALSE(SetSettingByName(s, "AmplifyWavCoeff", "1", error));
     EXPECT_EQ(error, "'AmplifyWavCoeff' must be 10 to 3000, not 1");
-    EXPECT_EQ(s.AmplifyWavCoeff, 100);
+    EXPECT_EQ(s.wav.gain, 100);
     EXPECT_TRUE(SetSettingByName(s, "MP3Tag.Artist", "Foo", error));
-    EXPECT_EQ(s.MP3Tag.Artist, "Foo");
+    EXPECT_EQ(s.mp3.tags.Artist, "Foo");
     EXPECT_TRUE(SetSettingByName(s, "M4ATag.TrackNumType", "2", error));
-    EXPECT_EQ(s.M4ATag.TrackNumType, 2);
+    EXPECT_EQ(s.m4a.tags.TrackNumType, 2);
     EXPECT_TRUE(SetSettingByName(s, "FilterExts", "MP3", error));
     EXPECT_FALSE(SetSettingByName(s, "MP3BitRate", "fast", error));
     EXPECT_NE(error.find("number"), std::string::npos);
@@ -539,28 +539,28 @@ TEST(SettingsByName, NamesInAnyCaseAndCodesByName) {
     const struct {
         const char* name;
         const char* value;
-        int32_t ConvertSettings::*member;
+        NumberRef member;
         int32_t expected;
     } cases[] = {
-        {"targetexistsopt", "skip", &ConvertSettings::TargetExistsOpt, kTargetSkip},
-        {"TargetExistsOpt", "Overwrite", &ConvertSettings::TargetExistsOpt, kTargetOverwrite},
-        {"MonoType", "right", &ConvertSettings::MonoType, kMonoRight},
-        {"DestOutputFolderOpt", "beside", &ConvertSettings::DestOutputFolderOpt, kOutputBesideSource},
-        {"OutputFormat", "ogg", &ConvertSettings::OutputFormat, kOutputOgg},
-        {"CreateDirs", "on", &ConvertSettings::CreateDirs, 1},
-        {"MP3ChannelMode", "mono", &ConvertSettings::MP3ChannelMode, 3},
-        {"WAVSampleRate", "source", &ConvertSettings::WAVSampleRate, 0},
+        {"targetexistsopt", "skip", Field<&ConvertSettings::TargetExistsOpt>, kTargetSkip},
+        {"TargetExistsOpt", "Overwrite", Field<&ConvertSettings::TargetExistsOpt>, kTargetOverwrite},
+        {"MonoType", "right", Field<&ConvertSettings::MonoType>, kMonoRight},
+        {"DestOutputFolderOpt", "beside", Field<&ConvertSettings::DestOutputFolderOpt>, kOutputBesideSource},
+        {"OutputFormat", "ogg", Field<&ConvertSettings::OutputFormat>, kOutputOgg},
+        {"CreateDirs", "on", Field<&ConvertSettings::CreateDirs>, 1},
+        {"MP3ChannelMode", "mono", In<&ConvertSettings::mp3, &Mp3Settings::channels>, 3},
+        {"WAVSampleRate", "source", In<&ConvertSettings::wav, &FormatSettings::rate>, 0},
     };
     for (const auto& c : cases) {
         ConvertSettings s;
         std::string error;
         EXPECT_TRUE(SetSettingByName(s, c.name, c.value, error)) << c.name << ": " << error;
-        EXPECT_EQ(s.*c.member, c.expected) << c.name;
+        EXPECT_EQ(c.member(s), c.expected) << c.name;
     }
     ConvertSettings s;
     std::string error;
     EXPECT_TRUE(SetSettingByName(s, "mp3tag.artist", "Ana", error));
-    EXPECT_EQ(s.MP3Tag.Artist, "Ana");
+    EXPECT_EQ(s.mp3.tags.Artist, "Ana");
     EXPECT_FALSE(SetSettingByName(s, "MP3Bitrat", "128", error));
     EXPECT_EQ(error, "unknown option 'MP3Bitrat'; did you mean 'MP3BitRate'?");
     EXPECT_FALSE(SetSettingByName(s, "TargetExistsOpt", "replace", error));

@@ -24,25 +24,8 @@ constexpr int kQualityHigh = 500;
 constexpr int kResetBitRate = 128;
 constexpr int kBitRates[] = {16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320};
 
-template <typename T>
-T Field(const ConvertSettings& s, T ConvertSettings::*member, T fallback) {
-    return member ? s.*member : fallback;
-}
-
-const AacPageFields kAacFields = {
-    &ConvertSettings::AutoDestAACEncodingParam, &ConvertSettings::AACVBR,         &ConvertSettings::AACVBRQuality,
-    &ConvertSettings::AACABRBitRate,            &ConvertSettings::AACMpegVersion, &ConvertSettings::AACEnableTNS,
-    &ConvertSettings::AACEnableMidside,         &ConvertSettings::AACBlockType,   &ConvertSettings::AmplifyAAC,
-    &ConvertSettings::AmplifyAACCoef,           nullptr,                          nullptr,
-};
-
-const AacPageFields kM4aFields = {
-    &ConvertSettings::AutoDestM4AEncodingParam, &ConvertSettings::M4AVBR,         &ConvertSettings::M4AVBRQuality,
-    &ConvertSettings::M4AABRBitRate,            nullptr,                          &ConvertSettings::M4AEnableTNS,
-    &ConvertSettings::M4AEnableMidside,         &ConvertSettings::M4ABlockType,   &ConvertSettings::AmplifyM4A,
-    &ConvertSettings::AmplifyM4ACoef,           &ConvertSettings::M4AID3TagType,  &ConvertSettings::M4ATag,
-    &ConvertSettings::M4ACodec,
-};
+const AacPageFields kAacFields = {.record = &ConvertSettings::aac, .mpegVersion = true};
+const AacPageFields kM4aFields = {.record = &ConvertSettings::m4a, .tags = true, .codec = true};
 
 constexpr int kAlac = 1;
 
@@ -54,20 +37,20 @@ AacPageBase::AacPageBase(const AacPageFields& f, const ConvertSettings& s, TagCa
       amplify(amplifyFlag_, coefficient_),
       tags(tagType_, tagSettings_, hooks, captions, false),
       fields_(f),
-      auto_(s.*f.autoFlag != 0 ? 1 : 0),
-      vbr_(s.*f.vbr != 0 ? kVbr : kAbr),
-      quality_(s.*f.quality),
-      bitRate_(s.*f.bitRate),
-      mpegVersion_(Field(s, f.mpegVersion, 0)),
-      tns_(s.*f.tns),
-      midside_(s.*f.midside),
-      blockType_(s.*f.blockType),
-      amplifyFlag_(s.*f.amplify),
-      coefficient_(s.*f.coefficient),
-      tagType_(Field(s, f.tagType, 2)),
-      tagSettings_(f.tags ? s.*f.tags : TagSettings{}),
-      codec_(Field(s, f.codec, 0) == kAlac ? kAlac : 0) {
-    if (f.tags) tags.copyCover = s.M4ACopyCover;
+      auto_(Record(s).automatic != 0 ? 1 : 0),
+      vbr_(Record(s).mode != 0 ? kVbr : kAbr),
+      quality_(Record(s).quality),
+      bitRate_(Record(s).bitRate),
+      mpegVersion_(f.mpegVersion ? Record(s).mpegVersion : 0),
+      tns_(Record(s).tns),
+      midside_(Record(s).midside),
+      blockType_(Record(s).blockType),
+      amplifyFlag_(Record(s).amplify),
+      coefficient_(Record(s).gain),
+      tagType_(f.tags ? Record(s).tagType : 2),
+      tagSettings_(f.tags ? Record(s).tags : TagSettings{}),
+      codec_(f.codec && Record(s).codec == kAlac ? kAlac : 0) {
+    if (f.tags) tags.copyCover = Record(s).copyCover;
 }
 
 void AacPageBase::Initialise() {
@@ -261,22 +244,25 @@ void AacPageBase::Apply() {
 }
 
 void AacPageBase::CopyBack(ConvertSettings& s) const {
-    s.*fields_.autoFlag = auto_;
+    AacFormatSettings& r = s.*fields_.record;
+    r.automatic = auto_;
     if (auto_ == 0) {
-        s.*fields_.vbr = vbr_ == kVbr ? 1 : 0;
-        s.*fields_.quality = quality_;
-        s.*fields_.bitRate = bitRate_;
-        if (fields_.mpegVersion) s.*fields_.mpegVersion = mpegVersion_;
-        s.*fields_.tns = tns_;
-        s.*fields_.midside = midside_;
-        s.*fields_.blockType = blockType_;
+        r.mode = vbr_ == kVbr ? 1 : 0;
+        r.quality = quality_;
+        r.bitRate = bitRate_;
+        if (fields_.mpegVersion) r.mpegVersion = mpegVersion_;
+        r.tns = tns_;
+        r.midside = midside_;
+        r.blockType = blockType_;
     }
-    s.*fields_.amplify = amplifyFlag_;
-    s.*fields_.coefficient = coefficient_;
-    if (fields_.tagType) s.*fields_.tagType = tagType_;
-    if (fields_.tags) s.*fields_.tags = tagSettings_;
-    if (fields_.tags) s.M4ACopyCover = tags.copyCover;
-    if (fields_.codec) s.*fields_.codec = codec_;
+    r.amplify = amplifyFlag_;
+    r.gain = coefficient_;
+    if (fields_.tags) {
+        r.tagType = tagType_;
+        r.tags = tagSettings_;
+        r.copyCover = tags.copyCover;
+    }
+    if (fields_.codec) r.codec = codec_;
 }
 
 AacPage::AacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)

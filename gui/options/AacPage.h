@@ -6,21 +6,12 @@
 
 namespace pelloran {
 
-// The settings one of the two pages edits; null members are fields the page does not have.
+// The record one of the two pages edits, and the fields only one of the pages has.
 struct AacPageFields {
-    int32_t ConvertSettings::*autoFlag;
-    int32_t ConvertSettings::*vbr;
-    int32_t ConvertSettings::*quality;
-    int32_t ConvertSettings::*bitRate;
-    int32_t ConvertSettings::*mpegVersion;  // AAC only
-    int32_t ConvertSettings::*tns;
-    int32_t ConvertSettings::*midside;
-    int32_t ConvertSettings::*blockType;
-    int32_t ConvertSettings::*amplify;
-    int32_t ConvertSettings::*coefficient;
-    int32_t ConvertSettings::*tagType;           // MP4 only
-    TagSettings ConvertSettings::*tags;  // MP4 only
-    int32_t ConvertSettings::*codec = nullptr;   // MP4 only: AAC or ALAC
+    AacFormatSettings ConvertSettings::*record;
+    bool mpegVersion = false;  // AAC only
+    bool tags = false;         // MP4 only: tag type, custom tags and cover
+    bool codec = false;        // MP4 only: AAC or ALAC
 };
 
 class AacPageBase : public OptionsPage {
@@ -54,6 +45,7 @@ protected:
 private:
     void UpdateEnabled();
     void Reset();
+    const AacFormatSettings& Record(const ConvertSettings& settings) const { return settings.*fields_.record; }
 
     AacPageFields fields_;
     int32_t auto_;

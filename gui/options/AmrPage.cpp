@@ -38,14 +38,14 @@ QLabel* BitRateLabel(QWidget* parent, QWidget* buddy) {
 AmrPage::AmrPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : OptionsPage(hooks, parent),
       amplify(amplifyFlag_, coefficient_),
-      amrType_(s.AMRType != 0 ? kWideBand : kNarrowBand),
-      amrMode_(s.AMRMode),
-      amrWbMode_(s.AMRWBMode),
-      amrDtx_(s.AMRDTX),
-      awbMode_(s.AWBMode),
-      awbDtx_(s.AWBDTX),
-      amplifyFlag_(s.AmplifyAMR),
-      coefficient_(s.AmplifyAMRCoef) {}
+      amrType_(s.amr.band != 0 ? kWideBand : kNarrowBand),
+      amrMode_(s.amr.nbMode),
+      amrWbMode_(s.amr.wbMode),
+      amrDtx_(s.amr.dtx),
+      awbMode_(s.amr.awbMode),
+      awbDtx_(s.amr.awbDtx),
+      amplifyFlag_(s.amr.amplify),
+      coefficient_(s.amr.gain) {}
 
 void AmrPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
@@ -127,14 +127,14 @@ void AmrPage::Apply() {
 }
 
 void AmrPage::CopyBack(ConvertSettings& s) const {
-    s.AMRType = amrType_;
-    s.AMRMode = amrMode_;
-    s.AMRWBMode = amrWbMode_;
-    s.AMRDTX = amrDtx_;
-    s.AWBMode = awbMode_;
-    s.AWBDTX = awbDtx_;
-    s.AmplifyAMR = amplifyFlag_;
-    s.AmplifyAMRCoef = coefficient_;
+    s.amr.band = amrType_;
+    s.amr.nbMode = amrMode_;
+    s.amr.wbMode = amrWbMode_;
+    s.amr.dtx = amrDtx_;
+    s.amr.awbMode = awbMode_;
+    s.amr.awbDtx = awbDtx_;
+    s.amr.amplify = amplifyFlag_;
+    s.amr.gain = coefficient_;
 }
 
 }  // namespace pelloran

@@ -20,15 +20,15 @@ FlacPage::FlacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* paren
       tags(tagType_, tagSettings_, hooks, TagCaptions{"Add &tags", "T&ransfer tags from source file", "&None",
                                                       "&Edit tags"},
            true),
-      level_(s.FLACCompression),
-      rate_(s.FLACSampleRate),
-      width_(s.FLACBitsPerSample),
-      channel_(ChannelIndex(kStereoMonoSame, s.FLACChannels)),
-      amplifyFlag_(s.AmplifyFLAC),
-      coefficient_(s.AmplifyFLACCoeff),
-      tagType_(s.FLACID3TagType),
-      tagSettings_(s.FLACTag) {
-    tags.copyCover = s.FLACCopyCover;
+      level_(s.flac.compression),
+      rate_(s.flac.rate),
+      width_(s.flac.bits),
+      channel_(ChannelIndex(kStereoMonoSame, s.flac.channels)),
+      amplifyFlag_(s.flac.amplify),
+      coefficient_(s.flac.gain),
+      tagType_(s.flac.tagType),
+      tagSettings_(s.flac.tags) {
+    tags.copyCover = s.flac.copyCover;
 }
 
 void FlacPage::Initialise() {
@@ -103,15 +103,15 @@ void FlacPage::Apply() {
 }
 
 void FlacPage::CopyBack(ConvertSettings& s) const {
-    s.FLACCompression = level_;
-    s.FLACSampleRate = rate_;
-    s.FLACBitsPerSample = width_;
-    s.FLACChannels = StoredChoice(kStereoMonoSame, channel_);
-    s.AmplifyFLAC = amplifyFlag_;
-    s.AmplifyFLACCoeff = coefficient_;
-    s.FLACID3TagType = tagType_;
-    s.FLACTag = tagSettings_;
-    s.FLACCopyCover = tags.copyCover;
+    s.flac.compression = level_;
+    s.flac.rate = rate_;
+    s.flac.bits = width_;
+    s.flac.channels = StoredChoice(kStereoMonoSame, channel_);
+    s.flac.amplify = amplifyFlag_;
+    s.flac.gain = coefficient_;
+    s.flac.tagType = tagType_;
+    s.flac.tags = tagSettings_;
+    s.flac.copyCover = tags.copyCover;
 }
 
 }  // namespace pelloran

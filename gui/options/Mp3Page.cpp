@@ -49,16 +49,16 @@ QLabel* MakeLink(QWidget* parent, const QString& text, const char* address, Opti
 }  // namespace
 
 Mp3Page::Mp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : PresetPage(Mp3Layout(), s.AutoDestMP3EncodingParam, s.MP3BitRate, s.MP3SampleRate,
-                  ChannelIndex(kChannelModes, s.MP3ChannelMode), s.AmplifyMp3, s.AmplifyMp3Coeff, hooks, parent),
+    : PresetPage(Mp3Layout(), s.mp3.automatic, s.mp3.bitRate, s.mp3.rate,
+                  ChannelIndex(kChannelModes, s.mp3.channels), s.mp3.amplify, s.mp3.gain, hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
-      tagType_(s.MP3ID3TagType),
-      id3Version_(s.MP3WriteID3Version),
-      encodeMode_(s.MP3EncodeMode),
-      vbrQuality_(s.MP3VbrQuality),
-      infoTag_(s.MP3WriteInfoTag),
-      tagSettings_(s.MP3Tag) {
-    tags.copyCover = s.MP3CopyCover;
+      tagType_(s.mp3.tagType),
+      id3Version_(s.mp3.id3Version),
+      encodeMode_(s.mp3.mode),
+      vbrQuality_(s.mp3.quality),
+      infoTag_(s.mp3.infoTag),
+      tagSettings_(s.mp3.tags) {
+    tags.copyCover = s.mp3.copyCover;
 }
 
 int Mp3Page::RateForBitRate(int b, int r) {
@@ -195,21 +195,21 @@ void Mp3Page::ShowMembers() {
 }
 
 void Mp3Page::CopyBack(ConvertSettings& s) const {
-    s.AutoDestMP3EncodingParam = auto_;
+    s.mp3.automatic = auto_;
     if (auto_ == 0) {
-        s.MP3BitRate = value_;
-        s.MP3SampleRate = sampleRate_;
-        s.MP3ChannelMode = kChannelModes[static_cast<size_t>(channel_)];
+        s.mp3.bitRate = value_;
+        s.mp3.rate = sampleRate_;
+        s.mp3.channels = kChannelModes[static_cast<size_t>(channel_)];
     }
-    s.AmplifyMp3 = amplifyFlag_;
-    s.AmplifyMp3Coeff = coefficient_;
-    s.MP3ID3TagType = tagType_;
-    s.MP3WriteID3Version = id3Version_;
-    s.MP3EncodeMode = encodeMode_;
-    s.MP3VbrQuality = vbrQuality_;
-    s.MP3WriteInfoTag = infoTag_;
-    s.MP3Tag = tagSettings_;
-    s.MP3CopyCover = tags.copyCover;
+    s.mp3.amplify = amplifyFlag_;
+    s.mp3.gain = coefficient_;
+    s.mp3.tagType = tagType_;
+    s.mp3.id3Version = id3Version_;
+    s.mp3.mode = encodeMode_;
+    s.mp3.quality = vbrQuality_;
+    s.mp3.infoTag = infoTag_;
+    s.mp3.tags = tagSettings_;
+    s.mp3.copyCover = tags.copyCover;
 }
 
 }  // namespace pelloran

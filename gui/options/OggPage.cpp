@@ -47,14 +47,14 @@ constexpr RateLimits kLimits[] = {
 }  // namespace
 
 OggPage::OggPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : PresetPage(OggLayout(), s.AutoDestOGGEncodingParam, s.OGGBitRate, s.OGGSampleRate,
-                  ChannelIndex(kStereoMonoSame, s.OGGChannels), s.AmplifyOGG, s.AmplifyOGGCoeff, hooks, parent),
+    : PresetPage(OggLayout(), s.ogg.automatic, s.ogg.bitRate, s.ogg.rate,
+                  ChannelIndex(kStereoMonoSame, s.ogg.channels), s.ogg.amplify, s.ogg.gain, hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
-      encodeMode_(s.OGGEncodeMode),
-      quality_(s.OGGQuality),
-      tagType_(s.OGGID3TagType),
-      tagSettings_(s.OGGTag) {
-    tags.copyCover = s.OGGCopyCover;
+      encodeMode_(s.ogg.mode),
+      quality_(s.ogg.quality),
+      tagType_(s.ogg.tagType),
+      tagSettings_(s.ogg.tags) {
+    tags.copyCover = s.ogg.copyCover;
 }
 
 bool OggPage::BitRateLimits(int sampleRate, bool mono, int& lowest, int& highest) {
@@ -135,19 +135,19 @@ void OggPage::ShowMembers() {
 }
 
 void OggPage::CopyBack(ConvertSettings& s) const {
-    s.AutoDestOGGEncodingParam = auto_;
+    s.ogg.automatic = auto_;
     if (auto_ == 0) {
-        s.OGGBitRate = value_;
-        s.OGGSampleRate = sampleRate_;
-        s.OGGChannels = StoredChoice(kStereoMonoSame, channel_);
+        s.ogg.bitRate = value_;
+        s.ogg.rate = sampleRate_;
+        s.ogg.channels = StoredChoice(kStereoMonoSame, channel_);
     }
-    s.AmplifyOGG = amplifyFlag_;
-    s.AmplifyOGGCoeff = coefficient_;
-    s.OGGID3TagType = tagType_;
-    s.OGGEncodeMode = encodeMode_;
-    s.OGGQuality = quality_;
-    s.OGGTag = tagSettings_;
-    s.OGGCopyCover = tags.copyCover;
+    s.ogg.amplify = amplifyFlag_;
+    s.ogg.gain = coefficient_;
+    s.ogg.tagType = tagType_;
+    s.ogg.mode = encodeMode_;
+    s.ogg.quality = quality_;
+    s.ogg.tags = tagSettings_;
+    s.ogg.copyCover = tags.copyCover;
 }
 
 }  // namespace pelloran

@@ -20,16 +20,16 @@ OpusPage::OpusPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* paren
       tags(tagType_, tagSettings_, hooks, TagCaptions{"Add &tags", "T&ransfer tags from source file", "&None",
                                                       "&Edit tags"},
            true),
-      auto_(s.AutoDestOpusEncodingParam != 0 ? 1 : 0),
-      bitRate_(s.OpusBitRate),
-      mode_(s.OpusMode),
-      complexity_(s.OpusComplexity),
-      channel_(ChannelIndex(kStereoMonoSame, s.OpusChannels)),
-      amplifyFlag_(s.AmplifyOpus),
-      coefficient_(s.AmplifyOpusCoeff),
-      tagType_(s.OpusID3TagType),
-      tagSettings_(s.OpusTag) {
-    tags.copyCover = s.OpusCopyCover;
+      auto_(s.opus.automatic != 0 ? 1 : 0),
+      bitRate_(s.opus.bitRate),
+      mode_(s.opus.mode),
+      complexity_(s.opus.complexity),
+      channel_(ChannelIndex(kStereoMonoSame, s.opus.channels)),
+      amplifyFlag_(s.opus.amplify),
+      coefficient_(s.opus.gain),
+      tagType_(s.opus.tagType),
+      tagSettings_(s.opus.tags) {
+    tags.copyCover = s.opus.copyCover;
 }
 
 void OpusPage::Initialise() {
@@ -106,16 +106,16 @@ void OpusPage::Apply() {
 }
 
 void OpusPage::CopyBack(ConvertSettings& s) const {
-    s.AutoDestOpusEncodingParam = auto_;
-    s.OpusBitRate = bitRate_;
-    s.OpusMode = mode_;
-    s.OpusComplexity = complexity_;
-    s.OpusChannels = StoredChoice(kStereoMonoSame, channel_);
-    s.AmplifyOpus = amplifyFlag_;
-    s.AmplifyOpusCoeff = coefficient_;
-    s.OpusID3TagType = tagType_;
-    s.OpusTag = tagSettings_;
-    s.OpusCopyCover = tags.copyCover;
+    s.opus.automatic = auto_;
+    s.opus.bitRate = bitRate_;
+    s.opus.mode = mode_;
+    s.opus.complexity = complexity_;
+    s.opus.channels = StoredChoice(kStereoMonoSame, channel_);
+    s.opus.amplify = amplifyFlag_;
+    s.opus.gain = coefficient_;
+    s.opus.tagType = tagType_;
+    s.opus.tags = tagSettings_;
+    s.opus.copyCover = tags.copyCover;
 }
 
 }  // namespace pelloran

@@ -23,18 +23,18 @@ PresetPageLayout WavLayout() {
 }  // namespace
 
 WavPage::WavPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
-    : PresetPage(WavLayout(), s.AutoDestWAVEncodingParam, s.WAVBitsPerSample, s.WAVSampleRate,
-                  ChannelIndex(kStereoMonoSame, s.WAVChannelNum), s.AmplifyWav, s.AmplifyWavCoeff, hooks, parent) {}
+    : PresetPage(WavLayout(), s.wav.automatic, s.wav.bits, s.wav.rate,
+                  ChannelIndex(kStereoMonoSame, s.wav.channels), s.wav.amplify, s.wav.gain, hooks, parent) {}
 
 void WavPage::CopyBack(ConvertSettings& s) const {
-    s.AutoDestWAVEncodingParam = auto_;
+    s.wav.automatic = auto_;
     if (auto_ == 0) {
-        s.WAVBitsPerSample = value_;
-        s.WAVSampleRate = sampleRate_;
-        s.WAVChannelNum = StoredChoice(kStereoMonoSame, channel_);
+        s.wav.bits = value_;
+        s.wav.rate = sampleRate_;
+        s.wav.channels = StoredChoice(kStereoMonoSame, channel_);
     }
-    s.AmplifyWav = amplifyFlag_;
-    s.AmplifyWavCoeff = coefficient_;
+    s.wav.amplify = amplifyFlag_;
+    s.wav.gain = coefficient_;
 }
 
 }  // namespace pelloran

@@ -17,15 +17,15 @@ WmaPage::WmaPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : OptionsPage(hooks, parent),
       tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
       amplify(amplifyFlag_, coefficient_),
-      auto_(s.AutoDestWMAEncodingParam != 0 ? 1 : 0),
-      sampleRate_(s.WMASampleRate),
-      bitRate_(s.WMABitRate),
-      channels_(s.WMAChannels),
-      tagType_(s.WMAID3TagType),
-      tagSettings_(s.WMATag),
-      amplifyFlag_(s.AmplifyWMA),
-      coefficient_(s.AmplifyWMACoeff) {
-    tags.copyCover = s.WMACopyCover;
+      auto_(s.wma.automatic != 0 ? 1 : 0),
+      sampleRate_(s.wma.rate),
+      bitRate_(s.wma.bitRate),
+      channels_(s.wma.channels),
+      tagType_(s.wma.tagType),
+      tagSettings_(s.wma.tags),
+      amplifyFlag_(s.wma.amplify),
+      coefficient_(s.wma.gain) {
+    tags.copyCover = s.wma.copyCover;
 }
 
 void WmaPage::Initialise() {
@@ -95,17 +95,17 @@ void WmaPage::Apply() {
 }
 
 void WmaPage::CopyBack(ConvertSettings& s) const {
-    s.AutoDestWMAEncodingParam = auto_;
+    s.wma.automatic = auto_;
     if (auto_ == 0) {
-        s.WMASampleRate = sampleRate_;
-        s.WMABitRate = bitRate_;
-        s.WMAChannels = channels_;
+        s.wma.rate = sampleRate_;
+        s.wma.bitRate = bitRate_;
+        s.wma.channels = channels_;
     }
-    s.AmplifyWMA = amplifyFlag_;
-    s.AmplifyWMACoeff = coefficient_;
-    s.WMAID3TagType = tagType_;
-    s.WMATag = tagSettings_;
-    s.WMACopyCover = tags.copyCover;
+    s.wma.amplify = amplifyFlag_;
+    s.wma.gain = coefficient_;
+    s.wma.tagType = tagType_;
+    s.wma.tags = tagSettings_;
+    s.wma.copyCover = tags.copyCover;
 }
 
 }  // namespace pelloran

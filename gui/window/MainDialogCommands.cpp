@@ -22,7 +22,7 @@
 
 #include "gui/options/OptionsHooks.h"
 #include "gui/options/OptionsSheet.h"
-#include "platform/MidiSource.h"
+#include "platform/SoundFont.h"
 
 namespace pelloran {
 

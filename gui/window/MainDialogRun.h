@@ -24,7 +24,6 @@ public:
     explicit RunProgress(ConversionProgressDialog* dialog) : dialog_(dialog), barWidth_(dialog->FileBarWidth()) {}
 
     void SetFileStep(const FileStep&) override {}
-    void SetFileText(const std::string&) override {}
     int FileBarWidth() const override { return barWidth_; }
     void SetFileBar(int) override {}
     void SetRunStep(const RunStep& step) override {

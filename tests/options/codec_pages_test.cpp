@@ -20,8 +20,8 @@ namespace {
 
 ConvertSettings AacManual(int vbr) {
     ConvertSettings s;
-    s.AutoDestAACEncodingParam = 0;
-    s.AACVBR = vbr;
+    s.aac.automatic = 0;
+    s.aac.mode = vbr;
     return s;
 }
 
@@ -76,13 +76,13 @@ private slots:
     void aacResetKeepsAmplificationAndSelects128() {
         TestHooks t;
         ConvertSettings s = AacManual(0);
-        s.AACABRBitRate = 64;
-        s.AACMpegVersion = 1;
-        s.AACEnableTNS = 1;
-        s.AACEnableMidside = 0;
-        s.AACBlockType = 2;
-        s.AmplifyAAC = 1;
-        s.AmplifyAACCoef = 250;
+        s.aac.bitRate = 64;
+        s.aac.mpegVersion = 1;
+        s.aac.tns = 1;
+        s.aac.midside = 0;
+        s.aac.blockType = 2;
+        s.aac.amplify = 1;
+        s.aac.gain = 250;
         AacPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.bitRateList), QString("64 kbps"));
@@ -103,22 +103,22 @@ private slots:
         page.Apply();
         ConvertSettings out = s;
         page.CopyBack(out);
-        QCOMPARE(out.AutoDestAACEncodingParam, 1);
-        QCOMPARE(out.AACABRBitRate, 64);
-        QCOMPARE(out.AACMpegVersion, 1);
-        QCOMPARE(out.AACBlockType, 2);
-        QCOMPARE(out.AmplifyAAC, 1);
-        QCOMPARE(out.AmplifyAACCoef, 250);
+        QCOMPARE(out.aac.automatic, 1);
+        QCOMPARE(out.aac.bitRate, 64);
+        QCOMPARE(out.aac.mpegVersion, 1);
+        QCOMPARE(out.aac.blockType, 2);
+        QCOMPARE(out.aac.amplify, 1);
+        QCOMPARE(out.aac.gain, 250);
     }
 
     void aacStoredBitRatesOutsideTheList() {
         TestHooks t;
         ConvertSettings s = AacManual(0);
-        s.AACABRBitRate = 0;
+        s.aac.bitRate = 0;
         AacPage same(s, t.hooks);
         same.EnsureCreated();
         QCOMPARE(Selected(same.bitRateList), QString("Same as original file"));
-        s.AACABRBitRate = 100;
+        s.aac.bitRate = 100;
         AacPage odd(s, t.hooks);
         odd.EnsureCreated();
         QCOMPARE(Selected(odd.bitRateList), QString("16 kbps"));
@@ -127,20 +127,20 @@ private slots:
         odd.Apply();
         ConvertSettings out;
         odd.CopyBack(out);
-        QCOMPARE(out.AutoDestAACEncodingParam, 0);
-        QCOMPARE(out.AACABRBitRate, 320);
-        QCOMPARE(out.AACVBR, 0);
-        QCOMPARE(out.AACBlockType, 1);
+        QCOMPARE(out.aac.automatic, 0);
+        QCOMPARE(out.aac.bitRate, 320);
+        QCOMPARE(out.aac.mode, 0);
+        QCOMPARE(out.aac.blockType, 1);
     }
 
     void mp4PageHasTagsWithoutCopyrightAndNoMpegVersion() {
         TestHooks t;
         ConvertSettings s;
-        s.M4AID3TagType = 0;
-        s.M4ATag.Copyright = "(c) kept";
-        s.AutoDestM4AEncodingParam = 0;
-        s.M4AVBR = 1;
-        s.M4AVBRQuality = 150;
+        s.m4a.tagType = 0;
+        s.m4a.tags.Copyright = "(c) kept";
+        s.m4a.automatic = 0;
+        s.m4a.mode = 1;
+        s.m4a.quality = 150;
         M4aPage page(s, t.hooks);
         QCOMPARE(page.TabText(), QString("MP4/M4A/M4B Options"));
         page.EnsureCreated();
@@ -165,18 +165,18 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.M4AVBRQuality, 200);
-        QCOMPARE(out.M4ATag.Title, std::string("Song"));
-        QCOMPARE(out.M4ATag.Copyright, std::string("(c) kept"));
-        QCOMPARE(out.AACVBRQuality, 100);  // the AAC fields are not this page's
+        QCOMPARE(out.m4a.quality, 200);
+        QCOMPARE(out.m4a.tags.Title, std::string("Song"));
+        QCOMPARE(out.m4a.tags.Copyright, std::string("(c) kept"));
+        QCOMPARE(out.aac.quality, 100);  // the AAC fields are not this page's
     }
 
     void amrOpensOnFallbackModesAndSwitchesBands() {
         TestHooks t;
         ConvertSettings s;
-        s.AMRMode = 9;
-        s.AMRWBMode = 2;
-        s.AWBMode = -1;
+        s.amr.nbMode = 9;
+        s.amr.wbMode = 2;
+        s.amr.awbMode = -1;
         AmrPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.nbList), QString("7.4 kbps"));
@@ -196,22 +196,22 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.AMRType, 1);
-        QCOMPARE(out.AMRMode, 4);
-        QCOMPARE(out.AMRWBMode, 8);
-        QCOMPARE(out.AWBMode, 4);
-        QCOMPARE(out.AWBDTX, 1);
-        QCOMPARE(out.AMRDTX, 0);
+        QCOMPARE(out.amr.band, 1);
+        QCOMPARE(out.amr.nbMode, 4);
+        QCOMPARE(out.amr.wbMode, 8);
+        QCOMPARE(out.amr.awbMode, 4);
+        QCOMPARE(out.amr.awbDtx, 1);
+        QCOMPARE(out.amr.dtx, 0);
     }
 
     void wmaOffersTheLayersFormatsOfAtLeast1000Bps() {
         TestHooks t;
         t.wmaFormats = {{8000, 500, 1}, {22050, 32000, 1}, {44100, 128000, 2}, {44100, 128999, 2}};
         ConvertSettings s;
-        s.AutoDestWMAEncodingParam = 0;
-        s.WMASampleRate = 44100;
-        s.WMABitRate = 128500;
-        s.WMAChannels = 2;
+        s.wma.automatic = 0;
+        s.wma.rate = 44100;
+        s.wma.bitRate = 128500;
+        s.wma.channels = 2;
         WmaPage page(s, t.hooks);
         QCOMPARE(t.wmaCalls, 0);  // the layer is asked only when the page is first shown
         page.EnsureCreated();
@@ -224,39 +224,39 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.AutoDestWMAEncodingParam, 0);
-        QCOMPARE(out.WMABitRate, 128999);
+        QCOMPARE(out.wma.automatic, 0);
+        QCOMPARE(out.wma.bitRate, 128999);
 
         QVERIFY(Choose(page.formatList, "22050 Hz, 32 kbps, Mono"));
         page.Apply();
         page.CopyBack(out);
-        QCOMPARE(out.WMASampleRate, 22050);
-        QCOMPARE(out.WMABitRate, 32000);
-        QCOMPARE(out.WMAChannels, 1);
+        QCOMPARE(out.wma.rate, 22050);
+        QCOMPARE(out.wma.bitRate, 32000);
+        QCOMPARE(out.wma.channels, 1);
         QVERIFY(Choose(page.formatList, "Auto"));
         page.Apply();
         page.CopyBack(out);
-        QCOMPARE(out.AutoDestWMAEncodingParam, 1);
-        QCOMPARE(out.WMASampleRate, 22050);
+        QCOMPARE(out.wma.automatic, 1);
+        QCOMPARE(out.wma.rate, 22050);
     }
 
     void wmaFormatNoLongerOfferedTurnsAutoOn() {
         TestHooks t;
         t.wmaFormats = {{44100, 128000, 2}};
         ConvertSettings s;
-        s.AutoDestWMAEncodingParam = 0;
-        s.WMASampleRate = 48000;
-        s.WMABitRate = 192000;
-        s.WMAChannels = 2;
+        s.wma.automatic = 0;
+        s.wma.rate = 48000;
+        s.wma.bitRate = 192000;
+        s.wma.channels = 2;
         WmaPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.formatList->currentIndex(), -1);
         page.Apply();
         ConvertSettings out = s;
         page.CopyBack(out);
-        QCOMPARE(out.AutoDestWMAEncodingParam, 1);
-        QCOMPARE(out.WMASampleRate, 48000);
-        QCOMPARE(out.WMABitRate, 192000);
+        QCOMPARE(out.wma.automatic, 1);
+        QCOMPARE(out.wma.rate, 48000);
+        QCOMPARE(out.wma.bitRate, 192000);
 
         // Without the layer only "Auto" is offered.
         t.wmaFormats.clear();

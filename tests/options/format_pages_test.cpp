@@ -23,10 +23,10 @@ const QString kWavLow = "11025 Hz, 8 bits, Mono (low quality, smaller file size)
 
 ConvertSettings Mp3Custom(int bitRate, int rate, int mode) {
     ConvertSettings s;
-    s.AutoDestMP3EncodingParam = 0;
-    s.MP3BitRate = bitRate;
-    s.MP3SampleRate = rate;
-    s.MP3ChannelMode = mode;
+    s.mp3.automatic = 0;
+    s.mp3.bitRate = bitRate;
+    s.mp3.rate = rate;
+    s.mp3.channels = mode;
     return s;
 }
 
@@ -122,10 +122,10 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.AutoDestMP3EncodingParam, 0);
-        QCOMPARE(out.MP3BitRate, 32);
-        QCOMPARE(out.MP3SampleRate, 22050);
-        QCOMPARE(out.MP3ChannelMode, 3);
+        QCOMPARE(out.mp3.automatic, 0);
+        QCOMPARE(out.mp3.bitRate, 32);
+        QCOMPARE(out.mp3.rate, 22050);
+        QCOMPARE(out.mp3.channels, 3);
 
         QVERIFY(Choose(page.presetList, "Auto"));
         QVERIFY(!page.valueList->isEnabled());
@@ -135,8 +135,8 @@ private slots:
     void mp3TagButtonsFollowTheTagType() {
         TestHooks t;
         ConvertSettings s;
-        s.MP3ID3TagType = 1;
-        s.MP3Tag.Artist = "Old";
+        s.mp3.tagType = 1;
+        s.mp3.tags.Artist = "Old";
         Mp3Page page(s, t.hooks);
         page.EnsureCreated();
         QVERIFY(!page.tags.editButton->isEnabled());
@@ -169,8 +169,8 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.MP3Tag.Artist, std::string("New"));
-        QCOMPARE(out.MP3ID3TagType, 0);
+        QCOMPARE(out.mp3.tags.Artist, std::string("New"));
+        QCOMPARE(out.mp3.tagType, 0);
         // Merge edits the own fields too; the cover switch counts where the source's tags travel.
         QVERIFY(!page.tags.coverBox->isEnabled());
         ClickRadio(page.tags.group, 3);
@@ -179,20 +179,20 @@ private slots:
         page.tags.coverBox->click();
         page.Apply();
         page.CopyBack(out);
-        QCOMPARE(out.MP3ID3TagType, 3);
-        QCOMPARE(out.MP3CopyCover, 0);
+        QCOMPARE(out.mp3.tagType, 3);
+        QCOMPARE(out.mp3.copyCover, 0);
         ClickRadio(page.tags.group, 0);
-        QCOMPARE(out.MP3WriteID3Version, 2);
+        QCOMPARE(out.mp3.id3Version, 2);
         QCOMPARE(page.versionGroup->button(2)->text(), QString("I&D3v1 && ID3v2"));
     }
 
     void oggRateCheckHoldsTheBitRateWithinTheLimits() {
         TestHooks t;
         ConvertSettings s;
-        s.AutoDestOGGEncodingParam = 0;
-        s.OGGBitRate = 128;
-        s.OGGSampleRate = 44100;
-        s.OGGChannels = 2;
+        s.ogg.automatic = 0;
+        s.ogg.bitRate = 128;
+        s.ogg.rate = 44100;
+        s.ogg.channels = 2;
         OggPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(Selected(page.presetList), kOggCd);
@@ -211,18 +211,18 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.OGGBitRate, 16);
-        QCOMPARE(out.OGGSampleRate, 8000);
-        QCOMPARE(out.OGGChannels, 2);
+        QCOMPARE(out.ogg.bitRate, 16);
+        QCOMPARE(out.ogg.rate, 8000);
+        QCOMPARE(out.ogg.channels, 2);
     }
 
     void oggKeepsAnyBitRateWhenChannelsFollowTheSource() {
         TestHooks t;
         ConvertSettings s;
-        s.AutoDestOGGEncodingParam = 0;
-        s.OGGBitRate = 128;
-        s.OGGSampleRate = 44100;
-        s.OGGChannels = 0;
+        s.ogg.automatic = 0;
+        s.ogg.bitRate = 128;
+        s.ogg.rate = 44100;
+        s.ogg.channels = 0;
         OggPage page(s, t.hooks);
         page.EnsureCreated();
         QCOMPARE(page.channelGroup->checkedId(), 2);
@@ -254,17 +254,17 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.AutoDestWAVEncodingParam, 0);
-        QCOMPARE(out.WAVBitsPerSample, 16);
-        QCOMPARE(out.WAVSampleRate, 11025);
-        QCOMPARE(out.WAVChannelNum, 1);
+        QCOMPARE(out.wav.automatic, 0);
+        QCOMPARE(out.wav.bits, 16);
+        QCOMPARE(out.wav.rate, 11025);
+        QCOMPARE(out.wav.channels, 1);
     }
 
     void amplificationIsCheckedOnlyWhenTheBoxIsOn() {
         TestHooks t;
         ConvertSettings s;
-        s.AmplifyWav = 0;
-        s.AmplifyWavCoeff = 100;
+        s.wav.amplify = 0;
+        s.wav.gain = 100;
         WavPage page(s, t.hooks);
         page.EnsureCreated();
         QVERIFY(!page.amplify.edit->isEnabled());
@@ -278,7 +278,7 @@ private slots:
         page.Apply();
         ConvertSettings out;
         page.CopyBack(out);
-        QCOMPARE(out.AmplifyWavCoeff, 5);
+        QCOMPARE(out.wav.gain, 5);
 
         page.amplify.box->click();
         QVERIFY(page.amplify.edit->isEnabled());
@@ -294,8 +294,8 @@ private slots:
         QVERIFY(page.KillActive(refusal));
         page.Apply();
         page.CopyBack(out);
-        QCOMPARE(out.AmplifyWav, 1);
-        QCOMPARE(out.AmplifyWavCoeff, 3000);
+        QCOMPARE(out.wav.amplify, 1);
+        QCOMPARE(out.wav.gain, 3000);
     }
 };
 

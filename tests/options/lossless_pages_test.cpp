@@ -33,11 +33,11 @@ private slots:
         page.Apply();
         ConvertSettings s;
         page.CopyBack(s);
-        QCOMPARE(s.FLACCompression, 8);
-        QCOMPARE(s.FLACBitsPerSample, 16);
-        QCOMPARE(s.FLACSampleRate, 48000);
-        QCOMPARE(s.FLACChannels, 1);
-        QCOMPARE(s.FLACID3TagType, 1);
+        QCOMPARE(s.flac.compression, 8);
+        QCOMPARE(s.flac.bits, 16);
+        QCOMPARE(s.flac.rate, 48000);
+        QCOMPARE(s.flac.channels, 1);
+        QCOMPARE(s.flac.tagType, 1);
     }
 
     void opusPageKeepsAutoUntilARateIsChosen() {
@@ -50,18 +50,18 @@ private slots:
         ConvertSettings s;
         page.Apply();
         page.CopyBack(s);
-        QCOMPARE(s.AutoDestOpusEncodingParam, 1);
+        QCOMPARE(s.opus.automatic, 1);
         QVERIFY(Choose(page.bitRateList, "96 kbps"));
         ClickRadio(page.modeGroup, 2);
         page.Apply();
         page.CopyBack(s);
-        QCOMPARE(s.AutoDestOpusEncodingParam, 0);
-        QCOMPARE(s.OpusBitRate, 96);
-        QCOMPARE(s.OpusMode, 2);
+        QCOMPARE(s.opus.automatic, 0);
+        QCOMPARE(s.opus.bitRate, 96);
+        QCOMPARE(s.opus.mode, 2);
         // A stored rate between the list's shows as the next one up.
         ConvertSettings odd;
-        odd.AutoDestOpusEncodingParam = 0;
-        odd.OpusBitRate = 100;
+        odd.opus.automatic = 0;
+        odd.opus.bitRate = 100;
         OpusPage other(odd, t.hooks);
         other.EnsureCreated();
         QCOMPARE(Selected(other.bitRateList), QString("112 kbps"));
@@ -70,7 +70,7 @@ private slots:
     void m4aPageChoosingAlacTurnsTheAacControlsOff() {
         TestHooks t;
         ConvertSettings s;
-        s.AutoDestM4AEncodingParam = 0;
+        s.m4a.automatic = 0;
         M4aPage page(s, t.hooks);
         page.EnsureCreated();
         QVERIFY(page.codecGroup);
@@ -82,7 +82,7 @@ private slots:
         QVERIFY(!page.modeGroup->button(0)->isEnabled());
         page.Apply();
         page.CopyBack(s);
-        QCOMPARE(s.M4ACodec, 1);
+        QCOMPARE(s.m4a.codec, 1);
         ClickRadio(page.codecGroup, 0);
         QVERIFY(page.tnsBox->isEnabled());
         // The AAC page has no codec choice.
@@ -104,8 +104,8 @@ private slots:
         ConvertSettings s;
         mp3.Apply();
         mp3.CopyBack(s);
-        QCOMPARE(s.MP3EncodeMode, 1);
-        QCOMPARE(s.MP3VbrQuality, 0);
+        QCOMPARE(s.mp3.mode, 1);
+        QCOMPARE(s.mp3.quality, 0);
 
         OggPage ogg(ConvertSettings{}, t.hooks);
         ogg.EnsureCreated();
@@ -116,8 +116,8 @@ private slots:
         QVERIFY(Choose(ogg.qualityList, "-1 (smallest)"));
         ogg.Apply();
         ogg.CopyBack(s);
-        QCOMPARE(s.OGGEncodeMode, 1);
-        QCOMPARE(s.OGGQuality, -1);
+        QCOMPARE(s.ogg.mode, 1);
+        QCOMPARE(s.ogg.quality, -1);
     }
 };
 

@@ -16,7 +16,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "platform/PcmSource.h"
+#include "decode/PcmSource.h"
 
 extern char** environ;
 

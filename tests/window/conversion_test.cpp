@@ -36,9 +36,9 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 void ToSlowOggInFolder(ConvertSettings& s, const std::string& folder) {
     ToWavInFolder(s, folder);
     s.OutputFormat = kOutputOgg;
-    s.AutoDestOGGEncodingParam = 0;
-    s.OGGSampleRate = 48000;
-    s.OGGChannels = 2;
+    s.ogg.automatic = 0;
+    s.ogg.rate = 48000;
+    s.ogg.channels = 2;
 }
 
 bool Enabled(MainDialog& w, int id) { return w.contextMenu()->ActionFor(id)->isEnabled(); }
