@@ -196,248 +196,308 @@ bool IsSpecialFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-}  // namespace
-
-RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& settings, ProgressSink& progress,
-                         RunObserver& observer, const RunOptions& options) {
-    RunSummary summary;
-    const size_t count = items.size();
-    summary.notes.assign(count, Note{});
-
-    // WMA output needs the runtime; without it nothing is converted.
-    if (settings.OutputFormat == kOutputWma && !WmaRuntimeReady() &&
-        !CheckWmaRuntime(&observer, [&](const std::string& address) { observer.OpenAddress(address); })) {
-        summary.aborted = true;
-        return summary;
+// One run: the plan of the whole list before the first write, then the plan executed entry by entry (in
+// parallel), each entry prepared, converted, verified, committed and reported in turn.
+class Run {
+public:
+    Run(std::vector<FileItem*>& items, const ConvertSettings& settings, ProgressSink& progress, RunObserver& observer,
+        const RunOptions& options)
+        : items_(items), settings_(settings), progress_(progress), observer_(observer), options_(options),
+          count_(items.size()), formatName_(OutputFormatName(settings.OutputFormat)) {
+        summary_.notes.assign(count_, Note{});
     }
 
-    // SoundFont check, once, at the first MIDI entry.
-    bool soundFontReady = false;
-    for (FileItem* item : items) {
-        if (item->formatCode != kInputMidi) continue;
-        soundFontReady = options.ensureSoundFont && options.ensureSoundFont();
-        if (!soundFontReady) {
-            const std::string folder = ProgramFolder();
-            if (observer.Ask(Question::SoundFontMissing, {folder})) {
-                observer.OpenAddress(folder);
-                observer.OpenAddress(kSoundFontDownloadAddress);
-                summary.aborted = true;
-                return summary;
-            }
+    RunSummary Execute() {
+        if (!Preconditions()) {
+            summary_.aborted = true;
+            return summary_;
         }
-        break;
+        progress_.SetRunRange(static_cast<int>(count_));
+        progress_.Pump();
+        Plan();
+        RunEntries();
+        summary_.cancelled = progress_.CancelRequested() || stop_;
+        if (!summary_.cancelled && !options_.dryRun && settings_.BrowseOutputFolder != 0) ShowFirstOutput();
+        return summary_;
     }
 
-    progress.SetRunRange(static_cast<int>(count));
-    progress.Pump();
-    const std::string formatName = OutputFormatName(settings.OutputFormat);
-    const bool known = FindOutputFormat(settings.OutputFormat) != nullptr;
-
-    // The plan, for the whole list before the first write: every source's identity, then each entry's target
-    // and collision outcome in input order, whatever the number of jobs. Planning makes no folder and writes
-    // nothing; the run makes each folder when its entry comes.
+private:
+    // What the plan decided for one entry.
     struct EntryPlan {
         bool named = false;
         bool replace = false;
         std::string target;
         Note why;  // why it has no target
     };
-    TargetReservations reservations;
-    std::vector<EntryPlan> plans(count);
-    {
-        std::vector<std::string> sources;
-        for (const FileItem* item : items) sources.push_back(item->sourcePath);
-        reservations.SetSources(sources);
-        reservations.SetDryRun(true);
-        for (size_t i = 0; i < count; ++i) {
-            FileItem& item = *items[i];
-            if (item.formatCode == kInputMidi && !soundFontReady) continue;
-            const std::string listed = item.targetPath;
-            plans[i].named = MakeTargetPath(item, settings, plans[i].why, &reservations, &plans[i].replace);
-            plans[i].target = std::exchange(item.targetPath, listed);
-        }
-        reservations.SetDryRun(options.dryRun);
-    }
-    std::mutex namingMutex;   // target naming is check-then-reserve: one entry at a time
-    std::mutex summaryMutex;
-    std::atomic<bool> widened{false};
-    std::atomic<size_t> next{0};
-    std::atomic<bool> stop{false};
-
-    const auto convertEntry = [&](size_t i) {
-        FileItem& item = *items[i];
-        const int runPosition = static_cast<int>(i + 1);
+    // What an entry's steps found.
+    struct Entry {
+        size_t index = 0;
+        FileItem* item = nullptr;
         EntryStatus status;  // what the entry shows unless it converts or is cancelled
         bool succeeded = false;
-        EntryResult entry;
-
-        if (item.formatCode == kInputMidi && !soundFontReady) {
-            status.note = MakeNote(NoteCode::NeedsSoundFont);
-        } else {
-            // The run line goes first: the window draws the file line when the status arrives.
-            progress.SetRunStep({runPosition, count, formatName});
-            observer.ScrollTo(i);
-            observer.SetStatus(i, {EntryState::Converting, {}, {}});
-            progress.StepRun();
-            progress.SetFileStep({FileStage::Converting, FileNamePart(item.sourcePath)});
-            progress.SetFileBar(0);
-
-            bool named = plans[i].named;
-            bool replace = plans[i].replace;
-            status.note = plans[i].why;
-            if (named) item.targetPath = plans[i].target;
-            if (named && !options.dryRun) {
-                std::lock_guard lock(namingMutex);
-                named = PrepareTarget(item, settings, status.note, reservations, replace);
-                if (named && reservations.FirstVisit(FolderPart(item.targetPath)))
-                    SweepStaleWorkFiles(FolderPart(item.targetPath));
-            }
-            Note note;
-            if (named && IsSpecialFile(item.sourcePath)) {
-                // Replaced by a FIFO or device since it was listed: never opened.
-                reservations.Release(item.targetPath);
-                named = false;
-                status.note = MakeNote(NoteCode::NotRegularFile);
-            }
-            if (named && options.dryRun) {
-                succeeded = true;
-                observer.SetStatus(i, {EntryState::Converted, {}, item.targetPath});
-            } else if (named) {
-                EntryProgressSink entryProgress(progress, observer, i);
-                ConvertContext context{settings, entryProgress, {}, runPosition};
-                context.decoder.preferred = options.preferredReader;
-                context.decoder.prompt = &observer;
-                context.decoder.cancelled = [&progress] { return progress.CancelRequested(); };
-                WorkFile work(item.targetPath);
-                bool ok = false;
-                Note failure;  // the run's own reason; it wins over the loop's words
-                if (!work.ok()) {
-                    failure = MakeNote(NoteCode::NoWorkFile, {}, work.error());
-                } else if (known) {
-                    ok = ConvertFile(item.formatCode, item.sourcePath, work.path(), context) != 0;
-                    const auto size = FileSize(work.path());
-                    if (ok && (!size || *size == 0)) {
-                        ok = false;
-                        failure = MakeNote(NoteCode::EmptyOutput);
-                    }
-                }
-                // The output is checked before it takes the target's name; a failed check fails the entry.
-                if (ok && settings.VerifyOutput != 0) {
-                    progress.SetFileStep({FileStage::Verifying, FileNamePart(item.sourcePath)});
-                    const VerifyOutcome check =
-                        VerifyConversion(settings, item.formatCode, item.sourcePath, work.path(), options.preferredReader,
-                                         [&progress] { return progress.CancelRequested(); }, &context.report);
-                    entry.verifyRan = true;
-                    entry.verified = check.ok;
-                    entry.framesSource = check.sourceFrames;
-                    entry.framesOutput = check.outputFrames;
-                    if (!check.ok) {
-                        ok = false;
-                        if (!progress.CancelRequested()) failure = check.note;
-                    }
-                }
-                const int largePictures = ok ? context.report.largePictures : 0;
-                if (ok) entry.tagsDropped = context.report.tagsDropped;
-                // The target may have appeared since it was named (another process): the policy applies again.
-                for (int attempt = 0; ok; ++attempt) {
-                    // Checked again at the last moment: a source of this run is never replaced.
-                    if (replace && reservations.IsSource(item.targetPath)) {
-                        ok = false;
-                        failure = MakeNote(NoteCode::TargetIsRunSource);
-                        break;
-                    }
-                    if (work.Commit(item.targetPath, replace)) break;
-                    const int error = errno;
-                    std::lock_guard lock(namingMutex);
-                    reservations.Release(item.targetPath);
-                    if (error != EEXIST || attempt >= 16 ||
-                        !MakeTargetPath(item, settings, status.note, &reservations, &replace)) {
-                        ok = false;
-                        entry.skipped = status.note.code == NoteCode::Skipped;
-                    }
-                }
-                if (ok) {
-                    succeeded = true;
-                    entry.truncated = context.truncated;
-                    if (context.truncated) note = MakeNote(NoteCode::Truncated);
-                    if (largePictures > 0 && note.empty()) note = MakeNote(NoteCode::LargePicture);
-                    observer.SetStatus(i, {EntryState::Converted, {}, item.targetPath});
-                    progress.Pump();
-                    if (progress.CancelRequested()) stop = true;
-                } else if (!entry.skipped && failure.empty() && context.report.unreadable && !options.sourcesProbed &&
-                           !progress.CancelRequested()) {
-                    reservations.Release(item.targetPath);
-                    entry.notLoaded = true;
-                    note = RefusalNote(item.sourcePath, item.formatCode, context.decoder.failureNote);
-                    status = {EntryState::NotLoaded, note, {}};
-                } else if (!entry.skipped) {
-                    reservations.Release(item.targetPath);
-                    note = !failure.empty()        ? failure
-                           : !context.note.empty() ? context.note
-                                                   : ReaderNote(context.decoder.failureNote);
-                    status = {EntryState::Failed, note, {}};
-                    if (!note.empty() && !widened.exchange(true)) observer.WidenStatusColumn();
-                }
-                std::lock_guard lock(summaryMutex);
-                summary.notes[i] = note;
-            }
-        }
-
-        {
-            std::lock_guard lock(summaryMutex);
-            if (succeeded) {
-                ++summary.succeeded;
-            } else {
-                item.targetPath.clear();
-                if (progress.CancelRequested()) {
-                    observer.SetStatus(i, {EntryState::Cancelled, {}, {}});
-                    stop = true;
-                } else {
-                    observer.SetStatus(i, status);
-                    ++summary.failed;
-                }
-            }
-        }
-        entry.ok = succeeded;
-        if (!succeeded && status.state == EntryState::NotConverted && status.note.code == NoteCode::Skipped)
-            entry.skipped = true;
-        {
-            std::lock_guard lock(summaryMutex);
-            entry.note = summary.notes[i];
-        }
-        // A failed or skipped entry always says why: its status when nothing more precise was found.
-        if (!succeeded && entry.note.empty() && !progress.CancelRequested())
-            entry.note = status.state == EntryState::Failed ? MakeNote(NoteCode::ConversionFailed) : status.note;
-        observer.EntryFinished(i, entry);
+        EntryResult result;
+        Note note;
+        bool replace = false;
     };
 
-    const auto worker = [&] {
-        while (!stop && !progress.CancelRequested()) {
-            const size_t i = next.fetch_add(1);
-            if (i >= count) break;
-            convertEntry(i);
+    // WMA output needs its runtime, MIDI the SoundFont (asked once); false stops the run before it starts.
+    bool Preconditions() {
+        if (settings_.OutputFormat == kOutputWma && !WmaRuntimeReady() &&
+            !CheckWmaRuntime(&observer_, [&](const std::string& address) { observer_.OpenAddress(address); }))
+            return false;
+        for (FileItem* item : items_) {
+            if (item->formatCode != kInputMidi) continue;
+            soundFontReady_ = options_.ensureSoundFont && options_.ensureSoundFont();
+            if (!soundFontReady_) {
+                const std::string folder = ProgramFolder();
+                if (observer_.Ask(Question::SoundFontMissing, {folder})) {
+                    observer_.OpenAddress(folder);
+                    observer_.OpenAddress(kSoundFontDownloadAddress);
+                    return false;
+                }
+            }
+            break;
         }
-    };
+        return true;
+    }
 
-    const int jobs = std::clamp(options.jobs, 1, 64);
-    if (jobs == 1 || count <= 1) {
-        worker();
-    } else {
+    bool WaitsForSoundFont(const FileItem& item) const { return item.formatCode == kInputMidi && !soundFontReady_; }
+
+    // The plan, for the whole list before the first write: every source's identity, then each entry's target
+    // and collision outcome in input order, whatever the number of jobs. Planning makes no folder and writes
+    // nothing; the run makes each folder when its entry comes.
+    void Plan() {
+        std::vector<std::string> sources;
+        for (const FileItem* item : items_) sources.push_back(item->sourcePath);
+        reservations_.SetSources(sources);
+        reservations_.SetDryRun(true);
+        plans_.assign(count_, EntryPlan{});
+        for (size_t i = 0; i < count_; ++i) {
+            FileItem& item = *items_[i];
+            if (WaitsForSoundFont(item)) continue;
+            const std::string listed = item.targetPath;
+            plans_[i].named = MakeTargetPath(item, settings_, plans_[i].why, &reservations_, &plans_[i].replace);
+            plans_[i].target = std::exchange(item.targetPath, listed);
+        }
+        reservations_.SetDryRun(options_.dryRun);
+    }
+
+    void RunEntries() {
+        const auto worker = [this] {
+            while (!stop_ && !progress_.CancelRequested()) {
+                const size_t i = next_.fetch_add(1);
+                if (i >= count_) break;
+                RunEntry(i);
+            }
+        };
+        const int jobs = std::clamp(options_.jobs, 1, 64);
+        if (jobs == 1 || count_ <= 1) {
+            worker();
+            return;
+        }
         std::vector<std::thread> threads;
-        for (int t = 0; t < jobs && t < static_cast<int>(count); ++t) threads.emplace_back(worker);
+        for (int t = 0; t < jobs && t < static_cast<int>(count_); ++t) threads.emplace_back(worker);
         for (auto& t : threads) t.join();
     }
 
-    summary.cancelled = progress.CancelRequested() || stop;
-    if (!summary.cancelled && !options.dryRun && settings.BrowseOutputFolder != 0) {
-        for (FileItem* item : items) {
-            if (!item->targetPath.empty() && FileExists(item->targetPath)) {
-                observer.ShowOutput(item->targetPath);
-                break;
+    void RunEntry(size_t i) {
+        Entry e;
+        e.index = i;
+        e.item = items_[i];
+        if (WaitsForSoundFont(*e.item)) {
+            e.status.note = MakeNote(NoteCode::NeedsSoundFont);
+        } else {
+            Started(e);
+            if (Prepare(e)) {
+                if (options_.dryRun) {
+                    e.succeeded = true;
+                    observer_.SetStatus(i, {EntryState::Converted, {}, e.item->targetPath});
+                } else {
+                    Convert(e);
+                }
+            }
+        }
+        Report(e);
+    }
+
+    // The run line goes first: the window draws the file line when the status arrives.
+    void Started(const Entry& e) {
+        const int runPosition = static_cast<int>(e.index + 1);
+        progress_.SetRunStep({runPosition, count_, formatName_});
+        observer_.ScrollTo(e.index);
+        observer_.SetStatus(e.index, {EntryState::Converting, {}, {}});
+        progress_.StepRun();
+        progress_.SetFileStep({FileStage::Converting, FileNamePart(e.item->sourcePath)});
+        progress_.SetFileBar(0);
+    }
+
+    // The planned target, its folder made now (named again only when that fails); false without a target.
+    bool Prepare(Entry& e) {
+        FileItem& item = *e.item;
+        const EntryPlan& plan = plans_[e.index];
+        bool named = plan.named;
+        e.replace = plan.replace;
+        e.status.note = plan.why;
+        if (named) item.targetPath = plan.target;
+        if (named && !options_.dryRun) {
+            std::lock_guard lock(namingMutex_);
+            named = PrepareTarget(item, settings_, e.status.note, reservations_, e.replace);
+            if (named && reservations_.FirstVisit(FolderPart(item.targetPath)))
+                SweepStaleWorkFiles(FolderPart(item.targetPath));
+        }
+        if (named && IsSpecialFile(item.sourcePath)) {
+            // Replaced by a FIFO or device since it was listed: never opened.
+            reservations_.Release(item.targetPath);
+            e.status.note = MakeNote(NoteCode::NotRegularFile);
+            return false;
+        }
+        return named;
+    }
+
+    // Converts into a work file, checks it, and commits it onto the target.
+    void Convert(Entry& e) {
+        FileItem& item = *e.item;
+        EntryProgressSink entryProgress(progress_, observer_, e.index);
+        ConvertContext context{settings_, entryProgress, {}, static_cast<int>(e.index + 1)};
+        context.decoder.preferred = options_.preferredReader;
+        context.decoder.prompt = &observer_;
+        context.decoder.cancelled = [this] { return progress_.CancelRequested(); };
+        WorkFile work(item.targetPath);
+        bool ok = false;
+        Note failure;  // the run's own reason; it wins over the loop's words
+        if (!work.ok()) {
+            failure = MakeNote(NoteCode::NoWorkFile, {}, work.error());
+        } else if (FindOutputFormat(settings_.OutputFormat) != nullptr) {
+            ok = ConvertFile(item.formatCode, item.sourcePath, work.path(), context) != 0;
+            const auto size = FileSize(work.path());
+            if (ok && (!size || *size == 0)) {
+                ok = false;
+                failure = MakeNote(NoteCode::EmptyOutput);
+            }
+        }
+        if (ok && settings_.VerifyOutput != 0) ok = Verify(e, work, context, failure);
+        if (ok) e.result.tagsDropped = context.report.tagsDropped;
+        if (ok) ok = Commit(e, work, failure);
+        if (ok) {
+            e.succeeded = true;
+            e.result.truncated = context.truncated;
+            if (context.truncated) e.note = MakeNote(NoteCode::Truncated);
+            if (context.report.largePictures > 0 && e.note.empty()) e.note = MakeNote(NoteCode::LargePicture);
+            observer_.SetStatus(e.index, {EntryState::Converted, {}, item.targetPath});
+            progress_.Pump();
+            if (progress_.CancelRequested()) stop_ = true;
+        } else if (!e.result.skipped && failure.empty() && context.report.unreadable && !options_.sourcesProbed &&
+                   !progress_.CancelRequested()) {
+            reservations_.Release(item.targetPath);
+            e.result.notLoaded = true;
+            e.note = RefusalNote(item.sourcePath, item.formatCode, context.decoder.failureNote);
+            e.status = {EntryState::NotLoaded, e.note, {}};
+        } else if (!e.result.skipped) {
+            reservations_.Release(item.targetPath);
+            e.note = !failure.empty()        ? failure
+                     : !context.note.empty() ? context.note
+                                             : ReaderNote(context.decoder.failureNote);
+            e.status = {EntryState::Failed, e.note, {}};
+            if (!e.note.empty() && !widened_.exchange(true)) observer_.WidenStatusColumn();
+        }
+        std::lock_guard lock(summaryMutex_);
+        summary_.notes[e.index] = e.note;
+    }
+
+    // The output is checked before it takes the target's name; a failed check fails the entry.
+    bool Verify(Entry& e, const WorkFile& work, const ConvertContext& context, Note& failure) {
+        progress_.SetFileStep({FileStage::Verifying, FileNamePart(e.item->sourcePath)});
+        const VerifyOutcome check =
+            VerifyConversion(settings_, e.item->formatCode, e.item->sourcePath, work.path(), options_.preferredReader,
+                             [this] { return progress_.CancelRequested(); }, &context.report);
+        e.result.verifyRan = true;
+        e.result.verified = check.ok;
+        e.result.framesSource = check.sourceFrames;
+        e.result.framesOutput = check.outputFrames;
+        if (!check.ok && !progress_.CancelRequested()) failure = check.note;
+        return check.ok;
+    }
+
+    // The target may have appeared since it was named (another process): the policy applies again.
+    bool Commit(Entry& e, WorkFile& work, Note& failure) {
+        FileItem& item = *e.item;
+        for (int attempt = 0;; ++attempt) {
+            // Checked again at the last moment: a source of this run is never replaced.
+            if (e.replace && reservations_.IsSource(item.targetPath)) {
+                failure = MakeNote(NoteCode::TargetIsRunSource);
+                return false;
+            }
+            if (work.Commit(item.targetPath, e.replace)) return true;
+            const int error = errno;
+            std::lock_guard lock(namingMutex_);
+            reservations_.Release(item.targetPath);
+            if (error != EEXIST || attempt >= 16 ||
+                !MakeTargetPath(item, settings_, e.status.note, &reservations_, &e.replace)) {
+                e.result.skipped = e.status.note.code == NoteCode::Skipped;
+                return false;
             }
         }
     }
-    return summary;
+
+    // The entry's final status and result.
+    void Report(Entry& e) {
+        {
+            std::lock_guard lock(summaryMutex_);
+            if (e.succeeded) {
+                ++summary_.succeeded;
+            } else {
+                e.item->targetPath.clear();
+                if (progress_.CancelRequested()) {
+                    observer_.SetStatus(e.index, {EntryState::Cancelled, {}, {}});
+                    stop_ = true;
+                } else {
+                    observer_.SetStatus(e.index, e.status);
+                    ++summary_.failed;
+                }
+            }
+            e.result.note = summary_.notes[e.index];
+        }
+        e.result.ok = e.succeeded;
+        if (!e.succeeded && e.status.state == EntryState::NotConverted && e.status.note.code == NoteCode::Skipped)
+            e.result.skipped = true;
+        // A failed or skipped entry always says why: its status when nothing more precise was found.
+        if (!e.succeeded && e.result.note.empty() && !progress_.CancelRequested())
+            e.result.note = e.status.state == EntryState::Failed ? MakeNote(NoteCode::ConversionFailed) : e.status.note;
+        observer_.EntryFinished(e.index, e.result);
+    }
+
+    void ShowFirstOutput() {
+        for (FileItem* item : items_) {
+            if (!item->targetPath.empty() && FileExists(item->targetPath)) {
+                observer_.ShowOutput(item->targetPath);
+                return;
+            }
+        }
+    }
+
+    std::vector<FileItem*>& items_;
+    const ConvertSettings& settings_;
+    ProgressSink& progress_;
+    RunObserver& observer_;
+    const RunOptions& options_;
+    const size_t count_;
+    const std::string formatName_;
+    RunSummary summary_;
+    bool soundFontReady_ = false;
+    TargetReservations reservations_;
+    std::vector<EntryPlan> plans_;
+    std::mutex namingMutex_;  // target naming is check-then-reserve: one entry at a time
+    std::mutex summaryMutex_;
+    std::atomic<bool> widened_{false};
+    std::atomic<size_t> next_{0};
+    std::atomic<bool> stop_{false};
+};
+
+}  // namespace
+
+RunSummary RunConversion(std::vector<FileItem*>& items, const ConvertSettings& settings, ProgressSink& progress,
+                         RunObserver& observer, const RunOptions& options) {
+    return Run(items, settings, progress, observer, options).Execute();
 }
 
 }  // namespace pelloran
