@@ -143,9 +143,9 @@ set boxwidth 0.7
 set yrange [0:*]
 set xtics rotate by -25 left
 set grid ytics
-set key top right
+set key outside top center horizontal
 plot "$WORK/chart.dat" using 2:xtic(1) title "ratio, idle" lc rgb "#4a78b0", \
      "" using 3 title "ratio, one core busy" lc rgb "#e0a030", \
-     "" using 0:4 with points pt 7 ps 1.2 lc rgb "#c03030" title "goal"
+     "" using (\$0 - 0.4):4:(0.8):(0) with vectors nohead lw 2 lc rgb "#c03030" title "goal"
 GP
 echo "wrote $DOCS/benchmarks.md and $DOCS/benchmarks.png"

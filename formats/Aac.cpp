@@ -178,8 +178,10 @@ constinit const OutputFormatDescriptor kAacFormat = {
     .plan = Plan,
 };
 
+namespace {
+
 // The MP4 family shares the M4A options; covr holds JPEG, PNG and BMP pictures only.
-constinit const OutputFormatDescriptor kM4aFormat = {
+constexpr OutputFormatDescriptor kMp4Family = {
     .code = kOutputM4a,
     .name = "m4a",
     .extension = "m4a",
@@ -193,46 +195,20 @@ constinit const OutputFormatDescriptor kM4aFormat = {
     .plan = PlanMp4,
 };
 
-constinit const OutputFormatDescriptor kMp4Format = {
-    .code = kOutputMp4,
-    .name = "mp4",
-    .extension = "mp4",
-    .listRows = {{"MP4 (Audio only)", 6}, {}},
-    .lossless = false,
-    .maxChannels = 2,
-    .tags = true,
-    .options = &kM4aOptions,
-    .pictures = PictureRule::CovrKinds,
-    .rateHint = RateHint,
-    .plan = PlanMp4,
-};
+constexpr OutputFormatDescriptor Alac() {
+    OutputFormatDescriptor alac = Sibling(kMp4Family, kOutputAlac, "alac", "m4a", {"ALAC (Apple Lossless)", 13});
+    alac.lossless = true;
+    alac.maxChannels = kMaxWideChannels;
+    alac.plan = PlanAlac;
+    return alac;
+}
 
-constinit const OutputFormatDescriptor kM4bFormat = {
-    .code = kOutputM4b,
-    .name = "m4b",
-    .extension = "m4b",
-    .listRows = {{"M4B (MPEG-4 Audiobook)", 8}, {}},
-    .lossless = false,
-    .maxChannels = 2,
-    .tags = true,
-    .options = &kM4aOptions,
-    .pictures = PictureRule::CovrKinds,
-    .rateHint = RateHint,
-    .plan = PlanMp4,
-};
+}  // namespace
 
-constinit const OutputFormatDescriptor kAlacFormat = {
-    .code = kOutputAlac,
-    .name = "alac",
-    .extension = "m4a",
-    .listRows = {{"ALAC (Apple Lossless)", 13}, {}},
-    .lossless = true,
-    .maxChannels = kMaxWideChannels,
-    .tags = true,
-    .options = &kM4aOptions,
-    .pictures = PictureRule::CovrKinds,
-    .rateHint = RateHint,
-    .plan = PlanAlac,
-};
+constinit const OutputFormatDescriptor kM4aFormat = kMp4Family;
+constinit const OutputFormatDescriptor kMp4Format = Sibling(kMp4Family, kOutputMp4, "mp4", "mp4", {"MP4 (Audio only)", 6});
+constinit const OutputFormatDescriptor kM4bFormat =
+    Sibling(kMp4Family, kOutputM4b, "m4b", "m4b", {"M4B (MPEG-4 Audiobook)", 8});
+constinit const OutputFormatDescriptor kAlacFormat = Alac();
 
 }  // namespace pelloran

@@ -66,7 +66,9 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
 
 }  // namespace
 
-constinit const OutputFormatDescriptor kAmrFormat = {
+namespace {
+
+constexpr OutputFormatDescriptor kAmr = {
     .code = kOutputAmr,
     .name = "amr",
     .extension = "amr",
@@ -80,18 +82,9 @@ constinit const OutputFormatDescriptor kAmrFormat = {
     .plan = Plan,
 };
 
-constinit const OutputFormatDescriptor kAwbFormat = {
-    .code = kOutputAwb,
-    .name = "awb",
-    .extension = "awb",
-    .listRows = {{nullptr, 10}, {}},
-    .lossless = false,
-    .maxChannels = 1,
-    .tags = false,
-    .options = &kOptions,
-    .length = AmrLength,
-    .rateHint = RateHint,
-    .plan = Plan,
-};
+}  // namespace
+
+constinit const OutputFormatDescriptor kAmrFormat = kAmr;
+constinit const OutputFormatDescriptor kAwbFormat = Sibling(kAmr, kOutputAwb, "awb", "awb", {nullptr, 10});
 
 }  // namespace pelloran

@@ -127,6 +127,17 @@ struct OutputFormatDescriptor {
     bool (*plan)(const PlanInput&, WriterPlan&) = nullptr;
 };
 
+// A format that differs from base only in its code, names and list row (the MP4 family, AMR-WB).
+constexpr OutputFormatDescriptor Sibling(OutputFormatDescriptor base, int32_t code, const char* name,
+                                         const char* extension, OutputFormatDescriptor::ListRow row) {
+    base.code = code;
+    base.name = name;
+    base.extension = extension;
+    base.listRows[0] = row;
+    base.listRows[1] = {};
+    return base;
+}
+
 // Every output format: the built-in ones, then those registered, in order.
 const std::vector<const OutputFormatDescriptor*>& OutputFormatList();
 // Adds a format (before the first use of the list; a test's or a plug-in's). Its code, name and extension are
