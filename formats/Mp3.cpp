@@ -11,7 +11,7 @@
 #include "formats/EncodingParams.h"
 #include "formats/OutputFormat.h"
 #include "platform/File.h"
-#include "platform/Id3v2Header.h"
+#include "platform/MpegFrames.h"
 
 namespace pelloran {
 
@@ -169,19 +169,12 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
 bool HasLameInfoTag(const std::string& path) {
     File file;
     if (!file.Open(path, "rb")) return false;
-    int64_t offset = 0;
-    uint8_t header[kId3v2HeaderBytes];
-    for (int tags = 0; tags < 8 && file.ReadExactAt(offset, header, sizeof header); ++tags) {
-        const std::optional<Id3v2Header> tag = ParseId3v2Header(header, sizeof header);
-        if (!tag) break;
-        offset += static_cast<int64_t>(tag->totalSize());
-    }
+    const std::optional<uint64_t> first = FindFirstMpegFrame(file);
+    if (!first) return false;
     std::vector<uint8_t> bytes(4096);
-    const int64_t got = file.ReadAt(offset, bytes.data(), bytes.size());
+    const int64_t got = file.ReadAt(static_cast<int64_t>(*first), bytes.data(), bytes.size());
     if (got < 64) return false;
     bytes.resize(static_cast<size_t>(got));
-    size_t sync = 0;
-    while (sync + 1 < bytes.size() && !(bytes[sync] == 0xFF && (bytes[sync + 1] & 0xE0) == 0xE0)) ++sync;
     const auto find = [&bytes](const char* word, size_t from, size_t within) -> size_t {
         const size_t end = std::min(bytes.size(), from + within);
         for (size_t i = from; i + 4 <= end; ++i) {
@@ -189,8 +182,8 @@ bool HasLameInfoTag(const std::string& path) {
         }
         return std::string::npos;
     };
-    size_t info = find("Info", sync, 64);
-    if (info == std::string::npos) info = find("Xing", sync, 64);
+    size_t info = find("Info", 0, 64);
+    if (info == std::string::npos) info = find("Xing", 0, 64);
     if (info == std::string::npos) return false;
     size_t lame = find("LAME", info, 200);
     if (lame == std::string::npos) lame = find("Lavc", info, 200);

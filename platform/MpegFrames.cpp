@@ -134,7 +134,7 @@ uint64_t SkipId3v2Tags(const File& file) {
     return offset;
 }
 
-std::optional<uint64_t> FindMpegAudioStart(const File& file) {
+std::optional<uint64_t> FindFirstMpegFrame(const File& file) {
     const int64_t size = file.Size();
     if (size < 4) return std::nullopt;
     const auto fileSize = static_cast<uint64_t>(size);
@@ -157,7 +157,13 @@ std::optional<uint64_t> FindMpegAudioStart(const File& file) {
         offset += static_cast<uint64_t>(got) - 3;
         scanned += static_cast<uint64_t>(got) - 3;
     }
+    return start;
+}
+
+std::optional<uint64_t> FindMpegAudioStart(const File& file) {
+    const std::optional<uint64_t> start = FindFirstMpegFrame(file);
     if (!start) return start;
+    const auto fileSize = static_cast<uint64_t>(file.Size());
 
     // An encoder's information frame holds no audio: the audio starts after it.
     uint8_t frame[48];

@@ -29,8 +29,10 @@ int MpegHeaderChannelMode(const uint8_t* h);
 // tag running past the end of the file ends the walk at its own start.
 uint64_t SkipId3v2Tags(const File& file);
 
-// Offset of the first MPEG audio frame: the first frame sync within a megabyte after any ID3v2 tags, past an
-// encoder's information frame ("Xing", "Info", "VBRI") when a frame follows it. Nothing without a sync.
+// Offset of the first MPEG audio frame header within a megabyte after any ID3v2 tags; nothing without one.
+std::optional<uint64_t> FindFirstMpegFrame(const File& file);
+// Offset of the first frame of audio: the first frame, or the one after it when that is an encoder's
+// information frame ("Xing", "Info", "VBRI") and a frame follows it. Nothing without a sync.
 std::optional<uint64_t> FindMpegAudioStart(const File& file);
 
 struct FrameScan {
