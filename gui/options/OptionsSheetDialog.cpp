@@ -7,6 +7,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSlider>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -101,6 +105,30 @@ OptionsSheetDialog::OptionsSheetDialog(const ConvertSettings& settings, OptionsH
     for (const auto& key :
          {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
         connect(new QShortcut(key, this), &QShortcut::activated, this, [step] { step(-1); });
+
+    // Pages are made on first show: every wheel event passes by here, whatever page made its control.
+    qApp->installEventFilter(this);
+}
+
+bool OptionsSheetDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::Wheel || !watched->isWidgetType()) return QDialog::eventFilter(watched, event);
+    auto* widget = static_cast<QWidget*>(watched);
+    if (!isAncestorOf(widget)) return false;
+    // A spin box's own line edit stands for the spin box.
+    QWidget* control = widget;
+    if (qobject_cast<QAbstractSpinBox*>(widget->parentWidget()) != nullptr) control = widget->parentWidget();
+    const bool valueControl = qobject_cast<QComboBox*>(control) != nullptr ||
+                              qobject_cast<QAbstractSpinBox*>(control) != nullptr ||
+                              qobject_cast<QSlider*>(control) != nullptr;  // not the scroll bars
+    if (!valueControl || control->hasFocus()) return false;
+    // Handed to the page's scroll area, which scrolls (the control never sees it).
+    for (QWidget* w = control->parentWidget(); w != nullptr && w != this; w = w->parentWidget()) {
+        if (auto* scroller = qobject_cast<QAbstractScrollArea*>(w)) {
+            QCoreApplication::sendEvent(scroller->viewport(), event);
+            break;
+        }
+    }
+    return true;
 }
 
 int OptionsSheetDialog::ActivePageIndex() const { return stack_->currentIndex(); }

@@ -35,6 +35,11 @@ public:
     // Copies the pages back by the copy-back rules; pages never shown keep the values they were given.
     void CopyBack(ConvertSettings& settings) const;
 
+protected:
+    // The wheel over a list, spin box or slider without keyboard focus scrolls the page: a setting changes
+    // only in a control the user clicked or tabbed into.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void TabChanged(int index);
     // The first size: what the pages want, within the screen.

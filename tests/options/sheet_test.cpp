@@ -1,6 +1,10 @@
 // The sheet: start page, leave checks, copy-back rules, saving, and a conversion with what was saved.
 
 #include <QButtonGroup>
+#include <QWheelEvent>
+#include <QSpinBox>
+#include <QComboBox>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -9,6 +13,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 
 #include "OptionsTestSupport.h"
 #include "app/ConversionRun.h"
@@ -90,6 +95,40 @@ private slots:
         TagEditDialog editor(pelloran::TagSettings{}, true, t.hooks);
         QVERIFY2(editor.sizeHint().width() <= screen.width() && editor.sizeHint().height() <= screen.height(),
                  qPrintable(QString("%1 x %2").arg(editor.sizeHint().width()).arg(editor.sizeHint().height())));
+    }
+
+    // At 200 % the General page scrolls under the wheel: a list or spin box passing under the pointer keeps its
+    // value (a notch once turned "rename" into "overwrite"); one the user clicked into takes the wheel.
+    void wheelChangesOnlyAFocusedControl() {
+        TestHooks t;
+        OptionsSheetDialog sheet(ConvertSettings{}, t.hooks);
+        sheet.resize(640, 360);
+        sheet.show();
+        sheet.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        auto* page = PageOf<OutputPage>(sheet, 0);
+        const auto wheel = [](QWidget* w) {
+            const QPointF at(w->width() / 2.0, w->height() / 2.0);
+            QWheelEvent event(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(w, &event);
+        };
+        const struct {
+            QWidget* control;
+            std::function<int()> value;
+        } controls[] = {
+            {page->existsList, [page] { return page->existsList->currentIndex(); }},
+            {page->jobsSpin, [page] { return page->jobsSpin->value(); }},
+        };
+        for (const auto& c : controls) {
+            const int before = c.value();
+            wheel(c.control);
+            QCOMPARE(c.value(), before);
+            c.control->setFocus();
+            QVERIFY(c.control->hasFocus());
+            wheel(c.control);
+            QVERIFY(c.value() != before);
+        }
     }
 
     void sheetHasItsTabsAndOnlyOkAndCancel() {
