@@ -190,11 +190,6 @@ private:
     size_t index_;
 };
 
-// True when something other than a regular file is at path (a file that is gone fails in the loop).
-bool IsSpecialFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-}
 
 // One run: the plan of the whole list before the first write, then the plan executed entry by entry (in
 // parallel), each entry prepared, converted, verified, committed and reported in turn.
@@ -345,13 +340,25 @@ private:
             if (named && reservations_.FirstVisit(FolderPart(item.targetPath)))
                 SweepStaleWorkFiles(FolderPart(item.targetPath));
         }
-        if (named && IsSpecialFile(item.sourcePath)) {
-            // Replaced by a FIFO or device since it was listed: never opened.
-            reservations_.Release(item.targetPath);
+        if (!named) return false;
+        // The source as it is now, not as it was listed: gone, unreadable or no longer a regular file, the
+        // entry says so (and a FIFO or device is never opened).
+        struct stat st {};
+        const int error = stat(item.sourcePath.c_str(), &st) != 0        ? errno
+                          : S_ISREG(st.st_mode) && access(item.sourcePath.c_str(), R_OK) != 0 ? errno
+                                                                          : 0;
+        if (error == 0 && S_ISREG(st.st_mode)) return true;
+        reservations_.Release(item.targetPath);
+        if (error == 0) {
             e.status.note = MakeNote(NoteCode::NotRegularFile);
             return false;
         }
-        return named;
+        e.note = MakeNote(NoteCode::SystemError, {}, error);
+        e.status = {EntryState::Failed, e.note, {}};
+        if (!widened_.exchange(true)) observer_.WidenStatusColumn();
+        std::lock_guard lock(summaryMutex_);
+        summary_.notes[e.index] = e.note;
+        return false;
     }
 
     // Converts into a work file, checks it, and commits it onto the target.

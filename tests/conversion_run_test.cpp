@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -204,6 +205,27 @@ TEST(ConversionRun, UnreadableSourceFailsWithTheNoteAndWidensOnce) {
     EXPECT_EQ(observer.statuses[1], "good.wav");
     EXPECT_EQ(observer.widened, 1);
     EXPECT_FALSE(FileExists(f.dir / "out/bad.wav"));
+    EXPECT_EQ(f.LeftoverWorkFiles(), 0);
+}
+
+// A source that went away or became unreadable after it was listed says so, not that no reader took it.
+TEST(ConversionRun, MissingOrUnreadableSourceSaysWhy) {
+    RunFixture f;
+    test::WriteSineWav(f.dir / "gone.wav", 22050, 1, 0.2);
+    test::WriteSineWav(f.dir / "locked.wav", 22050, 1, 0.2);
+    f.Add(f.dir / "gone.wav");
+    f.Add(f.dir / "locked.wav");
+    std::filesystem::remove(f.dir / "gone.wav");
+    std::filesystem::permissions(f.dir / "locked.wav", std::filesystem::perms::none);
+    const bool root = access((f.dir / "locked.wav").c_str(), R_OK) == 0;  // root reads it all the same
+    RecordingProgress progress;
+    RecordingObserver observer(2);
+    const RunSummary summary = f.Run(progress, observer);
+    EXPECT_EQ(observer.statuses[0], "Conversion Failure (No such file or directory)");
+    if (!root) {
+        EXPECT_EQ(observer.statuses[1], "Conversion Failure (Permission denied)");
+    }
+    EXPECT_EQ(summary.failed, root ? 1u : 2u);
     EXPECT_EQ(f.LeftoverWorkFiles(), 0);
 }
 

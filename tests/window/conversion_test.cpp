@@ -159,10 +159,8 @@ void ConversionTest::failuresWidenTheStatusColumnOnce() {
     fs::remove(h.File("gone2.wav"));
 
     h.ConvertAllAndWait();
-    for (const std::string& status : h.Statuses()) {
-        QVERIFY2(status.rfind("Conversion Failure (No reader could open this file (", 0) == 0, status.c_str());
-        QVERIFY2(status.find("support@pelloran.org)") != std::string::npos, status.c_str());
-    }
+    // A source gone since it was listed says so; nobody is asked to send a file that is missing.
+    for (const std::string& status : h.Statuses()) QCOMPARE(status, std::string("Conversion Failure (No such file or directory)"));
     QCOMPARE(h.Statuses().size(), size_t(2));
     QCOMPARE(w.statusColumnWidth(), 500);
     QCOMPARE(w.list()->columnWidth(SortListCtrl::kColStatus), 500);
