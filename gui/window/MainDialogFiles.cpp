@@ -212,6 +212,10 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
         };
         AddFilesOptions options;
         options.jobs = ProbeJobs();
+        // A folder gives its media files, as in pelloran-cli: an album's cover, cue sheet and log, and hidden
+        // files, are not failures. Files named one by one are all tried and reported.
+        options.scan.knownOnly = true;
+        options.scan.skipHidden = true;
         // Outputs of earlier runs inside a folder added are not sources.
         if (filter.DestOutputFolderOpt == kOutputIntoFolder) options.scan.excludeFolder = filter.DestSpecifiedFolder;
         AddFiles(job->paths, filter, seen, options, events);

@@ -41,6 +41,7 @@ class FileListTest : public QObject {
 private slots:
     void addsFilesWithTheirColumnsAndIgnoresDuplicates();
     void reportsAtMostThirtyFailuresWithTheNote();
+    void aFolderGivesItsMediaFilesWithoutAReport();
     void sortsEachColumnTypeBothWays();
     void blankDurationsSortLastAndHoursCount();
     void refusesEmptyFilesAndMeasuresTruncatedWavs();
@@ -137,6 +138,27 @@ void FileListTest::reportsAtMostThirtyFailuresWithTheNote() {
     QVERIFY(boxes[0]->text().endsWith("\n" + QString(datNote)));
     QCOMPARE(w.failureNote(), std::string(datNote));
     QCOMPARE(w.list()->RowCount(), 1);
+}
+
+void FileListTest::aFolderGivesItsMediaFilesWithoutAReport() {
+    WindowHarness h;
+    MainDialog& w = h.Open();
+    const fs::path album = fs::path(h.File("album/x")).parent_path();
+    fs::create_directories(album);
+    WriteSineWav((album / "01 Intro.wav").string(), 22050, 1, 0.3);
+    WriteSineWav((album / ".hidden.wav").string(), 22050, 1, 0.3);
+    WriteBytes((album / "cover.jpg").string(), {0xFF, 0xD8, 0xFF, 0xE0});
+    WriteBytes((album / "album.cue").string(), {'F', 'I', 'L', 'E'});
+    WriteBytes((album / "rip.log").string(), {'E', 'A', 'C'});
+    // Add Folder, and the same folder dropped on the window.
+    QSignalSpy added(&w, &MainDialog::AddingFinished);
+    w.AddFolder(album.string());
+    QVERIFY(added.wait(60000));
+    QCOMPARE(w.list()->RowCount(), 1);
+    w.list()->clear();
+    w.AddDroppedPaths({album.string()});
+    QVERIFY(added.wait(60000));
+    QVERIFY(WindowHarness::Messages().empty());
 }
 
 void FileListTest::sortsEachColumnTypeBothWays() {
