@@ -236,6 +236,7 @@ private:
     std::unique_ptr<RunProgress> runProgress_;
     std::unique_ptr<RunObserverImpl> runObserver_;
     std::vector<FileRow*> runRows_;
+    int32_t runFormat_ = 0;  // the output format of the run going on
     GuiQuestions questions_;
     WorkerThread worker_;  // last: joined before anything it uses goes away
 };

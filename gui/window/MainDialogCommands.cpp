@@ -183,7 +183,25 @@ void MainDialog::ConvertAll() {
         ShowMessage(this, QMessageBox::Information, QStringLiteral("There aren't files in list."));
         return;
     }
-    StartRun(list_->AllRows());
+    // Rows converted since the window opened, to this format, whose output is still there are not converted
+    // again (after a Cancel, Convert goes on with the rest); Convert Selected converts them again.
+    std::vector<FileRow*> rows;
+    for (FileRow* row : list_->AllRows()) {
+        if (row->convertedFormat == settings_.OutputFormat && !row->convertedTarget.empty() &&
+            FileExists(row->convertedTarget)) {
+            row->setText(SortListCtrl::kColStatus,
+                         QStringLiteral("Converted already: ") + QString::fromStdString(FileNamePart(row->convertedTarget)));
+        } else {
+            rows.push_back(row);
+        }
+    }
+    if (rows.empty()) {
+        ShowMessage(this, QMessageBox::Information,
+                    QStringLiteral("Every file in the list is converted already. To convert files again, select "
+                                   "them and use Convert Selected."));
+        return;
+    }
+    StartRun(rows);
 }
 
 void MainDialog::ConvertSelected() {
@@ -199,6 +217,7 @@ void MainDialog::StartRun(const std::vector<FileRow*>& rows) {
     SetBusy(true);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     runRows_ = rows;
+    runFormat_ = settings_.OutputFormat;
     auto* dialog = new ConversionProgressDialog(this);
     runDialog_ = dialog;
     runProgress_ = std::make_unique<RunProgress>(dialog);
@@ -239,6 +258,10 @@ void MainDialog::ShowEntryFinished(size_t index, const std::string& target) {
     if (index >= runRows_.size() || !runTally_) return;
     // The Status cell names the output file; its tip gives the whole path, wherever it went.
     runRows_[index]->setToolTip(SortListCtrl::kColStatus, QString::fromStdString(target));
+    if (!target.empty()) {
+        runRows_[index]->convertedTarget = target;
+        runRows_[index]->convertedFormat = runFormat_;
+    }
     runTally_->Finished(index);
     ShowRunProgress();
 }

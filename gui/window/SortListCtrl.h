@@ -18,6 +18,10 @@ public:
     const FileItem& item() const { return *item_; }
     bool operator<(const QTreeWidgetItem& other) const override;
 
+    // What this row was converted to since the window opened, and the output format; empty when nothing.
+    std::string convertedTarget;
+    int32_t convertedFormat = 0;
+
 private:
     std::unique_ptr<FileItem> item_;
 };

@@ -115,6 +115,23 @@ void ConversionTest::convertsTheListToWavWithItsStatuses() {
     w.OnCommand(MainDialog::kCmdConvertSelected);
     QVERIFY(again.wait(120000));
     QCOMPARE(h.Statuses(), (std::vector<std::string>{"first.wav", "Target exists and skipped", "third_1.wav"}));
+
+    // Convert again: what was converted (and is still there) is not converted twice; the rest is.
+    fs::remove(outDir / "second.wav");
+    QSignalSpy third(&w, &MainDialog::RunFinished);
+    w.OnCommand(MainDialog::kCmdConvertAll);
+    QVERIFY(third.wait(120000));
+    QCOMPARE(h.Statuses(), (std::vector<std::string>{"Converted already: first.wav", "second.wav",
+                                                     "Converted already: third_1.wav"}));
+    QCOMPARE(FilesIn(out), (std::vector<std::string>{"first.wav", "second.wav", "third.wav", "third_1.wav"}));
+    // With everything converted, Convert says how to convert again instead of making copies.
+    w.OnCommand(MainDialog::kCmdConvertAll);
+    QVERIFY(!w.IsBusy());
+    auto boxes = WindowHarness::Messages();
+    QCOMPARE(boxes.size(), size_t(1));
+    QVERIFY(boxes[0]->text().contains("Convert Selected"));
+    WindowHarness::CloseMessages();
+    QCOMPARE(FilesIn(out).size(), size_t(4));
 }
 
 void ConversionTest::cancelStopsInTheMiddleOfAFile() {
