@@ -20,6 +20,7 @@
 
 #include "app/ConvertLoop.h"
 #include "app/Verify.h"
+#include "formats/EncodingParams.h"
 #include "app/OutputNaming.h"
 #include "app/FileList.h"
 #include "platform/Paths.h"
@@ -270,6 +271,11 @@ private:
         for (size_t i = 0; i < count_; ++i) {
             FileItem& item = *items_[i];
             if (WaitsForSoundFont(item)) continue;
+            // Names from tags need the tags, whether or not the list read them when the files were added.
+            if (!settings_.OutputNamePattern.empty() && !item.tagsRead) {
+                ReadSourceTags(item.sourcePath, nullptr, item.tags);
+                item.tagsRead = true;
+            }
             const std::string listed = item.targetPath;
             plans_[i].named = MakeTargetPath(item, settings_, plans_[i].why, &reservations_, &plans_[i].replace);
             plans_[i].target = std::exchange(item.targetPath, listed);

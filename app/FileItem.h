@@ -19,6 +19,7 @@ struct FileItem {
     std::string targetPath;       // output of the last successful conversion, else empty
     std::string subFolder;        // kept tree: the source's folder below the folder it was found in ("a/b/")
     TagRecord tags;               // the source's tags, read when the output names come from them
+    bool tagsRead = false;        // tags holds what the source has (it may have none)
 };
 
 }  // namespace pelloran

@@ -151,7 +151,10 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     if (code == kInputMp3) item.channelMode = static_cast<uint32_t>(outcome.channelMode);
     else item.channels = static_cast<uint32_t>(std::max(outcome.channels, 0));
     outcome.reader = context.openedBy;
-    if (readTags) decoder->ReadTags(item.tags);
+    if (readTags) {
+        decoder->ReadTags(item.tags);
+        item.tagsRead = true;
+    }
     decoder->Close();
     outcome.ok = true;
     return outcome;

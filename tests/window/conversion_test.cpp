@@ -58,6 +58,7 @@ private slots:
     void longRunsNotifyOnlyWhenTheWindowIsInactive();
     void playAndBrowseSayWhyTheyCannot();
     void neverOverwritesAnotherSourceOfTheRun();
+    void namesFromTagsReadTheTags();
 };
 
 void ConversionTest::convertsTheListToWavWithItsStatuses() {
@@ -381,3 +382,20 @@ void ConversionTest::neverOverwritesAnotherSourceOfTheRun() {
 
 QTEST_MAIN(ConversionTest)
 #include "conversion_test.moc"
+
+// A pattern set after the files were added still names them from their tags.
+void ConversionTest::namesFromTagsReadTheTags() {
+    TempDir outDir;
+    const std::string out = outDir.path().string();
+    WindowHarness h([&](ConvertSettings& s) { ToWavInFolder(s, out); });
+    MainDialog& w = h.Open();
+    WriteSineWav(h.File("raw.wav"), 22050, 1, 0.3);
+    QCOMPARE(pelloran::test::Run({"ffmpeg", "-v", "error", "-y", "-i", h.File("raw.wav"), "-metadata", "artist=Ana", "-metadata",
+                        "title=Intro", "-metadata", "track=1", h.File("tagged.flac")}).exitCode, 0);
+    WriteSineWav(h.File("bare.wav"), 22050, 1, 0.3);
+    h.AddAndWait({h.File("tagged.flac"), h.File("bare.wav")});
+    w.settings().OutputNamePattern = "{artist|Unknown Artist}/{track:02} - {title|Untitled}";
+    h.ConvertAllAndWait();
+    QVERIFY(fs::exists(outDir / "Ana/01 - Intro.wav"));
+    QVERIFY(fs::exists(outDir / "Unknown Artist/ - Untitled.wav"));
+}
