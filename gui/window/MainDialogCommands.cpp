@@ -242,6 +242,8 @@ void MainDialog::StartRun(const std::vector<FileRow*>& rows) {
 void MainDialog::ShowEntryStatus(size_t index, const QString& text, bool starting) {
     if (index >= runRows_.size()) return;
     runRows_[index]->setText(SortListCtrl::kColStatus, text);
+    // A long status (a failure's reason) is read whole in its tip, however narrow the column.
+    runRows_[index]->setToolTip(SortListCtrl::kColStatus, text);
     if (starting && runTally_) {
         runTally_->Started(index);
         ShowRunProgress();
@@ -256,9 +258,10 @@ void MainDialog::ShowEntryProgress(size_t index, double fraction) {
 
 void MainDialog::ShowEntryFinished(size_t index, const std::string& target) {
     if (index >= runRows_.size() || !runTally_) return;
-    // The Status cell names the output file; its tip gives the whole path, wherever it went.
-    runRows_[index]->setToolTip(SortListCtrl::kColStatus, QString::fromStdString(target));
+    // The Status cell names the output file; its tip gives the whole path, wherever it went (a failure's tip
+    // keeps its status).
     if (!target.empty()) {
+        runRows_[index]->setToolTip(SortListCtrl::kColStatus, QString::fromStdString(target));
         runRows_[index]->convertedTarget = target;
         runRows_[index]->convertedFormat = runFormat_;
     }

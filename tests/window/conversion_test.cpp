@@ -179,6 +179,8 @@ void ConversionTest::failuresWidenTheStatusColumnOnce() {
     h.ConvertAllAndWait();
     // A source gone since it was listed says so; nobody is asked to send a file that is missing.
     for (const std::string& status : h.Statuses()) QCOMPARE(status, std::string("Conversion Failure (No such file or directory)"));
+    QCOMPARE(w.list()->AllRows()[0]->toolTip(SortListCtrl::kColStatus),
+             QString("Conversion Failure (No such file or directory)"));
     QCOMPARE(h.Statuses().size(), size_t(2));
     QCOMPARE(w.statusColumnWidth(), 500);
     QCOMPARE(w.list()->columnWidth(SortListCtrl::kColStatus), 500);
