@@ -82,21 +82,24 @@ TEST_F(Everyday, BatchesSkipWhatIsDoneAndKeepTheTree) {
     WriteBytes(dir_ / "Music/Ana/Songs/album.cue", {'R', 'E', 'M'});
     WriteBytes(dir_ / "Music/Ana/Songs/rip.log", {'o', 'k'});
     Sine("Music/.hidden/x.wav", 8000, 1, 0.2);
+    // Opus files are media too (made by opusenc, which Opus output is checked against).
+    const std::string opusSource = Sine("opus-source.wav", 48000, 2, 0.2);
+    ASSERT_EQ(test::Run({"opusenc", "--quiet", opusSource, dir_ / "Music/Ana/Songs/03.opus"}).exitCode, 0);
     const std::string out = dir_ / "out";
     auto r = Cli({"-f", "wav", "-o", out, "--keep-tree", dir_ / "Music"});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(Names(out + "/Ana/Songs"), (std::vector<std::string>{"01.wav", "02.wav"}));
+    EXPECT_EQ(Names(out + "/Ana/Songs"), (std::vector<std::string>{"01.wav", "02.wav", "03.wav"}));
     EXPECT_FALSE(fs::exists(out + "/.hidden"));
 
     // Again with -n: everything is skipped, which counts as done.
     r = Cli({"-f", "wav", "-o", out, "--keep-tree", "-n", "--json", dir_ / "Music"});
     EXPECT_EQ(r.exitCode, 0);
     const auto lines = JsonLines(r.out);
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0]["status_code"], "skipped");
-    EXPECT_EQ(lines[2]["summary"], true);
-    EXPECT_EQ(lines[2]["skipped"], 2);
-    EXPECT_EQ(Names(out + "/Ana/Songs").size(), 2u);
+    EXPECT_EQ(lines[3]["summary"], true);
+    EXPECT_EQ(lines[3]["skipped"], 3);
+    EXPECT_EQ(Names(out + "/Ana/Songs").size(), 3u);
 
     // --all-files tries everything: the picture and the cue sheet fail to load.
     r = Cli({"-f", "wav", "-o", dir_ / "all", "--all-files", dir_ / "Music/Ana"});

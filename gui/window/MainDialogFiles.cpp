@@ -17,59 +17,8 @@ namespace pelloran {
 
 namespace {
 
-// The open-file dialog's filter list. Files without an extension are common here, so "All Files"
-// matches every name.
-const char* const kOpenFilters[] = {
-    "All Files (*)",
-    "3GPP Files (*.3gp *.3gpp)",
-    "3GPP2 Files (*.3g2 *.3gp2)",
-    "Adobe Flash Files (*.swf)",
-    "Advanced Audio Coding (*.aac)",
-    "AIFF Files (*.aiff *.aif *.aifc *.afc)",
-    "AMR Files (*.amr *.awb)",
-    "AU Files (*.au *.snd)",
-    "AVI Files (*.avi)",
-    "CD Audio (*.cda)",
-    "Creative Voice Files (*.voc)",
-    "CRI ADX Files (*.adx)",
-    "Dolby Digital AC-3 (*.ac3)",
-    "DTS Files (*.dts)",
-    "DV Video Files (*.dv *.dif)",
-    "DVD Video Files (*.vob *.dvd)",
-    "Electronic Arts CDATA Files (*.cdata)",
-    "Flash Video Files (*.flv)",
-    "Free Lossless Audio Codec (*.flac *.fla)",
-    "H.264/MPEG4 AVC Video (*.m2ts *.mts)",
-    "Matroska Files (*.mkv *.mka)",
-    "Microsoft Digital Video Recording (*.dvr-ms)",
-    "MIDI Files (*.midi *.mid *.rmi *.kar)",
-    "MJPEG Video Files (*.mjpg *.mjpeg)",
-    "MMF Files (*.mmf)",
-    "MOD Musics (*.mod *.xm *.it *.s3m *.mtm *.umx *.mo3)",
-    "Monkey's Audio (*.ape *.mac)",
-    "MP3 Files (*.mp3)",
-    "MPEG Audio Files (*.mpa *.mpga *.m2a)",
-    "MPEG Video Files (*.mpg *.mpe *.mpeg *.m1v *.mp2 *.m2v *.mp1 *.mlv)",
-    "MPEG-4 Audio Files (*.m4a *.m4b *.mp4)",
-    "MPEG4 TS HD Video (*.ts)",
-    "MPEG-4 Video Files (*.mp4 *.m4v *.mpv *.psp)",
-    "Musepack (*.mpc *.mp+ *.mpp)",
-    "Nullsoft Audio/Video Files (*.nsv *.nsa)",
-    "NUT Files (*.nut)",
-    "OGG Files (*.ogg *.oga *.ogm *.ogv *.ogx)",
-    "QuickTime Files (*.mov *.qt)",
-    "Raw h261 Files (*.h261)",
-    "Raw h263 Files (*.h263)",
-    "Raw h264 Video Files (*.h264 *.264)",
-    "Real Audio Files (*.ra *.ram)",
-    "Real Media Files (*.rm *.rmvb)",
-    "Speex (*.spx)",
-    "The True Audio (*.tta)",
-    "WAV Files (*.wav *.wave)",
-    "WavPack (*.wv)",
-    "Windows Media Files (*.wma *.asf *.wmv *.wm *.wmd *.xwmv)",
-    "YUV Video Files (*.yuv)",
-};
+// "All Files" comes first and is chosen: files without an extension are common here.
+const char* const kAllFilesFilter = "All Files (*)";
 
 // Reports of an addition list this many paths, then a line saying there are more.
 constexpr int kMaxReportedPaths = 30;
@@ -85,9 +34,18 @@ struct MainDialog::AddJob {
 };
 
 QStringList OpenFileFilters() {
-    QStringList filters;
-    for (const char* f : kOpenFilters) filters << QString::fromUtf8(f);
-    return filters;
+    // Made from the kinds of files the readers take: every extension together, then each kind.
+    QStringList kinds;
+    QStringList all;
+    for (size_t i = 0; i < kSourceFileKindCount; ++i) {
+        QStringList patterns;
+        for (const QString& ext : QString::fromUtf8(kSourceFileKinds[i].extensions).split(' ', Qt::SkipEmptyParts))
+            patterns << QStringLiteral("*.") + ext;
+        all << patterns;
+        kinds << QString::fromUtf8(kSourceFileKinds[i].name) + " (" + patterns.join(' ') + ")";
+    }
+    all.removeDuplicates();
+    return QStringList{QString::fromUtf8(kAllFilesFilter), "All audio files (" + all.join(' ') + ")"} + kinds;
 }
 
 void MainDialog::OpenFilesDialog() {
@@ -96,7 +54,7 @@ void MainDialog::OpenFilesDialog() {
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setNameFilters(OpenFileFilters());
-    dialog->selectNameFilter(QString::fromUtf8(kOpenFilters[0]));
+    dialog->selectNameFilter(QString::fromUtf8(kAllFilesFilter));
     connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& files) {
         std::vector<std::string> paths;
         for (const QString& f : files) paths.push_back(f.toStdString());

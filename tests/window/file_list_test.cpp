@@ -383,7 +383,10 @@ void FileListTest::keysOpenTheFileDialogAndRemove() {
     QFileDialog* dialog = nullptr;
     QTRY_VERIFY((dialog = w.findChild<QFileDialog*>()) != nullptr && dialog->isVisible());
     QCOMPARE(dialog->nameFilters(), OpenFileFilters());
-    QCOMPARE(dialog->nameFilters().size(), 49);
+    QCOMPARE(dialog->nameFilters().size(), 51);  // all files, all audio files, then each kind
+    QCOMPARE(dialog->selectedNameFilter(), QString("All Files (*)"));
+    QVERIFY(dialog->nameFilters()[1].startsWith("All audio files (*.3gp "));
+    QVERIFY(dialog->nameFilters()[1].contains(" *.opus ") && dialog->nameFilters().contains("Opus Files (*.opus)"));
     QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
     QSignalSpy done(&w, &MainDialog::AddingFinished);
     dialog->setDirectory(QString::fromStdString(h.File("")));
