@@ -107,7 +107,7 @@ std::string StatusText(const EntryStatus& status) {
 }
 
 std::string RunStepText(const RunStep& step) {
-    return "Converting " + std::to_string(step.position) + " of " + std::to_string(step.count) + " file(s) to " +
+    return "Converting file " + std::to_string(step.position) + " of " + std::to_string(step.count) + " to " +
            step.format + "...";
 }
 

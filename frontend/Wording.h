@@ -18,7 +18,7 @@ std::string NoteText(const Note& note);
 // The Status column's text.
 std::string StatusText(const EntryStatus& status);
 
-// The run line ("Converting 2 of 5 file(s) to MP3...") and the file line ("Converting a.wav...40%").
+// The run line ("Converting file 2 of 5 to MP3...") and the file line ("Converting a.wav...40%").
 std::string RunStepText(const RunStep& step);
 std::string FileStepText(const FileStep& step);
 

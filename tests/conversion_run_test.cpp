@@ -139,7 +139,7 @@ TEST(ConversionRun, ConvertsAndReportsTargetNamesAndProgress) {
     ASSERT_EQ(observer.shown.size(), 1u);  // only the first output is shown
     EXPECT_EQ(observer.shown[0], f.items[0].targetPath);
     EXPECT_EQ(progress.runRange, 2);
-    EXPECT_EQ(progress.runTexts.front(), "Converting 1 of 2 file(s) to WAV...");
+    EXPECT_EQ(progress.runTexts.front(), "Converting file 1 of 2 to WAV...");
     EXPECT_EQ(progress.fileTexts.front(), "Converting a.wav...");
     EXPECT_EQ(progress.fileTexts.back(), "Converting b.wav...100%");
     EXPECT_EQ(f.LeftoverWorkFiles(), 0);

@@ -116,7 +116,7 @@ void OutputPage::Initialise() {
     existsList = new QComboBox(folderGroup);
     auto* existsLabel = new QLabel(QStringLiteral("If target file &exists "), folderGroup);
     existsLabel->setBuddy(existsList);
-    myDocumentsBox = new QCheckBox(QStringLiteral("Output files to M&y Documents if creating file failure"),
+    myDocumentsBox = new QCheckBox(QStringLiteral("If the output cannot be made there, use m&y Documents folder"),
                                    folderGroup);
     browseOutputBox = new QCheckBox(QStringLiteral("&Browse output folder when conversion completes"), folderGroup);
     grid->addWidget(folderListLabel, 0, 0);
@@ -186,11 +186,9 @@ void OutputPage::Initialise() {
         if (filterBox->isChecked()) filterEdit->setFocus();
     });
     connect(monoHelp, &QPushButton::clicked, this, [this] {
-        Message(QStringLiteral("In general, the output sound equals to \"(L+R)/2,\" which contains left and right "
-                               "channels.\n\n\"L channel\" means the program outputs left channel of original "
-                               "stereo file. And \"R channel\" means right channel. It's very useful when you want "
-                               "to convert a stereo file into two files that contains left and right channels "
-                               "distinguishingly."),
+        Message(QStringLiteral("A stereo source made mono is usually a mix of both channels, (L+R)/2.\n\n"
+                               "\"L channel\" keeps only the left channel of the source, \"R channel\" only the right: "
+                               "useful to split a stereo recording into one file per channel."),
                 QMessageBox::Information);
     });
     connect(browseButton, &QPushButton::clicked, this, [this] { Browse(); });

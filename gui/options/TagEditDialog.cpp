@@ -71,7 +71,7 @@ TagEditDialog::TagEditDialog(const TagSettings& tags, bool showCopyright, Option
 
     titleEdit = new QLineEdit(this);
     addRow("T&itle:", titleEdit);
-    titleAsFileName = new QCheckBox(QStringLiteral("Nam&e as file name (not include extension)"), this);
+    titleAsFileName = new QCheckBox(QStringLiteral("Titl&e from the file name (without its extension)"), this);
     grid->addWidget(titleAsFileName, row++, 1);
     artistEdit = new QLineEdit(this);
     addRow("&Artist:", artistEdit);

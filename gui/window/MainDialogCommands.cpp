@@ -180,7 +180,7 @@ void MainDialog::OpenRowFile(int id) {
 
 void MainDialog::ConvertAll() {
     if (list_->RowCount() == 0) {
-        ShowMessage(this, QMessageBox::Information, QStringLiteral("There aren't files in list."));
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("The list is empty. Add files first."));
         return;
     }
     // Rows converted since the window opened, to this format, whose output is still there are not converted
@@ -207,7 +207,7 @@ void MainDialog::ConvertAll() {
 void MainDialog::ConvertSelected() {
     const std::vector<FileRow*> rows = list_->SelectedRows();
     if (rows.empty()) {
-        ShowMessage(this, QMessageBox::Information, QStringLiteral("You should select a file at least."));
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("Select at least one file."));
         return;
     }
     StartRun(rows);

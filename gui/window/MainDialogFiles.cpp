@@ -228,7 +228,7 @@ int MainDialog::AddRow(std::unique_ptr<FileItem> item) {
 void MainDialog::Remove() {
     const std::vector<FileRow*> rows = list_->SelectedRows();
     if (rows.empty()) {
-        ShowMessage(this, QMessageBox::Information, QStringLiteral("You should select a file at least."));
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("Select at least one file."));
         return;
     }
     for (FileRow* row : rows) {
@@ -239,7 +239,7 @@ void MainDialog::Remove() {
 
 void MainDialog::RemoveAll() {
     if (list_->RowCount() == 0) {
-        ShowMessage(this, QMessageBox::Information, QStringLiteral("There aren't files in list."));
+        ShowMessage(this, QMessageBox::Information, QStringLiteral("The list is empty. Add files first."));
         return;
     }
     list_->clear();

@@ -152,7 +152,7 @@ void ConversionTest::cancelStopsInTheMiddleOfAFile() {
     ConversionProgressDialog* progress = nullptr;
     QTRY_VERIFY((progress = w.runProgress()) != nullptr && progress->isVisible());
     QTRY_VERIFY(progress->fileText()->text().contains("%"));
-    QTRY_COMPARE(progress->runText()->text(), QString("Converting 1 of 2 file(s) to OGG..."));
+    QTRY_COMPARE(progress->runText()->text(), QString("Converting file 1 of 2 to OGG..."));
     QVERIFY(progress->fileText()->text().startsWith("Converting long.wav..."));
     QTest::mouseClick(progress->cancelButton(), Qt::LeftButton);
     QVERIFY(progress->isVisible());  // Cancel does not close the window itself

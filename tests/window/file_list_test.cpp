@@ -264,7 +264,7 @@ void FileListTest::removesSelectedRowsAndAll() {
     w.OnCommand(MainDialog::kCmdRemove);  // nothing selected
     auto boxes = WindowHarness::Messages();
     QCOMPARE(boxes.size(), size_t(1));
-    QCOMPARE(boxes[0]->text(), QString("You should select a file at least."));
+    QCOMPARE(boxes[0]->text(), QString("Select at least one file."));
     QCOMPARE(boxes[0]->icon(), QMessageBox::Information);
     WindowHarness::CloseMessages();
 
@@ -282,7 +282,7 @@ void FileListTest::removesSelectedRowsAndAll() {
     w.OnCommand(MainDialog::kCmdRemoveAll);  // empty list
     boxes = WindowHarness::Messages();
     QCOMPARE(boxes.size(), size_t(1));
-    QCOMPARE(boxes[0]->text(), QString("There aren't files in list."));
+    QCOMPARE(boxes[0]->text(), QString("The list is empty. Add files first."));
 }
 
 void FileListTest::dropsFoldersThroughTheFilter() {
