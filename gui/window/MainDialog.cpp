@@ -281,6 +281,36 @@ Qt::Edges MainDialog::EdgesAt(const QPoint& pos) const {
     return edges;
 }
 
+FormatTypeAhead::FormatTypeAhead(QComboBox* combo) : QObject(combo), combo_(combo) {}
+
+bool FormatTypeAhead::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QString text = key->text();
+    if (text.isEmpty() || !text[0].isLetterOrNumber() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+        return false;
+    // Typing within a second goes on with the same name ("o", "op": Opus, not Ogg).
+    if (!typed_.isValid() || typed_.elapsed() > 1000) prefix_.clear();
+    typed_.start();
+    prefix_ += text;
+    const auto select = [this] {
+        for (int i = 0; i < combo_->count(); ++i) {
+            const QString name = combo_->itemText(i).trimmed().remove(0, 3);  // after "to "
+            if (name.startsWith(prefix_, Qt::CaseInsensitive)) {
+                combo_->setCurrentIndex(i);
+                return true;
+            }
+        }
+        return false;
+    };
+    // A letter that continues no name starts a new one.
+    if (!select() && prefix_.size() > text.size()) {
+        prefix_ = text;
+        select();
+    }
+    return true;
+}
+
 void MainDialog::FillFormatSelector() {
     const std::vector<FormatListRow> rows = FormatListRows();
     for (const FormatListRow& row : rows) formatSelector_->addItem(QString::fromStdString(" to " + row.label), row.code);
@@ -291,6 +321,13 @@ void MainDialog::FillFormatSelector() {
     }
     formatSelector_->setCurrentIndex(index);
     connect(formatSelector_, &QComboBox::currentIndexChanged, this, &MainDialog::OnFormatChanged);
+    // The open list is as wide as its longest entry; the closed one's tip names the whole choice.
+    formatSelector_->view()->setMinimumWidth(
+        std::max(160, formatSelector_->view()->sizeHintForColumn(0) + formatSelector_->view()->frameWidth() * 2 + 24));
+    const auto tip = [this](int i) { formatSelector_->setToolTip("Output format:" + formatSelector_->itemText(i)); };
+    tip(index);
+    connect(formatSelector_, &QComboBox::currentIndexChanged, this, tip);
+    formatSelector_->installEventFilter(new FormatTypeAhead(formatSelector_));
 }
 
 void MainDialog::OnFormatChanged(int index) {

@@ -45,6 +45,18 @@ struct ShellActions {
     std::function<bool()> userAway;  // no window of ours is active: the user works in another program
 };
 
+// Type-ahead in the format list by the format's name ("f" for FLAC), not by the list's "to ..." text.
+class FormatTypeAhead : public QObject {
+public:
+    explicit FormatTypeAhead(QComboBox* combo);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QComboBox* combo_;
+    QString prefix_;
+    QElapsedTimer typed_;
+};
+
 class MainDialog : public QWidget {
     Q_OBJECT
 public:

@@ -77,7 +77,14 @@ void MainWindowTest::formatChoiceIsSavedOnlyWhenTheWindowCloses() {
     QCOMPARE(selector->count(), 14);
     QCOMPARE(selector->itemText(0), QString(" to MP3"));
     QCOMPARE(selector->itemText(13), QString(" to ALAC (Apple Lossless)"));
-    QCOMPARE(selector->toolTip(), QString("Output format"));
+    QCOMPARE(selector->toolTip(), QString("Output format: to M4A (MPEG-4 Audio)"));
+    // Type-ahead goes by the format's name; the open list shows the longest entry whole.
+    QTest::keyClick(selector, Qt::Key_F);
+    QCOMPARE(selector->currentText(), QString(" to FLAC"));
+    QTest::keyClicks(selector, "op");
+    QCOMPARE(selector->currentText(), QString(" to Opus"));
+    QVERIFY(selector->view()->minimumWidth() >=
+            selector->view()->fontMetrics().horizontalAdvance(" to ALAC (Apple Lossless)"));
 
     selector->setCurrentIndex(selector->findText(" to OGG"));
     QCOMPARE(w.settings().OutputFormat, int(kOutputOgg));
