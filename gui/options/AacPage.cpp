@@ -49,7 +49,8 @@ AacPageBase::AacPageBase(const AacPageFields& f, const ConvertSettings& s, TagCa
       coefficient_(Record(s).gain),
       tagType_(f.tags ? Record(s).tagType : 2),
       tagSettings_(f.tags ? Record(s).tags : TagSettings{}),
-      codec_(f.codec && Record(s).codec == kAlac ? kAlac : 0) {
+      codec_(f.codec && Record(s).codec == kAlac ? kAlac : 0),
+      alacFormat_(f.codec && s.OutputFormat == kOutputAlac) {
     if (f.tags) tags.copyCover = Record(s).copyCover;
 }
 
@@ -63,6 +64,11 @@ void AacPageBase::Initialise() {
                                                      "width, up to 24 bits)"),
                                       codecBox);
         codecGroup = MakeRadioGroup(codecBox, {aac, alac});
+        if (alacFormat_) {
+            codecBox->setTitle(QStringLiteral("Codec (the output format chosen is ALAC):"));
+            aac->setEnabled(false);
+            alac->setEnabled(false);
+        }
         codecLayout->addWidget(aac);
         codecLayout->addWidget(alac);
         codecLayout->addStretch();
@@ -172,7 +178,7 @@ void AacPageBase::Initialise() {
 // Everything depends on Auto being clear; the bit rate on ABR, the quality on VBR.
 void AacPageBase::UpdateEnabled() {
     // ALAC has none of the AAC encoder's settings.
-    const bool aac = codec_ != kAlac;
+    const bool aac = codec_ != kAlac && !alacFormat_;
     autoBox->setEnabled(aac);
     resetButton->setEnabled(aac);
     const bool e = aac && !autoBox->isChecked();
@@ -204,7 +210,7 @@ void AacPageBase::Reset() {
 }
 
 bool AacPageBase::ReadControls(PageRefusal* refusal) {
-    if (codecGroup) ReadRadio(codecGroup, codec_);
+    if (codecGroup && !alacFormat_) ReadRadio(codecGroup, codec_);
     ReadCheck(autoBox, auto_);
     ReadRadio(modeGroup, vbr_);
     ReadCheck(tnsBox, tns_);
@@ -217,7 +223,7 @@ bool AacPageBase::ReadControls(PageRefusal* refusal) {
 }
 
 void AacPageBase::ShowMembers() {
-    if (codecGroup) ShowRadio(codecGroup, codec_);
+    if (codecGroup) ShowRadio(codecGroup, alacFormat_ ? kAlac : codec_);
     ShowCheck(autoBox, auto_);
     ShowRadio(modeGroup, vbr_);
     ShowIntEdit(qualityEdit, quality_);
@@ -230,7 +236,7 @@ void AacPageBase::ShowMembers() {
 }
 
 bool AacPageBase::Validate(PageRefusal& refusal) {
-    if (codec_ != kAlac && auto_ == 0 && vbr_ == kVbr && (quality_ < kQualityLow || quality_ > kQualityHigh)) {
+    if (codec_ != kAlac && !alacFormat_ && auto_ == 0 && vbr_ == kVbr && (quality_ < kQualityLow || quality_ > kQualityHigh)) {
         refusal.message = QStringLiteral("Invalid quality value. It's betwen 10 and 500.");
         refusal.focus = qualityEdit;
         return false;

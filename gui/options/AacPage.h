@@ -61,6 +61,7 @@ private:
     int32_t tagType_;
     TagSettings tagSettings_;
     int32_t codec_;
+    bool alacFormat_;  // the output format is ALAC: the codec is decided, shown and not asked
 };
 
 class AacPage : public AacPageBase {

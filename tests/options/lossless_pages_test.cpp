@@ -89,6 +89,18 @@ private slots:
         AacPage aac(ConvertSettings{}, t.hooks);
         aac.EnsureCreated();
         QVERIFY(!aac.codecGroup);
+
+        // With ALAC as the output format the page shows ALAC, decided, and leaves the stored codec alone.
+        ConvertSettings alac;
+        alac.OutputFormat = pelloran::kOutputAlac;
+        M4aPage decided(alac, t.hooks);
+        decided.EnsureCreated();
+        QCOMPARE(decided.codecGroup->checkedId(), 1);
+        QVERIFY(!decided.codecGroup->button(0)->isEnabled() && !decided.codecGroup->button(1)->isEnabled());
+        QVERIFY(!decided.tnsBox->isEnabled());
+        decided.Apply();
+        decided.CopyBack(alac);
+        QCOMPARE(alac.m4a.codec, 0);
     }
 
     void mp3AndOggQualityModes() {
