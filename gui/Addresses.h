@@ -8,10 +8,12 @@ inline constexpr const char* kProgramName = "Pelloran";
 inline constexpr const char* kVersionText = PELLORAN_VERSION;
 inline constexpr const char* kWebSite = "https://pelloran.org/";
 inline constexpr const char* kWebSiteText = "pelloran.org";
-inline constexpr const char* kCheckUpdatesAddress = "https://pelloran.org/checkforupdates/?ver=" PELLORAN_VERSION;
+// Releases are announced on the home page: "Check Latest Version" opens it.
+inline constexpr const char* kCheckUpdatesAddress = "https://pelloran.org/";
 inline constexpr const char* kSupportMail = "mailto:support@pelloran.org?subject=Pelloran%20feedback";
 inline constexpr const char* kTellFriendMail =
-    "mailto:?subject=Pelloran%20-%20very%20COOL%20application!!!&body=Download%20from%20https://pelloran.org/";
+    "mailto:?subject=Pelloran%2C%20an%20audio%20converter%20for%20Linux&body=https://pelloran.org/";
+inline constexpr const char* kLicenseAddress = "https://www.gnu.org/licenses/gpl-3.0.html";
 inline constexpr const char* kLameProjectAddress = "https://lame.sourceforge.io/";
 inline constexpr const char* kSupportLine =
     "If these files play in other programs, please send them to support@pelloran.org so that Pelloran can "

@@ -30,6 +30,15 @@ AboutBox::AboutBox(QWidget* parent, std::function<bool(const QString&)> open) : 
     homepage_ = makeLink(QStringLiteral("Visit %1 Homepage").arg(kProgramName), kWebSite);
     support_ = makeLink(QStringLiteral("Feedback and Support"), kSupportMail);
     encoder_ = makeLink(QStringLiteral("The program uses LAME MP3 encoder"), kLameProjectAddress);
+    license_ = makeLink(QStringLiteral("GNU General Public License, version 3"), kLicenseAddress);
+    auto* notice = new QLabel(QStringLiteral("Copyright \u00A9 2026 the %1 developers.\n%1 is free software: you "
+                                             "may share and change it under the terms of the GNU General Public "
+                                             "License, version 3 or (at your option) any later version. It comes "
+                                             "with ABSOLUTELY NO WARRANTY.")
+                                  .arg(kProgramName),
+                              this);
+    notice->setWordWrap(true);
+    notice->setMaximumWidth(360);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);
@@ -47,6 +56,9 @@ AboutBox::AboutBox(QWidget* parent, std::function<bool(const QString&)> open) : 
     for (QWidget* link : {static_cast<QWidget*>(homepage_), static_cast<QWidget*>(support_),
                           static_cast<QWidget*>(encoder_)})
         texts->addWidget(link);
+    texts->addSpacing(6);
+    texts->addWidget(notice);
+    texts->addWidget(license_);
     top->addLayout(texts, 1);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(ok);

@@ -1,5 +1,6 @@
 #pragma once
-// The About box: name and version, three links, Check Updates and Tell a Friend.
+// The About box: name and version, three links, the licence notice and its link, Check Updates and Tell a
+// Friend.
 
 #include <QtWidgets/QDialog>
 
@@ -20,6 +21,7 @@ public:
     CLinkStatic* homepageLink() const { return homepage_; }
     CLinkStatic* supportLink() const { return support_; }
     CLinkStatic* encoderLink() const { return encoder_; }
+    CLinkStatic* licenseLink() const { return license_; }
     QPushButton* checkUpdatesButton() const { return checkUpdates_; }
     QPushButton* tellFriendButton() const { return tellFriend_; }
 
@@ -27,6 +29,7 @@ private:
     CLinkStatic* homepage_;
     CLinkStatic* support_;
     CLinkStatic* encoder_;
+    CLinkStatic* license_;
     QPushButton* checkUpdates_;
     QPushButton* tellFriend_;
 };

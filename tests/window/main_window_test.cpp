@@ -232,8 +232,9 @@ void MainWindowTest::helpMenuAndAboutBoxOpenTheirAddresses() {
                    MainDialog::kCmdCheckVersion})
         w.helpMenu()->ActionFor(id)->trigger();
     QCOMPARE(h.opened, (std::vector<std::string>{kTellFriendMail, kSupportMail, kWebSite, kCheckUpdatesAddress}));
-    QVERIFY(QString(kCheckUpdatesAddress).endsWith(QString("checkforupdates/?ver=") + PELLORAN_VERSION));
-    QVERIFY(QUrl(kTellFriendMail).query(QUrl::FullyDecoded).contains("subject=Pelloran - very COOL application!!!"));
+    // Nothing that does not exist: the home page, and a plain mail naming it.
+    QCOMPARE(std::string(kCheckUpdatesAddress), std::string(kWebSite));
+    QVERIFY(QUrl(kTellFriendMail).query(QUrl::FullyDecoded).contains("body=https://pelloran.org/"));
     h.opened.clear();
     QTest::mouseClick(w.button(MainDialog::kCmdHomepage), Qt::LeftButton);
     QCOMPARE(h.opened, std::vector<std::string>{kWebSite});
@@ -251,7 +252,13 @@ void MainWindowTest::helpMenuAndAboutBoxOpenTheirAddresses() {
     QTest::mouseClick(about->checkUpdatesButton(), Qt::LeftButton);
     QTest::mouseClick(about->tellFriendButton(), Qt::LeftButton);
     QTest::mouseClick(about->encoderLink(), Qt::LeftButton);
-    QCOMPARE(h.opened, (std::vector<std::string>{kCheckUpdatesAddress, kTellFriendMail, kLameProjectAddress}));
+    QTest::mouseClick(about->licenseLink(), Qt::LeftButton);
+    QCOMPARE(h.opened,
+             (std::vector<std::string>{kCheckUpdatesAddress, kTellFriendMail, kLameProjectAddress, kLicenseAddress}));
+    bool notice = false;  // the licence's notice: copyright, the GPL and no warranty
+    for (QLabel* label : about->findChildren<QLabel*>())
+        notice |= label->text().contains("GNU General Public License") && label->text().contains("NO WARRANTY");
+    QVERIFY(notice);
     QVERIFY(about->encoderLink()->visited());
     about->close();
 }
