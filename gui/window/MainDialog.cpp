@@ -119,10 +119,8 @@ void MainDialog::Initialise() {
     FillFormatSelector();
     setAcceptDrops(true);
 
-    if (CheckFirstRun(store_)) {
-        store_.Commit();
-        ShowHelpTopics(true);
-    }
+    // The first start is recorded; the help stays one F1 away instead of opening behind the window.
+    if (CheckFirstRun(store_)) store_.Commit();
 }
 
 void MainDialog::CreateControls() {

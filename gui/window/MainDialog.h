@@ -204,7 +204,7 @@ private:
     Qt::Edges EdgesAt(const QPoint& pos) const;
     void RestoreSize();
 
-    void ShowHelpTopics(bool maximized = false);
+    void ShowHelpTopics();
     void ShowAbout();
     void ShowOptions();
     void OpenAddress(const char* address);

@@ -312,7 +312,7 @@ void MainDialog::FinishRun(const RunSummary& summary) {
     else AfterWork();
 }
 
-void MainDialog::ShowHelpTopics(bool maximized) {
+void MainDialog::ShowHelpTopics() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w == this || w->windowTitle() != QLatin1String(kHelpTitle) || !w->isVisible()) continue;
         if (w->isMinimized()) w->showNormal();
@@ -321,8 +321,7 @@ void MainDialog::ShowHelpTopics(bool maximized) {
         return;
     }
     auto* help = new HelpWindow;
-    if (maximized) help->showMaximized();
-    else help->show();
+    help->show();
 }
 
 void MainDialog::ShowAbout() {
