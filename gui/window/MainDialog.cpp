@@ -68,6 +68,8 @@ const CaptionSpec kCaptionButtons[] = {
 constexpr int kHeaderHeight = 56;
 // A press this close to the border resizes the window.
 constexpr int kResizeBorder = 6;
+// The File column at the smallest; a larger window gives it the rest of the list's width.
+constexpr int kFileColumnWidth = 152;
 
 // A picture of the resources at the scale of the screen (name@2x.png beside name.png).
 QPixmap Picture(const char* path, QSize size, qreal scale) {
@@ -142,7 +144,7 @@ void MainDialog::CreateControls() {
         int sortType;
     };
     const ColumnSpec columns[] = {
-        {"File", 152, false, SortListCtrl::kSortText},
+        {"File", kFileColumnWidth, false, SortListCtrl::kSortText},
         {"Duration", 65, true, SortListCtrl::kSortMinutesSeconds},
         {"Bit Rate", 65, true, SortListCtrl::kSortNumber},
         {"Freq.", 65, true, SortListCtrl::kSortNumber},
@@ -223,11 +225,21 @@ void MainDialog::Relayout() {
     const int h = height();
     content_->setGeometry(rect());
     list_->setGeometry(137, 63, w - 147, h - 73);
+    FitFileColumn();
     for (const CaptionSpec& spec : kCaptionButtons) {
         if (CSkinButton* b = button(spec.id)) b->move(w - spec.geometry.x(), spec.geometry.y());
     }
     linkButton_->move(9, h - 31);
     RenderBackground();
+}
+
+void MainDialog::FitFileColumn() {
+    // The File column takes the room a larger window gives beyond the other columns, never less than its own.
+    int others = 0;
+    for (int i = 0; i < SortListCtrl::kColumnCount; ++i) {
+        if (i != SortListCtrl::kColFile) others += list_->columnWidth(i);
+    }
+    list_->setColumnWidth(SortListCtrl::kColFile, std::max(kFileColumnWidth, list_->viewport()->width() - others));
 }
 
 void MainDialog::RenderBackground() {

@@ -199,6 +199,7 @@ private:
 
     // Places the controls for the window's size and redraws the background under them.
     void Relayout();
+    void FitFileColumn();
     void RenderBackground();
     // Which edges a point near the border resizes; none inside.
     Qt::Edges EdgesAt(const QPoint& pos) const;

@@ -72,6 +72,7 @@ public:
             if (o->statusColumnWidth_ >= 500) return;
             o->statusColumnWidth_ = 500;
             o->list_->setColumnWidth(SortListCtrl::kColStatus, 500);
+            o->FitFileColumn();
         });
     }
     void ScrollTo(size_t index) override {

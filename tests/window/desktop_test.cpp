@@ -425,6 +425,11 @@ void DesktopTest::resizesMaximisesAndRemembersItsSize() {
         QCOMPARE(w.list()->geometry(), QRect(137, 63, 653, 527));
         QCOMPARE(w.button(MainDialog::kCmdClose)->geometry(), QRect(770, 11, 21, 21));
         QCOMPARE(w.background().size(), QSize(800, 600));
+        // The columns fill the wider list: the File column takes the room, the others keep their widths.
+        int columns = 0;
+        for (int i = 0; i < SortListCtrl::kColumnCount; ++i) columns += w.list()->columnWidth(i);
+        QCOMPARE(columns, w.list()->viewport()->width());
+        QCOMPARE(w.list()->columnWidth(SortListCtrl::kColStatus), 145);
         // Never smaller than the first size.
         w.resize(300, 200);
         QTRY_COMPARE(w.size(), QSize(MainDialog::kWidth, MainDialog::kHeight));
