@@ -141,6 +141,9 @@ void OutputPage::Initialise() {
     patternLabel->setBuddy(patternEdit);
     grid->addWidget(patternLabel, 7, 0);
     grid->addWidget(patternEdit, 7, 1, 1, 3);
+    patternExample = new QLabel(folderGroup);
+    patternExample->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(patternExample, 8, 1, 1, 3);
     layout->addWidget(folderGroup);
 
     // Files converted at once.
@@ -180,6 +183,8 @@ void OutputPage::Initialise() {
     filterEdit->setEnabled(filterBox->isChecked());
 
     connect(folderList, &QComboBox::activated, this, [this](int) { UpdateFolderEnabled(); });
+    connect(patternEdit, &QLineEdit::textChanged, this, [this] { ShowPatternExample(); });
+    ShowPatternExample();
     connect(filterBox, &QCheckBox::clicked, this, [this] {
         ReadControls(nullptr);
         filterEdit->setEnabled(filterBox->isChecked());
@@ -259,6 +264,28 @@ bool OutputPage::Validate(PageRefusal& refusal) {
         }
     }
     return true;
+}
+
+void OutputPage::ShowPatternExample() {
+    const std::string pattern = patternEdit->text().toStdString();
+    if (pattern.empty()) {
+        patternExample->setText(QStringLiteral("Example: the source's own name"));
+        return;
+    }
+    // A sample source tagged as a tagger would tag it.
+    FileItem sample;
+    sample.sourcePath = "/music/Ana Lima/First Light/track01.flac";
+    sample.tags.Artist = "Ana Lima";
+    sample.tags.Album = "First Light";
+    sample.tags.Title = "Intro";
+    sample.tags.Track = "1";
+    sample.tags.Year = "2024";
+    sample.tagsRead = true;
+    std::string name;
+    Note error;
+    patternExample->setText(ExpandNamePattern(pattern, sample, kOutputMp3, name, error)
+                                ? QStringLiteral("Example: ") + QString::fromStdString(name) + QStringLiteral(".mp3")
+                                : QStringLiteral("Cannot be used: ") + QString::fromStdString(NoteText(error)));
 }
 
 void OutputPage::Browse() {

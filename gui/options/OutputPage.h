@@ -5,6 +5,7 @@
 
 #include "gui/options/OptionsPage.h"
 
+class QLabel;
 class QSpinBox;
 
 namespace pelloran {
@@ -35,6 +36,7 @@ public:
     QSpinBox* jobsSpin = nullptr;
     QCheckBox* verifyBox = nullptr;
     QLineEdit* patternEdit = nullptr;
+    QLabel* patternExample = nullptr;  // the name a tagged sample would get, as the pattern is typed
 
 protected:
     void Initialise() override;
@@ -45,6 +47,7 @@ protected:
 private:
     void UpdateFolderEnabled();
     void Browse();
+    void ShowPatternExample();
     void OpenFolder();
 
     int32_t destOutputFolderOpt_;

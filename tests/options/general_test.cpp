@@ -74,6 +74,26 @@ private slots:
         QVERIFY(page.filterEdit->isEnabled());
     }
 
+    // The pattern shows, as it is typed, the name a tagged sample gets, or why the pattern cannot be used.
+    void patternShowsAnExampleAsItIsTyped() {
+        TestHooks t;
+        OutputPage page(Plain(), t.hooks);
+        page.EnsureCreated();
+        const struct {
+            const char* pattern;
+            const char* example;
+        } cases[] = {
+            {"", "Example: the source's own name"},
+            {"{artist}/{album}/{track:02} - {title}", "Example: Ana Lima/First Light/01 - Intro.mp3"},
+            {"{composer|Unknown}/{stem}", "Example: Unknown/track01.mp3"},
+            {"{nope}", "Cannot be used: unknown field {nope} in the name pattern"},
+        };
+        for (const auto& c : cases) {
+            page.patternEdit->setText(QString::fromUtf8(c.pattern));
+            QCOMPARE(page.patternExample->text(), QString::fromUtf8(c.example));
+        }
+    }
+
     void customFolderMustNotBeEmpty() {
         TestHooks t;
         ConvertSettings s = Plain();
