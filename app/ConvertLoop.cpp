@@ -299,8 +299,6 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
         const DroppedTags dropped = TagsLeftBehind(settings, plan.tags, *decoder, source);
         context.report.tagsDropped = dropped.names;
         context.report.largePictures = dropped.largePictures;
-        context.report.amplify = plan.amplify;
-        context.report.gain = plan.gain;
         context.report.sourceRate = sourceFormat.rate;
     }
     // Encoding runs beside the decoding.

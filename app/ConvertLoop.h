@@ -23,8 +23,6 @@ struct ConversionReport {
     bool unreadable = false;               // no reader took the source
     std::vector<std::string> tagsDropped;  // property names, then "PICTURE" per picture left out
     int largePictures = 0;                 // pictures too large to carry
-    bool amplify = false;
-    float gain = 1.0f;
     int sourceRate = 0;
     uint64_t framesRead = 0;  // frames the reader gave, at sourceRate
 };

@@ -206,7 +206,8 @@ constexpr OutputFormatDescriptor Alac() {
 }  // namespace
 
 constinit const OutputFormatDescriptor kM4aFormat = kMp4Family;
-constinit const OutputFormatDescriptor kMp4Format = Sibling(kMp4Family, kOutputMp4, "mp4", "mp4", {"MP4 (Audio only)", 6});
+constinit const OutputFormatDescriptor kMp4Format =
+    Sibling(kMp4Family, kOutputMp4, "mp4", "mp4", {"MP4 (Audio only)", 6});
 constinit const OutputFormatDescriptor kM4bFormat =
     Sibling(kMp4Family, kOutputM4b, "m4b", "m4b", {"M4B (MPEG-4 Audiobook)", 8});
 constinit const OutputFormatDescriptor kAlacFormat = Alac();

@@ -361,16 +361,6 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
     return warnings;
 }
 
-TagOptions TagOptionsOf(const ConvertSettings& settings) {
-    const FormatOptions* options = OptionsOf(settings.OutputFormat);
-    if (options == nullptr || options->tags == nullptr || *options->controls.tagType == '\0') return {};
-    ConvertSettings& s = const_cast<ConvertSettings&>(settings);
-    const NumberRow* tagType = FindNumber(options->controls.tagType);
-    const NumberRow* cover = *options->controls.copyCover != '\0' ? FindNumber(options->controls.copyCover) : nullptr;
-    if (tagType == nullptr) return {};
-    return {&tagType->ref(s), &options->tags(s), cover == nullptr || cover->ref(s) != 0};
-}
-
 std::vector<SettingInfo> DescribeSettings(const ConvertSettings& currentSettings) {
     ConvertSettings defaults;
     ConvertSettings& current = const_cast<ConvertSettings&>(currentSettings);

@@ -38,15 +38,6 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
 // The value of a numeric option by its stored name; 0 for an unknown name.
 int32_t NumberSetting(const ConvertSettings& settings, std::string_view name);
 
-// The tag type, custom tags and cover switch of the chosen output format; null tagType for formats without
-// tags.
-struct TagOptions {
-    const int32_t* tagType = nullptr;
-    const TagSettings* tags = nullptr;
-    bool copyCover = true;
-};
-TagOptions TagOptionsOf(const ConvertSettings& settings);
-
 // One option as --list-settings shows it.
 struct SettingInfo {
     std::string name;

@@ -88,7 +88,6 @@ struct ConvertSettings {
     // Options of output formats registered beside the built-in ones, by stored name (see formats/). A missing
     // value reads as the default given.
     std::map<std::string, int32_t> moreNumbers;
-    std::map<std::string, std::string> moreTexts;
     int32_t& MoreNumber(const std::string& name, int32_t defaultValue) {
         return moreNumbers.try_emplace(name, defaultValue).first->second;
     }
