@@ -83,135 +83,85 @@ bool AudioWasRead(AudioDecoder& decoder, uint64_t framesRead, ConvertContext& co
     return true;
 }
 
-// Narrow samples of a block into int32 planes at bits (8-bit unsigned and 16-bit signed move up to the
-// top of the width).
-void Widen(const void* in, int narrowBits, int frames, int bits, int32_t* out) {
-    if (narrowBits == 16) {
-        const auto* s = static_cast<const int16_t*>(in);
-        for (int i = 0; i < frames; ++i) out[i] = static_cast<int32_t>(static_cast<uint32_t>(s[i]) << (bits - 16));
-    } else {
-        const auto* u = static_cast<const uint8_t*>(in);
-        for (int i = 0; i < frames; ++i)
-            out[i] = static_cast<int32_t>(static_cast<uint32_t>(u[i] - 128) << (bits - 8));
-    }
-}
-
-// A wide block from one width to another (left-shifted up, arithmetic shift down), then the gain, clamped
-// to the width.
-void AdaptWide(int32_t* samples, int frames, int fromBits, int toBits, bool amplify, float gain) {
-    if (toBits > fromBits) {
-        for (int i = 0; i < frames; ++i)
-            samples[i] = static_cast<int32_t>(static_cast<uint32_t>(samples[i]) << (toBits - fromBits));
-    } else if (toBits < fromBits) {
-        for (int i = 0; i < frames; ++i) samples[i] >>= fromBits - toBits;
-    }
-    if (!amplify) return;
-    const double top = static_cast<double>((int64_t{1} << (toBits - 1)) - 1);
-    for (int i = 0; i < frames; ++i)
-        samples[i] = static_cast<int32_t>(std::clamp(std::trunc(gain * static_cast<double>(samples[i])), -top, top));
-}
-
-// The block loop: reads the source to its end and hands every block to the writer, picking or mixing channels,
-// converting rate and width and applying the gain on the way. From a narrow source a wide target gets 16-bit
-// blocks widened; a wide source of one or two channels (wideSource) is read wide and converted at the
-// target's width. 1 when the stream ended, 0 on Cancel or a failure.
-int PumpBlocks(AudioDecoder& decoder, const PcmFormat& sourceFormat, WriterPlan& plan, uint16_t formatCode,
-               const std::string& sourcePath, ConvertContext& context, bool wideSource) {
-    // Rate, channels and width only: 24 and 32 bits are int32 samples in the converter too.
-    const PcmFormat source{sourceFormat.rate, sourceFormat.channels, sourceFormat.bits};
-    const PcmFormat target{plan.format.rate, plan.format.channels,
-                           plan.format.wide && !wideSource ? 16 : plan.format.bits};
-    const ChannelChoice choice = ChooseChannels(source.channels, target.channels, context.settings.MonoType);
-    const bool pick = choice == ChannelChoice::Left || choice == ChannelChoice::Right;
-    PcmFormat fed = source;  // what reaches the converter or the writer
-    if (pick) fed.channels = 1;
-    const bool convert = fed != target;
-
-    const size_t blockBytes = static_cast<size_t>(kBlockFrames) * SampleBytes(source.bits);
-    std::vector<uint8_t> left(blockBytes);
-    std::vector<uint8_t> right(source.channels == 2 ? blockBytes : 0);
+// The one block loop: reads the source to its end and hands every block to the writer, mixing channels and
+// converting the rate when they differ, and changing width and gain in place. Blocks are read (or converted)
+// straight into the room the writer lends when it lends one. 1 when the stream ended, 0 on Cancel or a
+// failure.
+int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint16_t formatCode,
+         const std::string& sourcePath, ConvertContext& context) {
+    const PcmFormat& target = plan.format;
+    AudioWriter& writer = *plan.writer;
+    const bool convert = source.rate != target.rate || source.channels != target.channels;
     PcmConverter converter;
-    std::vector<uint8_t> outLeft;
-    std::vector<uint8_t> outRight;
-    if (convert) {
-        converter.sourceChannels = fed.channels;
-        converter.sourceRate = fed.rate;
-        converter.sourceBits = fed.bits;
-        converter.targetChannels = target.channels;
-        converter.targetRate = target.rate;
-        converter.targetBits = target.bits;
-        if (!converter.Prepare()) return 0;
-        const size_t outBytes = static_cast<size_t>(kConvertedFrames) * SampleBytes(target.bits);
-        outLeft.resize(outBytes);
-        if (target.channels == 2) outRight.resize(outBytes);
+    if (convert && !converter.Prepare(source, target, context.settings.MonoType)) return 0;
+    // Where blocks go when the writer lends no room, and where the converter's input is read.
+    const int ownFrames = std::max(kBlockFrames, kConvertedFrames);
+    std::vector<int32_t> own[kMaxChannels];
+    int32_t* ownPlanes[kMaxChannels] = {};
+    for (int c = 0; c < std::max(source.channels, target.channels); ++c) {
+        own[c].resize(static_cast<size_t>(ownFrames));
+        ownPlanes[c] = own[c].data();
     }
-    std::vector<int32_t> wideLeft;
-    std::vector<int32_t> wideRight;
-    if (plan.format.wide && !wideSource) {
-        wideLeft.resize(static_cast<size_t>(std::max(kBlockFrames, kConvertedFrames)));
-        wideRight.resize(wideLeft.size());
+    std::vector<int32_t> out[kMaxChannels];
+    int32_t* outPlanes[kMaxChannels] = {};
+    if (convert) {
+        for (int c = 0; c < target.channels; ++c) {
+            out[c].resize(static_cast<size_t>(kConvertedFrames));
+            outPlanes[c] = out[c].data();
+        }
     }
 
     FileProgress progress(decoder, context.progress, sourcePath);
     const bool stopAtLength = formatCode == kInputModule || formatCode == kInputMidi;
 
-    const auto writeBlock = [&](void* l, void* r, int frames) {
-        if (target.bits > 16) {
-            int32_t* planes[2] = {static_cast<int32_t*>(l), static_cast<int32_t*>(r)};
-            for (int c = 0; c < target.channels; ++c)
-                AdaptWide(planes[c], frames, target.bits, target.bits, plan.amplify, plan.gain);
-            return plan.writer->WriteWide(planes, frames);
+    // Finishes frames of target channels at fromBits in place and hands them on.
+    const auto deliver = [&](int32_t* const* planes, int frames, int fromBits, bool lent) {
+        for (int c = 0; c < target.channels; ++c) {
+            ChangeWidth(planes[c], planes[c], frames, fromBits, target.bits);
+            if (plan.amplify) AmplifySamples(planes[c], frames, target.bits, plan.gain);
         }
-        if (plan.amplify) {
-            if (target.bits == 16)
-                AmplifySamples16(static_cast<int16_t*>(l), static_cast<int16_t*>(r), frames, target.channels,
-                                 plan.gain);
-            else
-                AmplifySamples8(static_cast<uint8_t*>(l), static_cast<uint8_t*>(r), frames, target.channels,
-                                plan.gain);
-        }
-        if (!plan.format.wide) return plan.writer->Write(l, r, frames);
-        Widen(l, target.bits, frames, plan.format.bits, wideLeft.data());
-        if (target.channels == 2) Widen(r, target.bits, frames, plan.format.bits, wideRight.data());
-        const int32_t* planes[2] = {wideLeft.data(), wideRight.data()};
-        return plan.writer->WriteWide(planes, frames);
+        return lent ? writer.Commit(frames) : writer.Write(planes, frames);
     };
-    // Hands what the converter gives on in blocks of at most kConvertedFrames, whatever the rate ratio; false
-    // on a write failure or Cancel (one source block can become many output blocks).
+    // The room for up to `want` frames: lent by the writer when it can, else the fallback planes.
+    AudioWriter::Room room;
+    const auto roomFor = [&](int want, int32_t* const* fallback, int32_t* const*& planes, int& capacity) {
+        if (writer.Lend(room) && room.capacity >= want) {
+            planes = room.planes;
+            capacity = room.capacity;
+            return true;
+        }
+        planes = fallback;
+        capacity = want;
+        return false;
+    };
+    // Hands on what the converter gives, whatever the rate ratio; false on a write failure or Cancel (one
+    // source block can become many output blocks).
     const auto writeConverted = [&]() {
-        void* r = outRight.empty() ? nullptr : outRight.data();
         for (int blocks = 0;; ++blocks) {
             if (blocks > 0 && !progress.Breathe()) return false;
-            const int produced = converter.Pull(outLeft.data(), r, kConvertedFrames);
+            int32_t* const* planes = nullptr;
+            int capacity = 0;
+            const bool lent = roomFor(kConvertedFrames, outPlanes, planes, capacity);
+            const int produced = converter.Pull(planes, std::min(capacity, kConvertedFrames * 4));
             if (produced <= 0) return true;
-            if (!writeBlock(outLeft.data(), r, produced)) return false;
+            if (!deliver(planes, produced, target.bits, lent)) return false;
         }
     };
 
     uint64_t framesRead = 0;
     while (true) {
-        int frames = 0;
-        if (wideSource) {
-            int32_t* planes[2] = {reinterpret_cast<int32_t*>(left.data()), reinterpret_cast<int32_t*>(right.data())};
-            frames = decoder.ReadWide(planes);
-        } else {
-            frames = decoder.Read(left.data(), source.channels == 2 ? right.data() : nullptr);
-        }
+        int32_t* const* planes = ownPlanes;
+        int capacity = kBlockFrames;
+        const bool lent = !convert && roomFor(kBlockFrames, ownPlanes, planes, capacity);
+        int frames = decoder.Read(planes);
         if (frames <= 0) break;
         if (frames > kBlockFrames) frames = kBlockFrames;
         framesRead += static_cast<uint64_t>(frames);
         if (!progress.Step()) return 0;
-
-        void* l = left.data();
-        void* r = source.channels == 2 ? right.data() : nullptr;
-        if (pick) {
-            if (choice == ChannelChoice::Right) l = r;
-            r = nullptr;
-        }
         if (!convert) {
-            if (!writeBlock(l, r, frames)) return 0;
+            if (!deliver(planes, frames, source.bits, lent)) return 0;
         } else {
-            converter.Push(l, r, frames);
+            converter.Push(planes, frames);
             if (!writeConverted()) return 0;
         }
         if (stopAtLength && decoder.GetPosition() >= decoder.GetLength()) break;
@@ -223,31 +173,6 @@ int PumpBlocks(AudioDecoder& decoder, const PcmFormat& sourceFormat, WriterPlan&
         converter.End();
         if (!writeConverted()) return 0;
     }
-    progress.Done();
-    return 1;
-}
-
-// The wide loop: every channel of the reader's wide output at its rate, changed only in width and gain.
-int PumpWide(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, const std::string& sourcePath,
-             ConvertContext& context) {
-    const PcmFormat& target = plan.format;
-    std::vector<std::vector<int32_t>> buffers(static_cast<size_t>(source.channels),
-                                              std::vector<int32_t>(static_cast<size_t>(kBlockFrames)));
-    std::vector<int32_t*> planes;
-    for (auto& buffer : buffers) planes.push_back(buffer.data());
-
-    FileProgress progress(decoder, context.progress, sourcePath);
-    uint64_t framesRead = 0;
-    while (true) {
-        int frames = decoder.ReadWide(planes.data());
-        if (frames <= 0) break;
-        if (frames > kBlockFrames) frames = kBlockFrames;
-        framesRead += static_cast<uint64_t>(frames);
-        if (!progress.Step()) return 0;
-        for (int32_t* plane : planes) AdaptWide(plane, frames, source.bits, target.bits, plan.amplify, plan.gain);
-        if (!plan.writer->WriteWide(planes.data(), frames)) return 0;
-    }
-    if (!AudioWasRead(decoder, framesRead, context)) return 0;
     progress.Done();
     return 1;
 }
@@ -283,18 +208,10 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
         return 0;
     }
 
-    const PcmFormat sourceFormat{decoder->GetSampleRate(), decoder->GetOutputChannels() == 2 ? 2 : 1,
-                                 decoder->GetBitsPerSample() == 8 ? 8 : 16};
-    PcmFormat wideFormat = decoder->WideFormat();
-    if (!wideFormat.Valid() || !wideFormat.wide) wideFormat = {0, 0, 0, true};
+    const PcmFormat sourceFormat = decoder->Format();
     WriterPlan plan;
-    const PlanInput input{settings, *decoder, sourceFormat, wideFormat, formatCode, source, context.runPosition};
-    bool ready = sourceFormat.Valid() && recipe->plan(input, plan) && plan.writer;
-    // Reading wide: the reader's own rate and channels, or one or two channels converted, in a wide format.
-    const bool sameShape = wideFormat.rate == plan.format.rate && wideFormat.channels == plan.format.channels;
-    if (ready && plan.readWide)
-        ready = plan.format.wide && (sameShape || (wideFormat.channels <= 2 && plan.format.channels <= 2)) &&
-                decoder->UseWide();
+    const PlanInput input{settings, *decoder, sourceFormat, formatCode, source, context.runPosition};
+    bool ready = sourceFormat.Valid() && recipe->plan(input, plan) && plan.writer && plan.format.Valid();
     if (ready) {
         const DroppedTags dropped = TagsLeftBehind(settings, plan.tags, *decoder, source);
         context.report.tagsDropped = dropped.names;
@@ -308,9 +225,7 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
         decoder->Close();
         return 0;
     }
-    const int pumped = plan.readWide && sameShape ? PumpWide(*decoder, wideFormat, plan, source, context)
-                       : plan.readWide ? PumpBlocks(*decoder, wideFormat, plan, formatCode, source, context, true)
-                                       : PumpBlocks(*decoder, sourceFormat, plan, formatCode, source, context, false);
+    const int pumped = Pump(*decoder, sourceFormat, plan, formatCode, source, context);
     decoder->Close();
     decoder.reset();
     if (pumped == 0) {

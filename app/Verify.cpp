@@ -1,7 +1,6 @@
 #include "app/Verify.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -16,35 +15,21 @@ namespace {
 class FrameStream {
 public:
     FrameStream(std::unique_ptr<AudioDecoder> decoder, bool stopAtLength)
-        : decoder_(std::move(decoder)), stopAtLength_(stopAtLength) {
-        bytes_ = decoder_->GetBitsPerSample() == 8 ? 1 : 2;
-        stereo_ = decoder_->GetOutputChannels() == 2;
-        left_.resize(static_cast<size_t>(kBlockFrames) * bytes_);
-        right_.resize(stereo_ ? left_.size() : 0);
+        : decoder_(std::move(decoder)), stopAtLength_(stopAtLength), format_(decoder_->Format()) {
+        const int channels = std::clamp(format_.channels, 1, kMaxChannels);
+        planes_.assign(static_cast<size_t>(channels), std::vector<int32_t>(kBlockFrames));
+        for (int c = 0; c < channels; ++c) planePointers_[c] = planes_[c].data();
     }
     ~FrameStream() { decoder_->Close(); }
 
     AudioDecoder& Decoder() { return *decoder_; }
+    const PcmFormat& Format() const { return format_; }
     uint64_t Count() const { return count_; }
-
-    // Every channel at the source's own width from here on (before the first block); false when the reader
-    // cannot.
-    bool SwitchToWide() {
-        const PcmFormat wide = decoder_->WideFormat();
-        if (wide.rate <= 0 || wide.channels < 1 || wide.channels > kMaxWideChannels || !decoder_->UseWide())
-            return false;
-        wideChannels_ = wide.channels;
-        bytes_ = sizeof(int32_t);
-        planes_.assign(static_cast<size_t>(wideChannels_), std::vector<int32_t>(kBlockFrames));
-        for (int c = 0; c < wideChannels_; ++c) planePointers_[c] = planes_[c].data();
-        return true;
-    }
 
     // The next block; false at the end.
     bool NextBlock() {
         if (ended_) return false;
-        int frames = wideChannels_ > 0 ? decoder_->ReadWide(planePointers_)
-                                       : decoder_->Read(left_.data(), stereo_ ? right_.data() : nullptr);
+        int frames = decoder_->Read(planePointers_);
         if (frames <= 0) {
             ended_ = true;
             return false;
@@ -57,31 +42,21 @@ public:
         count_ += static_cast<uint64_t>(frames);
         return true;
     }
-    // The bytes of the next frame (left, then right), or false at the end.
-    bool NextFrame(uint8_t* frame) {
+    // The samples of the next frame, one per channel, or false at the end.
+    bool NextFrame(std::vector<int32_t>& frame) {
         if (at_ >= frames_ && !NextBlock()) return false;
-        if (wideChannels_ > 0) {
-            for (int c = 0; c < wideChannels_; ++c) std::memcpy(frame + c * sizeof(int32_t), &planes_[c][at_], sizeof(int32_t));
-            ++at_;
-            return true;
-        }
-        const size_t offset = static_cast<size_t>(at_) * bytes_;
-        std::memcpy(frame, left_.data() + offset, bytes_);
-        if (stereo_) std::memcpy(frame + bytes_, right_.data() + offset, bytes_);
+        frame.resize(planes_.size());
+        for (size_t c = 0; c < planes_.size(); ++c) frame[c] = planes_[c][static_cast<size_t>(at_)];
         ++at_;
         return true;
     }
-    size_t FrameBytes() const { return wideChannels_ > 0 ? bytes_ * wideChannels_ : bytes_ * (stereo_ ? 2 : 1); }
 
 private:
     std::unique_ptr<AudioDecoder> decoder_;
     bool stopAtLength_;
-    size_t bytes_ = 2;
-    bool stereo_ = false;
-    std::vector<uint8_t> left_, right_;
-    int wideChannels_ = 0;  // 0: the narrow path
+    PcmFormat format_;
     std::vector<std::vector<int32_t>> planes_;
-    int32_t* planePointers_[kMaxWideChannels] = {};
+    int32_t* planePointers_[kMaxChannels] = {};
     int frames_ = 0;
     int at_ = 0;
     uint64_t count_ = 0;
@@ -105,11 +80,11 @@ Note Problem(VerifyProblem problem, std::vector<uint64_t> numbers = {}) {
 
 // The first frame that differs (SampleDiffers), Cancelled, or no note when none differs.
 Note FirstDifference(FrameStream& in, FrameStream& out, const std::function<bool()>& cancelled) {
-    std::vector<uint8_t> a(in.FrameBytes()), b(out.FrameBytes());
+    std::vector<int32_t> a, b;
     for (uint64_t frame = 0;; ++frame) {
         if ((frame & 0xFFFF) == 0 && cancelled && cancelled()) return Problem(VerifyProblem::Cancelled);
-        const bool moreIn = in.NextFrame(a.data());
-        const bool moreOut = out.NextFrame(b.data());
+        const bool moreIn = in.NextFrame(a);
+        const bool moreOut = out.NextFrame(b);
         if (moreIn != moreOut || !moreIn) return {};  // the counts tell
         if (a != b) return Problem(VerifyProblem::SampleDiffers, {frame});
     }
@@ -165,14 +140,9 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
     const int outRate = out.Decoder().GetSampleRate();
     Note differs;
     if (in && exact) {
-        // In the source's own format every sample must be the source's, at full width when both readers give it.
-        const PcmFormat a = in->Decoder().WideFormat();
-        const PcmFormat b = out.Decoder().WideFormat();
-        // A reader that cannot follow leaves the formats unequal: then the lengths alone are compared.
-        if (a.rate > 0 && a == b && in->SwitchToWide()) out.SwitchToWide();
-        const bool sameFormat = inRate == outRate && in->FrameBytes() == out.FrameBytes() &&
-                                in->Decoder().GetBitsPerSample() == out.Decoder().GetBitsPerSample();
-        if (sameFormat) differs = FirstDifference(*in, out, cancelled);
+        // In the source's own format every sample must be the source's; in another one the lengths alone are
+        // compared.
+        if (in->Format() == out.Format()) differs = FirstDifference(*in, out, cancelled);
         if (!differs.empty() && differs.values[0] == static_cast<uint64_t>(VerifyProblem::Cancelled)) {
             outcome.note = differs;
             return outcome;

@@ -240,35 +240,14 @@ bool AiffReader::SetUp() {
         default:
             return false;
     }
-    // The channel that goes out second: the fourth of six (their right channel), else the second.
-    secondChannel_ = channels == 6 ? 3 : 1;
     return true;
-}
-
-int AiffReader::ReadStored(void* left, void* right) {
-    const int bytes = storedBytes;
-    const bool bigEndian = byteOrder == 2;
-    switch (compression) {
-        case kPcm:
-            if (bytes == 1)
-                return DeliverFrames<uint8_t>(left, right, 1, [](const uint8_t* p) { return static_cast<uint8_t>(p[0] ^ 0x80); });
-            return DeliverFrames<int16_t>(left, right, bytes, [bytes, bigEndian](const uint8_t* p) {
-                return TopSixteenBits(p, bytes, bigEndian);
-            });
-        case kRaw:
-            return DeliverFrames<uint8_t>(left, right, 1, [](const uint8_t* p) { return p[0]; });
-        case kFloat32:
-        case kFloat64:
-            return DeliverFrames<int16_t>(left, right, bytes,
-                                          [bytes](const uint8_t* p) { return StoredFloatToSixteen(p, bytes, true); });
-        default:
-            return 0;
-    }
 }
 
 bool AiffReader::Stored(StoredPcm& pcm) const {
     if (compression == kPcm) {
         pcm = {StoredPcm::Signed, storedBytes, byteOrder == 2};
+    } else if (compression == kRaw) {
+        pcm = {StoredPcm::Unsigned, 1, false};
     } else if (compression == kFloat32 || compression == kFloat64) {
         pcm = {StoredPcm::Float, compression == kFloat32 ? 4 : 8, true};
     } else {

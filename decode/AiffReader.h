@@ -30,7 +30,6 @@ public:
 
 private:
     bool Stored(StoredPcm& pcm) const override;
-    int ReadStored(void* left, void* right) override;
     bool ParseChunks();
     bool ParseComm(uint32_t size, bool aifc);
     bool SetUp();

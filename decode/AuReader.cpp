@@ -148,27 +148,6 @@ bool AuReader::Stored(StoredPcm& pcm) const {
     return pcm.WideBits() != 0;
 }
 
-int AuReader::ReadStored(void* left, void* right) {
-    const int bytes = storedBytes;
-    const bool big = bigEndian != 0;
-    switch (encoding) {
-        case kLinear8:
-            return DeliverFrames<int16_t>(left, right, 1,
-                                          [](const uint8_t* p) { return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256); });
-        case kLinear16:
-        case kLinear24:
-        case kLinear32:
-            return DeliverFrames<int16_t>(left, right, bytes,
-                                          [bytes, big](const uint8_t* p) { return TopSixteenBits(p, bytes, big); });
-        case kFloat:
-        case kDouble:
-            return DeliverFrames<int16_t>(left, right, bytes,
-                                          [bytes, big](const uint8_t* p) { return StoredFloatToSixteen(p, bytes, big); });
-        default:
-            return 0;
-    }
-}
-
 std::unique_ptr<AudioDecoder> MakeAuReader() { return std::make_unique<AuReader>(); }
 
 }  // namespace pelloran

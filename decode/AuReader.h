@@ -20,7 +20,6 @@ public:
 private:
     bool ParseHeader(const uint8_t* header, size_t size);
     bool Stored(StoredPcm& pcm) const override;
-    int ReadStored(void* left, void* right) override;
     uint32_t Load32(const uint8_t* p) const { return bigEndian ? LoadU32BE(p) : LoadU32LE(p); }
 
     int32_t sourceBits = 0;

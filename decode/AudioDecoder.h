@@ -34,17 +34,19 @@ public:
     virtual void Close() = 0;
     // Opens a file; rate is the rendering rate for modules and MIDI (0 = default). Nonzero on success.
     virtual int Open(const std::string& path, int rate) = 0;
-    // Delivers up to kBlockFrames planar frames; 0 at the end of the stream or on an error.
-    // left/right hold kBlockFrames samples of GetBitsPerSample(); right is used only for 2 output channels.
-    virtual int Read(void* left, void* right) = 0;
+    // Delivers up to kBlockFrames frames into planes[0..Format().channels-1], each with room for kBlockFrames
+    // samples; 0 at the end of the stream or on an error.
+    virtual int Read(int32_t* const* planes) = 0;
+    // What Read delivers, fixed by Open: the source's rate, its channels (the first kMaxChannels) and its width
+    // (a lossless source's own, else 16; 8 for 8-bit sources).
+    virtual PcmFormat Format() { return {sampleRate, outputChannels, bitsPerSample}; }
 
     virtual uint64_t GetLength() { return length; }
     virtual uint64_t GetPosition() { return position; }
     virtual int GetDurationSeconds() { return durationSeconds; }
+    // The source's channels (Format() may deliver fewer).
     virtual int GetChannels() { return channels; }
-    virtual int GetOutputChannels() { return outputChannels; }
     virtual int GetSampleRate() { return sampleRate; }
-    virtual int GetBitsPerSample() { return bitsPerSample; }
     virtual int GetChannelMode() { return channelMode; }
     virtual int GetBitrateKbps() { return bitrateKbps; }
     // The raw 128-byte ID3v1 block of the source, or null.
@@ -70,18 +72,6 @@ public:
     // True when the stream ended before the extent its header gives (asked once the reading is over).
     virtual bool IsTruncated() const { return false; }
 
-    // The wide path, for lossless writers: every channel at the source's own width (media/PcmFormat.h).
-    // The wide format the reader can give, asked after Open; rate 0 when it has none.
-    virtual PcmFormat WideFormat() { return {0, 0, 0, true}; }
-    // Switches to wide output before the first Read; from then on only ReadWide reads. False when it cannot.
-    virtual bool UseWide() { return false; }
-    // Up to kBlockFrames frames into planes[0..channels-1], each with room for kBlockFrames samples; 0 at
-    // the end of the stream or on an error.
-    virtual int ReadWide(int32_t* const* planes) {
-        (void)planes;
-        return 0;
-    }
-
 protected:
     void ResetState();
     bool Cancelled() const { return cancelled_ && cancelled_(); }
@@ -94,8 +84,8 @@ protected:
     int32_t durationSeconds = 0;
     int32_t sampleRate = 0;
     int32_t channels = 0;
-    int32_t outputChannels = 0;  // 1 or 2
-    int32_t bitsPerSample = 0;   // 8 (unsigned) or 16 (signed)
+    int32_t outputChannels = 0;  // delivered channels, 1 to kMaxChannels
+    int32_t bitsPerSample = 0;   // delivered width: 8, 16, 24 or 32
     int32_t bytesPerSample = 0;
     int32_t bitrateKbps = 0;
     int32_t channelMode = 4;  // MPEG channel mode; 4 = none given

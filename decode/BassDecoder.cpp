@@ -40,10 +40,7 @@ void BassDecoder::Close() {
     file_.Close();
     buffer_.clear();
     buffer_.shrink_to_fit();
-    blockFrames_ = 0;
     narrowFrameBytes_ = 0;
-    wide_ = false;
-    path_.clear();
     positionBytes_ = 0;
     id3_.reset();
     streamKind = kOtherStream;
@@ -99,59 +96,35 @@ int BassDecoder::Open(const std::string& path, int rate) {
     durationSeconds = static_cast<int32_t>(seconds);
     sampleRate = format.rate;
     channels = format.channels;
-    outputChannels = channels < 2 ? 1 : 2;
-    bitsPerSample = format.bits;
-    bytesPerSample = bitsPerSample / 8;
 
     // The file's bytes over its playing time, else the PCM rate (modules and CD tracks have no such file).
     if (const std::optional<uint64_t> size = source_->FileBytes(); size && seconds > 0) {
         bitrateKbps = static_cast<int32_t>(std::floor(static_cast<double>(*size) / (seconds * 125) + 0.5));
     } else {
-        bitrateKbps = static_cast<int32_t>(static_cast<uint32_t>(bitsPerSample) * static_cast<uint32_t>(sampleRate) *
+        bitrateKbps = static_cast<int32_t>(static_cast<uint32_t>(format.bits) * static_cast<uint32_t>(sampleRate) *
                                            static_cast<uint32_t>(channels) / 1000u);
     }
-
-    // Each Read takes the bytes of one block of the delivered channels, in whole frames of all channels.
-    blockFrames_ = static_cast<size_t>(bytesPerSample) * outputChannels * kBlockFrames / frameBytes;
-    buffer_.assign(blockFrames_ * frameBytes, 0);
     narrowFrameBytes_ = frameBytes;
-    path_ = path;
+
+    // A source wider than 16 bits is read at its own width.
+    if (source_->WideWidth() > 16) {
+        std::unique_ptr<PcmSource> wide = source_->OpenWide();
+        if (wide && wide->Format().channels == channels && wide->Format().rate == sampleRate)
+            source_ = std::move(wide);
+    }
+    const SourceFormat& delivered = source_->Format();
+    outputChannels = std::min(channels, kMaxChannels);
+    bitsPerSample = delivered.bits == 32 ? delivered.wideBits : delivered.bits;
+    bytesPerSample = delivered.bits / 8;
+    buffer_.assign(kBlockFrames * delivered.FrameBytes(), 0);
     return 1;
 }
 
-PcmFormat BassDecoder::WideFormat() {
-    if (!source_ || wide_ || positionBytes_ != 0) return {0, 0, 0, true};
-    const int bits = source_->WideWidth();
-    if (bits == 0) return {0, 0, 0, true};
-    return {sampleRate, source_->Format().channels, bits, true};
-}
-
-bool BassDecoder::UseWide() {
-    if (WideFormat().rate == 0) return false;
-    std::unique_ptr<PcmSource> wide = source_->OpenWide();
-    if (!wide || wide->Format().channels != source_->Format().channels || wide->Format().rate != sampleRate)
-        return false;
-    source_ = std::move(wide);
-    buffer_.assign(kBlockFrames * source_->Format().FrameBytes(), 0);
-    wide_ = true;
-    return true;
-}
-
-int BassDecoder::ReadWide(int32_t* const* planes) {
-    if (!source_ || !wide_ || planes == nullptr) return 0;
-    const SourceFormat& format = source_->Format();
+int BassDecoder::Read(int32_t* const* planes) {
+    if (!source_ || planes == nullptr) return 0;
     const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
     positionBytes_ += frames * narrowFrameBytes_;
-    SplitWideChannels(buffer_.data(), frames, format.channels, planes);
-    return static_cast<int>(frames);
-}
-
-int BassDecoder::Read(void* left, void* right) {
-    if (!source_ || wide_) return 0;
-    const size_t frames = source_->Read(buffer_.data(), blockFrames_);
-    positionBytes_ += frames * source_->Format().FrameBytes();
-    // The first two channels go out; any others are dropped.
-    SplitFirstTwoChannels(buffer_.data(), frames, source_->Format(), left, right);
+    SplitChannels(buffer_.data(), frames, source_->Format(), outputChannels, planes);
     return static_cast<int>(frames);
 }
 

@@ -26,16 +26,13 @@ public:
 
     void Close() override;
     int Open(const std::string& path, int rate) override;
-    int Read(void* left, void* right) override;
+    int Read(int32_t* const* planes) override;
     uint64_t GetPosition() override;
     const uint8_t* GetId3v1Block() override;
     const uint8_t* GetId3v2Block(int& size) override;
     int ReadTags(TagRecord& tags) override;
     const File* SourceFile() const override { return file_.IsOpen() ? &file_ : nullptr; }
     bool IsTruncated() const override;
-    PcmFormat WideFormat() override;
-    bool UseWide() override;
-    int ReadWide(int32_t* const* planes) override;
 
     int GetStreamKind() const { return streamKind; }
     // The source reading the open file (tests ask which kind it is).
@@ -43,12 +40,9 @@ public:
 
 private:
     File file_;                           // the source's one open; outlives the source reading it
-    std::string path_;                    // for opening the wide source
     std::unique_ptr<PcmSource> source_;
     std::vector<uint8_t> buffer_;         // interleaved frames of one Read
-    size_t blockFrames_ = 0;              // frames asked for per Read
-    size_t narrowFrameBytes_ = 0;         // bytes of one frame as Read delivers it (the progress unit)
-    bool wide_ = false;
+    size_t narrowFrameBytes_ = 0;         // bytes of one 16-bit frame of every channel (the progress unit)
     uint64_t positionBytes_ = 0;          // decoded bytes handed out
     std::optional<Id3Blocks> id3_;        // read at the first request
     int32_t streamKind = kOtherStream;

@@ -12,12 +12,9 @@ namespace pelloran {
 
 namespace {
 
-// This reader's use of the source: every self-contained container, its first audio stream, mono or stereo.
-FfmpegSource::Options MixedOptions(const CancelCheck& cancelled) {
-    return {DemuxerSet::Media, false, true, false, &cancelled};
-}
-FfmpegSource::Options WideOptions(const CancelCheck& cancelled) {
-    return {DemuxerSet::Media, false, false, true, &cancelled};
+// This reader's use of the source: every self-contained container, its first audio stream, every channel.
+FfmpegSource::Options ReaderOptions(const CancelCheck& cancelled) {
+    return {DemuxerSet::Media, false, false, false, &cancelled};
 }
 
 int BitrateKbps(int64_t bitsPerSecond) {
@@ -35,9 +32,6 @@ void FfmpegDecoder::Close() {
     source_.reset();  // before the file it reads
     file_.Close();
     buffer_.clear();
-    path_.clear();
-    wide_ = false;
-    started_ = false;
     ResetState();
 }
 
@@ -46,56 +40,39 @@ int FfmpegDecoder::Open(const std::string& path, int rate) {
     Close();
     refusal_.clear();
     if (!file_.Open(path, "rb")) refusal_ = std::strerror(errno);
-    else source_ = FfmpegSource::Open(file_, path, MixedOptions(cancelled_), &refusal_);
+    else source_ = FfmpegSource::Open(file_, path, ReaderOptions(cancelled_), &refusal_);
     if (!source_) {
         Close();
         return 0;
     }
-    const SourceFormat& format = source_->Format();
     length = source_->FileBytes().value_or(0);
     position = source_->InputOffset();
-    sampleRate = format.rate;
     durationSeconds = source_->ContainerSeconds();
     bitrateKbps = BitrateKbps(source_->CodecBitRate());
     channels = source_->SourceChannels();
-    outputChannels = format.channels;
     channelMode = channels == 1 ? 3 : 0;
-    bitsPerSample = format.bits;
-    bytesPerSample = bitsPerSample / 8;
+    // A lossless stream wider than 16 bits is read at its own width.
+    if (source_->WideWidth() > 16) {
+        FfmpegSource::Options options = ReaderOptions(cancelled_);
+        options.wide = true;
+        std::unique_ptr<FfmpegSource> wide = FfmpegSource::Open(file_, path, options);
+        if (wide && wide->Format().rate == source_->Format().rate &&
+            wide->Format().channels == source_->Format().channels)
+            source_ = std::move(wide);
+    }
+    const SourceFormat& format = source_->Format();
+    sampleRate = format.rate;
+    outputChannels = std::min(format.channels, kMaxChannels);
+    bitsPerSample = format.bits == 32 ? format.wideBits : format.bits;
+    bytesPerSample = format.bits / 8;
     buffer_.assign(kBlockFrames * format.FrameBytes(), 0);
-    path_ = path;
     return 1;
 }
 
-PcmFormat FfmpegDecoder::WideFormat() {
-    if (!source_ || wide_ || started_ || source_->WideWidth() == 0) return {0, 0, 0, true};
-    return {sampleRate, source_->SourceChannels(), source_->WideWidth(), true};
-}
-
-bool FfmpegDecoder::UseWide() {
-    const PcmFormat format = WideFormat();
-    if (format.rate == 0) return false;
-    std::unique_ptr<FfmpegSource> wide = FfmpegSource::Open(file_, path_, WideOptions(cancelled_));
-    if (!wide || wide->Format().channels != format.channels || wide->Format().rate != format.rate) return false;
-    source_ = std::move(wide);
-    buffer_.assign(kBlockFrames * source_->Format().FrameBytes(), 0);
-    wide_ = true;
-    return true;
-}
-
-int FfmpegDecoder::ReadWide(int32_t* const* planes) {
-    if (!source_ || !wide_ || planes == nullptr) return 0;
+int FfmpegDecoder::Read(int32_t* const* planes) {
+    if (!source_ || planes == nullptr) return 0;
     const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
-    SplitWideChannels(buffer_.data(), frames, source_->Format().channels, planes);
-    position = source_->InputOffset();
-    return static_cast<int>(frames);
-}
-
-int FfmpegDecoder::Read(void* left, void* right) {
-    if (!source_ || wide_) return 0;
-    started_ = true;
-    const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
-    SplitFirstTwoChannels(buffer_.data(), frames, source_->Format(), left, right);
+    SplitChannels(buffer_.data(), frames, source_->Format(), outputChannels, planes);
     position = source_->InputOffset();
     return static_cast<int>(frames);
 }
@@ -134,7 +111,7 @@ int FfmpegProbe::Open(const std::string& path, int rate) {
     bitrateKbps = BitrateKbps(p->bitRate);
     channels = p->channels;
     if (channels > 0) {
-        outputChannels = channels > 1 ? 2 : 1;
+        outputChannels = std::min(channels, kMaxChannels);
         channelMode = channels == 1 ? 3 : 0;
     }
     if (p->audio) {
@@ -148,11 +125,7 @@ int FfmpegProbe::Open(const std::string& path, int rate) {
     return 1;
 }
 
-int FfmpegProbe::Read(void* left, void* right) {
-    (void)left;
-    (void)right;
-    return 0;
-}
+int FfmpegProbe::Read(int32_t* const*) { return 0; }
 
 std::unique_ptr<AudioDecoder> MakeFfmpegDecoder() { return std::make_unique<FfmpegDecoder>(); }
 std::unique_ptr<AudioDecoder> MakeFfmpegProbe() { return std::make_unique<FfmpegProbe>(); }

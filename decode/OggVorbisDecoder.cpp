@@ -26,12 +26,14 @@ constexpr long kMaxSampleRate = 1000000;
 
 // Float samples to 16-bit ones as the adapter's resampler library converts them: scaled by 32768, clipped,
 // rounded to nearest (ties to even) by adding 1.5 * 2^23, which leaves the integer in the low mantissa bits.
-void ToInt16(const float* from, size_t n, int16_t* to) {
+// Floats to 16-bit values, rounded to nearest and clamped (the mantissa trick: adding 1.5 * 2^23 leaves the
+// rounded integer in the low bits).
+void ToSixteen(const float* from, size_t n, int32_t* to) {
     for (size_t i = 0; i < n; ++i) {
         const float v = std::min(std::max(from[i] * 32768.0f, -32768.0f), 32767.0f) + 12582912.0f;
         int32_t bits;
         std::memcpy(&bits, &v, sizeof bits);
-        to[i] = static_cast<int16_t>(bits - 0x4B400000);
+        to[i] = bits - 0x4B400000;
     }
 }
 
@@ -252,26 +254,23 @@ bool OggVorbisDecoder::DecodeMore() {
     return s.adapter.PendingFrames() > 0;
 }
 
-int OggVorbisDecoder::Read(void* left, void* right) {
+int OggVorbisDecoder::Read(int32_t* const* planes) {
     State& s = *s_;
-    if (!s.isOpen) return 0;
+    if (!s.isOpen || planes == nullptr) return 0;
     const SourceFormat format{sampleRate, outputChannels, 16};
-    auto* l = static_cast<int16_t*>(left);
-    auto* r = static_cast<int16_t*>(right);
     const auto wanted = static_cast<size_t>(kBlockFrames);
     size_t done = 0;
     while (done < wanted) {
         if (s.directTaken < s.directFrames) {
             const size_t n = std::min(s.directFrames - s.directTaken, wanted - done);
-            ToInt16(s.direct[0] + s.directTaken, n, l + done);
-            if (outputChannels == 2) ToInt16(s.direct[1] + s.directTaken, n, r + done);
+            for (int c = 0; c < outputChannels; ++c) ToSixteen(s.direct[c] + s.directTaken, n, planes[c] + done);
             s.directTaken += n;
             done += n;
         } else if (s.adapter.PendingFrames() > 0) {
             int16_t block[kBlockFrames * 2];
             const size_t n = s.adapter.Take(block, wanted - done);
-            SplitFirstTwoChannels(reinterpret_cast<const uint8_t*>(block), n, format, l + done,
-                                  outputChannels == 2 ? r + done : nullptr);
+            int32_t* at[2] = {planes[0] + done, outputChannels == 2 ? planes[1] + done : nullptr};
+            SplitChannels(block, n, format, outputChannels, at);
             done += n;
         } else if (s.ended || !DecodeMore()) {
             break;

@@ -16,7 +16,7 @@ public:
 
     void Close() override;
     int Open(const std::string& path, int rate) override;
-    int Read(void* left, void* right) override;
+    int Read(int32_t* const* planes) override;
     // Compressed byte offset reached.
     uint64_t GetPosition() override;
     // Fills all nine texts from the comments (empty where none matches); always 1.

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -52,36 +51,35 @@ protected:
     uint64_t lengthFrames_ = 0;
 };
 
-// The first two channels of interleaved frames as planar blocks; a single channel goes to left alone.
-inline void SplitFirstTwoChannels(const uint8_t* in, size_t frames, const SourceFormat& format, void* left,
-                                  void* right) {
-    const size_t stride = static_cast<size_t>(format.channels);
-    const bool both = format.channels > 1;
+// The first `channels` channels of interleaved frames into int32 planes: 8-bit unsigned samples become signed,
+// 16-bit ones are taken as they are, wide ones (bits 32) keep their significant bits.
+inline void SplitChannels(const void* in, size_t frames, const SourceFormat& format, int channels,
+                          int32_t* const* planes) {
+    const auto stride = static_cast<size_t>(format.channels);
     if (format.bits == 8) {
-        auto* l = static_cast<uint8_t*>(left);
-        auto* r = static_cast<uint8_t*>(right);
-        for (size_t i = 0; i < frames; ++i) {
-            l[i] = in[i * stride];
-            if (both) r[i] = in[i * stride + 1];
-        }
+        const auto* u = static_cast<const uint8_t*>(in);
+        for (int c = 0; c < channels; ++c)
+            for (size_t i = 0; i < frames; ++i) planes[c][i] = static_cast<int32_t>(u[i * stride + c]) - 128;
         return;
     }
-    auto* l = static_cast<int16_t*>(left);
-    auto* r = static_cast<int16_t*>(right);
-    for (size_t i = 0; i < frames; ++i) {
-        std::memcpy(&l[i], in + i * stride * 2, 2);
-        if (both) std::memcpy(&r[i], in + i * stride * 2 + 2, 2);
+    if (format.bits == 16) {
+        const auto* s = static_cast<const int16_t*>(in);
+        if (channels == 2 && stride == 2) {
+            int32_t* l = planes[0];
+            int32_t* r = planes[1];
+            for (size_t i = 0; i < frames; ++i) {
+                l[i] = s[2 * i];
+                r[i] = s[2 * i + 1];
+            }
+            return;
+        }
+        for (int c = 0; c < channels; ++c)
+            for (size_t i = 0; i < frames; ++i) planes[c][i] = s[i * stride + static_cast<size_t>(c)];
+        return;
     }
-}
-
-// Interleaved int32 frames of channels samples into one plane per channel.
-inline void SplitWideChannels(const void* in, size_t frames, int channels, int32_t* const* planes) {
-    const auto* bytes = static_cast<const uint8_t*>(in);
-    const size_t stride = static_cast<size_t>(channels) * sizeof(int32_t);
-    for (int c = 0; c < channels; ++c) {
-        const uint8_t* at = bytes + static_cast<size_t>(c) * sizeof(int32_t);
-        for (size_t i = 0; i < frames; ++i, at += stride) std::memcpy(&planes[c][i], at, sizeof(int32_t));
-    }
+    const auto* w = static_cast<const int32_t*>(in);
+    for (int c = 0; c < channels; ++c)
+        for (size_t i = 0; i < frames; ++i) planes[c][i] = w[i * stride + static_cast<size_t>(c)];
 }
 
 }  // namespace pelloran

@@ -14,7 +14,7 @@ namespace {
 // Largest output of one conversion step, in frames; a decoded block never comes near it.
 constexpr int64_t kMaxConvertFrames = 1 << 21;
 constexpr int kMaxSampleRate = 1000000;
-constexpr int kMaxChannels = 64;  // the resampler's limit
+constexpr int kMaxResamplerChannels = 64;  // the resampler's limit
 
 
 // Releases a layout; one never set needs no call (and so no FFmpeg: an adapter never used does not load it).
@@ -133,7 +133,7 @@ bool SampleAdapter::Setup(int outRate, int outChannels, bool eightBit) {
 bool SampleAdapter::SetupLayout(int outRate, const AVChannelLayout& layout, bool eightBit) {
     if (!ffmpeg::Load()) return false;
     Reset();
-    if (outRate <= 0 || outRate > kMaxSampleRate || layout.nb_channels < 1 || layout.nb_channels > kMaxChannels)
+    if (outRate <= 0 || outRate > kMaxSampleRate || layout.nb_channels < 1 || layout.nb_channels > kMaxResamplerChannels)
         return false;
     if (!Normalised(layout, s_->outLayout)) return false;
     s_->outRate = outRate;
@@ -156,7 +156,7 @@ bool SampleAdapter::Push(const uint8_t* const* data, int frames, int sampleForma
                          int rate) {
     State& s = *s_;
     if (s.OutChannels() == 0 || data == nullptr || frames <= 0) return false;
-    if (rate <= 0 || rate > kMaxSampleRate || layout.nb_channels <= 0 || layout.nb_channels > kMaxChannels)
+    if (rate <= 0 || rate > kMaxSampleRate || layout.nb_channels <= 0 || layout.nb_channels > kMaxResamplerChannels)
         return false;
     if (sampleFormat <= AV_SAMPLE_FMT_NONE || sampleFormat >= AV_SAMPLE_FMT_NB) return false;
     // Blocks already in the output's shape (a WAV file's 16-bit samples, say) are taken as they are.

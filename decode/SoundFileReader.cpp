@@ -6,12 +6,9 @@ void SoundFileReader::Close() {
     file_.Close();
     io_ = {};
     codec_.reset();
-    secondChannel_ = 1;
     truncated_ = false;
     values_ = {};
     dataLeft_ = 0;
-    wide_ = false;
-    started_ = false;
     ResetState();
 }
 
@@ -42,44 +39,31 @@ void SoundFileReader::Abandon() {
     dataLeft_ = 0;
 }
 
-int SoundFileReader::Read(void* left, void* right) {
-    if (!file_.IsOpen() || wide_ || left == nullptr) return 0;
-    started_ = true;
-    if (outputChannels == 2 && right == nullptr) return 0;
-    if (!codec_) return ReadStored(left, right);
+PcmFormat SoundFileReader::Format() {
+    StoredPcm pcm;
+    const int bits = codec_ || !Stored(pcm) ? 16 : pcm.bytes == 1 && bitsPerSample == 8 ? 8 : pcm.WideBits();
+    return {sampleRate, std::min(channels, kMaxChannels), bits};
+}
 
-    const int count = channels * kBlockFrames;
-    values_.resize(static_cast<size_t>(count));
-    const int frames = codec_->Decode(*this, values_.data(), count) / channels;
-    auto* first = static_cast<int16_t*>(left);
-    auto* other = static_cast<int16_t*>(right);
-    const int16_t* v = values_.data();
-    for (int i = 0; i < frames; ++i, v += channels) {
-        first[i] = v[0];
-        if (outputChannels == 2) other[i] = v[secondChannel_];
+int SoundFileReader::Read(int32_t* const* planes) {
+    if (!file_.IsOpen() || planes == nullptr || channels <= 0) return 0;
+    const int keep = std::min(channels, kMaxChannels);
+    if (codec_) {
+        const int count = channels * kBlockFrames;
+        values_.resize(static_cast<size_t>(count));
+        const int frames = codec_->Decode(*this, values_.data(), count) / channels;
+        for (int c = 0; c < keep; ++c) {
+            const int16_t* v = values_.data() + c;
+            for (int i = 0; i < frames; ++i, v += channels) planes[c][i] = *v;
+        }
+        return frames;
     }
-    return frames;
-}
-
-PcmFormat SoundFileReader::WideFormat() {
     StoredPcm pcm;
-    if (!file_.IsOpen() || started_ || !Stored(pcm)) return {0, 0, 0, true};
-    return {sampleRate, channels, pcm.WideBits(), true};
-}
-
-bool SoundFileReader::UseWide() {
-    if (WideFormat().rate == 0) return false;
-    wide_ = true;
-    return true;
-}
-
-int SoundFileReader::ReadWide(int32_t* const* planes) {
-    StoredPcm pcm;
-    if (!wide_ || planes == nullptr || !file_.IsOpen() || !Stored(pcm)) return 0;
+    if (!Stored(pcm)) return 0;
     const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(pcm.bytes);
     const size_t got = ReadData(frameBytes * kBlockFrames);
     const size_t frames = got / frameBytes;
-    DecodeStoredPcm(io_.data(), frames, channels, pcm, pcm.WideBits(), planes);
+    DecodeStoredPcm(io_.data(), frames, channels, pcm, Format().bits, planes, keep);
     return static_cast<int>(frames);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What the readers of the WAV, AIFF and AU containers share once their header is parsed: the open file and
-// its sound data, read in order and never past its end; the 16-bit output of the first two channels, from
-// stored PCM or through a codec (decode/SoundCodec.h); and the wide path of stored PCM.
+// its sound data, read in order and never past its end, and its samples as int32 planes, from stored PCM at
+// its own width or through a codec (decode/SoundCodec.h) at 16 bits.
 
 #include <algorithm>
 #include <cstddef>
@@ -19,17 +19,14 @@ namespace pelloran {
 class SoundFileReader : public AudioDecoder, protected SoundData {
 public:
     void Close() override;
-    int Read(void* left, void* right) final;
+    int Read(int32_t* const* planes) final;
+    PcmFormat Format() final;
     bool IsTruncated() const final { return truncated_; }
-    PcmFormat WideFormat() final;
-    bool UseWide() final;
-    int ReadWide(int32_t* const* planes) final;
 
 protected:
-    // The stored layout of integer PCM and float data; false for coded data.
+    // The stored layout of integer PCM and float data; false for coded data. With bitsPerSample 8, stored
+    // 1-byte samples are delivered at 8 bits.
     virtual bool Stored(StoredPcm& pcm) const = 0;
-    // Up to kBlockFrames frames of stored PCM into left and right; only asked when there is no codec.
-    virtual int ReadStored(void* left, void* right) = 0;
 
     // The sound data: bytes from offset start on. False when the file cannot go there.
     bool SetData(uint64_t start, uint64_t bytes);
@@ -39,38 +36,14 @@ protected:
     // Reads up to bytes of the data into io_; bytes read.
     size_t ReadData(size_t bytes);
 
-    // Reads a block of frames of bytesPerSample-byte samples and gives convert(first sample) to left and
-    // convert(the sample of channel secondChannel_) to right.
-    template <typename Sample, typename Convert>
-    int DeliverFrames(void* left, void* right, int bytesPerSample, Convert convert);
-
     File file_;
     std::vector<uint8_t> io_;             // grows to one read request, never beyond the data
     std::unique_ptr<SoundCodec> codec_;   // null for stored PCM
-    int secondChannel_ = 1;               // the channel that goes out as the second
     bool truncated_ = false;              // the data runs past the end of the file, or a read came up short
 
 private:
     std::vector<int16_t> values_;  // one Read's worth of the codec's values
     uint64_t dataLeft_ = 0;
-    bool wide_ = false;
-    bool started_ = false;  // a block was read
 };
-
-template <typename Sample, typename Convert>
-int SoundFileReader::DeliverFrames(void* left, void* right, int bytesPerSample, Convert convert) {
-    const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(bytesPerSample);
-    const size_t got = ReadData(frameBytes * kBlockFrames);
-    const int frames = static_cast<int>(std::min<size_t>(got / frameBytes, kBlockFrames));
-    const uint8_t* p = io_.data();
-    const size_t second = static_cast<size_t>(secondChannel_) * static_cast<size_t>(bytesPerSample);
-    auto* first = static_cast<Sample*>(left);
-    auto* other = static_cast<Sample*>(right);
-    for (int i = 0; i < frames; ++i, p += frameBytes) {
-        first[i] = convert(p);
-        if (outputChannels == 2) other[i] = convert(p + second);
-    }
-    return frames;
-}
 
 }  // namespace pelloran

@@ -25,7 +25,6 @@ constexpr uint16_t kTagImaAdpcm = 17;
 constexpr uint16_t kTagGsm610 = 49;
 constexpr uint16_t kTagExtensible = 0xFFFE;
 
-constexpr int kMaxChannels = 8;
 constexpr uint32_t kMaxSampleRate = 1000000;
 // Base fields plus the largest extension a 16-bit size can state; anything beyond is skipped unread.
 constexpr uint32_t kMaxFormatBytes = 18 + 65535;
@@ -182,16 +181,6 @@ bool WavReader::ReadFormatChunk(const WavChunk& chunk) {
     }
     formatTag = tag;
     return true;
-}
-
-int WavReader::ReadStored(void* left, void* right) {
-    const int bytes = sourceBits / 8;
-    if (formatTag == kTagFloat)
-        return DeliverFrames<int16_t>(left, right, bytes,
-                                      [bytes](const uint8_t* p) { return StoredFloatToSixteen(p, bytes, false); });
-    if (bytes == 1) return DeliverFrames<uint8_t>(left, right, 1, [](const uint8_t* p) { return p[0]; });
-    return DeliverFrames<int16_t>(left, right, bytes,
-                                  [bytes](const uint8_t* p) { return TopSixteenBits(p, bytes, false); });
 }
 
 bool WavReader::Stored(StoredPcm& pcm) const {

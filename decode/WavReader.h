@@ -20,7 +20,6 @@ public:
 
 private:
     bool Stored(StoredPcm& pcm) const override;
-    int ReadStored(void* left, void* right) override;
 
     // Walks the chunks up to the first data chunk; false when the file is no WAV file this reader takes.
     bool WalkChunks();

@@ -13,7 +13,7 @@ namespace pelloran {
 
 namespace {
 
-constexpr int kMaxChannels = 64;        // the FFmpeg source's resampler takes no more
+constexpr int kMaxStoredChannels = 64;        // the FFmpeg source's resampler takes no more
 constexpr int kMaxRate = 1000000;       // nor a higher rate
 constexpr uint32_t kMaxFmtBytes = 4096;  // far more than any format chunk needs
 constexpr size_t kBlockBytes = 256 * 1024;
@@ -102,7 +102,7 @@ std::optional<FmtChunk> ParseFmt(const uint8_t* p, uint32_t size) {
     }
     if (extra != 0) return std::nullopt;
     if (fmt.bits != 8 && fmt.bits != 16 && fmt.bits != 24 && fmt.bits != 32) return std::nullopt;
-    if (fmt.channels < 1 || fmt.channels > kMaxChannels || rate < 1 || rate > kMaxRate) return std::nullopt;
+    if (fmt.channels < 1 || fmt.channels > kMaxStoredChannels || rate < 1 || rate > kMaxRate) return std::nullopt;
     fmt.rate = static_cast<int>(rate);
     if (fmt.blockAlign != fmt.channels * fmt.bits / 8) return std::nullopt;
     if (fmt.byteRate != static_cast<uint32_t>(fmt.rate) * static_cast<uint32_t>(fmt.blockAlign))

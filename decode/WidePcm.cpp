@@ -15,21 +15,13 @@ uint64_t LoadBytes(const uint8_t* p, int bytes, bool bigEndian) {
 }
 
 int32_t FromFloat(double x, int bits) {
-    if (!(x > -1.0)) x = -1.0;  // NaN too
+    if (x != x) return 0;  // NaN is silence
+    if (x < -1.0) x = -1.0;
     const double top = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
     return static_cast<int32_t>(std::min(std::nearbyint(x * (top + 1.0)), top));
 }
 
 }  // namespace
-
-int16_t StoredFloatToSixteen(const uint8_t* p, int bytes, bool bigEndian) {
-    const uint64_t raw = LoadBytes(p, bytes, bigEndian);
-    double x = bytes == 4 ? std::bit_cast<float>(static_cast<uint32_t>(raw)) : std::bit_cast<double>(raw);
-    if (x != x) return 0;
-    x = std::clamp(x, -1.0, 1.0);
-    const auto scaled = static_cast<int32_t>(static_cast<int64_t>(x * 2147483647.0));
-    return static_cast<int16_t>(scaled >> 16);
-}
 
 int StoredPcm::WideBits() const {
     switch (kind) {
@@ -41,11 +33,12 @@ int StoredPcm::WideBits() const {
 }
 
 void DecodeStoredPcm(const uint8_t* in, size_t frames, int channels, const StoredPcm& pcm, int bits,
-                     int32_t* const* planes) {
+                     int32_t* const* planes, int keep) {
     const auto size = static_cast<size_t>(pcm.bytes);
     const int shift = 32 - bits;
     for (size_t i = 0; i < frames; ++i) {
         for (int c = 0; c < channels; ++c, in += size) {
+            if (c >= keep) continue;
             const uint64_t raw = LoadBytes(in, pcm.bytes, pcm.bigEndian);
             int32_t v = 0;
             if (pcm.kind == StoredPcm::Float) {

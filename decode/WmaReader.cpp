@@ -104,7 +104,7 @@ int WmaReader::Open(const std::string& path, int) {
     bitrateKbps = static_cast<int32_t>(bitrate > 0 && bitrate <= UINT32_MAX ? bitrate / 1000 : 0);
     position = 0;
     sampleRate = format.rate;
-    outputChannels = format.channels;
+    outputChannels = std::min(format.channels, kMaxChannels);
     channels = std::max(source_->SourceChannels(), outputChannels);
     bitsPerSample = 16;
     bytesPerSample = 2;
@@ -112,12 +112,12 @@ int WmaReader::Open(const std::string& path, int) {
     return 1;
 }
 
-int WmaReader::Read(void* left, void* right) {
-    if (!source_ || left == nullptr || (outputChannels == 2 && right == nullptr)) return 0;
+int WmaReader::Read(int32_t* const* planes) {
+    if (!source_ || planes == nullptr) return 0;
     const SourceFormat& format = source_->Format();
     buffer_.resize(kBlockFrames * format.FrameBytes());
     const size_t frames = source_->Read(buffer_.data(), kBlockFrames);
-    SplitFirstTwoChannels(buffer_.data(), frames, format, left, right);
+    SplitChannels(buffer_.data(), frames, format, outputChannels, planes);
     frames_ += frames;
     position = frames_ * kHundredNs / static_cast<uint64_t>(sampleRate);
     return static_cast<int>(frames);

@@ -22,7 +22,7 @@ public:
     void Close() override;
     // The length and position are in 100-ns units.
     int Open(const std::string& path, int rate) override;
-    int Read(void* left, void* right) override;
+    int Read(int32_t* const* planes) override;
     int ReadTags(TagRecord& tags) override;
     bool IsTruncated() const override { return truncated_; }
 

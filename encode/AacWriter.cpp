@@ -1,5 +1,6 @@
 #include "encode/AacWriter.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace pelloran {
@@ -49,28 +50,25 @@ bool AacFrameStream::EncodeBuffer() {
     return encoder_.Encode(samples_.data(), passed, frame_) && sink_(passed, frame_);
 }
 
-template <typename Sample, typename Widen>
-bool AacFrameStream::Buffer(const Sample* left, const Sample* right, int frames, Widen widen) {
+bool AacFrameStream::Write(const int32_t* const* planes, int frames, int bits) {
     const int channels = encoder_.Channels();
-    if (channels == 0 || frames < 0 || left == nullptr || (channels == 2 && right == nullptr)) return false;
+    if (channels == 0 || frames < 0 || planes == nullptr) return false;
+    const auto n = static_cast<size_t>(channels);
     for (int i = 0; i < frames;) {
-        for (; i < frames && fill_ < AacEncoder::kFrameLength; ++i, ++fill_) {
-            const auto at = static_cast<size_t>(fill_ * channels);
-            samples_[at] = widen(left[i]);
-            if (channels == 2) samples_[at + 1] = widen(right[i]);
+        const int count = std::min(frames - i, AacEncoder::kFrameLength - fill_);
+        for (size_t c = 0; c < n; ++c) {
+            const int32_t* in = planes[c] + i;
+            int16_t* out = samples_.data() + static_cast<size_t>(fill_) * n + c;
+            for (int k = 0; k < count; ++k, out += n)
+                *out = bits < 16 ? static_cast<int16_t>(static_cast<uint32_t>(in[k]) << (16 - bits))
+                                 : static_cast<int16_t>(in[k] >> (bits - 16));
         }
+        fill_ += count;
+        i += count;
         if (fill_ < AacEncoder::kFrameLength) break;  // waits for the next block
         if (!EncodeBuffer()) return false;
     }
     return true;
-}
-
-bool AacFrameStream::Write(const void* left, const void* right, int frames, int bits) {
-    if (bits == 8)
-        return Buffer(static_cast<const uint8_t*>(left), static_cast<const uint8_t*>(right), frames,
-                      [](uint8_t u) { return static_cast<int16_t>((u - 128) * 256); });
-    return Buffer(static_cast<const int16_t*>(left), static_cast<const int16_t*>(right), frames,
-                  [](int16_t s) { return s; });
 }
 
 bool AacFrameStream::Drain() {
@@ -94,8 +92,8 @@ bool AacWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     return stream_.Open(format.rate, format.channels, AacSettings(options_, true), sink) && Io(file_.Open(path, "wb"));
 }
 
-bool AacWriter::Put(const void* left, const void* right, int frames) {
-    return stream_.Write(left, right, frames, Format().bits);
+bool AacWriter::Put(const int32_t* const* planes, int frames) {
+    return stream_.Write(planes, frames, Format().bits);
 }
 
 bool AacWriter::End() {
@@ -107,8 +105,10 @@ bool AacWriter::End() {
     // stream.
     if (frames <= static_cast<uint64_t>(AacEncoder::kFrameLength)) {
         const int pad = AacEncoder::kFrameLength + 1 - static_cast<int>(frames);
-        const std::vector<int16_t> silence(static_cast<size_t>(pad), 0);
-        if (!stream_.Write(silence.data(), silence.data(), pad, 16)) return false;
+        const std::vector<int32_t> silence(static_cast<size_t>(pad), 0);
+        const int32_t* planes[kMaxChannels] = {};
+        for (int c = 0; c < Format().channels; ++c) planes[c] = silence.data();
+        if (!stream_.Write(planes, pad, 16)) return false;
     }
     const bool ok = stream_.Drain();
     return Io(file_.Close()) && ok;

@@ -34,14 +34,12 @@ public:
     bool Open(int rate, int channels, const AacEncoderSettings& settings, Sink sink);
     void Close();
     const AacEncoder& Encoder() const { return encoder_; }
-    // One block of 16-bit (or 8-bit unsigned, widened) samples; false when the encoder or the sink failed.
-    bool Write(const void* left, const void* right, int frames, int bits);
+    // One block of planes at bits, taken as 16-bit samples; false when the encoder or the sink failed.
+    bool Write(const int32_t* const* planes, int frames, int bits);
     // Passes what is still buffered and drains the encoder.
     bool Drain();
 
 private:
-    template <typename Sample, typename Widen>
-    bool Buffer(const Sample* left, const Sample* right, int frames, Widen widen);
     bool EncodeBuffer();
 
     AacEncoder encoder_;
@@ -58,7 +56,7 @@ public:
 
 protected:
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 

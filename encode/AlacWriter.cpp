@@ -3,7 +3,8 @@
 namespace pelloran {
 
 bool AlacWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
-    const int bits = format.wide ? format.bits : 16;
+    // 8-bit blocks go in as 16-bit samples.
+    const int bits = format.bits == 8 ? 16 : format.bits;
     if (bits > 24) return false;
     const auto sink = [this](const uint8_t* data, size_t size, int samples) {
         return file_.WriteFrame(data, size, static_cast<uint64_t>(samples), 0) ||
@@ -16,26 +17,18 @@ bool AlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
     return true;
 }
 
-bool AlacWriter::Put(const void* left, const void* right, int frames) {
+bool AlacWriter::Put(const int32_t* const* planes, int frames) {
+    if (Format().bits != 8) return encoder_.Write(planes, frames);
     const auto n = static_cast<size_t>(frames);
-    const void* sources[2] = {left, right};
-    const int32_t* planes[2] = {};
+    const int32_t* widened[kMaxChannels] = {};
     for (int c = 0; c < Format().channels; ++c) {
         std::vector<int32_t>& plane = samples_[c];
         plane.resize(n);
-        if (Format().bits == 8) {
-            const auto* in = static_cast<const uint8_t*>(sources[c]);
-            for (size_t i = 0; i < n; ++i) plane[i] = (static_cast<int32_t>(in[i]) - 128) * 256;
-        } else {
-            const auto* in = static_cast<const int16_t*>(sources[c]);
-            for (size_t i = 0; i < n; ++i) plane[i] = in[i];
-        }
-        planes[c] = plane.data();
+        ChangeWidth(planes[c], plane.data(), frames, 8, 16);
+        widened[c] = plane.data();
     }
-    return encoder_.Write(planes, frames);
+    return encoder_.Write(widened, frames);
 }
-
-bool AlacWriter::PutWide(const int32_t* const* planes, int frames) { return encoder_.Write(planes, frames); }
 
 bool AlacWriter::End() {
     // The muxer leaves a track without frames out: a file with no audio.

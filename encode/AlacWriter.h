@@ -15,16 +15,14 @@ class AlacWriter final : public AudioWriter {
 protected:
     // Refused: wide widths beyond 24 bits.
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
-    bool TakesWide() const override { return true; }
-    bool PutWide(const int32_t* const* planes, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 
 private:
     Mp4AudioFile file_;
     AlacEncoder encoder_;
-    std::vector<int32_t> samples_[2];
+    std::vector<int32_t> samples_[kMaxChannels];
 };
 
 }  // namespace pelloran

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "encode/Interleave.h"
+
 namespace pelloran {
 
 AmrWriter::AmrWriter(AmrOptions options) : options_(options) {}
@@ -21,8 +23,10 @@ bool AmrWriter::EncodeFrame(const int16_t* frame) {
     return !bytes.empty() && Io(file_.Write(bytes.data(), bytes.size()));
 }
 
-bool AmrWriter::Put(const void* left, const void*, int count) {
-    const auto* samples = static_cast<const int16_t*>(left);
+bool AmrWriter::Put(const int32_t* const* planes, int count) {
+    if (sixteen_.size() < static_cast<size_t>(count)) sixteen_.resize(static_cast<size_t>(count));
+    PlaneToSixteen(planes[0], 16, static_cast<size_t>(count), sixteen_.data());
+    const int16_t* samples = sixteen_.data();
     const int frameSize = encoder_.FrameSamples();
     int used = 0;
     if (count_ > 0) {

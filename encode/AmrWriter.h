@@ -3,6 +3,7 @@
 // last partial frame is padded with silence.
 
 #include <array>
+#include <vector>
 #include <cstdint>
 
 #include "encode/AudioWriter.h"
@@ -27,7 +28,7 @@ public:
 protected:
     // Refuses any format but mono 16-bit PCM at the band's rate.
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 
@@ -39,6 +40,7 @@ private:
     File file_;
     std::array<int16_t, kAmrWbFrameSamples> buffer_{};
     int count_ = 0;  // samples waiting in buffer_
+    std::vector<int16_t> sixteen_;  // one block as the encoder takes it
     uint64_t framesEncoded_ = 0;
 };
 

@@ -22,7 +22,7 @@ bool AudioWriter::Open(const std::string& path, const PcmFormat& format, const T
     finished_ = false;
     frames_ = 0;
     failure_ = {};
-    if (!format.Valid() || (format.wide && !TakesWide()) || path.empty()) return false;
+    if (!format.Valid() || path.empty()) return false;
     path_ = path;
     format_ = format;
     if (!Begin(path, format, tags)) {
@@ -34,27 +34,28 @@ bool AudioWriter::Open(const std::string& path, const PcmFormat& format, const T
     return true;
 }
 
-bool AudioWriter::Write(const void* left, const void* right, int frames) {
+bool AudioWriter::Write(const int32_t* const* planes, int frames) {
     if (!open_ || failed_ || frames < 0) return false;
-    if (frames == 0) return true;
-    if (format_.wide || left == nullptr || (format_.channels == 2 && right == nullptr)) return false;
-    if (!Put(left, right, frames)) failed_ = true;
-    else frames_ += static_cast<uint64_t>(frames);
-    return !failed_;
-}
-
-bool AudioWriter::WriteWide(const int32_t* const* planes, int frames) {
-    if (!open_ || failed_ || frames < 0 || !format_.wide) return false;
     if (frames == 0) return true;
     if (planes == nullptr) return false;
     for (int c = 0; c < format_.channels; ++c)
         if (planes[c] == nullptr) return false;
-    if (!PutWide(planes, frames)) failed_ = true;
+    if (!Put(planes, frames)) failed_ = true;
     else frames_ += static_cast<uint64_t>(frames);
     return !failed_;
 }
 
-bool AudioWriter::PutWide(const int32_t* const*, int) { return false; }
+bool AudioWriter::Lend(Room&) { return false; }
+
+bool AudioWriter::Commit(int frames) {
+    if (!open_ || failed_ || frames < 0) return false;
+    if (frames == 0) return true;
+    if (!PutLent(frames)) failed_ = true;
+    else frames_ += static_cast<uint64_t>(frames);
+    return !failed_;
+}
+
+bool AudioWriter::PutLent(int) { return false; }
 
 bool AudioWriter::Fail(WriterError error, int64_t value, std::string text) {
     if (failure_.error == WriterError::None) failure_ = {error, value, std::move(text)};

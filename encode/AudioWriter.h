@@ -1,6 +1,6 @@
 #pragma once
-// The one shape of every writer: Open with the path, the PCM format and the tags, Write planar blocks, then
-// Finish or Abort. Format parameters (bit rates, modes, raw tag blocks) come through each writer's own options
+// The one shape of every writer: Open with the path, the PCM format and the tags, Write blocks of int32 planes
+// (media/PcmFormat.h), then Finish or Abort. Format parameters (bit rates, modes, raw tag blocks) come through each writer's own options
 // record, given to its constructor.
 
 #include <cstdint>
@@ -35,14 +35,23 @@ public:
     AudioWriter& operator=(const AudioWriter&) = delete;
 
     // Creates (or replaces) path for blocks of format, with the tags the file format holds; a file still open
-    // is aborted first. Narrow formats suit every writer, wide ones only the lossless writers. False when the
-    // format or the options are refused or the file cannot be made; nothing is left at path then.
+    // is aborted first. False when the format or the options are refused or the file cannot be made; nothing is
+    // left at path then.
     bool Open(const std::string& path, const PcmFormat& format, const TagRecord& tags);
-    // One block of frames at the format's width, planar: right only with two channels. False when the block
-    // is refused or could not be written; after a failed block only Abort (or a failing Finish) remains.
-    bool Write(const void* left, const void* right, int frames);
-    // The same for a wide format: planes[0..channels-1], frames int32 samples each.
-    bool WriteWide(const int32_t* const* planes, int frames);
+    // One block: planes[0..channels-1], frames samples each at the format's width. False when the block is
+    // refused or could not be written; after a failed block only Abort (or a failing Finish) remains.
+    bool Write(const int32_t* const* planes, int frames);
+
+    // Room the writer lends for the next frames, filled in place and handed on by Commit without a copy
+    // (the background writer's blocks). False when the writer lends none: Write then.
+    struct Room {
+        int32_t* planes[kMaxChannels] = {};
+        int capacity = 0;  // frames, at least kMinRoomFrames
+    };
+    static constexpr int kMinRoomFrames = 4096;
+    virtual bool Lend(Room& room);
+    // Hands on the first frames of the room lent last; the same as a Write of them.
+    bool Commit(int frames);
     // Completes the file. False when it could not be completed; nothing is left at the path then. A second
     // call after a completed file is true and does nothing.
     bool Finish();
@@ -71,10 +80,9 @@ protected:
     // (arguments checked); End completes and closes the file; Release drops whatever is left without
     // completing anything, and is called after every Begin, successful or not.
     virtual bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) = 0;
-    virtual bool Put(const void* left, const void* right, int frames) = 0;
-    // Writers that take wide formats say so and take their blocks here (arguments checked).
-    virtual bool TakesWide() const { return false; }
-    virtual bool PutWide(const int32_t* const* planes, int frames);
+    virtual bool Put(const int32_t* const* planes, int frames) = 0;
+    // Takes the frames of the room lent last (only writers that lend).
+    virtual bool PutLent(int frames);
     virtual bool End() = 0;
     virtual void Release() = 0;
 

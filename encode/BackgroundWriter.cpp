@@ -1,6 +1,6 @@
 #include "encode/BackgroundWriter.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace pelloran {
 
@@ -30,8 +30,13 @@ bool BackgroundWriter::Begin(const std::string& path, const PcmFormat& format, c
     ending_ = stopping_ = failed_ = false;
     queue_.clear();
     gathering_ = {};
+    Prepare(gathering_);
     thread_ = std::thread(&BackgroundWriter::Run, this);
     return true;
+}
+
+void BackgroundWriter::Prepare(Block& block) {
+    for (int c = 0; c < Format().channels; ++c) block.planes[c].resize(kGatherFrames);
 }
 
 bool BackgroundWriter::Push(bool flush) {
@@ -52,7 +57,6 @@ bool BackgroundWriter::Push(bool flush) {
         if (!spare_.empty()) {
             gathering_ = std::move(spare_.back());
             spare_.pop_back();
-            for (auto& plane : gathering_.planes) plane.clear();
             gathering_.frames = 0;
         }
         // Waking costs a system call: only a waiting thread is woken, once there is half a queue to write.
@@ -60,34 +64,39 @@ bool BackgroundWriter::Push(bool flush) {
     }
     // Woken after the lock is let go, so that the woken thread does not at once wait for it.
     if (wake) changed_.notify_all();
+    Prepare(gathering_);
     return true;
 }
 
-bool BackgroundWriter::Gather(const void* const* sources, size_t sampleBytes, int frames) {
-    const size_t bytes = static_cast<size_t>(frames) * sampleBytes;
-    for (int c = 0; c < Format().channels; ++c) {
-        std::vector<uint8_t>& plane = gathering_.planes[c];
-        const size_t old = plane.size();
-        plane.resize(old + bytes);
-        std::memcpy(plane.data() + old, sources[c], bytes);
+bool BackgroundWriter::Put(const int32_t* const* planes, int frames) {
+    for (int done = 0; done < frames;) {
+        const int count = std::min(frames - done, kGatherFrames - gathering_.frames);
+        for (int c = 0; c < Format().channels; ++c)
+            std::copy_n(planes[c] + done, count, gathering_.planes[c].data() + gathering_.frames);
+        gathering_.frames += count;
+        done += count;
+        if (!Push(false)) return false;
     }
+    return true;
+}
+
+bool BackgroundWriter::Lend(Room& room) {
+    if (!IsOpen()) return false;
+    // Too little room left: the block goes as it is and the next one is lent.
+    if (kGatherFrames - gathering_.frames < kMinRoomFrames && !Push(true)) return false;
+    room = {};
+    for (int c = 0; c < Format().channels; ++c) room.planes[c] = gathering_.planes[c].data() + gathering_.frames;
+    room.capacity = kGatherFrames - gathering_.frames;
+    return true;
+}
+
+bool BackgroundWriter::PutLent(int frames) {
+    if (frames > kGatherFrames - gathering_.frames) return false;
     gathering_.frames += frames;
     return Push(false);
 }
 
-bool BackgroundWriter::Put(const void* left, const void* right, int frames) {
-    const void* sources[2] = {left, right};
-    return Gather(sources, static_cast<size_t>(Format().bits / 8), frames);
-}
-
-bool BackgroundWriter::PutWide(const int32_t* const* planes, int frames) {
-    const void* sources[kMaxWideChannels] = {};
-    for (int c = 0; c < Format().channels; ++c) sources[c] = planes[c];
-    return Gather(sources, sizeof(int32_t), frames);
-}
-
 void BackgroundWriter::Run() {
-    const bool wide = Format().wide;
     const int channels = Format().channels;
     while (true) {
         Block block;
@@ -105,15 +114,9 @@ void BackgroundWriter::Run() {
             wake = producerWaits_ && queue_.size() <= kHalfQueue;
         }
         if (wake) changed_.notify_all();
-        bool ok = false;
-        if (wide) {
-            const int32_t* planes[kMaxWideChannels] = {};
-            for (int c = 0; c < channels; ++c) planes[c] = reinterpret_cast<const int32_t*>(block.planes[c].data());
-            ok = inner_->WriteWide(planes, block.frames);
-        } else {
-            ok = inner_->Write(block.planes[0].data(), channels == 2 ? block.planes[1].data() : nullptr,
-                               block.frames);
-        }
+        const int32_t* planes[kMaxChannels] = {};
+        for (int c = 0; c < channels; ++c) planes[c] = block.planes[c].data();
+        const bool ok = inner_->Write(planes, block.frames);
         std::lock_guard lock(mutex_);
         if (!ok) {
             failed_ = true;

@@ -1,7 +1,8 @@
 #pragma once
 // A writer that hands its blocks to another writer on a thread of its own, so that decoding the next blocks
 // and encoding the last ones overlap. Blocks are gathered into larger ones (fewer hand-overs) in a short
-// queue; a failure of the inner writer shows at a later block or at Finish.
+// queue; the loop fills them in place through Lend and Commit, so samples are not copied on the way. A
+// failure of the inner writer shows at a later block or at Finish.
 
 #include <condition_variable>
 #include <cstdint>
@@ -20,27 +21,28 @@ public:
     explicit BackgroundWriter(std::unique_ptr<AudioWriter> inner);
     ~BackgroundWriter() override;
 
+    bool Lend(Room& room) override;
+
     // The inner writer's reason, once its thread has stopped.
     WriterFailure Failure() const override;
 
 protected:
     // Opens the inner writer here, then starts the thread.
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
-    // The inner writer refuses what it does not take when it opens.
-    bool TakesWide() const override { return true; }
-    bool PutWide(const int32_t* const* planes, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
+    bool PutLent(int frames) override;
     bool End() override;
     void Release() override;
 
 private:
     struct Block {
-        std::vector<uint8_t> planes[kMaxWideChannels];
+        std::vector<int32_t> planes[kMaxChannels];  // each of kGatherFrames samples once in use
         int frames = 0;
     };
 
-    // Appends frames to the gathering block, queued once it is large enough (or with flush, at the end).
-    bool Gather(const void* const* sources, size_t sampleBytes, int frames);
+    // Gives the gathering block its room.
+    void Prepare(Block& block);
+    // Queues the gathering block once full (with flush, whenever it holds frames).
     bool Push(bool flush);
     void Run();
     // Stops the thread after what is queued (drain) or at once.

@@ -79,7 +79,7 @@ bool FlacWriter::Failed() {
 }
 
 bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
-    if (format.wide && format.bits > 24) return false;
+    if (format.bits > 24) return false;
     if (format.rate > kMaxRate) return Fail(WriterError::RateTooHigh, kMaxRate);
     output_.error = 0;
     state_ = std::make_unique<State>();
@@ -182,27 +182,7 @@ bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
     return Fail(WriterError::Library, status, FLAC__StreamEncoderInitStatusString[status]);
 }
 
-bool FlacWriter::Put(const void* left, const void* right, int frames) {
-    const PcmFormat& format = Format();
-    const auto n = static_cast<size_t>(frames);
-    const void* sources[2] = {left, right};
-    const FLAC__int32* planes[2] = {};
-    for (int c = 0; c < format.channels; ++c) {
-        std::vector<int32_t>& plane = samples_[c];
-        plane.resize(n);
-        if (format.bits == 8) {
-            const auto* in = static_cast<const uint8_t*>(sources[c]);
-            for (size_t i = 0; i < n; ++i) plane[i] = static_cast<int32_t>(in[i]) - 128;
-        } else {
-            const auto* in = static_cast<const int16_t*>(sources[c]);
-            for (size_t i = 0; i < n; ++i) plane[i] = in[i];
-        }
-        planes[c] = plane.data();
-    }
-    return FLAC__stream_encoder_process(state_->encoder.get(), planes, static_cast<uint32_t>(frames)) || Failed();
-}
-
-bool FlacWriter::PutWide(const int32_t* const* planes, int frames) {
+bool FlacWriter::Put(const int32_t* const* planes, int frames) {
     return FLAC__stream_encoder_process(state_->encoder.get(), planes, static_cast<uint32_t>(frames)) || Failed();
 }
 
@@ -246,7 +226,6 @@ void FlacWriter::Release() {
     // The file closes first, so that deleting an unfinished encoder writes nothing.
     output_.file.Close();
     state_.reset();
-    for (auto& plane : samples_) plane = {};
 }
 
 }  // namespace pelloran

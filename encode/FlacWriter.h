@@ -26,9 +26,7 @@ protected:
     // Refused: a wide width of 32 bits (beyond the streamable subset), a rate above the subset's 655350 Hz and
     // tags over a metadata block's 16 MiB.
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
-    bool TakesWide() const override { return true; }
-    bool PutWide(const int32_t* const* planes, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 
@@ -48,7 +46,6 @@ private:
     FlacOptions options_;
     Output output_;
     std::unique_ptr<State> state_;
-    std::vector<int32_t> samples_[2];
 };
 
 }  // namespace pelloran

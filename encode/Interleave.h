@@ -1,39 +1,81 @@
 #pragma once
-// Planar stereo to interleaved frames (L R L R ...), for writers whose encoders take interleaved samples.
+// Int32 planes (media/PcmFormat.h) into the shapes encoders take: interleaved 16-bit samples, 16-bit planes,
+// interleaved floats, and the little-endian bytes of WAV data.
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace pelloran {
 
-template <typename Sample>
-void InterleaveStereoAs(const void* left, const void* right, size_t frames, uint8_t* dst) {
-    const auto* l = static_cast<const Sample*>(left);
-    const auto* r = static_cast<const Sample*>(right);
-    auto* out = reinterpret_cast<Sample*>(dst);
-    for (size_t i = 0; i < frames; ++i) {
-        out[2 * i] = l[i];
-        out[2 * i + 1] = r[i];
+// One plane at bits as 16-bit samples (narrower ones padded with zero bits, wider ones cut).
+inline void PlaneToSixteen(const int32_t* in, int bits, size_t frames, int16_t* out) {
+    if (bits == 16) {
+        for (size_t i = 0; i < frames; ++i) out[i] = static_cast<int16_t>(in[i]);
+    } else if (bits < 16) {
+        for (size_t i = 0; i < frames; ++i) out[i] = static_cast<int16_t>(static_cast<uint32_t>(in[i]) << (16 - bits));
+    } else {
+        for (size_t i = 0; i < frames; ++i) out[i] = static_cast<int16_t>(in[i] >> (bits - 16));
     }
 }
 
-// Fills out with frames of left then right samples of bytesPerSample bytes each; out only grows.
-inline void InterleaveStereo(const void* left, const void* right, size_t frames, size_t bytesPerSample,
-                             std::vector<uint8_t>& out) {
-    out.resize(frames * 2 * bytesPerSample);
-    // A copy per sample of a size known only at run time is a library call each: the common widths get a
-    // loop of their own.
-    if (bytesPerSample == 2) return InterleaveStereoAs<int16_t>(left, right, frames, out.data());
-    if (bytesPerSample == 1) return InterleaveStereoAs<uint8_t>(left, right, frames, out.data());
-    const auto* l = static_cast<const uint8_t*>(left);
-    const auto* r = static_cast<const uint8_t*>(right);
+// Planes at bits as interleaved 16-bit frames; out only grows.
+inline void InterleaveSixteen(const int32_t* const* planes, int channels, int bits, size_t frames,
+                              std::vector<int16_t>& out) {
+    if (out.size() < frames * static_cast<size_t>(channels)) out.resize(frames * static_cast<size_t>(channels));
+    int16_t* dst = out.data();
+    if (channels == 2 && bits == 16) {
+        const int32_t* l = planes[0];
+        const int32_t* r = planes[1];
+        for (size_t i = 0; i < frames; ++i) {
+            dst[2 * i] = static_cast<int16_t>(l[i]);
+            dst[2 * i + 1] = static_cast<int16_t>(r[i]);
+        }
+        return;
+    }
+    const auto n = static_cast<size_t>(channels);
+    for (size_t c = 0; c < n; ++c) {
+        const int32_t* in = planes[c];
+        for (size_t i = 0; i < frames; ++i) {
+            dst[i * n + c] = bits < 16 ? static_cast<int16_t>(static_cast<uint32_t>(in[i]) << (16 - bits))
+                                       : static_cast<int16_t>(in[i] >> (bits - 16));
+        }
+    }
+}
+
+// One plane at bits as floats in [-1, 1).
+inline void PlaneToFloat(const int32_t* in, int bits, size_t frames, float* out) {
+    const float scale = 1.0f / static_cast<float>(int64_t{1} << (bits - 1));
+    for (size_t i = 0; i < frames; ++i) out[i] = static_cast<float>(in[i]) * scale;
+}
+
+// Planes at bits as little-endian samples of bits/8 bytes, interleaved (8 bits stored unsigned, as WAV has
+// them); out only grows.
+inline void InterleaveBytes(const int32_t* const* planes, int channels, int bits, size_t frames,
+                            std::vector<uint8_t>& out) {
+    const size_t bytes = static_cast<size_t>(bits / 8);
+    const auto n = static_cast<size_t>(channels);
+    if (out.size() < frames * n * bytes) out.resize(frames * n * bytes);
     uint8_t* dst = out.data();
+    if (bits == 16) {
+        for (size_t i = 0; i < frames; ++i) {
+            for (size_t c = 0; c < n; ++c) {
+                const auto v = static_cast<uint32_t>(planes[c][i]);
+                *dst++ = static_cast<uint8_t>(v);
+                *dst++ = static_cast<uint8_t>(v >> 8);
+            }
+        }
+        return;
+    }
     for (size_t i = 0; i < frames; ++i) {
-        std::memcpy(dst, l + i * bytesPerSample, bytesPerSample);
-        std::memcpy(dst + bytesPerSample, r + i * bytesPerSample, bytesPerSample);
-        dst += 2 * bytesPerSample;
+        for (size_t c = 0; c < n; ++c) {
+            const auto v = static_cast<uint32_t>(planes[c][i]);
+            if (bits == 8) {
+                *dst++ = static_cast<uint8_t>(v + 128);
+                continue;
+            }
+            for (size_t b = 0; b < bytes; ++b) *dst++ = static_cast<uint8_t>(v >> (8 * b));
+        }
     }
 }
 

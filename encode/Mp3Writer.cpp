@@ -7,6 +7,7 @@
 #include <string>
 
 #include "encode/Id3Tag.h"
+#include "encode/Interleave.h"
 
 namespace pelloran {
 
@@ -36,7 +37,7 @@ Mp3Writer::Mp3Writer(Mp3Options options) : options_(std::move(options)) {}
 Mp3Writer::~Mp3Writer() = default;
 
 bool Mp3Writer::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
-    if (format.bits != 16) return false;
+    if (format.channels > 2) return false;
     lame_.reset(lame_init());
     if (!lame_) return false;
     lame_global_struct* lame = lame_.get();
@@ -81,11 +82,17 @@ bool Mp3Writer::WriteOutput(int bytes) {
     return Io(file_.Write(output_.data(), static_cast<size_t>(bytes)));
 }
 
-bool Mp3Writer::Put(const void* left, const void* right, int frames) {
+bool Mp3Writer::Put(const int32_t* const* planes, int frames) {
     if (output_.size() < OutputNeeded(frames)) output_.resize(OutputNeeded(frames));
-    const auto* l = static_cast<const int16_t*>(left);
+    const auto n = static_cast<size_t>(frames);
+    const int bits = Format().bits;
+    for (int c = 0; c < Format().channels; ++c) {
+        if (sixteen_[c].size() < n) sixteen_[c].resize(n);
+        PlaneToSixteen(planes[c], bits, n, sixteen_[c].data());
+    }
+    const int16_t* l = sixteen_[0].data();
     // One input channel: LAME does not read the right buffer.
-    const auto* r = Format().channels == 2 ? static_cast<const int16_t*>(right) : l;
+    const int16_t* r = Format().channels == 2 ? sixteen_[1].data() : l;
     return WriteOutput(
         lame_encode_buffer(lame_.get(), l, r, frames, output_.data(), static_cast<int>(output_.size())));
 }

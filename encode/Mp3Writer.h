@@ -39,7 +39,7 @@ public:
 
 protected:
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 
@@ -54,6 +54,7 @@ private:
     File file_;
     std::unique_ptr<lame_global_struct, LameCloser> lame_;
     std::vector<uint8_t> output_;
+    std::vector<int16_t> sixteen_[2];  // one block as LAME takes it
     std::vector<uint8_t> id3v1_;  // written after the audio
     int64_t audioStart_ = 0;      // where the information frame goes
 };

@@ -33,8 +33,8 @@ bool Mp4Writer::Store(int framesPassed, const std::vector<uint8_t>& frame) {
     return true;
 }
 
-bool Mp4Writer::Put(const void* left, const void* right, int frames) {
-    return stream_.Write(left, right, frames, Format().bits);
+bool Mp4Writer::Put(const int32_t* const* planes, int frames) {
+    return stream_.Write(planes, frames, Format().bits);
 }
 
 bool Mp4Writer::End() {

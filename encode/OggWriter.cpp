@@ -1,5 +1,6 @@
 #include "encode/OggWriter.h"
 
+#include "encode/Interleave.h"
 #include "encode/VorbisComments.h"
 
 #include <ogg/ogg.h>
@@ -65,7 +66,7 @@ OggWriter::OggWriter(OggOptions options) : options_(options) {}
 OggWriter::~OggWriter() = default;
 
 bool OggWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
-    if (format.bits != 16 || (!options_.useQuality && options_.bitrate <= 0)) return false;
+    if ((!options_.useQuality && options_.bitrate <= 0)) return false;
     state_ = std::make_unique<State>();
     State& s = *state_;
     vorbis_info* vi = &s.info.vi;
@@ -131,21 +132,17 @@ bool OggWriter::Flush() {
     return true;
 }
 
-bool OggWriter::Put(const void* left, const void* right, int frames) {
+bool OggWriter::Put(const int32_t* const* planes, int frames) {
     State& s = *state_;
-    constexpr float kScale = 1.0f / 32768.0f;
+    const PcmFormat& format = Format();
     // The library moves its whole pending buffer after every block it takes out, so it is fed in small
     // pieces: a block of 16384 frames at once costs twice the time in those moves.
     constexpr int kPieceFrames = 1024;
-    const auto* l = static_cast<const int16_t*>(left);
-    const auto* r = static_cast<const int16_t*>(right);
     for (int done = 0; done < frames;) {
         const int n = std::min(kPieceFrames, frames - done);
         float** buffer = vorbis_analysis_buffer(&s.dsp.vd, n);
-        for (int i = 0; i < n; ++i) buffer[0][i] = static_cast<float>(l[done + i]) * kScale;
-        if (Format().channels == 2) {
-            for (int i = 0; i < n; ++i) buffer[1][i] = static_cast<float>(r[done + i]) * kScale;
-        }
+        for (int c = 0; c < format.channels; ++c)
+            PlaneToFloat(planes[c] + done, format.bits, static_cast<size_t>(n), buffer[c]);
         vorbis_analysis_wrote(&s.dsp.vd, n);
         if (!Flush()) return false;
         done += n;

@@ -26,7 +26,7 @@ protected:
     // Refused when libvorbis has no mode for the rate, channels and bit rate. The non-empty texts become
     // comments, the track only when its integer value is above 0.
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 

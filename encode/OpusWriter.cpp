@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 
+#include "encode/Interleave.h"
 #include "encode/VorbisComments.h"
 
 namespace pelloran {
@@ -70,21 +71,8 @@ bool OpusWriter::Begin(const std::string& path, const PcmFormat& format, const T
            ope_encoder_ctl(encoder, OPUS_SET_COMPLEXITY(std::clamp(options_.complexity, 0, 10))) == OPE_OK;
 }
 
-bool OpusWriter::Put(const void* left, const void* right, int frames) {
-    const int channels = Format().channels;
-    const auto n = static_cast<size_t>(frames);
-    interleaved_.resize(n * static_cast<size_t>(channels));
-    const void* sources[2] = {left, right};
-    for (int c = 0; c < channels; ++c) {
-        int16_t* out = interleaved_.data() + c;
-        if (Format().bits == 8) {
-            const auto* in = static_cast<const uint8_t*>(sources[c]);
-            for (size_t i = 0; i < n; ++i, out += channels) *out = static_cast<int16_t>((in[i] - 128) * 256);
-        } else {
-            const auto* in = static_cast<const int16_t*>(sources[c]);
-            for (size_t i = 0; i < n; ++i, out += channels) *out = in[i];
-        }
-    }
+bool OpusWriter::Put(const int32_t* const* planes, int frames) {
+    InterleaveSixteen(planes, Format().channels, Format().bits, static_cast<size_t>(frames), interleaved_);
     const int written = ope_encoder_write(encoder_.get(), interleaved_.data(), frames);
     return written == OPE_OK || Failed(written);
 }

@@ -10,109 +10,88 @@ namespace pelloran {
 
 namespace {
 
-// One sample at any width as a left-aligned 32-bit value, and back (8 bits unsigned, 16 signed, 24 and 32 as
-// right-aligned int32).
-int32_t ToTop(const void* in, int bits, int i) {
-    switch (bits) {
-        case 8: return static_cast<int32_t>(static_cast<uint32_t>(static_cast<const uint8_t*>(in)[i] ^ 0x80) << 24);
-        case 16: return static_cast<int32_t>(static_cast<uint32_t>(static_cast<const int16_t*>(in)[i]) << 16);
-        default: return static_cast<int32_t>(static_cast<uint32_t>(static_cast<const int32_t*>(in)[i]) << (32 - bits));
-    }
+void ToFloat(const int32_t* in, int bits, int frames, float* out) {
+    const double scale = 1.0 / static_cast<double>(int64_t{1} << (bits - 1));
+    for (int i = 0; i < frames; ++i) out[i] = static_cast<float>(in[i] * scale);
 }
 
-void FromTop(int32_t top, int bits, void* out, int i) {
-    switch (bits) {
-        case 8: static_cast<uint8_t*>(out)[i] = static_cast<uint8_t>((top >> 24) + 128); break;
-        case 16: static_cast<int16_t*>(out)[i] = static_cast<int16_t>(top >> 16); break;
-        default: static_cast<int32_t*>(out)[i] = top >> (32 - bits); break;
-    }
-}
-
-void ToFloat(const void* in, int bits, int frames, float* out) {
-    if (bits == 16) {
-        const auto* s = static_cast<const int16_t*>(in);
-        for (int i = 0; i < frames; ++i) out[i] = static_cast<float>(s[i] * 0.000030517578125);
-    } else if (bits == 8) {
-        const auto* u = static_cast<const uint8_t*>(in);
-        for (int i = 0; i < frames; ++i) out[i] = static_cast<float>((u[i] - 128) * 0.0078125);
-    } else {
-        const auto* w = static_cast<const int32_t*>(in);
-        const double scale = 1.0 / static_cast<double>(int64_t{1} << (bits - 1));
-        for (int i = 0; i < frames; ++i) out[i] = static_cast<float>(w[i] * scale);
-    }
-}
-
-void FromFloat(const float* in, int frames, int bits, uint8_t* out) {
+// Floats in [-1, 1] (beyond: clamped, NaN: -1) to samples at bits, rounded toward zero.
+void FromFloat(const float* in, int frames, int bits, int32_t* out) {
     const double top = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
+    const float topFloat = static_cast<float>(top);
     for (int i = 0; i < frames; ++i) {
         float x = in[i];
         if (!(x >= -1.0f)) x = -1.0f;  // NaN included
         if (x > 1.0f) x = 1.0f;
-        if (bits == 16) {
-            const auto v = static_cast<int16_t>(std::trunc(x * 32767.0f));
-            std::memcpy(out + 2 * i, &v, 2);
-        } else if (bits == 8) {
-            out[i] = static_cast<uint8_t>(128 + static_cast<int>(std::trunc(x * 127.0f)));
-        } else {
-            const auto v = static_cast<int32_t>(std::trunc(static_cast<double>(x) * top));
-            std::memcpy(out + 4 * i, &v, 4);
-        }
+        out[i] = bits <= 16 ? static_cast<int32_t>(std::trunc(x * topFloat))
+                            : static_cast<int32_t>(std::trunc(static_cast<double>(x) * top));
     }
 }
 
 // Input frames one later stage asks of the stage before it at a time.
 constexpr int kChunkFrames = 1024;
 
-// Converts frames from one width to another (narrower ones are cut, wider ones padded with zero bits) and
-// appends them to out.
-void AppendWidth(const void* in, int inBits, int outBits, int frames, std::vector<uint8_t>& out) {
-    const size_t old = out.size();
-    out.resize(old + static_cast<size_t>(frames) * SampleBytes(outBits));
-    uint8_t* dest = out.data() + old;
-    if (inBits == outBits) {
-        std::memcpy(dest, in, static_cast<size_t>(frames) * SampleBytes(outBits));
-        return;
-    }
-    for (int i = 0; i < frames; ++i) FromTop(ToTop(in, inBits, i), outBits, dest, i);
-}
-
-// Appends frames as floats to a stage's input, dropping what it has taken already.
-void AppendFloat(const void* in, int bits, int frames, std::vector<float>& queue, size_t& taken) {
+// Drops what a queue's reader has taken, then makes room for frames more; the new room's start.
+template <typename T>
+T* Append(std::vector<T>& queue, size_t& taken, size_t frames) {
     queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(taken));
     taken = 0;
     const size_t old = queue.size();
-    queue.resize(old + static_cast<size_t>(frames));
-    ToFloat(in, bits, frames, queue.data() + old);
+    queue.resize(old + frames);
+    return queue.data() + old;
 }
 
-// out = (left + right) / 2, floored; out may be left.
-void Mix(const void* left, const void* right, int frames, int bits, void* out) {
-    if (bits > 16) {
-        const auto* l = static_cast<const int32_t*>(left);
-        const auto* r = static_cast<const int32_t*>(right);
-        auto* o = static_cast<int32_t*>(out);
-        for (int i = 0; i < frames; ++i) o[i] = static_cast<int32_t>((int64_t{l[i]} + r[i]) >> 1);
-    } else if (bits == 16) {
-        const auto* l = static_cast<const int16_t*>(left);
-        const auto* r = static_cast<const int16_t*>(right);
-        auto* o = static_cast<int16_t*>(out);
-        for (int i = 0; i < frames; ++i) o[i] = static_cast<int16_t>((l[i] + r[i]) >> 1);
-    } else {
-        const auto* l = static_cast<const uint8_t*>(left);
-        const auto* r = static_cast<const uint8_t*>(right);
-        auto* o = static_cast<uint8_t*>(out);
-        for (int i = 0; i < frames; ++i) o[i] = static_cast<uint8_t>((l[i] + r[i]) >> 1);
-    }
-}
+// Speaker roles of FFmpeg's standard layouts by channel count.
+enum Role { FrontLeft, FrontRight, Centre, Lfe, SurroundLeft, SurroundRight, BackCentre };
+constexpr Role kLayouts[kMaxChannels + 1][kMaxChannels] = {
+    {},
+    {Centre},
+    {FrontLeft, FrontRight},
+    {FrontLeft, FrontRight, Centre},
+    {FrontLeft, FrontRight, SurroundLeft, SurroundRight},
+    {FrontLeft, FrontRight, Centre, SurroundLeft, SurroundRight},
+    {FrontLeft, FrontRight, Centre, Lfe, SurroundLeft, SurroundRight},
+    {FrontLeft, FrontRight, Centre, Lfe, BackCentre, SurroundLeft, SurroundRight},
+    {FrontLeft, FrontRight, Centre, Lfe, SurroundLeft, SurroundRight, SurroundLeft, SurroundRight},
+};
 
 }  // namespace
 
 ChannelChoice ChooseChannels(int sourceChannels, int targetChannels, int monoType) {
     if (sourceChannels == targetChannels) return ChannelChoice::Same;
     if (sourceChannels < targetChannels) return ChannelChoice::Spread;
+    if (sourceChannels > 2) return ChannelChoice::Downmix;
     if (monoType == 1) return ChannelChoice::Left;
     if (monoType == 2) return ChannelChoice::Right;
     return ChannelChoice::Mix;
+}
+
+DownmixWeights StereoDownmix(int channels) {
+    DownmixWeights w;
+    if (channels < 1 || channels > kMaxChannels) return w;
+    constexpr float kMinus3dB = 0.70710678f;
+    float sumLeft = 0.0f;
+    float sumRight = 0.0f;
+    for (int c = 0; c < channels; ++c) {
+        switch (kLayouts[channels][c]) {
+            case FrontLeft: w.left[c] = 1.0f; break;
+            case FrontRight: w.right[c] = 1.0f; break;
+            case Centre: w.left[c] = w.right[c] = kMinus3dB; break;
+            case Lfe: break;
+            case SurroundLeft: w.left[c] = kMinus3dB; break;
+            case SurroundRight: w.right[c] = kMinus3dB; break;
+            case BackCentre: w.left[c] = w.right[c] = 0.5f; break;
+        }
+        sumLeft += w.left[c];
+        sumRight += w.right[c];
+    }
+    // Both sides by the larger sum, so that full-scale input in every channel cannot clip and the balance stays.
+    const float sum = std::max({sumLeft, sumRight, 1.0f});
+    for (int c = 0; c < channels; ++c) {
+        w.left[c] /= sum;
+        w.right[c] /= sum;
+    }
+    return w;
 }
 
 void PcmConverter::ResamplerDeleter::operator()(void* handle) const {
@@ -122,29 +101,30 @@ void PcmConverter::ResamplerDeleter::operator()(void* handle) const {
 PcmConverter::PcmConverter() = default;
 PcmConverter::~PcmConverter() = default;
 
-bool PcmConverter::Prepare() {
-    chains_[0].reset();
-    chains_[1].reset();
+bool PcmConverter::Prepare(const PcmFormat& source, const PcmFormat& target, int monoType) {
+    for (auto& chain : chains_) chain.reset();
     factor_ = 0.0;
     failed_ = false;
-    directLeft_.clear();
-    directRight_.clear();
+    for (auto& queue : direct_) queue.clear();
     directTaken_ = 0;
     pushed_ = 0;
     pulled_ = 0;
-    if (sourceRate == targetRate) return true;
-    if (sourceRate <= 0 || targetRate <= 0) return false;
-    factor_ = static_cast<double>(targetRate) / static_cast<double>(sourceRate);
+    if (!source.Valid() || !target.Valid()) return false;
+    source_ = source;
+    target_ = target;
+    choice_ = ChooseChannels(source.channels, target.channels, monoType);
+    downmix_ = StereoDownmix(source.channels);
+    if (source.rate == target.rate) return true;
+    factor_ = static_cast<double>(target.rate) / static_cast<double>(source.rate);
     // A large ratio is split into equal steps of at most kMaxStepFactor, which keeps every step's filter and
     // buffers small.
     const double span = std::fabs(std::log(factor_)) / std::log(kMaxStepFactor);
     const int steps = std::max(1, static_cast<int>(std::ceil(span - 1e-9)));
     const double step = steps == 1 ? factor_ : std::pow(factor_, 1.0 / steps);
-    const int chainCount = sourceChannels == 2 && targetChannels == 2 ? 2 : 1;
-    for (int c = 0; c < chainCount; ++c) {
+    for (int c = 0; c < target.channels; ++c) {
         chains_[c] = std::make_unique<Chain>();
         chains_[c]->stages.resize(static_cast<size_t>(steps));
-        double inRate = sourceRate;
+        double inRate = source.rate;
         for (Stage& stage : chains_[c]->stages) {
             stage.factor = step;
             // High quality: flat to 20 kHz at 44.1 kHz and images far below 16 bits; one thread, since files
@@ -161,48 +141,72 @@ bool PcmConverter::Prepare() {
     return true;
 }
 
-void PcmConverter::Push(const void* left, const void* right, int frames) {
-    if (frames <= 0 || left == nullptr || failed_) return;
-    const void* l = left;
-    const void* r = sourceChannels == 2 ? right : nullptr;
-
-    if (!chains_[0]) {
-        // Equal rates: width first, then the channels, at the target width.
-        const size_t sampleBytes = SampleBytes(targetBits);
-        const auto takenBytes = static_cast<std::ptrdiff_t>(directTaken_ * sampleBytes);
-        directLeft_.erase(directLeft_.begin(), directLeft_.begin() + takenBytes);
-        if (!directRight_.empty()) directRight_.erase(directRight_.begin(), directRight_.begin() + takenBytes);
-        directTaken_ = 0;
-        const size_t old = directLeft_.size();
-        AppendWidth(l, sourceBits, targetBits, frames, directLeft_);
-        if (r != nullptr) {
-            const size_t rightOld = directRight_.size();
-            AppendWidth(r, sourceBits, targetBits, frames, directRight_);
-            if (targetChannels == 1) {
-                Mix(directLeft_.data() + old, directRight_.data() + rightOld, frames, targetBits,
-                    directLeft_.data() + old);
-                directRight_.resize(rightOld);
+void PcmConverter::MixChannels(const int32_t* const* planes, int frames) {
+    const auto n = static_cast<size_t>(frames);
+    for (int c = 0; c < target_.channels; ++c)
+        if (mixed_[c].size() < n) mixed_[c].resize(n);
+    int32_t* out0 = mixed_[0].data();
+    switch (choice_) {
+        case ChannelChoice::Same:  // taken as they are by Push
+        case ChannelChoice::Spread:
+            for (int c = 0; c < target_.channels; ++c) {
+                const int32_t* in = planes[c < source_.channels ? c : 0];
+                std::copy_n(in, n, mixed_[c].data());
             }
-        } else if (targetChannels == 2) {
-            directRight_.insert(directRight_.end(), directLeft_.begin() + static_cast<std::ptrdiff_t>(old),
-                                directLeft_.end());
+            return;
+        case ChannelChoice::Left: std::copy_n(planes[0], n, out0); return;
+        case ChannelChoice::Right: std::copy_n(planes[1], n, out0); return;
+        case ChannelChoice::Mix:
+            for (size_t i = 0; i < n; ++i)
+                out0[i] = static_cast<int32_t>((int64_t{planes[0][i]} + planes[1][i]) >> 1);
+            return;
+        case ChannelChoice::Downmix: {
+            const bool mono = target_.channels == 1;
+            int32_t* outRight = mono ? nullptr : mixed_[1].data();
+            for (size_t i = 0; i < n; ++i) {
+                float l = 0.0f;
+                float r = 0.0f;
+                for (int c = 0; c < source_.channels; ++c) {
+                    const auto v = static_cast<float>(planes[c][i]);
+                    l += downmix_.left[c] * v;
+                    r += downmix_.right[c] * v;
+                }
+                if (mono) {
+                    out0[i] = static_cast<int32_t>(std::lrint(0.5f * (l + r)));
+                } else {
+                    out0[i] = static_cast<int32_t>(std::lrint(l));
+                    outRight[i] = static_cast<int32_t>(std::lrint(r));
+                }
+            }
+            return;
         }
+    }
+}
+
+void PcmConverter::Push(const int32_t* const* planes, int frames) {
+    if (frames <= 0 || planes == nullptr || failed_ || !target_.Valid()) return;
+    const int32_t* mixed[kMaxChannels] = {};
+    if (choice_ == ChannelChoice::Same) {
+        std::copy_n(planes, target_.channels, mixed);
+    } else {
+        MixChannels(planes, frames);
+        for (int c = 0; c < target_.channels; ++c) mixed[c] = mixed_[c].data();
+    }
+    const auto n = static_cast<size_t>(frames);
+    if (!chains_[0]) {
+        // Equal rates: the width only.
+        for (int c = 0; c < target_.channels; ++c) {
+            size_t taken = directTaken_;
+            int32_t* out = Append(direct_[c], taken, n);
+            ChangeWidth(mixed[c], out, frames, source_.bits, target_.bits);
+        }
+        directTaken_ = 0;
         return;
     }
-
-    if (targetChannels == 1 && r != nullptr) {
-        const size_t bytes = static_cast<size_t>(frames) * SampleBytes(sourceBits);
-        if (mixBuffer_.size() < bytes) mixBuffer_.resize(bytes);
-        Mix(l, r, frames, sourceBits, mixBuffer_.data());
-        l = mixBuffer_.data();
-        r = nullptr;
-    }
     pushed_ += static_cast<uint64_t>(frames);
-    Stage& first = chains_[0]->stages.front();
-    AppendFloat(l, sourceBits, frames, first.in, first.taken);
-    if (chains_[1]) {
-        Stage& second = chains_[1]->stages.front();
-        AppendFloat(r != nullptr ? r : l, sourceBits, frames, second.in, second.taken);
+    for (int c = 0; c < target_.channels; ++c) {
+        Stage& first = chains_[c]->stages.front();
+        ToFloat(mixed[c], source_.bits, frames, Append(first.in, first.taken, n));
     }
 }
 
@@ -245,18 +249,15 @@ int PcmConverter::PullStage(Chain& chain, size_t index, float* out, int capacity
     return produced;
 }
 
-int PcmConverter::Pull(void* destLeft, void* destRight, int capacity) {
-    if (capacity <= 0 || destLeft == nullptr || failed_) return 0;
-    if (targetChannels == 2 && destRight == nullptr) return 0;
-    const size_t sampleBytes = SampleBytes(targetBits);
+int PcmConverter::Pull(int32_t* const* dest, int capacity) {
+    if (capacity <= 0 || dest == nullptr || failed_ || !target_.Valid()) return 0;
+    const int channels = target_.channels;
 
     if (!chains_[0]) {
-        const size_t pending = directLeft_.size() / sampleBytes - directTaken_;
+        const size_t pending = direct_[0].size() - directTaken_;
         const size_t count = std::min(pending, static_cast<size_t>(capacity));
         if (count == 0) return 0;
-        std::memcpy(destLeft, directLeft_.data() + directTaken_ * sampleBytes, count * sampleBytes);
-        if (targetChannels == 2)
-            std::memcpy(destRight, directRight_.data() + directTaken_ * sampleBytes, count * sampleBytes);
+        for (int c = 0; c < channels; ++c) std::copy_n(direct_[c].data() + directTaken_, count, dest[c]);
         directTaken_ += count;
         return static_cast<int>(count);
     }
@@ -268,47 +269,35 @@ int PcmConverter::Pull(void* destLeft, void* destRight, int capacity) {
         if (pulled_ >= allowed) return 0;
         capacity = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(capacity), allowed - pulled_));
     }
-    if (floatLeft_.size() < static_cast<size_t>(capacity)) floatLeft_.resize(static_cast<size_t>(capacity));
-    int count = PullStage(*chains_[0], last, floatLeft_.data(), capacity);
-    if (chains_[1]) {
-        if (floatRight_.size() < static_cast<size_t>(capacity)) floatRight_.resize(static_cast<size_t>(capacity));
-        // Both channels see the same lengths, so their resamplers give the same counts.
-        count = std::min(count, PullStage(*chains_[1], last, floatRight_.data(), capacity));
+    int count = capacity;
+    for (int c = 0; c < channels; ++c) {
+        if (floats_[c].size() < static_cast<size_t>(capacity)) floats_[c].resize(static_cast<size_t>(capacity));
+        // Every channel sees the same lengths, so their resamplers give the same counts.
+        count = std::min(count, PullStage(*chains_[c], last, floats_[c].data(), capacity));
     }
     if (failed_) return 0;
     if (count == 0 && chains_[0]->stages.back().done) {
         // Drained a little short (each step rounds): silence makes up the length the ratio gives.
         count = capacity;
-        std::fill_n(floatLeft_.data(), count, 0.0f);
-        if (chains_[1]) std::fill_n(floatRight_.data(), count, 0.0f);
+        for (int c = 0; c < channels; ++c) std::fill_n(floats_[c].data(), count, 0.0f);
     }
     pulled_ += static_cast<uint64_t>(count);
-    FromFloat(floatLeft_.data(), count, targetBits, static_cast<uint8_t*>(destLeft));
-    if (targetChannels == 2)
-        FromFloat((chains_[1] ? floatRight_ : floatLeft_).data(), count, targetBits, static_cast<uint8_t*>(destRight));
+    for (int c = 0; c < channels; ++c) FromFloat(floats_[c].data(), count, target_.bits, dest[c]);
     return count;
 }
 
-void AmplifySamples16(int16_t* left, int16_t* right, int frames, int channels, float gain) {
-    const auto scale = [gain](int16_t* s, int n) {
-        for (int i = 0; i < n; ++i) {
-            const float v = std::trunc(gain * static_cast<float>(s[i]));
-            s[i] = static_cast<int16_t>(std::clamp(v, -32767.0f, 32767.0f));
-        }
-    };
-    scale(left, frames);
-    if (channels == 2 && right != nullptr) scale(right, frames);
-}
-
-void AmplifySamples8(uint8_t* left, uint8_t* right, int frames, int channels, float gain) {
-    const auto scale = [gain](uint8_t* s, int n) {
-        for (int i = 0; i < n; ++i) {
-            const float v = std::trunc(gain * static_cast<float>(s[i] - 128));
-            s[i] = static_cast<uint8_t>(static_cast<int>(std::clamp(v, -128.0f, 127.0f)) + 128);
-        }
-    };
-    scale(left, frames);
-    if (channels == 2 && right != nullptr) scale(right, frames);
+void AmplifySamples(int32_t* samples, int frames, int bits, float gain) {
+    if (bits <= 16) {
+        // 16 bits stop at +-32767; 8 bits keep their full range.
+        const float top = bits == 8 ? 127.0f : 32767.0f;
+        const float bottom = bits == 8 ? -128.0f : -32767.0f;
+        for (int i = 0; i < frames; ++i)
+            samples[i] = static_cast<int32_t>(std::clamp(std::trunc(gain * static_cast<float>(samples[i])), bottom, top));
+        return;
+    }
+    const double top = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
+    for (int i = 0; i < frames; ++i)
+        samples[i] = static_cast<int32_t>(std::clamp(std::trunc(gain * static_cast<double>(samples[i])), -top, top));
 }
 
 }  // namespace pelloran

@@ -1,23 +1,32 @@
 #pragma once
-// Adapts planar PCM blocks in rate (libsoxr, high quality), channels and width, and applies gain. Widths: 8
-// (unsigned bytes), 16 (signed), and the wide path's 24 and 32 (int32 samples, right-aligned).
+// Adapts blocks of int32 planes (media/PcmFormat.h) in channels, rate (libsoxr, high quality) and width, and
+// applies gain.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "media/PcmFormat.h"
+
 namespace pelloran {
 
-// Bytes of one sample in the converter's buffers at a width.
-inline size_t SampleBytes(int bits) { return bits <= 16 ? static_cast<size_t>(bits / 8) : 4; }
-
-// How a source's channels become a writer's: as they are, one spread to both sides, or stereo made mono.
-enum class ChannelChoice { Same, Spread, Mix, Left, Right };
+// How a source's channels become a writer's: as they are, one spread to all, stereo made mono (mixed or one
+// side kept), or many channels mixed down to stereo (and on to mono).
+enum class ChannelChoice { Same, Spread, Mix, Left, Right, Downmix };
 
 // The one rule for every output format. Stereo to mono follows the user's MonoType: 0 mixes (L+R)/2, 1 keeps
-// the left channel, 2 the right, anything else mixes.
+// the left channel, 2 the right, anything else mixes. Three and more channels to one or two are mixed down.
 ChannelChoice ChooseChannels(int sourceChannels, int targetChannels, int monoType);
+
+// The stereo downmix of a source's channels in FFmpeg's standard order for its count (3: L R C; 4: L R Ls Rs;
+// 5: L R C Ls Rs; 6: 5.1; 7: 6.1; 8: 7.1): centre and surrounds at -3 dB, LFE left out, each side scaled so that
+// it never clips. Weights of source channel c in the left and right outputs.
+struct DownmixWeights {
+    float left[kMaxChannels] = {};
+    float right[kMaxChannels] = {};
+};
+DownmixWeights StereoDownmix(int channels);
 
 class PcmConverter {
 public:
@@ -26,24 +35,17 @@ public:
     PcmConverter(const PcmConverter&) = delete;
     PcmConverter& operator=(const PcmConverter&) = delete;
 
-    // Format fields, assigned by the loop before Prepare.
-    int32_t targetChannels = -1;  // 1 or 2
-    int32_t targetRate = -1;
-    int32_t targetBits = -1;  // 8, 16, 24 or 32
-    int32_t sourceChannels = -1;
-    int32_t sourceRate = -1;
-    int32_t sourceBits = -1;
-
-    // Opens the resamplers when the rates differ; false when they cannot be opened.
-    bool Prepare();
+    // Sets the formats and opens the resamplers when the rates differ; false when they cannot be opened or a
+    // format is invalid.
+    bool Prepare(const PcmFormat& source, const PcmFormat& target, int monoType);
     // Takes one block of source frames; Pull hands out what it converts to. Pull until 0 before the next Push,
     // so that nothing piles up.
-    void Push(const void* left, const void* right, int frames);
+    void Push(const int32_t* const* planes, int frames);
     // Marks the end of the stream: Pull then also drains what the resamplers still hold.
     void End();
-    // Up to capacity converted frames into the caller's buffers (right only for 2 target channels); 0 when
-    // everything pushed so far is out. However large the rate ratio, one call never gives more than capacity.
-    int Pull(void* destLeft, void* destRight, int capacity);
+    // Up to capacity converted frames into dest[0..target channels-1]; 0 when everything pushed so far is out.
+    // However large the rate ratio, one call never gives more than capacity.
+    int Pull(int32_t* const* dest, int capacity);
 
     // The overall rate ratio, 0 when no resampler is used.
     double factor() const { return factor_; }
@@ -72,24 +74,27 @@ private:
         std::vector<Stage> stages;
     };
 
+    // The block's channels as the target has them, at the source width, into mixed_.
+    void MixChannels(const int32_t* const* planes, int frames);
     int PullStage(Chain& chain, size_t index, float* out, int capacity);
 
-    std::unique_ptr<Chain> chains_[2];
+    PcmFormat source_;
+    PcmFormat target_;
+    ChannelChoice choice_ = ChannelChoice::Same;
+    DownmixWeights downmix_;
+    std::unique_ptr<Chain> chains_[kMaxChannels];
     double factor_ = 0.0;
     bool failed_ = false;
     uint64_t pushed_ = 0;  // source frames taken by the resamplers
     uint64_t pulled_ = 0;  // frames they gave
-    std::vector<uint8_t> mixBuffer_;
+    std::vector<int32_t> mixed_[kMaxChannels];
     // Equal rates: converted frames at the target width, waiting for Pull.
-    std::vector<uint8_t> directLeft_;
-    std::vector<uint8_t> directRight_;
+    std::vector<int32_t> direct_[kMaxChannels];
     size_t directTaken_ = 0;  // frames
-    std::vector<float> floatLeft_;
-    std::vector<float> floatRight_;
+    std::vector<float> floats_[kMaxChannels];
 };
 
-// Scale a block in place; right is touched only when channels is 2. 16-bit results clamp to +-32767.
-void AmplifySamples16(int16_t* left, int16_t* right, int frames, int channels, float gain);
-void AmplifySamples8(uint8_t* left, uint8_t* right, int frames, int channels, float gain);
+// Scales a plane at bits in place, rounding toward zero and clamping to the width (16 bits to +-32767).
+void AmplifySamples(int32_t* samples, int frames, int bits, float gain);
 
 }  // namespace pelloran

@@ -22,7 +22,8 @@ bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     const auto channels = static_cast<uint16_t>(format.channels);
     const auto bits = static_cast<uint16_t>(format.bits);
     const auto rate = static_cast<uint32_t>(format.rate);
-    const bool extensible = format.wide;
+    // More than two channels or more than 16 bits need the extensible header (its channel mask and valid bits).
+    const bool extensible = format.channels > 2 || format.bits > 16;
     const uint32_t fmtBytes = extensible ? 40 : 16;
     dataOffset_ = 12 + 8 + fmtBytes + 8;
     std::vector<uint8_t> header(static_cast<size_t>(dataOffset_));
@@ -48,26 +49,11 @@ bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     return Io(file_.Write(header.data(), header.size()));
 }
 
-bool WavWriter::Put(const void* left, const void* right, int frames) {
-    const size_t n = static_cast<size_t>(frames);
-    const size_t sampleBytes = static_cast<size_t>(Format().bits / 8);
-    if (Format().channels == 1) return Io(file_.Write(left, n * sampleBytes));
-    InterleaveStereo(left, right, n, sampleBytes, interleave_);
-    return Io(file_.Write(interleave_.data(), interleave_.size()));
-}
-
-bool WavWriter::PutWide(const int32_t* const* planes, int frames) {
-    const int channels = Format().channels;
-    const auto sampleBytes = static_cast<size_t>(Format().bits / 8);
-    interleave_.resize(static_cast<size_t>(frames) * static_cast<size_t>(channels) * sampleBytes);
-    uint8_t* out = interleave_.data();
-    for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            const auto v = static_cast<uint32_t>(planes[c][i]);
-            for (size_t b = 0; b < sampleBytes; ++b) *out++ = static_cast<uint8_t>(v >> (8 * b));
-        }
-    }
-    return Io(file_.Write(interleave_.data(), interleave_.size()));
+bool WavWriter::Put(const int32_t* const* planes, int frames) {
+    const PcmFormat& format = Format();
+    InterleaveBytes(planes, format.channels, format.bits, static_cast<size_t>(frames), interleave_);
+    const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(format.channels * format.bits / 8);
+    return Io(file_.Write(interleave_.data(), bytes));
 }
 
 bool WavWriter::End() {

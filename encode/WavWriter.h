@@ -14,9 +14,7 @@ namespace pelloran {
 class WavWriter final : public AudioWriter {
 protected:
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
-    bool TakesWide() const override { return true; }
-    bool PutWide(const int32_t* const* planes, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 

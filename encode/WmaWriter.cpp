@@ -92,18 +92,14 @@ bool WmaWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     const WmaFormatEntry& f = options_.format;
     // The runtime may fail without a system error: none is left from before.
     errno = 0;
-    return Io(file_.Open(path, WmaFormat{f.rate, f.channels, f.bitrate, false}, format.rate, format.bits,
+    return Io(file_.Open(path, WmaFormat{f.rate, f.channels, f.bitrate, false}, format.rate, 16,
                          format.channels));
 }
 
-bool WmaWriter::Put(const void* left, const void* right, int frames) {
-    const size_t n = static_cast<size_t>(frames);
-    const size_t sampleBytes = static_cast<size_t>(Format().bits / 8);
+bool WmaWriter::Put(const int32_t* const* planes, int frames) {
+    InterleaveSixteen(planes, Format().channels, Format().bits, static_cast<size_t>(frames), interleave_);
     errno = 0;
-    if (Format().channels == 1) return Io(file_.Write(left, n * sampleBytes));
-    InterleaveStereo(left, right, n, sampleBytes, interleave_);
-    errno = 0;
-    return Io(file_.Write(interleave_.data(), interleave_.size()));
+    return Io(file_.Write(interleave_.data(), static_cast<size_t>(frames) * static_cast<size_t>(Format().channels) * 2));
 }
 
 bool WmaWriter::End() {

@@ -58,7 +58,7 @@ public:
 
 protected:
     bool Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) override;
-    bool Put(const void* left, const void* right, int frames) override;
+    bool Put(const int32_t* const* planes, int frames) override;
     bool End() override;
     void Release() override;
 
@@ -66,7 +66,7 @@ private:
     WmaOptions options_;
     WmaFileWriter file_;
     TagRecord tags_;  // stored when the file is complete
-    std::vector<uint8_t> interleave_;
+    std::vector<int16_t> interleave_;
 };
 
 }  // namespace pelloran

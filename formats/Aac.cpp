@@ -122,7 +122,10 @@ AacOptions PageOptions(int vbr, int quality, int abrKbps, int tns, int midside) 
 }
 
 // AAC knows thirteen rates; any other is resampled to the nearest of them rather than stored under a wrong rate.
-PcmFormat AacFormat(const PcmFormat& source) { return {NearestAacRate(source.rate), source.channels, source.bits}; }
+PcmFormat AacFormat(const PcmFormat& source) {
+    const PcmFormat input = LossyInput(source);
+    return {NearestAacRate(input.rate), input.channels, input.bits};
+}
 
 
 int RateHint(const ConvertSettings&) { return 44100; }

@@ -101,7 +101,7 @@ int RateHint(const ConvertSettings& s) {
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    const PcmFormat& source = in.source;
+    const PcmFormat source = LossyInput(in.source);
     Mp3Options options;
     int channels = source.channels;
     if (s.mp3.automatic != 0) {

@@ -63,7 +63,7 @@ int RateHint(const ConvertSettings& s) {
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    const PcmFormat& source = in.source;
+    const PcmFormat source = LossyInput(in.source);
     int bitrate = 0;
     plan.format = {0, source.channels, 16};
     if (s.ogg.automatic != 0) {

@@ -59,7 +59,7 @@ int RateHint(const ConvertSettings&) { return 48000; }
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    const int channels = s.opus.channels == 1 || s.opus.channels == 2 ? s.opus.channels : in.source.channels;
+    const int channels = s.opus.channels == 1 || s.opus.channels == 2 ? s.opus.channels : LossyInput(in.source).channels;
     const int rate = in.source.rate >= kMinOpusInputRate && in.source.rate <= kMaxOpusInputRate ? in.source.rate
                                                                                                   : 48000;
     plan.format = {rate, channels, 16};

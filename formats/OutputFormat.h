@@ -25,21 +25,17 @@ struct TagChoice;
 struct PlanInput {
     const ConvertSettings& settings;
     AudioDecoder& decoder;    // the source's own bit rate, MPEG channel mode and tags
-    const PcmFormat& source;  // what the reader delivers, worked out once by the loop
-    const PcmFormat& wide;    // what the reader can give on the wide path; rate 0 when nothing
+    const PcmFormat& source;  // what the reader delivers: its rate, channels and width
     uint16_t formatCode;      // the source's input format
     const std::string& sourcePath;
     int runPosition;
 };
 
-// What a plan decides: the writer with its options, the PCM it takes (the loop picks or mixes channels by
-// MonoType, and converts rate and width, to get there), its tags and the gain. A wide format is either read
-// wide (readWide: the reader's wide output, changed in width and gain, and for one or two channels in rate
-// and count too) or fed the narrow blocks, converted at 16 bits and widened.
+// What a plan decides: the writer with its options, the PCM it takes (the loop mixes channels, by MonoType
+// for stereo to mono, and converts rate and width to get there), its tags and the gain.
 struct WriterPlan {
     std::unique_ptr<AudioWriter> writer;
     PcmFormat format;
-    bool readWide = false;
     TagRecord tags;
     bool amplify = false;
     float gain = 1.0f;
@@ -183,12 +179,14 @@ void SetGain(WriterPlan& plan, const FormatSettings& format);
 // MP3 source's own ID3 blocks may travel whole).
 TagChoice PlanTags(const PlanInput& input, const FormatSettings& format, bool copyRawId3 = false);
 // The format of a lossless writer. rate and channels: what the options ask, 0 for the source's; bits: 0 for
-// the source's width, else 8, 16, 24 or 32, held to maxBits; maxChannels: what the format stores. The
-// reader's wide output is read when it gives more than the narrow path holds (over 16 bits or over two
-// channels): as it is when rate and channels stay, converted at the target's width when one or two channels
-// change rate or count; otherwise the narrow blocks are converted (and widened for more than 16 bits).
+// the source's width, else 8, 16, 24 or 32, held to maxBits; maxChannels: what the format stores (more are
+// mixed down to stereo).
 void PlanLossless(const PlanInput& input, int rate, int channels, int bits, int maxBits, int maxChannels,
                   WriterPlan& plan);
+// The source as the lossy writers take it: its rate, at most two channels (more are mixed down), 16 bits.
+constexpr PcmFormat LossyInput(const PcmFormat& source) {
+    return {source.rate, source.channels < 2 ? source.channels : 2, 16};
+}
 
 // The built-in formats' descriptors (formats/<Format>.cpp).
 extern const OutputFormatDescriptor kMp3Format, kWavFormat, kWmaFormat, kOggFormat, kAacFormat, kM4aFormat,

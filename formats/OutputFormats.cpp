@@ -135,28 +135,11 @@ TagChoice PlanTags(const PlanInput& in, const FormatSettings& format, bool copyR
 
 void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int maxBits, int maxChannels,
                   WriterPlan& plan) {
-    const PcmFormat& wide = in.wide;
-    const int outRate = rate > 0 ? rate : in.source.rate;
-    const bool usable = wide.rate > 0 && wide.channels <= maxChannels;
-    const bool keepsWide = usable && wide.rate == outRate && (channels == 0 || channels == wide.channels);
-    // The wide output is worth reading only for what the narrow path cannot hold.
-    const bool wider = usable && (wide.bits > 16 || wide.channels > 2);
-    const int width = std::min(bits != 0 ? bits : wider ? wide.bits : in.source.bits, maxBits);
-    if (keepsWide && width != 8 && (width > 16 || wide.channels > 2)) {
-        plan.format = {outRate, wide.channels, std::max(width, 16), true};
-        plan.readWide = true;
-        return;
-    }
-    const int outChannels = channels == 1 || channels == 2 ? channels : in.source.channels;
-    // Another rate or channel count from a wide source of one or two channels: converted at the wide width.
-    if (usable && wide.channels <= 2 && wide.bits > 16 && width > 16) {
-        plan.format = {outRate, outChannels, width, true};
-        plan.readWide = true;
-        return;
-    }
-    if (width > 16) plan.format = {outRate, outChannels, width, true};
-    else plan.format = {outRate, outChannels, width == 8 ? 8 : 16};
-    plan.readWide = false;
+    const PcmFormat& source = in.source;
+    const int outRate = rate > 0 ? rate : source.rate;
+    const int outChannels = channels == 1 || channels == 2 ? channels : source.channels <= maxChannels ? source.channels : 2;
+    const int width = std::min(bits != 0 ? bits : source.bits, maxBits);
+    plan.format = {outRate, outChannels, width};
 }
 
 }  // namespace pelloran

@@ -77,7 +77,7 @@ int RateHint(const ConvertSettings& s) { return s.wma.automatic != 0 ? 44100 : s
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    const PcmFormat& source = in.source;
+    const PcmFormat source = LossyInput(in.source);
     const bool automatic = s.wma.automatic != 0;
     const WmaTarget wanted = automatic ? AutoWmaTarget(source.rate, source.channels)
                                        : WmaTarget{s.wma.bitRate, s.wma.rate};
@@ -87,7 +87,7 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
     // The loop's converter brings the source to the format's rate (any ratio, exact length; the encoder's own
     // resampler gives nothing for a source shorter than its filter); a stereo source for a mono format reaches
     // the writer as one channel, picked or mixed by the loop.
-    plan.format = {format->Rate(), std::min(source.channels, format->channels), source.bits};
+    plan.format = {format->Rate(), std::min(source.channels, format->channels), 16};
     plan.tags = PlanTags(in, s.wma).values;
     SetGain(plan, s.wma);
     plan.writer = std::make_unique<WmaWriter>(WmaOptions{*format});

@@ -1,27 +1,39 @@
 #pragma once
-// The shape of planar PCM as a reader delivers it, the converter changes it and a writer takes it.
-//
-// Two paths: the narrow one (8-bit unsigned or 16-bit signed samples of their own size, one or two
-// channels) that every writer takes, and the wide one for lossless writers: every channel of the source as
-// int32 samples holding `bits` significant bits, right-aligned (a 24-bit sample lies in -2^23..2^23-1).
+// The one shape of PCM between readers, the converter and writers: one int32 plane per channel, each sample
+// holding `bits` significant bits, right-aligned and signed (an 8-bit sample lies in -128..127, a 24-bit one in
+// -2^23..2^23-1). Channels are in the source's order (FFmpeg's standard order for 3 and more).
+
+#include <cstdint>
 
 namespace pelloran {
 
-inline constexpr int kMaxWideChannels = 8;
+inline constexpr int kMaxChannels = 8;
+// Kept for the callers that speak of the many-channel path.
+inline constexpr int kMaxWideChannels = kMaxChannels;
 
 struct PcmFormat {
-    int rate = 0;       // Hz
-    int channels = 2;   // 1 or 2; up to kMaxWideChannels on the wide path
-    int bits = 16;      // 8 (unsigned) or 16 (signed); on the wide path 16, 24 or 32
-    bool wide = false;  // int32 samples, as above
+    int rate = 0;      // Hz
+    int channels = 2;  // 1 to kMaxChannels
+    int bits = 16;     // 8, 16, 24 or 32
 
     bool operator==(const PcmFormat&) const = default;
-    // Narrow: channels 1 or 2, width 8 or 16. Wide: 1 to 8 channels, width 16, 24 or 32. A positive rate.
     bool Valid() const {
-        if (rate <= 0) return false;
-        if (wide) return channels >= 1 && channels <= kMaxWideChannels && (bits == 16 || bits == 24 || bits == 32);
-        return (channels == 1 || channels == 2) && (bits == 8 || bits == 16);
+        return rate > 0 && channels >= 1 && channels <= kMaxChannels &&
+               (bits == 8 || bits == 16 || bits == 24 || bits == 32);
     }
 };
+
+// Samples of a plane from one width to another: up by a left shift, down by an arithmetic shift.
+inline void ChangeWidth(const int32_t* in, int32_t* out, int frames, int fromBits, int toBits) {
+    if (toBits > fromBits) {
+        const int shift = toBits - fromBits;
+        for (int i = 0; i < frames; ++i) out[i] = static_cast<int32_t>(static_cast<uint32_t>(in[i]) << shift);
+    } else if (toBits < fromBits) {
+        const int shift = fromBits - toBits;
+        for (int i = 0; i < frames; ++i) out[i] = in[i] >> shift;
+    } else if (in != out) {
+        for (int i = 0; i < frames; ++i) out[i] = in[i];
+    }
+}
 
 }  // namespace pelloran

@@ -104,12 +104,14 @@ TEST(AacFrameStream, EveryEncoderCallGetsOneWholeFrameAcrossBlocks) {
     Recording r;
     AacFrameStream s;
     ASSERT_TRUE(s.Open(44100, 2, {}, r.Sink()));
-    const auto block = SineBlock(1152, 0);
-    ASSERT_TRUE(s.Write(block.data(), block.data(), 1152, 16));
+    const auto sine = SineBlock(1152, 0);
+    const std::vector<int32_t> wide(sine.begin(), sine.end());
+    const int32_t* block[2] = {wide.data(), wide.data()};
+    ASSERT_TRUE(s.Write(block, 1152, 16));
     EXPECT_EQ(r.passed, std::vector<int>{1024});  // one call, 128 wait
-    ASSERT_TRUE(s.Write(block.data(), block.data(), 1152, 16));
+    ASSERT_TRUE(s.Write(block, 1152, 16));
     EXPECT_EQ(r.passed, (std::vector<int>{1024, 1024}));  // 1280: one more call, 256 wait
-    for (int i = 0; i < 8; ++i) ASSERT_TRUE(s.Write(block.data(), block.data(), 1152, 16));
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(s.Write(block, 1152, 16));
     // 11520 frames: eleven whole calls, 256 left.
     ASSERT_EQ(r.passed.size(), 11u);
     for (int n : r.passed) EXPECT_EQ(n, 1024);
@@ -128,8 +130,10 @@ TEST(AacFrameStream, SourceShorterThanOneFrameStillGivesAudio) {
     Recording r;
     AacFrameStream s;
     ASSERT_TRUE(s.Open(44100, 2, {}, r.Sink()));
-    const auto block = SineBlock(100, 0);
-    ASSERT_TRUE(s.Write(block.data(), block.data(), 100, 16));
+    const auto sine = SineBlock(100, 0);
+    const std::vector<int32_t> wide(sine.begin(), sine.end());
+    const int32_t* block[2] = {wide.data(), wide.data()};
+    ASSERT_TRUE(s.Write(block, 100, 16));
     EXPECT_TRUE(r.passed.empty());
     ASSERT_TRUE(s.Drain());
     ASSERT_FALSE(r.passed.empty());
@@ -150,7 +154,7 @@ TEST(AacWriter, WritesAdtsFramesWithTheChosenMpegVersion) {
             ASSERT_TRUE(w.Open(path, {44100, 2, 16}, {}));
             for (int i = 0; i < 40; ++i) {
                 const auto block = SineBlock(1152, i * 1152);
-                ASSERT_TRUE(w.Write(block.data(), block.data(), 1152));
+                ASSERT_TRUE(test::WriteSixteen(w, block.data(), block.data(), 1152));
             }
             ASSERT_TRUE(w.Finish());
         }
@@ -187,7 +191,7 @@ TEST(AacWriter, EightBitBlocksAreWidenedAndWriteErrorsFail) {
             for (int j = 0; j < 1152; ++j)
                 block[static_cast<size_t>(j)] =
                     static_cast<uint8_t>(128 + 100 * std::sin(2 * M_PI * 440.0 * (i * 1152 + j) / 8000));
-            ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
+            ASSERT_TRUE(test::WriteEight(w, block.data(), nullptr, 1152));
         }
         ASSERT_TRUE(w.Finish());
     }
@@ -199,7 +203,7 @@ TEST(AacWriter, EightBitBlocksAreWidenedAndWriteErrorsFail) {
     ASSERT_TRUE(full.Open("/dev/full", {44100, 2, 16}, {}));
     bool ok = true;
     const auto block = SineBlock(1152, 0);
-    for (int i = 0; i < 400 && ok; ++i) ok = full.Write(block.data(), block.data(), 1152);
+    for (int i = 0; i < 400 && ok; ++i) ok = test::WriteSixteen(full, block.data(), block.data(), 1152);
     EXPECT_FALSE(ok && full.Finish());
 }
 
@@ -214,7 +218,7 @@ TEST(Mp4Writer, FirstSampleCarriesTheDelayAndDurationsMatchTheInput) {
         auto block = SineBlock(n, done);
         for (int i = 0; i < n; ++i)
             if (done + i < 22050) block[static_cast<size_t>(i)] = 0;
-        ASSERT_TRUE(w.Write(block.data(), block.data(), n));
+        ASSERT_TRUE(test::WriteSixteen(w, block.data(), block.data(), n));
         done += n;
     }
     ASSERT_TRUE(w.Finish());
@@ -240,7 +244,7 @@ TEST(Mp4Writer, MetadataSkipsEmptyTextsAndTrackZero) {
         const TagRecord tags{"Caf\xC3\xA9", "Artist", "Album", "1999", "", "Note", "0", "Writer", "(c) Someone", {}, {}};
         ASSERT_TRUE(w.Open(path, {44100, 1, 16}, tags));
         const auto block = SineBlock(1152, 0);
-        ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
+        ASSERT_TRUE(test::WriteSixteen(w, block.data(), nullptr, 1152));
         ASSERT_TRUE(w.Finish());
     }
     const auto p = test::ProbeAudio(path);
@@ -263,7 +267,7 @@ TEST(Mp4Writer, UncreatableFileFailsOpenAndFullDiskFailsClose) {
     ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
     bool ok = true;
     const auto block = SineBlock(1152, 0);
-    for (int i = 0; i < 400 && ok; ++i) ok = w.Write(block.data(), block.data(), 1152);
+    for (int i = 0; i < 400 && ok; ++i) ok = test::WriteSixteen(w, block.data(), block.data(), 1152);
     EXPECT_FALSE(ok && w.Finish());
 }
 

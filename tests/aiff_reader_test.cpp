@@ -40,26 +40,30 @@ Decoded DecodeAiff(const std::string& path) {
     d.opened = true;
     d.rate = reader->GetSampleRate();
     d.channels = reader->GetChannels();
-    d.outputChannels = reader->GetOutputChannels();
-    d.bits = reader->GetBitsPerSample();
+    d.outputChannels = reader->Format().channels;
+    d.bits = reader->Format().bits;
     d.duration = reader->GetDurationSeconds();
     d.length = reader->GetLength();
-    EXPECT_TRUE(d.bits == 8 || d.bits == 16);
-    EXPECT_TRUE(d.outputChannels == 1 || d.outputChannels == 2);
-    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
+    EXPECT_TRUE(d.bits == 8 || d.bits == 16 || d.bits == 24 || d.bits == 32);
+    EXPECT_EQ(d.outputChannels, std::min(d.channels, kMaxChannels));
+    std::vector<int32_t> planes[kMaxChannels];
+    int32_t* pointers[kMaxChannels] = {};
+    for (int c = 0; c < d.outputChannels; ++c) {
+        planes[c].resize(kBlockFrames);
+        pointers[c] = planes[c].data();
+    }
     for (int calls = 0; calls < 1000000; ++calls) {
-        const int frames = reader->Read(left.data(), d.outputChannels == 2 ? right.data() : nullptr);
+        const int frames = reader->Read(pointers);
         if (frames <= 0) break;
         EXPECT_LE(frames, kBlockFrames);
         for (int i = 0; i < frames; ++i) {
             for (int c = 0; c < d.outputChannels; ++c) {
-                const void* buffer = c == 0 ? left.data() : right.data();
+                const int32_t v = planes[c][static_cast<size_t>(i)];
                 if (d.bits == 8) {
-                    const uint8_t b = static_cast<const uint8_t*>(buffer)[i];
-                    d.bytes.push_back(b);
-                    d.samples.push_back(static_cast<int16_t>((b - 128) * 256));
+                    d.bytes.push_back(static_cast<uint8_t>(v + 128));
+                    d.samples.push_back(static_cast<int16_t>(v * 256));
                 } else {
-                    d.samples.push_back(static_cast<const int16_t*>(buffer)[i]);
+                    d.samples.push_back(static_cast<int16_t>(v >> (d.bits - 16)));
                 }
             }
         }
@@ -282,23 +286,17 @@ TEST_F(AiffReaderTest, LowerCaseSowtIsLittleEndian) {
     EXPECT_EQ(d24.samples, (std::vector<int16_t>{0x3322, int16_t(0xCCBB)}));
 }
 
-TEST_F(AiffReaderTest, ChannelsOneAndTwoOrOneAndFourArePicked) {
-    struct Case {
-        int channels;
-        int second;  // stored channel (1-based) delivered as channel 2
-    };
-    for (const Case c : {Case{2, 2}, Case{3, 2}, Case{4, 2}, Case{6, 4}}) {
-        SCOPED_TRACE(c.channels);
-        const auto d = DecodeAiff(Write("multi.aiff", Form(false, {Chunk("COMM", CommBody(uint16_t(c.channels), 50, 16, Extended(48000))),
-                                                                   Chunk("SSND", SsndBody(NumberedFrames16(c.channels, 50)))})));
+TEST_F(AiffReaderTest, EveryChannelIsDeliveredInItsOrder) {
+    for (const int channels : {2, 3, 4, 6}) {
+        SCOPED_TRACE(channels);
+        const auto d = DecodeAiff(Write("multi.aiff", Form(false, {Chunk("COMM", CommBody(uint16_t(channels), 50, 16, Extended(48000))),
+                                                                   Chunk("SSND", SsndBody(NumberedFrames16(channels, 50)))})));
         ASSERT_TRUE(d.opened);
-        EXPECT_EQ(d.channels, c.channels);
-        ASSERT_EQ(d.outputChannels, 2);
-        ASSERT_EQ(d.samples.size(), 100u);
-        for (int f = 0; f < 50; ++f) {
-            ASSERT_EQ(d.samples[2 * f], 1000 + f);
-            ASSERT_EQ(d.samples[2 * f + 1], c.second * 1000 + f);
-        }
+        EXPECT_EQ(d.channels, channels);
+        ASSERT_EQ(d.outputChannels, channels);
+        ASSERT_EQ(d.samples.size(), 50u * channels);
+        for (int f = 0; f < 50; ++f)
+            for (int c = 0; c < channels; ++c) ASSERT_EQ(d.samples[f * channels + c], (c + 1) * 1000 + f);
     }
     // Six channels of 8-bit and 24-bit samples: the offsets scale with the sample width.
     Bytes data8;
@@ -312,16 +310,16 @@ TEST_F(AiffReaderTest, ChannelsOneAndTwoOrOneAndFourArePicked) {
     auto d8 = DecodeAiff(Write("six8.aiff", Form(false, {Chunk("COMM", CommBody(6, 20, 8, Extended(8000))),
                                                          Chunk("SSND", SsndBody(data8))})));
     ASSERT_TRUE(d8.opened);
-    ASSERT_EQ(d8.bytes.size(), 40u);
+    ASSERT_EQ(d8.bytes.size(), 120u);
     EXPECT_EQ(d8.bytes[0], 128);
-    EXPECT_EQ(d8.bytes[1], 128 + 30);
-    EXPECT_EQ(d8.bytes[39], 128 + 30 + 19);
+    EXPECT_EQ(d8.bytes[1], 128 + 10);
+    EXPECT_EQ(d8.bytes[119], 128 + 50 + 19);
     auto d24 = DecodeAiff(Write("six24.aiff", Form(false, {Chunk("COMM", CommBody(6, 20, 24, Extended(8000))),
                                                            Chunk("SSND", SsndBody(data24))})));
     ASSERT_TRUE(d24.opened);
-    ASSERT_EQ(d24.samples.size(), 40u);
-    EXPECT_EQ(d24.samples[1], (30 << 8) | 3);
-    EXPECT_EQ(d24.samples[39], ((30 + 19) << 8) | 3);
+    ASSERT_EQ(d24.samples.size(), 120u);
+    EXPECT_EQ(d24.samples[1], (10 << 8) | 1);
+    EXPECT_EQ(d24.samples[119], ((50 + 19) << 8) | 5);
 
     // Five, seven and zero channels are refused.
     for (uint16_t channels : {0, 5, 7, 65535}) {
@@ -413,10 +411,10 @@ TEST_F(AiffReaderTest, DwvwStereoDeliversPairs) {
     std::copy(frames, frames + 4, bytes.begin() + static_cast<long>(at) + 2);
     auto reader = MakeAiffReader();
     ASSERT_TRUE(reader->Open(Write("s.aif", bytes), 0));
-    ASSERT_EQ(reader->GetOutputChannels(), 2);
+    ASSERT_EQ(reader->Format().channels, 2);
     std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
     size_t frame = 0;
-    while (const int pairs = reader->Read(left.data(), right.data())) {
+    while (const int pairs = ReadSixteen(*reader, left.data(), right.data())) {
         ASSERT_GT(pairs, 0);
         for (int i = 0; i < pairs; ++i, ++frame) {
             ASSERT_LT(2 * frame + 1, values.size());

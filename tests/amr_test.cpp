@@ -47,11 +47,11 @@ TEST(AmrWriter, CutsBlocksIntoFramesAndPadsOnlyTheLast) {
     AmrWriter w;
     ASSERT_TRUE(w.Open(path, kNarrow, {}));
     const auto block = Tone(1152, 8000);
-    ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
+    ASSERT_TRUE(test::WriteSixteen(w, block.data(), nullptr, 1152));
     EXPECT_EQ(w.FramesEncoded(), 7u);  // 7 frames, 32 samples wait
-    ASSERT_TRUE(w.Write(block.data(), nullptr, 128));
+    ASSERT_TRUE(test::WriteSixteen(w, block.data(), nullptr, 128));
     EXPECT_EQ(w.FramesEncoded(), 8u);  // 128 more complete that frame exactly
-    ASSERT_TRUE(w.Write(block.data(), nullptr, 1152));
+    ASSERT_TRUE(test::WriteSixteen(w, block.data(), nullptr, 1152));
     EXPECT_EQ(w.FramesEncoded(), 15u);  // 7 more, 32 wait
     ASSERT_TRUE(w.Finish());
     const auto bytes = ReadBytes(path);
@@ -72,14 +72,14 @@ TEST(AmrWriter, ShortStreamsAndWholeFrames) {
     AmrWriter w;
     ASSERT_TRUE(w.Open(shortPath, kNarrow, {}));
     const auto tone = Tone(640, 8000);
-    ASSERT_TRUE(w.Write(tone.data(), nullptr, 100));
+    ASSERT_TRUE(test::WriteSixteen(w, tone.data(), nullptr, 100));
     EXPECT_EQ(w.FramesEncoded(), 0u);
     ASSERT_TRUE(w.Finish());
     EXPECT_EQ(CountFrames(ReadBytes(shortPath), false), 1);
 
     const std::string wholePath = dir / "whole.amr";
     ASSERT_TRUE(w.Open(wholePath, kNarrow, {}));
-    ASSERT_TRUE(w.Write(tone.data(), nullptr, 640));
+    ASSERT_TRUE(test::WriteSixteen(w, tone.data(), nullptr, 640));
     ASSERT_TRUE(w.Finish());
     EXPECT_EQ(CountFrames(ReadBytes(wholePath), false), 4);  // no padded frame
 }
@@ -90,7 +90,7 @@ TEST(AmrWriter, ModesDtxAndTheWideBandHeader) {
     AmrWriter w({AmrBand::Wide, 8, false});
     ASSERT_TRUE(w.Open(path, kWide, {}));
     const auto tone = Tone(3200, 16000);
-    ASSERT_TRUE(w.Write(tone.data(), nullptr, 3200));
+    ASSERT_TRUE(test::WriteSixteen(w, tone.data(), nullptr, 3200));
     ASSERT_TRUE(w.Finish());
     const auto bytes = ReadBytes(path);
     EXPECT_EQ(Head(bytes, 9), "#!AMR-WB\n");
@@ -120,7 +120,7 @@ TEST(AmrWriter, ModesDtxAndTheWideBandHeader) {
     for (const auto& [file, dtx] : {std::pair{quiet, true}, std::pair{loud, false}}) {
         AmrWriter writer({AmrBand::Narrow, 6, dtx});
         ASSERT_TRUE(writer.Open(file, kNarrow, {}));
-        ASSERT_TRUE(writer.Write(silence.data(), nullptr, 8000));
+        ASSERT_TRUE(test::WriteSixteen(writer, silence.data(), nullptr, 8000));
         ASSERT_TRUE(writer.Finish());
     }
     EXPECT_LT(ReadBytes(quiet).size() * 3, ReadBytes(loud).size());
@@ -131,7 +131,7 @@ TEST(AmrWriter, FullDiskFailsTheFile) {
     ASSERT_TRUE(w.Open("/dev/full", kNarrow, {}));
     const auto tone = Tone(1600, 8000);
     bool ok = true;
-    for (int i = 0; i < 400 && ok; ++i) ok = w.Write(tone.data(), nullptr, 1600);
+    for (int i = 0; i < 400 && ok; ++i) ok = test::WriteSixteen(w, tone.data(), nullptr, 1600);
     EXPECT_FALSE(ok && w.Finish());
 }
 

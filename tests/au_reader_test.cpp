@@ -32,20 +32,12 @@ Decoded DecodeAu(const std::string& path) {
     d.opened = true;
     d.rate = reader->GetSampleRate();
     d.channels = reader->GetChannels();
-    d.outputChannels = reader->GetOutputChannels();
+    d.outputChannels = reader->Format().channels;
     d.duration = reader->GetDurationSeconds();
     d.length = reader->GetLength();
-    EXPECT_EQ(reader->GetBitsPerSample(), 16);
-    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
-    for (int calls = 0; calls < 1000000; ++calls) {
-        const int frames = reader->Read(left.data(), right.data());
-        if (frames <= 0) break;
-        EXPECT_LE(frames, kBlockFrames);
-        for (int i = 0; i < frames; ++i) {
-            d.samples.push_back(left[i]);
-            if (d.outputChannels == 2) d.samples.push_back(right[i]);
-        }
-    }
+    const int bits = reader->Format().bits;
+    EXPECT_TRUE(bits == 16 || bits == 24 || bits == 32);
+    for (const int32_t v : ReadAllSamples(*reader)) d.samples.push_back(static_cast<int16_t>(v >> (bits - 16)));
     return d;
 }
 

@@ -58,15 +58,12 @@ std::vector<WriterCase> Cases() {
 // Half a second of a 440 Hz tone in the case's format.
 void WriteTone(AudioWriter& w, const PcmFormat& f) {
     const int frames = f.rate / 2;
-    std::vector<int16_t> wide(static_cast<size_t>(frames));
-    std::vector<uint8_t> narrow(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i) {
-        const double v = std::sin(2 * M_PI * 440.0 * i / f.rate);
-        wide[static_cast<size_t>(i)] = static_cast<int16_t>(12000 * v);
-        narrow[static_cast<size_t>(i)] = static_cast<uint8_t>(128 + 60 * v);
-    }
-    const void* block = f.bits == 8 ? static_cast<const void*>(narrow.data()) : wide.data();
-    ASSERT_TRUE(w.Write(block, f.channels == 2 ? block : nullptr, frames));
+    std::vector<int32_t> tone(static_cast<size_t>(frames));
+    const double scale = f.bits == 8 ? 60.0 : 12000.0 * (1 << (f.bits - 16));
+    for (int i = 0; i < frames; ++i)
+        tone[static_cast<size_t>(i)] = static_cast<int32_t>(scale * std::sin(2 * M_PI * 440.0 * i / f.rate));
+    const int32_t* planes[2] = {tone.data(), tone.data()};
+    ASSERT_TRUE(w.Write(planes, frames));
 }
 
 TEST(AudioWriter, EveryWriterGivesAFileTheIndependentDecoderReads) {
@@ -110,18 +107,18 @@ TEST(AudioWriter, AbortAndDestructionLeaveNothingAndRefusalsAreClean) {
         EXPECT_FALSE(test::fs::exists(path));
 
         w = c.make();
-        const uint8_t block[4] = {};
-        EXPECT_FALSE(w->Write(block, block, 1));  // before Open
-        EXPECT_FALSE(w->Open(path, {c.format.rate, 3, 16}, {}));
-        EXPECT_FALSE(w->Open(path, {c.format.rate, 1, 24}, {}));
+        const int16_t block[4] = {};
+        EXPECT_FALSE(test::WriteSixteen(*w, block, block, 1));  // before Open
+        EXPECT_FALSE(w->Open(path, {c.format.rate, 9, 16}, {}));
+        EXPECT_FALSE(w->Open(path, {c.format.rate, 1, 12}, {}));
         EXPECT_FALSE(w->Open(path, {0, 1, 16}, {}));
         EXPECT_FALSE(test::fs::exists(path));
         ASSERT_TRUE(w->Open(path, c.format, {}));
         if (c.format.channels == 2) {
-            EXPECT_FALSE(w->Write(block, nullptr, 1));  // stereo needs both sides
+            EXPECT_FALSE(test::WriteSixteen(*w, block, nullptr, 1));  // stereo needs both sides
         }
-        EXPECT_FALSE(w->Write(block, block, -1));
-        EXPECT_TRUE(w->Write(block, block, 0));
+        EXPECT_FALSE(test::WriteSixteen(*w, block, block, -1));
+        EXPECT_TRUE(test::WriteSixteen(*w, block, block, 0));
     }
 }
 
@@ -131,7 +128,7 @@ TEST(AudioWriter, BackgroundFailuresReachTheCaller) {
     ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
     std::vector<int16_t> block(4096);
     bool written = true;
-    for (int i = 0; i < 200 && written; ++i) written = w.Write(block.data(), block.data(), 4096);
+    for (int i = 0; i < 200 && written; ++i) written = test::WriteSixteen(w, block.data(), block.data(), 4096);
     EXPECT_FALSE(written && w.Finish());
     EXPECT_TRUE(test::fs::exists("/dev/full"));  // a device is never removed
 }

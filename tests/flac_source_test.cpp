@@ -213,11 +213,9 @@ TEST(FlacSource, GeneralReaderTakesNativeFlacWithoutFfmpeg) {
     BassDecoder decoder;
     ASSERT_TRUE(decoder.Open(dir / "six.flac", 0));
     EXPECT_NE(dynamic_cast<const FlacSource*>(decoder.Source()), nullptr);
-    EXPECT_EQ(decoder.GetBitsPerSample(), 16);
-    const PcmFormat wide = decoder.WideFormat();
-    EXPECT_EQ(wide.bits, 24);
-    EXPECT_EQ(wide.channels, 6);
-    ASSERT_TRUE(decoder.UseWide());
+    const PcmFormat format = decoder.Format();
+    EXPECT_EQ(format.bits, 24);
+    EXPECT_EQ(format.channels, 6);
     EXPECT_NE(dynamic_cast<const FlacSource*>(decoder.Source()), nullptr);
 
     DecoderContext context;

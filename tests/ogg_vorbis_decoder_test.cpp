@@ -37,13 +37,17 @@ struct Decoded {
 
 Decoded DecodeAll(OggVorbisDecoder& d, int maxReads = 100000) {
     Decoded out;
-    int16_t left[kBlockFrames], right[kBlockFrames];
-    for (int n; out.reads < maxReads && (n = d.Read(left, right)) > 0; ++out.reads) {
+    std::vector<int32_t> planes[kMaxChannels];
+    int32_t* pointers[kMaxChannels] = {};
+    for (int c = 0; c < kMaxChannels; ++c) {
+        planes[c].resize(kBlockFrames);
+        pointers[c] = planes[c].data();
+    }
+    const int channels = d.Format().channels;
+    for (int n; out.reads < maxReads && (n = d.Read(pointers)) > 0; ++out.reads) {
         out.oversized |= n > kBlockFrames;
-        for (int i = 0; i < std::min(n, kBlockFrames); ++i) {
-            out.samples.push_back(left[i]);
-            if (d.GetOutputChannels() == 2) out.samples.push_back(right[i]);
-        }
+        for (int i = 0; i < std::min(n, kBlockFrames); ++i)
+            for (int c = 0; c < channels; ++c) out.samples.push_back(planes[c][static_cast<size_t>(i)]);
     }
     return out;
 }
@@ -78,8 +82,8 @@ TEST(OggVorbisDecoder, DecodesLikeFfmpeg) {
         ASSERT_EQ(d.Open(dir / c.file, 0), 1);
         EXPECT_EQ(d.GetSampleRate(), c.rate);
         EXPECT_EQ(d.GetChannels(), c.channels);
-        EXPECT_EQ(d.GetOutputChannels(), c.channels);
-        EXPECT_EQ(d.GetBitsPerSample(), 16);
+        EXPECT_EQ(d.Format().channels, c.channels);
+        EXPECT_EQ(d.Format().bits, 16);
         EXPECT_EQ(d.GetDurationSeconds(), c.seconds);
         EXPECT_GT(d.GetBitrateKbps(), 0);
         EXPECT_EQ(d.GetLength(), fs::file_size(dir / c.file));
@@ -174,7 +178,7 @@ TEST(OggVorbisDecoder, SurroundFileMixesToStereo) {
     OggVorbisDecoder d;
     ASSERT_EQ(d.Open(dir / "six.ogg", 0), 1);
     EXPECT_EQ(d.GetChannels(), 6);
-    EXPECT_EQ(d.GetOutputChannels(), 2);
+    EXPECT_EQ(d.Format().channels, 2);
     const Decoded got = DecodeAll(d);
     EXPECT_FALSE(got.oversized);
     const std::vector<int> want = FfmpegSamples(dir / "six.ogg", 2);

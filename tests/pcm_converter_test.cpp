@@ -12,18 +12,64 @@ struct Setup {
     int sourceRate, sourceChannels, sourceBits, targetRate, targetChannels, targetBits;
 };
 
-void Configure(PcmConverter& c, const Setup& s) {
-    c.sourceRate = s.sourceRate;
-    c.sourceChannels = s.sourceChannels;
-    c.sourceBits = s.sourceBits;
-    c.targetRate = s.targetRate;
-    c.targetChannels = s.targetChannels;
-    c.targetBits = s.targetBits;
-    ASSERT_TRUE(c.Prepare());
-}
+// Bytes of one sample in the tests' own buffers: 8-bit unsigned, 16-bit signed, wider int32.
+size_t SampleBytes(int bits) { return bits <= 16 ? static_cast<size_t>(bits / 8) : 4; }
+
+// The converter fed and read with those buffers (right only for two channels).
+class Conv {
+public:
+    void Prepare(const Setup& s, int monoType = 0) {
+        s_ = s;
+        ASSERT_TRUE(c_.Prepare({s.sourceRate, s.sourceChannels, s.sourceBits},
+                               {s.targetRate, s.targetChannels, s.targetBits}, monoType));
+    }
+    void Push(const void* left, const void* right, int frames) {
+        std::vector<int32_t> l = Load(left, s_.sourceBits, frames), r;
+        const int32_t* planes[2] = {l.data(), nullptr};
+        if (s_.sourceChannels == 2) {
+            r = Load(right, s_.sourceBits, frames);
+            planes[1] = r.data();
+        }
+        c_.Push(planes, frames);
+    }
+    int Pull(void* left, void* right, int capacity) {
+        std::vector<int32_t> l(static_cast<size_t>(capacity)), r(static_cast<size_t>(capacity));
+        int32_t* planes[2] = {l.data(), r.data()};
+        const int n = c_.Pull(planes, capacity);
+        Store(l, s_.targetBits, n, left);
+        if (s_.targetChannels == 2) Store(r, s_.targetBits, n, right);
+        return n;
+    }
+    void End() { c_.End(); }
+    double factor() const { return c_.factor(); }
+    int stages() const { return c_.stages(); }
+
+private:
+    static std::vector<int32_t> Load(const void* in, int bits, int frames) {
+        std::vector<int32_t> out(static_cast<size_t>(frames));
+        for (int i = 0; i < frames; ++i) {
+            if (bits == 8) out[static_cast<size_t>(i)] = static_cast<const uint8_t*>(in)[i] - 128;
+            else if (bits == 16) out[static_cast<size_t>(i)] = static_cast<const int16_t*>(in)[i];
+            else out[static_cast<size_t>(i)] = static_cast<const int32_t*>(in)[i];
+        }
+        return out;
+    }
+    static void Store(const std::vector<int32_t>& in, int bits, int frames, void* out) {
+        for (int i = 0; i < frames; ++i) {
+            const int32_t v = in[static_cast<size_t>(i)];
+            if (bits == 8) static_cast<uint8_t*>(out)[i] = static_cast<uint8_t>(v + 128);
+            else if (bits == 16) static_cast<int16_t*>(out)[i] = static_cast<int16_t>(v);
+            else static_cast<int32_t*>(out)[i] = v;
+        }
+    }
+    Setup s_{};
+    PcmConverter c_;
+};
+
+void Configure(Conv& c, const Setup& s) { c.Prepare(s); }
 
 TEST(PcmConverterEqualRates, StereoToMonoMixFloorsTowardsMinusInfinity) {
-    PcmConverter c;
+    Conv c;
     Configure(c, {44100, 2, 16, 44100, 1, 16});
     const int16_t left[3] = {-3, 100, 32767};
     const int16_t right[3] = {0, 101, 32767};
@@ -36,7 +82,7 @@ TEST(PcmConverterEqualRates, StereoToMonoMixFloorsTowardsMinusInfinity) {
 }
 
 TEST(PcmConverterEqualRates, WidthConversionBothWays) {
-    PcmConverter narrow;
+    Conv narrow;
     Configure(narrow, {8000, 1, 16, 8000, 1, 8});
     const int16_t in16[3] = {0, -32768, 32767};
     uint8_t out8[4] = {};
@@ -46,7 +92,7 @@ TEST(PcmConverterEqualRates, WidthConversionBothWays) {
     EXPECT_EQ(out8[1], 0);
     EXPECT_EQ(out8[2], 255);
 
-    PcmConverter widen;
+    Conv widen;
     Configure(widen, {8000, 1, 8, 8000, 1, 16});
     const uint8_t in8[3] = {0, 128, 255};
     int16_t out16[4] = {};
@@ -73,7 +119,7 @@ TEST(PcmConverterEqualRates, WideWidthsTable) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.from) + " to " + std::to_string(k.to));
-        PcmConverter c;
+        Conv c;
         Configure(c, {8000, 1, k.from, 8000, 1, k.to});
         // The input in the source's own sample size.
         std::vector<uint8_t> in(3 * SampleBytes(k.from));
@@ -91,7 +137,7 @@ TEST(PcmConverterEqualRates, WideWidthsTable) {
             EXPECT_EQ(v, k.out[i]) << i;
         }
     }
-    PcmConverter mix;
+    Conv mix;
     Configure(mix, {8000, 2, 24, 8000, 1, 24});
     const int32_t left[2] = {8388607, -3};
     const int32_t right[2] = {8388607, 0};
@@ -104,7 +150,7 @@ TEST(PcmConverterEqualRates, WideWidthsTable) {
 
 // 24 bits through the resampler keep far more than 16 bits of precision.
 TEST(PcmConverterResampling, TwentyFourBitsStayTwentyFourBits) {
-    PcmConverter c;
+    Conv c;
     Configure(c, {96000, 1, 24, 44100, 1, 24});
     std::vector<int32_t> in(96000);
     for (size_t i = 0; i < in.size(); ++i)
@@ -125,7 +171,7 @@ TEST(PcmConverterResampling, TwentyFourBitsStayTwentyFourBits) {
 }
 
 TEST(PcmConverterEqualRates, MonoToStereoDuplicatesAndKeepsFrameCount) {
-    PcmConverter c;
+    Conv c;
     Configure(c, {22050, 1, 16, 22050, 2, 16});
     EXPECT_EQ(c.factor(), 0.0);  // no resampler opened
     const int16_t mono[4] = {1, -2, 3, -4};
@@ -142,7 +188,7 @@ TEST(PcmConverterEqualRates, MonoToStereoDuplicatesAndKeepsFrameCount) {
 // and returns the output of the left channel.
 std::vector<int16_t> ResampleSine(const Setup& s, int inputFrames, std::vector<int16_t>* rightOut = nullptr,
                                   int pull = 4096, double frequency = 440.0) {
-    PcmConverter c;
+    Conv c;
     Configure(c, s);
     std::vector<int16_t> l, r;
     std::vector<int16_t> inL(1152), inR(1152);
@@ -202,7 +248,7 @@ TEST(PcmConverterResampling, AnyRatioComesOutWholeInBoundedPulls) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.setup.sourceRate) + " -> " + std::to_string(k.setup.targetRate));
-        PcmConverter probe;
+        Conv probe;
         Configure(probe, k.setup);
         EXPECT_EQ(probe.stages(), k.stages);
         std::vector<int16_t> right;
@@ -274,34 +320,55 @@ TEST(ChannelRule, OneMeaningForEveryMonoType) {
     const Case cases[] = {
         {2, 1, 0, ChannelChoice::Mix},  {2, 1, 1, ChannelChoice::Left},   {2, 1, 2, ChannelChoice::Right},
         {2, 1, 3, ChannelChoice::Mix},  {2, 1, -1, ChannelChoice::Mix},   {1, 2, 1, ChannelChoice::Spread},
-        {2, 2, 2, ChannelChoice::Same}, {1, 1, 1, ChannelChoice::Same},
+        {2, 2, 2, ChannelChoice::Same}, {1, 1, 1, ChannelChoice::Same}, {6, 2, 1, ChannelChoice::Downmix},
+        {6, 1, 2, ChannelChoice::Downmix},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ChooseChannels(c.source, c.target, c.monoType), c.choice) << c.source << c.target << c.monoType;
 }
 
-TEST(Gain, SixteenBitClampsSymmetrically) {
-    int16_t l[2] = {20000, -20000};
-    int16_t r[2] = {100, -100};
-    AmplifySamples16(l, r, 2, 2, 2.0f);
-    EXPECT_EQ(l[0], 32767);
-    EXPECT_EQ(l[1], -32767);
-    EXPECT_EQ(r[0], 200);
-    EXPECT_EQ(r[1], -200);
+TEST(Gain, ClampsToEachWidthAndTruncatesTowardsZero) {
+    struct Case {
+        int bits;
+        float gain;
+        int32_t in[2];
+        int32_t out[2];
+    };
+    const Case cases[] = {
+        {16, 2.0f, {20000, -20000}, {32767, -32767}},  // 16 bits clamp symmetrically
+        {16, 2.0f, {100, -100}, {200, -200}},
+        {8, 0.5f, {-127, 127}, {-63, 63}},  // trunc(-63.5) = -63
+        {8, 30.0f, {-128, 127}, {-128, 127}},
+        {24, 4.0f, {4194304, -3}, {8388607, -12}},
+    };
+    for (const Case& c : cases) {
+        int32_t samples[2] = {c.in[0], c.in[1]};
+        AmplifySamples(samples, 2, c.bits, c.gain);
+        EXPECT_EQ(samples[0], c.out[0]) << c.bits;
+        EXPECT_EQ(samples[1], c.out[1]) << c.bits;
+    }
 }
 
-TEST(Gain, EightBitTruncatesTowardsZeroAndRightIsUntouchedForMono) {
-    uint8_t l[3] = {1, 255, 128};
-    uint8_t r[1] = {7};
-    AmplifySamples8(l, r, 3, 1, 0.5f);
-    EXPECT_EQ(l[0], 65);  // trunc(-63.5) = -63
-    EXPECT_EQ(l[1], 191);
-    EXPECT_EQ(l[2], 128);
-    EXPECT_EQ(r[0], 7);
-    uint8_t loud[2] = {0, 255};
-    AmplifySamples8(loud, nullptr, 2, 1, 30.0f);
-    EXPECT_EQ(loud[0], 0);
-    EXPECT_EQ(loud[1], 255);
+// 5.1 to stereo: fronts whole, centre and surrounds at -3 dB, LFE left out, nothing clips at full scale.
+TEST(ChannelRule, FiveOneMixesDownWithoutClipping) {
+    const DownmixWeights w = StereoDownmix(6);
+    EXPECT_NEAR(w.left[2] / w.left[0], 0.7071, 1e-3);   // centre
+    EXPECT_NEAR(w.right[2] / w.right[1], 0.7071, 1e-3);
+    EXPECT_EQ(w.left[3], 0.0f);                          // LFE
+    EXPECT_EQ(w.right[3], 0.0f);
+    EXPECT_NEAR(w.left[4] / w.left[0], 0.7071, 1e-3);   // left surround, left side only
+    EXPECT_EQ(w.right[4], 0.0f);
+    PcmConverter c;
+    ASSERT_TRUE(c.Prepare({48000, 6, 16}, {48000, 2, 16}, 0));
+    const int32_t full[2] = {32767, -32768};
+    const int32_t* planes[6] = {full, full, full, full, full, full};
+    int32_t l[2], r[2];
+    int32_t* out[2] = {l, r};
+    c.Push(planes, 2);
+    ASSERT_EQ(c.Pull(out, 2), 2);
+    EXPECT_LE(l[0], 32767);
+    EXPECT_GE(l[0], 32700);
+    EXPECT_GE(r[1], -32768);
 }
 
 }  // namespace

@@ -30,17 +30,22 @@ Decoded DecodeAll(const std::string& path) {
     Decoded d;
     WavReader r;
     if (!(d.opened = r.Open(path, 0) != 0)) return d;
-    d.rate = r.GetSampleRate(), d.channels = r.GetChannels(), d.outputChannels = r.GetOutputChannels();
-    d.bits = r.GetBitsPerSample(), d.duration = r.GetDurationSeconds(), d.bitrate = r.GetBitrateKbps();
+    d.rate = r.GetSampleRate(), d.channels = r.GetChannels(), d.outputChannels = r.Format().channels;
+    d.bits = r.Format().bits, d.duration = r.GetDurationSeconds(), d.bitrate = r.GetBitrateKbps();
     d.length = r.GetLength();
-    int16_t buf[2][kBlockFrames];
-    for (int n, guard = 0; guard < 100000 && (n = r.Read(buf[0], buf[1])) > 0; ++guard) {
+    std::vector<int32_t> planes[kMaxChannels];
+    int32_t* pointers[kMaxChannels] = {};
+    for (int c = 0; c < d.outputChannels; ++c) {
+        planes[c].resize(kBlockFrames);
+        pointers[c] = planes[c].data();
+    }
+    for (int n, guard = 0; guard < 100000 && (n = r.Read(pointers)) > 0; ++guard) {
         if ((d.oversizedRead = n > kBlockFrames)) break;
         d.positionPastLength |= r.GetPosition() > r.GetLength();
         for (int i = 0; i < n; ++i) {
             for (int c = 0; c < d.outputChannels; ++c) {
-                const int v = d.bits == 8 ? (reinterpret_cast<const uint8_t*>(buf[c])[i] - 128) * 256 : buf[c][i];
-                d.samples.push_back(static_cast<int16_t>(v));
+                const int32_t v = planes[c][static_cast<size_t>(i)];
+                d.samples.push_back(static_cast<int16_t>(d.bits == 8 ? v * 256 : v >> (d.bits - 16)));
             }
         }
     }
@@ -238,7 +243,7 @@ TEST_P(ToolWritten, MatchesIndependentDecoders) {
     EXPECT_FALSE(d.oversizedRead || d.positionPastLength);
     EXPECT_EQ(d.rate, ref.rate);
     EXPECT_EQ(d.channels, ref.channels);
-    EXPECT_EQ(d.outputChannels, std::min(ref.channels, 2));
+    EXPECT_EQ(d.outputChannels, ref.channels);
     EXPECT_EQ(d.duration, 1);
     EXPECT_LE(CompareDecodes(d, ref, static_cast<size_t>(c.frameSlack)), c.tolerance);
     int peak = 0;
@@ -267,19 +272,19 @@ TEST_F(WavFiles, PadAndStrayBytesBetweenChunksArePassedOver) {
     EXPECT_EQ(d.samples, (std::vector<int16_t>{100, -200, 300}));
 }
 
-TEST_F(WavFiles, WideAndMultichannelPcmKeepsTopBitsOfFirstTwoChannels) {
-    // 24-bit stereo 0x123456 and 0xFEDCBA.
+TEST_F(WavFiles, WideAndMultichannelPcmKeepsEveryChannelAtItsWidth) {
+    // 24-bit stereo 0x123456 and 0xFEDCBA, delivered at 24 bits (the decode keeps their top 16 here).
     auto d = DecodeBytes(Riff({Fmt(1, 2, 8000, 6, 24), Chunk("data", {0x56, 0x34, 0x12, 0xBA, 0xDC, 0xFE})}));
     ASSERT_TRUE(d.opened);
-    EXPECT_EQ(d.bits, 16);
+    EXPECT_EQ(d.bits, 24);
     EXPECT_EQ(d.samples, (std::vector<int16_t>{0x1234, static_cast<int16_t>(0xFEDC)}));
     std::vector<int16_t> six;
     for (int i = 0; i < 18; ++i) six.push_back(static_cast<int16_t>(i % 6 * 1000 + i / 6));
     d = DecodeBytes(Riff({Fmt(1, 6, 8000, 12, 16), Chunk("data", Pcm16(six))}));
-    EXPECT_EQ(d.samples, (std::vector<int16_t>{0, 1000, 1, 1001, 2, 1002}));
-    // A-law, three channels: the third is dropped.
+    EXPECT_EQ(d.samples, six);
+    // A-law, three channels, all of them.
     d = DecodeBytes(Riff({Fmt(6, 3, 8000, 3, 8), Chunk("data", {0xD5, 0x55, 0x00, 0x55, 0xD5, 0x00})}));
-    EXPECT_EQ(d.samples, (std::vector<int16_t>{8, -8, -8, 8}));
+    EXPECT_EQ(d.samples, (std::vector<int16_t>{8, -8, -5504, -8, 8, -5504}));
 }
 
 TEST_F(WavFiles, DataSizeIsClampedAndUnfinishedSizeReadsToEnd) {
@@ -322,7 +327,8 @@ TEST_F(WavFiles, Rf64DataSizeComesFromDs64) {
 
 TEST_F(WavFiles, FloatScalesTruncatesAndSaturates) {
     const std::vector<double> in = {0.5, -0.5, 1.0, -1.0, 2.0, -3.0, std::nan(""), 0.0};
-    const std::vector<int16_t> expected = {16383, -16384, 32767, -32768, 32767, -32768, 0, 0};
+    // Rounded to 32 bits and read back at 16; beyond +-1 saturates, NaN is silence.
+    const std::vector<int16_t> expected = {16384, -16384, 32767, -32768, 32767, -32768, 0, 0};
     Bytes f32, f64;
     for (double v : in) {
         const float f = static_cast<float>(v);
@@ -447,15 +453,15 @@ TEST_F(WavFiles, ReaderIsReusableAndMadeByTheFactory) {
     ASSERT_NE(reader, nullptr);
     uint8_t left[kBlockFrames], right[kBlockFrames];
     ASSERT_NE(reader->Open(good, 0), 0);
-    EXPECT_EQ(reader->GetBitsPerSample(), 8);
-    EXPECT_EQ(reader->Read(left, right), 3);
+    EXPECT_EQ(reader->Format().bits, 8);
+    EXPECT_EQ(ReadEight(*reader, left, right), 3);
     EXPECT_EQ(left[2], 3);
-    EXPECT_EQ(reader->Read(left, right), 0);
+    EXPECT_EQ(ReadEight(*reader, left, right), 0);
     EXPECT_EQ(reader->Open(bad, 0), 0);
     EXPECT_EQ(reader->GetSampleRate(), 0);
-    EXPECT_EQ(reader->Read(left, right), 0);
+    EXPECT_EQ(ReadEight(*reader, left, right), 0);
     ASSERT_NE(reader->Open(good, 0), 0);
-    EXPECT_EQ(reader->Read(left, right), 3);
+    EXPECT_EQ(ReadEight(*reader, left, right), 3);
 }
 
 }  // namespace

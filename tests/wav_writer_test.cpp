@@ -41,8 +41,8 @@ TEST(WavWriter, InterleavesAndPatchesSizes) {
     ASSERT_TRUE(w.Open(path, {8000, 2, 8}, {}));
     const uint8_t l[3] = {10, 11, 12};
     const uint8_t r[3] = {20, 21, 22};
-    ASSERT_TRUE(w.Write(l, r, 3));
-    ASSERT_TRUE(w.Write(l, r, 1));
+    ASSERT_TRUE(test::WriteEight(w, l, r, 3));
+    ASSERT_TRUE(test::WriteEight(w, l, r, 1));
     ASSERT_TRUE(w.Finish());
     const auto b = ReadBytes(path);
     ASSERT_EQ(b.size(), 52u);
@@ -59,7 +59,7 @@ TEST(WavWriter, MonoByteRateAndReplacingAnExistingFile) {
     WavWriter w;
     ASSERT_TRUE(w.Open(path, {22050, 1, 16}, {}));
     const int16_t s[2] = {-1, 2};
-    ASSERT_TRUE(w.Write(s, nullptr, 2));
+    ASSERT_TRUE(test::WriteSixteen(w, s, nullptr, 2));
     ASSERT_TRUE(w.Finish());
     EXPECT_TRUE(w.Finish());  // a second finish touches nothing
     const auto b = ReadBytes(path);
@@ -74,7 +74,7 @@ TEST(WavWriter, FullDiskIsReported) {
     ASSERT_TRUE(w.Open("/dev/full", {44100, 2, 16}, {}));
     std::vector<int16_t> block(1152, 1000);
     bool ok = true;
-    for (int i = 0; i < 64 && ok; ++i) ok = w.Write(block.data(), block.data(), 1152);
+    for (int i = 0; i < 64 && ok; ++i) ok = test::WriteSixteen(w, block.data(), block.data(), 1152);
     EXPECT_FALSE(ok && w.Finish());
     EXPECT_TRUE(test::fs::exists("/dev/full"));  // a device is never removed
 }

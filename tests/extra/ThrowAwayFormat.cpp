@@ -41,13 +41,11 @@ protected:
         header.insert(header.end(), annotation, annotation + sizeof annotation);
         return Io(std::fwrite(header.data(), 1, header.size(), file_.get()) == header.size());
     }
-    bool Put(const void* left, const void* right, int frames) override {
-        const auto* l = static_cast<const int16_t*>(left);
-        const auto* r = static_cast<const int16_t*>(right);
+    bool Put(const int32_t* const* planes, int frames) override {
         bytes_.clear();
         for (int i = 0; i < frames; ++i) {
             for (int c = 0; c < channels_; ++c) {
-                const uint16_t v = static_cast<uint16_t>(c == 0 ? l[i] : r[i]);
+                const auto v = static_cast<uint16_t>(planes[c][i]);
                 bytes_.push_back(static_cast<uint8_t>(v >> 8));
                 bytes_.push_back(static_cast<uint8_t>(v));
             }
@@ -91,7 +89,7 @@ constexpr FormatOptions kOptions = {"TST", kNumbers, {}, nullptr, nullptr, {.qua
 int RateHint(const ConvertSettings&) { return 44100; }
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
-    plan.format = {in.source.rate, in.source.channels, 16};
+    plan.format = LossyInput(in.source);
     plan.writer = std::make_unique<TstWriter>(LevelOf(in.settings));
     return true;
 }

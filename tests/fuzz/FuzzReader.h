@@ -45,53 +45,32 @@ private:
     bool complete_ = false;
 };
 
-// Reads the open reader to the end, or for at most maxBlocks blocks; aborts when it breaks the
-// interface or never ends.
+// Reads the open reader to the end, or for at most maxBlocks blocks, into exactly sized planes; aborts when
+// it breaks the interface (a format that is none, a block too long, a sample beyond the width) or never ends.
 inline void ReadBlocks(AudioDecoder& reader, size_t inputSize, size_t maxBlocks) {
-    const int outputChannels = reader.GetOutputChannels();
-    const int bits = reader.GetBitsPerSample();
-    if ((outputChannels != 1 && outputChannels != 2) || (bits != 8 && bits != 16)) std::abort();
-    if (reader.GetSampleRate() <= 0 || reader.GetDurationSeconds() < 0) std::abort();
-    const size_t bufferBytes = static_cast<size_t>(kBlockFrames) * static_cast<size_t>(bits / 8);
-    // Exactly sized, so that a write past a block is caught; no second buffer for mono output.
-    std::unique_ptr<uint8_t[]> left(new uint8_t[bufferBytes]);
-    std::unique_ptr<uint8_t[]> right(outputChannels == 2 ? new uint8_t[bufferBytes] : nullptr);
-    // Every block that delivers frames uses up input, so the number of blocks is bounded by its bits.
-    const size_t runaway = inputSize * 8 + 64;
-    for (size_t blocks = 0; blocks < maxBlocks; ++blocks) {
-        const int frames = reader.Read(left.get(), right.get());
-        if (frames <= 0) break;
-        if (frames > kBlockFrames || blocks >= runaway) std::abort();
-    }
-    (void)reader.GetPosition();
-    (void)reader.GetLength();
-}
-
-// Reads the wide output to the end into exactly sized planes; aborts when the reader breaks the interface.
-inline void ReadWideBlocks(AudioDecoder& reader, size_t inputSize) {
-    const PcmFormat format = reader.WideFormat();
-    if (format.rate == 0) return;
-    if (!format.Valid() || !format.wide) std::abort();
-    if (!reader.UseWide()) return;
-    std::unique_ptr<int32_t[]> planes[kMaxWideChannels];
-    int32_t* pointers[kMaxWideChannels] = {};
+    const PcmFormat format = reader.Format();
+    if (!format.Valid() || reader.GetDurationSeconds() < 0) std::abort();
+    std::unique_ptr<int32_t[]> planes[kMaxChannels];
+    int32_t* pointers[kMaxChannels] = {};
     for (int c = 0; c < format.channels; ++c) {
         planes[c].reset(new int32_t[kBlockFrames]);
         pointers[c] = planes[c].get();
     }
+    // Every block that delivers frames uses up input, so the number of blocks is bounded by its bits.
     const size_t runaway = inputSize * 8 + 64;
     const int32_t top = format.bits == 32 ? INT32_MAX : (1 << (format.bits - 1)) - 1;
-    for (size_t blocks = 0;; ++blocks) {
-        const int frames = reader.ReadWide(pointers);
+    for (size_t blocks = 0; blocks < maxBlocks; ++blocks) {
+        const int frames = reader.Read(pointers);
         if (frames <= 0) break;
         if (frames > kBlockFrames || blocks >= runaway) std::abort();
-        // Every sample lies within the width.
         for (int c = 0; c < format.channels; ++c) {
             for (int i = 0; i < frames; ++i) {
                 if (pointers[c][i] > top || pointers[c][i] < -top - 1) std::abort();
             }
         }
     }
+    (void)reader.GetPosition();
+    (void)reader.GetLength();
 }
 
 // Reads a source to the end in pieces that divide no block and gives the frame count; aborts when its format
@@ -118,8 +97,6 @@ inline int FuzzReader(std::unique_ptr<AudioDecoder> reader, const uint8_t* data,
         ReadBlocks(*reader, size, SIZE_MAX);
         // Opening again on an open reader starts over; read a little of it.
         if (reader->Open(file.Path(), 0)) ReadBlocks(*reader, size, 2);
-        // And once more on the wide path.
-        if (reader->Open(file.Path(), 0)) ReadWideBlocks(*reader, size);
         reader->Close();
     }
     return 0;

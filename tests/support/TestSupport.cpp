@@ -16,7 +16,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "decode/AudioDecoder.h"
 #include "decode/PcmSource.h"
+#include "encode/AudioWriter.h"
 
 extern char** environ;
 
@@ -241,6 +243,78 @@ std::vector<uint8_t> ReadAllFrames(PcmSource& source) {
     std::vector<uint8_t> all, block(1000 * frameBytes);
     while (const size_t n = source.Read(block.data(), 1000))
         all.insert(all.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(n * frameBytes));
+    return all;
+}
+
+bool WriteSixteen(AudioWriter& writer, const int16_t* left, const int16_t* right, int frames) {
+    const auto n = static_cast<size_t>(std::max(frames, 0));
+    std::vector<int32_t> l(left, left + n);
+    std::vector<int32_t> r = right != nullptr ? std::vector<int32_t>(right, right + n) : std::vector<int32_t>{};
+    const int32_t* planes[2] = {l.data(), right != nullptr ? r.data() : nullptr};
+    return writer.Write(planes, frames);
+}
+
+bool WriteEight(AudioWriter& writer, const uint8_t* left, const uint8_t* right, int frames) {
+    const auto n = static_cast<size_t>(std::max(frames, 0));
+    std::vector<int32_t> l(n), r(right != nullptr ? n : 0);
+    for (size_t i = 0; i < n; ++i) {
+        l[i] = left[i] - 128;
+        if (right != nullptr) r[i] = right[i] - 128;
+    }
+    const int32_t* planes[2] = {l.data(), right != nullptr ? r.data() : nullptr};
+    return writer.Write(planes, frames);
+}
+
+namespace {
+
+int ReadFirstTwo(AudioDecoder& reader, std::vector<int32_t> (&planes)[kMaxChannels]) {
+    const PcmFormat format = reader.Format();
+    int32_t* pointers[kMaxChannels] = {};
+    for (int c = 0; c < std::clamp(format.channels, 1, kMaxChannels); ++c) {
+        planes[c].resize(kBlockFrames);
+        pointers[c] = planes[c].data();
+    }
+    return reader.Read(pointers);
+}
+
+}  // namespace
+
+int ReadSixteen(AudioDecoder& reader, int16_t* left, int16_t* right) {
+    std::vector<int32_t> planes[kMaxChannels];
+    const int frames = ReadFirstTwo(reader, planes);
+    const int bits = reader.Format().bits;
+    for (int i = 0; i < frames; ++i) {
+        const auto at = static_cast<size_t>(i);
+        const auto narrow = [bits](int32_t v) {
+            return static_cast<int16_t>(bits < 16 ? v * (1 << (16 - bits)) : v >> (bits - 16));
+        };
+        left[i] = narrow(planes[0][at]);
+        if (right != nullptr && reader.Format().channels > 1) right[i] = narrow(planes[1][at]);
+    }
+    return frames;
+}
+
+int ReadEight(AudioDecoder& reader, uint8_t* left, uint8_t* right) {
+    std::vector<int32_t> planes[kMaxChannels];
+    const int frames = ReadFirstTwo(reader, planes);
+    for (int i = 0; i < frames; ++i) {
+        const auto at = static_cast<size_t>(i);
+        left[i] = static_cast<uint8_t>(planes[0][at] + 128);
+        if (right != nullptr && reader.Format().channels > 1) right[i] = static_cast<uint8_t>(planes[1][at] + 128);
+    }
+    return frames;
+}
+
+std::vector<int32_t> ReadAllSamples(AudioDecoder& reader) {
+    std::vector<int32_t> all;
+    std::vector<int32_t> planes[kMaxChannels];
+    const int channels = reader.Format().channels;
+    while (true) {
+        const int frames = ReadFirstTwo(reader, planes);
+        if (frames <= 0) break;
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < channels; ++c) all.push_back(planes[c][static_cast<size_t>(i)]);
+    }
     return all;
 }
 

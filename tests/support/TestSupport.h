@@ -7,8 +7,10 @@
 #include <vector>
 
 namespace pelloran {
+class AudioDecoder;
+class AudioWriter;
 class PcmSource;
-}
+}  // namespace pelloran
 
 namespace pelloran::test {
 
@@ -85,5 +87,17 @@ size_t EditListFrames(const std::string& path);
 
 // Everything a source gives, read in blocks of 1000 frames (which divide no codec's blocks).
 std::vector<uint8_t> ReadAllFrames(PcmSource& source);
+
+// Tests' 16-bit planar blocks (right only for two channels) through a writer's int32 planes.
+bool WriteSixteen(AudioWriter& writer, const int16_t* left, const int16_t* right, int frames);
+// The same for 8-bit unsigned samples, as WAV stores them.
+bool WriteEight(AudioWriter& writer, const uint8_t* left, const uint8_t* right, int frames);
+
+// One block of a reader's output as 16-bit (or, at 8 bits, unsigned 8-bit) planar samples of its first two
+// channels, as tests compare them; frames read.
+int ReadSixteen(AudioDecoder& reader, int16_t* left, int16_t* right);
+int ReadEight(AudioDecoder& reader, uint8_t* left, uint8_t* right);
+// Everything a reader delivers, interleaved at its width.
+std::vector<int32_t> ReadAllSamples(AudioDecoder& reader);
 
 }  // namespace pelloran::test
