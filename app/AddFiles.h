@@ -23,7 +23,8 @@ struct AddPath {
     Kind kind = Kind::File;
 };
 
-// One file found by the job.
+// One file found by the job, or one track of an album a CUE sheet cuts (probe.item.cue set; path is then the
+// file it reads, and probe.item.tags the track's tags).
 struct AddedFile {
     std::string path;
     std::string root;      // the folder named in the request it was found under; "" for a named file
@@ -33,7 +34,8 @@ struct AddedFile {
 };
 
 struct AddFilesEvents {
-    // How many files the scan found (called once, before probing).
+    // How many entries the scan found (called once, before probing): a sheet counts its tracks; a sheet found
+    // inside a file while probing adds its tracks beyond this count.
     std::function<void(size_t total)> found;
     // A file's probe is done; called in input order, one call at a time, from any thread.
     std::function<void(size_t index, const AddedFile& file)> ready;
@@ -50,6 +52,9 @@ struct AddFilesOptions {
     bool readTags = false;                       // the sources' tags are wanted (output names from tags)
     bool reportDuplicates = false;               // a named file already listed gets an entry of its own
     bool openReaders = true;                     // false: only the checks that need no open (ProbeFile)
+    // Albums with a CUE sheet (a .cue named or found, a sheet beside a file with its stem, or inside the file
+    // when files are opened) give one entry per track, and their files are not listed whole.
+    bool cue = true;
 };
 
 // Runs the job. seen holds the files already listed and receives the new ones; a file already in it is

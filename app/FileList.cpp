@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/File.h"
 #include "platform/Paths.h"
 #include "app/Shortcut.h"
 #include "decode/AudioDecoder.h"
@@ -100,7 +101,7 @@ Note RefusalNote(const std::string& path, uint16_t code, const std::string& fail
 }
 
 ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred, bool readTags,
-                       const std::function<bool()>& cancelled, bool openReader) {
+                       const std::function<bool()>& cancelled, bool openReader, bool readCue) {
     ProbeOutcome outcome;
     // Only regular files are opened: a FIFO or device could block or never end.
     struct stat st {};
@@ -155,6 +156,17 @@ ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> prefer
     if (readTags) {
         decoder->ReadTags(item.tags);
         item.tagsRead = true;
+    }
+    if (readCue && CueCarrier(path)) {
+        // Through the reader's open file; a reader that keeps none has the file opened once more.
+        File own;
+        const File* file = decoder->SourceFile();
+        if (file == nullptr && own.Open(path, "rb")) file = &own;
+        if (file != nullptr) {
+            EmbeddedCue embedded = ReadEmbeddedCue(*file, path);
+            outcome.frames = embedded.frames;
+            outcome.cueSheet = std::move(embedded.sheet);
+        }
     }
     decoder->Close();
     outcome.ok = true;

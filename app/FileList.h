@@ -11,6 +11,7 @@
 
 #include "app/FileItem.h"
 #include "app/RunStatus.h"
+#include "decode/CueSheet.h"
 #include "decode/DecoderFactory.h"
 #include "settings/ConvertSettings.h"
 
@@ -25,14 +26,18 @@ struct ProbeOutcome {
     int channels = 0;                     // source channels, also for MP3
     int channelMode = 4;
     bool notRegular = false;              // a FIFO, device, socket or folder: never opened
+    uint64_t frames = 0;                  // with readCue: the exact length in frames where the header gives it
+    std::optional<CueSheet> cueSheet;     // with readCue: the sheet the file carries
 };
 
 // Opens path with a reader in probe mode and fills the entry as the list shows it.
 // With readTags, the source's tags go into the entry too; cancelled (when given) stops a long open. Without
 // openReader only what needs no open is checked (a regular, readable, non-empty file): the conversion's own
-// open then says whether a reader takes it, so a source is opened once.
+// open then says whether a reader takes it, so a source is opened once. With readCue (and openReader) the
+// file's exact length and the CUE sheet it carries are read through the reader's open file.
 ProbeOutcome ProbeFile(const std::string& path, std::optional<ReaderKind> preferred = std::nullopt,
-                       bool readTags = false, const std::function<bool()>& cancelled = {}, bool openReader = true);
+                       bool readTags = false, const std::function<bool()>& cancelled = {}, bool openReader = true,
+                       bool readCue = false);
 // Why no reader opened path (input-format code), from the readers' refusal note.
 Note RefusalNote(const std::string& path, uint16_t code, const std::string& failureNote);
 

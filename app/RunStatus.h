@@ -43,6 +43,8 @@ enum class NoteCode {
     PatternUnknownField,   // text: the field
     PatternAbsolute,       // the pattern starts with '/'
     PatternLeavesFolder,   // "." or ".." of the pattern itself
+    CueSheet,              // values: CueProblem (decode/CueSheet.h), then the sheet's line or the track number;
+                           // text: the name a FILE line gives (FileNotFound)
 };
 
 struct Note {

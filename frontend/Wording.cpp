@@ -6,6 +6,7 @@
 #include "app/OutputNaming.h"
 #include "app/Verify.h"
 #include "decode/AudioDecoder.h"
+#include "decode/CueSheet.h"
 #include "platform/Paths.h"
 
 namespace pelloran {
@@ -39,6 +40,31 @@ std::string VerifyProblemText(const std::vector<uint64_t>& v) {
             return "the output decodes to " + std::to_string(at(1)) + " frames, " +
                    (at(2) == at(3) ? std::to_string(at(2)) : std::to_string(at(2)) + " to " + std::to_string(at(3))) +
                    " expected";
+    }
+    return {};
+}
+
+// A CUE sheet's problem: a CueProblem, then the sheet's line or the track's number.
+std::string CueProblemText(const Note& note) {
+    const auto at = [&note](size_t i) { return i < note.values.size() ? note.values[i] : 0; };
+    const std::string line = at(1) != 0 ? " (line " + std::to_string(at(1)) + ")" : std::string{};
+    const std::string track = "Track " + std::to_string(at(1)) + " of the CUE sheet ";
+    switch (static_cast<CueProblem>(at(0))) {
+        case CueProblem::None: return {};
+        case CueProblem::TooLarge: return "The CUE sheet is larger than 1 MiB";
+        case CueProblem::NotText: return "The CUE sheet is not a text file";
+        case CueProblem::NoAudioTracks: return "The CUE sheet has no audio tracks";
+        case CueProblem::TooManyTracks: return "The CUE sheet has more than 99 tracks" + line;
+        case CueProblem::BadTrack: return "The CUE sheet has a track number outside 1 to 99" + line;
+        case CueProblem::BadTime: return "The CUE sheet has a time that is not mm:ss:ff" + line;
+        case CueProblem::IndexOrder: return "The CUE sheet's indexes are out of order" + line;
+        case CueProblem::IndexWithoutTrack: return "The CUE sheet has an index outside any track" + line;
+        case CueProblem::TrackWithoutFile: return "The CUE sheet has a track before any FILE" + line;
+        case CueProblem::MissingIndex01: return "A track of the CUE sheet has no INDEX 01" + line;
+        case CueProblem::Unreadable: return "The CUE sheet could not be read";
+        case CueProblem::FileNotFound: return "The CUE sheet's file \"" + note.text + "\" is not beside it";
+        case CueProblem::TrackPastEnd: return track + "starts past the end of its file";
+        case CueProblem::TrackEmpty: return track + "holds no audio";
     }
     return {};
 }
@@ -89,6 +115,7 @@ std::string NoteText(const Note& note) {
         case NoteCode::PatternUnknownField: return "unknown field {" + note.text + "} in the name pattern";
         case NoteCode::PatternAbsolute: return "the name pattern gives an absolute path";
         case NoteCode::PatternLeavesFolder: return "the name pattern leaves the output folder";
+        case NoteCode::CueSheet: return CueProblemText(note);
     }
     return {};
 }
