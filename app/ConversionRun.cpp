@@ -372,6 +372,10 @@ private:
         FileItem& item = *e.item;
         EntryProgressSink entryProgress(progress_, observer_, e.index);
         ConvertContext context{settings_, entryProgress, {}, static_cast<int>(e.index + 1)};
+        if (item.cue) {
+            context.span = &*item.cue;
+            context.tags = &item.tags;
+        }
         context.decoder.preferred = options_.preferredReader;
         context.decoder.prompt = &observer_;
         context.decoder.cancelled = [this] { return progress_.CancelRequested(); };
@@ -422,7 +426,7 @@ private:
         progress_.SetFileStep({FileStage::Verifying, FileNamePart(e.item->sourcePath)});
         const VerifyOutcome check =
             VerifyConversion(settings_, e.item->formatCode, e.item->sourcePath, work.path(), options_.preferredReader,
-                             [this] { return progress_.CancelRequested(); }, &context.report);
+                             [this] { return progress_.CancelRequested(); }, &context.report, context.span);
         e.result.verifyRan = true;
         e.result.verified = check.ok;
         e.result.framesSource = check.sourceFrames;

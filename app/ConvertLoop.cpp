@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "app/Progress.h"
@@ -120,6 +121,7 @@ int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint1
             ChangeWidth(planes[c], planes[c], frames, fromBits, target.bits);
             if (plan.amplify) AmplifySamples(planes[c], frames, target.bits, plan.gain);
         }
+        if (context.tap) context.tap(planes, frames, target);
         return lent ? writer.Commit(frames) : writer.Write(planes, frames);
     };
     // The room for up to `want` frames: lent by the writer when it can, else the fallback planes.
@@ -148,16 +150,32 @@ int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint1
         }
     };
 
+    // A CUE track: the frames before its first are read and dropped (exact for every reader), reading stops
+    // at its end.
+    const uint64_t first = context.span != nullptr ? context.span->firstFrame : 0;
+    const uint64_t end = context.span != nullptr && context.span->endFrame != 0 ? context.span->endFrame : UINT64_MAX;
+    uint64_t position = 0;  // source frames read
     uint64_t framesRead = 0;
-    while (true) {
+    bool atEnd = false;
+    while (!atEnd) {
         int32_t* const* planes = ownPlanes;
         int capacity = kBlockFrames;
         const bool lent = !convert && roomFor(kBlockFrames, ownPlanes, planes, capacity);
         int frames = decoder.Read(planes);
         if (frames <= 0) break;
         if (frames > kBlockFrames) frames = kBlockFrames;
-        framesRead += static_cast<uint64_t>(frames);
+        const uint64_t at = position;
+        position += static_cast<uint64_t>(frames);
+        atEnd = position >= end;
         if (!progress.Step()) return 0;
+        const int from = static_cast<int>(std::min<uint64_t>(first > at ? first - at : 0, static_cast<uint64_t>(frames)));
+        const int to = static_cast<int>(std::min<uint64_t>(end - at, static_cast<uint64_t>(frames)));
+        if (to <= from) continue;
+        if (from > 0) {
+            for (int c = 0; c < source.channels; ++c) std::memmove(planes[c], planes[c] + from, sizeof(int32_t) * static_cast<size_t>(to - from));
+        }
+        frames = to - from;
+        framesRead += static_cast<uint64_t>(frames);
         if (!convert) {
             if (!deliver(planes, frames, source.bits, lent)) return 0;
         } else {
@@ -210,10 +228,10 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
 
     const PcmFormat sourceFormat = decoder->Format();
     WriterPlan plan;
-    const PlanInput input{settings, *decoder, sourceFormat, formatCode, source, context.runPosition};
+    const PlanInput input{settings, *decoder, sourceFormat, formatCode, source, context.runPosition, context.tags};
     bool ready = sourceFormat.Valid() && recipe->plan(input, plan) && plan.writer && plan.format.Valid();
     if (ready) {
-        const DroppedTags dropped = TagsLeftBehind(settings, plan.tags, *decoder, source);
+        const DroppedTags dropped = TagsLeftBehind(settings, plan.tags, *decoder, source, context.tags);
         context.report.tagsDropped = dropped.names;
         context.report.largePictures = dropped.largePictures;
         context.report.sourceRate = sourceFormat.rate;

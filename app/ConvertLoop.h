@@ -3,10 +3,12 @@
 // block loop between them.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/FileItem.h"
 #include "app/RunStatus.h"
 #include "decode/DecoderFactory.h"
 #include "encode/AudioWriter.h"
@@ -33,8 +35,13 @@ struct ConvertContext {
     ProgressSink& progress;
     DecoderContext decoder;  // decoder.failureNote: the readers' refusal, when no reader took the source
     int runPosition = 1;     // 1-based position in the run (a track number source)
+    const CueSpan* span = nullptr;    // a track of a CUE sheet: only its frames of the source are converted
+    const TagRecord* tags = nullptr;  // the source's tags when they do not come from its file (a track's)
     bool truncated = false;  // set by the loop: the source ended before its header said
     ConversionReport report{};  // filled by ConvertFile
+    // When set, sees every block the writer gets, as it gets it (the loudness measurement); called on the
+    // converting thread.
+    std::function<void(const int32_t* const* planes, int frames, const PcmFormat& format)> tap;
     Note note{};  // why the conversion failed, when the loop or the writer knows (set once)
 };
 

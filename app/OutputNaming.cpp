@@ -219,6 +219,13 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, Note& why,
     const std::string ext = OutputExtension(settings.OutputFormat);
     const std::string sourceName = FileNamePart(source);
     std::string name = sourceName.substr(0, sourceName.size() - std::min(extLen, sourceName.size()));
+    // A CUE track is named "NN - Title" (its number alone when it has no title).
+    if (item.cue) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%02d", item.cue->track);
+        const std::string title = SafeComponent(item.tags.Title);
+        name = title.empty() ? std::string(number) : std::string(number) + " - " + title;
+    }
     if (!settings.OutputNamePattern.empty() &&
         !ExpandNamePattern(settings.OutputNamePattern, item, settings.OutputFormat, name, why))
         return false;

@@ -14,8 +14,13 @@ namespace {
 // A reader delivering its blocks one frame at a time.
 class FrameStream {
 public:
-    FrameStream(std::unique_ptr<AudioDecoder> decoder, bool stopAtLength)
+    // span: only that track's frames of the stream are delivered.
+    FrameStream(std::unique_ptr<AudioDecoder> decoder, bool stopAtLength, const CueSpan* span = nullptr)
         : decoder_(std::move(decoder)), stopAtLength_(stopAtLength), format_(decoder_->Format()) {
+        if (span != nullptr) {
+            first_ = span->firstFrame;
+            if (span->endFrame != 0) end_ = span->endFrame;
+        }
         const int channels = std::clamp(format_.channels, 1, kMaxChannels);
         planes_.assign(static_cast<size_t>(channels), std::vector<int32_t>(kBlockFrames));
         for (int c = 0; c < channels; ++c) planePointers_[c] = planes_[c].data();
@@ -28,19 +33,27 @@ public:
 
     // The next block; false at the end.
     bool NextBlock() {
-        if (ended_) return false;
-        int frames = decoder_->Read(planePointers_);
-        if (frames <= 0) {
-            ended_ = true;
-            return false;
+        while (!ended_) {
+            int frames = decoder_->Read(planePointers_);
+            if (frames <= 0) {
+                ended_ = true;
+                return false;
+            }
+            frames = std::min(frames, kBlockFrames);
+            // Module and MIDI readers stop where their length says, as the conversion did.
+            if (stopAtLength_ && decoder_->GetPosition() >= decoder_->GetLength()) ended_ = true;
+            const uint64_t at = position_;
+            position_ += static_cast<uint64_t>(frames);
+            if (position_ >= end_) ended_ = true;
+            const uint64_t from = std::min<uint64_t>(first_ > at ? first_ - at : 0, static_cast<uint64_t>(frames));
+            const uint64_t to = std::min<uint64_t>(end_ - at, static_cast<uint64_t>(frames));
+            if (to <= from) continue;
+            at_ = static_cast<int>(from);
+            frames_ = static_cast<int>(to);
+            count_ += to - from;
+            return true;
         }
-        frames = std::min(frames, kBlockFrames);
-        // Module and MIDI readers stop where their length says, as the conversion did.
-        if (stopAtLength_ && decoder_->GetPosition() >= decoder_->GetLength()) ended_ = true;
-        frames_ = frames;
-        at_ = 0;
-        count_ += static_cast<uint64_t>(frames);
-        return true;
+        return false;
     }
     // The samples of the next frame, one per channel, or false at the end.
     bool NextFrame(std::vector<int32_t>& frame) {
@@ -57,9 +70,12 @@ private:
     PcmFormat format_;
     std::vector<std::vector<int32_t>> planes_;
     int32_t* planePointers_[kMaxChannels] = {};
-    int frames_ = 0;
-    int at_ = 0;
+    int frames_ = 0;  // the block's end
+    int at_ = 0;      // the next frame of the block
     uint64_t count_ = 0;
+    uint64_t first_ = 0;  // the window of the stream delivered
+    uint64_t end_ = UINT64_MAX;
+    uint64_t position_ = 0;  // frames read
     bool ended_ = false;
 };
 
@@ -107,7 +123,8 @@ FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate,
 
 VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatCode, const std::string& source,
                                const std::string& output, std::optional<ReaderKind> preferred,
-                               const std::function<bool()>& cancelled, const ConversionReport* report) {
+                               const std::function<bool()>& cancelled, const ConversionReport* report,
+                               const CueSpan* span) {
     VerifyOutcome outcome;
     const OutputFormatDescriptor* format = FindOutputFormat(settings.OutputFormat);
     const bool exact = format != nullptr && format->exactSamples != nullptr && format->exactSamples(settings);
@@ -124,7 +141,7 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
             outcome.note = Problem(VerifyProblem::SourceUnreadable);
             return outcome;
         }
-        in = std::make_unique<FrameStream>(std::move(sourceDecoder), StopsAtLength(formatCode));
+        in = std::make_unique<FrameStream>(std::move(sourceDecoder), StopsAtLength(formatCode), span);
     }
     DecoderContext outputContext;
     outputContext.cancelled = cancelled;
@@ -160,9 +177,9 @@ VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatC
     }
     const uint64_t expected = Scaled(outcome.sourceFrames, inRate, outRate);
     const bool encoderTag = format != nullptr && format->encoderTag != nullptr && format->encoderTag(output);
-    const FrameSpan span = AllowedFrames(settings.OutputFormat, expected, outRate, encoderTag, inRate != outRate);
-    if (outcome.outputFrames < span.min || outcome.outputFrames > span.max) {
-        outcome.note = Problem(VerifyProblem::Length, {outcome.outputFrames, span.min, span.max});
+    const FrameSpan allowed = AllowedFrames(settings.OutputFormat, expected, outRate, encoderTag, inRate != outRate);
+    if (outcome.outputFrames < allowed.min || outcome.outputFrames > allowed.max) {
+        outcome.note = Problem(VerifyProblem::Length, {outcome.outputFrames, allowed.min, allowed.max});
         return outcome;
     }
     outcome.ok = true;

@@ -55,9 +55,11 @@ FrameSpan AllowedFrames(int32_t outputFormat, uint64_t expected, int outputRate,
 
 // Decodes the output again and checks its length against the source's frames, which the conversion's report
 // gives (else the source is decoded again); a format that keeps the samples (WAV without gain) has the source
-// decoded again and every sample compared. cancelled: asked between blocks.
+// decoded again and every sample compared. cancelled: asked between blocks. span: the output is that track of
+// the source.
 VerifyOutcome VerifyConversion(const ConvertSettings& settings, uint16_t formatCode, const std::string& source,
                                const std::string& output, std::optional<ReaderKind> preferred,
-                               const std::function<bool()>& cancelled, const ConversionReport* report = nullptr);
+                               const std::function<bool()>& cancelled, const ConversionReport* report = nullptr,
+                               const CueSpan* span = nullptr);
 
 }  // namespace pelloran

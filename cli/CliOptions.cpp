@@ -82,6 +82,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_option("--name", options.name,
                    "Output names from tags: '{artist}/{album}/{track:02} - {title}'; also {stem} {ext} {format} "
                    "{parent}, fallbacks as {artist|Unknown}");
+    app.add_flag("--no-cue", options.noCue, "Convert an album with a CUE sheet as one file, not as its tracks");
     app.add_flag("--all-files", options.allFiles, "Folders contribute every file, not only known media files");
     app.add_flag("--dry-run", options.dryRun, "Show every target and what would happen; write nothing");
     app.add_flag("--verify", options.verify,

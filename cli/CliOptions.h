@@ -22,6 +22,7 @@ struct CliOptions {
     bool overwrite = false;              // -y
     bool noOverwrite = false;            // -n
     bool allFiles = false;               // --all-files
+    bool noCue = false;                  // --no-cue
     bool keepTree = false;               // --keep-tree
     std::optional<std::string> name;     // --name PATTERN
     bool dryRun = false;

@@ -278,6 +278,7 @@ int Main(int argc, char** argv) {
     // A conversion opens each source once, in its own reading: the list is probed only where the probe's
     // findings are printed or named from (--probe, --dry-run, names from tags).
     addOptions.openReaders = options.probe || options.dryRun || !settings.OutputNamePattern.empty();
+    addOptions.cue = !options.noCue;
     // A folder scan never takes the run's own outputs (a re-run with the output folder inside the input).
     if (settings.DestOutputFolderOpt == kOutputIntoFolder) addOptions.scan.excludeFolder = settings.DestSpecifiedFolder;
     int shardK = 0, shardN = 0;

@@ -123,15 +123,21 @@ int LargePicturesInMp3(const std::string& sourcePath) {
 
 // The tags of a tag type; false for none. The raw ID3 copy is the caller's.
 bool PickTags(int tagType, const TagSettings& tagSettings, AudioDecoder* decoder, const std::string& sourcePath,
-              int runPosition, bool copyCover, TagRecord& out) {
+              int runPosition, bool copyCover, const TagRecord* given, TagRecord& out) {
+    // The source's tags: given (a CUE track's), else read from the file.
+    const auto readSource = [&](TagRecord& tags) {
+        if (given == nullptr) return ReadSourceTags(sourcePath, decoder, tags);
+        tags = *given;
+        return true;
+    };
     TagRecord picked;
     if (tagType == kTagsCustom) {
         picked = TagsFromSettings(tagSettings, sourcePath, runPosition);
     } else if (tagType == kTagsFromSource) {
-        if (!ReadSourceTags(sourcePath, decoder, picked) || picked.Empty()) return false;
+        if (!readSource(picked) || picked.Empty()) return false;
     } else if (tagType == kTagsMerged) {
         TagRecord source;
-        ReadSourceTags(sourcePath, decoder, source);
+        readSource(source);
         picked = MergeTags(std::move(source), tagSettings, sourcePath, runPosition);
     } else {
         return false;
@@ -192,10 +198,11 @@ TagRecord MergeTags(TagRecord source, const TagSettings& settings, const std::st
 }
 
 TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,
-                     const std::string& sourcePath, int runPosition, bool copyRawId3, bool copyCover) {
+                     const std::string& sourcePath, int runPosition, bool copyRawId3, bool copyCover,
+                     const TagRecord* given) {
     TagChoice choice;
     // An MP3 source's own blocks travel whole, unless its pictures must stay behind.
-    if (tagType == kTagsFromSource && copyRawId3 && copyCover && formatCode == kInputMp3) {
+    if (tagType == kTagsFromSource && copyRawId3 && copyCover && formatCode == kInputMp3 && given == nullptr) {
         CopyRawId3(decoder, sourcePath, choice);
         if (choice.id3v2.size() > kMaxPictureBytes && LargePicturesInMp3(sourcePath) > 0) {
             // Written anew, without the pictures too large to carry.
@@ -205,7 +212,8 @@ TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& 
             return choice;
         }
     }
-    choice.haveValues = PickTags(tagType, tagSettings, &decoder, sourcePath, runPosition, copyCover, choice.values);
+    choice.haveValues =
+        PickTags(tagType, tagSettings, &decoder, sourcePath, runPosition, copyCover, given, choice.values);
     return choice;
 }
 
@@ -234,13 +242,14 @@ std::vector<std::string> TagsDropped(const ConvertSettings& settings, const TagR
 }
 
 DroppedTags TagsLeftBehind(const ConvertSettings& settings, const TagRecord& written, AudioDecoder& decoder,
-                           const std::string& sourcePath) {
+                           const std::string& sourcePath, const TagRecord* given) {
     const OutputFormatDescriptor* format = FindOutputFormat(settings.OutputFormat);
     if (format == nullptr) return {};
     if (!format->tags) {
         // Formats without tags leave behind whatever the source has.
         TagRecord tags;
-        if (!ReadSourceTags(sourcePath, &decoder, tags)) return {};
+        if (given != nullptr) tags = *given;
+        else if (!ReadSourceTags(sourcePath, &decoder, tags)) return {};
         CleanAll(tags);
         return {TagsDropped(settings, tags), tags.oversizePictures};
     }

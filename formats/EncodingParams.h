@@ -55,7 +55,8 @@ enum TagType : int { kTagsCustom = 0, kTagsFromSource = 1, kTagsNone = 2, kTagsM
 // 3 the source's tags with every field filled in the tag options on top, anything else none. Without copyCover
 // no picture travels. Texts come back cleaned.
 TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,
-                     const std::string& sourcePath, int runPosition, bool copyRawId3, bool copyCover = true);
+                     const std::string& sourcePath, int runPosition, bool copyRawId3, bool copyCover = true,
+                     const TagRecord* given = nullptr);
 
 // The source's tags: TagLib's reading of the file (every property and the pictures), else the reader's own
 // (decoder may be null). False, tags untouched, when neither finds any.
@@ -75,6 +76,6 @@ struct DroppedTags {
     int largePictures = 0;
 };
 DroppedTags TagsLeftBehind(const ConvertSettings& settings, const TagRecord& written, AudioDecoder& decoder,
-                           const std::string& sourcePath);
+                           const std::string& sourcePath, const TagRecord* given = nullptr);
 
 }  // namespace pelloran

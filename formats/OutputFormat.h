@@ -29,6 +29,7 @@ struct PlanInput {
     uint16_t formatCode;      // the source's input format
     const std::string& sourcePath;
     int runPosition;
+    const TagRecord* tags = nullptr;  // the source's tags when they do not come from its file (a CUE track's)
 };
 
 // What a plan decides: the writer with its options, the PCM it takes (the loop mixes channels, by MonoType

@@ -130,7 +130,7 @@ void SetGain(WriterPlan& plan, const FormatSettings& format) {
 
 TagChoice PlanTags(const PlanInput& in, const FormatSettings& format, bool copyRawId3) {
     return ChooseTags(format.tagType, format.tags, in.decoder, in.formatCode, in.sourcePath, in.runPosition,
-                      copyRawId3, format.copyCover != 0);
+                      copyRawId3, format.copyCover != 0, in.tags);
 }
 
 void PlanLossless(const PlanInput& in, int rate, int channels, int bits, int maxBits, int maxChannels,
