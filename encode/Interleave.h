@@ -2,6 +2,7 @@
 // Int32 planes (media/PcmFormat.h) into the shapes encoders take: interleaved 16-bit samples, 16-bit planes,
 // interleaved floats, and the little-endian bytes of WAV data.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -58,6 +59,24 @@ inline void InterleaveBytes(const int32_t* const* planes, int channels, int bits
     if (out.size() < frames * n * bytes) out.resize(frames * n * bytes);
     uint8_t* dst = out.data();
     if (bits == 16) {
+        if constexpr (std::endian::native == std::endian::little) {
+            // Whole 16-bit stores on a little-endian machine: the common case at the speed of a copy.
+            auto* out16 = reinterpret_cast<int16_t*>(dst);
+            if (n == 2) {
+                const int32_t* l = planes[0];
+                const int32_t* r = planes[1];
+                for (size_t i = 0; i < frames; ++i) {
+                    out16[2 * i] = static_cast<int16_t>(l[i]);
+                    out16[2 * i + 1] = static_cast<int16_t>(r[i]);
+                }
+                return;
+            }
+            for (size_t c = 0; c < n; ++c) {
+                const int32_t* in = planes[c];
+                for (size_t i = 0; i < frames; ++i) out16[i * n + c] = static_cast<int16_t>(in[i]);
+            }
+            return;
+        }
         for (size_t i = 0; i < frames; ++i) {
             for (size_t c = 0; c < n; ++c) {
                 const auto v = static_cast<uint32_t>(planes[c][i]);

@@ -1,0 +1,76 @@
+// Many-channel sources: a 5.1 FLAC with its own tone in each channel keeps all six in order in the lossless
+// outputs, and mixes down to stereo for MP3 with the centre in both sides at -3 dB and the LFE left out (found
+// again in ffmpeg's decode).
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/encoder_fixtures.h"
+#include "tests/support/TestSupport.h"
+
+namespace pelloran {
+namespace {
+
+// Level of one frequency in channel `channel` of interleaved 16-bit samples (Goertzel), as an amplitude.
+double ToneLevel(const std::vector<int16_t>& samples, int channels, int channel, double frequency, int rate) {
+    const size_t frames = samples.size() / static_cast<size_t>(channels);
+    const double w = 2 * M_PI * frequency / rate;
+    double s1 = 0, s2 = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        const double s0 = samples[i * static_cast<size_t>(channels) + static_cast<size_t>(channel)] + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return 2 * std::sqrt(s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2) / static_cast<double>(frames);
+}
+
+// Tones of the six channels in FFmpeg's 5.1 order: L, R, C, LFE, Ls, Rs.
+constexpr double kTones[6] = {300, 500, 700, 60, 1100, 1300};
+
+class SurroundSource : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string expr;
+        for (double f : kTones) expr += (expr.empty() ? "" : "|") + std::string("0.25*sin(2*PI*") + std::to_string(int(f)) + "*t)";
+        const auto r = test::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "aevalsrc=" + expr + ":s=48000:d=2:c=5.1",
+                                  "-c:a", "flac", dir / "six.flac"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    // The output of one format, decoded by ffmpeg to 16-bit WAV and read by libsndfile.
+    test::SndfileAudio Convert(const std::string& format) {
+        const auto r = test::Run({test::CliPath(), "-f", format, "--verify", "-o", dir / format, dir / "six.flac"});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        return test::DecodeWithFfmpeg((dir.path() / format / ("six." + format)).string(), dir / (format + ".wav"));
+    }
+    test::TempDir dir;
+};
+
+TEST_F(SurroundSource, LosslessOutputsKeepEveryChannelInOrder) {
+    for (const char* format : {"flac", "wav"}) {
+        SCOPED_TRACE(format);
+        const test::SndfileAudio audio = Convert(format);
+        ASSERT_EQ(audio.channels, 6);
+        for (int c = 0; c < 6; ++c) {
+            EXPECT_NEAR(ToneLevel(audio.samples, 6, c, kTones[c], audio.rate), 0.25 * 32767, 300) << c;
+            EXPECT_LT(ToneLevel(audio.samples, 6, c, kTones[(c + 1) % 6], audio.rate), 30) << c;
+        }
+    }
+}
+
+TEST_F(SurroundSource, StereoOutputsMixDownWithTheCentreAtMinus3dBInBothSides) {
+    const test::SndfileAudio audio = Convert("mp3");
+    ASSERT_EQ(audio.channels, 2);
+    const double front = ToneLevel(audio.samples, 2, 0, kTones[0], audio.rate);
+    ASSERT_GT(front, 1000);
+    for (int side = 0; side < 2; ++side) {
+        EXPECT_NEAR(20 * std::log10(ToneLevel(audio.samples, 2, side, kTones[2], audio.rate) / front), -3.0, 0.5) << side;
+        EXPECT_LT(ToneLevel(audio.samples, 2, side, kTones[3], audio.rate), front / 100) << side;  // no LFE
+    }
+    // Each surround on its own side only, at -3 dB.
+    EXPECT_NEAR(20 * std::log10(ToneLevel(audio.samples, 2, 0, kTones[4], audio.rate) / front), -3.0, 0.5);
+    EXPECT_LT(ToneLevel(audio.samples, 2, 1, kTones[4], audio.rate), front / 100);
+}
+
+}  // namespace
+}  // namespace pelloran
