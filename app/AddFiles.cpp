@@ -79,9 +79,9 @@ Note CueNote(CueProblem problem, uint64_t number, std::string text = {}) {
 
 // The entries of one FILE of a sheet, from that file's probe (with its tags and length).
 void TrackEntries(const CueSheet& sheet, size_t fileIndex, const std::string& path, const ProbeOutcome& probe,
-                  const AddedFile& base, std::vector<AddedFile>& out) {
+                  const AddedFile& base, CueGapMode gaps, std::vector<AddedFile>& out) {
     const uint32_t rate = probe.item.sampleRate;
-    for (const CueTrackSpan& span : CueSpans(sheet, fileIndex, rate, probe.frames)) {
+    for (const CueTrackSpan& span : CueSpans(sheet, fileIndex, rate, probe.frames, gaps)) {
         AddedFile entry;
         entry.path = path;
         entry.root = base.root;
@@ -133,7 +133,7 @@ void AlbumEntries(const Album& album, const AddedFile& base, const AddFilesOptio
             out.push_back(std::move(entry));
             continue;
         }
-        TrackEntries(sheet, f, entry.path, entry.probe, base, out);
+        TrackEntries(sheet, f, entry.path, entry.probe, base, options.cueGaps, out);
     }
 }
 
@@ -215,10 +215,53 @@ std::vector<Unit> MakeUnits(std::vector<AddedFile>& files, PathIndex& seen, cons
     return units;
 }
 
+// The kept tree of each unit: the folder of its file below the outermost folder named that holds it; a file
+// named one by one, below base (or the folder all named files share).
+std::vector<std::string> KeptTrees(const std::vector<Unit>& units, const std::string& base) {
+    std::vector<std::string> roots;
+    std::vector<std::string> named;
+    for (const Unit& unit : units) {
+        if (!unit.file.root.empty()) roots.push_back(unit.file.root.back() == '/' ? unit.file.root : unit.file.root + "/");
+        else if (!unit.file.duplicate) named.push_back(unit.file.path);
+    }
+    std::string namedRoot = base.empty() ? CommonFolder(named) : ResolveFolderPath(base);
+    if (!namedRoot.empty() && namedRoot.back() != '/') namedRoot += '/';
+    std::vector<std::string> trees(units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        const std::string folder = FolderPart(units[i].file.path);
+        if (units[i].file.root.empty()) {
+            if (!namedRoot.empty() && folder.rfind(namedRoot, 0) == 0) trees[i] = folder.substr(namedRoot.size());
+            continue;
+        }
+        const std::string* outer = nullptr;
+        for (const std::string& root : roots) {
+            if (folder.rfind(root, 0) == 0 && (outer == nullptr || root.size() < outer->size())) outer = &root;
+        }
+        if (outer != nullptr) trees[i] = folder.substr(outer->size());
+    }
+    return trees;
+}
+
 }  // namespace
 
+std::string CommonFolder(const std::vector<std::string>& paths) {
+    if (paths.empty()) return {};
+    std::string common = FolderPart(paths.front());
+    for (const std::string& path : paths) {
+        const std::string folder = FolderPart(path);
+        size_t same = 0;
+        while (same < common.size() && same < folder.size() && common[same] == folder[same]) ++same;
+        // Back to the last whole folder both share.
+        while (same > 0 && common[same - 1] != '/') --same;
+        common.resize(same);
+    }
+    return common;
+}
+
 std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const ConvertSettings& settings, PathIndex& seen,
-                                const AddFilesOptions& options, const AddFilesEvents& events) {
+                                const AddFilesOptions& asked, const AddFilesEvents& events) {
+    AddFilesOptions options = asked;
+    options.cueGaps = static_cast<CueGapMode>(std::clamp(settings.CueGaps, 0, 2));
     const auto cancelled = [&events] { return events.cancelled && events.cancelled(); };
 
     // Scan and filter, keeping input order; one file reached twice is listed once.
@@ -241,7 +284,6 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
             if (entry.kind == AddPath::Kind::File || FilterStep(path, settings)) found.push_back(path);
         }
         for (auto& path : found) {
-            if (events.accept && !events.accept(path)) continue;
             if (!seen.Insert(path)) {
                 if (options.reportDuplicates && entry.kind == AddPath::Kind::File) {
                     AddedFile file;
@@ -258,6 +300,36 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
         }
     }
     std::vector<Unit> units = MakeUnits(files, seen, options);
+    // Trees, names and parts are decided over the whole list, so that every part agrees with the others.
+    std::vector<std::string> trees = options.keepTree ? KeptTrees(units, options.treeBase) : std::vector<std::string>{};
+    if (events.listed) {
+        std::vector<FileItem> whole;
+        for (size_t i = 0; i < units.size(); ++i) {
+            if (units[i].album || units[i].file.duplicate) continue;
+            FileItem item;
+            item.sourcePath = units[i].file.path;
+            if (!trees.empty()) item.subFolder = trees[i];
+            whole.push_back(std::move(item));
+        }
+        events.listed(whole);
+    }
+    if (events.accept) {
+        size_t kept = 0;
+        for (size_t i = 0; i < units.size(); ++i) {
+            if (events.accept(units[i].file.path)) {
+                if (kept != i) {
+                    if (!trees.empty()) trees[kept] = std::move(trees[i]);
+                    units[kept] = std::move(units[i]);
+                }
+                ++kept;
+                continue;
+            }
+            if (!units[i].file.duplicate) seen.Erase(units[i].file.path);
+            for (const std::string& added : units[i].inserted) seen.Erase(added);
+        }
+        units.resize(kept);
+        if (!trees.empty()) trees.resize(kept);
+    }
     if (events.found) {
         size_t total = 0;
         for (const Unit& unit : units)
@@ -293,7 +365,7 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
                         File source;
                         if (source.Open(file.path, "rb")) ReadTagLibTags(source, file.path, probe.item.tags);
                     }
-                    TrackEntries(*carried, 0, file.path, probe, file, unit.out);
+                    TrackEntries(*carried, 0, file.path, probe, file, options.cueGaps, unit.out);
                 }
                 if (unit.out.empty()) unit.out.push_back(std::move(file));
             }
@@ -323,7 +395,11 @@ std::vector<AddedFile> AddFiles(const std::vector<AddPath>& paths, const Convert
             if (!unit.file.duplicate) seen.Erase(unit.file.path);
             for (const std::string& added : unit.inserted) seen.Erase(added);
         }
-        for (AddedFile& entry : unit.out) result.push_back(std::move(entry));
+        const size_t i = static_cast<size_t>(&unit - units.data());
+        for (AddedFile& entry : unit.out) {
+            if (!trees.empty()) entry.probe.item.subFolder = trees[i];
+            result.push_back(std::move(entry));
+        }
     }
     return result;
 }

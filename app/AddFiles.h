@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/FileList.h"
+#include "decode/CueTracks.h"
 
 namespace pelloran {
 
@@ -41,8 +42,12 @@ struct AddFilesEvents {
     std::function<void(size_t index, const AddedFile& file)> ready;
     // Asked often; true stops scanning and probing.
     std::function<bool()> cancelled;
-    // When set, only the files it accepts are listed (asked before a file is probed).
+    // When set, only the files it accepts are listed: asked once the whole list is known (duplicates dropped,
+    // albums formed; an album is asked by its sheet's path) and before anything is probed.
     std::function<bool(const std::string& path)> accept;
+    // Every file of the whole list as it will be named (path, kept tree), before accept and before anything is
+    // probed: names are settled here. Albums of CUE sheets are left out (their tracks keep their own names).
+    std::function<void(std::vector<FileItem>& whole)> listed;
 };
 
 struct AddFilesOptions {
@@ -52,10 +57,18 @@ struct AddFilesOptions {
     bool readTags = false;                       // the sources' tags are wanted (output names from tags)
     bool reportDuplicates = false;               // a named file already listed gets an entry of its own
     bool openReaders = true;                     // false: only the checks that need no open (ProbeFile)
+    CueGapMode cueGaps = CueGapMode::Appended;   // where a CUE track's pregap goes: AddFiles takes CueGaps
     // Albums with a CUE sheet (a .cue named or found, a sheet beside a file with its stem, or inside the file
     // when files are opened) give one entry per track, and their files are not listed whole.
     bool cue = true;
+    // Each entry gets the tree below the outermost folder named that holds it (FileItem::subFolder); files named
+    // one by one, below treeBase (or, when it is empty, below the longest folder all of them share).
+    bool keepTree = false;
+    std::string treeBase;
 };
+
+// The longest folder (with its trailing '/') that holds every path; "" when they share none.
+std::string CommonFolder(const std::vector<std::string>& paths);
 
 // Runs the job. seen holds the files already listed and receives the new ones; a file already in it is
 // left out. The result lists every new file in input order.

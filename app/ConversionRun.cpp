@@ -13,17 +13,21 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 #include "app/ConvertLoop.h"
+#include "app/LoudnessPass.h"
 #include "app/Verify.h"
 #include "formats/EncodingParams.h"
 #include "app/OutputNaming.h"
 #include "app/FileList.h"
 #include "platform/Paths.h"
+#include "platform/TagWriter.h"
 #include "app/Progress.h"
 #include "decode/AudioDecoder.h"
 #include "encode/WmaWriter.h"
@@ -191,6 +195,28 @@ private:
     size_t index_;
 };
 
+// A measuring pass shows nothing; it only stops on Cancel.
+class QuietProgress : public ProgressSink {
+public:
+    explicit QuietProgress(ProgressSink& run) : run_(run) {}
+    void SetFileStep(const FileStep&) override {}
+    int FileBarWidth() const override { return 1; }
+    void SetFileBar(int) override {}
+    void SetRunStep(const RunStep&) override {}
+    void SetRunRange(int) override {}
+    void StepRun() override {}
+    void Pump() override { run_.Pump(); }
+    bool CancelRequested() const override { return run_.CancelRequested(); }
+
+private:
+    ProgressSink& run_;
+};
+
+// The album an entry belongs to: its output folder and its ALBUM tag, or its source folder when it has none.
+std::string AlbumKey(const std::string& target, const FileItem& item) {
+    const std::string album = item.tags.Album;
+    return FolderPart(target) + '\0' + (album.empty() ? "folder\0" + FolderPart(item.sourcePath) : "album\0" + FoldCase(album));
+}
 
 // One run: the plan of the whole list before the first write, then the plan executed entry by entry (in
 // parallel), each entry prepared, converted, verified, committed and reported in turn.
@@ -211,6 +237,10 @@ public:
         progress_.SetRunRange(static_cast<int>(count_));
         progress_.Pump();
         Plan();
+        if (!options_.dryRun && settings_.ReplayGainMode == kGainTagsAlbum) {
+            GroupAlbums();
+            if (settings_.NormalizeTarget != 0) MeasureAlbums();
+        }
         RunEntries();
         summary_.cancelled = progress_.CancelRequested() || stop_;
         if (!summary_.cancelled && !options_.dryRun && settings_.BrowseOutputFolder != 0) ShowFirstOutput();
@@ -235,6 +265,13 @@ private:
         Note note;
         bool replace = false;
     };
+    // The entries of one album: how many are still to finish, the gain that normalises them together.
+    struct Album {
+        std::vector<size_t> members;
+        size_t remaining = 0;
+        std::optional<NormaliseGain> gain;
+    };
+    static constexpr size_t kNoAlbum = SIZE_MAX;
 
     // WMA output needs its runtime, MIDI the SoundFont (asked once); false stops the run before it starts.
     bool Preconditions() {
@@ -266,6 +303,7 @@ private:
         std::vector<std::string> sources;
         for (const FileItem* item : items_) sources.push_back(item->sourcePath);
         reservations_.SetSources(sources);
+        reservations_.SetSettled(options_.settledNames);
         reservations_.SetDryRun(true);
         plans_.assign(count_, EntryPlan{});
         for (size_t i = 0; i < count_; ++i) {
@@ -284,11 +322,17 @@ private:
     }
 
     void RunEntries() {
-        const auto worker = [this] {
+        ForEachEntry([this](size_t i) { RunEntry(i); });
+    }
+
+    // Calls step for every entry, on the run's jobs, until Cancel.
+    void ForEachEntry(const std::function<void(size_t)>& step) {
+        std::atomic<size_t> next{0};
+        const auto worker = [&] {
             while (!stop_ && !progress_.CancelRequested()) {
-                const size_t i = next_.fetch_add(1);
+                const size_t i = next.fetch_add(1);
                 if (i >= count_) break;
-                RunEntry(i);
+                step(i);
             }
         };
         const int jobs = std::clamp(options_.jobs, 1, 64);
@@ -318,6 +362,7 @@ private:
                 }
             }
         }
+        if (!albumOf_.empty() && albumOf_[i] != kNoAlbum) AlbumMemberDone(e);
         Report(e);
     }
 
@@ -379,12 +424,17 @@ private:
         context.decoder.preferred = options_.preferredReader;
         context.decoder.prompt = &observer_;
         context.decoder.cancelled = [this] { return progress_.CancelRequested(); };
+        const bool tagging = settings_.ReplayGainMode != kGainTagsOff;
+        const bool normalising = settings_.NormalizeTarget != 0;
+        if (normalising) context.normalise = EntryGain(e.index);
+        TapMeter meter(false);  // sample peaks only: a true peak costs more than the decoding
+        if (tagging) meter.Attach(context);
         WorkFile work(item.targetPath);
         bool ok = false;
         Note failure;  // the run's own reason; it wins over the loop's words
         if (!work.ok()) {
             failure = MakeNote(NoteCode::NoWorkFile, {}, work.error());
-        } else if (FindOutputFormat(settings_.OutputFormat) != nullptr) {
+        } else if (FindOutputFormat(settings_.OutputFormat) != nullptr && !progress_.CancelRequested()) {
             ok = ConvertFile(item.formatCode, item.sourcePath, work.path(), context) != 0;
             const auto size = FileSize(work.path());
             if (ok && (!size || *size == 0)) {
@@ -392,9 +442,25 @@ private:
                 failure = MakeNote(NoteCode::EmptyOutput);
             }
         }
+        // The track's gain tags go into the work file (an album's come when its last entry is done); a
+        // source's old ones never survive a gain tag pass or a normalisation.
+        if (ok && (tagging || normalising)) {
+            GainTagValues values;
+            if (const LoudnessMeter* m = meter.Meter()) {
+                const LoudnessResult track = m->Result();
+                values.trackLufs = track.integrated;
+                values.trackPeak = track.samplePeak;
+            }
+            if (WriteGainTags(work.path(), values) == GainTagResult::Failed)
+                e.note = MakeNote(NoteCode::GainTagsNotWritten, item.targetPath);
+        }
         if (ok && settings_.VerifyOutput != 0) ok = Verify(e, work, context, failure);
         if (ok) e.result.tagsDropped = context.report.tagsDropped;
         if (ok) ok = Commit(e, work, failure);
+        if (ok && !albumOf_.empty() && albumOf_[e.index] != kNoAlbum) {
+            std::lock_guard lock(albumMutex_);
+            meters_[e.index] = meter.Take();
+        }
         if (ok) {
             e.succeeded = true;
             e.result.truncated = context.truncated;
@@ -424,8 +490,14 @@ private:
     // The output is checked before it takes the target's name; a failed check fails the entry.
     bool Verify(Entry& e, const WorkFile& work, const ConvertContext& context, Note& failure) {
         progress_.SetFileStep({FileStage::Verifying, FileNamePart(e.item->sourcePath)});
+        // A normalised output no longer holds the source's samples: its length is checked, as with any gain.
+        ConvertSettings checked = settings_;
+        if (context.normalise) {
+            checked.wav.amplify = 1;
+            checked.wav.gain = 200;
+        }
         const VerifyOutcome check =
-            VerifyConversion(settings_, e.item->formatCode, e.item->sourcePath, work.path(), options_.preferredReader,
+            VerifyConversion(checked, e.item->formatCode, e.item->sourcePath, work.path(), options_.preferredReader,
                              [this] { return progress_.CancelRequested(); }, &context.report, context.span);
         e.result.verifyRan = true;
         e.result.verified = check.ok;
@@ -483,6 +555,137 @@ private:
         observer_.EntryFinished(e.index, e.result);
     }
 
+    // Album mode: every named entry joins the album of its output folder and ALBUM tag.
+    void GroupAlbums() {
+        albumOf_.assign(count_, kNoAlbum);
+        meters_.resize(count_);
+        std::map<std::string, size_t> keys;
+        for (size_t i = 0; i < count_; ++i) {
+            if (!plans_[i].named) continue;
+            FileItem& item = *items_[i];
+            if (!item.tagsRead) {
+                ReadSourceTags(item.sourcePath, nullptr, item.tags);
+                item.tagsRead = true;
+            }
+            const auto [at, added] = keys.try_emplace(AlbumKey(plans_[i].target, item), albums_.size());
+            if (added) albums_.emplace_back();
+            albumOf_[i] = at->second;
+            albums_[at->second].members.push_back(i);
+            ++albums_[at->second].remaining;
+        }
+    }
+
+    // A measuring pass of the entry through the conversion's own path (reader, format plan, gain), true peak
+    // included; null when it cannot be measured.
+    std::unique_ptr<LoudnessMeter> MeasureEntry(size_t i, ProgressSink& sink) {
+        FileItem& item = *items_[i];
+        ConvertContext context{settings_, sink, {}, static_cast<int>(i + 1)};
+        if (item.cue) {
+            context.span = &*item.cue;
+            context.tags = &item.tags;
+        }
+        context.decoder.preferred = options_.preferredReader;
+        context.decoder.cancelled = [this] { return progress_.CancelRequested(); };
+        context.measureOnly = true;
+        TapMeter meter(true);
+        meter.Attach(context);
+        if (ConvertFile(item.formatCode, item.sourcePath, {}, context) == 0) return nullptr;
+        return meter.Take();
+    }
+
+    // The tags of a source, for --trust-tags.
+    std::optional<TaggedLoudness> TrustedLoudness(size_t i, bool album) {
+        if (!settings_.trustGainTags) return std::nullopt;
+        FileItem& item = *items_[i];
+        if (item.tagsRead) return LoudnessOfTags(item.tags, album);
+        TagRecord tags;
+        ReadSourceTags(item.sourcePath, nullptr, tags);
+        return LoudnessOfTags(tags, album);
+    }
+
+    // The normalisation of one entry: its album's, or its own measured now.
+    std::optional<NormaliseGain> EntryGain(size_t i) {
+        if (!albumOf_.empty()) return albumOf_[i] != kNoAlbum ? albums_[albumOf_[i]].gain : std::nullopt;
+        if (const auto tagged = TrustedLoudness(i, false)) return NormaliseGainFor(tagged->lufs, tagged->peak, false, settings_);
+        EntryProgressSink sink(progress_, observer_, i);
+        const std::unique_ptr<LoudnessMeter> meter = MeasureEntry(i, sink);
+        if (!meter) return std::nullopt;
+        const LoudnessResult r = meter->Result();
+        return r.integrated ? NormaliseGainFor(*r.integrated, r.truePeak, true, settings_) : std::nullopt;
+    }
+
+    // Album normalisation: every entry is measured first (or its album tags trusted), then each album gets one
+    // gain.
+    void MeasureAlbums() {
+        std::vector<std::unique_ptr<LoudnessMeter>> measured(count_);
+        std::vector<std::optional<TaggedLoudness>> tagged(count_);
+        QuietProgress quiet(progress_);
+        ForEachEntry([&](size_t i) {
+            if (albumOf_[i] == kNoAlbum) return;
+            tagged[i] = TrustedLoudness(i, true);
+            if (!tagged[i]) measured[i] = MeasureEntry(i, quiet);
+        });
+        for (Album& album : albums_) {
+            std::vector<const LoudnessMeter*> meters;
+            std::optional<TaggedLoudness> fromTags;
+            bool allTagged = true;
+            for (size_t i : album.members) {
+                if (measured[i]) meters.push_back(measured[i].get());
+                if (!tagged[i]) allTagged = false;
+                else if (!fromTags) fromTags = tagged[i];
+                else if (tagged[i]->peak) fromTags->peak = std::max(fromTags->peak.value_or(0.0), *tagged[i]->peak);
+            }
+            if (allTagged && fromTags) {
+                album.gain = NormaliseGainFor(fromTags->lufs, fromTags->peak, false, settings_);
+                continue;
+            }
+            const LoudnessResult r = LoudnessMeter::Album(meters);
+            if (r.integrated) album.gain = NormaliseGainFor(*r.integrated, r.truePeak, true, settings_);
+        }
+    }
+
+    // An album's last entry is done: its values go into every target of it that converted, each through a
+    // work file beside it that replaces the target only once complete.
+    void AlbumMemberDone(Entry& e) {
+        std::vector<size_t> members;
+        {
+            std::lock_guard lock(albumMutex_);
+            Album& album = albums_[albumOf_[e.index]];
+            if (--album.remaining > 0 || progress_.CancelRequested()) return;
+            members = album.members;
+        }
+        std::vector<const LoudnessMeter*> meters;
+        for (size_t i : members) {
+            if (meters_[i]) meters.push_back(meters_[i].get());
+        }
+        if (meters.empty()) return;
+        const LoudnessResult albumResult = LoudnessMeter::Album(meters);
+        std::string failed;
+        for (size_t i : members) {
+            if (!meters_[i] || items_[i]->targetPath.empty()) continue;
+            const LoudnessResult track = meters_[i]->Result();
+            GainTagValues values{track.integrated, track.samplePeak, albumResult.integrated, albumResult.samplePeak};
+            if (!RewriteTags(items_[i]->targetPath, values) && failed.empty()) failed = items_[i]->targetPath;
+            meters_[i].reset();
+        }
+        if (failed.empty()) return;
+        if (e.note.empty()) e.note = MakeNote(NoteCode::GainTagsNotWritten, failed);
+        std::lock_guard lock(summaryMutex_);
+        if (summary_.notes[e.index].empty()) summary_.notes[e.index] = e.note;
+    }
+
+    // A committed target's gain tags changed through a copy; false (the target as it was) on any failure.
+    bool RewriteTags(const std::string& target, const GainTagValues& values) {
+        WorkFile work(target);
+        std::error_code error;
+        if (!work.ok() ||
+            !std::filesystem::copy_file(target, work.path(), std::filesystem::copy_options::overwrite_existing, error))
+            return false;
+        const GainTagResult written = WriteGainTags(work.path(), values);
+        if (written == GainTagResult::NoTags) return true;
+        return written == GainTagResult::Written && work.Commit(target, true);
+    }
+
     void ShowFirstOutput() {
         for (FileItem* item : items_) {
             if (!item->targetPath.empty() && FileExists(item->targetPath)) {
@@ -506,7 +709,12 @@ private:
     std::mutex namingMutex_;  // target naming is check-then-reserve: one entry at a time
     std::mutex summaryMutex_;
     std::atomic<bool> widened_{false};
-    std::atomic<size_t> next_{0};
+    // Album mode: each entry's album (kNoAlbum: none), the albums, and the output meters of converted entries
+    // until their album is done.
+    std::vector<size_t> albumOf_;
+    std::vector<Album> albums_;
+    std::vector<std::unique_ptr<LoudnessMeter>> meters_;
+    std::mutex albumMutex_;
     std::atomic<bool> stop_{false};
 };
 

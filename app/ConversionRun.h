@@ -14,6 +14,7 @@
 namespace pelloran {
 
 class ProgressSink;
+class SettledNames;
 
 // How one entry of a run ended.
 struct EntryResult {
@@ -63,6 +64,9 @@ struct RunOptions {
     // Loads the MIDI SoundFont when it is not loaded yet; true when MIDI can be rendered.
     std::function<bool()> ensureSoundFont;
     bool dryRun = false;  // name every target and apply the policies, write nothing
+    // Names settled over the whole input list before a shard of it was taken (app/OutputNaming.h); null: clashes
+    // are met in input order.
+    const SettledNames* settledNames = nullptr;
 };
 
 struct RunSummary {

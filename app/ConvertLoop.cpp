@@ -94,6 +94,10 @@ int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint1
     AudioWriter& writer = *plan.writer;
     const bool convert = source.rate != target.rate || source.channels != target.channels;
     PcmConverter converter;
+    // Narrowing to 16 or 8 bits is dithered (Dither): by the converter after a resampler, else in place here.
+    const bool dither = context.settings.Dither != 0 && source.bits > target.bits && target.bits <= 16;
+    TpdfDither ditherState;
+    converter.SetDither(dither);
     if (convert && !converter.Prepare(source, target, context.settings.MonoType)) return 0;
     // Where blocks go when the writer lends no room, and where the converter's input is read.
     const int ownFrames = std::max(kBlockFrames, kConvertedFrames);
@@ -115,19 +119,26 @@ int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint1
     FileProgress progress(decoder, context.progress, sourcePath);
     const bool stopAtLength = formatCode == kInputModule || formatCode == kInputMidi;
 
+    // Normalisation holds back the limiter's look-ahead; the end of the stream hands it on.
+    std::optional<Limiter> limiter;
+    if (context.normalise) limiter.emplace(target.channels, target.rate, target.bits, *context.normalise);
     // Finishes frames of target channels at fromBits in place and hands them on.
     const auto deliver = [&](int32_t* const* planes, int frames, int fromBits, bool lent) {
         for (int c = 0; c < target.channels; ++c) {
-            ChangeWidth(planes[c], planes[c], frames, fromBits, target.bits);
+            if (dither && fromBits > target.bits) NarrowWithDither(planes[c], frames, fromBits, target.bits, ditherState);
+            else ChangeWidth(planes[c], planes[c], frames, fromBits, target.bits);
             if (plan.amplify) AmplifySamples(planes[c], frames, target.bits, plan.gain);
         }
+        if (limiter) frames = limiter->Process(planes, frames);
+        if (frames == 0) return true;
         if (context.tap) context.tap(planes, frames, target);
+        if (context.measureOnly) return true;
         return lent ? writer.Commit(frames) : writer.Write(planes, frames);
     };
     // The room for up to `want` frames: lent by the writer when it can, else the fallback planes.
     AudioWriter::Room room;
     const auto roomFor = [&](int want, int32_t* const* fallback, int32_t* const*& planes, int& capacity) {
-        if (writer.Lend(room) && room.capacity >= want) {
+        if (!context.measureOnly && writer.Lend(room) && room.capacity >= want) {
             planes = room.planes;
             capacity = room.capacity;
             return true;
@@ -191,6 +202,12 @@ int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint1
         converter.End();
         if (!writeConverted()) return 0;
     }
+    while (limiter) {
+        const int frames = limiter->Flush(ownPlanes, ownFrames);
+        if (frames == 0) break;
+        if (context.tap) context.tap(ownPlanes, frames, target);
+        if (!context.measureOnly && !writer.Write(ownPlanes, frames)) return 0;
+    }
     progress.Done();
     return 1;
 }
@@ -235,6 +252,11 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
         context.report.tagsDropped = dropped.names;
         context.report.largePictures = dropped.largePictures;
         context.report.sourceRate = sourceFormat.rate;
+    }
+    if (ready && context.measureOnly) {
+        const int pumped = Pump(*decoder, sourceFormat, plan, formatCode, source, context);
+        decoder->Close();
+        return pumped;
     }
     // Encoding runs beside the decoding.
     if (ready) plan.writer = std::make_unique<BackgroundWriter>(std::move(plan.writer));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "app/RunStatus.h"
 #include "decode/DecoderFactory.h"
 #include "encode/AudioWriter.h"
+#include "encode/Limiter.h"
 #include "formats/OutputFormat.h"
 #include "settings/ConvertSettings.h"
 
@@ -41,8 +43,13 @@ struct ConvertContext {
     ConversionReport report{};  // filled by ConvertFile
     // When set, sees every block the writer gets, as it gets it (the loudness measurement); called on the
     // converting thread.
-    std::function<void(const int32_t* const* planes, int frames, const PcmFormat& format)> tap;
+    std::function<void(const int32_t* const* planes, int frames, const PcmFormat& format)> tap{};
     Note note{};  // why the conversion failed, when the loop or the writer knows (set once)
+    // Loudness normalisation: a gain (and, where it would cross the ceiling, a limiter) after the format's gain;
+    // the tap sees its result.
+    std::optional<NormaliseGain> normalise{};
+    // A measuring pass: the blocks the writer would get reach only the tap; no writer is opened.
+    bool measureOnly = false;
 };
 
 // Converts source into target in the output format of context.settings. Returns 1 on success, 0 on failure or

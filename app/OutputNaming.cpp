@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "formats/EncodingParams.h"
 #include "formats/OutputFormat.h"
 #include "media/TagRecord.h"
 #include "platform/Paths.h"
@@ -201,6 +202,116 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
     return true;
 }
 
+namespace {
+
+// The name of an entry without folder or extension: a CUE track's "NN - Title", the pattern's, or the stem.
+bool EntryName(const FileItem& item, const ConvertSettings& settings, std::string& name, Note& why) {
+    const std::string sourceName = FileNamePart(item.sourcePath);
+    const size_t extLen = ExtensionPart(sourceName).size();
+    name = sourceName.substr(0, sourceName.size() - std::min(extLen, sourceName.size()));
+    // A CUE track is named "NN - Title" (its number alone when it has no title).
+    if (item.cue) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%02d", item.cue->track);
+        const std::string title = SafeComponent(item.tags.Title);
+        name = title.empty() ? std::string(number) : std::string(number) + " - " + title;
+    }
+    return settings.OutputNamePattern.empty() ||
+           ExpandNamePattern(settings.OutputNamePattern, item, settings.OutputFormat, name, why);
+}
+
+// The output folder, the kept tree below it and the name.
+std::string BaseIn(const FileItem& item, const std::string& folder, bool keepTree, const std::string& name) {
+    std::string base = folder;
+    if (base.back() != '/') base += '/';
+    if (!item.subFolder.empty()) {
+        base += item.subFolder;
+    } else if (keepTree) {
+        std::string tree = FolderPart(item.sourcePath);
+        for (size_t pos; (pos = tree.find("//")) != std::string::npos;) tree.erase(pos, 1);
+        while (!tree.empty() && tree.front() == '/') tree.erase(0, 1);
+        base += tree;
+    }
+    return base + name;
+}
+
+}  // namespace
+
+std::string SettledNames::SuffixOf(const std::string& sourcePath) const {
+    const auto it = suffix_.find(sourcePath);
+    return it != suffix_.end() ? it->second : std::string{};
+}
+
+bool PlainTarget(const FileItem& item, const ConvertSettings& settings, std::string& target, Note& why) {
+    std::string name;
+    if (!EntryName(item, settings, name, why)) return false;
+    if (settings.DestOutputFolderOpt != kOutputIntoFolder) {
+        target = FolderPart(item.sourcePath) + name + OutputExtension(settings.OutputFormat);
+        return true;
+    }
+    if (settings.DestSpecifiedFolder.empty()) {
+        why = MakeNote(NoteCode::FolderNotCreated, settings.DestSpecifiedFolder);
+        return false;
+    }
+    target = BaseIn(item, settings.DestSpecifiedFolder, settings.CreateDirs != 0, name) +
+             OutputExtension(settings.OutputFormat);
+    return true;
+}
+
+std::string FoldedTarget(const std::string& target) { return FoldCase(target); }
+
+SettledNames SettleNames(const std::vector<FileItem*>& items, const ConvertSettings& settings,
+                         const std::set<std::string>& pinned) {
+    // Plain targets, grouped by their folded form; every plain target is taken, so no settled name becomes
+    // another source's plain one.
+    struct Member {
+        const FileItem* item;
+        std::string target;
+    };
+    std::map<std::string, std::vector<Member>> groups;
+    std::set<std::string> taken = pinned;
+    for (FileItem* item : items) {
+        if (item->cue) continue;
+        if (!settings.OutputNamePattern.empty() && !item->tagsRead) {
+            ReadSourceTags(item->sourcePath, nullptr, item->tags);
+            item->tagsRead = true;
+        }
+        std::string target;
+        Note why;
+        if (!PlainTarget(*item, settings, target, why)) continue;
+        const std::string key = FoldedTarget(target);
+        taken.insert(key);
+        groups[key].push_back({item, std::move(target)});
+    }
+    SettledNames settled;
+    const std::string outExt = OutputExtension(settings.OutputFormat);
+    for (auto& [key, members] : groups) {
+        std::sort(members.begin(), members.end(),
+                  [](const Member& a, const Member& b) { return a.item->sourcePath < b.item->sourcePath; });
+        std::map<std::string, size_t> extCount;
+        for (const Member& m : members) ++extCount[ToLowerAscii(ExtensionPart(FileNamePart(m.item->sourcePath)))];
+        bool leaderTaken = pinned.count(key) != 0;
+        for (const Member& m : members) {
+            if (!leaderTaken) {
+                leaderTaken = true;
+                continue;
+            }
+            const std::string ext = ToLowerAscii(ExtensionPart(FileNamePart(m.item->sourcePath)));
+            const std::string base = m.target.substr(0, m.target.size() - outExt.size());
+            const std::string own = ext.size() > 1 && extCount[ext] == 1 ? " (" + ext.substr(1) + ")" : "";
+            // Bounded: every turn takes a new number and the taken names are finite.
+            for (size_t n = own.empty() ? 1 : 0;; ++n) {
+                const std::string suffix = own + (n == 0 ? std::string{} : "_" + std::to_string(n));
+                if (taken.insert(FoldedTarget(base + suffix + outExt)).second) {
+                    settled.Set(m.item->sourcePath, suffix);
+                    break;
+                }
+            }
+        }
+    }
+    return settled;
+}
+
 bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, Note& why,
                     TargetReservations* reservations, bool* replaces) {
     const auto takenInRun = [reservations](const std::string& path) {
@@ -215,20 +326,11 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, Note& why,
     bool keepTree = settings.CreateDirs != 0;
     bool retried = false;
     const bool dryRun = reservations != nullptr && reservations->dryRun();
-    const size_t extLen = ExtensionPart(source).size();
     const std::string ext = OutputExtension(settings.OutputFormat);
-    const std::string sourceName = FileNamePart(source);
-    std::string name = sourceName.substr(0, sourceName.size() - std::min(extLen, sourceName.size()));
-    // A CUE track is named "NN - Title" (its number alone when it has no title).
-    if (item.cue) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%02d", item.cue->track);
-        const std::string title = SafeComponent(item.tags.Title);
-        name = title.empty() ? std::string(number) : std::string(number) + " - " + title;
-    }
-    if (!settings.OutputNamePattern.empty() &&
-        !ExpandNamePattern(settings.OutputNamePattern, item, settings.OutputFormat, name, why))
-        return false;
+    std::string name;
+    if (!EntryName(item, settings, name, why)) return false;
+    if (reservations != nullptr && reservations->settled() != nullptr && !item.cue)
+        name += reservations->settled()->SuffixOf(source);
     // Makes a folder, or in a dry run accepts one that could be made.
     const auto ensure = [dryRun](const std::string& path) {
         return EnsureFolder(path, !dryRun) || (dryRun && !PathOccupied(path));
@@ -242,17 +344,7 @@ bool MakeTargetPath(FileItem& item, const ConvertSettings& settings, Note& why,
                 why = MakeNote(NoteCode::FolderNotCreated, folder);
                 failed = true;
             } else {
-                base = folder;
-                if (base.back() != '/') base += '/';
-                if (!item.subFolder.empty()) {
-                    base += item.subFolder;
-                } else if (keepTree) {
-                    std::string tree = FolderPart(source);
-                    for (size_t pos; (pos = tree.find("//")) != std::string::npos;) tree.erase(pos, 1);
-                    while (!tree.empty() && tree.front() == '/') tree.erase(0, 1);
-                    base += tree;
-                }
-                base += name;
+                base = BaseIn(item, folder, keepTree, name);
             }
         } else {
             base = FolderPart(source) + name;

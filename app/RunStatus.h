@@ -37,6 +37,7 @@ enum class NoteCode {
     TagsTooLarge,       // text: the format's name; values: the most bytes its tag block holds
     Truncated,          // converted, but the source ends before its header said
     LargePicture,       // converted, without a picture over 16 MiB
+    GainTagsNotWritten, // converted, without its gain tags; text: the file they could not go into
     PatternStrayClose,     // '}' without '{'
     PatternUnclosed,       // '{' without '}'
     PatternBadWidth,       // text: the width as written

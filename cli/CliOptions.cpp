@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <iostream>
 
 #include "decode/DecoderFactory.h"
@@ -28,11 +29,14 @@ constexpr const char* kFooter =
     "  pelloran-cli -f mp3 -o out --name '{artist}/{album}/{track:02} - {title}' --dry-run ~/Music\n"
     "  find ~/Music -name '*.flac' -print0 | pelloran-cli -f opus -o out --files-from - -0\n"
     "  pelloran-cli --probe --json ~/Music/live/\n"
+    "  pelloran-cli --mirror ~/Music -o ~/Phone -f opus --prune --copy-other 'cover.jpg,*.pdf'\n"
+    "  pelloran-cli -f opus -o out --replaygain album --normalize -16 ~/Music/album/\n"
     "\n"
     "Settings: -s NAME=VALUE sets any option by its name (any letter case; codes by name, e.g.\n"
     "TargetExistsOpt=skip); --list-settings shows them all, --list-formats the output formats.\n"
-    "Exit status: 0 all converted or skipped, 1 some failed, 2 usage error. Ctrl+C, TERM, HUP, USR1 and USR2\n"
-    "remove the work files, then end the program by that signal (the shell shows 130 for Ctrl+C).";
+    "Exit status: 0 all converted or skipped (or at most --max-failures failed), 1 some failed, 2 usage error.\n"
+    "Ctrl+C, TERM, HUP, USR1 and USR2 remove the work files, then end the program by that signal (the shell\n"
+    "shows 130 for Ctrl+C).";
 
 }  // namespace
 
@@ -87,9 +91,34 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_flag("--dry-run", options.dryRun, "Show every target and what would happen; write nothing");
     app.add_flag("--verify", options.verify,
                  "Decode each output again and check its length (a WAV's samples too) against the source");
+    app.add_option("--replaygain", options.replayGain,
+                   "Write ReplayGain tags measured while converting (Opus: R128 gains): track, album or off")
+        ->check(CLI::IsMember({"track", "album", "off"}, CLI::ignore_case));
+    app.add_option("--normalize", options.normalize,
+                   "Bring each output (with --replaygain album: each album) to this loudness in LUFS, e.g. -16")
+        ->check(CLI::Range(-70, -1));
+    app.add_option("--true-peak", options.truePeak,
+                   "With --normalize: the highest true peak in dBTP (default -1); a limiter holds peaks under it")
+        ->check(CLI::Range(-20, 0));
+    app.add_flag("--trust-tags", options.trustTags,
+                 "With --normalize: take a source's ReplayGain or R128 tags for its loudness instead of measuring");
+    app.add_flag("--loudness", options.loudness,
+                 "With --probe: measure each file's loudness (LUFS), loudness range, true and sample peak");
     app.add_option("--files-from", options.filesFrom, "Read input paths from FILE, one a line ('-': stdin)");
     app.add_flag("-0,--null", options.nulSeparated, "With --files-from: names end with NUL, not a line feed");
     app.add_option("--shard", options.shard, "Convert only part K of N of the inputs (stable by path): K/N");
+    app.add_option("--base", options.base, "With --keep-tree: the tree of files named one by one starts here");
+    app.add_option("--report", options.report, "Write one JSON line per input that failed into FILE");
+    app.add_option("--max-failures", options.maxFailures, "Exit 0 while at most N inputs failed (list them with --report)")
+        ->check(CLI::Range(0, INT32_MAX));
+    app.add_option("--mirror", options.mirror,
+                   "Keep -o DIR a converted copy of this folder: only new and changed files convert")
+        ->check(CLI::ExistingDirectory);
+    app.add_flag("--prune", options.prune, "With --mirror: remove what the mirror made for sources now gone");
+    app.add_flag("--copy-lossy", options.copyLossy,
+                 "With --mirror: copy lossy sources of the same or lower quality as they are");
+    app.add_option("--copy-other", options.copyOther,
+                   "With --mirror: also copy these files, e.g. 'cover.jpg,folder.jpg,*.pdf'");
     app.add_option("--settings", options.settingsFile, "Read the options from this file (never written)")
         ->check(CLI::ExistingFile);
     app.add_option("--decoder", options.decoder, "Try this reader first: " + Joined(readers))
@@ -119,13 +148,19 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
         std::cerr << "pelloran-cli: " << text << "\nRun with --help for more information.\n";
         return 2;
     };
-    if (options.paths.empty() && options.filesFrom.empty() && !options.listSettings && !options.listFormats)
+    if (options.paths.empty() && options.filesFrom.empty() && options.mirror.empty() && !options.listSettings &&
+        !options.listFormats)
         return usage("no input: name files or folders, or use --files-from");
     if (options.overwrite && options.noOverwrite) return usage("-y and -n cannot both be given");
     int k = 0, n = 0;
     if (!options.shard.empty() && !ParseShard(options.shard, k, n))
         return usage("--shard needs K/N with 1 <= K <= N, not '" + options.shard + "'");
     if (options.nulSeparated && options.filesFrom.empty()) return usage("-0 needs --files-from");
+    if (options.loudness && !options.probe) return usage("--loudness needs --probe");
+    if (!options.mirror.empty() && (options.outputDir.empty() || !options.paths.empty() || !options.filesFrom.empty()))
+        return usage("--mirror SRC_DIR needs -o DEST_DIR and no other inputs");
+    if (options.mirror.empty() && (options.prune || options.copyLossy || !options.copyOther.empty()))
+        return usage("--prune, --copy-lossy and --copy-other need --mirror");
     return std::nullopt;
 }
 

@@ -27,9 +27,21 @@ struct CliOptions {
     std::optional<std::string> name;     // --name PATTERN
     bool dryRun = false;
     bool verify = false;                 // --verify: decode each output again and compare it with the source
+    std::string replayGain;              // --replaygain track|album|off
+    std::optional<int> normalize;        // --normalize LUFS
+    std::optional<int> truePeak;         // --true-peak dBTP
+    bool trustTags = false;              // --trust-tags
+    bool loudness = false;               // --loudness (with --probe)
     std::string filesFrom;               // --files-from FILE ("-": standard input)
     bool nulSeparated = false;           // -0
     std::string shard;                   // --shard K/N
+    std::string base;                    // --base DIR: with --keep-tree, the tree of named files starts here
+    std::string report;                  // --report FILE.jsonl: one line per failed input
+    std::optional<int> maxFailures;      // --max-failures N: up to N failures still exit 0
+    std::string mirror;                  // --mirror SRC_DIR
+    bool prune = false;                  // --prune (with --mirror)
+    bool copyLossy = false;              // --copy-lossy (with --mirror)
+    std::string copyOther;               // --copy-other PATTERNS (with --mirror)
     bool listSettings = false;
     bool listFormats = false;
     bool probe = false;

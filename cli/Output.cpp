@@ -1,5 +1,6 @@
 #include "cli/Output.h"
 
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -131,9 +132,17 @@ std::string NotLoadedLine(const AddedFile& file, bool json) {
     return ConvertLine(file.path, code, NotLoadedStatus(file), "", result, json);
 }
 
-std::string ProbeLine(const AddedFile& file, bool json) {
+std::string ProbeLine(const AddedFile& file, bool json, const std::optional<LoudnessResult>* loudness) {
     if (file.duplicate) return DuplicateLine(file, json);
     const FileItem& item = file.probe.item;
+    // Loudness measures: absent ones are null (JSON) or empty columns (text).
+    std::optional<double> lufs, range, truePeak, samplePeak;
+    if (loudness != nullptr && *loudness) {
+        lufs = (*loudness)->integrated;
+        range = (*loudness)->range;
+        truePeak = (*loudness)->TruePeakDb();
+        samplePeak = (*loudness)->samplePeak;
+    }
     if (json) {
         Json j;
         PutName(j, "source", file.path);
@@ -147,6 +156,16 @@ std::string ProbeLine(const AddedFile& file, bool json) {
             j["channel_mode"] = file.probe.channelMode;
             j["format_code"] = item.formatCode;
             j["reader"] = file.probe.reader ? ReaderName(*file.probe.reader) : "";
+            if (loudness != nullptr) {
+                // Rounded as the text shows them: hundredths, millionths for the linear peak.
+                const auto put = [&](const char* key, const std::optional<double>& value, double scale) {
+                    j[key] = value ? Json(std::round(*value * scale) / scale) : Json(nullptr);
+                };
+                put("loudness_lufs", lufs, 1e2);
+                put("loudness_range_lu", range, 1e2);
+                put("true_peak_dbtp", truePeak, 1e2);
+                put("sample_peak", samplePeak, 1e6);
+            }
         } else {
             j["status_code"] = StatusCodeName(file.probed ? StatusCode::NotLoaded : StatusCode::Cancelled);
             j["status"] = StatusText(NotLoadedStatus(file));
@@ -155,8 +174,22 @@ std::string ProbeLine(const AddedFile& file, bool json) {
         return Dump(j);
     }
     if (!file.probe.ok) return EscapeText(file.path) + "\t" + EscapeText(StatusText(NotLoadedStatus(file)));
-    return EscapeText(file.path) + "\t" + DurationText(item.durationSeconds) + "\t" + BitRateText(item.bitrateKbps) +
-           "\t" + FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
+    std::string line = EscapeText(file.path) + "\t" + DurationText(item.durationSeconds) + "\t" +
+                       BitRateText(item.bitrateKbps) + "\t" + FrequencyText(item.sampleRate) + "\t" + ChannelsText(item);
+    if (loudness != nullptr) {
+        const auto column = [&](const std::optional<double>& value, int decimals, const char* unit) {
+            line += '\t';
+            if (!value) return;
+            char text[64];
+            std::snprintf(text, sizeof text, "%.*f%s", decimals, *value, unit);
+            line += text;
+        };
+        column(lufs, 2, " LUFS");
+        column(range, 2, " LU");
+        column(truePeak, 2, " dBTP");
+        column(samplePeak, 6, "");
+    }
+    return line;
 }
 
 void Counts::Add(StatusCode code) {

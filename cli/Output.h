@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/AddFiles.h"
 #include "app/ConversionRun.h"
 #include "formats/SettingsTable.h"
+#include "platform/Loudness.h"
 
 namespace pelloran::cli {
 
@@ -44,8 +46,8 @@ std::string ConvertLine(const std::string& source, StatusCode code, const EntryS
 std::string DuplicateLine(const AddedFile& file, bool json);
 // The line of a file that was not loaded (or never probed after Cancel).
 std::string NotLoadedLine(const AddedFile& file, bool json);
-// A probe's line: the list's columns, or its JSON object.
-std::string ProbeLine(const AddedFile& file, bool json);
+// A probe's line: the list's columns, or its JSON object; with loudness (--loudness) its measures after them.
+std::string ProbeLine(const AddedFile& file, bool json, const std::optional<LoudnessResult>* loudness = nullptr);
 
 // An output format's line: NAME<TAB>EXTENSIONS<TAB>LOSSLESS<TAB>MAX_CHANNELS<TAB>TAGS<TAB>LABEL (extensions
 // joined by commas, yes/no), or its JSON object.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -15,9 +16,11 @@
 #include "app/AddFiles.h"
 #include "app/ConversionRun.h"
 #include "app/FileList.h"
+#include "app/LoudnessPass.h"
 #include "app/OutputNaming.h"
 #include "cli/CliOptions.h"
 #include "cli/CliProgress.h"
+#include "cli/Mirror.h"
 #include "cli/Output.h"
 #include "cli/TextOut.h"
 #include "frontend/Wording.h"
@@ -74,6 +77,8 @@ public:
         }
         const std::string target = code == StatusCode::NotLoaded ? std::string{} : item.targetPath;
         printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, target, result, json_));
+        if (report != nullptr && (code == StatusCode::Failed || code == StatusCode::NotLoaded))
+            report->Add(ConvertLine(item.sourcePath, code, status, target, result, true));
     }
     bool Ask(Question question, const QuestionData& data) override {
         std::lock_guard lock(mutex_);
@@ -84,6 +89,7 @@ public:
         std::lock_guard lock(mutex_);
         return counts_;
     }
+    FailureReport* report = nullptr;  // --report
 
 private:
     OrderedPrinter& printer_;
@@ -120,6 +126,13 @@ std::optional<int> ApplyOptions(const CliOptions& options, ConvertSettings& sett
     if (options.noOverwrite) settings.TargetExistsOpt = kTargetSkip;
     if (options.name) settings.OutputNamePattern = *options.name;
     if (options.verify) settings.VerifyOutput = 1;
+    if (!options.replayGain.empty()) {
+        const std::string mode = ToLowerAscii(options.replayGain);
+        settings.ReplayGainMode = mode == "album" ? kGainTagsAlbum : mode == "track" ? kGainTagsTrack : kGainTagsOff;
+    }
+    if (options.normalize) settings.NormalizeTarget = *options.normalize;
+    if (options.truePeak) settings.TruePeakCeiling = *options.truePeak;
+    settings.trustGainTags = options.trustTags;
     const std::pair<const std::optional<int>&, FormatControl> controls[] = {
         {options.bitrate, FormatControl::BitRate},
         {options.rate, FormatControl::Rate},
@@ -250,6 +263,7 @@ int Main(int argc, char** argv) {
                   << "; the default applies\n";
     if (auto code = ApplyOptions(options, settings)) return *code;
     if (options.listSettings) return ListSettings(settings, options.json);
+    if (!options.mirror.empty()) return RunMirror(options, settings);
 
     std::vector<std::string> inputs = options.paths;
     if (!options.filesFrom.empty()) {
@@ -289,23 +303,17 @@ int Main(int argc, char** argv) {
             return PathHash(path) % static_cast<uint64_t>(shardN) == static_cast<uint64_t>(shardK - 1);
         };
     }
+    // Each file keeps the tree below the outermost folder named that holds it, whatever the order named; names
+    // are settled over the whole list, so that every shard and every re-run names a source alike.
+    addOptions.keepTree = options.keepTree;
+    addOptions.treeBase = options.base;
+    SettledNames settled;
+    events.listed = [&](std::vector<FileItem>& whole) {
+        std::vector<FileItem*> pointers;
+        for (FileItem& item : whole) pointers.push_back(&item);
+        settled = SettleNames(pointers, settings);
+    };
     std::vector<AddedFile> entries = AddFiles(paths, settings, index, addOptions, events);
-    if (options.keepTree) {
-        // Each file keeps the tree below the outermost folder named that holds it, whatever the order named.
-        std::vector<std::string> roots;
-        for (const AddedFile& e : entries) {
-            if (!e.root.empty()) roots.push_back(e.root.back() == '/' ? e.root : e.root + "/");
-        }
-        for (AddedFile& e : entries) {
-            if (e.root.empty()) continue;
-            const std::string folder = FolderPart(e.path);
-            const std::string* outer = nullptr;
-            for (const std::string& root : roots) {
-                if (folder.rfind(root, 0) == 0 && (outer == nullptr || root.size() < outer->size())) outer = &root;
-            }
-            e.probe.item.subFolder = outer != nullptr ? folder.substr(outer->size()) : std::string{};
-        }
-    }
     // Said once: files go to the saved folder, not beside their sources nor to a folder named here.
     if (options.outputDir.empty() && settings.DestOutputFolderOpt == kOutputIntoFolder && !options.probe &&
         !entries.empty())
@@ -314,6 +322,9 @@ int Main(int argc, char** argv) {
 
     OrderedPrinter printer(entries.size(), progress);
     Counts counts;
+    FailureReport report;
+    if (!options.report.empty() && !report.Open(options.report))
+        return UsageError("--report " + options.report + ": cannot be written");
     const auto reportLoadFailure = [&](const AddedFile& e) {
         if (e.probed && !e.probe.note.empty()) {
             progress.Lock();
@@ -324,14 +335,32 @@ int Main(int argc, char** argv) {
     };
 
     if (options.probe) {
-        bool anyFailed = false;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (!entries[i].probe.ok && !entries[i].duplicate) {
-                anyFailed = true;
-                reportLoadFailure(entries[i]);
+        // Loudness decodes every file: on the jobs, printed in input order as each is ready.
+        std::vector<std::optional<LoudnessResult>> loudness(entries.size());
+        std::atomic<size_t> next{0};
+        std::mutex reportMutex;
+        std::atomic<bool> anyFailed{false};
+        const auto probeWorker = [&] {
+            for (size_t i; (i = next.fetch_add(1)) < entries.size() && !progress.CancelRequested();) {
+                const AddedFile& e = entries[i];
+                if (!e.probe.ok && !e.duplicate) {
+                    anyFailed = true;
+                    std::lock_guard lock(reportMutex);
+                    reportLoadFailure(e);
+                }
+                if (options.loudness && e.probe.ok && !e.duplicate) {
+                    const FileItem& item = e.probe.item;
+                    loudness[i] = MeasureSource(item.sourcePath, item.formatCode, item.cue ? &*item.cue : nullptr,
+                                                preferred, [&progress] { return progress.CancelRequested(); });
+                }
+                printer.Set(i, ProbeLine(e, options.json, options.loudness ? &loudness[i] : nullptr));
             }
-            printer.Set(i, ProbeLine(entries[i], options.json));
-        }
+        };
+        std::vector<std::thread> workers;
+        for (int t = 1; options.loudness && t < jobs && static_cast<size_t>(t) < entries.size(); ++t)
+            workers.emplace_back(probeWorker);
+        probeWorker();
+        for (auto& worker : workers) worker.join();
         if (progress.CancelRequested()) return CliProgress::EndInterrupted(kExitInterrupted);
         return anyFailed ? 1 : 0;
     }
@@ -350,6 +379,7 @@ int Main(int argc, char** argv) {
             reportLoadFailure(entries[i]);
             counts.Add(entries[i].probed ? StatusCode::NotLoaded : StatusCode::Cancelled);
             printer.Set(i, NotLoadedLine(entries[i], options.json));
+            if (entries[i].probed) report.Add(NotLoadedLine(entries[i], true));
         }
     }
     std::vector<FileItem*> pointers;
@@ -361,7 +391,9 @@ int Main(int argc, char** argv) {
     runOptions.ensureSoundFont = LoadDefaultSoundFont;
     runOptions.dryRun = options.dryRun;
     runOptions.sourcesProbed = addOptions.openReaders;
+    runOptions.settledNames = &settled;
     CliObserver observer(printer, progress, lineOf, pointers, options.json, options.dryRun);
+    if (report.IsOpen()) observer.report = &report;
     progress.SetRunRange(static_cast<int>(pointers.size()));
     if (!pointers.empty() && !progress.CancelRequested())
         RunConversion(pointers, settings, progress, observer, runOptions);
@@ -385,7 +417,7 @@ int Main(int argc, char** argv) {
         std::cout << SummaryLine(counts, elapsed, options.dryRun) << std::endl;
     }
     if (progress.CancelRequested()) return CliProgress::EndInterrupted(kExitInterrupted);
-    return counts.failed + counts.notLoaded + counts.cancelled > 0 ? 1 : 0;
+    return ExitStatus(counts, options.maxFailures);
 }
 
 }  // namespace

@@ -198,7 +198,12 @@ void PcmConverter::Push(const int32_t* const* planes, int frames) {
         for (int c = 0; c < target_.channels; ++c) {
             size_t taken = directTaken_;
             int32_t* out = Append(direct_[c], taken, n);
-            ChangeWidth(mixed[c], out, frames, source_.bits, target_.bits);
+            if (ditherOn_ && source_.bits > target_.bits && target_.bits <= 16) {
+                std::copy_n(mixed[c], n, out);
+                NarrowWithDither(out, frames, source_.bits, target_.bits, dither_);
+            } else {
+                ChangeWidth(mixed[c], out, frames, source_.bits, target_.bits);
+            }
         }
         directTaken_ = 0;
         return;
@@ -282,8 +287,30 @@ int PcmConverter::Pull(int32_t* const* dest, int capacity) {
         for (int c = 0; c < channels; ++c) std::fill_n(floats_[c].data(), count, 0.0f);
     }
     pulled_ += static_cast<uint64_t>(count);
-    for (int c = 0; c < channels; ++c) FromFloat(floats_[c].data(), count, target_.bits, dest[c]);
+    const bool dither = ditherOn_ && source_.bits > target_.bits && target_.bits <= 16;
+    for (int c = 0; c < channels; ++c) {
+        if (!dither) {
+            FromFloat(floats_[c].data(), count, target_.bits, dest[c]);
+            continue;
+        }
+        const double top = static_cast<double>((int64_t{1} << (target_.bits - 1)) - 1);
+        for (int i = 0; i < count; ++i) {
+            const double x = std::floor(static_cast<double>(floats_[c][static_cast<size_t>(i)]) * (top + 1.0) +
+                                        dither_.Next() + 0.5);
+            dest[c][i] = static_cast<int32_t>(std::clamp(x, -top - 1.0, top));
+        }
+    }
     return count;
+}
+
+void NarrowWithDither(int32_t* samples, int frames, int fromBits, int toBits, TpdfDither& dither) {
+    const double scale = 1.0 / static_cast<double>(int64_t{1} << (fromBits - toBits));
+    const double top = static_cast<double>((int64_t{1} << (toBits - 1)) - 1);
+    const double bottom = -top - 1.0;
+    for (int i = 0; i < frames; ++i) {
+        const double x = std::floor(static_cast<double>(samples[i]) * scale + dither.Next() + 0.5);
+        samples[i] = static_cast<int32_t>(std::clamp(x, bottom, top));
+    }
 }
 
 void AmplifySamples(int32_t* samples, int frames, int bits, float gain) {

@@ -28,6 +28,27 @@ struct DownmixWeights {
 };
 DownmixWeights StereoDownmix(int channels);
 
+// Triangular (TPDF) dither of one LSB either way, from a small fixed-seed generator: outputs stay reproducible.
+class TpdfDither {
+public:
+    // Two uniform values in [0, 1) less one: -1 .. 1, triangular.
+    float Next() {
+        return Uniform() + Uniform() - 1.0f;
+    }
+
+private:
+    float Uniform() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return static_cast<float>(state_ >> 8) * (1.0f / 16777216.0f);
+    }
+    uint32_t state_ = 0x9E3779B9u;
+};
+
+// A plane narrowed in place from fromBits to toBits (toBits < fromBits), rounded after TPDF dither and clamped.
+void NarrowWithDither(int32_t* samples, int frames, int fromBits, int toBits, TpdfDither& dither);
+
 class PcmConverter {
 public:
     PcmConverter();
@@ -43,6 +64,8 @@ public:
     void Push(const int32_t* const* planes, int frames);
     // Marks the end of the stream: Pull then also drains what the resamplers still hold.
     void End();
+    // Narrowing to 16 or 8 bits after the resampler is dithered (before Prepare).
+    void SetDither(bool on) { ditherOn_ = on; }
     // Up to capacity converted frames into dest[0..target channels-1]; 0 when everything pushed so far is out.
     // However large the rate ratio, one call never gives more than capacity.
     int Pull(int32_t* const* dest, int capacity);
@@ -92,6 +115,8 @@ private:
     std::vector<int32_t> direct_[kMaxChannels];
     size_t directTaken_ = 0;  // frames
     std::vector<float> floats_[kMaxChannels];
+    bool ditherOn_ = false;
+    TpdfDither dither_;
 };
 
 // Scales a plane at bits in place, rounding toward zero and clamping to the width (16 bits to +-32767).

@@ -109,6 +109,7 @@ std::string NoteText(const Note& note) {
                    note.text + " holds";
         case NoteCode::Truncated: return "The source ends early; what it holds was converted";
         case NoteCode::LargePicture: return "A picture over 16 MiB was left out";
+        case NoteCode::GainTagsNotWritten: return "The ReplayGain tags could not be written into \"" + note.text + "\"";
         case NoteCode::PatternStrayClose: return "'}' without '{' in the name pattern";
         case NoteCode::PatternUnclosed: return "'{' without '}' in the name pattern";
         case NoteCode::PatternBadWidth: return "bad width '" + note.text + "' in the name pattern";

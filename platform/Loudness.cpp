@@ -94,14 +94,14 @@ std::optional<double> LoudnessResult::TruePeakDb() const {
     return truePeak ? AmplitudeToDb(*truePeak) : std::nullopt;
 }
 
-LoudnessMeter::LoudnessMeter(int rate, int channels, bool truePeak)
-    : LoudnessMeter(rate, channels, DefaultChannelRoles(channels), truePeak) {}
+LoudnessMeter::LoudnessMeter(int rate, int channels, bool truePeak, bool range)
+    : LoudnessMeter(rate, channels, DefaultChannelRoles(channels), truePeak, range) {}
 
-LoudnessMeter::LoudnessMeter(int rate, int channels, const ChannelRoles& roles, bool truePeak) {
+LoudnessMeter::LoudnessMeter(int rate, int channels, const ChannelRoles& roles, bool truePeak, bool range) {
     if (rate <= 0 || channels < 1 || channels > kMaxChannels) return;
     auto state = std::make_unique<State>();
     state->meter = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                                EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK |
+                                EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | (range ? EBUR128_MODE_LRA : 0) |
                                     (truePeak ? EBUR128_MODE_TRUE_PEAK : 0));
     if (!state->meter) return;
     state->truePeak = truePeak;

@@ -53,9 +53,10 @@ class LoudnessMeter {
 public:
     // A meter for blocks of `channels` planes at `rate`, with the default roles or with roles of its own. Check
     // Valid(): an unsupported rate or channel count, or a failed allocation, leaves the meter invalid. The true
-    // peak costs about four times the rest together; without it the result has none.
-    LoudnessMeter(int rate, int channels, bool truePeak = true);
-    LoudnessMeter(int rate, int channels, const ChannelRoles& roles, bool truePeak = true);
+    // peak costs about four times the rest together, the loudness range about a third of the rest; without
+    // them the result has none.
+    LoudnessMeter(int rate, int channels, bool truePeak = true, bool range = true);
+    LoudnessMeter(int rate, int channels, const ChannelRoles& roles, bool truePeak = true, bool range = true);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;

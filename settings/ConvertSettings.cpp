@@ -17,6 +17,9 @@ constexpr int32_t kPolicyCodes[] = {kTargetRename, kTargetOverwrite, kTargetSkip
 constexpr CodeName kPlaceList[] = {{"beside", kOutputBesideSource}, {"folder", kOutputIntoFolder}};
 constexpr CodeName kPolicyList[] = {{"rename", kTargetRename}, {"overwrite", kTargetOverwrite}, {"skip", kTargetSkip}};
 constexpr CodeName kMonoList[] = {{"mix", kMonoMix}, {"left", kMonoLeft}, {"right", kMonoRight}};
+constexpr CodeName kCueGapList[] = {{"appended", 0}, {"prepended", 1}, {"left-out", 2}};
+constexpr CodeName kGainTagList[] = {{"off", kGainTagsOff}, {"track", kGainTagsTrack}, {"album", kGainTagsAlbum}};
+constexpr CodeName kNormalizeList[] = {{"off", 0}};
 
 }  // namespace
 
@@ -65,6 +68,16 @@ const std::vector<NumberRow>& GeneralNumberRows() {
          "the options page shown first"},
         {"VerifyOutput", Field<&S::VerifyOutput>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
          "decode each output again and compare its length (a WAV's samples too) with the source's"},
+        {"Dither", Field<&S::Dither>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+         "TPDF dither when samples are narrowed to 16 or 8 bits; off rounds down as before"},
+        {"CueGaps", Field<&S::CueGaps>, kSaveOptionsGroup, CheckNone, Span(0, 2), Named(kCueGapList),
+         "a CUE track's pregap: appended to the track before, prepended to its own track, or left out"},
+        {"ReplayGainMode", Field<&S::ReplayGainMode>, kSaveOptionsGroup, CheckNone, Span(kGainTagsOff, kGainTagsAlbum),
+         Named(kGainTagList), "ReplayGain tags (Opus: R128 gains) measured while converting: off, track or album"},
+        {"NormalizeTarget", Field<&S::NormalizeTarget>, kSaveOptionsGroup, CheckNone, Span(-70, 0),
+         Named(kNormalizeList), "bring each output (or album) to this loudness in LUFS, e.g. -16; 0 is off"},
+        {"TruePeakCeiling", Field<&S::TruePeakCeiling>, kSaveOptionsGroup, CheckNone, Span(-20, 0), kNoNames,
+         "with NormalizeTarget: the highest true peak in dBTP; a limiter holds louder peaks under it"},
     };
     return rows;
 }

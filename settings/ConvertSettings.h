@@ -84,6 +84,16 @@ struct ConvertSettings {
 
     // Each output is decoded again and its length (and a WAV's samples) compared with the source's.
     int32_t VerifyOutput = 0;
+    // Narrowing to 16 or 8 bits adds TPDF dither (0: the low bits are cut off).
+    int32_t Dither = 1;
+    // Where a CUE track's pregap goes: 0 appended to the track before, 1 prepended to its own, 2 left out.
+    int32_t CueGaps = 0;
+
+    // Loudness: ReplayGain 2.0 tags (Opus: R128 gains) measured while converting, per track or per album; the
+    // output brought to a loudness (0: off, else LUFS) under a true-peak ceiling in dBTP.
+    int32_t ReplayGainMode = 0;  // kGainTagsOff, kGainTagsTrack, kGainTagsAlbum
+    int32_t NormalizeTarget = 0;
+    int32_t TruePeakCeiling = -1;
 
     // Options of output formats registered beside the built-in ones, by stored name (see formats/). A missing
     // value reads as the default given.
@@ -92,8 +102,17 @@ struct ConvertSettings {
         return moreNumbers.try_emplace(name, defaultValue).first->second;
     }
 
+    // Not stored: normalisation takes a source's own gain tags for its loudness where it has them.
+    bool trustGainTags = false;
     // Not stored: lower-case filter extensions derived from EnableExtFilter and FilterExts.
     std::vector<std::string> filterExtList;
+};
+
+// ReplayGainMode.
+enum GainTagMode : int32_t {
+    kGainTagsOff = 0,
+    kGainTagsTrack = 1,
+    kGainTagsAlbum = 2,
 };
 
 // Groups of SaveSettings.

@@ -1,6 +1,7 @@
-// Many-channel sources: a 5.1 FLAC with its own tone in each channel keeps all six in order in the lossless
+// Channels and bits: a 5.1 FLAC with its own tone in each channel keeps all six in order in the lossless
 // outputs, and mixes down to stereo for MP3 with the centre in both sides at -3 dB and the LFE left out (found
-// again in ffmpeg's decode).
+// again in ffmpeg's decode); a quiet 24-bit sine narrowed to 16 bits survives under dither, and 16-bit audio
+// stays bit-exact.
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,43 @@ TEST_F(SurroundSource, StereoOutputsMixDownWithTheCentreAtMinus3dBInBothSides) {
     // Each surround on its own side only, at -3 dB.
     EXPECT_NEAR(20 * std::log10(ToneLevel(audio.samples, 2, 0, kTones[4], audio.rate) / front), -3.0, 0.5);
     EXPECT_LT(ToneLevel(audio.samples, 2, 1, kTones[4], audio.rate), front / 100);
+}
+
+// A 24-bit sine at -100 dBFS is a third of a 16-bit step: rounded off it is gone (or a square), dithered it
+// stays a sine in noise. A 16-bit source into 16 bits is never dithered.
+TEST(Dither, QuietTwentyFourBitSineSurvivesSixteenBitsAndSixteenBitsStayExact) {
+    test::TempDir dir;
+    ASSERT_EQ(test::Run({"sox", "-n", "-b", "24", "-r", "48000", "-c", "1", dir / "quiet.flac", "synth", "2", "sine",
+                         "1000", "gain", "-100"}).exitCode, 0);
+    struct Case {
+        const char* dither;
+        bool sine;  // a sine in noise; else a square wave, its third harmonic a third of its fundamental
+    };
+    for (const Case c : {Case{"1", true}, Case{"0", false}}) {
+        SCOPED_TRACE(c.dither);
+        const std::string out = dir / (std::string("d") + c.dither);
+        const auto r = test::Run({test::CliPath(), "-f", "wav", "-s", "AutoDestWAVEncodingParam=0", "-s",
+                                  "WAVBitsPerSample=16", "-s", "WAVSampleRate=0", "-s", "WAVChannelNum=0", "-s",
+                                  std::string("Dither=") + c.dither, "-o", out,
+                                  dir / "quiet.flac"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const test::SndfileAudio audio = test::DecodeWithSndfile(out + "/quiet.wav");
+        ASSERT_EQ(audio.samples.size(), 96000u);
+        const double sine = ToneLevel(audio.samples, 1, 0, 1000, 48000);
+        const double third = ToneLevel(audio.samples, 1, 0, 3000, 48000);
+        if (c.sine) {
+            EXPECT_NEAR(sine, 0.33, 0.08);  // -100 dBFS in 16-bit steps
+            EXPECT_LT(third, sine / 10);
+        } else {
+            EXPECT_GT(third, sine / 5);
+        }
+    }
+    // 16-bit into 16-bit: the samples as they were.
+    ASSERT_EQ(test::Run({"sox", "-n", "-b", "16", "-r", "44100", "-c", "2", dir / "cd.wav", "synth", "1", "pluck",
+                         "C4", "pinknoise", "gain", "-12"}).exitCode, 0);
+    const auto r = test::Run({test::CliPath(), "-f", "flac", "-o", dir / "cd", dir / "cd.wav"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(test::DecodeWithSndfile(dir / "cd/cd.flac").samples, test::DecodeWithSndfile(dir / "cd.wav").samples);
 }
 
 }  // namespace
