@@ -9,6 +9,23 @@
 
 namespace pelloran {
 
+// Where each channel of the Vorbis order (which Ogg Vorbis and Opus files keep: L C R for three, L C R Ls Rs LFE
+// for 5.1, ...) stands among the planes in FFmpeg's order (L R C LFE ...), for 1 to 8 channels.
+inline const int* VorbisOrder(int channels) {
+    static constexpr int kOrders[9][8] = {
+        {},
+        {0},
+        {0, 1},
+        {0, 2, 1},
+        {0, 1, 2, 3},
+        {0, 2, 1, 3, 4},
+        {0, 2, 1, 4, 5, 3},
+        {0, 2, 1, 5, 6, 4, 3},
+        {0, 2, 1, 6, 7, 4, 5, 3},
+    };
+    return kOrders[channels < 0 || channels > 8 ? 0 : channels];
+}
+
 // One plane at bits as 16-bit samples (narrower ones padded with zero bits, wider ones cut).
 inline void PlaneToSixteen(const int32_t* in, int bits, size_t frames, int16_t* out) {
     if (bits == 16) {

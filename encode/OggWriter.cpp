@@ -141,8 +141,9 @@ bool OggWriter::Put(const int32_t* const* planes, int frames) {
     for (int done = 0; done < frames;) {
         const int n = std::min(kPieceFrames, frames - done);
         float** buffer = vorbis_analysis_buffer(&s.dsp.vd, n);
+        const int* order = VorbisOrder(format.channels);
         for (int c = 0; c < format.channels; ++c)
-            PlaneToFloat(planes[c] + done, format.bits, static_cast<size_t>(n), buffer[c]);
+            PlaneToFloat(planes[order[c]] + done, format.bits, static_cast<size_t>(n), buffer[c]);
         vorbis_analysis_wrote(&s.dsp.vd, n);
         if (!Flush()) return false;
         done += n;

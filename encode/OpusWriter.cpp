@@ -55,8 +55,9 @@ bool OpusWriter::Begin(const std::string& path, const PcmFormat& format, const T
     if (!Io(output_.file.Open(path, "wb"))) return false;
     static constexpr OpusEncCallbacks kCallbacks{WritePage<Output>, KeepOpen};
     int error = OPE_OK;
+    // More than two channels: mapping family 1, the Vorbis order (Put reorders).
     encoder_.reset(ope_encoder_create_callbacks(&kCallbacks, &output_, comments.get(), format.rate, format.channels,
-                                                0, &error));
+                                                format.channels > 2 ? 1 : 0, &error));
     if (!encoder_ || error != OPE_OK) return Failed(error);
     OggOpusEnc* encoder = encoder_.get();
     // Any serial number will do; a per-writer generator keeps parallel conversions apart.
@@ -72,7 +73,11 @@ bool OpusWriter::Begin(const std::string& path, const PcmFormat& format, const T
 }
 
 bool OpusWriter::Put(const int32_t* const* planes, int frames) {
-    InterleaveSixteen(planes, Format().channels, Format().bits, static_cast<size_t>(frames), interleaved_);
+    const int channels = Format().channels;
+    const int* order = VorbisOrder(channels);
+    const int32_t* ordered[kMaxChannels] = {};
+    for (int c = 0; c < channels; ++c) ordered[c] = planes[order[c]];
+    InterleaveSixteen(ordered, channels, Format().bits, static_cast<size_t>(frames), interleaved_);
     const int written = ope_encoder_write(encoder_.get(), interleaved_.data(), frames);
     return written == OPE_OK || Failed(written);
 }

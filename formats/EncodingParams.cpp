@@ -43,7 +43,7 @@ int ClampOggBitrate(int rate, int channels, int bitrateKbps) {
                                          {48000, 48, 480, 32, 224}};
     for (const Limits& l : kLimits) {
         if (l.rate != rate) continue;
-        const bool stereo = channels == 2;
+        const bool stereo = channels >= 2;
         return std::clamp(bitrateKbps, stereo ? l.stereoMin : l.otherMin, stereo ? l.stereoMax : l.otherMax);
     }
     return bitrateKbps;  // rates outside the table are not limited

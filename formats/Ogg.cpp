@@ -63,7 +63,7 @@ int RateHint(const ConvertSettings& s) {
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    const PcmFormat source = LossyInput(in.source);
+    const PcmFormat source = LossyInput(in.source, kMaxChannels);
     int bitrate = 0;
     plan.format = {0, source.channels, 16};
     if (s.ogg.automatic != 0) {
@@ -80,6 +80,8 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
         if (bitrate <= 0) bitrate = AutoEncodingParams(plan.format.rate, plan.format.channels).bitrateKbps;
         bitrate = ClampOggBitrate(plan.format.rate, plan.format.channels, NearestInTable(bitrate, kOggBitrateTable));
     }
+    // The rates are a stereo pair's: more channels get their share on top.
+    if (plan.format.channels > 2) bitrate = bitrate * plan.format.channels / 2;
     plan.tags = PlanTags(in, s.ogg).values;
     SetGain(plan, s.ogg);
     OggOptions options{bitrate * 1000};
@@ -100,7 +102,7 @@ constinit const OutputFormatDescriptor kOggFormat = {
     .extension = "ogg",
     .listRows = {{nullptr, 3}, {}},
     .lossless = false,
-    .maxChannels = 2,
+    .maxChannels = kMaxChannels,
     .tags = true,
     .options = &kOptions,
     .rateHint = RateHint,

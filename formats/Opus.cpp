@@ -59,12 +59,14 @@ int RateHint(const ConvertSettings&) { return 48000; }
 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
-    const int channels = s.opus.channels == 1 || s.opus.channels == 2 ? s.opus.channels : LossyInput(in.source).channels;
+    const int channels =
+        s.opus.channels == 1 || s.opus.channels == 2 ? s.opus.channels : LossyInput(in.source, kMaxChannels).channels;
     const int rate = in.source.rate >= kMinOpusInputRate && in.source.rate <= kMaxOpusInputRate ? in.source.rate
                                                                                                   : 48000;
     plan.format = {rate, channels, 16};
     OpusOptions options;
-    options.bitrateKbps = s.opus.automatic != 0 ? (channels == 1 ? 64 : 128) : s.opus.bitRate;
+    // Automatic: 64 kbit/s for mono, 128 for stereo, 64 more for each further channel.
+    options.bitrateKbps = s.opus.automatic != 0 ? (channels == 1 ? 64 : 128 + 64 * (channels - 2)) : s.opus.bitRate;
     options.mode = s.opus.mode == 1 ? OpusMode::ConstrainedVbr : s.opus.mode == 2 ? OpusMode::Cbr : OpusMode::Vbr;
     options.complexity = s.opus.complexity;
     plan.tags = PlanTags(in, s.opus).values;
@@ -81,7 +83,7 @@ constinit const OutputFormatDescriptor kOpusFormat = {
     .extension = "opus",
     .listRows = {{"Opus", 12}, {}},
     .lossless = false,
-    .maxChannels = 2,
+    .maxChannels = kMaxChannels,
     .tags = true,
     .options = &kOptions,
     .rateHint = RateHint,

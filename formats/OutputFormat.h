@@ -184,9 +184,10 @@ TagChoice PlanTags(const PlanInput& input, const FormatSettings& format, bool co
 // mixed down to stereo).
 void PlanLossless(const PlanInput& input, int rate, int channels, int bits, int maxBits, int maxChannels,
                   WriterPlan& plan);
-// The source as the lossy writers take it: its rate, at most two channels (more are mixed down), 16 bits.
-constexpr PcmFormat LossyInput(const PcmFormat& source) {
-    return {source.rate, source.channels < 2 ? source.channels : 2, 16};
+// The source as a lossy writer takes it: its rate, at most maxChannels channels (more are mixed down to stereo),
+// 16 bits.
+constexpr PcmFormat LossyInput(const PcmFormat& source, int maxChannels = 2) {
+    return {source.rate, source.channels <= maxChannels ? source.channels : 2, 16};
 }
 
 // The built-in formats' descriptors (formats/<Format>.cpp).

@@ -151,7 +151,7 @@ TEST_F(FormatList, FactsAUserReliesOn) {
         {"m4a", {"m4a"}, false, 2, true, "M4A (MPEG-4 Audio)"},
         {"amr", {"amr"}, false, 1, false, "AMR"},
         {"flac", {"flac"}, true, 8, true, "FLAC"},
-        {"opus", {"opus"}, false, 2, true, "Opus"},
+        {"opus", {"opus"}, false, 8, true, "Opus"},
         {"alac", {"m4a"}, true, 8, true, "ALAC (Apple Lossless)"},
     };
     const std::vector<Expected> table = TableFormats();
