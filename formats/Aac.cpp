@@ -123,7 +123,9 @@ AacOptions PageOptions(int vbr, int quality, int abrKbps, int tns, int midside) 
 
 // AAC knows thirteen rates; any other is resampled to the nearest of them rather than stored under a wrong rate.
 PcmFormat AacFormat(const PcmFormat& source) {
-    const PcmFormat input = LossyInput(source);
+    // Up to 5.1; a quad (no AAC channel configuration) or more than six channels are mixed to stereo.
+    PcmFormat input = LossyInput(source, kMaxAacChannels);
+    if (input.channels == 4) input.channels = 2;
     return {NearestAacRate(input.rate), input.channels, input.bits};
 }
 
@@ -173,7 +175,7 @@ constinit const OutputFormatDescriptor kAacFormat = {
     .extension = "aac",
     .listRows = {{nullptr, 4}, {}},
     .lossless = false,
-    .maxChannels = 2,
+    .maxChannels = kMaxAacChannels,
     .tags = false,
     .options = &kAacOptions,
     .length = AacLength,
@@ -190,7 +192,7 @@ constexpr OutputFormatDescriptor kMp4Family = {
     .extension = "m4a",
     .listRows = {{"AAC for iPod / iTunes", 5}, {"M4A (MPEG-4 Audio)", 7}},
     .lossless = false,
-    .maxChannels = 2,
+    .maxChannels = kMaxAacChannels,
     .tags = true,
     .options = &kM4aOptions,
     .pictures = PictureRule::CovrKinds,

@@ -91,7 +91,7 @@ const std::vector<uint8_t>& AacEncoder::DecoderConfig() const {
 
 bool AacEncoder::Open(int rate, int channels, const AacEncoderSettings& settings) {
     Close();
-    if (channels < 1 || channels > 2 || AacRateIndex(rate) < 0) return false;
+    if (channels < 1 || channels > kMaxAacChannels || AacRateIndex(rate) < 0) return false;
     if (!ffmpeg::Load()) return false;
     const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (aac == nullptr) return false;
@@ -104,7 +104,11 @@ bool AacEncoder::Open(int rate, int channels, const AacEncoderSettings& settings
     AVCodecContext* codec = s->codec.get();
     codec->sample_rate = rate;
     codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    av_channel_layout_default(&codec->ch_layout, channels);
+    // The layouts of AAC's channel configurations that match the planes' order for their count: mono, stereo,
+    // 3.0, 5.0 and 5.1 (surrounds at the back); four planes are a quad, which no configuration names.
+    static constexpr uint64_t kLayouts[] = {0, AV_CH_LAYOUT_MONO, AV_CH_LAYOUT_STEREO, AV_CH_LAYOUT_SURROUND, 0,
+                                            AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK};
+    if (kLayouts[channels] == 0 || av_channel_layout_from_mask(&codec->ch_layout, kLayouts[channels]) < 0) return false;
     codec->time_base = AVRational{1, rate};
     codec->profile = FF_PROFILE_AAC_LOW;
     if (settings.bitRate > 0) {

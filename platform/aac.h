@@ -28,9 +28,13 @@ struct AacEncoderSettings {
 //   kbit/s   23   71   123   164   197   218   242
 double AacQualityScale(int quality);
 
+// The most channels an AAC stream of ours holds (5.1).
+inline constexpr int kMaxAacChannels = 6;
+
 class AacEncoder {
 public:
     static constexpr int kFrameLength = 1024;  // samples per channel in one frame
+    // Channel counts taken: 1, 2, 3, 5 and 6.
 
     AacEncoder();
     ~AacEncoder();

@@ -63,9 +63,10 @@ bool ParseAdts(const std::vector<uint8_t>& b, std::vector<AdtsFrame>& frames) {
 
 TEST(AacEncoder, RefusesWhatAacCannotStoreAndTakesOneFrameACall) {
     AacEncoder encoder;
-    for (const auto& [rate, channels] : {std::pair{11000, 1}, std::pair{44100, 3}, std::pair{44100, 0}})
+    for (const auto& [rate, channels] : {std::pair{11000, 1}, std::pair{44100, 4}, std::pair{44100, 7}, std::pair{44100, 0}})
         EXPECT_FALSE(encoder.Open(rate, channels, {})) << rate << " " << channels;
     ASSERT_TRUE(encoder.Open(8000, 1, {}));
+    ASSERT_TRUE(encoder.Open(48000, 6, {}));  // 5.1
     ASSERT_TRUE(encoder.Open(44100, 2, {}));
     EXPECT_GE(encoder.MaxFrameBytes(), 2u * 768u + 7u);
     const std::vector<uint8_t>& config = encoder.DecoderConfig();

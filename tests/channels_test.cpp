@@ -1,5 +1,5 @@
-// Channels and bits: a 5.1 FLAC with its own tone in each channel keeps all six in order in the lossless,
-// Opus and Vorbis outputs, and mixes down to stereo for MP3 with the centre in both sides at -3 dB and the LFE left out (found
+// Channels and bits: a 5.1 FLAC with its own tone in each channel keeps all six in order in the lossless, Opus, Vorbis
+// and AAC outputs, and mixes down to stereo for MP3 with the centre in both sides at -3 dB and the LFE left out (found
 // again in ffmpeg's decode); a quiet 24-bit sine narrowed to 16 bits survives under dither, and 16-bit audio
 // stays bit-exact.
 
@@ -52,7 +52,7 @@ TEST_F(SurroundSource, OutputsOfManyChannelsKeepEveryChannelInOrder) {
         const char* format;
         double tolerance;  // of each tone's level, in 16-bit steps
     };
-    for (const Case c : {Case{"flac", 300}, Case{"wav", 300}, Case{"opus", 2000}, Case{"ogg", 2000}}) {
+    for (const Case c : {Case{"flac", 300}, Case{"wav", 300}, Case{"opus", 2000}, Case{"ogg", 2000}, Case{"m4a", 2000}}) {
         SCOPED_TRACE(c.format);
         const test::SndfileAudio audio = Convert(c.format);
         ASSERT_EQ(audio.channels, 6);

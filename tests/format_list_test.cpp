@@ -148,7 +148,7 @@ TEST_F(FormatList, FactsAUserReliesOn) {
     const Expected pinned[] = {
         {"mp3", {"mp3"}, false, 2, true, "MP3"},
         {"wav", {"wav"}, true, 8, false, "WAV"},
-        {"m4a", {"m4a"}, false, 2, true, "M4A (MPEG-4 Audio)"},
+        {"m4a", {"m4a"}, false, 6, true, "M4A (MPEG-4 Audio)"},
         {"amr", {"amr"}, false, 1, false, "AMR"},
         {"flac", {"flac"}, true, 8, true, "FLAC"},
         {"opus", {"opus"}, false, 8, true, "Opus"},
