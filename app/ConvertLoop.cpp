@@ -244,8 +244,12 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     }
 
     const PcmFormat sourceFormat = decoder->Format();
+    // DSD is planned as the music it holds: 176.4 kHz at 24 bits for lossless outputs, 88.2 kHz for the others
+    // (a rate the options set still wins); the converter brings the decoder's rate down.
+    PcmFormat planned = sourceFormat;
+    if (decoder->IsDsd()) planned = {recipe->lossless ? 176400 : 88200, sourceFormat.channels, recipe->lossless ? 24 : 16};
     WriterPlan plan;
-    const PlanInput input{settings, *decoder, sourceFormat, formatCode, source, context.runPosition, context.tags};
+    const PlanInput input{settings, *decoder, planned, formatCode, source, context.runPosition, context.tags};
     bool ready = sourceFormat.Valid() && recipe->plan(input, plan) && plan.writer && plan.format.Valid();
     if (ready) {
         const DroppedTags dropped = TagsLeftBehind(settings, plan.tags, *decoder, source, context.tags);

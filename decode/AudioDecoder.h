@@ -69,6 +69,8 @@ public:
     // The source file the reader holds open, for reading its tags without opening it again; null when the
     // reader keeps none of its own.
     virtual const File* SourceFile() const { return nullptr; }
+    // True for DSD sources: their rate is a decoder's, not the music's (outputs take 88.2 or 176.4 kHz).
+    virtual bool IsDsd() const { return false; }
     // True when the stream ended before the extent its header gives (asked once the reading is over).
     virtual bool IsTruncated() const { return false; }
 

@@ -147,6 +147,11 @@ const uint8_t* BassDecoder::GetId3v2Block(int& size) {
 
 bool BassDecoder::IsTruncated() const { return source_ && source_->Truncated(); }
 
+bool BassDecoder::IsDsd() const {
+    const auto* media = dynamic_cast<const FfmpegSource*>(source_.get());
+    return media != nullptr && media->Dsd();
+}
+
 int BassDecoder::ReadTags(TagRecord& tags) {
     TagRecord found;
     if (!source_ || !source_->ReadTags(found)) return 0;

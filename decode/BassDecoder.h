@@ -33,6 +33,7 @@ public:
     int ReadTags(TagRecord& tags) override;
     const File* SourceFile() const override { return file_.IsOpen() ? &file_ : nullptr; }
     bool IsTruncated() const override;
+    bool IsDsd() const override;
 
     int GetStreamKind() const { return streamKind; }
     // The source reading the open file (tests ask which kind it is).

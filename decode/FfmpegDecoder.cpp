@@ -79,6 +79,8 @@ int FfmpegDecoder::Read(int32_t* const* planes) {
 
 bool FfmpegDecoder::IsTruncated() const { return source_ && source_->Truncated(); }
 
+bool FfmpegDecoder::IsDsd() const { return source_ && source_->Dsd(); }
+
 int FfmpegDecoder::ReadTags(TagRecord& tags) {
     if (!source_) return 0;
     // TagLib's reading (FFmpeg is not shown leading ID3v2 tags), else the container's metadata by property name

@@ -24,6 +24,7 @@ public:
     int Read(int32_t* const* planes) override;
     int ReadTags(TagRecord& tags) override;
     bool IsTruncated() const override;
+    bool IsDsd() const override;
 
 private:
     File file_;  // outlives the source reading it

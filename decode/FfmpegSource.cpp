@@ -64,7 +64,14 @@ bool IsEightBit(int sampleFormat) { return sampleFormat == AV_SAMPLE_FMT_U8 || s
 
 // The wide width of a decoder's output: its stated significant bits rounded up to 16, 24 or 32; float and
 // 64-bit output count as 32. 0 for a codec that is not lossless.
+bool IsDsdCodec(AVCodecID id) {
+    return id == AV_CODEC_ID_DSD_LSBF || id == AV_CODEC_ID_DSD_MSBF || id == AV_CODEC_ID_DSD_LSBF_PLANAR ||
+           id == AV_CODEC_ID_DSD_MSBF_PLANAR;
+}
+
 int WideBitsOf(const AVCodecContext& codec) {
+    // DSD comes out of its decoder as floats, whose detail 16 bits would lose.
+    if (IsDsdCodec(codec.codec_id)) return 32;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec.codec_id);
     if (descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0) return 0;
     const auto format = av_get_packed_sample_fmt(codec.sample_fmt);
@@ -77,7 +84,8 @@ int WideBitsOf(const AVCodecContext& codec) {
 // One sample of a decoded block as an int32 of `bits` significant bits, right-aligned.
 int32_t WideSample(const uint8_t* p, AVSampleFormat format, int bits) {
     const auto fromFloat = [bits](double x) {
-        if (!(x > -1.0)) x = -1.0;  // NaN too
+        if (x != x) return int32_t{0};  // NaN is silence
+        if (x < -1.0) x = -1.0;
         const double top = bits == 32 ? 2147483647.0 : static_cast<double>((int64_t{1} << (bits - 1)) - 1);
         return static_cast<int32_t>(std::min(std::nearbyint(x * (top + 1.0)), top));
     };
@@ -526,6 +534,8 @@ void FfmpegSource::ReadContainerTags(TagRecord& tags) const {
 }
 
 int FfmpegSource::SourceChannels() const { return s_->sourceChannels; }
+
+bool FfmpegSource::Dsd() const { return s_->codec && IsDsdCodec(s_->codec->codec_id); }
 
 int FfmpegSource::WideWidth() const { return s_->wide ? s_->wideBits : WideBitsOf(*s_->codec); }
 

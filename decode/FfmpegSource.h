@@ -79,6 +79,8 @@ public:
 
     // Channels of the decoded stream before any mix.
     int SourceChannels() const;
+    // The stream is DSD (1-bit audio at megahertz rates, decoded to floats at an eighth of its rate).
+    bool Dsd() const;
     // Where in the file the demuxer has read to.
     uint64_t InputOffset() const;
     int ContainerSeconds() const;

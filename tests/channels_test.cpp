@@ -1,7 +1,7 @@
 // Channels and bits: a 5.1 FLAC with its own tone in each channel keeps all six in order in the lossless, Opus, Vorbis
 // and AAC outputs, and mixes down to stereo for MP3 with the centre in both sides at -3 dB and the LFE left out (found
 // again in ffmpeg's decode); a quiet 24-bit sine narrowed to 16 bits survives under dither, and 16-bit audio
-// stays bit-exact.
+// stays bit-exact; DSD (a DSF written here) becomes 176.4 kHz 24-bit FLAC and 48 kHz MP3 with its tones.
 
 #include <gtest/gtest.h>
 
@@ -112,6 +112,52 @@ TEST(Dither, QuietTwentyFourBitSineSurvivesSixteenBitsAndSixteenBitsStayExact) {
     const auto r = test::Run({test::CliPath(), "-f", "flac", "-o", dir / "cd", dir / "cd.wav"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(test::DecodeWithSndfile(dir / "cd/cd.flac").samples, test::DecodeWithSndfile(dir / "cd.wav").samples);
+}
+
+// A DSF file of 0.3 s at DSD64 (or DSD128): a first-order sigma-delta modulation of 1 kHz left and 1.5 kHz right.
+const char* kDsfScript = R"(import math, struct, sys
+path, rate = sys.argv[1], int(sys.argv[2])
+ch, block, n = 2, 4096, int(rate * 0.3)
+data = []
+for f in (1000.0, 1500.0):
+    out = bytearray(((n + 7) // 8 + block - 1) // block * block)
+    acc, step = 0.0, 2 * math.pi * f / rate
+    for i in range(n):
+        y = 1.0 if acc >= 0 else -1.0
+        acc += 0.5 * math.sin(step * i) - y
+        if y > 0: out[i >> 3] |= 1 << (i & 7)
+    data.append(out)
+body = bytearray()
+for b in range(len(data[0]) // block):
+    for c in range(ch): body += data[c][b * block:(b + 1) * block]
+fmt = b"fmt " + struct.pack("<QIIIIIIQII", 52, 1, 0, 2, ch, rate, 1, n, block, 0)
+dat = b"data" + struct.pack("<Q", 12 + len(body)) + body
+open(path, "wb").write(b"DSD " + struct.pack("<QQQ", 28, 28 + len(fmt) + len(dat), 0) + fmt + dat)
+)";
+
+TEST(Dsd, BecomesMusicRatesWithItsTones) {
+    test::TempDir dir;
+    struct Case {
+        int dsdRate;
+        const char* format;
+        const char* rate;  // as ffprobe gives it
+    };
+    for (const Case c : {Case{2822400, "flac", "176400"}, Case{5644800, "flac", "176400"}, Case{2822400, "mp3", "48000"}}) {
+        SCOPED_TRACE(std::to_string(c.dsdRate) + " " + c.format);
+        const std::string dsf = dir / ("d" + std::to_string(c.dsdRate) + ".dsf");
+        ASSERT_EQ(test::Run({"/usr/bin/python3", "-c", kDsfScript, dsf, std::to_string(c.dsdRate)}).exitCode, 0);
+        const std::string out = dir / (std::to_string(c.dsdRate) + c.format);
+        const auto r = test::Run({test::CliPath(), "-f", c.format, "--verify", "-o", out, dsf});
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        const std::string file = out + "/d" + std::to_string(c.dsdRate) + "." + c.format;
+        const auto probe = test::Run({"ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,bits_per_raw_sample",
+                                      "-of", "csv=p=0", file});
+        EXPECT_EQ(probe.out, std::string(c.rate) + (std::string(c.format) == "flac" ? ",24\n" : ",N/A\n"));
+        const test::SndfileAudio audio = test::DecodeWithFfmpeg(file, out + ".wav");
+        ASSERT_EQ(audio.channels, 2);
+        EXPECT_GT(ToneLevel(audio.samples, 2, 0, 1000, audio.rate), 4000);  // half scale, less the modulator's loss
+        EXPECT_GT(ToneLevel(audio.samples, 2, 1, 1500, audio.rate), 4000);
+    }
 }
 
 }  // namespace
