@@ -106,5 +106,7 @@ while(pairs)
   list(POP_FRONT pairs template output)
   configure_file(${template} ${output} @ONLY)
 endwhile()
+# The spoken list, for the packages' descriptions (read when cpack runs, packaging/CPackDescriptions.cmake).
+file(WRITE ${OUTPUT_DIR}/formats.txt "${PELLORAN_FORMAT_WORDS}")
 file(WRITE ${OUTPUT_DIR}/formats.h2m
      "[FORMATS]\nThe output formats \\fB\\-f\\fR takes, as \\fB\\-\\-list\\-formats\\fR prints them:\n${man_formats}")

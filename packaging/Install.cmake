@@ -1,15 +1,17 @@
-# What `cmake --install` puts on the system, and the Debian package made from it (cpack -G DEB,
-# scripts/package). The version is the project's; the date is the release's.
+# What `cmake --install` puts on the system, and the two Debian packages made from it (cpack -G DEB,
+# scripts/package): pelloran-cli (the command line, no Qt: a server or cluster node installs it alone) and
+# pelloran (the window, on top of pelloran-cli). The version is the project's; the date is the release's.
 include(GNUInstallDirs)
 
 set(PELLORAN_APP_ID org.pelloran.Pelloran)
 set(PELLORAN_DATE 2026-12-07)
-# Debian's place for the package's documents, whatever the project is called.
+# Debian's place for each package's documents.
 set(PELLORAN_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pelloran)
+set(PELLORAN_CLI_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pelloran-cli)
 
-install(TARGETS pelloran-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS pelloran-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
 if(TARGET pelloran)
-  install(TARGETS pelloran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS pelloran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gui)
 endif()
 
 # The files that name the output formats are made from `pelloran-cli --list-formats` (FormatFiles.cmake):
@@ -33,6 +35,7 @@ while(pairs)
 endwhile()
 # "|" between the files: a list would become several arguments.
 string(REPLACE ";" "|" templates "${PELLORAN_FORMAT_TEMPLATES}")
+list(APPEND PELLORAN_FORMAT_OUTPUTS ${CMAKE_BINARY_DIR}/packaging/formats.txt)
 add_custom_command(OUTPUT ${PELLORAN_FORMAT_OUTPUTS}
   COMMAND ${CMAKE_COMMAND} -DCLI=$<TARGET_FILE:pelloran-cli> -DOUTPUT_DIR=${CMAKE_BINARY_DIR}/packaging
           -DTEMPLATES=${templates} -DPROJECT_VERSION=${PROJECT_VERSION} -DPELLORAN_DATE=${PELLORAN_DATE}
@@ -41,24 +44,33 @@ add_custom_command(OUTPUT ${PELLORAN_FORMAT_OUTPUTS}
   VERBATIM)
 
 install(FILES ${PELLORAN_COMPLETIONS_DIR}/pelloran-cli.bash
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelloran-cli)
-install(FILES ${PELLORAN_COMPLETIONS_DIR}/_pelloran-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelloran-cli COMPONENT cli)
+install(FILES ${PELLORAN_COMPLETIONS_DIR}/_pelloran-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+        COMPONENT cli)
 install(FILES ${PELLORAN_COMPLETIONS_DIR}/pelloran-cli.fish
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d COMPONENT cli)
 
 # Desktop entry, icons and the software-centre record.
-install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        COMPONENT gui)
 foreach(size 32 48 256)
   install(FILES ${CMAKE_SOURCE_DIR}/res/images/pelloran-${size}.png
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME ${PELLORAN_APP_ID}.png)
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME ${PELLORAN_APP_ID}.png
+          COMPONENT gui)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/res/images/pelloran.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${PELLORAN_APP_ID}.svg)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${PELLORAN_APP_ID}.svg COMPONENT gui)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${PELLORAN_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        COMPONENT gui)
 
-# The help pages (the window shows its own copy), the licence and the change log.
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/help/ DESTINATION ${PELLORAN_DOCDIR}/help FILES_MATCHING PATTERN "*.html")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${PELLORAN_DOCDIR})
+# The help pages (the window shows its own copy), the command line's documents, each package's licence and
+# change log.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/help/ DESTINATION ${PELLORAN_DOCDIR}/help COMPONENT gui
+        FILES_MATCHING PATTERN "*.html")
+install(FILES ${CMAKE_SOURCE_DIR}/docs/cli-output.md ${CMAKE_SOURCE_DIR}/docs/scale-out.md
+        DESTINATION ${PELLORAN_CLI_DOCDIR} COMPONENT cli)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${PELLORAN_DOCDIR} COMPONENT gui)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${PELLORAN_CLI_DOCDIR} COMPONENT cli)
 
 # Man pages and the change log, compressed as Debian wants them. pelloran-cli's page is made from its --help,
 # so that it lists every option the program has (a sanitizer build's leak report would fail it), with the
@@ -84,41 +96,59 @@ foreach(name ${PELLORAN_COMPRESSED})
   list(APPEND PELLORAN_COMPRESSED_OUTPUTS ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
 endforeach()
 add_custom_target(pelloran-docs ALL DEPENDS ${PELLORAN_COMPRESSED_OUTPUTS} ${PELLORAN_FORMAT_OUTPUTS})
-install(FILES ${CMAKE_BINARY_DIR}/packaging/pelloran.1.gz ${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PELLORAN_DOCDIR})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/pelloran.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT gui)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/pelloran-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PELLORAN_DOCDIR} COMPONENT gui)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PELLORAN_CLI_DOCDIR} COMPONENT cli)
 
-# The Debian package: dependencies from the binaries' libraries.
+# The Debian packages, one per component: dependencies from the binaries' libraries.
 set(CPACK_PACKAGE_NAME pelloran)
 set(CPACK_PACKAGE_VENDOR Brenthaven)
 set(CPACK_PACKAGE_CONTACT "Pelloran support <support@pelloran.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio converter with a window and a command line")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Pelloran converts audio files, tracker modules, MIDI files, CD tracks and\n"
-    "the audio of video files into WAV, MP3, Ogg Vorbis, AAC, M4A/MP4/M4B, AMR or\n"
-    "WMA, with their tags. It has a Qt window, which converts several files at\n"
-    "once, and pelloran-cli, a command-line companion on the same engine.")
-string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL cli)
+if(TARGET pelloran)
+  list(APPEND CPACK_COMPONENTS_ALL gui)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://pelloran.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# FluidSynth (MIDI only) and FFmpeg are opened at run time, so the binaries do not name them: the package does.
-set(PELLORAN_RUNTIME_DEPENDS "libfluidsynth3")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+# The descriptions name the output formats as the descriptors' table gives them: written when cpack runs,
+# from the list the build made (FormatFiles.cmake).
+set(CPACK_PELLORAN_FORMATS_FILE ${CMAKE_BINARY_DIR}/packaging/formats.txt)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackDescriptions.cmake)
+
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME pelloran-cli)
+set(CPACK_DEBIAN_CLI_FILE_NAME DEB-DEFAULT)
+# FFmpeg is opened at run time, so the binary does not name it: the package does. FluidSynth is opened only
+# when a MIDI file is converted.
+set(PELLORAN_RUNTIME_DEPENDS "")
 foreach(library libavcodec libavformat libavutil libswresample)
   string(REGEX MATCH "^[0-9]+" major "${FFMPEG_${library}_VERSION}")
   set(package "${library}${major}")
   if(library STREQUAL "libavcodec")
     set(package "${package} | libavcodec-extra${major}")
   endif()
-  string(APPEND PELLORAN_RUNTIME_DEPENDS ", ${package}")
+  if(PELLORAN_RUNTIME_DEPENDS)
+    string(APPEND PELLORAN_RUNTIME_DEPENDS ", ")
+  endif()
+  string(APPEND PELLORAN_RUNTIME_DEPENDS "${package}")
 endforeach()
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${PELLORAN_RUNTIME_DEPENDS}")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "timgm6mb-soundfont | fluid-soundfont-gm")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "${PELLORAN_RUNTIME_DEPENDS}")
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "libfluidsynth3, timgm6mb-soundfont | fluid-soundfont-gm")
+set(CPACK_DEBIAN_CLI_PACKAGE_SHLIBDEPS ON)
+
+set(CPACK_DEBIAN_GUI_PACKAGE_NAME pelloran)
+set(CPACK_DEBIAN_GUI_FILE_NAME DEB-DEFAULT)
+# The window opens folders and addresses with xdg-open.
+set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "pelloran-cli (= ${PROJECT_VERSION}), xdg-utils")
+set(CPACK_DEBIAN_GUI_PACKAGE_SHLIBDEPS ON)
 include(CPack)

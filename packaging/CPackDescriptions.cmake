@@ -1,0 +1,32 @@
+# Read by cpack when it runs: each package's description (its first line the summary), naming the output
+# formats from the list the build made from the descriptors (formats.txt), wrapped as Debian wants it.
+if(EXISTS "${CPACK_PELLORAN_FORMATS_FILE}")
+  file(READ "${CPACK_PELLORAN_FORMATS_FILE}" formats)
+else()
+  message(FATAL_ERROR "${CPACK_PELLORAN_FORMATS_FILE} is missing: build before packaging")
+endif()
+
+# The words of text in lines of at most 72 characters.
+function(wrap out text)
+  string(REPLACE " " ";" words "${text}")
+  set(lines "")
+  set(line "")
+  foreach(word IN LISTS words)
+    string(LENGTH "${line} ${word}" length)
+    if(line STREQUAL "")
+      set(line "${word}")
+    elseif(length GREATER 72)
+      string(APPEND lines "${line}\n")
+      set(line "${word}")
+    else()
+      string(APPEND line " ${word}")
+    endif()
+  endforeach()
+  set(${out} "${lines}${line}" PARENT_SCOPE)
+endfunction()
+
+wrap(what "Pelloran converts audio files, tracker modules, MIDI files, CD tracks, albums with CUE sheets and the audio of video files into ${formats}, with their tags and cover art.")
+wrap(cli "This package holds pelloran-cli, which needs no graphical desktop: for servers and cluster nodes too.")
+wrap(gui "This package holds the window, which converts several files at once.")
+set(CPACK_DEBIAN_CLI_DESCRIPTION "audio converter for the command line\n${what}\n${cli}")
+set(CPACK_DEBIAN_GUI_DESCRIPTION "audio converter with a window\n${what}\n${gui}")
