@@ -162,8 +162,8 @@ std::optional<int> ApplyOptions(const CliOptions& options, ConvertSettings& sett
         if (!ExpandNamePattern(settings.OutputNamePattern, sample, settings.OutputFormat, name, error))
             return UsageError(NoteText(error));
     }
-    for (const std::string& warning : IneffectiveSettings(settings, named))
-        std::cerr << "pelloran-cli: warning: " << warning << "\n";
+    for (const SettingProblem& warning : IneffectiveSettings(settings, named))
+        std::cerr << "pelloran-cli: warning: " << SettingProblemText(warning) << "\n";
     return std::nullopt;
 }
 
@@ -257,7 +257,9 @@ int Main(int argc, char** argv) {
         return UsageError("--settings " + options.settingsFile + ": " + reason);
     }
     std::vector<std::string> settingWarnings = store.parseWarnings();
-    LoadSettings(settings, store, &settingWarnings);
+    std::vector<SettingProblem> loadWarnings;
+    LoadSettings(settings, store, &loadWarnings);
+    for (const SettingProblem& warning : loadWarnings) settingWarnings.push_back(SettingProblemText(warning));
     for (const std::string& warning : settingWarnings)
         std::cerr << "pelloran-cli: warning: " << EscapeText(store.path()) << ": " << EscapeText(warning)
                   << "; the default applies\n";

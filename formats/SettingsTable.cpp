@@ -106,7 +106,7 @@ std::vector<std::string> AllNames() {
     return names;
 }
 
-std::string UnknownName(std::string_view name) {
+SettingProblem UnknownName(std::string_view name) {
     std::string best;
     size_t bestDistance = SIZE_MAX;
     for (const auto& candidate : AllNames()) {
@@ -116,14 +116,13 @@ std::string UnknownName(std::string_view name) {
             best = candidate;
         }
     }
-    std::string error = "unknown option '" + std::string(name) + "'";
-    if (bestDistance <= std::max<size_t>(2, name.size() / 3)) error += "; did you mean '" + best + "'?";
-    return error;
+    const bool near = bestDistance <= std::max<size_t>(2, name.size() / 3);
+    return {SettingIssue::UnknownName, std::string(name), {}, near ? best : std::string{}, nullptr};
 }
 
 // A number or one of the field's names; refused with the reason otherwise.
 bool SetNumber(int32_t& member, const Range& range, const CodeNames& names, std::string_view name,
-               std::string_view value, std::string& error) {
+               std::string_view value, SettingProblem& problem) {
     int32_t v = 0;
     bool named = false;
     for (size_t i = 0; i < names.count && !named; ++i) {
@@ -133,13 +132,12 @@ bool SetNumber(int32_t& member, const Range& range, const CodeNames& names, std:
         }
     }
     if (!named && !ParseNumber(value, v)) {
-        error = "'" + std::string(name) + "' needs a number";
-        if (names.count > 0) error += " or " + NamesText(names);
-        error += ", not '" + std::string(value) + "'";
+        problem = {SettingIssue::NeedsNumber, std::string(name), std::string(value),
+                   names.count > 0 ? NamesText(names) : std::string{}, nullptr};
         return false;
     }
     if (!range.Contains(v)) {
-        error = "'" + std::string(name) + "' must be " + range.Text() + ", not " + std::string(value);
+        problem = {SettingIssue::OutOfRange, std::string(name), std::string(value), range.Text(), nullptr};
         return false;
     }
     member = v;
@@ -173,14 +171,14 @@ int32_t NumberSetting(const ConvertSettings& settings, std::string_view name) {
     return row == nullptr ? 0 : row->ref(const_cast<ConvertSettings&>(settings));
 }
 
-void LoadSettings(ConvertSettings& settings, const RegistryStore& store, std::vector<std::string>* warnings) {
+void LoadSettings(ConvertSettings& settings, const RegistryStore& store, std::vector<SettingProblem>* warnings) {
     if (!store.KeyExists(kOptionsKey)) return;
-    const auto warn = [warnings](std::string text) {
-        if (warnings != nullptr) warnings->push_back(std::move(text));
+    const auto warn = [warnings](SettingIssue issue, const char* name, std::string value = {}, std::string other = {}) {
+        if (warnings != nullptr) warnings->push_back({issue, name, std::move(value), std::move(other), nullptr});
     };
     for (const auto& f : TheTable().texts) {
         if (auto v = store.ReadText(kOptionsKey, f.name)) f.ref(settings) = *v;
-        else if (store.HasValue(kOptionsKey, f.name)) warn(std::string(f.name) + ": a number where text belongs");
+        else if (store.HasValue(kOptionsKey, f.name)) warn(SettingIssue::StoredNumberForText, f.name);
     }
     // Out of range after the load check: the default stays.
     for (const auto& f : TheTable().numbers) {
@@ -188,9 +186,9 @@ void LoadSettings(ConvertSettings& settings, const RegistryStore& store, std::ve
         if (v && f.range.Contains(f.check(*v))) {
             f.ref(settings) = f.check(*v);
         } else if (v) {
-            warn(std::string(f.name) + ": " + std::to_string(*v) + " is out of range (" + f.range.Text() + ")");
+            warn(SettingIssue::StoredOutOfRange, f.name, std::to_string(*v), f.range.Text());
         } else if (store.HasValue(kOptionsKey, f.name)) {
-            warn(std::string(f.name) + ": text where a number belongs");
+            warn(SettingIssue::StoredTextForNumber, f.name);
         }
     }
     RebuildExtensionFilter(settings);
@@ -220,7 +218,7 @@ void SaveSettings(const ConvertSettings& constSettings, int groups, RegistryStor
 }
 
 bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value,
-                      std::string& error) {
+                      SettingProblem& problem) {
     const size_t dot = name.find('.');
     if (dot != std::string_view::npos) {
         const std::string_view group = name.substr(0, dot);
@@ -235,10 +233,10 @@ bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::str
                 }
             }
             for (const auto& f : kTagNumberRows) {
-                if (SameName(field, f.name)) return SetNumber(tags.*f.member, f.range, kNoNames, name, value, error);
+                if (SameName(field, f.name)) return SetNumber(tags.*f.member, f.range, kNoNames, name, value, problem);
             }
         }
-        error = UnknownName(name);
+        problem = UnknownName(name);
         return false;
     }
     for (const auto& f : TheTable().texts) {
@@ -249,15 +247,15 @@ bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::str
         }
     }
     if (const NumberRow* f = FindNumber(name)) {
-        if (!SetNumber(f->ref(settings), f->range, f->names, f->name, value, error)) return false;
+        if (!SetNumber(f->ref(settings), f->range, f->names, f->name, value, problem)) return false;
         RebuildExtensionFilter(settings);
         return true;
     }
-    error = UnknownName(name);
+    problem = UnknownName(name);
     return false;
 }
 
-bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_t value, std::string& error) {
+bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_t value, SettingProblem& problem) {
     static const char* const kOption[] = {"--bitrate", "--rate", "--channels", "--quality"};
     const char* option = kOption[static_cast<int>(control)];
     const FormatOptions* options = OptionsOf(settings.OutputFormat);
@@ -272,17 +270,18 @@ bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_
         }
     }
     if (options == nullptr || *field == '\0') {
-        error = std::string(option) + " does not apply to " + ToLowerAscii(OutputFormatName(settings.OutputFormat)) +
-                " output";
+        problem = {SettingIssue::ControlNotApplicable, option, {}, ToLowerAscii(OutputFormatName(settings.OutputFormat)),
+                   nullptr};
         return false;
     }
     const FormatControls& c = options->controls;
     int64_t stored = value;
     if (control == FormatControl::BitRate) stored *= c.bitrateScale;
     if (control == FormatControl::Channels) stored = value == 1 ? c.mono : c.stereo;
-    std::string reason;
+    SettingProblem reason;
     if (stored > INT32_MAX || !SetSettingByName(settings, field, std::to_string(stored), reason)) {
-        error = std::string(option) + " " + std::to_string(value) + ": " + reason;
+        problem = {SettingIssue::ControlRefused, option, std::to_string(value), {},
+                   std::make_shared<const SettingProblem>(reason)};
         return false;
     }
     if (*c.automatic != '\0' && (c.keepsAuto & Keeps(control)) == 0) SetSettingByName(settings, c.automatic, "0", reason);
@@ -294,17 +293,18 @@ bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_
     return true;
 }
 
-bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value, std::string& error) {
+bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value,
+                      SettingProblem& problem) {
     const FormatOptions* options = OptionsOf(settings.OutputFormat);
     if (options == nullptr || *options->controls.tagType == '\0' || options->tagGroup == nullptr) {
-        error = "--tag: " + ToLowerAscii(OutputFormatName(settings.OutputFormat)) + " output holds no tags";
+        problem = {SettingIssue::NoTags, {}, {}, ToLowerAscii(OutputFormatName(settings.OutputFormat)), nullptr};
         return false;
     }
     const std::string group = std::string(options->tagGroup) + "Tag.";
-    std::string reason;
+    SettingProblem reason;
     if (SameName(field, "track")) {
         if (!SetSettingByName(settings, group + "CustomTrackNum", value, reason)) {
-            error = "--tag track: " + reason;
+            problem = {SettingIssue::TagTrackRefused, {}, {}, {}, std::make_shared<const SettingProblem>(reason)};
             return false;
         }
         SetSettingByName(settings, group + "TrackNumType", "2", reason);
@@ -312,18 +312,20 @@ bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::st
         bool known = false;
         for (const auto& f : kTagTextRows) known = known || SameName(field, f.name);
         if (!known) {
-            error = "--tag: unknown field '" + std::string(field) +
-                    "' (title, artist, album, year, genre, comment, track, composer, copyright)";
+            problem = {SettingIssue::UnknownTagField, {}, std::string(field), {}, nullptr};
             return false;
         }
         SetSettingByName(settings, group + std::string(field), value, reason);
         if (SameName(field, "title")) SetSettingByName(settings, group + "TitleAsFileName", "0", reason);
     }
-    return SetSettingByName(settings, options->controls.tagType, "merge", error);
+    return SetSettingByName(settings, options->controls.tagType, "merge", problem);
 }
 
-std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, const std::vector<std::string>& names) {
-    std::vector<std::string> warnings;
+std::vector<SettingProblem> IneffectiveSettings(const ConvertSettings& settings, const std::vector<std::string>& names) {
+    std::vector<SettingProblem> warnings;
+    const auto warn = [&warnings](SettingIssue issue, const std::string& name, std::string other, std::string value = {}) {
+        warnings.push_back({issue, name, std::move(value), std::move(other), nullptr});
+    };
     const FormatOptions* chosen = OptionsOf(settings.OutputFormat);
     const std::string format = ToLowerAscii(OutputFormatName(settings.OutputFormat));
     const auto number = [&](const char* name) { return NumberSetting(settings, name); };
@@ -331,7 +333,7 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
         const FormatOptions* owner = OwnerOf(name);
         if (owner == nullptr) continue;
         if (owner != chosen) {
-            warnings.push_back("'" + name + "' has no effect on " + format + " output");
+            warn(SettingIssue::NoEffectOnFormat, name, format);
             continue;
         }
         const FormatControls& c = owner->controls;
@@ -343,19 +345,16 @@ std::vector<std::string> IneffectiveSettings(const ConvertSettings& settings, co
                              decides(c.channels, FormatControl::Channels) ||
                              decides(c.quality, FormatControl::Quality);
         if (control && *c.automatic != '\0' && number(c.automatic) != 0) {
-            warnings.push_back("'" + name + "' has no effect while " + c.automatic +
-                               " is 1; use -b/--rate/--channels/--quality, or -s " + c.automatic + "=0");
+            warn(SettingIssue::NoEffectWhileAutomatic, name, c.automatic);
         } else if (*c.qualitySwitch != '\0' && is(c.quality) && number(c.qualitySwitch) != 1) {
-            warnings.push_back("'" + name + "' has no effect while " + c.qualitySwitch + " is " +
-                               std::to_string(number(c.qualitySwitch)) + "; use --quality");
+            warn(SettingIssue::NoEffectOutsideQuality, name, c.qualitySwitch, std::to_string(number(c.qualitySwitch)));
         } else if (*c.qualitySwitch != '\0' && is(c.bitrate) && number(c.qualitySwitch) == 1) {
-            warnings.push_back("'" + name + "' has no effect while " + c.qualitySwitch + " is 1; use -b");
+            warn(SettingIssue::NoEffectInQualityMode, name, c.qualitySwitch);
         } else if (is(c.gain) && number(c.amplify) == 0) {
-            warnings.push_back("'" + name + "' has no effect while " + c.amplify + " is 0; add -s " + c.amplify + "=1");
+            warn(SettingIssue::NoEffectWithoutAmplify, name, c.amplify);
         } else if (*c.tagType != '\0' && name.find('.') != std::string::npos && number(c.tagType) != 0 &&
                    number(c.tagType) != 3) {
-            warnings.push_back("'" + name + "' has no effect unless " + c.tagType +
-                               " is custom or merge; use --tag NAME=VALUE to set a field on top of the source's tags");
+            warn(SettingIssue::NoEffectUnlessTagType, name, c.tagType);
         }
     }
     return warnings;

@@ -178,4 +178,62 @@ std::string ChannelsText(const FileItem& item) {
     }
 }
 
+std::string SettingProblemText(const SettingProblem& p) {
+    const std::string name = "'" + p.name + "'";
+    const std::string cause = p.cause ? SettingProblemText(*p.cause) : std::string{};
+    switch (p.issue) {
+        case SettingIssue::None: return {};
+        case SettingIssue::UnknownName:
+            return "unknown option " + name + (p.other.empty() ? std::string{} : "; did you mean '" + p.other + "'?");
+        case SettingIssue::NeedsNumber:
+            return name + " needs a number" + (p.other.empty() ? std::string{} : " or " + p.other) + ", not '" +
+                   p.value + "'";
+        case SettingIssue::OutOfRange: return name + " must be " + p.other + ", not " + p.value;
+        case SettingIssue::StoredTextForNumber: return p.name + ": text where a number belongs";
+        case SettingIssue::StoredNumberForText: return p.name + ": a number where text belongs";
+        case SettingIssue::StoredOutOfRange: return p.name + ": " + p.value + " is out of range (" + p.other + ")";
+        case SettingIssue::ControlNotApplicable: return p.name + " does not apply to " + p.other + " output";
+        case SettingIssue::ControlRefused: return p.name + " " + p.value + ": " + cause;
+        case SettingIssue::NoTags: return "--tag: " + p.other + " output holds no tags";
+        case SettingIssue::TagTrackRefused: return "--tag track: " + cause;
+        case SettingIssue::UnknownTagField:
+            return "--tag: unknown field '" + p.value +
+                   "' (title, artist, album, year, genre, comment, track, composer, copyright)";
+        case SettingIssue::NoEffectOnFormat: return name + " has no effect on " + p.other + " output";
+        case SettingIssue::NoEffectWhileAutomatic:
+            return name + " has no effect while " + p.other + " is 1; use -b/--rate/--channels/--quality, or -s " +
+                   p.other + "=0";
+        case SettingIssue::NoEffectOutsideQuality:
+            return name + " has no effect while " + p.other + " is " + p.value + "; use --quality";
+        case SettingIssue::NoEffectInQualityMode: return name + " has no effect while " + p.other + " is 1; use -b";
+        case SettingIssue::NoEffectWithoutAmplify:
+            return name + " has no effect while " + p.other + " is 0; add -s " + p.other + "=1";
+        case SettingIssue::NoEffectUnlessTagType:
+            return name + " has no effect unless " + p.other +
+                   " is custom or merge; use --tag NAME=VALUE to set a field on top of the source's tags";
+    }
+    return {};
+}
+
+bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value, std::string& error) {
+    SettingProblem problem;
+    if (SetSettingByName(settings, name, value, problem)) return true;
+    error = SettingProblemText(problem);
+    return false;
+}
+
+bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_t value, std::string& error) {
+    SettingProblem problem;
+    if (ApplyFormatControl(settings, control, value, problem)) return true;
+    error = SettingProblemText(problem);
+    return false;
+}
+
+bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value, std::string& error) {
+    SettingProblem problem;
+    if (ApplyTagOverride(settings, field, value, problem)) return true;
+    error = SettingProblemText(problem);
+    return false;
+}
+
 }  // namespace pelloran

@@ -7,6 +7,7 @@
 #include "app/FileItem.h"
 #include "app/Progress.h"
 #include "app/RunStatus.h"
+#include "formats/SettingsTable.h"
 #include "media/Prompt.h"
 
 namespace pelloran {
@@ -27,5 +28,14 @@ std::string DurationText(uint32_t seconds);
 std::string BitRateText(uint32_t kbps);
 std::string FrequencyText(uint32_t hz);
 std::string ChannelsText(const FileItem& item);
+
+// A setting's problem in words: "'MP3BitRate' must be 0 to 320, not 999", a load warning "Name: reason", or
+// an ineffective option's warning with what to use instead.
+std::string SettingProblemText(const SettingProblem& problem);
+
+// The setting functions of formats/SettingsTable.h with the problem in words, for the front ends.
+bool SetSettingByName(ConvertSettings& settings, std::string_view name, std::string_view value, std::string& error);
+bool ApplyFormatControl(ConvertSettings& settings, FormatControl control, int32_t value, std::string& error);
+bool ApplyTagOverride(ConvertSettings& settings, std::string_view field, std::string_view value, std::string& error);
 
 }  // namespace pelloran

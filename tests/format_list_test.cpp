@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "formats/SettingsTable.h"
+#include "frontend/Wording.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {

@@ -11,6 +11,7 @@
 
 #include "platform/registry.h"
 #include "formats/SettingsTable.h"
+#include "frontend/Wording.h"
 #include "tests/hostile/HostileSupport.h"
 
 namespace pelloran::test {

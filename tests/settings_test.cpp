@@ -9,6 +9,7 @@
 
 #include "platform/registry.h"
 #include "formats/SettingsTable.h"
+#include "frontend/Wording.h"
 #include "tests/support/TestSupport.h"
 
 namespace pelloran {
@@ -194,7 +195,9 @@ TEST(SettingsPersistence, CorruptFileMeansDefaultsWithOneWarningPerKey) {
         ASSERT_EQ(store.Load(path), RegistryStore::LoadStatus::Loaded);
         ConvertSettings s;
         std::vector<std::string> warnings = store.parseWarnings();
-        LoadSettings(s, store, &warnings);
+        std::vector<SettingProblem> problems;
+        LoadSettings(s, store, &problems);
+        for (const SettingProblem& p : problems) warnings.push_back(SettingProblemText(p));
         EXPECT_EQ(s.mp3.bitRate, 192);
         EXPECT_EQ(s.wav.rate, 44100);
         EXPECT_EQ(s.ogg.bitRate, 128);
@@ -495,7 +498,7 @@ TEST(SettingsMigration, NamedOldFormFileIsReadAsItIs) {
     RegistryStore store;
     ASSERT_EQ(store.Load(path), RegistryStore::LoadStatus::Loaded);
     ConvertSettings s;
-    std::vector<std::string> warnings;
+    std::vector<SettingProblem> warnings;
     LoadSettings(s, store, &warnings);
     EXPECT_TRUE(warnings.empty());
     EXPECT_EQ(s.mp3.bitRate, 256);

@@ -3,6 +3,7 @@
 #include "formats/EncodingParams.h"
 #include "media/TagRecord.h"
 #include "formats/SettingsTable.h"
+#include "frontend/Wording.h"
 
 namespace pelloran {
 namespace {

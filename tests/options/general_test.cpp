@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "OptionsTestSupport.h"
+#include "frontend/Wording.h"
 #include "tests/support/TestSupport.h"
 #include "gui/options/OutputPage.h"
 
