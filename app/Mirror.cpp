@@ -514,6 +514,8 @@ void SweepMirrorLeftovers(const std::set<std::string>& folders) {
             return six.size() == 6 && std::all_of(six.begin(), six.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
         };
         if (rest.rfind("copy-", 0) == 0) return random(rest.substr(5));
+        // The naming's case probe, left by a run killed while it stood.
+        if (rest.rfind("probe-", 0) == 0) return random(rest.substr(6));
         if (rest.rfind("mirror.", 0) == 0) return random(rest.substr(7));
         return rest.size() > 6 && random(rest.substr(0, 6)) && IsOutputExtension(rest.substr(6));
     };

@@ -16,14 +16,6 @@ const QColor kBandTop(0x1d, 0x4a, 0x68);
 const QColor kBandBottom(0x2b, 0x6f, 0x93);
 const QColor kAccent(0xf2, 0x9b, 0x38);
 
-QFont Font(int pixels, bool bold) {
-    QFont f;
-    f.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    return f;
-}
-
 // A smooth wave drawn as a polyline across rect.
 void Wave(QPainter& p, const QRectF& rect, double cycles, double phase, const QPen& pen) {
     QPainterPath path;
@@ -73,14 +65,22 @@ QIcon ArtIcon(const QString& path) {
     return icon;
 }
 
-void PaintBackdrop(QPainter& p, QSize size) {
+void PaintBackdrop(QPainter& p, QSize size, const QPalette& pal, int panelWidth) {
     const int w = size.width();
     const int h = size.height();
+    const double pw = panelWidth;
+    const QColor window = pal.color(QPalette::Window);
+    const QColor text = pal.color(QPalette::WindowText);
+    // Towards the text colour by f: darker on a light palette, lighter on a dark one.
+    const auto toward = [&](const QColor& c, double f) {
+        return QColor::fromRgbF(c.redF() + (text.redF() - c.redF()) * f, c.greenF() + (text.greenF() - c.greenF()) * f,
+                                c.blueF() + (text.blueF() - c.blueF()) * f);
+    };
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient body(0, 0, 0, h);
-    body.setColorAt(0, QColor(0xe9, 0xef, 0xf5));
-    body.setColorAt(1, QColor(0xcf, 0xdb, 0xe7));
+    body.setColorAt(0, window);
+    body.setColorAt(1, toward(window, 0.06));
     p.fillRect(QRect(0, 0, w, h), body);
 
     // Title band with the mark and the name; it stretches with the window.
@@ -94,10 +94,17 @@ void PaintBackdrop(QPainter& p, QSize size) {
         Wave(p, QRectF(250 + i * 18, 6, waveWidth, 42), 5 + i, i * 0.9, QPen(QColor(255, 255, 255, 26 + i * 8), 1.4));
     }
     PaintMark(p, QRectF(12, 9, 36, 36));
+    // The name in the desktop's font, sized to the band.
+    QFont name = p.font();
+    name.setBold(true);
+    name.setPixelSize(24);
     p.setPen(Qt::white);
-    p.setFont(Font(24, true));
+    p.setFont(name);
     p.drawText(QPointF(58, 35), QStringLiteral("Pelloran"));
-    p.setFont(Font(11, false));
+    QFont line = p.font();
+    line.setBold(false);
+    line.setPixelSize(11);
+    p.setFont(line);
     p.setPen(QColor(0xd4, 0xe6, 0xf2));
     p.drawText(QPointF(60, 49), QStringLiteral("Audio Converter"));
     // Plate behind the help, minimize, maximize and close buttons, at the right edge.
@@ -107,31 +114,33 @@ void PaintBackdrop(QPainter& p, QSize size) {
 
     // Command panel: as tall as the window.
     QLinearGradient panel(0, 62, 0, h - 8);
-    panel.setColorAt(0, QColor(0xfb, 0xfd, 0xff));
-    panel.setColorAt(1, QColor(0xe3, 0xec, 0xf4));
-    p.setPen(QColor(0xa7, 0xb9, 0xca));
+    panel.setColorAt(0, pal.color(QPalette::Button));
+    panel.setColorAt(1, toward(pal.color(QPalette::Button), 0.06));
+    p.setPen(pal.color(QPalette::Mid));
     p.setBrush(panel);
-    p.drawRoundedRect(QRectF(4.5, 62.5, 124, h - 71), 6, 6);
+    p.drawRoundedRect(QRectF(4.5, 62.5, pw, h - 71), 6, 6);
     // The free part of the panel, between the line under the buttons and the line over the link: a quiet wave
     // picture and the drop hint, each only where it fits (a window shrunk to a small screen has no free part).
     constexpr double kUnderButtons = 317.5;
     const double overLink = h - 40.5;
-    p.setPen(QColor(0xc5, 0xd3, 0xe0));
-    if (overLink - kUnderButtons >= 24) p.drawLine(QPointF(14, kUnderButtons), QPointF(118, kUnderButtons));
-    p.drawLine(QPointF(14, overLink), QPointF(118, overLink));
+    p.setPen(toward(pal.color(QPalette::Button), 0.15));
+    if (overLink - kUnderButtons >= 24) p.drawLine(QPointF(14, kUnderButtons), QPointF(pw - 6, kUnderButtons));
+    p.drawLine(QPointF(14, overLink), QPointF(pw - 6, overLink));
+    QColor wave = pal.color(QPalette::Highlight);
     for (int i = 0; i < 3 && 380 + i * 44 <= h - 68; ++i) {
-        Wave(p, QRectF(14, 340 + i * 44, 104, 40), 3 + i, i * 1.3, QPen(QColor(0x2b, 0x6f, 0x93, 70 + i * 30), 1.6));
+        wave.setAlpha(70 + i * 30);
+        Wave(p, QRectF(14, 340 + i * 44, pw - 20, 40), 3 + i, i * 1.3, QPen(wave, 1.6));
     }
     if (h - 64 >= kUnderButtons + 2) {
-        p.setPen(QColor(0x5a, 0x6f, 0x82));
-        p.setFont(Font(10, false));
-        p.drawText(QRectF(8, h - 64, 116, 14), Qt::AlignHCenter, QStringLiteral("Drop files here"));
+        p.setPen(pal.color(QPalette::PlaceholderText));
+        p.setFont(line);
+        p.drawText(QRectF(8, h - 64, pw - 8, 14), Qt::AlignHCenter, QStringLiteral("Drop files here"));
     }
 
     // Frame of the file list.
-    p.setPen(QColor(0x8d, 0xa3, 0xb8));
-    p.setBrush(Qt::white);
-    p.drawRect(QRectF(135.5, 61.5, w - 144, h - 71));
+    p.setPen(pal.color(QPalette::Mid));
+    p.setBrush(pal.color(QPalette::Base));
+    p.drawRect(QRectF(pw + 11.5, 61.5, w - pw - 20, h - 71));
     p.restore();
 }
 

@@ -5,13 +5,15 @@
 #include <QtCore/QRectF>
 #include <QtCore/QSize>
 #include <QtGui/QIcon>
+#include <QtGui/QPalette>
 
 class QPainter;
 
 namespace pelloran {
 
-// The title band, the command panel and the frame of the list, for a window of that size.
-void PaintBackdrop(QPainter& p, QSize size);
+// The title band, the command panel (panelWidth wide) and the frame of the list, for a window of that size.
+// The band keeps its own colours; the rest is drawn in the palette's, light or dark.
+void PaintBackdrop(QPainter& p, QSize size, const QPalette& palette, int panelWidth = 124);
 // The program's mark: a rounded square with a wave turning into an arrow.
 void PaintMark(QPainter& p, const QRectF& r);
 // A picture of the resources with its twice-as-large twin (name@2x.png), whatever the scale at start.

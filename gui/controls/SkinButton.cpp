@@ -3,6 +3,7 @@
 #include <QtGui/QEnterEvent>
 #include <QtGui/QPainter>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QStyleOption>
 
 namespace pelloran {
 
@@ -10,8 +11,6 @@ CSkinButton::CSkinButton(const QString& text, QWidget* parent) : QPushButton(tex
     const QPalette pal = QApplication::palette();
     normalText_ = activeText_ = pal.color(QPalette::ButtonText);
     inactiveBackground_ = activeBackground_ = pal.color(QPalette::Button);
-    font_.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    font_.setPixelSize(11);
     setAutoDefault(false);
     setDefault(false);
     setAttribute(Qt::WA_Hover);
@@ -189,8 +188,12 @@ void CSkinButton::paintEvent(QPaintEvent*) {
         QColor colour = active ? activeText_ : normalText_;
         if (!isEnabled()) colour = palette().color(QPalette::Disabled, QPalette::WindowText);
         p.setPen(colour);
-        p.drawText(r.translated(textOffset_), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic |
-                                                  Qt::TextDontClip, text());
+        // Mnemonics are underlined as the desktop's style says (with many, only while Alt is held).
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const int mnemonic =
+            style()->styleHint(QStyle::SH_UnderlineShortcut, &option, this) ? Qt::TextShowMnemonic : Qt::TextHideMnemonic;
+        p.drawText(r.translated(textOffset_), Qt::AlignCenter | Qt::TextSingleLine | mnemonic | Qt::TextDontClip, text());
     }
 
     // The keyboard focus: a dotted frame in the text colour, visible on any skin.

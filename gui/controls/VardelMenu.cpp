@@ -26,11 +26,18 @@ constexpr int kCellWidth = VardelMenu::kImageWidth + 2;
 constexpr int kCellHeight = VardelMenu::kImageHeight + 2;
 
 // scale 2: image is drawn at twice the size, and the cell too.
-QPixmap Cell(const QImage& image, QPoint at, const QImage* shadow = nullptr, int scale = 1) {
+QPixmap Cell(QImage image, QPoint at, const QImage* shadow = nullptr, int scale = 1) {
     QImage cell(kCellWidth * scale, kCellHeight * scale, QImage::Format_ARGB32_Premultiplied);
     cell.fill(Qt::transparent);
     QPainter p(&cell);
-    if (shadow) p.drawImage(QPoint(2, 2) * scale, *shadow);
+    // Drawn pixel for pixel: a picture read from a "@2x" file says it is at scale 2 and would take a quarter
+    // of the cell.
+    image.setDevicePixelRatio(1);
+    if (shadow) {
+        QImage under = *shadow;
+        under.setDevicePixelRatio(1);
+        p.drawImage(QPoint(2, 2) * scale, under);
+    }
     p.drawImage(at * scale, image);
     p.end();
     QPixmap pixmap = QPixmap::fromImage(cell);
@@ -73,6 +80,12 @@ QImage Transparent(const QImage& strip) {
 
 QColor Scale(const QColor& c, double f) {
     return QColor(int(c.red() * f), int(c.green() * f), int(c.blue() * f));
+}
+
+// a moved towards b by f: a tint that stays on the palette's side, light or dark.
+QColor Blend(const QColor& a, const QColor& b, double f) {
+    return QColor::fromRgbF(a.redF() + (b.redF() - a.redF()) * f, a.greenF() + (b.greenF() - a.greenF()) * f,
+                            a.blueF() + (b.blueF() - a.blueF()) * f);
 }
 
 int Gap(bool flat) { return flat && VardelMenu::shadedImages ? 7 : 4; }
@@ -251,7 +264,7 @@ void VardelMenuStyle::drawControl(ControlElement element, const QStyleOption* op
         }
         if (highlighted) {
             painter->setPen(pal.color(QPalette::Highlight));
-            painter->setBrush(Lighten(pal.color(QPalette::Highlight), 0.85));
+            painter->setBrush(Blend(pal.color(QPalette::Base), pal.color(QPalette::Highlight), 0.15));
             painter->drawRect(r.adjusted(0, 0, -1, -1));
         }
     } else {
@@ -272,13 +285,15 @@ void VardelMenuStyle::drawControl(ControlElement element, const QStyleOption* op
     if (!item->icon.isNull()) {
         if (checked && flat) {
             painter->setPen(pal.color(QPalette::Highlight));
-            painter->setBrush(Lighten(pal.color(QPalette::Highlight), highlighted ? 0.55 : 0.85));
+            painter->setBrush(Blend(pal.color(QPalette::Base), pal.color(QPalette::Highlight), highlighted ? 0.45 : 0.15));
             painter->drawRect(imageRect.adjusted(-1, -1, 0, 0));
         }
         QIcon::Mode mode = QIcon::Normal;
         if (!enabled) mode = QIcon::Disabled;
         else if (highlighted && flat && VardelMenu::shadedImages) mode = QIcon::Active;
-        painter->drawPixmap(imageRect.topLeft(), item->icon.pixmap(QSize(18, 17), mode));
+        // At the scale of the screen the menu is on, not the application's.
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(imageRect.topLeft(), item->icon.pixmap(QSize(18, 17), scale, mode));
         if (!flat && (highlighted || checked)) {
             painter->setPen(checked ? pal.color(QPalette::Dark) : pal.color(QPalette::Light));
             painter->drawLine(imageRect.topLeft(), imageRect.topRight());
@@ -298,7 +313,7 @@ void VardelMenuStyle::drawControl(ControlElement element, const QStyleOption* op
     if (!flat && highlighted) colour = pal.color(QPalette::HighlightedText);
     if (!enabled) {
         colour = pal.color(QPalette::Disabled, QPalette::WindowText);
-        if (flat && !highlighted) colour = Lighten(colour, 0.4);
+        if (flat && !highlighted) colour = Blend(colour, pal.color(QPalette::Base), 0.4);
     }
     painter->setPen(colour);
     painter->setFont(item->font);
@@ -306,7 +321,10 @@ void VardelMenuStyle::drawControl(ControlElement element, const QStyleOption* op
     const int tab = text.indexOf('\t');
     const int textLeft = flat ? r.left() + column + 8 : r.left() + VardelMenu::kImageWidth + 8;
     const QRect textRect(textLeft, r.top(), r.right() - textLeft, r.height());
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
+    // Mnemonics are underlined as the desktop's style says (with many, only while Alt is held).
+    const int mnemonic =
+        proxy()->styleHint(SH_UnderlineShortcut, option, widget) ? Qt::TextShowMnemonic : Qt::TextHideMnemonic;
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | mnemonic,
                       tab < 0 ? text : text.left(tab));
     if (tab >= 0) {
         const QRect shortcutRect(textLeft, r.top(), r.right() - VardelMenu::kImageWidth - textLeft, r.height());

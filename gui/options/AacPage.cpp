@@ -192,6 +192,10 @@ void AacPageBase::UpdateEnabled() {
     bitRateList->setEnabled(e && mode == kAbr);
     qualityEdit->setEnabled(e && mode == kVbr);
     qualitySpin->setEnabled(e && mode == kVbr);
+    // With ALAC the AAC encoder's groups mean nothing: hidden, not greyed.
+    for (QWidget* w : {static_cast<QWidget*>(autoBox), static_cast<QWidget*>(resetButton), bitRateList->parentWidget(),
+                       tnsBox->parentWidget()})
+        w->setVisible(aac);
 }
 
 void AacPageBase::Reset() {
@@ -276,7 +280,7 @@ AacPage::AacPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
 
 M4aPage::M4aPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : AacPageBase(kM4aFields, s,
-                   TagCaptions{"Add &ID3 tag", "Trans&fer ID3 tag from source file", "Non&e", "E&dit ID3 tag"},
+                   TagCaptions{"Add &tags", "Trans&fer tags from source file", "Non&e", "E&dit tags"},
                    hooks, parent) {}
 
 }  // namespace pelloran

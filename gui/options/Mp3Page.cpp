@@ -51,7 +51,8 @@ QLabel* MakeLink(QWidget* parent, const QString& text, const char* address, Opti
 Mp3Page::Mp3Page(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : PresetPage(Mp3Layout(), s.mp3.automatic, s.mp3.bitRate, s.mp3.rate,
                   ChannelIndex(kChannelModes, s.mp3.channels), s.mp3.amplify, s.mp3.gain, hooks, parent),
-      tags(tagType_, tagSettings_, hooks, TagCaptions{}, true),
+      tags(tagType_, tagSettings_, hooks,
+           TagCaptions{"Add &ID3 tag", "T&ransfer ID3 tag from source file", "&None", "Edit ID3 &tag"}, true),
       tagType_(s.mp3.tagType),
       id3Version_(s.mp3.id3Version),
       encodeMode_(s.mp3.mode),
@@ -149,6 +150,8 @@ void Mp3Page::UpdateModeEnabled() {
 void Mp3Page::UpdateVersionEnabled() {
     const bool on = tagType_ != 2;
     for (QAbstractButton* button : versionGroup->buttons()) button->setEnabled(on);
+    // Without tags there is no version to choose: the group goes.
+    versionGroup->buttons().front()->parentWidget()->setVisible(on);
 }
 
 void Mp3Page::OnValueChanged() {

@@ -60,8 +60,9 @@ QWidget* AmplifyGroup::Build(QWidget* parent) {
     spin->SetRange(10, 3000);
     spin->SetStep(10);
     auto* percent = new QLabel(QStringLiteral("%"), holder);
-    auto* note = new QLabel(QStringLiteral("< 100% - Reduce sound\n= 100% - No changes\n> 100% - Amplify sound"),
-                            holder);
+    // What the coefficient means, once: in the tips of the group's controls.
+    const QString legend = QStringLiteral("< 100% - Reduce sound\n= 100% - No changes\n> 100% - Amplify sound");
+    for (QWidget* control : std::initializer_list<QWidget*>{box, edit, spin}) control->setToolTip(legend);
     auto* row = new QHBoxLayout;
     row->addWidget(label);
     row->addWidget(edit);
@@ -70,7 +71,6 @@ QWidget* AmplifyGroup::Build(QWidget* parent) {
     row->addStretch();
     grid->addWidget(box, 0, 0);
     grid->addLayout(row, 1, 0);
-    grid->addWidget(note, 0, 1, 2, 1);
     QObject::connect(box, &QCheckBox::clicked, holder, [this] {
         Read(nullptr);
         UpdateEnabled();

@@ -80,11 +80,12 @@ private:
     int32_t& coefficient_;
 };
 
+// The tag group's captions; "ID3" only on the page of a format whose tags are ID3 (MP3).
 struct TagCaptions {
-    const char* add = "Add &ID3 tag";
-    const char* transfer = "T&ransfer ID3 tag from source file";
+    const char* add = "Add &tags";
+    const char* transfer = "T&ransfer tags from source file";
     const char* none = "&None";
-    const char* edit = "Edit ID3 &tag";
+    const char* edit = "E&dit tags";
     const char* merge = "Source tags with my fields on top";
     const char* cover = "Copy cover art";
 };

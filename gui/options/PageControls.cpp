@@ -3,7 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
+#include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -15,17 +15,7 @@
 
 namespace pelloran {
 
-QFont PageFont() {
-    QFont font;
-    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
-        font = QFont(QStringLiteral("Tahoma"));
-    } else {
-        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-        font.setStyleHint(QFont::SansSerif);
-    }
-    font.setPixelSize(11);
-    return font;
-}
+QFont PageFont() { return QApplication::font(); }
 
 QLineEdit* MakeNumberEdit(QWidget* parent) {
     auto* edit = new QLineEdit(parent);

@@ -28,7 +28,7 @@ struct PageRefusal {
 
 inline constexpr const char* kEnterIntegerMessage = "Please enter an integer.";
 
-// The page font: Tahoma 11 pixels high, or the desktop's sans-serif font at that size without Tahoma.
+// The page font: the desktop's own.
 QFont PageFont();
 
 // An edit that takes digits only.

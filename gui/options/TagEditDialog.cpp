@@ -31,7 +31,7 @@ std::string Std(const QString& s) { return s.toStdString(); }
 
 TagEditDialog::TagEditDialog(const TagSettings& tags, bool showCopyright, OptionsHooks& hooks, QWidget* parent)
     : QDialog(parent), tags_(tags), hooks_(hooks) {
-    setWindowTitle(QStringLiteral("Edit ID3 Tag"));
+    setWindowTitle(QStringLiteral("Edit Tags"));
     setFont(PageFont());
 
     auto* grid = new QGridLayout;

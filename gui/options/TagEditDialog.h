@@ -1,5 +1,5 @@
 #pragma once
-// "Edit ID3 Tag": edits one copy of a format's tag options.
+// "Edit Tags": edits one copy of a format's tag options.
 
 #include <QDialog>
 

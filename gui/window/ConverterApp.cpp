@@ -38,12 +38,7 @@ bool ConverterApp::InitInstance() {
     QObject::connect(dialog_.get(), &MainDialog::Closed, &loop, &QEventLoop::quit);
     if (server_) {
         // Files from a later start join the list, and the window comes to the front.
-        QObject::connect(server_, &InstanceServer::PathsReceived, dialog_.get(), [d = dialog_.get()](const std::vector<std::string>& paths) {
-            if (d->isMinimized()) d->showNormal();
-            d->raise();
-            d->activateWindow();
-            d->OpenPaths(paths);
-        });
+        QObject::connect(server_, &InstanceServer::PathsReceived, dialog_.get(), &MainDialog::OpenHandedPaths);
     }
     dialog_->ShowAsSaved();
     if (!paths_.empty()) dialog_->OpenPaths(paths_);

@@ -68,6 +68,8 @@ const CaptionSpec kCaptionButtons[] = {
 constexpr int kHeaderHeight = 56;
 // A press this close to the border resizes the window.
 constexpr int kResizeBorder = 6;
+// The command panel at the narrowest: the buttons' column.
+constexpr int kPanelWidth = 124;
 // The File column at the smallest; a larger window gives it the rest of the list's width.
 constexpr int kFileColumnWidth = 152;
 
@@ -76,11 +78,10 @@ QPixmap Picture(const char* path, QSize size, qreal scale) {
     return ArtIcon(QString::fromUtf8(path)).pixmap(size, scale);
 }
 
+// The desktop's font, bold on the command buttons, underlined on the link.
 QFont SkinFont(bool underline) {
-    QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    font.setPixelSize(11);
-    font.setBold(true);
+    QFont font = QApplication::font();
+    font.setBold(!underline);
     font.setUnderline(underline);
     return font;
 }
@@ -119,6 +120,7 @@ void MainDialog::Initialise() {
         move(screen->availableGeometry().center() - rect().center());
     }
     FillFormatSelector();
+    Relayout();  // the panel as wide as the format list needs
     setAcceptDrops(true);
 
     // The first start is recorded; the help stays one F1 away instead of opening behind the window.
@@ -130,11 +132,6 @@ void MainDialog::CreateControls() {
     content_->setGeometry(rect());
     content_->setMouseTracking(true);  // the resize cursor at the border
     setMouseTracking(true);
-
-    // The list and the selector use a small font so that the column texts fit their widths.
-    QFont small = font();
-    small.setPixelSize(11);
-    content_->setFont(small);
 
     list_ = new SortListCtrl(content_);
     struct ColumnSpec {
@@ -155,8 +152,11 @@ void MainDialog::CreateControls() {
     for (const ColumnSpec& c : columns) titles << QString::fromUtf8(c.title);
     list_->setColumnCount(SortListCtrl::kColumnCount);
     list_->setHeaderLabels(titles);
+    const QFontMetrics metrics(list_->header()->font());
     for (int i = 0; i < SortListCtrl::kColumnCount; ++i) {
-        list_->setColumnWidth(i, columns[i].width);
+        // A larger desktop font widens a column to its title.
+        const int title = metrics.horizontalAdvance(titles[i]) + 20;
+        list_->setColumnWidth(i, i == SortListCtrl::kColStatus ? columns[i].width : std::max(columns[i].width, title));
         list_->SetColumnSortType(i, columns[i].sortType);
         list_->headerItem()->setTextAlignment(i, (columns[i].right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     }
@@ -200,7 +200,7 @@ void MainDialog::CreateControls() {
     linkButton_->SetButtonFont(SkinFont(true), false);
     linkButton_->SetParentBackground(background_, false);
     linkButton_->SetCursorShape(Qt::PointingHandCursor);
-    linkButton_->SetColors(QColor(0, 0, 255), QColor(255, 0, 0), false);
+    SetLinkColours();
     linkButton_->SetBorder(false, true, false);
     linkButton_->SetPressedOffset(false, false);
     linkButton_->setToolTip(QStringLiteral("Visit %1 Homepage").arg(kProgramName));
@@ -209,7 +209,9 @@ void MainDialog::CreateControls() {
     buttons_.emplace_back(kCmdHomepage, linkButton_);
 
     formatSelector_ = new QComboBox(content_);
-    formatSelector_->setGeometry(14, 239, 98, 24);
+    // As wide as its longest entry: the command panel widens for it.
+    formatSelector_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    formatSelector_->resize(98, 24);
     formatSelector_->setToolTip(QStringLiteral("Output format"));
     formatSelector_->view()->setMinimumWidth(160);
 
@@ -220,11 +222,31 @@ void MainDialog::CreateControls() {
     Relayout();
 }
 
+int MainDialog::PanelWidth() const {
+    // The buttons' column, or what the format list's longest entry needs.
+    return std::max(kPanelWidth, formatSelector_ ? formatSelector_->sizeHint().width() + 26 : 0);
+}
+
 void MainDialog::Relayout() {
     const int w = width();
     const int h = height();
+    const int panel = PanelWidth();
     content_->setGeometry(rect());
-    list_->setGeometry(137, 63, w - 147, h - 73);
+    QRect listArea(panel + 13, 63, w - panel - 23, h - 73);
+    // A progress panel takes the bottom of the list's place: the list stays in sight above it.
+    for (ProgressWindow* progress : {static_cast<ProgressWindow*>(addDialog_.data()),
+                                     static_cast<ProgressWindow*>(runDialog_.data())}) {
+        if (progress == nullptr || progress->isHidden()) continue;
+        const int tall = std::min(progress->height(), listArea.height() / 2);
+        progress->setGeometry(listArea.left(), listArea.bottom() + 1 - tall, listArea.width(), tall);
+        listArea.setBottom(listArea.bottom() - tall - 4);
+    }
+    list_->setGeometry(listArea);
+    const int shift = (panel - kPanelWidth) / 2;
+    for (const ButtonSpec& spec : kCommandButtons) {
+        if (CSkinButton* b = button(spec.id)) b->move(spec.geometry.x() + shift, spec.geometry.y());
+    }
+    if (formatSelector_) formatSelector_->setGeometry(14, 239, panel - 26, 24);
     FitFileColumn();
     for (const CaptionSpec& spec : kCaptionButtons) {
         if (CSkinButton* b = button(spec.id)) b->move(w - spec.geometry.x(), spec.geometry.y());
@@ -236,6 +258,7 @@ void MainDialog::Relayout() {
 void MainDialog::FitFileColumn() {
     // The File column takes the room a larger window gives beyond the other columns, never less than its own.
     int others = 0;
+    const QFontMetrics metrics(list_->header()->font());
     for (int i = 0; i < SortListCtrl::kColumnCount; ++i) {
         if (i != SortListCtrl::kColFile) others += list_->columnWidth(i);
     }
@@ -247,7 +270,7 @@ void MainDialog::RenderBackground() {
     QPixmap picture((QSizeF(size()) * scale).toSize());
     picture.setDevicePixelRatio(scale);
     QPainter p(&picture);
-    PaintBackdrop(p, size());
+    PaintBackdrop(p, size(), palette(), PanelWidth());
     p.end();
     background_ = picture;
     for (const auto& [id, b] : buttons_) b->SetParentBackground(background_, true);
@@ -353,7 +376,23 @@ CSkinButton* MainDialog::button(int id) const {
 
 void MainDialog::SetBusy(bool busy) {
     busy_ = busy;
+    // Disabling the controls takes the keyboard from them; it goes back where it was, else to the list.
+    if (busy) focusBeforeBusy_ = focusWidget();
     content_->setEnabled(!busy);
+    if (busy) return;
+    QWidget* back = focusBeforeBusy_ ? focusBeforeBusy_.data() : list_;
+    focusBeforeBusy_ = nullptr;
+    if (back->isEnabled()) back->setFocus();
+}
+
+void MainDialog::OpenHandedPaths(std::vector<std::string> paths) {
+    if (isMinimized()) showNormal();
+    else if (!isVisible()) ShowAsSaved();
+    raise();
+    activateWindow();
+    if (!busy_) list_->setFocus();
+    else focusBeforeBusy_ = list_;
+    OpenPaths(std::move(paths));
 }
 
 MainDialog::~MainDialog() {
@@ -374,7 +413,7 @@ void MainDialog::Shutdown() {
         if (w != this && w->windowTitle() == QLatin1String(kHelpTitle)) w->close();
     }
     list_->clear();
-    pathIndex_.Clear();
+    listed_.Clear();
     // The output-format choice is kept only when the window closes.
     RegistryStore fresh;
     fresh.Load(store_.path());
@@ -398,6 +437,28 @@ void MainDialog::paintEvent(QPaintEvent*) {
 void MainDialog::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Relayout();
+}
+
+bool MainDialog::event(QEvent* event) {
+    // A progress panel shown or hidden: the list makes room for it or takes its place back.
+    if (event->type() == QEvent::LayoutRequest) Relayout();
+    return QWidget::event(event);
+}
+
+void MainDialog::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The desktop went light or dark, or changed its font: the painted parts follow.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        if (linkButton_ != nullptr) {
+            SetLinkColours();
+            Relayout();
+        }
+    }
+}
+
+void MainDialog::SetLinkColours() {
+    linkButton_->SetColors(palette().color(QPalette::Link), palette().color(QPalette::LinkVisited), false);
+    linkButton_->update();
 }
 
 void MainDialog::showEvent(QShowEvent* event) {

@@ -18,6 +18,7 @@
 #include "app/ConversionRun.h"
 #include "app/FileList.h"
 #include "gui/window/GuiBridge.h"
+#include "gui/window/ListedFiles.h"
 #include "gui/window/ProgressDialogs.h"
 #include "platform/registry.h"
 #include "formats/SettingsTable.h"
@@ -121,6 +122,8 @@ public:
     // Files and folders given on the command line or by a second start: files as they are, folders scanned
     // as Add Folder does. Kept until the window is idle when it is busy.
     void OpenPaths(std::vector<std::string> paths);
+    // Paths handed over by a later start: the window comes to the front with the keyboard on its list.
+    void OpenHandedPaths(std::vector<std::string> paths);
     void Remove();
     void RemoveAll();
 
@@ -154,6 +157,8 @@ signals:
     void Closed();
 
 protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -199,6 +204,9 @@ private:
 
     // Places the controls for the window's size and redraws the background under them.
     void Relayout();
+    // The command panel's width: the buttons' column, or wider for the format list's longest entry.
+    int PanelWidth() const;
+    void SetLinkColours();
     void FitFileColumn();
     void RenderBackground();
     // Which edges a point near the border resizes; none inside.
@@ -214,7 +222,7 @@ private:
     ConvertSettings settings_;
     RegistryStore store_;
     std::atomic<bool> soundFontReady_{false};
-    PathIndex pathIndex_;
+    ListedFiles listed_;
     std::string failureNote_;
     int statusColumnWidth_ = 145;
     ShellActions shell_;
@@ -238,6 +246,7 @@ private:
     bool startMaximized_ = false;
     bool screenWatched_ = false;  // the window handle's screen changes are followed
     std::vector<std::string> pendingPaths_;  // given while busy
+    QPointer<QWidget> focusBeforeBusy_;      // the control the keyboard was on when work began
     int notifyAfterMs_ = kNotifyAfterMs;
     QElapsedTimer runClock_;
     std::unique_ptr<RunTally> runTally_;

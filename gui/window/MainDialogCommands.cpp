@@ -242,6 +242,7 @@ void MainDialog::StartRun(const std::vector<FileRow*>& rows) {
 void MainDialog::ShowEntryStatus(size_t index, const QString& text, bool starting) {
     if (index >= runRows_.size()) return;
     runRows_[index]->setText(SortListCtrl::kColStatus, text);
+    runRows_[index]->runningText = starting ? text : QString();
     // A long status (a failure's reason) is read whole in its tip, however narrow the column.
     runRows_[index]->setToolTip(SortListCtrl::kColStatus, text);
     if (starting && runTally_) {
@@ -253,6 +254,12 @@ void MainDialog::ShowEntryStatus(size_t index, const QString& text, bool startin
 void MainDialog::ShowEntryProgress(size_t index, double fraction) {
     if (!runTally_) return;
     runTally_->Progress(index, fraction);
+    // Each running row shows its own percentage.
+    if (index < runRows_.size() && !runRows_[index]->runningText.isEmpty()) {
+        const int percent = std::clamp(static_cast<int>(fraction * 100), 0, 100);
+        runRows_[index]->setText(SortListCtrl::kColStatus,
+                                 QStringLiteral("%1 %2%").arg(runRows_[index]->runningText).arg(percent));
+    }
     ShowRunProgress();
 }
 
@@ -265,6 +272,7 @@ void MainDialog::ShowEntryFinished(size_t index, const std::string& target) {
         runRows_[index]->convertedTarget = target;
         runRows_[index]->convertedFormat = runFormat_;
     }
+    runRows_[index]->runningText.clear();
     runTally_->Finished(index);
     ShowRunProgress();
 }
@@ -277,7 +285,7 @@ void MainDialog::ShowRunProgress() {
     const double fraction = runTally_->Fraction(*lead);
     const int percent = static_cast<int>(fraction * 100);
     QString text = QString::fromStdString(
-        FileStepText({FileStage::Converting, FileNamePart(runRows_[*lead]->item().sourcePath), percent}));
+        FileStepText({FileStage::Converting, RowName(runRows_[*lead]->item()), percent}));
     if (runTally_->Running() > 1) text += QStringLiteral(" (and %1 more)").arg(runTally_->Running() - 1);
     runDialog_->SetFileText(text);
     runDialog_->SetFileBar(static_cast<int>(fraction * runDialog_->FileBarWidth()));

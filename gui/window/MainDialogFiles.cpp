@@ -135,10 +135,10 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
     AddProgressDialog* dialog = new AddProgressDialog(this);
     addDialog_ = dialog;
     dialog->SetText(job->searching ? QStringLiteral("Searching files...") : QString());
-    dialog->ShowCentred();
+    dialog->Present();
 
     // The worker works on copies: the filter settings, and the paths already listed for the duplicate check.
-    worker_.Start([this, job, dialog, filter = settings_, seen = pathIndex_]() mutable {
+    worker_.Start([this, job, dialog, filter = settings_, seen = listed_.files()]() mutable {
         std::string failureText;
         std::string note;
         int failures = 0;
@@ -158,8 +158,8 @@ void MainDialog::StartAdding(std::shared_ptr<AddJob> job) {
                 dialog->Step();
             });
             if (file.probe.ok) {
-                PostToGui(this, [this, path = file.path, item = file.probe.item] {
-                    if (pathIndex_.Insert(path)) AddRow(std::make_unique<FileItem>(item));
+                PostToGui(this, [this, item = file.probe.item] {
+                    if (listed_.Insert(item)) AddRow(std::make_unique<FileItem>(item));
                 });
                 return;
             }
@@ -198,13 +198,13 @@ void MainDialog::FinishAdding(const std::string& failureText, const std::string&
 }
 
 MainDialog::AddResult MainDialog::AddFileToList(const std::string& path) {
-    if (pathIndex_.Contains(path)) return AddResult::Duplicate;
+    if (listed_.Contains(path)) return AddResult::Duplicate;
     ProbeOutcome outcome = ProbeFile(path);
     if (!outcome.ok) {
         if (!outcome.note.empty()) failureNote_ = NoteText(outcome.note);
         return AddResult::Refused;
     }
-    pathIndex_.Insert(path);
+    listed_.Insert(outcome.item);
     AddRow(std::make_unique<FileItem>(outcome.item));
     return AddResult::Added;
 }
@@ -212,7 +212,8 @@ MainDialog::AddResult MainDialog::AddFileToList(const std::string& path) {
 int MainDialog::AddRow(std::unique_ptr<FileItem> item) {
     const FileItem& entry = *item;
     auto* row = new FileRow(std::move(item));
-    row->setText(SortListCtrl::kColFile, QString::fromStdString(FileNamePart(entry.sourcePath)));
+    // A track of an album shows its number and title; its tip names the album's file.
+    row->setText(SortListCtrl::kColFile, QString::fromStdString(RowName(entry)));
     row->setText(SortListCtrl::kColDuration, QString::fromStdString(DurationText(entry.durationSeconds)));
     row->setText(SortListCtrl::kColBitRate, QString::fromStdString(BitRateText(entry.bitrateKbps)));
     row->setText(SortListCtrl::kColFreq, QString::fromStdString(FrequencyText(entry.sampleRate)));
@@ -232,7 +233,7 @@ void MainDialog::Remove() {
         return;
     }
     for (FileRow* row : rows) {
-        pathIndex_.Erase(row->item().sourcePath);
+        listed_.Erase(row->item());
         delete row;
     }
 }
@@ -243,7 +244,7 @@ void MainDialog::RemoveAll() {
         return;
     }
     list_->clear();
-    pathIndex_.Clear();
+    listed_.Clear();
 }
 
 }  // namespace pelloran

@@ -29,11 +29,11 @@ public:
     void SetRunStep(const RunStep& step) override {
         PostToGui(dialog_, [d = dialog_, t = QString::fromStdString(RunStepText(step))] { d->SetRunText(t); });
     }
-    // The window appears once the checks before the run have passed.
+    // The panel appears once the checks before the run have passed.
     void SetRunRange(int) override {
         PostToGui(dialog_, [d = dialog_] {
             d->ResetRun();
-            d->ShowCentred();
+            d->Present();
         });
     }
     void StepRun() override {}

@@ -1,8 +1,8 @@
 #include "gui/window/ProgressDialogs.h"
 
-#include <QtGui/QMouseEvent>
+#include <QtCore/QCoreApplication>
 #include <QtGui/QPainter>
-#include <QtGui/QWindow>
+#include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
@@ -14,46 +14,50 @@ namespace pelloran {
 
 namespace {
 
-// Dialog units of the layout to pixels (the window's font at 8 points: 6 x 13 pixels per 4 x 8 units).
-QRect Units(int x, int y, int w, int h) {
-    return QRect(x * 3 / 2, y * 13 / 8, w * 3 / 2, h * 13 / 8);
-}
-
-QProgressBar* MakeBar(QWidget* parent, const QRect& at) {
+QProgressBar* MakeBar(QWidget* parent) {
     auto* bar = new QProgressBar(parent);
-    bar->setGeometry(at);
     bar->setTextVisible(false);
     bar->setRange(0, 100);
     bar->setValue(0);
     return bar;
 }
 
-QLabel* MakeText(QWidget* parent, const QRect& at) {
+QLabel* MakeText(QWidget* parent) {
     auto* label = new QLabel(parent);
-    label->setGeometry(at);
     label->setTextFormat(Qt::PlainText);
+    // A long name never widens the panel: the text is cut at its right edge.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     return label;
 }
 
 }  // namespace
 
-ProgressWindow::ProgressWindow(QWidget* owner, QSize size) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
-    setFixedSize(size);
-    setModal(true);
+ProgressWindow::ProgressWindow(QWidget* owner) : QDialog(owner) {
+    setWindowFlags(Qt::Widget);  // a panel of the owner's window, never a window of its own
+    setAutoFillBackground(true);
     setWindowTitle(QStringLiteral("Pelloran"));
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancel_->setAutoDefault(false);
     connect(cancel_, &QPushButton::clicked, this, [this] { cancelRequested_ = true; });
 }
 
+void ProgressWindow::Arrange(std::initializer_list<QWidget*> rows) {
+    auto* layout = new QVBoxLayout(this);
+    for (QWidget* row : rows) layout->addWidget(row);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    setFixedHeight(layout->sizeHint().height());
+}
+
 void ProgressWindow::reject() { cancelRequested_ = true; }
 
-void ProgressWindow::ShowCentred() {
-    if (QWidget* owner = parentWidget()) {
-        const QRect area = owner->window()->frameGeometry();
-        move(area.center() - rect().center());
-    }
+void ProgressWindow::Present() {
     show();
+    raise();
+    cancel_->setFocus();
 }
 
 void ProgressWindow::Finish() {
@@ -61,25 +65,27 @@ void ProgressWindow::Finish() {
     deleteLater();
 }
 
-void ProgressWindow::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove()) {
-        event->accept();
-        return;
-    }
-    QDialog::mousePressEvent(event);
+void ProgressWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (parentWidget()) QCoreApplication::postEvent(parentWidget(), new QEvent(QEvent::LayoutRequest));
+}
+
+void ProgressWindow::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (parentWidget()) QCoreApplication::postEvent(parentWidget(), new QEvent(QEvent::LayoutRequest));
 }
 
 void ProgressWindow::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
     QPainter p(this);
-    p.setPen(palette().color(QPalette::Dark));
+    p.setPen(palette().color(QPalette::Mid));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-AddProgressDialog::AddProgressDialog(QWidget* owner) : ProgressWindow(owner, Units(0, 0, 320, 62).size()) {
-    text_ = MakeText(this, Units(7, 7, 306, 10));
-    bar_ = MakeBar(this, Units(7, 18, 306, 13));
-    cancel_->setGeometry(Units(134, 39, 50, 16));
+AddProgressDialog::AddProgressDialog(QWidget* owner) : ProgressWindow(owner) {
+    text_ = MakeText(this);
+    bar_ = MakeBar(this);
+    Arrange({text_, bar_});
 }
 
 void AddProgressDialog::SetText(const QString& text) { text_->setText(text); }
@@ -91,20 +97,18 @@ void AddProgressDialog::SetRange(int count) {
 
 void AddProgressDialog::Step() { bar_->setValue(std::min(bar_->value() + 1, bar_->maximum())); }
 
-ConversionProgressDialog::ConversionProgressDialog(QWidget* owner) : ProgressWindow(owner, Units(0, 0, 320, 95).size()) {
-    fileText_ = MakeText(this, Units(7, 7, 306, 10));
-    fileBar_ = MakeBar(this, Units(7, 18, 306, 13));
-    runText_ = MakeText(this, Units(7, 39, 306, 10));
-    runBar_ = MakeBar(this, Units(7, 50, 306, 13));
-    cancel_->setGeometry(Units(135, 72, 50, 16));
-    fileBarWidth_ = std::max(fileBar_->width(), 1);
-    fileBar_->setRange(0, fileBarWidth_);
+ConversionProgressDialog::ConversionProgressDialog(QWidget* owner) : ProgressWindow(owner) {
+    fileText_ = MakeText(this);
+    fileBar_ = MakeBar(this);
+    runText_ = MakeText(this);
+    runBar_ = MakeBar(this);
+    Arrange({fileText_, fileBar_, runText_, runBar_});
+    fileBar_->setRange(0, kFileSteps);
 }
 
 void ConversionProgressDialog::SetFileText(const QString& text) { fileText_->setText(text); }
 
-void ConversionProgressDialog::SetFileBar(int position) { fileBar_->setValue(std::clamp(position, 0, fileBarWidth_)); }
-
+void ConversionProgressDialog::SetFileBar(int position) { fileBar_->setValue(std::clamp(position, 0, kFileSteps)); }
 void ConversionProgressDialog::SetRunText(const QString& text) { runText_->setText(text); }
 
 void ConversionProgressDialog::ResetRun() {

@@ -1,9 +1,11 @@
 #pragma once
-// The small caption-less windows shown while files are added and while a run converts.
+// The progress panels shown under the file list while files are added and while a run converts: the list
+// stays in sight above them.
 
 #include <QtWidgets/QDialog>
 
 #include <atomic>
+#include <initializer_list>
 
 class QLabel;
 class QProgressBar;
@@ -11,26 +13,29 @@ class QPushButton;
 
 namespace pelloran {
 
-// Shared behaviour: no caption, dragged by its background, centred on its owner, a Cancel button that
-// only raises the flag (the owner closes the window when the work has stopped).
+// Shared behaviour: a panel of its owner's window (the owner places it under the list when it shows or
+// hides), a Cancel button that only raises the flag (the owner closes the panel when the work has stopped).
 class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
     bool CancelRequested() const { return cancelRequested_.load(); }
     QPushButton* cancelButton() const { return cancel_; }
 
-    // Centres the window on its owner and shows it.
-    void ShowCentred();
-    // The work is over: the window goes away.
+    // Shows the panel with the keyboard on Cancel.
+    void Present();
+    // The work is over: the panel goes away.
     void Finish();
 
 public slots:
     void reject() override;  // Escape presses Cancel
 
 protected:
-    ProgressWindow(QWidget* owner, QSize size);
-    void mousePressEvent(QMouseEvent* event) override;
+    explicit ProgressWindow(QWidget* owner);
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    // The texts and bars from the top, then the Cancel button centred under them.
+    void Arrange(std::initializer_list<QWidget*> rows);
     QPushButton* cancel_;
 
 private:
@@ -57,8 +62,8 @@ class ConversionProgressDialog : public ProgressWindow {
     Q_OBJECT
 public:
     explicit ConversionProgressDialog(QWidget* owner);
-    // Width of the file bar in pixels; the file bar runs 0..width.
-    int FileBarWidth() const { return fileBarWidth_; }
+    // Steps of the file bar; it runs 0..steps.
+    int FileBarWidth() const { return kFileSteps; }
     void SetFileText(const QString& text);
     void SetFileBar(int position);
     void SetRunText(const QString& text);
@@ -77,7 +82,7 @@ private:
     QProgressBar* fileBar_;
     QLabel* runText_;
     QProgressBar* runBar_;
-    int fileBarWidth_;
+    static constexpr int kFileSteps = 1000;
     static constexpr int kRunSteps = 1000;
 };
 

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+#include "platform/Paths.h"
+
 namespace pelloran {
 
 namespace {
@@ -38,6 +40,11 @@ std::optional<long long> DurationSeconds(const QString& text) {
 }
 
 }  // namespace
+
+std::string RowName(const FileItem& item) {
+    if (item.cue && !item.cue->title.empty()) return item.cue->title;
+    return FileNamePart(item.sourcePath);
+}
 
 FileRow::FileRow(std::unique_ptr<FileItem> item) : item_(std::move(item)) {}
 

@@ -10,6 +10,9 @@
 
 namespace pelloran {
 
+// The File column's text: the file's name, or for a track of an album its number and title.
+std::string RowName(const FileItem& item);
+
 // A list row; it owns its entry, which is freed with the row.
 class FileRow : public QTreeWidgetItem {
 public:
@@ -21,6 +24,8 @@ public:
     // What this row was converted to since the window opened, and the output format; empty when nothing.
     std::string convertedTarget;
     int32_t convertedFormat = 0;
+    // While the row converts: its status, which its percentage follows.
+    QString runningText;
 
 private:
     std::unique_ptr<FileItem> item_;

@@ -145,9 +145,9 @@ private slots:
         QCOMPARE(page.TabText(), QString("MP4/M4A/M4B Options"));
         page.EnsureCreated();
         QVERIFY(page.mpegGroup == nullptr);
-        QCOMPARE(page.tags.group->button(1)->text(), QString("Trans&fer ID3 tag from source file"));
+        QCOMPARE(page.tags.group->button(1)->text(), QString("Trans&fer tags from source file"));
         QCOMPARE(page.tags.group->button(2)->text(), QString("Non&e"));
-        QCOMPARE(page.tags.editButton->text(), QString("E&dit ID3 tag"));
+        QCOMPARE(page.tags.editButton->text(), QString("E&dit tags"));
         QVERIFY(page.tags.editButton->isEnabled());
         bool copyrightHidden = false;
         t.onDialog = [&copyrightHidden](QDialog& dialog) {

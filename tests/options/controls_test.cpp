@@ -66,7 +66,7 @@ private slots:
         tags.TrackNumType = 1;
         tags.CustomTrackNum = 7;
         TagEditDialog dialog(tags, true, t.hooks);
-        QCOMPARE(dialog.windowTitle(), QString("Edit ID3 Tag"));
+        QCOMPARE(dialog.windowTitle(), QString("Edit Tags"));
         QVERIFY(!dialog.titleEdit->isEnabled());
         QVERIFY(!dialog.trackEdit->isEnabled());
         QVERIFY(!dialog.trackSpin->isEnabled());

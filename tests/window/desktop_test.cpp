@@ -166,7 +166,12 @@ void DesktopTest::secondStartHandsItsFilesToTheRunningWindow() {
     QVERIFY(server.Listen(socket));
     InstanceServer second;
     QVERIFY(!second.Listen(socket));  // one window per user
-    connect(&server, &InstanceServer::PathsReceived, &w, &MainDialog::OpenPaths);
+    connect(&server, &InstanceServer::PathsReceived, &w, &MainDialog::OpenHandedPaths);
+    // The user works in another window meanwhile.
+    QWidget elsewhere;
+    elsewhere.show();
+    QApplication::setActiveWindow(&elsewhere);
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
     WriteSineWav(h.File("one.wav"), 8000, 1, 0.5);
     fs::create_directories(h.File("album/disc"));
     WriteSineWav(h.File("album/disc/two.wav"), 8000, 1, 0.5);
@@ -186,6 +191,9 @@ void DesktopTest::secondStartHandsItsFilesToTheRunningWindow() {
     QTRY_COMPARE_WITH_TIMEOUT(w.list()->RowCount(), 3, 30000);
     QTRY_VERIFY(!w.IsBusy());
     QCOMPARE(h.Column(SortListCtrl::kColFile), (std::vector<std::string>{"one.wav", "three.wav", "two.wav"}));
+    // The window came to the front with the keyboard on its list.
+    QTRY_VERIFY(w.isActiveWindow());
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.list()));
 
     // Paths that come while the window is busy wait for it.
     WriteSineWav(h.File("four.wav"), 8000, 1, 0.5);
@@ -334,7 +342,12 @@ void DesktopTest::handOverWithoutARuntimeFolderKeepsNamesThatAreNotUtf8() {
     const InstanceSocket socket = InstanceSocketName();
     InstanceServer server;
     QVERIFY(server.Listen(socket.name));
-    connect(&server, &InstanceServer::PathsReceived, &w, &MainDialog::OpenPaths);
+    connect(&server, &InstanceServer::PathsReceived, &w, &MainDialog::OpenHandedPaths);
+    // The user works in another window meanwhile.
+    QWidget elsewhere;
+    elsewhere.show();
+    QApplication::setActiveWindow(&elsewhere);
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
     WriteSineWav(h.File("caf\xe9.wav"), 8000, 1, 0.3);
 
     QProcess program;
@@ -412,7 +425,14 @@ void DesktopTest::resizesMaximisesAndRemembersItsSize() {
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QCOMPARE(w.minimumSize(), QSize(MainDialog::kWidth, MainDialog::kHeight));
         QCOMPARE(w.size(), QSize(MainDialog::kWidth, MainDialog::kHeight));
-        QCOMPARE(w.list()->geometry(), QRect(137, 63, 552, 465));
+        // The format list shows its longest entry whole; the list starts right of the panel that holds it.
+        QComboBox* format = w.formatSelector();
+        QVERIFY(format->width() >= format->sizeHint().width());
+        for (int i = 0; i < format->count(); ++i)
+            QVERIFY(format->fontMetrics().horizontalAdvance(format->itemText(i)) < format->width() - 20);
+        QCOMPARE(w.list()->geometry().top(), 63);
+        QCOMPARE(w.list()->geometry().bottomRight(), QPoint(688, 527));
+        QVERIFY(w.list()->x() > format->geometry().right() + 10);
 
         // Dragging the bottom-right corner: the list grows, the caption buttons keep to the right edge.
         const QPoint corner(w.width() - 2, w.height() - 2);
@@ -422,10 +442,12 @@ void DesktopTest::resizesMaximisesAndRemembersItsSize() {
         QCoreApplication::sendEvent(&w, &move);
         QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, corner + QPoint(101, 62));
         QTRY_COMPARE(w.size(), QSize(800, 600));
-        QCOMPARE(w.list()->geometry(), QRect(137, 63, 653, 527));
+        QCOMPARE(w.list()->geometry().bottomRight(), QPoint(789, 589));
         QCOMPARE(w.button(MainDialog::kCmdClose)->geometry(), QRect(770, 11, 21, 21));
         QCOMPARE(w.background().size(), QSize(800, 600));
-        // The columns fill the wider list: the File column takes the room, the others keep their widths.
+        // The columns fill a list wide enough for them: the File column takes the room, the others keep their widths.
+        w.resize(1000, 600);
+        QTRY_COMPARE(w.width(), 1000);
         int columns = 0;
         for (int i = 0; i < SortListCtrl::kColumnCount; ++i) columns += w.list()->columnWidth(i);
         QCOMPARE(columns, w.list()->viewport()->width());
@@ -508,7 +530,25 @@ void DesktopTest::picturesComeAtTwiceTheSize() {
                     {":/images/maximize.png", {16, 16}}, {":/images/close.png", {16, 16}}};
     for (const auto& p : pictures) QCOMPARE(ArtIcon(p.path).pixmap(p.size, 2.0).size(), p.size * 2);
     const QIcon image = w.contextMenu()->ActionFor(MainDialog::kCmdPlaySource)->icon();
-    QCOMPARE(image.pixmap(QSize(18, 17), 2.0).size(), QSize(36, 34));
+    const auto drawnPart = [](const QImage& cell) {
+        QRect drawn;
+        for (int y = 0; y < cell.height(); ++y) {
+            for (int x = 0; x < cell.width(); ++x) {
+                if (qAlpha(cell.pixel(x, y)) > 0) drawn |= QRect(x, y, 1, 1);
+            }
+        }
+        return drawn;
+    };
+    for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Active}) {
+        // The picture at scale 2 covers twice the part of its cell it covers at scale 1, not half of it.
+        const QImage cell = image.pixmap(QSize(18, 17), 2.0, mode).toImage();
+        QCOMPARE(cell.size(), QSize(36, 34));
+        const QRect drawn = drawnPart(cell);
+        const QRect single = drawnPart(image.pixmap(QSize(18, 17), 1.0, mode).toImage());
+        QVERIFY2(drawn.width() >= 2 * single.width() - 2 && drawn.height() >= 2 * single.height() - 2,
+                 qPrintable(QString("%1 x %2 at 2x, %3 x %4 at 1x")
+                                .arg(drawn.width()).arg(drawn.height()).arg(single.width()).arg(single.height())));
+    }
 
     // A skinned button shows its part of a background drawn at scale 2.
     QPixmap background(QSize(MainDialog::kWidth, MainDialog::kHeight) * 2);

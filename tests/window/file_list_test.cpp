@@ -49,6 +49,7 @@ private slots:
     void dropsFoldersThroughTheFilter();
     void cancelKeepsTheFilesAddedSoFar();
     void keysOpenTheFileDialogAndRemove();
+    void albumTracksAreRowsOfTheirOwn();
 };
 
 void FileListTest::addsFilesWithTheirColumnsAndIgnoresDuplicates() {
@@ -401,6 +402,51 @@ void FileListTest::keysOpenTheFileDialogAndRemove() {
     h.SelectRows({0});
     QTest::keyClick(w.list(), Qt::Key_Delete);
     QCOMPARE(w.list()->RowCount(), 0);
+}
+
+void FileListTest::albumTracksAreRowsOfTheirOwn() {
+    if (!HaveTool("sox")) QSKIP("sox missing");
+    WindowHarness h;
+    MainDialog& w = h.Open();
+    fs::create_directories(h.File("album"));
+    const std::string album = h.File("album/Live.flac");
+    // 24 s of plucked chords: tracks at 0, 8 and 15 s.
+    QCOMPARE(Run({"sox", "-n", "-r", "44100", "-c", "2", album, "synth", "24", "pluck", "C3", "pluck", "E4",
+                  "tremolo", "3", "40", "vol", "0.5"})
+                 .exitCode,
+             0);
+    const std::string sheet = "PERFORMER \"Quay Band\"\nFILE \"Live.flac\" WAVE\n"
+                              "  TRACK 01 AUDIO\n    TITLE \"Opening\"\n    INDEX 01 00:00:00\n"
+                              "  TRACK 02 AUDIO\n    TITLE \"Harbour\"\n    INDEX 01 00:08:00\n"
+                              "  TRACK 03 AUDIO\n    TITLE \"Close\"\n    INDEX 01 00:15:00\n";
+    WriteBytes(h.File("album/Live.cue"), std::vector<uint8_t>(sheet.begin(), sheet.end()));
+
+    const auto rows = [&] {
+        std::vector<std::string> out;
+        for (FileRow* row : w.list()->AllRows())
+            out.push_back(row->text(SortListCtrl::kColFile).toStdString() + " " +
+                          row->text(SortListCtrl::kColDuration).toStdString());
+        return out;
+    };
+    const std::vector<std::string> all = {"01 \u2014 Opening 00:08", "02 \u2014 Harbour 00:07",
+                                          "03 \u2014 Close 00:09"};
+    h.AddAndWait({album});
+    QCOMPARE(rows(), all);
+    QCOMPARE(w.list()->Row(1)->toolTip(SortListCtrl::kColFile).toStdString(), album);
+    QVERIFY(WindowHarness::Messages().empty());
+
+    // The album again, by its sheet or by its folder, adds nothing; a track removed comes back alone.
+    h.AddAndWait({h.File("album/Live.cue")});
+    QSignalSpy folderDone(&w, &MainDialog::AddingFinished);
+    w.AddFolder(h.File("album"));
+    QVERIFY(folderDone.wait(60000));
+    QCOMPARE(rows(), all);
+    h.SelectRows({1});
+    w.OnCommand(MainDialog::kCmdRemove);
+    QCOMPARE(w.list()->RowCount(), 2);
+    h.AddAndWait({album});
+    QCOMPARE(rows(), (std::vector<std::string>{all[0], all[2], all[1]}));
+    QVERIFY(WindowHarness::Messages().empty());
 }
 
 QTEST_MAIN(FileListTest)

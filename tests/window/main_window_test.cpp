@@ -66,6 +66,7 @@ private slots:
     void skinButtonShowsItsBorderOnlyWhenActive();
     void linkOpensItsAddressOrSaysWhyNot();
     void menuItemsCarryTheirImagesInTheFlatStyle();
+    void followsLightAndDarkPalettes();
 };
 
 void MainWindowTest::formatChoiceIsSavedOnlyWhenTheWindowCloses() {
@@ -436,6 +437,32 @@ void MainWindowTest::menuItemsCarryTheirImagesInTheFlatStyle() {
     const QColor column = Lighten(menu->palette().color(QPalette::Button), 0.25);
     QCOMPARE(shot.pixelColor(3, shot.height() / 2).rgb(), QColor(column).rgb());
     menu->hide();
+}
+
+void MainWindowTest::followsLightAndDarkPalettes() {
+    WindowHarness h;
+    MainDialog& w = h.Open();
+    QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(QPalette::Link, QColor(0x7c, 0xb8, 0xff));
+    QPalette light(QColor(0xef, 0xef, 0xef), QColor(0xf6, 0xf6, 0xf6));
+    const auto lightness = [&](QPoint at) { return w.background().toImage().pixelColor(at * w.devicePixelRatio()).lightness(); };
+    const QPoint band(200, 20), panel(20, 330), edge(2, 300);
+    for (const bool isDark : {true, false}) {
+        w.setPalette(isDark ? dark : light);
+        QTRY_VERIFY((lightness(panel) < 128) == isDark);
+        // The painted parts follow the palette; the title band keeps its own colours.
+        for (const QPoint at : {panel, edge})
+            QVERIFY2((lightness(at) < 100) == isDark, qPrintable(QString("%1,%2").arg(at.x()).arg(at.y())));
+        QVERIFY(lightness(band) < 128);
+        // The link keeps to the palette's link colour, readable on the panel.
+        const QImage link = w.button(MainDialog::kCmdHomepage)->grab().toImage();
+        bool linkColour = false;
+        for (int y = 0; y < link.height() && !linkColour; ++y) {
+            for (int x = 0; x < link.width() && !linkColour; ++x)
+                linkColour = link.pixelColor(x, y).rgb() == w.palette().color(QPalette::Link).rgb();
+        }
+        QVERIFY(linkColour);
+    }
 }
 
 QTEST_MAIN(MainWindowTest)
