@@ -64,7 +64,7 @@ struct AddFilesOptions {
     // Each entry gets the tree below the outermost folder named that holds it (FileItem::subFolder); files named
     // one by one, below treeBase (or, when it is empty, below the longest folder all of them share).
     bool keepTree = false;
-    std::string treeBase;
+    std::string treeBase{};
 };
 
 // The longest folder (with its trailing '/') that holds every path; "" when they share none.

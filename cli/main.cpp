@@ -20,6 +20,7 @@
 #include "app/OutputNaming.h"
 #include "cli/CliOptions.h"
 #include "cli/CliProgress.h"
+#include "app/Mirror.h"
 #include "cli/Mirror.h"
 #include "cli/Output.h"
 #include "cli/TextOut.h"
@@ -231,16 +232,6 @@ std::string HomeShort(const std::string& folder) {
     return folder.rfind(prefix, 0) == 0 ? "~/" + folder.substr(prefix.size()) : folder;
 }
 
-// A stable hash of a path (FNV-1a, 64 bits): the same shard on every machine and every run.
-uint64_t PathHash(const std::string& path) {
-    uint64_t hash = 1469598103934665603ull;
-    for (const char c : path) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
 int Main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     CliOptions options;
@@ -302,7 +293,7 @@ int Main(int argc, char** argv) {
         ParseShard(options.shard, shardK, shardN);
         // Only this machine's part is probed: the rest is left out before any file is opened.
         events.accept = [=](const std::string& path) {
-            return PathHash(path) % static_cast<uint64_t>(shardN) == static_cast<uint64_t>(shardK - 1);
+            return StablePathHash(path) % static_cast<uint64_t>(shardN) == static_cast<uint64_t>(shardK - 1);
         };
     }
     // Each file keeps the tree below the outermost folder named that holds it, whatever the order named; names
