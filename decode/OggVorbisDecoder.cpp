@@ -163,7 +163,7 @@ int OggVorbisDecoder::Open(const std::string& path, int rate) {
             std::string value;
             if (!ToValidUtf8(raw, value)) continue;
             if (name == "DESCRIPTION" && description.empty()) description = value;
-            else s.tags.extra[name].push_back(std::move(value));
+            else s.tags.AddValue(name, std::move(value));
         }
         // DESCRIPTION is the comment when there is no COMMENT.
         if (s.tags.Comment.empty()) s.tags.Comment = std::move(description);

@@ -59,7 +59,7 @@ TagRecord AttributeTags(const Metadata& metadata) {
         if (value.empty()) continue;
         const std::string property = PropertyNameOfMetadataKey(key);
         if (property.empty() || TagFieldOf(property) != nullptr) continue;
-        tags.extra[property].push_back(value);
+        tags.AddValue(property, value);
     }
     const std::string* track = Value(metadata, "track");  // WM/TrackNumber
     tags.Track = std::to_string(track != nullptr ? TrackNumber(*track) : 0);

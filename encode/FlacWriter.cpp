@@ -146,6 +146,12 @@ bool FlacWriter::Begin(const std::string& path, const PcmFormat& format, const T
         if (!picture.description.empty()) ToValidUtf8(picture.description, description);
         block->data.picture.type = static_cast<FLAC__StreamMetadata_Picture_Type>(
             picture.type >= 0 && picture.type <= 20 ? picture.type : 0);
+        // The block states the image's size as read from it (0 for an image it cannot read).
+        const ImageSize size = ImageSizeOf(picture.data);
+        block->data.picture.width = size.width;
+        block->data.picture.height = size.height;
+        block->data.picture.depth = size.depth;
+        block->data.picture.colors = size.colours;
         if (!FLAC__metadata_object_picture_set_mime_type(block.get(), mime.data(), true) ||
             !FLAC__metadata_object_picture_set_description(
                 block.get(), reinterpret_cast<FLAC__byte*>(description.data()), true) ||

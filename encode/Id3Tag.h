@@ -11,11 +11,13 @@
 
 namespace pelloran {
 
-// Renders an ID3v1 (version 1, 128 bytes) or ID3v2.3 (version 2) tag from the UTF-8 texts of tags.
-// ID3v2: TIT2, TPE1, TALB, TYER (TDAT when the date has a day), TCON, TCOM/TCOP only when not empty, COMM (language
-// "XXX", empty description) always, TRCK (the track number's low byte, "/total" with TRACKTOTAL) only when that
-// is not 0; then every other field of extra by TagLib's mapping (TPE2, TPOS, TBPM, TSRC, USLT, TCMP, ...), TXXX
-// for the rest, and the pictures as APIC frames. Text that is not ASCII is stored as UTF-16.
+// Renders an ID3v1 (version 1, 128 bytes), ID3v2.3 (version 2 or 3) or ID3v2.4 (version 4) tag from the UTF-8
+// texts of tags. ID3v2: TIT2, TPE1, TALB, the date (TDRC in 2.4; TYER, TDAT and TIME in 2.3), TCON, COMM (language
+// "XXX", empty description) when there is a comment or the user gave an empty one, TCOM, TCOP, TRCK ("n/total"
+// with TRACKTOTAL) when the track is above 0; then every other field of extra by the taggers' names (kTagNames:
+// TPE2, TPOS, TIT1 for GROUPING, TXXX:MusicBrainz Album Id, UFID:http://musicbrainz.org, ...), TagLib's mapping
+// for names without one, TXXX for the rest; and the pictures as APIC frames. Several values of a field are
+// separate strings in 2.4 and joined with "/" in 2.3. Text that is not ASCII is UTF-8 in 2.4, UTF-16 in 2.3.
 // ID3v1: Latin-1 ('?' for what Latin-1 lacks), each text cut to its field, the genre's index, the track byte.
 // Empty result when rendering failed or the tag would exceed ID3v2's 256 MB.
 std::vector<uint8_t> BuildId3Tag(int version, const TagRecord& tags);

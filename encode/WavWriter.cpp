@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "encode/Id3Tag.h"
 #include "encode/Interleave.h"
 
 namespace pelloran {
@@ -15,9 +16,40 @@ constexpr uint32_t kChannelMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F
 constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
+void PutChunk(std::vector<uint8_t>& out, const char* id, const uint8_t* data, size_t size) {
+    uint8_t head[8];
+    std::memcpy(head, id, 4);
+    StoreU32LE(head + 4, static_cast<uint32_t>(size));
+    out.insert(out.end(), head, head + 8);
+    out.insert(out.end(), data, data + size);
+    if (size % 2 != 0) out.push_back(0);
+}
+
+// The chunks after the samples: LIST/INFO with the fields players and file managers show (UTF-8), and an
+// "id3 " chunk (ID3v2.4) with every field and picture.
+std::vector<uint8_t> TagChunks(const TagRecord& tags) {
+    std::vector<uint8_t> chunks;
+    if (tags.Empty()) return chunks;
+    std::vector<uint8_t> info = {'I', 'N', 'F', 'O'};
+    const std::string track = TrackNumber(tags.Track) > 0 ? std::to_string(TrackNumber(tags.Track)) : std::string{};
+    for (const auto& [id, text] : {std::pair{"INAM", &tags.Title}, std::pair{"IART", &tags.Artist},
+                                   std::pair{"IPRD", &tags.Album}, std::pair{"ICRD", &tags.Year},
+                                   std::pair{"IGNR", &tags.Genre}, std::pair{"ICMT", &tags.Comment},
+                                   std::pair{"ITRK", &track}, std::pair{"ICOP", &tags.Copyright}}) {
+        // Texts end with a zero byte; one that would not fit a chunk is left to the ID3 chunk.
+        if (text->empty() || text->size() >= (1u << 20)) continue;
+        PutChunk(info, id, reinterpret_cast<const uint8_t*>(text->c_str()), text->size() + 1);
+    }
+    if (info.size() > 4) PutChunk(chunks, "LIST", info.data(), info.size());
+    const std::vector<uint8_t> id3 = BuildId3Tag(4, tags);
+    if (!id3.empty()) PutChunk(chunks, "id3 ", id3.data(), id3.size());
+    return chunks;
+}
+
 }  // namespace
 
-bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord&) {
+bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const TagRecord& tags) {
+    tagChunks_ = TagChunks(tags);
     if (!Io(file_.Open(path, "wb"))) return false;
     const auto channels = static_cast<uint16_t>(format.channels);
     const auto bits = static_cast<uint16_t>(format.bits);
@@ -60,6 +92,8 @@ bool WavWriter::End() {
     const int64_t dataEnd = file_.Tell();
     // A chunk of odd size is followed by a pad byte, counted by RIFF but not by the data chunk.
     bool ok = dataEnd >= 0 && ((dataEnd - dataOffset_) % 2 == 0 || Io(file_.Write("", 1)));
+    // The tags follow the samples, so the samples' room is never moved.
+    if (ok && !tagChunks_.empty()) ok = Io(file_.Write(tagChunks_.data(), tagChunks_.size()));
     ok = Io(std::fflush(file_.Get()) == 0) && ok;
     const int64_t size = file_.Tell();
     // RIFF sizes are 32-bit; a file past 4 GiB cannot be described and is refused.
@@ -77,6 +111,7 @@ bool WavWriter::End() {
 void WavWriter::Release() {
     file_.Close();
     interleave_.clear();
+    tagChunks_.clear();
 }
 
 }  // namespace pelloran

@@ -1,7 +1,7 @@
 #pragma once
 // RIFF/WAVE PCM writer: the canonical 44-byte header for narrow blocks, WAVE_FORMAT_EXTENSIBLE (68 bytes,
 // with the valid bits and the usual speaker mask of the channel count) for wide ones. Sizes are patched
-// from the file length when it finishes.
+// from the file length when it finishes. Tags follow the samples: a LIST/INFO chunk and an "id3 " chunk.
 
 #include <cstdint>
 #include <vector>
@@ -22,6 +22,7 @@ private:
     File file_;
     std::vector<uint8_t> interleave_;
     int64_t dataOffset_ = 44;  // where the samples start
+    std::vector<uint8_t> tagChunks_;  // LIST/INFO and "id3 ", written after the samples
 };
 
 }  // namespace pelloran

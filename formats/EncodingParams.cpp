@@ -1,6 +1,8 @@
 #include "formats/EncodingParams.h"
 
 #include <algorithm>
+#include <cstring>
+#include <set>
 
 #include "decode/AudioDecoder.h"
 #include "encode/Id3Tag.h"
@@ -113,6 +115,20 @@ void CopyRawId3(AudioDecoder& decoder, const std::string& sourcePath, TagChoice&
     }
 }
 
+// True when an MP3 file ends in an APEv2 tag (mp3gain's), before an ID3v1 block or not: its fields are not in
+// the ID3 blocks.
+bool HasApeTag(const std::string& sourcePath) {
+    File file;
+    if (!file.Open(sourcePath, "rb")) return false;
+    const int64_t size = file.Size();
+    for (const int64_t end : {size, size - 128}) {
+        char footer[8];
+        if (end >= 32 && file.ReadExactAt(end - 32, footer, sizeof footer) && std::memcmp(footer, "APETAGEX", 8) == 0)
+            return true;
+    }
+    return false;
+}
+
 // Pictures over kMaxPictureBytes in an MP3 source's tags, which its raw blocks would carry; only a file larger
 // than that is read.
 int LargePicturesInMp3(const std::string& sourcePath) {
@@ -177,8 +193,13 @@ bool ReadSourceTags(const std::string& path, AudioDecoder* decoder, TagRecord& t
         for (const TagFieldName& f : kTagFieldNames) {
             if ((read.*f.field).empty()) read.*f.field = std::move(own.*f.field);
         }
-        for (auto& [name, values] : own.extra) read.extra.try_emplace(name, std::move(values));
+        for (auto& [name, values] : own.extra) {
+            // Not what describes the source file itself (its encoder).
+            if (!PropertyNameOfMetadataKey(name).empty()) read.extra.try_emplace(name, std::move(values));
+        }
         if (read.pictures.empty()) read.pictures = std::move(own.pictures);
+        // foobar2000's TOTALTRACKS beside TRACKTOTAL, the fields' values.
+        SettleValues(read);
     }
     if (read.Empty() && read.oversizePictures == 0) return false;
     tags = std::move(read);
@@ -202,7 +223,8 @@ TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& 
                      const TagRecord* given) {
     TagChoice choice;
     // An MP3 source's own blocks travel whole, unless its pictures must stay behind.
-    if (tagType == kTagsFromSource && copyRawId3 && copyCover && formatCode == kInputMp3 && given == nullptr) {
+    if (tagType == kTagsFromSource && copyRawId3 && copyCover && formatCode == kInputMp3 && given == nullptr &&
+        !HasApeTag(sourcePath)) {
         CopyRawId3(decoder, sourcePath, choice);
         if (choice.id3v2.size() > kMaxPictureBytes && LargePicturesInMp3(sourcePath) > 0) {
             // Written anew, without the pictures too large to carry.
@@ -223,21 +245,28 @@ std::vector<std::string> TagsDropped(const ConvertSettings& settings, const TagR
     if (format == nullptr) return dropped;  // not known here
     const bool tagless = !format->tags;
     const bool id3v1Only = format->id3v1Only != nullptr && format->id3v1Only(settings);
+    std::set<std::string> seen;  // a file may have hundreds of thousands of names
+    const auto drop = [&dropped, &seen](const std::string& name) {
+        if (seen.insert(name).second) dropped.push_back(name);
+    };
     for (const TagFieldName& f : kTagFieldNames) {
         if ((tags.*f.field).empty()) continue;
         // ID3v1 has fields for these (cut to its sizes), and a genre index.
         const bool inV1 = f.field != &TagRecord::Composer && f.field != &TagRecord::Copyright &&
                           (f.field != &TagRecord::Genre || GenreIndex(tags.Genre) != 12 || tags.Genre == "Other");
-        if (tagless || (id3v1Only && !inV1)) dropped.emplace_back(f.name);
+        if (tagless || (id3v1Only && !inV1)) drop(f.name);
     }
+    // ID3v1 holds none of the others, nor more than one value of a field.
     if (tagless || id3v1Only) {
-        for (const auto& [name, values] : tags.extra) dropped.push_back(name);
+        for (const auto& [name, values] : tags.extra) drop(name);
     }
     for (const TagPicture& p : tags.pictures) {
         const bool covr = format->pictures == PictureRule::CovrKinds;
         if (tagless || id3v1Only || (covr && !CovrTakes(p))) dropped.emplace_back("PICTURE");
     }
     for (int i = 0; i < tags.oversizePictures; ++i) dropped.emplace_back("PICTURE");
+    // Past the reader's bounds: counted, not named.
+    if (tags.omittedValues > 0) dropped.push_back("MORE:" + std::to_string(tags.omittedValues));
     return dropped;
 }
 
@@ -272,6 +301,7 @@ TagRecord TagsFromSettings(const TagSettings& settings, const std::string& sourc
     tags.Year = settings.Year;
     tags.Genre = settings.Genre;
     tags.Comment = settings.Comment;
+    tags.commentGiven = true;
     tags.Composer = settings.Composer;
     tags.Copyright = settings.Copyright;
     int track = 0;

@@ -51,7 +51,8 @@ struct TagChoice {
 enum TagType : int { kTagsCustom = 0, kTagsFromSource = 1, kTagsNone = 2, kTagsMerged = 3 };
 
 // Picks the tags by the format's tag type: 0 the format's tag options, 1 the source's tags (the raw ID3
-// blocks when copyRawId3, the source is an MP3 file and its pictures may travel, none over kMaxPictureBytes),
+// blocks when copyRawId3, the source is an MP3 file without an APEv2 tag and its pictures may travel, none over
+// kMaxPictureBytes),
 // 3 the source's tags with every field filled in the tag options on top, anything else none. Without copyCover
 // no picture travels. Texts come back cleaned.
 TagChoice ChooseTags(int tagType, const TagSettings& tagSettings, AudioDecoder& decoder, uint16_t formatCode,

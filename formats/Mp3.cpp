@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "decode/AudioDecoder.h"
+#include "encode/Id3Tag.h"
 #include "encode/Mp3Writer.h"
 #include "encode/PcmConverter.h"
 #include "formats/EncodingParams.h"
@@ -25,7 +26,7 @@ constexpr NumberRef Mp3Field = In<&S::mp3, Member>;
 int32_t CheckMp3ChannelMode(int32_t v) { return (v == 0 || v == 1 || v == 3 || v == 4) ? v : 1; }
 constexpr int32_t kChannelModes[] = {0, 1, 3, 4};
 constexpr CodeName kModeList[] = {{"stereo", 0}, {"joint", 1}, {"mono", 3}, {"source", 4}};
-constexpr CodeName kId3VersionList[] = {{"v1", 0}, {"v2", 1}, {"both", 2}};
+constexpr CodeName kId3VersionList[] = {{"v1", 0}, {"v2", 1}, {"both", 2}, {"v2.4", 3}};
 constexpr CodeName kMp3EncodeList[] = {{"cbr", 0}, {"vbr", 1}, {"abr", 2}};
 constexpr CodeNames kId3VersionNames = Named(kId3VersionList);
 constexpr CodeNames kMp3EncodeNames = Named(kMp3EncodeList);
@@ -41,8 +42,8 @@ constexpr NumberRow kNumbers[] = {
      "MP3: stereo, joint stereo, mono or as the source"},
     {"MP3ID3TagType", Mp3Field<&F::tagType>, kSaveOptionsGroup, CheckNone, kTagType, kTagTypeNames,
      "MP3 tags: custom (MP3Tag.*), from the source, none, or merge (the source's, custom fields on top)"},
-    {"MP3WriteID3Version", Mp3Field<&F::id3Version>, kSaveOptionsGroup, CheckNone, Span(0, 2), kId3VersionNames,
-     "MP3: ID3v1 only, ID3v2 only, or both"},
+    {"MP3WriteID3Version", Mp3Field<&F::id3Version>, kSaveOptionsGroup, CheckNone, Span(0, 3), kId3VersionNames,
+     "MP3: ID3v1 only, ID3v2.3 only, both, or ID3v2.4 only (several values of a field kept apart)"},
     {"MP3EncodeMode", Mp3Field<&F::mode>, kSaveOptionsGroup, CheckNone, Span(0, 2), kMp3EncodeNames,
      "MP3: constant bit rate, VBR by quality (MP3VbrQuality) or average bit rate (MP3BitRate)"},
     {"MP3VbrQuality", Mp3Field<&F::quality>, kSaveOptionsGroup, CheckNone, Span(0, 9), kNoNames,
@@ -156,7 +157,12 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
         // In place of the source's own ID3v2 block, beside its own ID3v1 block.
         if (tags.renderId3v2) {
             options.id3v1 = false;
-            options.id3v2 = true;
+            options.id3v2 = version != 3;
+        }
+        // ID3v2.4 is rendered here and written as the writer writes a block it is given.
+        if (version == 3) {
+            options.rawId3v2 = BuildId3Tag(4, tags.values);
+            options.id3v2 = false;
         }
         plan.tags = std::move(tags.values);
     }

@@ -1,6 +1,8 @@
-// WAV: its options, and the plan: the source's rate, channels and width unless the options say otherwise.
+// WAV: its options, and the plan: the source's rate, channels and width unless the options say otherwise, and
+// tags (LIST/INFO and an ID3 chunk after the samples).
 
 #include "encode/WavWriter.h"
+#include "formats/EncodingParams.h"
 #include "formats/OutputFormat.h"
 
 namespace pelloran {
@@ -27,6 +29,10 @@ constexpr NumberRow kNumbers[] = {
      "WAV: amplify by AmplifyWavCoeff"},
     {"AmplifyWavCoeff", WavField<&F::gain>, kSaveOptionsGroup, CheckCoeff, kGain, kNoNames,
      "WAV: gain in percent"},
+    {"WAVID3TagType", WavField<&F::tagType>, kSaveOptionsGroup, CheckTagType, kTagType, kTagTypeNames,
+     "WAV tags: custom (WAVTag.*), from the source, none, or merge (the source's, custom fields on top)"},
+    {"WAVCopyCover", WavField<&F::copyCover>, kSaveOptionsGroup, CheckNone, kSwitch, kSwitchNames,
+     "WAV: copy the source's cover art (into the ID3 chunk) with its tags"},
 };
 
 constexpr FormatControls kControls = {
@@ -35,9 +41,11 @@ constexpr FormatControls kControls = {
     .channels = "WAVChannelNum",
     .amplify = "AmplifyWav",
     .gain = "AmplifyWavCoeff",
+    .tagType = "WAVID3TagType",
+    .copyCover = "WAVCopyCover",
 };
 
-constexpr FormatOptions kOptions = {"WAV", kNumbers, {}, nullptr, nullptr, kControls};
+constexpr FormatOptions kOptions = {"WAV", kNumbers, {}, "WAV", TagsOf<&S::wav>, kControls};
 
 // Without gain a WAV holds the source's very samples.
 bool ExactSamples(const ConvertSettings& s) { return s.wav.amplify == 0 || s.wav.gain == 100; }
@@ -55,6 +63,7 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
         PlanLossless(in, s.wav.rate > 0 ? s.wav.rate : 0, s.wav.channels,
                      bits == 8 || bits == 16 || bits == 24 || bits == 32 ? bits : 0, 32, kMaxWideChannels, plan);
     }
+    plan.tags = PlanTags(in, s.wav).values;
     SetGain(plan, s.wav);
     plan.writer = std::make_unique<WavWriter>();
     return true;
@@ -69,7 +78,7 @@ constinit const OutputFormatDescriptor kWavFormat = {
     .listRows = {{nullptr, 1}, {}},
     .lossless = true,
     .maxChannels = kMaxWideChannels,
-    .tags = false,
+    .tags = true,
     .options = &kOptions,
     .exactSamples = ExactSamples,
     .rateHint = RateHint,

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstddef>
 #include <cwctype>
+#include <iterator>
+#include <utility>
 #include <locale.h>
 
 
@@ -37,6 +39,160 @@ bool TagRecord::Empty() const {
 std::string TagRecord::Extra(const std::string& name) const {
     const auto it = extra.find(name);
     return it == extra.end() || it->second.empty() ? std::string{} : it->second.front();
+}
+
+bool TagRecord::AddValue(const std::string& name, std::string value) {
+    auto it = extra.find(name);
+    if (it == extra.end()) {
+        if (extra.size() >= kMaxTagNames) {
+            ++omittedValues;
+            return false;
+        }
+        it = extra.emplace(name, std::vector<std::string>{}).first;
+    }
+    if (it->second.size() >= kMaxTagValues) {
+        ++omittedValues;
+        return false;
+    }
+    it->second.push_back(std::move(value));
+    return true;
+}
+
+std::vector<std::string> TagRecord::Values(const std::string& name) const {
+    const std::string TagRecord::*field = TagFieldOf(name);
+    const auto it = extra.find(name);
+    const bool several = it != extra.end() && !it->second.empty();
+    if (field == nullptr) return several ? it->second : std::vector<std::string>{};
+    const std::string& value = this->*field;
+    if (value.empty()) return {};
+    // A field set anew (merged custom tags) replaces the values it was the first of.
+    if (several && !SingleValued(name) && it->second.front() == value) return it->second;
+    return {value};
+}
+
+bool SingleValued(std::string_view name) {
+    for (const char* single : {"TITLE", "ALBUM", "DATE", "TRACKNUMBER", "COMMENT", "COPYRIGHT", "DISCNUMBER",
+                               "TRACKTOTAL", "DISCTOTAL", "TOTALTRACKS", "TOTALDISCS", "ORIGINALDATE", "BPM",
+                               "COMPILATION", "MUSICBRAINZ_TRACKID", "MUSICBRAINZ_ALBUMID",
+                               "MUSICBRAINZ_RELEASEGROUPID", "MUSICBRAINZ_RELEASETRACKID"}) {
+        if (name == single) return true;
+    }
+    return false;
+}
+
+void SettleValues(TagRecord& tags) {
+    for (const auto& [from, to] : {std::pair{"TOTALTRACKS", "TRACKTOTAL"}, std::pair{"TOTALDISCS", "DISCTOTAL"}}) {
+        auto it = tags.extra.find(from);
+        if (it == tags.extra.end()) continue;
+        if (tags.extra.count(to) == 0) tags.extra[to] = std::move(it->second);
+        tags.extra.erase(from);
+    }
+    for (auto it = tags.extra.begin(); it != tags.extra.end();) {
+        std::vector<std::string>& values = it->second;
+        std::string TagRecord::*field = TagFieldOf(it->first);
+        if (SingleValued(it->first) && values.size() > 1) values.erase(values.begin(), values.end() - 1);
+        if (field != nullptr && !values.empty()) {
+            tags.*field = SingleValued(it->first) ? values.back() : values.front();
+            // One value lives in the field alone.
+            if (SingleValued(it->first) || values.size() == 1) {
+                it = tags.extra.erase(it);
+                continue;
+            }
+        }
+        if (values.empty()) {
+            it = tags.extra.erase(it);
+            continue;
+        }
+        ++it;
+    }
+}
+
+// Picard's names of its fields in ID3v2, MP4 and ASF.
+const TagNameRow kTagNames[] = {
+    {"ALBUMARTIST", "TPE2", "aART", "WM/AlbumArtist"},
+    {"ALBUMARTISTSORT", "TSO2", "soaa", "WM/AlbumArtistSortOrder"},
+    {"ARTISTSORT", "TSOP", "soar", "WM/ArtistSortOrder"},
+    {"ALBUMSORT", "TSOA", "soal", "WM/AlbumSortOrder"},
+    {"TITLESORT", "TSOT", "sonm", "WM/TitleSortOrder"},
+    {"COMPOSERSORT", "TSOC", "soco", "WM/ComposerSortOrder"},
+    {"ARTISTS", "TXXX:ARTISTS", "----:com.apple.iTunes:ARTISTS", "WM/ARTISTS"},
+    {"GROUPING", "TIT1", "\xA9grp", "WM/ContentGroupDescription"},
+    {"WORK", "TXXX:WORK", "\xA9wrk", "WM/Work"},
+    {"MOVEMENTNAME", "MVNM", "\xA9mvn", nullptr},
+    {"SUBTITLE", "TIT3", "----:com.apple.iTunes:SUBTITLE", "WM/SubTitle"},
+    {"DISCSUBTITLE", "TSST", "----:com.apple.iTunes:DISCSUBTITLE", "WM/SetSubTitle"},
+    {"LABEL", "TPUB", "----:com.apple.iTunes:LABEL", "WM/Publisher"},
+    {"CATALOGNUMBER", "TXXX:CATALOGNUMBER", "----:com.apple.iTunes:CATALOGNUMBER", "WM/CatalogNo"},
+    {"BARCODE", "TXXX:BARCODE", "----:com.apple.iTunes:BARCODE", "WM/Barcode"},
+    {"ISRC", "TSRC", "----:com.apple.iTunes:ISRC", "WM/ISRC"},
+    {"ASIN", "TXXX:ASIN", "----:com.apple.iTunes:ASIN", nullptr},
+    {"MEDIA", "TMED", "----:com.apple.iTunes:MEDIA", "WM/Media"},
+    {"SCRIPT", "TXXX:SCRIPT", "----:com.apple.iTunes:SCRIPT", "WM/Script"},
+    {"LANGUAGE", "TLAN", "----:com.apple.iTunes:LANGUAGE", "WM/Language"},
+    {"MOOD", "TMOO", "----:com.apple.iTunes:MOOD", "WM/Mood"},
+    {"BPM", "TBPM", "tmpo", "WM/BeatsPerMinute"},
+    {"COMPILATION", "TCMP", "cpil", "WM/IsCompilation"},
+    {"CONDUCTOR", "TPE3", "----:com.apple.iTunes:CONDUCTOR", "WM/Conductor"},
+    {"LYRICIST", "TEXT", "----:com.apple.iTunes:LYRICIST", "WM/Writer"},
+    {"REMIXER", "TPE4", "----:com.apple.iTunes:REMIXER", "WM/ModifiedBy"},
+    {"ENCODEDBY", "TENC", "\xA9too", "WM/EncodedBy"},
+    {"ORIGINALDATE", "TDOR", "----:com.apple.iTunes:ORIGINALDATE", "WM/OriginalReleaseTime"},
+    {"ORIGINALYEAR", "TXXX:originalyear", "----:com.apple.iTunes:ORIGINALYEAR", "WM/OriginalReleaseYear"},
+    {"RELEASETYPE", "TXXX:MusicBrainz Album Type", "----:com.apple.iTunes:MusicBrainz Album Type",
+     "MusicBrainz/Album Type"},
+    {"RELEASESTATUS", "TXXX:MusicBrainz Album Status", "----:com.apple.iTunes:MusicBrainz Album Status",
+     "MusicBrainz/Album Status"},
+    {"RELEASECOUNTRY", "TXXX:MusicBrainz Album Release Country",
+     "----:com.apple.iTunes:MusicBrainz Album Release Country", "MusicBrainz/Album Release Country"},
+    {"MUSICBRAINZ_TRACKID", "UFID:http://musicbrainz.org", "----:com.apple.iTunes:MusicBrainz Track Id",
+     "MusicBrainz/Track Id"},
+    {"MUSICBRAINZ_RELEASETRACKID", "TXXX:MusicBrainz Release Track Id",
+     "----:com.apple.iTunes:MusicBrainz Release Track Id", "MusicBrainz/Release Track Id"},
+    {"MUSICBRAINZ_ALBUMID", "TXXX:MusicBrainz Album Id", "----:com.apple.iTunes:MusicBrainz Album Id",
+     "MusicBrainz/Album Id"},
+    {"MUSICBRAINZ_ARTISTID", "TXXX:MusicBrainz Artist Id", "----:com.apple.iTunes:MusicBrainz Artist Id",
+     "MusicBrainz/Artist Id"},
+    {"MUSICBRAINZ_ALBUMARTISTID", "TXXX:MusicBrainz Album Artist Id",
+     "----:com.apple.iTunes:MusicBrainz Album Artist Id", "MusicBrainz/Album Artist Id"},
+    {"MUSICBRAINZ_RELEASEGROUPID", "TXXX:MusicBrainz Release Group Id",
+     "----:com.apple.iTunes:MusicBrainz Release Group Id", "MusicBrainz/Release Group Id"},
+    {"MUSICBRAINZ_WORKID", "TXXX:MusicBrainz Work Id", "----:com.apple.iTunes:MusicBrainz Work Id",
+     "MusicBrainz/Work Id"},
+    {"MUSICBRAINZ_DISCID", "TXXX:MusicBrainz Disc Id", "----:com.apple.iTunes:MusicBrainz Disc Id",
+     "MusicBrainz/Disc Id"},
+    {"MUSICBRAINZ_ORIGINALALBUMID", "TXXX:MusicBrainz Original Album Id",
+     "----:com.apple.iTunes:MusicBrainz Original Album Id", "MusicBrainz/Original Album Id"},
+    {"MUSICBRAINZ_ORIGINALARTISTID", "TXXX:MusicBrainz Original Artist Id",
+     "----:com.apple.iTunes:MusicBrainz Original Artist Id", "MusicBrainz/Original Artist Id"},
+    {"ACOUSTID_ID", "TXXX:Acoustid Id", "----:com.apple.iTunes:Acoustid Id", "Acoustid/Id"},
+    {"ACOUSTID_FINGERPRINT", "TXXX:Acoustid Fingerprint", "----:com.apple.iTunes:Acoustid Fingerprint",
+     "Acoustid/Fingerprint"},
+    {"TRACKTOTAL", nullptr, nullptr, "TotalTracks"},
+    {"DISCTOTAL", nullptr, nullptr, "TotalDiscs"},
+    {"DISCNUMBER", "TPOS", "disk", "WM/PartOfSet"},
+};
+const size_t kTagNameCount = std::size(kTagNames);
+
+const TagNameRow* TagNameOf(std::string_view property) {
+    for (const TagNameRow& row : kTagNames) {
+        if (property == row.property) return &row;
+    }
+    return nullptr;
+}
+
+std::string PropertyOfTagName(std::string_view name) {
+    const auto after = [](const char* text, std::string_view prefix) -> std::string_view {
+        if (text == nullptr) return {};
+        const std::string_view t(text);
+        return t.substr(0, prefix.size()) == prefix ? t.substr(prefix.size()) : std::string_view{};
+    };
+    for (const TagNameRow& row : kTagNames) {
+        for (const std::string_view own : {after(row.id3, "TXXX:"), after(row.mp4, "----:com.apple.iTunes:"),
+                                           row.asf ? std::string_view(row.asf) : std::string_view{}}) {
+            if (!own.empty() && EqualsIgnoreCase(own, name)) return row.property;
+        }
+    }
+    return {};
 }
 
 const TagFieldName kTagFieldNames[9] = {

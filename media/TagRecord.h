@@ -21,6 +21,10 @@ struct TagPicture {
 // Pictures larger than this are not carried (a note says so).
 inline constexpr size_t kMaxPictureBytes = 16u << 20;
 
+// A file's tags hold a few dozen names; these bound what a hostile one costs.
+inline constexpr size_t kMaxTagNames = 1024;
+inline constexpr size_t kMaxTagValues = 1024;
+
 struct TagRecord {
     // The nine fields every tagged format holds.
     std::string Title;
@@ -40,11 +44,46 @@ struct TagRecord {
     // Pictures the reader left out for their size (over kMaxPictureBytes).
     int oversizePictures = 0;
 
+    // The comment was given by the user (custom tags): written even when empty.
+    bool commentGiven = false;
+    // Values a reader left out past kMaxTagNames names or kMaxTagValues values of one name (hostile files).
+    int64_t omittedValues = 0;
+
     // True when no field and no picture is set.
     bool Empty() const;
     // The first value of extra[name], or "".
     std::string Extra(const std::string& name) const;
+    // Adds a value of extra[name] within the bounds; false (and counted) past them.
+    bool AddValue(const std::string& name, std::string value);
+    // Every value of a property name. A field of the nine holds the first (or only) value; several values of
+    // ARTIST, GENRE or COMPOSER stay in extra under the same name, used while their first is the field's.
+    std::vector<std::string> Values(const std::string& name) const;
 };
+
+// Property names that name one thing (TITLE, ALBUM, DATE, TRACKNUMBER, COMMENT, COPYRIGHT, the disc number, the
+// totals, ...): a reader keeps the last value it finds, a writer writes one.
+bool SingleValued(std::string_view name);
+// Keeps the last value of every single-valued name of extra, and the first of several values of ARTIST, GENRE
+// and COMPOSER in their fields (all of them stay in extra); TOTALTRACKS and TOTALDISCS become TRACKTOTAL and
+// DISCTOTAL. Readers call it once they have every value.
+void SettleValues(TagRecord& tags);
+
+// The names taggers give a property in each format. id3: a frame ("TPE2"), "TXXX:description" or
+// "UFID:owner"; mp4: an atom or "----:com.apple.iTunes:name"; asf: an attribute name. Null: no name of
+// its own (the property name itself is used).
+struct TagNameRow {
+    const char* property;
+    const char* id3;
+    const char* mp4;
+    const char* asf;
+};
+extern const TagNameRow kTagNames[];
+extern const size_t kTagNameCount;
+// The row of a property name, or null.
+const TagNameRow* TagNameOf(std::string_view property);
+// The property name of a format's own name (a TXXX description, an MP4 freeform name, an ASF attribute name;
+// case ignored); "" when no row has it.
+std::string PropertyOfTagName(std::string_view name);
 
 // The nine fields by their property names: TITLE, ARTIST, ALBUM, DATE, GENRE, COMMENT, TRACKNUMBER, COMPOSER,
 // COPYRIGHT.

@@ -6,7 +6,10 @@
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
+#include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/oggfile.h>
@@ -63,12 +66,6 @@ private:
     int64_t size_;
     int64_t position_ = 0;
 };
-
-std::string FirstValue(const TagLib::PropertyMap& properties, const char* key) {
-    auto it = properties.find(key);
-    if (it == properties.end() || it->second.isEmpty()) return {};
-    return it->second.front().to8Bit(true);
-}
 
 std::vector<uint8_t> Bytes(const TagLib::ByteVector& data) { return {data.begin(), data.end()}; }
 
@@ -173,7 +170,7 @@ constexpr std::pair<const char*, const char*> kMetadataKeys[] = {
     {"description", "COMMENT"},   {"track", "TRACKNUMBER"},       {"composer", "COMPOSER"},
     {"copyright", "COPYRIGHT"},   {"album_artist", "ALBUMARTIST"}, {"disc", "DISCNUMBER"},
     {"publisher", "LABEL"},       {"encoded_by", "ENCODEDBY"},    {"encoder", "ENCODER"},
-    {"language", "LANGUAGE"},     {"lyrics", "LYRICS"},           {"performer", "PERFORMER"},
+    {"lyrics", "LYRICS"},           {"performer", "PERFORMER"},
     {"compilation", "COMPILATION"}, {"grouping", "GROUPING"},     {"WM/BeatsPerMinute", "BPM"},
     {"WM/ISRC", "ISRC"},          {"WM/Lyrics", "LYRICS"},        {"WM/Conductor", "CONDUCTOR"},
     {"WM/Mood", "MOOD"},          {"WM/Writer", "LYRICIST"},      {"WM/ContentGroupDescription", "GROUPING"},
@@ -196,6 +193,9 @@ bool DescribesTheFile(std::string_view property) {
 }  // namespace
 
 std::string PropertyNameOfMetadataKey(std::string_view key) {
+    // FFmpeg's "language" of a stream is its track's language code, not a field of the tags.
+    if (key == "language") return {};
+    if (std::string known = PropertyOfTagName(key); !known.empty()) return known;
     for (const auto& [name, property] : kMetadataKeys) {
         if (EqualsIgnoreCase(key, name)) return DescribesTheFile(property) ? std::string{} : property;
     }
@@ -209,6 +209,7 @@ std::string PropertyNameOfMetadataKey(std::string_view key) {
 }
 
 void SplitTotals(TagRecord& tags) {
+    SettleValues(tags);
     const auto split = [&tags](std::string& number, const char* totalName) {
         const size_t slash = number.find('/');
         if (slash == std::string::npos) return;
@@ -229,54 +230,156 @@ void SplitTotals(TagRecord& tags) {
 void AddMetadataEntry(TagRecord& tags, std::string_view key, const std::string& value) {
     const std::string property = PropertyNameOfMetadataKey(key);
     if (property.empty() || value.empty() || DescribesTheFile(property)) return;
-    if (std::string TagRecord::*field = TagFieldOf(property)) {
-        if ((tags.*field).empty()) tags.*field = value;
-    } else {
-        tags.extra[property].push_back(value);
+    // Every value; SplitTotals settles the fields once all entries are in.
+    tags.AddValue(property, value);
+}
+
+namespace {
+
+// Values of from under names into lacks: a tag read after another fills only what the first lacks.
+void FillFrom(TagLib::PropertyMap& into, const TagLib::PropertyMap& from) {
+    for (const auto& [key, values] : from) {
+        if (!into.contains(key)) into.insert(key, values);
     }
 }
+
+// An ID3v2 tag's properties with TIT1 as GROUPING (Picard's reading), not WORK; WORK is TXXX:WORK alone.
+TagLib::PropertyMap Id3v2Properties(TagLib::ID3v2::Tag* tag) {
+    if (tag == nullptr) return {};
+    TagLib::PropertyMap properties = tag->properties();
+    const TagLib::ID3v2::FrameList& groups = tag->frameList("TIT1");
+    if (groups.isEmpty()) return properties;
+    properties.erase("WORK");
+    for (TagLib::ID3v2::Frame* frame : tag->frameList("TXXX")) {
+        const auto* txxx = dynamic_cast<TagLib::ID3v2::UserTextIdentificationFrame*>(frame);
+        if (txxx == nullptr || !EqualsIgnoreCase(txxx->description().to8Bit(true), "WORK")) continue;
+        TagLib::StringList values = txxx->fieldList();
+        if (!values.isEmpty()) values.erase(values.begin());  // the description
+        properties["WORK"].append(values);
+    }
+    if (properties["WORK"].isEmpty()) properties.erase("WORK");
+    for (TagLib::ID3v2::Frame* frame : groups) {
+        if (const auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame))
+            properties["GROUPING"].append(text->fieldList());
+    }
+    return properties;
+}
+
+// The tags of a file with several: ID3v2 first, then APEv2 (mp3gain's ReplayGain, foobar2000's fields), then
+// ID3v1 (MP3); ID3v2 then RIFF INFO (WAV). Each fills only names the ones before it lack.
+TagLib::PropertyMap AllProperties(TagLib::File* file) {
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+        TagLib::PropertyMap properties = Id3v2Properties(mpeg->ID3v2Tag());
+        if (mpeg->APETag() != nullptr) FillFrom(properties, mpeg->APETag()->properties());
+        if (mpeg->ID3v1Tag() != nullptr) FillFrom(properties, mpeg->ID3v1Tag()->properties());
+        return properties;
+    }
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) {
+        TagLib::PropertyMap properties = Id3v2Properties(wav->ID3v2Tag());
+        if (wav->InfoTag() != nullptr) FillFrom(properties, wav->InfoTag()->properties());
+        return properties;
+    }
+    if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) return Id3v2Properties(aiff->tag());
+    return file->properties();
+}
+
+// AIFF's own text chunks (NAME, AUTH, ANNO, "(c) ") into properties the ID3 chunk left empty.
+void AiffTextChunks(const File& file, TagLib::PropertyMap& properties) {
+    constexpr uint32_t kMaxTextBytes = 1u << 16;
+    const int64_t size = file.Size();
+    uint8_t head[12];
+    if (size < 12 || !file.ReadExactAt(0, head, sizeof head) || std::memcmp(head, "FORM", 4) != 0 ||
+        (std::memcmp(head + 8, "AIFF", 4) != 0 && std::memcmp(head + 8, "AIFC", 4) != 0))
+        return;
+    TagLib::PropertyMap found;
+    int64_t at = 12;
+    for (int chunks = 0; chunks < 4096 && at + 8 <= size; ++chunks) {
+        uint8_t h[8];
+        if (!file.ReadExactAt(at, h, sizeof h)) break;
+        const uint32_t bytes = (uint32_t{h[4]} << 24) | (uint32_t{h[5]} << 16) | (uint32_t{h[6]} << 8) | h[7];
+        const int64_t body = at + 8;
+        if (bytes > size - body) break;
+        const char* property = std::memcmp(h, "NAME", 4) == 0   ? "TITLE"
+                               : std::memcmp(h, "AUTH", 4) == 0 ? "ARTIST"
+                               : std::memcmp(h, "ANNO", 4) == 0 ? "COMMENT"
+                               : std::memcmp(h, "(c) ", 4) == 0 ? "COPYRIGHT"
+                                                                : nullptr;
+        if (property != nullptr && bytes > 0 && bytes <= kMaxTextBytes) {
+            std::string text(bytes, '\0');
+            if (file.ReadExactAt(body, text.data(), bytes)) {
+                while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
+                std::string utf8;
+                if (ToValidUtf8(text, utf8)) found[property].append(TagLib::String(utf8, TagLib::String::UTF8));
+            }
+        }
+        at = body + bytes + (bytes & 1);
+    }
+    FillFrom(properties, found);
+}
+
+}  // namespace
 
 bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags) {
     FileStream stream(file, name);
     TagLib::FileRef ref(&stream, false);
     if (ref.isNull() || !ref.file()->isValid()) return false;
-    const TagLib::PropertyMap properties = ref.file()->properties();
+    TagLib::PropertyMap properties = AllProperties(ref.file());
+    if (dynamic_cast<TagLib::RIFF::AIFF::File*>(ref.file()) != nullptr) AiffTextChunks(file, properties);
+    const bool mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file()) != nullptr;
     TagRecord found;
-    for (const TagFieldName& key : kTagFieldNames) found.*(key.field) = FirstValue(properties, key.name);
+    // Every value of every name; SettleValues picks the fields' values.
+    const auto add = [&found](std::string property, const TagLib::StringList& values) {
+        if (property.empty() || DescribesTheFile(property)) return;
+        // A format's own name of a known field (an unmapped TXXX description, a freeform MP4 name).
+        if (const std::string known = PropertyOfTagName(property); !known.empty()) property = known;
+        for (const TagLib::String& value : values) found.AddValue(property, value.to8Bit(true));
+    };
     for (const auto& [key, values] : properties) {
         const std::string property = PropertyName(key);
-        if (property.empty() || TagFieldOf(property) != nullptr || DescribesTheFile(property)) continue;
-        std::vector<std::string>& list = found.extra[property];
-        for (const TagLib::String& value : values) list.push_back(value.to8Bit(true));
+        // MP4's ©too names the program that encoded the file (iTunes), not a person.
+        if (mp4 && property == "ENCODEDBY") continue;
+        add(property, values);
     }
-    // ASF attributes TagLib has no property for, written under a property name of their own.
+    // ASF attributes TagLib has no property for, written under a property name of their own or Picard's.
     if (auto* asf = dynamic_cast<TagLib::ASF::File*>(ref.file()); asf != nullptr && asf->tag() != nullptr) {
         for (const auto& [key, attributes] : asf->tag()->attributeListMap()) {
-            const std::string property = PropertyName(key);
-            if (property.empty() || property.find('/') != std::string::npos || property != key.to8Bit(true) ||
-                TagFieldOf(property) != nullptr || found.extra.count(property) != 0)
+            // More artists than the content description's one.
+            if (key == "Author") {
+                for (const TagLib::ASF::Attribute& a : attributes) found.AddValue("ARTIST", a.toString().to8Bit(true));
                 continue;
-            for (const TagLib::ASF::Attribute& a : attributes) {
-                if (a.type() == TagLib::ASF::Attribute::UnicodeType) found.extra[property].push_back(a.toString().to8Bit(true));
             }
+            std::string property = PropertyOfTagName(key.to8Bit(true));
+            if (property.empty()) {
+                property = PropertyName(key);
+                if (property.empty() || property.find('/') != std::string::npos || property != key.to8Bit(true))
+                    continue;
+            }
+            if (TagFieldOf(property) != nullptr || properties.contains(TagLib::String(property, TagLib::String::UTF8)))
+                continue;
+            TagLib::StringList values;
+            for (const TagLib::ASF::Attribute& a : attributes) {
+                if (a.type() == TagLib::ASF::Attribute::UnicodeType) values.append(a.toString());
+                else if (a.type() == TagLib::ASF::Attribute::BoolType) values.append(a.toBool() ? "1" : "0");
+                else if (a.type() == TagLib::ASF::Attribute::DWordType) values.append(TagLib::String::number(static_cast<int>(a.toUInt())));
+            }
+            if (found.extra.count(property) == 0) add(property, values);
         }
     }
     // iTunes freeform items TagLib has no property for ("----:com.apple.iTunes:NAME").
-    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file()); mp4 != nullptr && mp4->tag() != nullptr) {
+    if (auto* mp4File = dynamic_cast<TagLib::MP4::File*>(ref.file()); mp4File != nullptr && mp4File->tag() != nullptr) {
         const std::string prefix = "----:com.apple.iTunes:";
-        const TagLib::MP4::ItemMap& items = mp4->tag()->itemMap();
+        const TagLib::MP4::ItemMap& items = mp4File->tag()->itemMap();
         for (const TagLib::String& key : properties.unsupportedData()) {
-            const std::string name = key.to8Bit(true);
+            const std::string itemName = key.to8Bit(true);
             const auto item = items.find(key);
-            if (name.rfind(prefix, 0) != 0 || item == items.end()) continue;
-            const std::string property = PropertyName(TagLib::String(name.substr(prefix.size()), TagLib::String::UTF8));
-            if (property.empty() || TagFieldOf(property) != nullptr || DescribesTheFile(property) ||
-                found.extra.count(property) != 0)
-                continue;
-            for (const TagLib::String& value : item->second.toStringList())
-                found.extra[property].push_back(value.to8Bit(true));
+            if (itemName.rfind(prefix, 0) != 0 || item == items.end()) continue;
+            std::string property = PropertyOfTagName(itemName.substr(prefix.size()));
+            if (property.empty()) property = PropertyName(TagLib::String(itemName.substr(prefix.size()), TagLib::String::UTF8));
+            if (property.empty() || TagFieldOf(property) != nullptr || found.extra.count(property) != 0) continue;
+            add(property, item->second.toStringList());
         }
     }
+    SettleValues(found);
     // Vorbis comments may name the comment field DESCRIPTION.
     if (found.Comment.empty() && !found.Extra("DESCRIPTION").empty()) {
         found.Comment = found.Extra("DESCRIPTION");

@@ -14,7 +14,9 @@ namespace pelloran {
 class File;
 
 // Fills tags from what TagLib finds in an open file (read at its own offsets; name serves the format guess).
-// Values stay whole, several lines or any length. False, tags untouched, when TagLib does not know the file or
+// Values stay whole, several lines or any length; every value of a name is kept (SettleValues). An MP3's
+// ID3v2 tag is read first, then its APEv2 and ID3v1 tags fill the names it lacks; a WAV's RIFF INFO fills
+// what its ID3v2 chunk lacks, an AIFF's NAME/AUTH/ANNO/(c) chunks what its ID3 chunk lacks. False, tags untouched, when TagLib does not know the file or
 // finds none of the nine fields.
 bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags);
 
@@ -22,10 +24,10 @@ bool ReadTagLibTags(const File& file, const std::string& name, TagRecord& tags);
 // attribute names such as WM/BeatsPerMinute); other plain names upper-cased; "" for names no format could store
 // and for those that describe the source file itself (its encoder, container brands, gapless data).
 std::string PropertyNameOfMetadataKey(std::string_view key);
-// "n/total" of the track and disc numbers split: Track "n" with TRACKTOTAL, DISCNUMBER "n" with DISCTOTAL (a
-// total already present is kept).
+// Settles the values (SettleValues), then splits "n/total" of the track and disc numbers: Track "n" with
+// TRACKTOTAL, DISCNUMBER "n" with DISCTOTAL (a total already present is kept).
 void SplitTotals(TagRecord& tags);
-// Puts a container metadata entry into tags: one of the nine fields when still empty, else extra.
+// Adds a container metadata entry's value to extra under its property name; SplitTotals settles the fields.
 void AddMetadataEntry(TagRecord& tags, std::string_view key, const std::string& value);
 
 // A picture from the base64 text of a METADATA_BLOCK_PICTURE comment (a FLAC picture block); false when the

@@ -7,6 +7,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string_view>
 
 namespace pelloran {
 
@@ -20,28 +21,46 @@ std::string WithTotal(const std::string& number, const std::string& total) {
     return number + "/" + total;
 }
 
+bool IsTotal(const std::string& name) {
+    return name == "TRACKTOTAL" || name == "TOTALTRACKS" || name == "DISCTOTAL" || name == "TOTALDISCS";
+}
+
+// The freeform name the taggers give a property ("MusicBrainz Album Id"), or null when it has an atom or none.
+const char* FreeformName(const std::string& property) {
+    const TagNameRow* row = TagNameOf(property);
+    const std::string_view prefix = "----:com.apple.iTunes:";
+    if (row == nullptr || row->mp4 == nullptr || std::string_view(row->mp4).substr(0, prefix.size()) != prefix)
+        return nullptr;
+    return row->mp4 + prefix.size();
+}
+
+TagLib::StringList List(const std::vector<std::string>& values) {
+    TagLib::StringList list;
+    for (const std::string& value : values) {
+        if (!value.empty()) list.append(Utf8(value));
+    }
+    return list;
+}
+
+// Fields with an atom, by TagLib's mapping; freeform ones are written by their taggers' names.
 TagLib::PropertyMap Properties(const TagRecord& tags) {
     TagLib::PropertyMap map;
     const auto put = [&map](const std::string& name, const std::vector<std::string>& values) {
-        TagLib::StringList list;
-        for (const std::string& value : values) {
-            if (!value.empty()) list.append(Utf8(value));
-        }
+        const TagLib::StringList list = List(values);
         if (!list.isEmpty()) map.insert(Utf8(name), list);
     };
     for (const auto& [name, values] : tags.extra) {
-        if (name == "TRACKTOTAL" || name == "TOTALTRACKS" || name == "DISCTOTAL" || name == "TOTALDISCS") continue;
-        if (name == "DISCNUMBER" && !values.empty()) put(name, {WithTotal(values.front(), tags.Extra("DISCTOTAL"))});
+        if (TagFieldOf(name) != nullptr || IsTotal(name) || FreeformName(name) != nullptr || values.empty()) continue;
+        if (name == "DISCNUMBER") put(name, {WithTotal(values.front(), tags.Extra("DISCTOTAL"))});
         else put(name, values);
     }
     for (const TagFieldName& f : kTagFieldNames) {
-        const std::string& value = tags.*f.field;
         if (f.field == &TagRecord::Track) {
             // The item holds 16-bit numbers.
-            const int track = TrackNumber(value);
+            const int track = TrackNumber(tags.Track);
             if (track > 0) put(f.name, {WithTotal(std::to_string(track > 0xFFFF ? 0xFFFF : track), tags.Extra("TRACKTOTAL"))});
         } else {
-            put(f.name, {value});
+            put(f.name, tags.Values(f.name));
         }
     }
     return map;
@@ -81,6 +100,12 @@ bool WriteMp4Tags(const std::string& path, const TagRecord& tags, const Mp4Gaple
     // Names TagLib has no atom for become freeform items.
     const TagLib::PropertyMap refused = tag->setProperties(Properties(tags));
     for (const auto& [name, values] : refused) tag->setItem("----:com.apple.iTunes:" + name, TagLib::MP4::Item(values));
+    for (const auto& [name, values] : tags.extra) {
+        const char* freeform = FreeformName(name);
+        const TagLib::StringList list = List(values);
+        if (freeform != nullptr && !list.isEmpty())
+            tag->setItem(TagLib::String("----:com.apple.iTunes:") + Utf8(freeform), TagLib::MP4::Item(list));
+    }
     const TagLib::MP4::CoverArtList covers = Covers(tags);
     if (!covers.isEmpty()) tag->setItem("covr", TagLib::MP4::Item(covers));
     if (gapless.delay > 0 || gapless.padding > 0) {

@@ -5,6 +5,7 @@
 #include <taglib/tpropertymap.h>
 
 #include <algorithm>
+#include <string_view>
 #include <atomic>
 #include <vector>
 
@@ -284,30 +285,57 @@ bool WmaFileWriter::State::WriteAttributes(const TagRecord& tags) const {
     TagLib::ASF::Tag* tag = file.isValid() ? file.tag() : nullptr;
     if (tag == nullptr) return false;
     const auto text = [](const std::string& value) { return TagLib::String(value, TagLib::String::UTF8); };
-    // Every other field first, by TagLib's attribute names; what it has no name for keeps its property name.
+    // Attributes of every non-empty value under a name; nothing for none.
+    const auto attributes = [&tag, &text](const char* name, const std::vector<std::string>& values) {
+        TagLib::ASF::AttributeList list;
+        for (const std::string& value : values) {
+            if (value.empty()) continue;
+            if (std::string_view(name) == "WM/IsCompilation") list.append(TagLib::ASF::Attribute(value != "0"));
+            else list.append(TagLib::ASF::Attribute(text(value)));
+        }
+        if (!list.isEmpty()) tag->setAttribute(name, list);
+    };
+    // Every other field first: by the taggers' attribute names (kTagNames), else TagLib's; what has neither
+    // keeps its property name.
     TagLib::PropertyMap properties;
     for (const auto& [name, values] : tags.extra) {
-        if (TagFieldOf(name) != nullptr || name == "ALBUMARTIST") continue;
+        if (TagFieldOf(name) != nullptr || name == "TOTALTRACKS" || name == "TOTALDISCS") continue;
+        if (const TagNameRow* row = TagNameOf(name); row != nullptr && row->asf != nullptr) continue;
         TagLib::StringList list;
-        for (const std::string& value : values) list.append(text(value));
-        properties.insert(text(name), list);
+        for (const std::string& value : values) {
+            if (!value.empty()) list.append(text(value));
+        }
+        if (!list.isEmpty()) properties.insert(text(name), list);
     }
+    // setProperties replaces the attributes it knows: first.
     const TagLib::PropertyMap refused = tag->setProperties(properties);
     for (const auto& [name, values] : refused) {
         for (const TagLib::String& value : values) tag->addAttribute(name, TagLib::ASF::Attribute(value));
     }
-    // The five texts of the content description object; the rest are extended attributes.
+    for (const auto& [name, values] : tags.extra) {
+        const TagNameRow* row = TagNameOf(name);
+        if (TagFieldOf(name) != nullptr || row == nullptr || row->asf == nullptr || values.empty()) continue;
+        // WM/PartOfSet holds the disc total too ("1/2"), and TotalDiscs holds it alone, as taggers write both.
+        if (name == "DISCNUMBER" && !tags.Extra("DISCTOTAL").empty() && values.front().find('/') == std::string::npos)
+            attributes(row->asf, {values.front() + "/" + tags.Extra("DISCTOTAL")});
+        else
+            attributes(row->asf, values);
+    }
+    // The texts of the content description object hold one value each (more artists follow as Author
+    // attributes); the rest are extended attributes. Empty fields are left out.
     tag->setTitle(text(tags.Title));
-    tag->setArtist(text(tags.Artist));
-    const std::string albumArtist = tags.Extra("ALBUMARTIST");
-    tag->setAttribute("WM/AlbumArtist", TagLib::ASF::Attribute(text(albumArtist.empty() ? tags.Artist : albumArtist)));
+    const std::vector<std::string> artists = tags.Values("ARTIST");
+    if (!artists.empty()) {
+        tag->setArtist(text(artists.front()));
+        attributes("Author", std::vector<std::string>(artists.begin() + 1, artists.end()));
+    }
     tag->setComment(text(tags.Comment));
-    tag->setAttribute("WM/AlbumTitle", TagLib::ASF::Attribute(text(tags.Album)));
-    tag->setAttribute("WM/Genre", TagLib::ASF::Attribute(text(tags.Genre)));
+    attributes("WM/AlbumTitle", {tags.Album});
+    attributes("WM/Genre", tags.Values("GENRE"));
     const int track = TrackNumber(tags.Track);
-    tag->setAttribute("WM/TrackNumber", TagLib::ASF::Attribute(static_cast<unsigned int>(track > 0 ? track : 0)));
-    tag->setAttribute("WM/Year", TagLib::ASF::Attribute(text(tags.Year)));
-    tag->setAttribute("WM/Composer", TagLib::ASF::Attribute(text(tags.Composer)));
+    if (track > 0) tag->setAttribute("WM/TrackNumber", TagLib::ASF::Attribute(static_cast<unsigned int>(track)));
+    attributes("WM/Year", {tags.Year});
+    attributes("WM/Composer", tags.Values("COMPOSER"));
     tag->setCopyright(text(tags.Copyright));
     TagLib::ASF::AttributeList pictures;
     for (const TagPicture& p : tags.pictures) {

@@ -46,9 +46,9 @@ public:
     bool Open(const std::string& path, const WmaFormat& format, int inputRate, int inputBits, int inputChannels);
     // Encodes a block of input PCM; false when it could not be encoded or written.
     bool Write(const void* pcm, size_t bytes);
-    // Flushes the encoder, completes the file and stores tags as its ten header attributes (Title, Author,
-    // WM/AlbumArtist, Description, WM/AlbumTitle, WM/Genre, WM/TrackNumber, WM/Year, WM/Composer, Copyright),
-    // empty ones included; false when any of it failed.
+    // Flushes the encoder, completes the file and stores tags as header attributes (Title, Author, Description,
+    // Copyright, WM/AlbumTitle, WM/Genre, WM/TrackNumber, WM/Year, WM/Composer, every value of each; the other
+    // fields by the taggers' names, kTagNames); empty fields are left out. False when any of it failed.
     bool Finish(const TagRecord& tags);
     // Closes the file as it is, without completing it.
     void Close();

@@ -38,7 +38,7 @@ struct FormatSettings {
 };
 
 struct Mp3Settings : FormatSettings {
-    int32_t id3Version = 1;  // 0 ID3v1, 1 ID3v2, 2 both
+    int32_t id3Version = 1;  // 0 ID3v1, 1 ID3v2.3, 2 both, 3 ID3v2.4
     int32_t infoTag = 1;     // the Xing/LAME frame with length and delays; always for VBR and ABR
 };
 

@@ -55,7 +55,7 @@ TEST_F(Everyday, ControlsSetTheChosenFormatAndWarnAboutIneffectiveSettings) {
         {{"-f", "wav", "-y", "-n"}, 2, "cannot both"},
         {{"-f", "wav", "--name", "{nope}"}, 2, "unknown field {nope}"},
         {{"-f", "wav", "--name", "../{stem}"}, 2, "leaves the output folder"},
-        {{"-f", "wav", "--tag", "artist=Ana"}, 2, "wav output holds no tags"},
+        {{"-f", "aac", "--tag", "artist=Ana"}, 2, "aac output holds no tags"},
         {{"-f", "wav", "--shard", "3/2"}, 2, "--shard"},
     };
     for (const auto& c : cases) {

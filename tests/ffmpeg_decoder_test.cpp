@@ -60,12 +60,6 @@ Decoded DecodeAll(AudioDecoder& d, int maxReads = 100000) {
     return out;
 }
 
-int MaxDifference(const std::vector<int>& a, const std::vector<int>& b) {
-    int worst = 0;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
-}
-
 // Every family decodes to what ffmpeg's own decode gives: both run the same decoders and the same
 // float-to-16-bit rounding, so samples and length must agree exactly.
 TEST(FfmpegDecoder, DecodesEachFamilyLikeFfmpeg) {

@@ -148,7 +148,7 @@ TEST_F(FormatList, FactsAUserReliesOn) {
     // name, extensions, lossless, channels, tags, label
     const Expected pinned[] = {
         {"mp3", {"mp3"}, false, 2, true, "MP3"},
-        {"wav", {"wav"}, true, 8, false, "WAV"},
+        {"wav", {"wav"}, true, 8, true, "WAV"},
         {"m4a", {"m4a"}, false, 6, true, "M4A (MPEG-4 Audio)"},
         {"amr", {"amr"}, false, 1, false, "AMR"},
         {"flac", {"flac"}, true, 8, true, "FLAC"},

@@ -186,7 +186,9 @@ TEST(LosslessWriters, FormatsEachWriterTakes) {
         EXPECT_EQ(std::filesystem::exists(path), c.opens);  // a refused format leaves nothing
         const int32_t samples[4] = {};
         const int32_t* planes[8] = {samples, samples, samples, samples, samples, samples, samples, samples};
-        if (c.opens) EXPECT_TRUE(w->Write(planes, 4));
+        if (c.opens) {
+            EXPECT_TRUE(w->Write(planes, 4));
+        }
         w->Abort();
         EXPECT_FALSE(std::filesystem::exists(path));
     }

@@ -154,7 +154,14 @@ TEST(Id3Tag, Version2FramesReadBackByTwoReaders) {
     EXPECT_EQ(frames["TRCK"].front()->toString().to8Bit(true), "7");
     EXPECT_TRUE(frames["TCOM"].isEmpty());   // empty composer and copyright add no frame
     EXPECT_TRUE(frames["TCOP"].isEmpty());
-    EXPECT_FALSE(frames["COMM"].isEmpty());  // an empty comment still does
+    EXPECT_TRUE(frames["COMM"].isEmpty());  // nor does an empty comment nobody gave
+
+    const std::string typed = dir / "typed.mp3";
+    TagRecord given = Tags("T", "A", "", "", "", "1");
+    given.commentGiven = true;  // the user typed an empty comment: it stays
+    WriteTaggedMp3(typed, given);
+    TagLib::MPEG::File third(typed.c_str());
+    EXPECT_FALSE(third.ID3v2Tag()->frameListMap()["COMM"].isEmpty());
 
     const std::string other = dir / "c.mp3";
     WriteTaggedMp3(other, Tags("T", "A", "héllo wörld", "J. S. Bach", "(c) Ünion", "0"));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "encode/VorbisComments.h"
 #include "formats/EncodingParams.h"
 #include "media/TagRecord.h"
 #include "formats/SettingsTable.h"
@@ -65,6 +66,67 @@ TEST(TagSettingsValues, TitleFromFileNameAndTrackByType) {
     EXPECT_EQ(TagsFromSettings(s, "/a/b.wav", 5).Track, "");
     s.CustomTrackNum = 9;
     EXPECT_EQ(TagsFromSettings(s, "/a/b.wav", 5).Track, "9");
+}
+
+TEST(TagValues, LastOfASingleFieldAllOfAListAndTheTotalsNamedOnce) {
+    TagRecord t;
+    t.extra = {{"TITLE", {"first title", "Second Title"}}, {"ARTIST", {"Alice", "Bob"}}, {"GENRE", {"Rock"}},
+               {"TOTALTRACKS", {"12"}}, {"DISCTOTAL", {"2"}}, {"TOTALDISCS", {"3"}}, {"DISCNUMBER", {"1", "2"}}};
+    SettleValues(t);
+    EXPECT_EQ(t.Title, "Second Title");
+    EXPECT_EQ(t.Artist, "Alice");
+    EXPECT_EQ(t.Values("ARTIST"), (std::vector<std::string>{"Alice", "Bob"}));
+    EXPECT_EQ(t.Genre, "Rock");
+    EXPECT_EQ(t.extra.count("GENRE"), 0u);  // one value lives in the field alone
+    EXPECT_EQ(t.extra.count("TITLE"), 0u);
+    EXPECT_EQ(t.Extra("TRACKTOTAL"), "12");
+    EXPECT_EQ(t.Extra("DISCTOTAL"), "2");  // the one already named so stays
+    EXPECT_EQ(t.extra.count("TOTALDISCS"), 0u);
+    EXPECT_EQ(t.extra["DISCNUMBER"], std::vector<std::string>{"2"});
+    // A field set anew (custom tags on top) replaces the list it headed.
+    t.Artist = "Eve";
+    EXPECT_EQ(t.Values("ARTIST"), std::vector<std::string>{"Eve"});
+}
+
+TEST(TagValues, TaggersNamesMapToOneProperty) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"MusicBrainz Album Id", "MUSICBRAINZ_ALBUMID"},   // TXXX and MP4 freeform
+        {"MUSICBRAINZ ALBUM TYPE", "RELEASETYPE"},         // TagLib's upper-cased TXXX description
+        {"MusicBrainz/Album Release Country", "RELEASECOUNTRY"},  // ASF
+        {"WM/Publisher", "LABEL"},
+        {"Acoustid/Id", "ACOUSTID_ID"},
+        {"TotalTracks", "TRACKTOTAL"},
+        {"WORK", "WORK"},
+        {"Unknown Thing", ""},
+    };
+    for (const auto& [name, property] : cases) EXPECT_EQ(PropertyOfTagName(name), property) << name;
+    ASSERT_NE(TagNameOf("GROUPING"), nullptr);
+    EXPECT_STREQ(TagNameOf("GROUPING")->id3, "TIT1");
+    EXPECT_STREQ(TagNameOf("MUSICBRAINZ_TRACKID")->id3, "UFID:http://musicbrainz.org");
+}
+
+TEST(TagValues, PictureBlocksStateTheImageSize) {
+    struct Case {
+        std::vector<uint8_t> bytes;
+        ImageSize size;
+    };
+    const Case cases[] = {
+        // PNG IHDR: 640 x 480, 8 bits, RGB
+        {{0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 2, 128, 0, 0, 1, 224, 8, 2, 0, 0, 0},
+         {640, 480, 24, 0}},
+        // JPEG: APP0 of 4 bytes, then SOF0 300 high, 200 wide, 3 components
+        {{0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 0, 0, 0xFF, 0xC0, 0, 17, 8, 1, 44, 0, 200, 3}, {200, 300, 24, 0}},
+        // GIF with a 256-colour table
+        {{'G', 'I', 'F', '8', '9', 'a', 16, 0, 32, 0, 0xF7, 0, 0}, {16, 32, 24, 256}},
+        // cut short, unknown
+        {{0xFF, 0xD8, 0xFF, 0xE0, 0, 200}, {0, 0, 0, 0}},
+        {{'x'}, {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const ImageSize s = ImageSizeOf(c.bytes);
+        EXPECT_EQ(std::tie(s.width, s.height, s.depth, s.colours),
+                  std::tie(c.size.width, c.size.height, c.size.depth, c.size.colours));
+    }
 }
 
 }  // namespace

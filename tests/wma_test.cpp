@@ -101,7 +101,7 @@ WmaWriter StereoWriter() {
     return WmaWriter(WmaOptions{format != nullptr ? *format : WmaFormatEntry{}});
 }
 
-TEST(WmaWriter, EmptyTagsStillGiveAllTenAttributes) {
+TEST(WmaWriter, EmptyTagsInventNoAttributes) {
     TempDir dir;
     const std::string path = dir / "e.wma";
     WmaWriter w = StereoWriter();
@@ -115,10 +115,8 @@ TEST(WmaWriter, EmptyTagsStillGiveAllTenAttributes) {
     const auto& map = file.tag()->attributeListMap();
     for (const char* name : {"WM/AlbumArtist", "WM/AlbumTitle", "WM/Genre", "WM/TrackNumber", "WM/Year",
                              "WM/Composer"})
-        EXPECT_TRUE(map.contains(name)) << name;
-    ASSERT_TRUE(map.contains("WM/TrackNumber"));
-    EXPECT_EQ(map["WM/TrackNumber"].front().type(), TagLib::ASF::Attribute::DWordType);
-    EXPECT_EQ(map["WM/TrackNumber"].front().toUInt(), 0u);
+        EXPECT_FALSE(map.contains(name)) << name;
+    EXPECT_TRUE(file.tag()->copyright().isEmpty());
     const auto p = test::ProbeAudio(path);
     EXPECT_EQ(p.at("channels"), "2");
     EXPECT_EQ(p.at("sample_rate"), "44100");
@@ -188,7 +186,7 @@ TEST_F(WmaCli, AutomaticFormatTagsAndTheWayBackToWav) {
     EXPECT_EQ(tag->comment().to8Bit(true), "Note");
     EXPECT_EQ(tag->copyright().to8Bit(true), "(c) C");
     const auto& map = tag->attributeListMap();
-    EXPECT_EQ(map["WM/AlbumArtist"].front().toString().to8Bit(true), "Ann \xC3\x89");
+    EXPECT_FALSE(map.contains("WM/AlbumArtist"));  // the artist is not copied into the album artist
     EXPECT_EQ(map["WM/AlbumTitle"].front().toString().to8Bit(true), "Al");
     EXPECT_EQ(map["WM/Genre"].front().toString().to8Bit(true), "Jazz");
     EXPECT_EQ(map["WM/Year"].front().toString().to8Bit(true), "2001");

@@ -8,7 +8,7 @@ import sys
 import mutagen
 from mutagen.asf import ASF
 from mutagen.flac import FLAC, Picture
-from mutagen.id3 import ID3FileType
+from mutagen.id3 import ID3, ID3FileType
 from mutagen.mp4 import MP4
 
 ID3_NAMES = {"TIT2": "TITLE", "TPE1": "ARTIST", "TALB": "ALBUM", "TDRC": "DATE", "TCON": "GENRE",
@@ -21,7 +21,7 @@ ASF_NAMES = {"Title": "TITLE", "Author": "ARTIST", "WM/AlbumTitle": "ALBUM", "WM
              "Description": "COMMENT", "WM/TrackNumber": "TRACKNUMBER", "WM/Composer": "COMPOSER",
              "Copyright": "COPYRIGHT", "WM/AlbumArtist": "ALBUMARTIST", "WM/PartOfSet": "DISCNUMBER",
              "WM/BeatsPerMinute": "BPM", "WM/ISRC": "ISRC", "WM/Lyrics": "LYRICS", "WM/Mood": "MOOD",
-             "MusicBrainz/Track Id": "MUSICBRAINZ_TRACKID"}
+             "MusicBrainz/Track Id": "MUSICBRAINZ_TRACKID", "TotalTracks": "TRACKTOTAL", "TotalDiscs": "DISCTOTAL"}
 FREEFORM_NAMES = {"MusicBrainz Track Id": "MUSICBRAINZ_TRACKID"}
 
 
@@ -42,7 +42,7 @@ def dump(path):
     fields, pictures = {}, []
     if f is None or f.tags is None:
         return {"fields": fields, "pictures": pictures}
-    if isinstance(f, ID3FileType):
+    if isinstance(f, ID3FileType) or isinstance(f.tags, ID3):  # MP3, and the id3 chunk of WAV and AIFF
         for key, frame in f.tags.items():
             fid = key[:4]
             if fid in ID3_NAMES:
@@ -89,6 +89,10 @@ def dump(path):
                     mime, _, rest = rest.partition("\x00")
                     description, _, _ = rest.partition("\x00")
                     pictures.append(picture(kind, mime, description, data[len(data) - size:]))
+            elif key == "WM/IsCompilation":
+                fields["COMPILATION"] = "1" if values[0].value else "0"
+            elif key == "WM/PartOfSet":
+                number_pair(fields, "DISCNUMBER", "DISCTOTAL", values[0].value)
             elif key == "WM/TrackNumber":
                 fields["TRACKNUMBER"] = str(values[0].value)
             elif key in ASF_NAMES:
