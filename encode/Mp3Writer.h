@@ -49,6 +49,9 @@ private:
     };
 
     bool WriteOutput(int bytes);
+    // The information frame when LAME's own would not fit the stream's frames (low constant bit rates).
+    void PlanOwnInfoFrame();
+    std::vector<uint8_t> OwnInfoFrame(int64_t audioBytes) const;
 
     Mp3Options options_;
     File file_;
@@ -57,6 +60,9 @@ private:
     std::vector<int16_t> sixteen_[2];  // one block as LAME takes it
     std::vector<uint8_t> id3v1_;  // written after the audio
     int64_t audioStart_ = 0;      // where the information frame goes
+    int ownInfoBytes_ = 0;        // the size of our own information frame; 0 when LAME writes its own
+    int ownInfoKbps_ = 0;         // its bit rate, the smallest whose frame holds the tag
+    uint16_t musicCrc_ = 0;       // CRC-16 of the audio frames after it, as the tag states it
 };
 
 }  // namespace pelloran

@@ -125,6 +125,36 @@ TEST(Mp3Writer, TagBlocksFrameConstantBitRateAudio) {
     EXPECT_NEAR(static_cast<double>(audio.samples.size()) / 2, 44100, 2 * 1152 + 576);  // encoder delay
 }
 
+// Low constant bit rates leave LAME no room for its tag; ours states the exact length instead, as three
+// independent decoders read it.
+TEST(Mp3Writer, LowBitRatesStillStateTheExactLength) {
+    TempDir dir;
+    struct Case {
+        int rate, channels, kbps;
+    };
+    for (const Case& c : {Case{8000, 1, 8}, Case{11025, 1, 16}, Case{16000, 1, 24}, Case{22050, 1, 48},
+                          Case{24000, 2, 32}, Case{44100, 2, 32}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + "/" + std::to_string(c.channels));
+        const std::string path = dir / "low.mp3";
+        Mp3Options options;
+        options.outputRate = c.rate;
+        options.bitrateKbps = c.kbps;
+        options.infoFrame = true;
+        options.mode = c.channels == 1 ? Mp3Mode::Mono : Mp3Mode::JointStereo;
+        Mp3Writer w(options);
+        ASSERT_TRUE(w.Open(path, {c.rate, c.channels, 16}, {}));
+        const int frames = c.rate * 3 / 2 + 77;  // not a whole number of MPEG frames
+        EncodeSine(w, c.rate, frames, c.channels == 2);
+        ASSERT_TRUE(w.Finish());
+        const auto ffmpeg = test::Run({"ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-"});
+        EXPECT_EQ(ffmpeg.out.size(), static_cast<size_t>(frames) * 2 * c.channels);
+        ASSERT_EQ(test::Run({"mpg123", "-q", "-w", dir / "m.wav", path}).exitCode, 0);
+        EXPECT_EQ(test::DecodeWithSndfile(dir / "m.wav").samples.size(), static_cast<size_t>(frames) * c.channels);
+        ASSERT_EQ(test::Run({"lame", "--quiet", "--decode", path, dir / "l.wav"}).exitCode, 0);
+        EXPECT_EQ(test::DecodeWithSndfile(dir / "l.wav").samples.size(), static_cast<size_t>(frames) * c.channels);
+    }
+}
+
 TEST(Mp3Writer, FailuresAreReported) {
     Mp3Writer w;
     EXPECT_FALSE(w.Open("/nonexistent-folder/x.mp3", {44100, 2, 16}, {}));
