@@ -516,6 +516,13 @@ private:
                 failure = MakeNote(NoteCode::TargetIsRunSource);
                 return false;
             }
+            if (!observer_.Committing(e.index, work.path(), item.targetPath)) {
+                e.status = {EntryState::NotConverted, MakeNote(NoteCode::Skipped), {}};
+                e.result.skipped = true;
+                std::lock_guard lock(namingMutex_);
+                reservations_.Release(item.targetPath);
+                return false;
+            }
             if (work.Commit(item.targetPath, e.replace)) return true;
             const int error = errno;
             std::lock_guard lock(namingMutex_);
@@ -665,7 +672,7 @@ private:
             if (!meters_[i] || items_[i]->targetPath.empty()) continue;
             const LoudnessResult track = meters_[i]->Result();
             GainTagValues values{track.integrated, track.samplePeak, albumResult.integrated, albumResult.samplePeak};
-            if (!RewriteTags(items_[i]->targetPath, values) && failed.empty()) failed = items_[i]->targetPath;
+            if (!RewriteTags(i, values) && failed.empty()) failed = items_[i]->targetPath;
             meters_[i].reset();
         }
         if (failed.empty()) return;
@@ -675,7 +682,8 @@ private:
     }
 
     // A committed target's gain tags changed through a copy; false (the target as it was) on any failure.
-    bool RewriteTags(const std::string& target, const GainTagValues& values) {
+    bool RewriteTags(size_t index, const GainTagValues& values) {
+        const std::string& target = items_[index]->targetPath;
         WorkFile work(target);
         std::error_code error;
         if (!work.ok() ||
@@ -683,7 +691,8 @@ private:
             return false;
         const GainTagResult written = WriteGainTags(work.path(), values);
         if (written == GainTagResult::NoTags) return true;
-        return written == GainTagResult::Written && work.Commit(target, true);
+        return written == GainTagResult::Written && observer_.Committing(index, work.path(), target) &&
+               work.Commit(target, true);
     }
 
     void ShowFirstOutput() {

@@ -51,6 +51,15 @@ public:
         (void)index;
         (void)result;
     }
+    // The finished work file of entry index is about to take the name target. False leaves the target as it
+    // is and the entry skipped (a mirror refuses a file it did not make); a true answer may note the work file's
+    // identity first, so that a process killed right after the rename still knows the target as its own.
+    virtual bool Committing(size_t index, const std::string& workPath, const std::string& target) {
+        (void)index;
+        (void)workPath;
+        (void)target;
+        return true;
+    }
     // Shows the first output file in the file manager (the window does; the engine never does).
     virtual void ShowOutput(const std::string& path) { (void)path; }
 };

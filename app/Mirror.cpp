@@ -28,9 +28,14 @@ namespace {
 
 constexpr const char* kHeader = "# pelloran mirror 1";
 constexpr const char* kLockName = ".pelloran-mirror.lock";
+constexpr const char* kPendingName = ".pelloran-mirror.pending";
+// The journal holds the notes of targets not yet in the manifest: a few per live run. More is not ours.
+constexpr size_t kMaxPendingBytes = 16u << 20;
 // A manifest line holds two paths and three numbers; anything longer is not one of ours.
 constexpr size_t kMaxLine = 2 * 4 * PATH_MAX + 128;
 constexpr int kMaxDepth = 128;
+// Names tried around files in the way before a source is left unconverted.
+constexpr int kMaxRenames = 100;
 
 // An owned descriptor.
 class Fd {
@@ -110,6 +115,121 @@ bool ParseNumber(std::string_view text, T& value) {
     return true;
 }
 
+bool WriteAll(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+// The mirror folder's lock file, held; -1 with errno.
+int LockMirror(const std::string& folder) {
+    const int fd = open((folder + kLockName).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// Replaces folder/name by text through a temporary file and a rename.
+bool ReplaceFile(const std::string& folder, const char* name, const std::string& text) {
+    std::string temp = folder + name + ".XXXXXX";
+    Fd out(mkstemp(temp.data()));
+    if (out.get() < 0) return false;
+    const bool ok = WriteAll(out.get(), text) && fchmod(out.get(), 0644) == 0 && fsync(out.get()) == 0 &&
+                    std::rename(temp.c_str(), (folder + name).c_str()) == 0;
+    if (!ok) {
+        const int error = errno;
+        unlink(temp.c_str());
+        errno = error;
+    }
+    return ok;
+}
+
+// One note of the journal: "device<TAB>inode<TAB>target<TAB>source<TAB>work file", paths relative and escaped.
+struct PendingNote {
+    uint64_t device = 0, inode = 0;
+    std::string target, source, work;
+};
+
+std::string PendingLine(const PendingNote& n) {
+    return std::to_string(n.device) + '\t' + std::to_string(n.inode) + '\t' + Escape(n.target) + '\t' +
+           Escape(n.source) + '\t' + Escape(n.work) + '\n';
+}
+
+bool ParsePendingLine(std::string_view line, PendingNote& note) {
+    std::string_view fields[5];
+    for (size_t i = 0, from = 0; i < 5; ++i) {
+        const size_t tab = line.find('\t', from);
+        if ((tab == std::string_view::npos) != (i == 4)) return false;
+        fields[i] = line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
+        from = tab + 1;
+    }
+    return line.size() <= kMaxLine && ParseNumber(fields[0], note.device) && ParseNumber(fields[1], note.inode) &&
+           Unescape(fields[2], note.target) && Unescape(fields[3], note.source) && Unescape(fields[4], note.work) &&
+           IsContainedPath(note.target) && IsContainedPath(note.source) && IsContainedPath(note.work);
+}
+
+// The journal's notes, read up to kMaxPendingBytes; lines that do not parse are left out. present: the file is there.
+std::vector<PendingNote> LoadPending(const std::string& folder, bool* present = nullptr) {
+    std::vector<PendingNote> notes;
+    Fd fd(open((folder + kPendingName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (present != nullptr) *present = fd.get() >= 0;
+    struct stat st {};
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return notes;
+    std::string text;
+    char buffer[65536];
+    for (ssize_t got; text.size() < kMaxPendingBytes && (got = read(fd.get(), buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        if (end == std::string::npos) break;  // a line cut short is not a note
+        PendingNote note;
+        if (ParsePendingLine(std::string_view(text).substr(start, end - start), note)) notes.push_back(std::move(note));
+        start = end + 1;
+    }
+    return notes;
+}
+
+// True when path is the very file the note names (a regular file, no link).
+bool IsNotedFile(const std::string& path, const PendingNote& note) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_dev) == note.device &&
+           static_cast<uint64_t>(st.st_ino) == note.inode;
+}
+
+// Under the lock, after the manifest was written: notes of targets it lists go, and so do notes whose file is
+// neither the work file still waiting for its rename nor the target it became.
+void CompactPending(const std::string& folder, const MirrorManifest& manifest) {
+    bool present = false;
+    const std::vector<PendingNote> notes = LoadPending(folder, &present);
+    if (!present) return;
+    std::set<std::string> listed;
+    for (const auto& [source, record] : manifest.bySource()) listed.insert(record.target);
+    std::string text;
+    for (const PendingNote& note : notes) {
+        // The work file first: its rename between the two checks leaves it at the target.
+        if (listed.count(note.target) == 0 &&
+            (IsNotedFile(folder + note.work, note) || IsNotedFile(folder + note.target, note)))
+            text += PendingLine(note);
+    }
+    if (text.empty()) unlink((folder + kPendingName).c_str());
+    else ReplaceFile(folder, kPendingName, text);
+}
+
 struct Found {
     std::string rel;
     std::string path;
@@ -142,6 +262,11 @@ void Walk(const std::string& folder, const std::string& rel, const std::string& 
         }
     }
     for (const std::string& name : folders) Walk(folder + name + "/", rel + name + "/", skip, depth + 1, cancelled, out);
+}
+
+bool Occupied(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
 }
 
 bool StatFile(const std::string& path) {
@@ -234,7 +359,8 @@ void MirrorManifest::Parse(const std::string& text) {
             !Unescape(fields[1], record.source) || !ParseNumber(fields[2], record.size) ||
             !ParseNumber(fields[3], record.mtimeNs) || !ParseNumber(fields[4], record.settings) ||
             !IsContainedPath(record.target) || !IsContainedPath(record.source) ||
-            FileNamePart(record.target) == kFileName || FileNamePart(record.target) == kLockName) {
+            FileNamePart(record.target) == kFileName || FileNamePart(record.target) == kLockName ||
+            FileNamePart(record.target) == kPendingName) {
             ++damaged_;
             continue;
         }
@@ -275,34 +401,112 @@ std::string MirrorManifest::Text() const {
 bool CommitManifest(const std::string& mirrorFolder, const std::vector<MirrorRecord>& put,
                     const std::vector<std::string>& removedSources) {
     const std::string folder = mirrorFolder.back() == '/' ? mirrorFolder : mirrorFolder + "/";
-    Fd lock(open((folder + kLockName).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    Fd lock(LockMirror(folder));
     if (lock.get() < 0) return false;
-    while (flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return false;
-    }
     MirrorManifest manifest;
     if (manifest.Load(folder) == MirrorManifest::LoadStatus::Unreadable) return false;
     for (const std::string& source : removedSources) manifest.Remove(source);
     for (const MirrorRecord& record : put) manifest.Put(record);
-    std::string temp = folder + MirrorManifest::kFileName + ".XXXXXX";
-    Fd out(mkstemp(temp.data()));
+    if (!ReplaceFile(folder, MirrorManifest::kFileName, manifest.Text())) return false;
+    CompactPending(folder, manifest);
+    return true;
+}
+
+FileItem MirrorItem(const MirrorStep& step, SettledNames& settled) {
+    FileItem item;
+    item.sourcePath = step.source;
+    item.subFolder = step.subFolder;
+    if (!step.suffix.empty()) settled.Set(step.source, step.suffix);
+    return item;
+}
+
+MirrorChanges::MirrorChanges(std::string mirrorFolder, const MirrorPlan& plan)
+    : folder_(mirrorFolder.back() == '/' ? std::move(mirrorFolder) : mirrorFolder + "/"), plan_(plan) {}
+
+std::string MirrorChanges::Relative(const std::string& path) const {
+    return path.rfind(folder_, 0) == 0 ? path.substr(folder_.size()) : path;
+}
+
+MirrorChanges::Outcome MirrorChanges::Copy(const MirrorStep& step) {
+    bool refused = false;
+    const bool ok = CopyAsIs(step.source, step.target, [&](const std::string& work) {
+        refused = !MayCommit(step.relSource, work, step.target);
+        return !refused;
+    });
+    if (refused) return Outcome::Refused;
+    if (!ok) return Outcome::Failed;
+    Put({Relative(step.target), step.relSource, step.size, step.mtimeNs, kCopiedAsIs});
+    if (!step.oldTarget.empty() && plan_.planned.count(step.oldTarget) == 0)
+        RemoveMirrored(folder_, Relative(step.oldTarget));
+    return Outcome::Done;
+}
+
+bool MirrorChanges::Prune(const MirrorStep& step) {
+    const bool removed = step.target.empty() || RemoveMirrored(folder_, Relative(step.target));
+    Remove(step.relSource);
+    return removed;
+}
+
+void MirrorChanges::Converted(const MirrorStep& step, const std::string& target) {
+    Put({Relative(target), step.relSource, step.size, step.mtimeNs, plan_.fingerprint});
+    if (!step.oldTarget.empty() && plan_.planned.count(step.oldTarget) == 0)
+        RemoveMirrored(folder_, Relative(step.oldTarget));
+}
+
+bool MirrorChanges::MayCommit(const std::string& relSource, const std::string& workPath, const std::string& target) {
+    struct stat st {};
+    std::lock_guard lock(mutex_);
+    if (lstat(target.c_str(), &st) == 0 && plan_.ownTargets.count(target) == 0 && committed_.count(target) == 0)
+        return false;
+    NotePending(folder_, Relative(target), relSource, workPath);
+    committed_.insert(target);
+    return true;
+}
+
+void MirrorChanges::Put(MirrorRecord record) {
+    std::lock_guard lock(mutex_);
+    put_.push_back(std::move(record));
+    if (std::chrono::steady_clock::now() - last_ > std::chrono::seconds(1)) FlushLocked();
+}
+
+void MirrorChanges::Remove(std::string source) {
+    std::lock_guard lock(mutex_);
+    removed_.push_back(std::move(source));
+    if (std::chrono::steady_clock::now() - last_ > std::chrono::seconds(1)) FlushLocked();
+}
+
+bool MirrorChanges::Flush() {
+    std::lock_guard lock(mutex_);
+    return FlushLocked();
+}
+
+bool MirrorChanges::FlushLocked() {
+    last_ = std::chrono::steady_clock::now();
+    if (put_.empty() && removed_.empty()) return true;
+    if (!CommitManifest(folder_, put_, removed_)) return false;
+    put_.clear();
+    removed_.clear();
+    return true;
+}
+
+bool NotePending(const std::string& mirrorFolder, const std::string& relativeTarget,
+                 const std::string& relativeSource, const std::string& workPath) {
+    const std::string folder = mirrorFolder.back() == '/' ? mirrorFolder : mirrorFolder + "/";
+    struct stat st {};
+    if (workPath.rfind(folder, 0) != 0 || lstat(workPath.c_str(), &st) != 0) return false;
+    const PendingNote note{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), relativeTarget,
+                           relativeSource, workPath.substr(folder.size())};
+    Fd lock(LockMirror(folder));
+    if (lock.get() < 0) return false;
+    Fd out(open((folder + kPendingName).c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (out.get() < 0) return false;
-    const std::string text = manifest.Text();
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t wrote = write(out.get(), text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        ok = wrote > 0;
-        if (ok) done += static_cast<size_t>(wrote);
-    }
-    ok = ok && fchmod(out.get(), 0644) == 0 && fsync(out.get()) == 0 &&
-         std::rename(temp.c_str(), (folder + MirrorManifest::kFileName).c_str()) == 0;
-    if (!ok) {
-        const int error = errno;
-        unlink(temp.c_str());
-        errno = error;
-    }
-    return ok;
+    // A line cut short by a full disk is ended first, so that it does not swallow this note.
+    struct stat journal {};
+    char last = '\n';
+    if (fstat(out.get(), &journal) == 0 && journal.st_size > 0 &&
+        pread(out.get(), &last, 1, journal.st_size - 1) != 1)
+        last = '\n';
+    return WriteAll(out.get(), (last == '\n' ? "" : "\n") + PendingLine(note));
 }
 
 uint64_t OutputFingerprint(const ConvertSettings& settings) {
@@ -345,6 +549,18 @@ MirrorPlan PlanMirror(const std::string& sourceFolder, const std::string& mirror
     MirrorManifest manifest;
     manifest.Load(dest);
     plan.damagedLines = manifest.damagedLines();
+    // Targets a killed run committed before it could list them are the mirror's own where the file is the one
+    // noted; a source without a record takes the note as one that is never up to date (converted again, or pruned).
+    for (const PendingNote& note : LoadPending(dest)) {
+        if (!IsNotedFile(dest + note.target, note)) continue;
+        plan.ownTargets.insert(dest + note.target);
+        if (manifest.bySource().count(note.source) == 0) manifest.Put({note.target, note.source, 0, 0, 0});
+    }
+    for (const auto& [source, record] : manifest.bySource()) plan.ownTargets.insert(dest + record.target);
+    // A file in the way that the mirror did not make.
+    const auto foreign = [&](const std::string& target) {
+        return plan.ownTargets.count(target) == 0 && Occupied(target);
+    };
     plan.fingerprint = OutputFingerprint(settings);
     const std::string outExt = OutputExtension(settings.OutputFormat);
     const bool pattern = !settings.OutputNamePattern.empty();
@@ -387,7 +603,24 @@ MirrorPlan PlanMirror(const std::string& sourceFolder, const std::string& mirror
         const auto copyStep = [&] {
             step.action = MirrorAction::Copy;
             step.target = dest + f.rel;
-            if (record != nullptr && record->target != f.rel) step.oldTarget = dest + record->target;
+            if (foreign(step.target)) {
+                const std::string ext = ExtensionPart(FileNamePart(f.rel));
+                const std::string base = step.target.substr(0, step.target.size() - ext.size());
+                step.blocked = true;
+                for (int n = 1; options.foreignPolicy == kTargetRename && n <= kMaxRenames; ++n) {
+                    const std::string name = base + "_" + std::to_string(n) + ext;
+                    if (taken.count(FoldedTarget(name)) == 0 && !foreign(name)) {
+                        step.target = name;
+                        step.blocked = false;
+                        break;
+                    }
+                }
+                if (options.foreignPolicy == kTargetOverwrite) {
+                    step.blocked = false;
+                    plan.ownTargets.insert(step.target);
+                }
+            }
+            if (record != nullptr && dest + record->target != step.target) step.oldTarget = dest + record->target;
             own(step.target);
             if (mine(f.rel)) copies.push_back(step);
         };
@@ -433,18 +666,35 @@ MirrorPlan PlanMirror(const std::string& sourceFolder, const std::string& mirror
         converts.push_back(step);
     }
 
-    // New names are settled around every target already owned, over the whole plan (all shards alike).
+    // New names are settled around every target already owned, over the whole plan (all shards alike), and
+    // with the rename policy settled again around files the mirror did not make until none is in the way.
     std::vector<FileItem*> pointers;
     for (FileItem& item : fresh) pointers.push_back(&item);
-    const SettledNames settled = SettleNames(pointers, naming, taken);
-    for (size_t i = 0; i < fresh.size(); ++i) {
-        MirrorStep& step = converts[freshStep[i]];
-        std::string plain;
-        Note why;
-        if (!PlainTarget(fresh[i], naming, plain, why)) continue;  // the run says why
-        step.suffix = settled.SuffixOf(step.source);
-        step.target = plain.substr(0, plain.size() - outExt.size()) + step.suffix + outExt;
+    std::set<std::string> pinned = taken;
+    for (int round = 0;; ++round) {
+        const SettledNames settled = SettleNames(pointers, naming, pinned);
+        bool again = false;
+        for (size_t i = 0; i < fresh.size(); ++i) {
+            MirrorStep& step = converts[freshStep[i]];
+            std::string plain;
+            Note why;
+            if (!PlainTarget(fresh[i], naming, plain, why)) continue;  // the run says why
+            step.suffix = settled.SuffixOf(step.source);
+            step.target = plain.substr(0, plain.size() - outExt.size()) + step.suffix + outExt;
+            step.blocked = foreign(step.target);
+            if (step.blocked && options.foreignPolicy == kTargetRename && round < kMaxRenames)
+                again = pinned.insert(FoldedTarget(step.target)).second || again;
+        }
+        if (!again) break;
+    }
+    for (const size_t at : freshStep) {
+        MirrorStep& step = converts[at];
+        if (step.target.empty()) continue;
         plan.planned.insert(step.target);
+        if (step.blocked && options.foreignPolicy == kTargetOverwrite) {
+            step.blocked = false;
+            plan.ownTargets.insert(step.target);
+        }
     }
     for (MirrorStep& step : converts) {
         if (step.oldTarget == step.target) step.oldTarget.clear();
@@ -473,7 +723,8 @@ MirrorPlan PlanMirror(const std::string& sourceFolder, const std::string& mirror
     return plan;
 }
 
-bool CopyAsIs(const std::string& source, const std::string& target) {
+bool CopyAsIs(const std::string& source, const std::string& target,
+              const std::function<bool(const std::string&)>& committing) {
     if (!EnsureFolder(FolderPart(target), true)) return false;
     Fd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return false;
@@ -496,6 +747,10 @@ bool CopyAsIs(const std::string& source, const std::string& target) {
             if (ok) done += wrote;
         }
     }
+    if (ok && committing && !committing(temp)) {
+        ok = false;
+        errno = EEXIST;
+    }
     ok = ok && fchmod(out.get(), 0644) == 0 && std::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         const int error = errno;
@@ -516,6 +771,7 @@ void SweepMirrorLeftovers(const std::set<std::string>& folders) {
         if (rest.rfind("copy-", 0) == 0) return random(rest.substr(5));
         // The naming's case probe, left by a run killed while it stood.
         if (rest.rfind("probe-", 0) == 0) return random(rest.substr(6));
+        if (rest.rfind("mirror.pending.", 0) == 0) return random(rest.substr(15));
         if (rest.rfind("mirror.", 0) == 0) return random(rest.substr(7));
         return rest.size() > 6 && random(rest.substr(0, 6)) && IsOutputExtension(rest.substr(6));
     };

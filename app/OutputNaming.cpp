@@ -198,6 +198,12 @@ bool ExpandNamePattern(const std::string& pattern, const FileItem& item, int32_t
         cleaned += component;
         if (slash == out.size()) break;
     }
+    // "x.mp3" with MP3 output names x.mp3, not x.mp3.mp3: the output's own extension is added later, once.
+    const std::string ext = OutputExtension(outputFormat);
+    const size_t lastStart = cleaned.rfind('/') == std::string::npos ? 0 : cleaned.rfind('/') + 1;
+    if (!ext.empty() && cleaned.size() > lastStart + ext.size() &&
+        ToLowerAscii(cleaned.substr(cleaned.size() - ext.size())) == ToLowerAscii(ext))
+        cleaned.resize(cleaned.size() - ext.size());
     name = cleaned;
     return true;
 }

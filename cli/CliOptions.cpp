@@ -2,9 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <iostream>
 
+#include "app/FileList.h"
 #include "decode/DecoderFactory.h"
 #include "formats/SettingsTable.h"
 
@@ -30,6 +32,8 @@ constexpr const char* kFooter =
     "  find ~/Music -name '*.flac' -print0 | pelloran-cli -f opus -o out --files-from - -0\n"
     "  pelloran-cli --probe --json ~/Music/live/\n"
     "  pelloran-cli --mirror ~/Music -o ~/Phone -f opus --prune --copy-other 'cover.jpg,*.pdf'\n"
+    "  pelloran-cli -f opus -o - in.flac | ssh phone 'cat > x.opus'\n"
+    "  flac -dc in.flac | pelloran-cli -f mp3 -o out -\n"
     "  pelloran-cli -f opus -o out --replaygain album --normalize -16 ~/Music/album/\n"
     "\n"
     "Settings: -s NAME=VALUE sets any option by its name (any letter case; codes by name, e.g.\n"
@@ -66,7 +70,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     const std::vector<std::string> readers = ReaderNames();
     app.add_option("-f,--format", options.format, "Output format: " + Joined(formats))
         ->check(CLI::IsMember(formats, CLI::ignore_case));
-    app.add_option("-o,--output-dir", options.outputDir, "Write into this folder (never replaced by another)");
+    app.add_option("-o,--output-dir", options.outputDir,
+                   "Write into this folder (never replaced by another); '-': the one output to standard output");
     app.add_option("-b,--bitrate", options.bitrate, "Bit rate in kbit/s of the chosen format (turns its Auto off)")
         ->check(CLI::Range(1, 1000000));
     app.add_option("--rate", options.rate, "Sample rate in Hz of the chosen format (turns its Auto off)")
@@ -131,7 +136,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     app.add_flag("--probe", options.probe, "Convert nothing; print each file's list columns");
     app.add_flag("--json", options.json, "One JSON object per line");
     app.add_flag("-q,--quiet", options.quiet, "No progress display");
-    app.add_option("PATH", options.paths, "Files or folders (a folder adds the media files below it)")
+    app.add_option("--input-format", options.inputFormat,
+                   "What standard input (-) holds, by extension: flac, wav, mp3... (default: found from its content)");
+    app.add_option("PATH", options.paths,
+                   "Files or folders (a folder adds the media files below it); '-' alone: standard input")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.footer(kFooter);
     try {
@@ -159,6 +167,15 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CliOptions& options) 
     if (options.loudness && !options.probe) return usage("--loudness needs --probe");
     if (!options.mirror.empty() && (options.outputDir.empty() || !options.paths.empty() || !options.filesFrom.empty()))
         return usage("--mirror SRC_DIR needs -o DEST_DIR and no other inputs");
+    const bool fromStdin = std::find(options.paths.begin(), options.paths.end(), "-") != options.paths.end();
+    if (fromStdin && (options.paths.size() > 1 || !options.filesFrom.empty() || !options.mirror.empty()))
+        return usage("- (standard input) must be the only input");
+    if (!options.inputFormat.empty() && !fromStdin)
+        return usage("--input-format needs - (standard input) as the input");
+    if (!options.inputFormat.empty() && (options.inputFormat.find('/') != std::string::npos ||
+                                         !IsKnownSourceExtension("x." + options.inputFormat)))
+        return usage("--input-format: no reader takes '" + options.inputFormat + "' files");
+    if (options.outputDir == "-" && !options.mirror.empty()) return usage("--mirror needs -o DEST_DIR, not -o -");
     if (options.mirror.empty() && (options.prune || options.copyLossy || !options.copyOther.empty()))
         return usage("--prune, --copy-lossy and --copy-other need --mirror");
     return std::nullopt;

@@ -42,6 +42,7 @@ struct CliOptions {
     bool prune = false;                  // --prune (with --mirror)
     bool copyLossy = false;              // --copy-lossy (with --mirror)
     std::string copyOther;               // --copy-other PATTERNS (with --mirror)
+    std::string inputFormat;             // --input-format EXT: what standard input ("-") holds
     bool listSettings = false;
     bool listFormats = false;
     bool probe = false;

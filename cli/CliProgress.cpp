@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -18,6 +19,14 @@ std::atomic<int> interrupts{0};  // signals and closed pipes: the run is cancell
 std::atomic<int> signals{0};
 std::atomic<int> stoppedBy{0};  // the first signal that cancelled, 0 for none
 static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<void (*)()> lastWords{nullptr};
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
+
+void SayLastWords() {
+    const int error = errno;
+    if (void (*cleanup)() = lastWords.exchange(nullptr)) cleanup();
+    errno = error;
+}
 
 constexpr int kCancelSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
 
@@ -35,6 +44,7 @@ void OnInterrupt(int signal) {
     interrupts.fetch_add(1);
     // Only a second signal ends at once, not one after a closed pipe: that run still removes its work files.
     if (signals.fetch_add(1) >= 1) {
+        SayLastWords();
         RestoreDefault(signal);
         std::raise(signal);  // delivered when the handler returns
     }
@@ -67,6 +77,7 @@ void CliProgress::InstallInterruptHandler() {
 int CliProgress::EndInterrupted(int status) {
     const int signal = stoppedBy.load();
     if (signal == 0) return status;
+    SayLastWords();
     // Nothing runs after the signal: what was printed goes out first.
     std::cout.flush();
     std::fflush(nullptr);
@@ -78,6 +89,8 @@ int CliProgress::EndInterrupted(int status) {
     std::raise(signal);
     return 128 + signal;  // only if the signal did not end the process
 }
+
+void CliProgress::SetLastWords(void (*cleanup)()) { lastWords.store(cleanup); }
 
 bool CliProgress::CancelRequested() const { return interrupts.load() > 0; }
 

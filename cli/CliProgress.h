@@ -44,6 +44,9 @@ public:
     // shell sees the death by that signal (a loop stops on Ctrl+C). Returns status when none did (a closed
     // output pipe).
     static int EndInterrupted(int status);
+    // What must go before the process ends by a signal (a private folder): called before EndInterrupted raises
+    // the signal and before a second signal ends the process. Only system calls: it may run in a handler.
+    static void SetLastWords(void (*cleanup)());
 
 private:
     struct Running {

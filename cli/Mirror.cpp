@@ -1,8 +1,12 @@
 #include "cli/Mirror.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <iostream>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "app/ConversionRun.h"
@@ -46,45 +50,6 @@ using Json = nlohmann::ordered_json;
 
 std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-// What the run changed in the manifest, written under its lock now and then and at the end, so a killed run
-// loses at most the last moments (their targets are converted again).
-class ManifestWriter {
-public:
-    explicit ManifestWriter(std::string folder) : folder_(std::move(folder)) {}
-    void Put(MirrorRecord record) {
-        std::lock_guard lock(mutex_);
-        put_.push_back(std::move(record));
-        MaybeFlush();
-    }
-    void Remove(std::string source) {
-        std::lock_guard lock(mutex_);
-        removed_.push_back(std::move(source));
-        MaybeFlush();
-    }
-    bool Flush() {
-        std::lock_guard lock(mutex_);
-        return FlushLocked();
-    }
-
-private:
-    void MaybeFlush() {
-        if (std::chrono::steady_clock::now() - last_ > std::chrono::seconds(1)) FlushLocked();
-    }
-    bool FlushLocked() {
-        last_ = std::chrono::steady_clock::now();
-        if (put_.empty() && removed_.empty()) return true;
-        if (!CommitManifest(folder_, put_, removed_)) return false;
-        put_.clear();
-        removed_.clear();
-        return true;
-    }
-    std::string folder_;
-    std::mutex mutex_;
-    std::vector<MirrorRecord> put_;
-    std::vector<std::string> removed_;
-    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
-};
-
 std::string Relative(const std::string& path, const std::string& folder) {
     return path.rfind(folder, 0) == 0 ? path.substr(folder.size()) : path;
 }
@@ -102,79 +67,28 @@ std::string StepLine(const MirrorStep& step, const char* status, const std::stri
     return EscapeText(step.source) + "\t" + status + (target.empty() ? "" : " " + EscapeText(target));
 }
 
-// Conversions of the mirror: lines in plan order, each converted target recorded in the manifest, the old
-// target of a source that moved removed once the new one is in place.
-class MirrorObserver : public RunObserver {
+// Conversions of the mirror: each converted target recorded in the manifest, the old target of a source that
+// moved removed once the new one is in place; a file the mirror did not make is never replaced.
+class MirrorObserver : public CliObserver {
 public:
     MirrorObserver(OrderedPrinter& printer, CliProgress& progress, std::vector<const MirrorStep*> steps,
-                   std::vector<size_t> lineOf, std::vector<FileItem*>& items, ManifestWriter& manifest,
-                   const MirrorPlan& plan, const std::string& dest, bool json, FailureReport& report)
-        : printer_(printer), progress_(progress), steps_(std::move(steps)), lineOf_(std::move(lineOf)),
-          items_(items), manifest_(manifest), plan_(plan), dest_(dest), json_(json), report_(report),
-          statuses_(items.size()) {}
+                   std::vector<size_t> lineOf, std::vector<FileItem*>& items, MirrorChanges& changes, bool json,
+                   FailureReport& report)
+        : CliObserver(printer, progress, std::move(lineOf), items, json, false, &report), steps_(std::move(steps)),
+          changes_(changes) {}
 
-    void SetStatus(size_t index, const EntryStatus& status) override {
-        std::lock_guard lock(mutex_);
-        statuses_[index] = status;
-        if (status.state == EntryState::Converting)
-            progress_.EntryStarted(index, FileNamePart(items_[index]->sourcePath));
+    bool Committing(size_t index, const std::string& workPath, const std::string& target) override {
+        return changes_.MayCommit(steps_[index]->relSource, workPath, target);
     }
-    void EntryProgress(size_t index, double fraction) override { progress_.EntryProgress(index, fraction); }
-    void EntryFinished(size_t index, const EntryResult& result) override {
-        EntryStatus status;
-        StatusCode code = StatusCode::Failed;
-        {
-            std::lock_guard lock(mutex_);
-            status = statuses_[index];
-            if (result.ok) code = StatusCode::Converted;
-            else if (result.skipped) code = StatusCode::Skipped;
-            else if (result.notLoaded) code = StatusCode::NotLoaded;
-            else if (status.state == EntryState::Cancelled) code = StatusCode::Cancelled;
-            counts_.Add(code);
-        }
-        progress_.EntryFinished(index);
-        const FileItem& item = *items_[index];
-        const MirrorStep& step = *steps_[index];
-        if (result.ok) {
-            manifest_.Put({Relative(item.targetPath, dest_), step.relSource, step.size, step.mtimeNs, plan_.fingerprint});
-            if (!step.oldTarget.empty() && plan_.planned.count(step.oldTarget) == 0)
-                RemoveMirrored(dest_, Relative(step.oldTarget, dest_));
-        }
-        if (!json_ && !result.note.empty() && code != StatusCode::Cancelled) {
-            progress_.Lock();
-            progress_.Clear();
-            std::cerr << EscapeText(item.sourcePath) << ": " << EscapeText(NoteText(result.note)) << "\n";
-            progress_.Unlock();
-        }
-        const std::string target = code == StatusCode::NotLoaded ? std::string{} : item.targetPath;
-        printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, target, result, json_));
-        if (code == StatusCode::Failed || code == StatusCode::NotLoaded)
-            report_.Add(ConvertLine(item.sourcePath, code, status, target, result, true));
-    }
-    bool Ask(Question question, const QuestionData& data) override {
-        std::lock_guard lock(mutex_);
-        std::cerr << EscapeText(QuestionText(question, data)) << "\n(answered No)\n";
-        return false;
-    }
-    Counts counts() {
-        std::lock_guard lock(mutex_);
-        return counts_;
+
+protected:
+    void Finishing(size_t index, const FileItem& item, const EntryResult& result) override {
+        if (result.ok) changes_.Converted(*steps_[index], item.targetPath);
     }
 
 private:
-    OrderedPrinter& printer_;
-    CliProgress& progress_;
     std::vector<const MirrorStep*> steps_;
-    std::vector<size_t> lineOf_;
-    std::vector<FileItem*>& items_;
-    ManifestWriter& manifest_;
-    const MirrorPlan& plan_;
-    const std::string& dest_;
-    bool json_;
-    FailureReport& report_;
-    std::vector<EntryStatus> statuses_;
-    Counts counts_;
-    std::mutex mutex_;
+    MirrorChanges& changes_;
 };
 
 std::vector<std::string> SplitPatterns(const std::string& text) {
@@ -206,13 +120,18 @@ int RunMirror(const CliOptions& options, ConvertSettings& settings) {
         std::cerr << "pelloran-cli: " << EscapeText(NoteText(MakeNote(NoteCode::FolderNotCreated, dest))) << "\n";
         return 1;
     }
-    // A mirror replaces its own stale targets; its names are its own tree (or the pattern).
+    MirrorOptions mirror;
+    // A file the mirror did not make is replaced only on an explicit -y; a saved "overwrite" skips it.
+    mirror.foreignPolicy = options.overwrite                            ? kTargetOverwrite
+                           : settings.TargetExistsOpt == kTargetRename ? kTargetRename
+                                                                       : kTargetSkip;
+    // A mirror replaces its own stale targets (and only those: MayCommit); its names are its own tree (or the
+    // pattern).
     settings.DestOutputFolderOpt = kOutputIntoFolder;
     settings.CreateDirs = 0;
     settings.OutputFiles2MyDocuments = 0;
     settings.TargetExistsOpt = kTargetOverwrite;
 
-    MirrorOptions mirror;
     mirror.copyLossy = options.copyLossy;
     mirror.copyOther = SplitPatterns(options.copyOther);
     mirror.prune = options.prune;
@@ -235,9 +154,29 @@ int RunMirror(const CliOptions& options, ConvertSettings& settings) {
     OrderedPrinter printer(plan.steps.size(), progress);
     Counts counts;
     size_t copied = 0, removed = 0;
+    // A file the mirror did not make holds the target: left as it is, the source skipped.
+    const auto blockedLine = [&](size_t i, const MirrorStep& step) {
+        EntryResult result;
+        result.skipped = true;
+        result.note = MakeNote(NoteCode::Skipped);
+        const EntryStatus status{EntryState::NotConverted, result.note, {}};
+        if (!options.json) {
+            progress.Lock();
+            progress.Clear();
+            std::cerr << EscapeText(step.source) << ": " << EscapeText(NoteText(result.note)) << " ("
+                      << EscapeText(step.target) << ")\n";
+            progress.Unlock();
+        }
+        printer.Set(i, ConvertLine(step.source, StatusCode::Skipped, status, step.target, result, options.json));
+        ++counts.skipped;
+    };
     if (options.dryRun) {
         for (size_t i = 0; i < plan.steps.size(); ++i) {
             const MirrorStep& step = plan.steps[i];
+            if (step.blocked) {
+                blockedLine(i, step);
+                continue;
+            }
             const char* status = step.action == MirrorAction::Convert ? "planned"
                                  : step.action == MirrorAction::Copy  ? "copy planned"
                                                                       : "removal planned";
@@ -245,10 +184,10 @@ int RunMirror(const CliOptions& options, ConvertSettings& settings) {
             counts.planned += step.action == MirrorAction::Convert;
         }
     } else {
-        std::set<std::string> folders;
+        std::set<std::string> folders = {dest};  // the manifest's own temporary files too
         for (const std::string& target : plan.planned) folders.insert(FolderPart(target));
         SweepMirrorLeftovers(folders);
-        ManifestWriter manifest(dest);
+        MirrorChanges changes(dest, plan);
         // Copies and removals are quick: done here in order; conversions go to the run.
         std::vector<FileItem> items;
         std::vector<const MirrorStep*> converting;
@@ -256,23 +195,22 @@ int RunMirror(const CliOptions& options, ConvertSettings& settings) {
         SettledNames settled;
         for (size_t i = 0; i < plan.steps.size() && !progress.CancelRequested(); ++i) {
             const MirrorStep& step = plan.steps[i];
+            if (step.blocked) {
+                blockedLine(i, step);
+                continue;
+            }
             if (step.action == MirrorAction::Convert) {
-                FileItem item;
-                item.sourcePath = step.source;
-                item.subFolder = step.subFolder;
-                items.push_back(std::move(item));
-                if (!step.suffix.empty()) settled.Set(step.source, step.suffix);
+                items.push_back(MirrorItem(step, settled));
                 converting.push_back(&step);
                 lineOf.push_back(i);
                 continue;
             }
             if (step.action == MirrorAction::Copy) {
-                const bool ok = CopyAsIs(step.source, step.target);
-                if (ok) {
+                const MirrorChanges::Outcome outcome = changes.Copy(step);
+                if (outcome == MirrorChanges::Outcome::Refused) {
+                    blockedLine(i, step);
+                } else if (outcome == MirrorChanges::Outcome::Done) {
                     ++copied;
-                    manifest.Put({Relative(step.target, dest), step.relSource, step.size, step.mtimeNs, kCopiedAsIs});
-                    if (!step.oldTarget.empty() && plan.planned.count(step.oldTarget) == 0)
-                        RemoveMirrored(dest, Relative(step.oldTarget, dest));
                     printer.Set(i, StepLine(step, "copied", dest, options.json));
                 } else {
                     ++counts.failed;
@@ -283,20 +221,14 @@ int RunMirror(const CliOptions& options, ConvertSettings& settings) {
                 }
                 continue;
             }
-            if (step.target.empty() || RemoveMirrored(dest, Relative(step.target, dest))) {
-                manifest.Remove(step.relSource);
-                removed += !step.target.empty();
-                printer.Set(i, StepLine(step, "removed", dest, options.json));
-            } else {
-                // Not a file the mirror made as it made it (a folder, a link): left alone and forgotten.
-                manifest.Remove(step.relSource);
-                printer.Set(i, StepLine(step, "kept", dest, options.json));
-            }
+            // A target that is not a file the mirror made as it made it (a folder, a link) is left, and forgotten.
+            const bool gone = changes.Prune(step);
+            removed += gone && !step.target.empty();
+            printer.Set(i, StepLine(step, gone ? "removed" : "kept", dest, options.json));
         }
         std::vector<FileItem*> pointers;
         for (FileItem& item : items) pointers.push_back(&item);
-        MirrorObserver observer(printer, progress, converting, lineOf, pointers, manifest, plan, dest, options.json,
-                                report);
+        MirrorObserver observer(printer, progress, converting, lineOf, pointers, changes, options.json, report);
         if (!pointers.empty() && !progress.CancelRequested()) {
             RunOptions run;
             run.jobs = options.jobs > 0 ? options.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -306,13 +238,8 @@ int RunMirror(const CliOptions& options, ConvertSettings& settings) {
             progress.SetRunRange(static_cast<int>(pointers.size()));
             RunConversion(pointers, settings, progress, observer, run);
         }
-        const Counts converted = observer.counts();
-        counts.converted += converted.converted;
-        counts.skipped += converted.skipped;
-        counts.failed += converted.failed;
-        counts.notLoaded += converted.notLoaded;
-        counts.cancelled += converted.cancelled;
-        if (!manifest.Flush()) {
+        counts.Add(observer.counts());
+        if (!changes.Flush()) {
             std::cerr << "pelloran-cli: " << EscapeText(dest + MirrorManifest::kFileName) << ": "
                       << EscapeText(NoteText(MakeNote(NoteCode::SystemError, {}, errno))) << "\n";
             ++counts.failed;

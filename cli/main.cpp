@@ -1,7 +1,11 @@
 // pelloran-cli: converts files with the saved options on the same engine as the window.
 
-#include <climits>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
 #include <algorithm>
 #include <atomic>
@@ -39,70 +43,6 @@ int UsageError(const std::string& text) {
     std::cerr << "pelloran-cli: " << EscapeText(text) << "\n";
     return 2;
 }
-
-// The run's statuses go to the ordered printer and the progress line; questions are answered No.
-class CliObserver : public RunObserver {
-public:
-    CliObserver(OrderedPrinter& printer, CliProgress& progress, std::vector<size_t> lineOf,
-                std::vector<FileItem*>& items, bool json, bool dryRun)
-        : printer_(printer), progress_(progress), lineOf_(std::move(lineOf)), items_(items),
-          statuses_(items.size()), json_(json), dryRun_(dryRun) {}
-
-    void SetStatus(size_t index, const EntryStatus& status) override {
-        std::lock_guard lock(mutex_);
-        statuses_[index] = status;
-        if (status.state == EntryState::Converting)
-            progress_.EntryStarted(index, FileNamePart(items_[index]->sourcePath));
-    }
-    void EntryProgress(size_t index, double fraction) override { progress_.EntryProgress(index, fraction); }
-    void EntryFinished(size_t index, const EntryResult& result) override {
-        EntryStatus status;
-        StatusCode code = StatusCode::Failed;
-        {
-            std::lock_guard lock(mutex_);
-            status = statuses_[index];
-            if (result.ok) code = dryRun_ ? StatusCode::Planned : StatusCode::Converted;
-            else if (result.skipped) code = StatusCode::Skipped;
-            else if (result.notLoaded) code = StatusCode::NotLoaded;
-            else if (status.state == EntryState::Cancelled) code = StatusCode::Cancelled;
-            counts_.Add(code);
-        }
-        progress_.EntryFinished(index);
-        const FileItem& item = *items_[index];
-        // Text mode: what a user should know of an entry also goes to standard error, as sox and flac warn.
-        if (!json_ && !result.note.empty() && code != StatusCode::Cancelled) {
-            progress_.Lock();
-            progress_.Clear();
-            std::cerr << EscapeText(item.sourcePath) << ": " << EscapeText(NoteText(result.note)) << "\n";
-            progress_.Unlock();
-        }
-        const std::string target = code == StatusCode::NotLoaded ? std::string{} : item.targetPath;
-        printer_.Set(lineOf_[index], ConvertLine(item.sourcePath, code, status, target, result, json_));
-        if (report != nullptr && (code == StatusCode::Failed || code == StatusCode::NotLoaded))
-            report->Add(ConvertLine(item.sourcePath, code, status, target, result, true));
-    }
-    bool Ask(Question question, const QuestionData& data) override {
-        std::lock_guard lock(mutex_);
-        std::cerr << EscapeText(QuestionText(question, data)) << "\n(answered No)\n";
-        return false;
-    }
-    Counts counts() {
-        std::lock_guard lock(mutex_);
-        return counts_;
-    }
-    FailureReport* report = nullptr;  // --report
-
-private:
-    OrderedPrinter& printer_;
-    CliProgress& progress_;
-    std::vector<size_t> lineOf_;
-    std::vector<FileItem*>& items_;
-    std::vector<EntryStatus> statuses_;
-    bool json_;
-    bool dryRun_;
-    Counts counts_;
-    std::mutex mutex_;
-};
 
 // Applies the command line over the loaded settings; an exit code on a usage error.
 std::optional<int> ApplyOptions(const CliOptions& options, ConvertSettings& settings) {
@@ -254,6 +194,30 @@ int Main(int argc, char** argv) {
     for (const std::string& warning : settingWarnings)
         std::cerr << "pelloran-cli: warning: " << EscapeText(store.path()) << ": " << EscapeText(warning)
                   << "; the default applies\n";
+    // Standard input and output go through a private folder. With -o - the one output is copied to standard
+    // output once complete, and everything else printed (lines, summary, a library's words) goes to standard error.
+    StreamFolder streams;
+    const bool fromStdin = options.paths.size() == 1 && options.paths[0] == "-";
+    const bool toStdout = options.outputDir == "-";
+    OwnedFd audioOut;
+    if (fromStdin && isatty(STDIN_FILENO)) return UsageError("-: standard input is a terminal; pipe a file into it");
+    if (toStdout && isatty(STDOUT_FILENO))
+        return UsageError("-o -: standard output is a terminal; send it to a file or a pipe");
+    // The handlers first: a stop signal from here on removes the private folder.
+    if (fromStdin || toStdout) CliProgress::InstallInterruptHandler();
+    if ((fromStdin || toStdout) && !options.listSettings && !streams.Create()) {
+        std::cerr << "pelloran-cli: no private folder in $TMPDIR: " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    if (toStdout) {
+        std::fflush(stdout);
+        audioOut.Reset(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
+        if (audioOut.get() < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+            std::cerr << "pelloran-cli: standard output: " << std::strerror(errno) << "\n";
+            return 1;
+        }
+        options.outputDir = streams.OutputFolder();
+    }
     if (auto code = ApplyOptions(options, settings)) return *code;
     if (options.listSettings) return ListSettings(settings, options.json);
     if (!options.mirror.empty()) return RunMirror(options, settings);
@@ -271,6 +235,20 @@ int Main(int argc, char** argv) {
 
     CliProgress::InstallInterruptHandler();
     CliProgress progress(!options.quiet);
+    if (fromStdin) {
+        std::string error;
+        const std::string spooled = streams.SpoolStandardInput(
+            ToLowerAscii(options.inputFormat), [&progress] { return progress.CancelRequested(); }, error);
+        if (progress.CancelRequested()) {
+            streams.Remove();
+            return CliProgress::EndInterrupted(kExitInterrupted);
+        }
+        if (spooled.empty()) {
+            std::cerr << "pelloran-cli: standard input: " << EscapeText(error) << "\n";
+            return 1;
+        }
+        inputs = {spooled};
+    }
 
     // The inputs as the window's list takes them: folders contribute the media files below them, one file
     // reached twice is listed once, every file is probed.
@@ -313,6 +291,8 @@ int Main(int argc, char** argv) {
         std::cerr << "Writing into " << EscapeText(HomeShort(settings.DestSpecifiedFolder))
                   << " (the saved output folder; -o DIR to choose)\n";
 
+    if (toStdout && entries.size() != 1 && !progress.CancelRequested())
+        return UsageError("-o - writes one file: give exactly one input file, not " + std::to_string(entries.size()));
     OrderedPrinter printer(entries.size(), progress);
     Counts counts;
     FailureReport report;
@@ -385,8 +365,8 @@ int Main(int argc, char** argv) {
     runOptions.dryRun = options.dryRun;
     runOptions.sourcesProbed = addOptions.openReaders;
     runOptions.settledNames = &settled;
-    CliObserver observer(printer, progress, lineOf, pointers, options.json, options.dryRun);
-    if (report.IsOpen()) observer.report = &report;
+    CliObserver observer(printer, progress, lineOf, pointers, options.json, options.dryRun,
+                         report.IsOpen() ? &report : nullptr);
     progress.SetRunRange(static_cast<int>(pointers.size()));
     if (!pointers.empty() && !progress.CancelRequested())
         RunConversion(pointers, settings, progress, observer, runOptions);
@@ -398,17 +378,23 @@ int Main(int argc, char** argv) {
     });
     progress.Clear();
     const Counts run = observer.counts();
-    counts.converted += run.converted;
-    counts.planned += run.planned;
-    counts.skipped += run.skipped;
-    counts.failed += run.failed;
-    counts.notLoaded += run.notLoaded;
-    counts.cancelled += run.cancelled + neverReached;
+    counts.Add(run);
+    counts.cancelled += neverReached;
+    // The finished output, whole, to standard output; a reader gone away (`| head -c 100`) is a closed pipe.
+    if (toStdout && run.converted == 1 && !progress.CancelRequested() &&
+        !CopyFileTo(pointers[0]->targetPath, audioOut.get())) {
+        const int error = errno;
+        std::cerr << "pelloran-cli: standard output: " << std::strerror(error) << " (the file was not written whole)\n";
+        ++counts.failed;
+        --counts.converted;
+    }
+    audioOut.Reset();
     if (options.json) {
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::cout << SummaryLine(counts, elapsed, options.dryRun) << std::endl;
     }
+    streams.Remove();
     if (progress.CancelRequested()) return CliProgress::EndInterrupted(kExitInterrupted);
     return ExitStatus(counts, options.maxFailures);
 }

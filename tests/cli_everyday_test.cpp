@@ -131,6 +131,21 @@ TEST_F(Everyday, NamesFromTagsAndDryRun) {
     r = Cli(args);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::exists(out + "/Ana_B/Songs_/03 - Intro.wav"));
+
+    // Only the output's own extension is dropped from a name, whatever its case.
+    const struct {
+        const char* format;
+        const char* pattern;
+        const char* target;
+    } names[] = {
+        {"mp3", "x.mp3", "x.mp3"},     {"mp3", "x.MP3", "x.mp3"},       {"ogg", "x.mp3", "x.mp3.ogg"},
+        {"mp3", "{title}.mp3", "Intro.mp3"}, {"mp3", "d.mp3/{stem}", "d.mp3/a.mp3"}, {"mp3", ".mp3", ".mp3.mp3"},
+    };
+    for (const auto& n : names) {
+        r = Cli({"--dry-run", "--json", "-f", n.format, "-o", out, "--name", n.pattern, src});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(JsonLines(r.out).at(0)["target"], out + "/" + n.target) << n.pattern;
+    }
 }
 
 TEST_F(Everyday, InputListsAndShards) {

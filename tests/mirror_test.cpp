@@ -234,6 +234,85 @@ TEST_F(Mirror, ConvertsOnlyWhatChangedAndPrunesOnlyItsOwnFiles) {
     EXPECT_FALSE(fs::exists(dir_ / "m/d1"));
 }
 
+// A file the mirror did not make where a new target goes is renamed around (the default), skipped (-n) or
+// replaced (-y only); a target a killed run committed but never listed stays the mirror's own through its note.
+TEST_F(Mirror, NeverReplacesAFileItDidNotMake) {
+    Pluck(dir_ / "lib/a.wav", 1);
+    Pluck(dir_ / "lib/b.wav", 2);
+    WriteBytes(dir_ / "lib/cover.jpg", {1, 2, 3});
+    const std::vector<uint8_t> mine = {9};
+    const struct {
+        std::vector<std::string> flags;
+        const char* aTarget;      // where a.wav goes, "" when skipped
+        const char* coverTarget;  // where cover.jpg goes, "" when skipped
+        int skipped;
+    } cases[] = {
+        {{}, "a (wav).flac", "cover_1.jpg", 0},
+        {{"-n"}, "", "", 2},
+        {{"-y"}, "a.flac", "cover.jpg", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags.empty() ? "rename" : c.flags[0]);
+        fs::remove_all(dir_ / "m");
+        fs::create_directories(dir_ / "m");
+        WriteBytes(dir_ / "m/a.flac", mine);
+        WriteBytes(dir_ / "m/cover.jpg", mine);
+        std::vector<std::string> args = {"--json", "--mirror", dir_ / "lib", "-o", dir_ / "m", "-f", "flac",
+                                         "--copy-other", "cover.jpg"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        for (int run = 0; run < 2; ++run) {
+            const auto r = Cli(args);
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_EQ(LastJson(r.out, "summary")["skipped"], c.skipped) << r.out;
+            EXPECT_EQ(LastJson(r.out, "summary")["converted"], run == 0 ? 2 - c.skipped / 2 : 0) << r.out;
+        }
+        const auto tree = Tree(dir_ / "m");
+        EXPECT_EQ(tree.at("a.flac") == mine, std::string(c.aTarget) != "a.flac");
+        EXPECT_EQ(tree.at("cover.jpg") == mine, std::string(c.coverTarget) != "cover.jpg");
+        const bool renamed = std::string(c.aTarget) == "a (wav).flac";
+        EXPECT_EQ(tree.size(), 3u + (renamed ? 2 : 0));
+        if (c.aTarget[0] != '\0') {
+            EXPECT_EQ(test::Run({"flac", "-s", "-t", dir_ / ("m/" + std::string(c.aTarget))}).exitCode, 0);
+        }
+        if (c.coverTarget[0] != '\0') {
+            EXPECT_EQ(tree.at(c.coverTarget), std::vector<uint8_t>({1, 2, 3}));
+        }
+    }
+
+    // The manifest lost a.wav's line, as when a run is killed right after the rename of its target.
+    for (const bool noted : {true, false}) {
+        SCOPED_TRACE(noted);
+        fs::remove_all(dir_ / "m");
+        const std::vector<std::string> args = {"--json", "--mirror", dir_ / "lib", "-o", dir_ / "m", "-f", "flac"};
+        ASSERT_EQ(Cli(args).exitCode, 0);
+        const auto first = Tree(dir_ / "m");
+        const auto bytes = ReadBytes(dir_ / "m/.pelloran-mirror");
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        std::string kept;
+        for (std::string line; std::getline(in, line);) {
+            if (line.find("\ta.wav\t") == std::string::npos) kept += line + "\n";
+        }
+        WriteBytes(dir_ / "m/.pelloran-mirror", std::vector<uint8_t>(kept.begin(), kept.end()));
+        if (noted) {
+            ASSERT_TRUE(NotePending(dir_ / "m", "a.flac", "a.wav", dir_ / "m/a.flac"));
+            // Notes that are not ours, or name a path out of the folder, change nothing.
+            auto journal = ReadBytes(dir_ / "m/.pelloran-mirror.pending");
+            const std::string hostile = "1\t2\t../b.flac\tb.wav\tw\nx\ty\n1\t2\tb.flac\n" +
+                                        std::string(70000, 'z') + "\n";
+            journal.insert(journal.begin(), hostile.begin(), hostile.end());
+            for (const char c : std::string("3\t4\tb.flac\tb.wav")) journal.push_back(c);  // cut short
+            WriteBytes(dir_ / "m/.pelloran-mirror.pending", journal);
+        }
+        const auto r = Cli(args);
+        EXPECT_EQ(LastJson(r.out, "summary")["converted"], 1);
+        EXPECT_EQ(fs::exists(dir_ / "m/a (wav).flac"), !noted);
+        if (noted) {
+            EXPECT_TRUE(first == Tree(dir_ / "m"));
+        }
+        EXPECT_FALSE(fs::exists(dir_ / "m/.pelloran-mirror.pending")) << "notes of listed targets go";
+    }
+}
+
 // Runs killed by SIGKILL at random moments, first while the mirror is made, then while it follows changes: the
 // next run repairs what they left, and the mirror converges to the one a single run makes.
 TEST_F(Mirror, KilledRunsConverge) {
