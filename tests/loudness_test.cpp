@@ -85,10 +85,10 @@ TEST(LoudnessMeter, ConformanceTonesReadTheirLoudnessAndRange) {
     };
     const std::vector<Case> cases = {
         {{{20, -23}}, -23.0, {}, {8, 16, 24, 32}},
-        {{{20, -33}}, -33.0},
-        {{{10, -36}, {60, -23}, {10, -36}}, -23.0},
-        {{{10, -72}, {10, -36}, {60, -23}, {10, -36}, {10, -72}}, -23.0},
-        {{{20, -26}, {20.1, -20}, {20, -26}}, -23.0},
+        {{{20, -33}}, -33.0, {}, {16, 24}},
+        {{{10, -36}, {60, -23}, {10, -36}}, -23.0, {}, {16, 24}},
+        {{{10, -72}, {10, -36}, {60, -23}, {10, -36}, {10, -72}}, -23.0, {}, {16, 24}},
+        {{{20, -26}, {20.1, -20}, {20, -26}}, -23.0, {}, {16, 24}},
         {{{20, -20}, {20, -30}}, {}, 10, {16}},
         {{{20, -20}, {20, -15}}, {}, 5, {16}},
         {{{20, -40}, {20, -20}}, {}, 20, {16}},
@@ -98,8 +98,12 @@ TEST(LoudnessMeter, ConformanceTonesReadTheirLoudnessAndRange) {
         for (int bits : cases[i].widths) {
             const LoudnessResult r = Measure(Tones(cases[i].tones, 48000, 2, bits), 48000, bits);
             ASSERT_TRUE(r.integrated && r.range) << i;
-            if (cases[i].lufs) EXPECT_NEAR(*r.integrated, *cases[i].lufs, 0.1) << "case " << i << ", " << bits;
-            if (cases[i].lra) EXPECT_NEAR(*r.range, *cases[i].lra, 1.0) << "case " << i;
+            if (cases[i].lufs) {
+                EXPECT_NEAR(*r.integrated, *cases[i].lufs, 0.1) << "case " << i << ", " << bits;
+            }
+            if (cases[i].lra) {
+                EXPECT_NEAR(*r.range, *cases[i].lra, 1.0) << "case " << i;
+            }
         }
     }
 }

@@ -4,6 +4,8 @@
 #include <QtGui/QLinearGradient>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
+#include <QtGui/QPixmap>
+#include <QtGui/QPolygonF>
 
 #include <algorithm>
 #include <cmath>
@@ -62,6 +64,25 @@ QIcon ArtIcon(const QString& path) {
     QString twin = path;
     if (twin.endsWith(QLatin1String(".png"))) twin.insert(twin.size() - 4, QLatin1String("@2x"));
     if (twin != path && QFile::exists(twin)) icon.addFile(twin);
+    return icon;
+}
+
+QIcon RestoreIcon() {
+    QIcon icon;
+    for (const int scale : {1, 2}) {
+        QPixmap picture(16 * scale, 16 * scale);
+        picture.fill(Qt::transparent);
+        QPainter p(&picture);
+        p.scale(scale, scale);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(0xf4, 0xf8, 0xfb), 1.6));
+        p.drawRect(QRectF(3.5, 6.5, 7, 6));
+        p.drawLine(QPointF(3.5, 7.5), QPointF(10.5, 7.5));
+        p.drawPolyline(QPolygonF({QPointF(6, 6.5), QPointF(6, 3.5), QPointF(13, 3.5), QPointF(13, 9.5),
+                                  QPointF(10.5, 9.5)}));
+        p.end();
+        icon.addPixmap(picture);
+    }
     return icon;
 }
 

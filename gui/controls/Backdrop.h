@@ -18,5 +18,8 @@ void PaintBackdrop(QPainter& p, QSize size, const QPalette& palette, int panelWi
 void PaintMark(QPainter& p, const QRectF& r);
 // A picture of the resources with its twice-as-large twin (name@2x.png), whatever the scale at start.
 QIcon ArtIcon(const QString& path);
+// The caption button's glyph while the window is maximised: two windows, one behind the other, drawn like the
+// maximise glyph at 1x and 2x.
+QIcon RestoreIcon();
 
 }  // namespace pelloran

@@ -19,6 +19,7 @@ public:
 
     // Each setter repaints at once when repaint is set.
     void SetIcon(const QIcon& icon, const QIcon& hoverIcon, bool resize, bool repaint = true);
+    const QIcon& SkinIcon() const { return icon_; }
     // False (and no images kept) when a bitmap cannot be used.
     bool SetBitmaps(const QPixmap& bitmap, const QPixmap& hoverBitmap, bool resize, bool repaint = true);
     void SetCursorShape(Qt::CursorShape shape);

@@ -192,10 +192,11 @@ void AacPageBase::UpdateEnabled() {
     bitRateList->setEnabled(e && mode == kAbr);
     qualityEdit->setEnabled(e && mode == kVbr);
     qualitySpin->setEnabled(e && mode == kVbr);
-    // With ALAC the AAC encoder's groups mean nothing: hidden, not greyed.
-    for (QWidget* w : {static_cast<QWidget*>(autoBox), static_cast<QWidget*>(resetButton), bitRateList->parentWidget(),
-                       tnsBox->parentWidget()})
-        w->setVisible(aac);
+    // With ALAC the AAC encoder's groups mean nothing, nor with Auto its parameters: hidden, not greyed.
+    autoBox->setVisible(aac);
+    resetButton->setVisible(aac);
+    bitRateList->parentWidget()->setVisible(e);
+    tnsBox->parentWidget()->setVisible(e);
 }
 
 void AacPageBase::Reset() {

@@ -52,6 +52,7 @@ void AmrPage::Initialise() {
 
     auto* amrBox = new QGroupBox(QStringLiteral("AMR Encoding Parameters"), this);
     auto* grid = new QGridLayout(amrBox);
+    grid->setColumnStretch(2, 1);  // the lists take the room, not the columns of words
     auto* nb = new QRadioButton(QStringLiteral("NB (Narrow Band, 8000 Hz)"), amrBox);
     auto* wb = new QRadioButton(QStringLiteral("WB (Wide Band, 16000 Hz)"), amrBox);
     bandGroup = MakeRadioGroup(amrBox, {nb, wb});
@@ -69,6 +70,7 @@ void AmrPage::Initialise() {
 
     auto* awbBox = new QGroupBox(QStringLiteral("AWB Encoding Parameters"), this);
     auto* awbGrid = new QGridLayout(awbBox);
+    awbGrid->setColumnStretch(1, 1);
     awbList = new QComboBox(awbBox);
     awbDtxBox = new QCheckBox(QStringLiteral("&Enable DTX (Discontinuous Transmission)"), awbBox);
     awbGrid->addWidget(new QLabel(QStringLiteral("Sample Frequency: 16000 Hz"), awbBox), 0, 0, 1, 2);

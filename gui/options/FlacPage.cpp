@@ -35,6 +35,7 @@ void FlacPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
     auto* details = new QGroupBox(this);
     auto* grid = new QGridLayout(details);
+    grid->setColumnStretch(1, 1);  // the lists take the room: the labels' column is as wide as its words
     levelList = new QComboBox(details);
     auto* levelLabel = new QLabel(QStringLiteral("&Compression Level:"), details);
     levelLabel->setBuddy(levelList);

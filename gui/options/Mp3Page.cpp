@@ -119,10 +119,13 @@ void Mp3Page::BuildExtras(QVBoxLayout* layout) {
     auto* v1 = new QRadioButton(QStringLiteral("ID3v&1"), versionBox);
     auto* v2 = new QRadioButton(QStringLiteral("ID3v&2"), versionBox);
     auto* both = new QRadioButton(QStringLiteral("I&D3v1 && ID3v2"), versionBox);
-    versionGroup = MakeRadioGroup(versionBox, {v1, v2, both});
+    // ID3v2.4 keeps several values of a field apart; ID3v2 (2.3) joins them with "/".
+    auto* v24 = new QRadioButton(QStringLiteral("ID3v2.&4 (several values kept apart)"), versionBox);
+    versionGroup = MakeRadioGroup(versionBox, {v1, v2, both, v24});
     versionLayout->addWidget(v1);
     versionLayout->addWidget(v2);
     versionLayout->addWidget(both);
+    versionLayout->addWidget(v24);
     tagBox->layout()->addWidget(versionBox);
     layout->addWidget(tagBox);
 

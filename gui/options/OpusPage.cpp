@@ -36,6 +36,7 @@ void OpusPage::Initialise() {
     auto* layout = new QVBoxLayout(this);
     auto* details = new QGroupBox(this);
     auto* grid = new QGridLayout(details);
+    grid->setColumnStretch(1, 1);  // the lists take the room: the labels' column is as wide as its words
     bitRateList = new QComboBox(details);
     auto* bitRateLabel = new QLabel(QStringLiteral("&Bit Rate:"), details);
     bitRateLabel->setBuddy(bitRateList);

@@ -41,6 +41,7 @@ void PresetPage::Initialise() {
 
     auto* details = new QGroupBox(this);
     auto* grid = new QGridLayout(details);
+    grid->setColumnStretch(1, 1);  // the lists take the room: the labels' column is as wide as its words
     rateList = new QComboBox(details);
     auto* rateLabel = new QLabel(QStringLiteral("Sample &Frequency:"), details);
     rateLabel->setBuddy(rateList);

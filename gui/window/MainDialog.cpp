@@ -70,8 +70,8 @@ constexpr int kHeaderHeight = 56;
 constexpr int kResizeBorder = 6;
 // The command panel at the narrowest: the buttons' column.
 constexpr int kPanelWidth = 124;
-// The File column at the smallest; a larger window gives it the rest of the list's width.
-constexpr int kFileColumnWidth = 152;
+// The File column at the smallest (its tip names the whole path); a larger window gives it more.
+constexpr int kFileColumnWidth = 120;
 
 // A picture of the resources at the scale of the screen (name@2x.png beside name.png).
 QPixmap Picture(const char* path, QSize size, qreal scale) {
@@ -113,14 +113,14 @@ void MainDialog::Initialise() {
     CreateMenus();
     CreateShortcuts();
 
-    setMinimumSize(Smallest());
     CreateControls();
+    FillFormatSelector();  // the panel as wide as the format list needs, and the first size with it
+    setMinimumSize(Smallest());
     RestoreSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
-    FillFormatSelector();
-    Relayout();  // the panel as wide as the format list needs
+    Relayout();
     setAcceptDrops(true);
 
     // The first start is recorded; the help stays one F1 away instead of opening behind the window.
@@ -131,6 +131,7 @@ void MainDialog::CreateControls() {
     content_ = new QWidget(this);
     content_->setGeometry(rect());
     content_->setMouseTracking(true);  // the resize cursor at the border
+    content_->installEventFilter(this);
     setMouseTracking(true);
 
     list_ = new SortListCtrl(content_);
@@ -160,6 +161,11 @@ void MainDialog::CreateControls() {
         list_->SetColumnSortType(i, columns[i].sortType);
         list_->headerItem()->setTextAlignment(i, (columns[i].right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     }
+    // A Status column the user widens or narrows keeps that width as its part when the columns share the room.
+    connect(list_->header(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        if (!fittingColumns_ && column == SortListCtrl::kColStatus) statusBase_ = std::max(40, width - statusShare_);
+    });
+    list_->viewport()->installEventFilter(this);  // a scroll bar coming or going changes the room
     connect(list_, &SortListCtrl::ContextMenuWanted, this,
             [this](const QPoint& pos, bool) { ShowContextMenu(pos); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { OnCommand(kCmdPlaySource); });
@@ -231,6 +237,8 @@ void MainDialog::Relayout() {
     const int w = width();
     const int h = height();
     const int panel = PanelWidth();
+    // The format list, polished or given another font, may want another width: the first size follows it.
+    if (minimumSize() != Smallest()) setMinimumSize(Smallest());
     content_->setGeometry(rect());
     QRect listArea(panel + 13, 63, w - panel - 23, h - 73);
     // A progress panel takes the bottom of the list's place: the list stays in sight above it.
@@ -247,7 +255,7 @@ void MainDialog::Relayout() {
         if (CSkinButton* b = button(spec.id)) b->move(spec.geometry.x() + shift, spec.geometry.y());
     }
     if (formatSelector_) formatSelector_->setGeometry(14, 239, panel - 26, 24);
-    FitFileColumn();
+    FitColumns();
     for (const CaptionSpec& spec : kCaptionButtons) {
         if (CSkinButton* b = button(spec.id)) b->move(w - spec.geometry.x(), spec.geometry.y());
     }
@@ -255,14 +263,27 @@ void MainDialog::Relayout() {
     RenderBackground();
 }
 
-void MainDialog::FitFileColumn() {
-    // The File column takes the room a larger window gives beyond the other columns, never less than its own.
-    int others = 0;
-    const QFontMetrics metrics(list_->header()->font());
+void MainDialog::FitColumns() {
+    // The figures take what their title or a long value needs; File and Status share the rest of the width,
+    // File the larger part, each never below its own width (the list scrolls sideways then).
+    static const char* const kLongest[] = {nullptr, "0:00:00", "1411 kbps", "48000 Hz", "J-Stereo", nullptr};
+    const QFontMetrics title(list_->header()->font());
+    const QFontMetrics cell(list_->font());
+    int figures = 0;
+    fittingColumns_ = true;
     for (int i = 0; i < SortListCtrl::kColumnCount; ++i) {
-        if (i != SortListCtrl::kColFile) others += list_->columnWidth(i);
+        if (kLongest[i] == nullptr) continue;
+        const int width = std::max(title.horizontalAdvance(list_->headerItem()->text(i)) + 16,
+                                   cell.horizontalAdvance(QString::fromUtf8(kLongest[i])) + 10);
+        list_->setColumnWidth(i, width);
+        figures += width;
     }
-    list_->setColumnWidth(SortListCtrl::kColFile, std::max(kFileColumnWidth, list_->viewport()->width() - others));
+    const int room = std::max(0, list_->viewport()->width() - figures - kFileColumnWidth - statusBase_);
+    const int fileShare = room * 3 / 5;
+    list_->setColumnWidth(SortListCtrl::kColFile, kFileColumnWidth + fileShare);
+    statusShare_ = room - fileShare;
+    list_->setColumnWidth(SortListCtrl::kColStatus, statusBase_ + statusShare_);
+    fittingColumns_ = false;
 }
 
 void MainDialog::RenderBackground() {
@@ -278,18 +299,21 @@ void MainDialog::RenderBackground() {
 }
 
 void MainDialog::RestoreSize() {
-    const int width = store_.ReadNumber(kOptionsKey, "WindowWidth").value_or(kWidth);
-    const int height = store_.ReadNumber(kOptionsKey, "WindowHeight").value_or(kHeight);
-    QSize size = QSize(width, height).expandedTo(QSize(kWidth, kHeight));
+    const QSize first = FirstSize();
+    const int width = store_.ReadNumber(kOptionsKey, "WindowWidth").value_or(first.width());
+    const int height = store_.ReadNumber(kOptionsKey, "WindowHeight").value_or(first.height());
+    QSize size = QSize(width, height).expandedTo(first);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size());
     resize(size.expandedTo(Smallest()));
     startMaximized_ = store_.ReadNumber(kOptionsKey, "WindowMaximized").value_or(0) != 0;
 }
 
+QSize MainDialog::FirstSize() const { return QSize(kWidth + PanelWidth() - kPanelWidth, kHeight); }
+
 QSize MainDialog::Smallest() const {
     const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
-    const QSize first(kWidth, kHeight);
+    const QSize first = FirstSize();
     if (shown == nullptr) return first;
     return first.boundedTo(shown->availableGeometry().size()).expandedTo(QSize(kTightWidth, kTightHeight));
 }
@@ -439,6 +463,13 @@ void MainDialog::resizeEvent(QResizeEvent* event) {
     Relayout();
 }
 
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (list_ != nullptr && watched == list_->viewport() && event->type() == QEvent::Resize) FitColumns();
+    // A control's size hint changed (the format list's when polished): the panel may need another width.
+    if (watched == content_ && event->type() == QEvent::LayoutRequest) Relayout();
+    return QWidget::eventFilter(watched, event);
+}
+
 bool MainDialog::event(QEvent* event) {
     // A progress panel shown or hidden: the list makes room for it or takes its place back.
     if (event->type() == QEvent::LayoutRequest) Relayout();
@@ -447,10 +478,18 @@ bool MainDialog::event(QEvent* event) {
 
 void MainDialog::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
+    // The maximise button offers to restore a maximised window.
+    if (event->type() == QEvent::WindowStateChange) {
+        if (CSkinButton* b = button(kCmdMaximize)) {
+            b->SetIcon(isMaximized() ? RestoreIcon() : ArtIcon(QStringLiteral(":/images/maximize.png")), QIcon(), false);
+            b->setToolTip(isMaximized() ? QStringLiteral("Restore") : QStringLiteral("Maximize"));
+        }
+    }
     // The desktop went light or dark, or changed its font: the painted parts follow.
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
         if (linkButton_ != nullptr) {
             SetLinkColours();
+            setMinimumSize(Smallest());  // a larger font widens the panel, and the first size with it
             Relayout();
         }
     }

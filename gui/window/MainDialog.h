@@ -84,12 +84,14 @@ public:
         kCmdMinimize = 1030,
         kCmdMaximize = 1031,
         kCmdSelectAll = 32788,
+        kCmdMirror = 32790,
         kCmdClose = 1000,
         kCmdNothing = 1156,
     };
     enum class AddResult { Added, Duplicate, Refused };
 
-    // The first size of the window, and its smallest wherever the screen has room for it.
+    // The first size of the window beside a command panel of the buttons' width (FirstSize adds what a wider
+    // format list needs), and its smallest wherever the screen has room for it.
     static constexpr int kWidth = 699;
     static constexpr int kHeight = 538;
     // On a screen with less room the window may shrink to the screen, down to what its layout needs: the
@@ -107,6 +109,9 @@ public:
     void OnCommand(int id);
     // Shows the window at its saved size, maximised when it was closed so.
     void ShowAsSaved();
+    // The first size: kWidth x kHeight, wider by what the command panel needs beyond its buttons' column, so
+    // the list keeps its room beside a wide format list.
+    QSize FirstSize() const;
     // The first size, or the room of the window's screen when that is less (never below the tight size).
     QSize Smallest() const;
     void ToggleMaximized();
@@ -158,6 +163,7 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -207,7 +213,8 @@ private:
     // The command panel's width: the buttons' column, or wider for the format list's longest entry.
     int PanelWidth() const;
     void SetLinkColours();
-    void FitFileColumn();
+    // The columns fill the list's width: the figures at their natural widths, File and Status share the rest.
+    void FitColumns();
     void RenderBackground();
     // Which edges a point near the border resizes; none inside.
     Qt::Edges EdgesAt(const QPoint& pos) const;
@@ -216,6 +223,7 @@ private:
     void ShowHelpTopics();
     void ShowAbout();
     void ShowOptions();
+    void ShowMirror();
     void OpenAddress(const char* address);
     FileRow* FirstSelectedRow() const;
 
@@ -225,6 +233,9 @@ private:
     ListedFiles listed_;
     std::string failureNote_;
     int statusColumnWidth_ = 145;
+    int statusBase_ = 145;  // the Status column before it shares the room: widened, or as the user left it
+    int statusShare_ = 0;   // what the Status column has of the room at the last fit
+    bool fittingColumns_ = false;
     ShellActions shell_;
 
     QPixmap background_;

@@ -12,6 +12,7 @@
 #include "gui/window/HelpWindow.h"
 #include "gui/window/MainDialog.h"
 #include "gui/window/MainDialogRun.h"
+#include "gui/window/MirrorDialog.h"
 #include "gui/window/Notification.h"
 #include "gui/window/RunTally.h"
 #include "gui/window/ProgressDialogs.h"
@@ -42,6 +43,7 @@ const std::vector<PopupTemplate> kMainMenu = {
       {0, nullptr},
       {MainDialog::kCmdAddFiles, "&Add Files...\tCtrl+O"},
       {MainDialog::kCmdAddFolder, "Add F&older"},
+      {MainDialog::kCmdMirror, "&Mirror a Folder..."},
       {MainDialog::kCmdRemove, "&Remove\tDel"},
       {MainDialog::kCmdRemoveAll, "Remove Al&l"}}},
     {"Help",
@@ -136,6 +138,7 @@ void MainDialog::OnCommand(int id) {
         case kCmdBrowseDestination: OpenRowFile(id); break;
         case kCmdSelectAll: list_->selectAll(); break;
         case kCmdOptions: ShowOptions(); break;
+        case kCmdMirror: ShowMirror(); break;
         case kCmdHelpMenu:
             if (CSkinButton* help = button(kCmdHelpMenu)) helpMenu()->popup(help->mapToGlobal(help->rect().bottomLeft()));
             break;
@@ -343,6 +346,13 @@ void MainDialog::ShowOptions() {
     OptionsHooks hooks = OptionsHooks::Desktop();
     hooks.open = [this](const QString& target) { shell_.open(target.toStdString()); };
     if (ShowOptionsSheet(this, settings_, store_, hooks)) RebuildExtensionFilter(settings_);
+}
+
+void MainDialog::ShowMirror() {
+    // In the output format chosen now, with the options as they are; the list is not touched.
+    auto* dialog = new MirrorDialog(settings_, std::clamp(settings_.ParallelJobs, 1, 64), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 }  // namespace pelloran

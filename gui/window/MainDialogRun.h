@@ -71,8 +71,8 @@ public:
         PostToGui(owner_, [o = owner_] {
             if (o->statusColumnWidth_ >= 500) return;
             o->statusColumnWidth_ = 500;
-            o->list_->setColumnWidth(SortListCtrl::kColStatus, 500);
-            o->FitFileColumn();
+            o->statusBase_ = 500;
+            o->FitColumns();
         });
     }
     void ScrollTo(size_t index) override {

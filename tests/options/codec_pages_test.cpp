@@ -71,6 +71,11 @@ private slots:
                            static_cast<QWidget*>(page.mpegGroup->button(0)),
                            static_cast<QWidget*>(page.blockGroup->button(2))})
             QVERIFY(!w->isEnabled());
+        // Auto chooses every parameter: their groups go, and come back without it.
+        QVERIFY(page.bitRateList->parentWidget()->isHidden() && page.tnsBox->parentWidget()->isHidden());
+        QVERIFY(!page.autoBox->isHidden());
+        page.autoBox->click();
+        QVERIFY(!page.bitRateList->parentWidget()->isHidden() && !page.tnsBox->parentWidget()->isHidden());
     }
 
     void aacResetKeepsAmplificationAndSelects128() {

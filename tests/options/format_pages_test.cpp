@@ -184,6 +184,10 @@ private slots:
         ClickRadio(page.tags.group, 0);
         QCOMPARE(out.mp3.id3Version, 2);
         QCOMPARE(page.versionGroup->button(2)->text(), QString("I&D3v1 && ID3v2"));
+        ClickRadio(page.versionGroup, 3);  // ID3v2.4
+        page.Apply();
+        page.CopyBack(out);
+        QCOMPARE(out.mp3.id3Version, 3);
     }
 
     void oggRateCheckHoldsTheBitRateWithinTheLimits() {

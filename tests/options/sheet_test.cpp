@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
@@ -434,6 +436,39 @@ private slots:
         for (int16_t v : out.samples) outPeak = std::max(outPeak, std::abs(int(v)));
         QVERIFY2(outPeak > mixPeak * 0.45 && outPeak < mixPeak * 0.55,
                  qPrintable(QString("peak %1 of mix %2").arg(outPeak).arg(mixPeak)));
+    }
+
+    // A column of labels is as wide as its longest label, not wider: the controls beside it start right
+    // after the words, on every page and in every group.
+    void labelColumnsAreNoWiderThanTheirLabels() {
+        for (int index = 0; index < OptionsSheetDialog::kPageCount; ++index) {
+            TestHooks t;
+            ConvertSettings s;
+            s.OptStartPageIndex = index;
+            OptionsSheetDialog sheet(s, t.hooks);
+            sheet.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+            for (QGridLayout* grid : sheet.Page(index)->findChildren<QGridLayout*>()) {
+                int widest = 0, column = -1;
+                for (int i = 0; i < grid->count(); ++i) {
+                    int row, col, rows, cols;
+                    grid->getItemPosition(i, &row, &col, &rows, &cols);
+                    auto* label = qobject_cast<QLabel*>(grid->itemAt(i)->widget());
+                    if (col != 0 || cols != 1 || grid->itemAt(i)->widget() == nullptr) continue;
+                    if (label == nullptr || !label->isVisible()) {
+                        widest = -1;  // not a column of labels
+                        break;
+                    }
+                    widest = std::max(widest, label->sizeHint().width());
+                    column = row;
+                }
+                if (widest <= 0 || grid->columnCount() < 2) continue;
+                const int width = grid->cellRect(column, 0).width();
+                QVERIFY2(width <= widest + 2, qPrintable(QString("page %1, column of %2: %3 for labels of %4")
+                                                             .arg(index).arg(grid->parentWidget()->objectName())
+                                                             .arg(width).arg(widest)));
+            }
+        }
     }
 };
 

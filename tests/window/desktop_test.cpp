@@ -115,6 +115,8 @@ private slots:
     void keyboardFocusIsMarkedAndFollowsTheLayout();
     void picturesComeAtTwiceTheSize();
     void installPutsEverythingInPlace();
+    void desktopEntryNeverBecomesTheDefault();
+    void bashCompletesNamesWithSpaces();
 };
 
 void DesktopTest::commandLineGivesPathsHelpAndVersion() {
@@ -420,19 +422,36 @@ void DesktopTest::otherUsersAreNeitherHeardNorTold() {
 
 void DesktopTest::resizesMaximisesAndRemembersItsSize() {
     WindowHarness h;
+    QSize first;
     {
         MainDialog& w = h.Open();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QCOMPARE(w.minimumSize(), QSize(MainDialog::kWidth, MainDialog::kHeight));
-        QCOMPARE(w.size(), QSize(MainDialog::kWidth, MainDialog::kHeight));
-        // The format list shows its longest entry whole; the list starts right of the panel that holds it.
+        // The offscreen screen (800 x 600) may be narrower than the first size.
+        const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size();
+        first = w.FirstSize().boundedTo(room);
+        QCOMPARE(w.FirstSize().height(), MainDialog::kHeight);
+        QCOMPARE(w.minimumSize(), first);
+        QCOMPARE(w.size(), first);
+        // The format list shows its longest entry whole; the list starts right of the panel that holds it and
+        // keeps the room it has beside the buttons' column alone: every column in sight, none cut to its title.
         QComboBox* format = w.formatSelector();
         QVERIFY(format->width() >= format->sizeHint().width());
         for (int i = 0; i < format->count(); ++i)
             QVERIFY(format->fontMetrics().horizontalAdvance(format->itemText(i)) < format->width() - 20);
         QCOMPARE(w.list()->geometry().top(), 63);
-        QCOMPARE(w.list()->geometry().bottomRight(), QPoint(688, 527));
+        QCOMPARE(w.list()->geometry().bottomRight(), QPoint(first.width() - 11, 527));
         QVERIFY(w.list()->x() > format->geometry().right() + 10);
+        QVERIFY(w.list()->width() >= MainDialog::kWidth - 147 - (w.FirstSize().width() - first.width()));
+        const auto columnsFill = [&w] {
+            int sum = 0;
+            for (int i = 0; i < SortListCtrl::kColumnCount; ++i) sum += w.list()->columnWidth(i);
+            return sum == w.list()->viewport()->width();
+        };
+        QVERIFY(columnsFill());
+        const QFontMetrics cell(w.list()->font());
+        for (const auto& [column, longest] : {std::pair{SortListCtrl::kColBitRate, "1411 kbps"},
+                                              {SortListCtrl::kColFreq, "48000 Hz"}, {SortListCtrl::kColStatus, "Converting 100%"}})
+            QVERIFY2(w.list()->columnWidth(column) > cell.horizontalAdvance(longest), longest);
 
         // Dragging the bottom-right corner: the list grows, the caption buttons keep to the right edge.
         const QPoint corner(w.width() - 2, w.height() - 2);
@@ -441,31 +460,46 @@ void DesktopTest::resizesMaximisesAndRemembersItsSize() {
                          w.mapToGlobal(QPointF(corner + QPoint(101, 62))), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(&w, &move);
         QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, corner + QPoint(101, 62));
-        QTRY_COMPARE(w.size(), QSize(800, 600));
-        QCOMPARE(w.list()->geometry().bottomRight(), QPoint(789, 589));
-        QCOMPARE(w.button(MainDialog::kCmdClose)->geometry(), QRect(770, 11, 21, 21));
-        QCOMPARE(w.background().size(), QSize(800, 600));
-        // The columns fill a list wide enough for them: the File column takes the room, the others keep their widths.
-        w.resize(1000, 600);
-        QTRY_COMPARE(w.width(), 1000);
-        int columns = 0;
-        for (int i = 0; i < SortListCtrl::kColumnCount; ++i) columns += w.list()->columnWidth(i);
-        QCOMPARE(columns, w.list()->viewport()->width());
-        QCOMPARE(w.list()->columnWidth(SortListCtrl::kColStatus), 145);
+        const QSize grown = first + QSize(101, 62);
+        QTRY_COMPARE(w.size(), grown);
+        QCOMPARE(w.list()->geometry().bottomRight(), QPoint(grown.width() - 11, grown.height() - 11));
+        QCOMPARE(w.button(MainDialog::kCmdClose)->geometry(), QRect(grown.width() - 30, 11, 21, 21));
+        QCOMPARE(w.background().size(), grown);
+        // The columns stretch with the window: File and Status share the room, the figures keep their widths.
+        const int file = w.list()->columnWidth(SortListCtrl::kColFile);
+        const int status = w.list()->columnWidth(SortListCtrl::kColStatus);
+        const int duration = w.list()->columnWidth(SortListCtrl::kColDuration);
+        w.resize(first.width() + 400, 600);
+        QTRY_COMPARE(w.width(), first.width() + 400);
+        QVERIFY(columnsFill());
+        QVERIFY(w.list()->columnWidth(SortListCtrl::kColFile) > file + 150);
+        QVERIFY(w.list()->columnWidth(SortListCtrl::kColStatus) > status + 100);
+        QCOMPARE(w.list()->columnWidth(SortListCtrl::kColDuration), duration);
         // Never smaller than the first size.
         w.resize(300, 200);
-        QTRY_COMPARE(w.size(), QSize(MainDialog::kWidth, MainDialog::kHeight));
-        w.resize(760, 580);
+        QTRY_COMPARE(w.size(), first);
+        // Within the screen, which the offscreen one's width may leave no room for beyond the first size.
+        const QSize kept = (first + QSize(61, 42)).boundedTo(room);
+        w.resize(kept);
 
+        CSkinButton* maximize = w.button(MainDialog::kCmdMaximize);
+        const auto glyph = [maximize] { return maximize->SkinIcon().pixmap(QSize(16, 16), 2.0).toImage(); };
+        const QImage plain = glyph();
         w.OnCommand(MainDialog::kCmdMaximize);
         QTRY_VERIFY(w.isMaximized());
+        // Maximised, the button shows and names what it does now.
+        QCOMPARE(maximize->toolTip(), QString("Restore"));
+        QCOMPARE(glyph(), RestoreIcon().pixmap(QSize(16, 16), 2.0).toImage());
+        QVERIFY(glyph() != plain);
         w.OnCommand(MainDialog::kCmdMaximize);
         QTRY_VERIFY(!w.isMaximized());
-        QTRY_COMPARE(w.size(), QSize(760, 580));
+        QCOMPARE(maximize->toolTip(), QString("Maximize"));
+        QCOMPARE(glyph(), plain);
+        QTRY_COMPARE(w.size(), kept);
         h.Destroy();
     }
     MainDialog& again = h.Open();
-    QCOMPARE(again.size(), QSize(760, 580));
+    QCOMPARE(again.size(), (first + QSize(61, 42)).boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size()));
 }
 
 // Also run on a 1280 x 800 screen at 200 % less its panels (window_small_screen): the window shrinks to the
@@ -475,7 +509,7 @@ void DesktopTest::fitsTheScreenItOpensOn() {
     WindowHarness h;
     MainDialog& w = h.Open();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QSize first(MainDialog::kWidth, MainDialog::kHeight);
+    const QSize first = w.FirstSize();
     QCOMPARE(w.size(), first.boundedTo(room));
     w.resize(1, 1);
     QTRY_COMPARE(w.size(), first.boundedTo(room));  // nor smaller
@@ -489,6 +523,7 @@ void DesktopTest::fitsTheScreenItOpensOn() {
     // So do the windows it opens.
     w.OnCommand(MainDialog::kCmdHelpTopics);
     w.OnCommand(MainDialog::kCmdAbout);
+    w.OnCommand(MainDialog::kCmdMirror);
     for (QWidget* shown : QApplication::topLevelWidgets()) {
         if (shown == &w || !shown->isVisible()) continue;
         QVERIFY(QTest::qWaitForWindowExposed(shown));
@@ -596,6 +631,103 @@ void DesktopTest::installPutsEverythingInPlace() {
     const CommandResult meta =
         Run({"appstreamcli", "validate", "--no-net", root + "/share/metainfo/org.pelloran.Pelloran.metainfo.xml"});
     QVERIFY2(meta.exitCode == 0, (meta.out + meta.err).c_str());
+}
+
+// Installed as the package installs it (its files copied, then the desktop database's trigger), the entry never
+// makes Pelloran the default for a type: nothing writes mimeapps.list or defaults.list, and another handler the
+// user or the system chose stays the default.
+void DesktopTest::desktopEntryNeverBecomesTheDefault() {
+    if (!HaveTool("xdg-mime") || !HaveTool("update-desktop-database"))
+        QSKIP("xdg-utils or desktop-file-utils missing (scripts/install-deps installs them)");
+    const struct {
+        const char* name;
+        const char* otherDefault;  // "user", "system" or "" (no other handler)
+        bool trigger;              // update-desktop-database after the copy
+        const char* expected;
+    } cases[] = {
+        // The only handler: xdg-mime then names any entry that lists the type, a default or not.
+        {"the only handler", "", true, "org.pelloran.Pelloran.desktop"},
+        {"the user chose another handler", "user", true, "other-player.desktop"},
+        {"the system chose another handler", "system", true, "other-player.desktop"},
+    };
+    for (const auto& c : cases) {
+        TempDir root;
+        const std::string usr = root / "usr", apps = usr + "/share/applications";
+        const std::vector<std::string> env = {
+            "HOME=" + (root / "home"), "XDG_CONFIG_HOME=" + (root / "config"), "XDG_DATA_HOME=" + (root / "local"),
+            "XDG_CONFIG_DIRS=" + (root / "etc"), "XDG_DATA_DIRS=" + usr + "/share", "XDG_CURRENT_DESKTOP=",
+            "DESKTOP_SESSION=", "KDE_FULL_SESSION=", "GNOME_DESKTOP_SESSION_ID="};
+        for (const char* d : {"home", "config", "local", "etc", "usr/share/applications"})
+            fs::create_directories(root.path() / d);
+        if (*c.otherDefault) {
+            const std::string other = "[Desktop Entry]\nType=Application\nName=Other Player\nExec=true %F\n"
+                                      "MimeType=audio/flac;audio/mpeg;\n";
+            WriteBytes(apps + "/other-player.desktop", std::vector<uint8_t>(other.begin(), other.end()));
+            if (std::string(c.otherDefault) == "user") {
+                const CommandResult set = Run({"xdg-mime", "default", "other-player.desktop", "audio/flac"}, env);
+                QVERIFY2(set.exitCode == 0, set.err.c_str());
+            } else {
+                const std::string list = "[Default Applications]\naudio/flac=other-player.desktop\n";
+                WriteBytes(apps + "/defaults.list", std::vector<uint8_t>(list.begin(), list.end()));
+            }
+        }
+        std::map<std::string, std::vector<uint8_t>> before;
+        for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+            if (entry.is_regular_file()) before[entry.path().string()] = ReadBytes(entry.path().string());
+
+        const CommandResult install =
+            Run({"cmake", "--install", PELLORAN_BINARY_DIR, "--prefix", usr, "--component", "gui"});
+        QVERIFY2(install.exitCode == 0, install.err.c_str());
+        // No preference that would put it before another handler the user has not chosen.
+        const std::vector<uint8_t> entry = ReadBytes(apps + "/org.pelloran.Pelloran.desktop");
+        QVERIFY(!entry.empty() && std::string(entry.begin(), entry.end()).find("InitialPreference") == std::string::npos);
+        if (c.trigger) QCOMPARE(Run({"update-desktop-database", apps}).exitCode, 0);
+
+        // Every file that was there is as it was; no list of defaults appeared.
+        for (const auto& [path, bytes] : before) QVERIFY2(ReadBytes(path) == bytes, (std::string(c.name) + ": " + path).c_str());
+        for (const auto& entry : fs::recursive_directory_iterator(root.path())) {
+            const std::string name = entry.path().filename().string();
+            if (before.count(entry.path().string()) == 0)
+                QVERIFY2(name != "mimeapps.list" && name.find("defaults.list") == std::string::npos, c.name);
+        }
+        const CommandResult query = Run({"xdg-mime", "query", "default", "audio/flac"}, env);
+        QCOMPARE(query.exitCode, 0);
+        QVERIFY2(query.out == (*c.expected ? std::string(c.expected) + "\n" : std::string()),
+                 (std::string(c.name) + ": " + query.out).c_str());
+    }
+}
+
+// pelloran-cli's bash completion, driven as bash drives it: each name is one reply, spaces and all, however
+// the word is typed.
+void DesktopTest::bashCompletesNamesWithSpaces() {
+    const std::string completion = std::string(PELLORAN_BINARY_DIR) + "/completions/pelloran-cli.bash";
+    QVERIFY(fs::is_regular_file(completion));
+    TempDir dir;
+    fs::create_directories(dir.path() / "My Music");
+    WriteBytes(dir / "Music with space.wav", {});
+    WriteBytes(dir / "Other.wav", {});
+    const char* script = R"(source "$1"; cd "$2"; shift 2
+COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=()
+_pelloran_cli
+for reply in "${COMPREPLY[@]}"; do printf '%q\n' "$reply"; done)";
+    const struct {
+        std::vector<std::string> words;
+        std::string replies;
+    } cases[] = {
+        {{"Mus"}, "Music\\ with\\ space.wav\n"},
+        {{"Music\\ w"}, "Music\\ with\\ space.wav\n"},
+        {{"\"Music w"}, "Music\\ with\\ space.wav\n"},
+        {{"O"}, "Other.wav\n"},
+        {{"-o", "My"}, "My\\ Music\n"},
+        {{"--format", "fla"}, "flac\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {"bash", "-c", script, "complete", completion, dir.path().string(), "pelloran-cli"};
+        argv.insert(argv.end(), c.words.begin(), c.words.end());
+        const CommandResult got = Run(argv);
+        QVERIFY2(got.exitCode == 0, got.err.c_str());
+        QVERIFY2(got.out == c.replies, (c.words.back() + " gave " + got.out).c_str());
+    }
 }
 
 QTEST_MAIN(DesktopTest)
