@@ -1,5 +1,8 @@
 #include "gui/options/WavPage.h"
 
+#include <QGroupBox>
+#include <QVBoxLayout>
+
 namespace pelloran {
 
 namespace {
@@ -24,7 +27,29 @@ PresetPageLayout WavLayout() {
 
 WavPage::WavPage(const ConvertSettings& s, OptionsHooks& hooks, QWidget* parent)
     : PresetPage(WavLayout(), s.wav.automatic, s.wav.bits, s.wav.rate,
-                  ChannelIndex(kStereoMonoSame, s.wav.channels), s.wav.amplify, s.wav.gain, hooks, parent) {}
+                  ChannelIndex(kStereoMonoSame, s.wav.channels), s.wav.amplify, s.wav.gain, hooks, parent),
+      tags(tagType_, tagSettings_, hooks,
+           TagCaptions{"Add &tags", "T&ransfer tags from source file", "&None", "&Edit tags"}, true),
+      tagType_(s.wav.tagType),
+      tagSettings_(s.wav.tags) {
+    tags.copyCover = s.wav.copyCover;
+}
+
+void WavPage::BuildExtras(QVBoxLayout* layout) {
+    layout->addWidget(tags.BuildBox(this));
+    tags.ShowMembers();
+    tags.UpdateEnabled();
+}
+
+bool WavPage::ReadControls(PageRefusal* refusal) {
+    tags.Read();
+    return PresetPage::ReadControls(refusal);
+}
+
+void WavPage::ShowMembers() {
+    PresetPage::ShowMembers();
+    if (tags.group) tags.ShowMembers();
+}
 
 void WavPage::CopyBack(ConvertSettings& s) const {
     s.wav.automatic = auto_;
@@ -35,6 +60,9 @@ void WavPage::CopyBack(ConvertSettings& s) const {
     }
     s.wav.amplify = amplifyFlag_;
     s.wav.gain = coefficient_;
+    s.wav.tagType = tagType_;
+    s.wav.tags = tagSettings_;
+    s.wav.copyCover = tags.copyCover;
 }
 
 }  // namespace pelloran

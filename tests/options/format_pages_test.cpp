@@ -264,6 +264,21 @@ private slots:
         QCOMPARE(out.wav.channels, 1);
     }
 
+    // WAV holds tags like the other formats: the page's tag group reaches the settings.
+    void wavTagsReachTheSettings() {
+        TestHooks t;
+        ConvertSettings s;
+        s.wav.tagType = 1;
+        WavPage page(s, t.hooks);
+        page.EnsureCreated();
+        QCOMPARE(page.tags.group->checkedId(), 1);
+        ClickRadio(page.tags.group, 2);  // none
+        page.Apply();
+        ConvertSettings out;
+        page.CopyBack(out);
+        QCOMPARE(out.wav.tagType, 2);
+    }
+
     void amplificationIsCheckedOnlyWhenTheBoxIsOn() {
         TestHooks t;
         ConvertSettings s;
