@@ -1,9 +1,6 @@
 #include "gui/window/MirrorRun.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <set>
@@ -18,71 +15,10 @@ namespace pelloran {
 
 namespace {
 
-std::string Relative(const std::string& path, const std::string& folder) {
-    return path.rfind(folder, 0) == 0 ? path.substr(folder.size()) : path;
-}
-
 std::string WithSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder += '/';
     return folder;
 }
-
-// The manifest's changes, written under its lock now and then and at the end: a run that is killed loses at
-// most its last moments (those targets convert again).
-class ManifestChanges {
-public:
-    explicit ManifestChanges(std::string folder) : folder_(std::move(folder)) {}
-    void Put(MirrorRecord record) {
-        std::lock_guard lock(mutex_);
-        put_.push_back(std::move(record));
-        if (std::chrono::steady_clock::now() - last_ > std::chrono::seconds(1)) FlushLocked();
-    }
-    void Remove(std::string source) {
-        std::lock_guard lock(mutex_);
-        removed_.push_back(std::move(source));
-    }
-    bool Flush() {
-        std::lock_guard lock(mutex_);
-        return FlushLocked();
-    }
-
-private:
-    bool FlushLocked() {
-        last_ = std::chrono::steady_clock::now();
-        if (put_.empty() && removed_.empty()) return true;
-        if (!CommitManifest(folder_, put_, removed_)) return false;
-        put_.clear();
-        removed_.clear();
-        return true;
-    }
-    std::string folder_;
-    std::mutex mutex_;
-    std::vector<MirrorRecord> put_;
-    std::vector<std::string> removed_;
-    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
-};
-
-// A finished file takes a target's name only when nothing is there or what is there is the mirror's own; the
-// work file is noted first, so a run killed right after the rename still knows the target as its own.
-class CommitGuard {
-public:
-    CommitGuard(const MirrorPreview& preview) : preview_(preview) {}
-    bool May(const std::string& relSource, const std::string& workPath, const std::string& target) {
-        struct stat st {};
-        std::lock_guard lock(mutex_);
-        if (lstat(target.c_str(), &st) == 0 && preview_.plan.ownTargets.count(target) == 0 &&
-            committed_.count(target) == 0)
-            return false;
-        NotePending(preview_.mirror, Relative(target, preview_.mirror), relSource, workPath);
-        committed_.insert(target);
-        return true;
-    }
-
-private:
-    const MirrorPreview& preview_;
-    std::mutex mutex_;
-    std::set<std::string> committed_;
-};
 
 // The whole run's fraction: finished steps and the parts of running conversions.
 class RunFraction {
@@ -125,15 +61,14 @@ private:
     const std::atomic<bool>& cancel_;
 };
 
-// The conversions of the mirror: each converted target recorded, the old target of a source that moved
-// removed once the new one is in place, a file the mirror did not make never replaced.
+// The mirror's conversions: each one's commit guarded and its target recorded by MirrorChanges.
 class Conversions : public RunObserver {
 public:
-    Conversions(const MirrorPreview& preview, std::vector<size_t> stepOf, std::vector<FileItem*>& items,
-                ManifestChanges& manifest, CommitGuard& guard, RunFraction& fraction,
+    Conversions(const MirrorPlan& plan, std::vector<size_t> stepOf, std::vector<FileItem*>& items,
+                MirrorChanges& changes, RunFraction& fraction,
                 const std::function<void(size_t, MirrorStepEnd)>& stepDone)
-        : preview_(preview), stepOf_(std::move(stepOf)), items_(items), manifest_(manifest), guard_(guard),
-          fraction_(fraction), stepDone_(stepDone), states_(stepOf_.size(), EntryState::NotConverted) {}
+        : plan_(plan), stepOf_(std::move(stepOf)), items_(items), changes_(changes), fraction_(fraction),
+          stepDone_(stepDone), states_(stepOf_.size(), EntryState::NotConverted) {}
 
     void SetStatus(size_t index, const EntryStatus& status) override {
         std::lock_guard lock(mutex_);
@@ -141,11 +76,9 @@ public:
     }
     void EntryProgress(size_t index, double part) override { fraction_.Part(index, part); }
     bool Committing(size_t index, const std::string& workPath, const std::string& target) override {
-        return guard_.May(Step(index).relSource, workPath, target);
+        return changes_.MayCommit(Step(index).relSource, workPath, target);
     }
     void EntryFinished(size_t index, const EntryResult& result) override {
-        const MirrorStep& step = Step(index);
-        const std::string& dest = preview_.mirror;
         MirrorStepEnd end = MirrorStepEnd::Failed;
         {
             std::lock_guard lock(mutex_);
@@ -156,12 +89,7 @@ public:
             outcome.skipped += end == MirrorStepEnd::LeftAlone;
             outcome.failed += end == MirrorStepEnd::Failed;
         }
-        if (result.ok) {
-            manifest_.Put({Relative(items_[index]->targetPath, dest), step.relSource, step.size, step.mtimeNs,
-                           preview_.plan.fingerprint});
-            if (!step.oldTarget.empty() && preview_.plan.planned.count(step.oldTarget) == 0)
-                RemoveMirrored(dest, Relative(step.oldTarget, dest));
-        }
+        if (result.ok) changes_.Converted(Step(index), items_[index]->targetPath);
         fraction_.Done(index);
         if (stepDone_) stepDone_(stepOf_[index], end);
     }
@@ -171,12 +99,11 @@ public:
     MirrorOutcome outcome;
 
 private:
-    const MirrorStep& Step(size_t index) const { return preview_.plan.steps[stepOf_[index]]; }
-    const MirrorPreview& preview_;
+    const MirrorStep& Step(size_t index) const { return plan_.steps[stepOf_[index]]; }
+    const MirrorPlan& plan_;
     std::vector<size_t> stepOf_;
     std::vector<FileItem*>& items_;
-    ManifestChanges& manifest_;
-    CommitGuard& guard_;
+    MirrorChanges& changes_;
     RunFraction& fraction_;
     const std::function<void(size_t, MirrorStepEnd)>& stepDone_;
     std::mutex mutex_;
@@ -238,12 +165,11 @@ MirrorOutcome RunMirrorPreview(const MirrorPreview& preview, int jobs, const std
         outcome.failed = plan.steps.size();
         return outcome;
     }
-    std::set<std::string> folders;
+    std::set<std::string> folders = {dest};  // the manifest's own temporary files too
     for (const std::string& target : plan.planned) folders.insert(FolderPart(target));
     SweepMirrorLeftovers(folders);
 
-    ManifestChanges manifest(dest);
-    CommitGuard guard(preview);
+    MirrorChanges changes(dest, plan);
     RunFraction whole(plan.steps.size() - preview.blocked, fraction);
     // Copies and removals are quick: done here in order; conversions go to the run.
     std::vector<FileItem> items;
@@ -256,37 +182,25 @@ MirrorOutcome RunMirrorPreview(const MirrorPreview& preview, int jobs, const std
             continue;
         }
         if (step.action == MirrorAction::Convert) {
-            FileItem item;
-            item.sourcePath = step.source;
-            item.subFolder = step.subFolder;
-            items.push_back(std::move(item));
-            if (!step.suffix.empty()) settled.Set(step.source, step.suffix);
+            items.push_back(MirrorItem(step, settled));
             stepOf.push_back(i);
             continue;
         }
         MirrorStepEnd end = MirrorStepEnd::Done;
         if (step.action == MirrorAction::Copy) {
-            bool refused = false;
-            const bool ok = CopyAsIs(step.source, step.target, [&](const std::string& work) {
-                refused = !guard.May(step.relSource, work, step.target);
-                return !refused;
-            });
-            if (refused) {
-                ++outcome.skipped;
-                end = MirrorStepEnd::LeftAlone;
-            } else if (ok) {
-                ++outcome.copied;
-                manifest.Put({Relative(step.target, dest), step.relSource, step.size, step.mtimeNs, kCopiedAsIs});
-                if (!step.oldTarget.empty() && plan.planned.count(step.oldTarget) == 0)
-                    RemoveMirrored(dest, Relative(step.oldTarget, dest));
-            } else {
-                ++outcome.failed;
-                end = MirrorStepEnd::Failed;
+            switch (changes.Copy(step)) {
+                case MirrorChanges::Outcome::Done: ++outcome.copied; break;
+                case MirrorChanges::Outcome::Refused:
+                    ++outcome.skipped;
+                    end = MirrorStepEnd::LeftAlone;
+                    break;
+                case MirrorChanges::Outcome::Failed:
+                    ++outcome.failed;
+                    end = MirrorStepEnd::Failed;
+                    break;
             }
-        } else {
-            // A target that is not a file the mirror made as it made it (a folder, a link) is left and forgotten.
-            if (!step.target.empty() && RemoveMirrored(dest, Relative(step.target, dest))) ++outcome.removed;
-            manifest.Remove(step.relSource);
+        } else if (changes.Prune(step) && !step.target.empty()) {
+            ++outcome.removed;  // a folder or a link in a target's place is left, its record forgotten
         }
         whole.StepDone();
         if (stepDone) stepDone(i, end);
@@ -294,7 +208,7 @@ MirrorOutcome RunMirrorPreview(const MirrorPreview& preview, int jobs, const std
 
     std::vector<FileItem*> pointers;
     for (FileItem& item : items) pointers.push_back(&item);
-    Conversions observer(preview, stepOf, pointers, manifest, guard, whole, stepDone);
+    Conversions observer(plan, stepOf, pointers, changes, whole, stepDone);
     if (!pointers.empty() && !cancel) {
         RunOptions run;
         run.jobs = std::clamp(jobs, 1, 64);
@@ -308,7 +222,7 @@ MirrorOutcome RunMirrorPreview(const MirrorPreview& preview, int jobs, const std
     outcome.skipped += observer.outcome.skipped;
     outcome.failed += observer.outcome.failed;
     outcome.cancelled = cancel.load();
-    outcome.manifestWritten = manifest.Flush();
+    outcome.manifestWritten = changes.Flush();
     return outcome;
 }
 

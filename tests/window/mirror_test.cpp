@@ -133,8 +133,13 @@ void MirrorTest::previewsThenMirrorsAndKeepsInStep() {
     Pluck(src + "/Harbour.wav", 1.0, "A2", "E4");
     Pluck(dst + "/Harbour.flac", 3.0, "C2", "G3");
     const std::vector<uint8_t> theirs = ReadBytes(dst + "/Harbour.flac");
+    // A manifest half written by a killed run is swept; the manifest itself stays.
+    const std::string stale = dst + "/.pelloran-mirror.k3Xq9Z";
+    WriteBytes(stale, {'x'});
+    fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::seconds(10));
     preview();
     mirror();
+    QVERIFY(!fs::exists(stale) && fs::exists(dst + "/.pelloran-mirror"));
     QCOMPARE(dialog->summary()->text(), QString("Mirrored: 1 converted, 0 copied, 0 removed, 0 failed."));
     QVERIFY(ReadBytes(dst + "/Harbour.flac") == theirs);
     std::vector<std::string> ours;
