@@ -93,6 +93,10 @@ int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint1
     const PcmFormat& target = plan.format;
     AudioWriter& writer = *plan.writer;
     const bool convert = source.rate != target.rate || source.channels != target.channels;
+    // Float bit patterns go from reader to writer untouched: nothing below may work on them.
+    if (source.isFloat != target.isFloat ||
+        (target.isFloat && (convert || source.bits != 32 || plan.amplify || context.normalise || context.tap)))
+        return 0;
     PcmConverter converter;
     // Narrowing to 16 or 8 bits is dithered (Dither): by the converter after a resampler, else in place here.
     const bool dither = context.settings.Dither != 0 && source.bits > target.bits && target.bits <= 16;
@@ -257,8 +261,17 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
         context.report.largePictures = dropped.largePictures;
         context.report.sourceRate = sourceFormat.rate;
     }
+    // A float plan holds only when nothing in the loop works on the samples and the reader agrees; else the
+    // samples arrive as 32-bit integers.
+    PcmFormat readFormat = sourceFormat;
+    if (ready && plan.format.isFloat) {
+        const bool untouched = !context.tap && !context.normalise && !context.measureOnly && !plan.amplify &&
+                               plan.format.rate == sourceFormat.rate && plan.format.channels == sourceFormat.channels;
+        if (untouched && decoder->KeepFloat()) readFormat = decoder->Format();
+        plan.format.isFloat = readFormat.isFloat;
+    }
     if (ready && context.measureOnly) {
-        const int pumped = Pump(*decoder, sourceFormat, plan, formatCode, source, context);
+        const int pumped = Pump(*decoder, readFormat, plan, formatCode, source, context);
         decoder->Close();
         return pumped;
     }
@@ -269,7 +282,7 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
         decoder->Close();
         return 0;
     }
-    const int pumped = Pump(*decoder, sourceFormat, plan, formatCode, source, context);
+    const int pumped = Pump(*decoder, readFormat, plan, formatCode, source, context);
     decoder->Close();
     decoder.reset();
     if (pumped == 0) {

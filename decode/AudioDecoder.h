@@ -73,6 +73,11 @@ public:
     virtual bool IsDsd() const { return false; }
     // True when the stream ended before the extent its header gives (asked once the reading is over).
     virtual bool IsTruncated() const { return false; }
+    // True when the source stores 32-bit IEEE floats that KeepFloat can hand out as they are.
+    virtual bool StoresFloat() const { return false; }
+    // Asked before the first Read: switches Read to the source's float bit patterns (Format() then says isFloat)
+    // and returns true; false when the reader cannot, which changes nothing.
+    virtual bool KeepFloat() { return false; }
 
 protected:
     void ResetState();

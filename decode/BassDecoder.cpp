@@ -37,6 +37,7 @@ int PeekChannelMode(const File& file) {
 
 void BassDecoder::Close() {
     source_.reset();  // before the file it reads
+    floatSource_.reset();
     file_.Close();
     buffer_.clear();
     buffer_.shrink_to_fit();
@@ -44,6 +45,7 @@ void BassDecoder::Close() {
     positionBytes_ = 0;
     id3_.reset();
     streamKind = kOtherStream;
+    keptFloat_ = false;
     ResetState();
 }
 
@@ -113,6 +115,14 @@ int BassDecoder::Open(const std::string& path, int rate) {
             source_ = std::move(wide);
     }
     const SourceFormat& delivered = source_->Format();
+    // A float WAV is FFmpeg's to read; our own source of the same frames stands by to hand out its very floats.
+    if (delivered.bits == 32 && delivered.wideBits == 32 && dynamic_cast<const FfmpegSource*>(source_.get())) {
+        floatSource_ = WavSource::Open(file_, path, true);
+        if (floatSource_ && !(floatSource_->StoresFloat() && floatSource_->LengthFrames() == source_->LengthFrames() &&
+                              floatSource_->Format().channels == delivered.channels &&
+                              floatSource_->Format().rate == delivered.rate))
+            floatSource_.reset();
+    }
     outputChannels = std::min(channels, kMaxChannels);
     bitsPerSample = delivered.bits == 32 ? delivered.wideBits : delivered.bits;
     bytesPerSample = delivered.bits / 8;
@@ -150,6 +160,22 @@ bool BassDecoder::IsTruncated() const { return source_ && source_->Truncated(); 
 bool BassDecoder::IsDsd() const {
     const auto* media = dynamic_cast<const FfmpegSource*>(source_.get());
     return media != nullptr && media->Dsd();
+}
+
+bool BassDecoder::StoresFloat() const { return floatSource_ != nullptr || keptFloat_; }
+
+bool BassDecoder::KeepFloat() {
+    if (keptFloat_) return true;
+    if (!floatSource_ || positionBytes_ != 0 || !floatSource_->KeepFloat()) return false;
+    source_ = std::move(floatSource_);
+    keptFloat_ = true;
+    return true;
+}
+
+PcmFormat BassDecoder::Format() {
+    PcmFormat format = AudioDecoder::Format();
+    format.isFloat = keptFloat_;
+    return format;
 }
 
 int BassDecoder::ReadTags(TagRecord& tags) {

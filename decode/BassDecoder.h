@@ -12,6 +12,7 @@
 
 #include "decode/AudioDecoder.h"
 #include "decode/PcmSource.h"
+#include "decode/WavSource.h"
 #include "platform/File.h"
 #include "platform/TagReader.h"
 
@@ -34,6 +35,9 @@ public:
     const File* SourceFile() const override { return file_.IsOpen() ? &file_ : nullptr; }
     bool IsTruncated() const override;
     bool IsDsd() const override;
+    bool StoresFloat() const override;
+    bool KeepFloat() override;
+    PcmFormat Format() override;
 
     int GetStreamKind() const { return streamKind; }
     // The source reading the open file (tests ask which kind it is).
@@ -42,11 +46,13 @@ public:
 private:
     File file_;                           // the source's one open; outlives the source reading it
     std::unique_ptr<PcmSource> source_;
+    std::unique_ptr<WavSource> floatSource_;  // a float WAV's own floats, taken by KeepFloat
     std::vector<uint8_t> buffer_;         // interleaved frames of one Read
     size_t narrowFrameBytes_ = 0;         // bytes of one 16-bit frame of every channel (the progress unit)
     uint64_t positionBytes_ = 0;          // decoded bytes handed out
     std::optional<Id3Blocks> id3_;        // read at the first request
     int32_t streamKind = kOtherStream;
+    bool keptFloat_ = false;              // Read hands out float bit patterns
 };
 
 }  // namespace pelloran

@@ -1,10 +1,12 @@
 #include "decode/WavSource.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "decode/FfmpegSource.h"
 #include "decode/WavChunks.h"
+#include "decode/WidePcm.h"
 #include "media/PcmFormat.h"
 #include "platform/File.h"
 #include "platform/MpegFrames.h"
@@ -20,6 +22,7 @@ constexpr size_t kBlockBytes = 256 * 1024;
 // FFmpeg looks at the first packets of a 16-bit stream for a compressed stream inside it (32 of 4 KiB).
 constexpr size_t kProbeBytes = 256 * 1024;
 constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 // The KSDATAFORMAT_SUBTYPE GUID after its leading format tag.
 constexpr uint8_t kSubtypeTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -75,9 +78,11 @@ struct FmtChunk {
     int bits = 0;
     uint32_t byteRate = 0;
     int blockAlign = 0;
+    bool isFloat = false;
 };
 
-// The format chunk's body, read the way FFmpeg reads it; nothing unless it is integer PCM of a plain width.
+// The format chunk's body, read the way FFmpeg reads it; nothing unless it is integer PCM of a plain width or
+// 32-bit float (64-bit floats are left to FFmpeg).
 std::optional<FmtChunk> ParseFmt(const uint8_t* p, uint32_t size) {
     if (size < 16) return std::nullopt;
     const uint16_t tag = LoadU16LE(p);
@@ -94,13 +99,18 @@ std::optional<FmtChunk> ParseFmt(const uint8_t* p, uint32_t size) {
         if (extra < 22) return std::nullopt;
         const uint16_t validBits = LoadU16LE(p + 18);
         const uint8_t* guid = p + 24;
-        if (validBits != fmt.bits || LoadU32LE(guid) != kFormatPcm || std::memcmp(guid + 4, kSubtypeTail, 12) != 0)
+        const uint32_t subtype = LoadU32LE(guid);
+        if (validBits != fmt.bits || (subtype != kFormatPcm && subtype != kFormatFloat) ||
+            std::memcmp(guid + 4, kSubtypeTail, 12) != 0)
             return std::nullopt;
+        fmt.isFloat = subtype == kFormatFloat;
         extra -= 22;
+    } else if (tag == kFormatFloat) {
+        fmt.isFloat = true;
     } else if (tag != kFormatPcm) {
         return std::nullopt;
     }
-    if (extra != 0) return std::nullopt;
+    if (extra != 0 || (fmt.isFloat && fmt.bits != 32)) return std::nullopt;
     if (fmt.bits != 8 && fmt.bits != 16 && fmt.bits != 24 && fmt.bits != 32) return std::nullopt;
     if (fmt.channels < 1 || fmt.channels > kMaxStoredChannels || rate < 1 || rate > kMaxRate) return std::nullopt;
     fmt.rate = static_cast<int>(rate);
@@ -187,6 +197,7 @@ std::optional<WavLayout> ParseWavLayout(const File& file) {
     layout.rate = fmt->rate;
     layout.channels = fmt->channels;
     layout.bytesPerSample = fmt->bits / 8;
+    layout.isFloat = fmt->isFloat;
     layout.dataStart = dataStart;
     layout.fileBytes = fileSize;
     layout.containerTags = metadata;
@@ -231,11 +242,21 @@ WavSource::WavSource(const File& file, std::string name, const WavLayout& layout
 
 std::unique_ptr<WavSource> WavSource::Open(const File& file, const std::string& name, bool wide) {
     const std::optional<WavLayout> layout = ParseWavLayout(file);
-    if (!layout || (wide && layout->channels > kMaxWideChannels)) return nullptr;
+    // Floats are read on the wide path only (the general reader's way to keep them); the rest is FFmpeg's.
+    if (!layout || (wide && layout->channels > kMaxWideChannels) || (layout->isFloat && !wide)) return nullptr;
     return std::unique_ptr<WavSource>(new WavSource(file, name, *layout, wide));
 }
 
-int WavSource::WideWidth() const { return layout_.bytesPerSample <= 2 ? 16 : layout_.bytesPerSample * 8; }
+int WavSource::WideWidth() const {
+    if (layout_.isFloat) return 32;
+    return layout_.bytesPerSample <= 2 ? 16 : layout_.bytesPerSample * 8;
+}
+
+bool WavSource::KeepFloat() {
+    if (!StoresFloat() || consumed_ != 0) return false;
+    keepFloat_ = true;
+    return true;
+}
 
 std::unique_ptr<PcmSource> WavSource::OpenWide() const { return Open(file_, name_, true); }
 
@@ -265,6 +286,14 @@ void Store16(uint8_t* out, uint8_t low, uint8_t high) {
 }
 
 void Store32(uint8_t* out, int32_t v) { std::memcpy(out, &v, 4); }
+
+float LoadFloat(const uint8_t* p) { return std::bit_cast<float>(LoadU32LE(p)); }
+
+// samples float file samples into wide output samples; keep: their bit patterns as they are.
+void ConvertFloat(const uint8_t* in, size_t samples, bool keep, uint8_t* out) {
+    for (size_t i = 0; i < samples; ++i, in += 4, out += 4)
+        Store32(out, keep ? static_cast<int32_t>(LoadU32LE(in)) : FloatToWide(LoadFloat(in), 32));
+}
 
 // samples file samples of `bytes` bytes into the source's output samples.
 void Convert(const uint8_t* in, size_t samples, int bytes, bool wide, uint8_t* out) {
@@ -308,7 +337,10 @@ size_t WavSource::Read(void* out, size_t frames) {
     while (done < frames) {
         if (blockTaken_ == blockUsed_ && !Fill()) break;
         const size_t n = std::min(frames - done, (blockUsed_ - blockTaken_) / inFrame);
-        Convert(block_.data() + blockTaken_, n * channels, layout_.bytesPerSample, wide_, at + done * outFrame);
+        if (layout_.isFloat)
+            ConvertFloat(block_.data() + blockTaken_, n * channels, keepFloat_, at + done * outFrame);
+        else
+            Convert(block_.data() + blockTaken_, n * channels, layout_.bytesPerSample, wide_, at + done * outFrame);
         blockTaken_ += n * inFrame;
         done += n;
     }

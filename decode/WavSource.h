@@ -2,7 +2,8 @@
 // Plain integer-PCM RIFF/WAVE files read by our own code, so that the commonest input never needs FFmpeg.
 // It hands out what the FFmpeg source hands out for the same file: 8-bit unsigned or 16-bit signed frames
 // of every channel (wider samples cut to their top 16 bits), or on the wide path int32 frames of the
-// samples' own width.
+// samples' own width. 32-bit float files open on the wide path only: their samples at 32 bits, or their very
+// bit patterns once KeepFloat is asked.
 
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,7 @@ struct WavLayout {
     int rate = 0;
     int channels = 0;
     int bytesPerSample = 0;     // 1, 2, 3 or 4
+    bool isFloat = false;       // IEEE single precision (bytesPerSample 4)
     uint64_t dataStart = 0;     // offset of the first sample
     uint64_t dataBytes = 0;     // bytes of whole frames the file holds
     uint64_t lengthFrames = 0;  // as FFmpeg states it
@@ -45,6 +47,10 @@ public:
     bool ReadTags(TagRecord& tags) override;
     int WideWidth() const override;
     std::unique_ptr<PcmSource> OpenWide() const override;
+    // A wide source of a float file, which KeepFloat can switch to the floats' bit patterns.
+    bool StoresFloat() const { return wide_ && layout_.isFloat; }
+    // Before the first Read: hands out the floats' bit patterns from now on; false when it cannot.
+    bool KeepFloat();
 
 private:
     WavSource(const File& file, std::string name, const WavLayout& layout, bool wide);
@@ -55,6 +61,7 @@ private:
     std::string name_;
     WavLayout layout_;
     bool wide_;
+    bool keepFloat_ = false;
     std::vector<uint8_t> block_;  // frames as the file holds them
     size_t blockUsed_ = 0;        // bytes of block_ holding frames
     size_t blockTaken_ = 0;       // bytes of those already handed out

@@ -14,14 +14,14 @@ uint64_t LoadBytes(const uint8_t* p, int bytes, bool bigEndian) {
     return v;
 }
 
-int32_t FromFloat(double x, int bits) {
+}  // namespace
+
+int32_t FloatToWide(double x, int bits) {
     if (x != x) return 0;  // NaN is silence
     if (x < -1.0) x = -1.0;
     const double top = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
     return static_cast<int32_t>(std::min(std::nearbyint(x * (top + 1.0)), top));
 }
-
-}  // namespace
 
 int StoredPcm::WideBits() const {
     switch (kind) {
@@ -42,7 +42,7 @@ void DecodeStoredPcm(const uint8_t* in, size_t frames, int channels, const Store
             const uint64_t raw = LoadBytes(in, pcm.bytes, pcm.bigEndian);
             int32_t v = 0;
             if (pcm.kind == StoredPcm::Float) {
-                v = FromFloat(pcm.bytes == 4 ? std::bit_cast<float>(static_cast<uint32_t>(raw))
+                v = FloatToWide(pcm.bytes == 4 ? std::bit_cast<float>(static_cast<uint32_t>(raw))
                                              : std::bit_cast<double>(raw),
                               bits);
             } else {

@@ -17,6 +17,9 @@ struct StoredPcm {
     int WideBits() const;
 };
 
+// A float sample as an int32 of bits significant bits: full scale at ±1.0, beyond it saturated, NaN silent.
+int32_t FloatToWide(double x, int bits);
+
 // Converts frames of interleaved stored samples of channels channels into planes[0..keep-1] at bits (8, or
 // WideBits()); the channels from keep on are skipped. Integers are left-justified in their bytes, as the
 // three formats store them; floats beyond ±1.0 saturate.

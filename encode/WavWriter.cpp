@@ -12,9 +12,12 @@ namespace {
 
 // Speaker positions of each channel count, in the order FLAC and WAVE give them by default.
 constexpr uint32_t kChannelMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
-// The sub-format GUID of integer PCM.
+// The sub-format GUID of integer PCM; IEEE float differs in its leading format tag.
 constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
 
 void PutChunk(std::vector<uint8_t>& out, const char* id, const uint8_t* data, size_t size) {
     uint8_t head[8];
@@ -54,17 +57,21 @@ bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
     const auto channels = static_cast<uint16_t>(format.channels);
     const auto bits = static_cast<uint16_t>(format.bits);
     const auto rate = static_cast<uint32_t>(format.rate);
-    // More than two channels or more than 16 bits need the extensible header (its channel mask and valid bits).
-    const bool extensible = format.channels > 2 || format.bits > 16;
-    const uint32_t fmtBytes = extensible ? 40 : 16;
-    dataOffset_ = 12 + 8 + fmtBytes + 8;
+    // More than two channels or more than 16 bits need the extensible header (its channel mask and valid bits);
+    // floats only beyond two channels. A float header has its cbSize field and a fact chunk.
+    const bool isFloat = format.isFloat;
+    const bool extensible = format.channels > 2 || (format.bits > 16 && !isFloat);
+    const uint32_t fmtBytes = extensible ? 40 : isFloat ? 18 : 16;
+    const uint32_t factBytes = isFloat ? 12 : 0;
+    factOffset_ = isFloat ? 12 + 8 + fmtBytes + 8 : 0;
+    dataOffset_ = 12 + 8 + fmtBytes + factBytes + 8;
     std::vector<uint8_t> header(static_cast<size_t>(dataOffset_));
     uint8_t* h = header.data();
     std::memcpy(h, "RIFF", 4);
     StoreU32LE(h + 4, static_cast<uint32_t>(dataOffset_ - 8));
     std::memcpy(h + 8, "WAVEfmt ", 8);
     StoreU32LE(h + 16, fmtBytes);
-    StoreU16LE(h + 20, extensible ? 0xFFFE : 1);
+    StoreU16LE(h + 20, extensible ? kFormatExtensible : isFloat ? kFormatFloat : kFormatPcm);
     StoreU16LE(h + 22, channels);
     StoreU32LE(h + 24, rate);
     StoreU32LE(h + 28, (static_cast<uint32_t>(channels) * bits * rate) >> 3);
@@ -75,6 +82,14 @@ bool WavWriter::Begin(const std::string& path, const PcmFormat& format, const Ta
         StoreU16LE(h + 38, bits);  // valid bits: all of the container
         StoreU32LE(h + 40, kChannelMasks[channels]);
         std::memcpy(h + 44, kPcmSubFormat, sizeof kPcmSubFormat);
+        StoreU16LE(h + 44, isFloat ? kFormatFloat : kFormatPcm);
+    } else if (isFloat) {
+        StoreU16LE(h + 36, 0);  // no extra format bytes
+    }
+    if (isFloat) {
+        std::memcpy(h + factOffset_ - 8, "fact", 4);
+        StoreU32LE(h + factOffset_ - 4, 4);
+        StoreU32LE(h + factOffset_, 0);  // frames, patched at the end
     }
     std::memcpy(h + dataOffset_ - 8, "data", 4);
     StoreU32LE(h + dataOffset_ - 4, 0);
@@ -104,6 +119,11 @@ bool WavWriter::End() {
         ok = Io(file_.Seek(4) && file_.Write(field, 4));
         StoreU32LE(field, static_cast<uint32_t>(dataEnd - dataOffset_));
         ok = ok && Io(file_.Seek(dataOffset_ - 4) && file_.Write(field, 4));
+        if (factOffset_ != 0) {
+            const auto frameBytes = static_cast<int64_t>(Format().channels) * 4;
+            StoreU32LE(field, static_cast<uint32_t>((dataEnd - dataOffset_) / frameBytes));
+            ok = ok && Io(file_.Seek(factOffset_) && file_.Write(field, 4));
+        }
     }
     return Io(file_.Close()) && ok;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // RIFF/WAVE PCM writer: the canonical 44-byte header for narrow blocks, WAVE_FORMAT_EXTENSIBLE (68 bytes,
 // with the valid bits and the usual speaker mask of the channel count) for wide ones. Sizes are patched
-// from the file length when it finishes. Tags follow the samples: a LIST/INFO chunk and an "id3 " chunk.
+// from the file length when it finishes. Float blocks (isFloat) take the IEEE float tag (or the extensible float
+// sub-format beyond two channels) and a "fact" chunk of the frame count. Tags follow the samples: a LIST/INFO
+// chunk and an "id3 " chunk.
 
 #include <cstdint>
 #include <vector>
@@ -22,6 +24,7 @@ private:
     File file_;
     std::vector<uint8_t> interleave_;
     int64_t dataOffset_ = 44;  // where the samples start
+    int64_t factOffset_ = 0;   // where the fact chunk's frame count lies; 0 without one
     std::vector<uint8_t> tagChunks_;  // LIST/INFO and "id3 ", written after the samples
 };
 

@@ -1,6 +1,8 @@
-// WAV: its options, and the plan: the source's rate, channels and width unless the options say otherwise, and
-// tags (LIST/INFO and an ID3 chunk after the samples).
+// WAV: its options, and the plan: the source's rate, channels and width unless the options say otherwise (a
+// 32-bit float source stays float when they are automatic and there is no gain), and tags (LIST/INFO and an
+// ID3 chunk after the samples).
 
+#include "decode/AudioDecoder.h"
 #include "encode/WavWriter.h"
 #include "formats/EncodingParams.h"
 #include "formats/OutputFormat.h"
@@ -65,6 +67,9 @@ bool Plan(const PlanInput& in, WriterPlan& plan) {
     }
     plan.tags = PlanTags(in, s.wav).values;
     SetGain(plan, s.wav);
+    // The loop may still fall back to integers (a loudness pass, a reader that cannot keep them).
+    plan.format.isFloat = s.wav.automatic != 0 && !plan.amplify && in.decoder.StoresFloat() && plan.format.bits == 32 &&
+                          plan.format.rate == in.source.rate && plan.format.channels == in.source.channels;
     plan.writer = std::make_unique<WavWriter>();
     return true;
 }

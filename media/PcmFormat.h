@@ -1,7 +1,8 @@
 #pragma once
 // The one shape of PCM between readers, the converter and writers: one int32 plane per channel, each sample
 // holding `bits` significant bits, right-aligned and signed (an 8-bit sample lies in -128..127, a 24-bit one in
-// -2^23..2^23-1). Channels are in the source's order (FFmpeg's standard order for 3 and more).
+// -2^23..2^23-1). Channels are in the source's order (FFmpeg's standard order for 3 and more). With isFloat
+// (bits 32 only) the planes hold IEEE single-precision bit patterns instead, passed from reader to writer untouched.
 
 #include <cstdint>
 
@@ -15,11 +16,12 @@ struct PcmFormat {
     int rate = 0;      // Hz
     int channels = 2;  // 1 to kMaxChannels
     int bits = 16;     // 8, 16, 24 or 32
+    bool isFloat = false;
 
     bool operator==(const PcmFormat&) const = default;
     bool Valid() const {
         return rate > 0 && channels >= 1 && channels <= kMaxChannels &&
-               (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+               (bits == 8 || bits == 16 || bits == 24 || bits == 32) && (!isFloat || bits == 32);
     }
 };
 
