@@ -466,6 +466,11 @@ private:
             e.result.truncated = context.truncated;
             if (context.truncated) e.note = MakeNote(NoteCode::Truncated);
             if (context.report.largePictures > 0 && e.note.empty()) e.note = MakeNote(NoteCode::LargePicture);
+            if (context.report.refusedRate > 0 && e.note.empty())
+                e.note = ValuesNote(NoteCode::RateBrought,
+                                    {static_cast<uint64_t>(context.report.refusedRate),
+                                     static_cast<uint64_t>(context.report.plannedRate)},
+                                    formatName_);
             observer_.SetStatus(e.index, {EntryState::Converted, {}, item.targetPath});
             progress_.Pump();
             if (progress_.CancelRequested()) stop_ = true;

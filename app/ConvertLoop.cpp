@@ -260,6 +260,8 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
         context.report.tagsDropped = dropped.names;
         context.report.largePictures = dropped.largePictures;
         context.report.sourceRate = sourceFormat.rate;
+        context.report.refusedRate = plan.refusedRate;
+        context.report.plannedRate = plan.format.rate;
     }
     // A float plan holds only when nothing in the loop works on the samples and the reader agrees; else the
     // samples arrive as 32-bit integers.

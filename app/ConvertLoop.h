@@ -27,6 +27,8 @@ struct ConversionReport {
     bool unreadable = false;               // no reader took the source
     std::vector<std::string> tagsDropped;  // property names, then "PICTURE" per picture left out
     int largePictures = 0;                 // pictures too large to carry
+    int refusedRate = 0;                   // a rate the format cannot hold, converted to the plan's rate
+    int plannedRate = 0;
     int sourceRate = 0;
     uint64_t framesRead = 0;  // frames the reader gave, at sourceRate
 };

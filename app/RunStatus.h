@@ -34,6 +34,7 @@ enum class NoteCode {
     SourceHoldsNoAudio, // the format cannot hold an empty stream
     WriterSystem,       // number: errno of the writer's file
     RateTooHigh,        // text: the format's name; values: the highest rate it holds
+    RateBrought,        // converted at another rate; text: the format's name; values: the source's rate, the output's
     TagsTooLarge,       // text: the format's name; values: the most bytes its tag block holds
     Truncated,          // converted, but the source ends before its header said
     LargePicture,       // converted, without a picture over 16 MiB

@@ -16,6 +16,7 @@ template <auto Member>
 constexpr NumberRef FlacField = In<&S::flac, Member>;
 
 constexpr int32_t kFlacWidths[] = {0, 16, 24};
+constexpr int kMaxFlacRate = 655350;  // the streamable subset's highest rate
 
 constexpr NumberRow kNumbers[] = {
     {"FLACCompression", FlacField<&F::compression>, kSaveOptionsGroup, CheckNone, Span(0, 8), kNoNames,
@@ -53,6 +54,11 @@ int RateHint(const ConvertSettings& s) { return s.flac.rate > 0 ? s.flac.rate : 
 bool Plan(const PlanInput& in, WriterPlan& plan) {
     const ConvertSettings& s = in.settings;
     PlanLossless(in, s.flac.rate, s.flac.channels, s.flac.bits, 24, kMaxWideChannels, plan);
+    // Above the streamable subset's rates (DXD's 705.6 and 768 kHz): the highest common rate of the same family.
+    if (plan.format.rate > kMaxFlacRate) {
+        plan.refusedRate = plan.format.rate;
+        plan.format.rate = plan.format.rate % 44100 == 0 ? 352800 : 384000;
+    }
     FlacOptions options;
     options.compression = s.flac.compression;
     // The seek points follow the source's length; the last second may be partial.

@@ -40,6 +40,7 @@ struct WriterPlan {
     TagRecord tags;
     bool amplify = false;
     float gain = 1.0f;
+    int refusedRate = 0;  // the source's rate the format cannot hold, brought to format.rate
 };
 
 // The frames an output may decode to for `expected` frames of source at the output's rate.

@@ -103,6 +103,9 @@ std::string NoteText(const Note& note) {
         case NoteCode::WriterSystem: return std::strerror(note.number);
         case NoteCode::RateTooHigh:
             return note.text + " holds rates up to " + std::to_string(note.values.empty() ? 0 : note.values[0]) + " Hz";
+        case NoteCode::RateBrought:
+            return note.text + " holds no " + std::to_string(note.values.empty() ? 0 : note.values[0]) +
+                   " Hz: converted to " + std::to_string(note.values.size() < 2 ? 0 : note.values[1]) + " Hz";
         case NoteCode::TagsTooLarge:
             return "The tags are larger than the " +
                    std::to_string(((note.values.empty() ? 0 : note.values[0]) + (1 << 20) - 1) >> 20) + " MiB " +
