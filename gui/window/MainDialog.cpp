@@ -72,6 +72,8 @@ constexpr int kResizeBorder = 6;
 constexpr int kPanelWidth = 124;
 // The File column at the smallest (its tip names the whole path); a larger window gives it more.
 constexpr int kFileColumnWidth = 120;
+// The File column beside the Loudness column in a window short of room.
+constexpr int kFileColumnTight = 80;
 
 // A picture of the resources at the scale of the screen (name@2x.png beside name.png).
 QPixmap Picture(const char* path, QSize size, qreal scale) {
@@ -147,6 +149,7 @@ void MainDialog::CreateControls() {
         {"Bit Rate", 65, true, SortListCtrl::kSortNumber},
         {"Freq.", 65, true, SortListCtrl::kSortNumber},
         {"Channels", 60, false, SortListCtrl::kSortText},
+        {"Loudness", 75, true, SortListCtrl::kSortDecimal},
         {"Status", statusColumnWidth_, false, SortListCtrl::kSortText},
     };
     QStringList titles;
@@ -161,6 +164,7 @@ void MainDialog::CreateControls() {
         list_->SetColumnSortType(i, columns[i].sortType);
         list_->headerItem()->setTextAlignment(i, (columns[i].right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     }
+    list_->setColumnHidden(SortListCtrl::kColLoudness, true);  // until a row is measured
     // A Status column the user widens or narrows keeps that width as its part when the columns share the room.
     connect(list_->header(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
         if (!fittingColumns_ && column == SortListCtrl::kColStatus) statusBase_ = std::max(40, width - statusShare_);
@@ -266,22 +270,40 @@ void MainDialog::Relayout() {
 void MainDialog::FitColumns() {
     // The figures take what their title or a long value needs; File and Status share the rest of the width,
     // File the larger part, each never below its own width (the list scrolls sideways then).
-    static const char* const kLongest[] = {nullptr, "0:00:00", "1411 kbps", "48000 Hz", "J-Stereo", nullptr};
+    static const char* const kLongest[] = {nullptr,    "0:00:00",    "1411 kbps", "48000 Hz",
+                                           "J-Stereo", "-70.0 LUFS", nullptr};
+    static_assert(std::size(kLongest) == SortListCtrl::kColumnCount);
     const QFontMetrics title(list_->header()->font());
     const QFontMetrics cell(list_->font());
     int figures = 0;
     fittingColumns_ = true;
     for (int i = 0; i < SortListCtrl::kColumnCount; ++i) {
-        if (kLongest[i] == nullptr) continue;
+        if (kLongest[i] == nullptr || list_->isColumnHidden(i)) continue;
         const int width = std::max(title.horizontalAdvance(list_->headerItem()->text(i)) + 16,
                                    cell.horizontalAdvance(QString::fromUtf8(kLongest[i])) + 10);
         list_->setColumnWidth(i, width);
         figures += width;
     }
-    const int room = std::max(0, list_->viewport()->width() - figures - kFileColumnWidth - statusBase_);
+    int room = list_->viewport()->width() - figures - kFileColumnWidth - statusBase_;
+    // Short of room with the Loudness column in sight, File and Status give it up about evenly, File down to
+    // its tight width, Status to what a running status needs.
+    int file = kFileColumnWidth;
+    int status = statusBase_;
+    if (room < 0 && !list_->isColumnHidden(SortListCtrl::kColLoudness)) {
+        const int need = -room;
+        const int running = cell.horizontalAdvance(QStringLiteral("Converting 100%")) + 8;
+        const int statusSpare = std::max(0, statusBase_ - running);
+        const int fileSpare = kFileColumnWidth - kFileColumnTight;
+        const int fromStatus = std::min(statusSpare, std::max(need / 2, need - fileSpare));
+        const int fromFile = std::min(fileSpare, need - fromStatus);
+        status -= fromStatus;
+        file -= fromFile;
+        room += fromStatus + fromFile;
+    }
+    room = std::max(0, room);
     const int fileShare = room * 3 / 5;
-    list_->setColumnWidth(SortListCtrl::kColFile, kFileColumnWidth + fileShare);
-    statusShare_ = room - fileShare;
+    list_->setColumnWidth(SortListCtrl::kColFile, file + fileShare);
+    statusShare_ = status - statusBase_ + room - fileShare;
     list_->setColumnWidth(SortListCtrl::kColStatus, statusBase_ + statusShare_);
     fittingColumns_ = false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the file list, the command buttons, the output-format selector, the menus, and the
-// commands they run. Adding files and converting run on a worker thread; the window shows their progress.
+// commands they run. Adding files, converting and measuring loudness run on a worker thread; the window shows
+// their progress.
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QPointer>
@@ -20,6 +21,7 @@
 #include "gui/window/GuiBridge.h"
 #include "gui/window/ListedFiles.h"
 #include "gui/window/ProgressDialogs.h"
+#include "platform/Loudness.h"
 #include "platform/registry.h"
 #include "formats/SettingsTable.h"
 
@@ -85,6 +87,7 @@ public:
         kCmdMaximize = 1031,
         kCmdSelectAll = 32788,
         kCmdMirror = 32790,
+        kCmdAnalyseLoudness = 32791,
         kCmdClose = 1000,
         kCmdNothing = 1156,
     };
@@ -135,6 +138,8 @@ public:
     // Conversion runs.
     void ConvertAll();
     void ConvertSelected();
+    // Measures the selected rows (all rows when none is selected) on the worker into the Loudness column.
+    void AnalyseLoudness();
 
     // Which context-menu items are enabled, from the list's state.
     void EnableContextMenuItems();
@@ -159,6 +164,7 @@ public:
 signals:
     void AddingFinished();
     void RunFinished();
+    void LoudnessFinished();
     void Closed();
 
 protected:
@@ -205,6 +211,10 @@ private:
     void ShowEntryProgress(size_t index, double fraction);
     void ShowEntryFinished(size_t index, const std::string& target);
     void ShowRunProgress();
+    void ShowLoudness(size_t index, const std::optional<LoudnessResult>& result);
+    void FinishLoudness();
+    // The Loudness column shows once a row has a level; emptying the list hides it again.
+    void ShowLoudnessColumn(bool shown);
     void OpenRowFile(int id);
     void AfterWork();
 
@@ -269,6 +279,7 @@ private:
     std::unique_ptr<RunProgress> runProgress_;
     std::unique_ptr<RunObserverImpl> runObserver_;
     std::vector<FileRow*> runRows_;
+    std::vector<FileRow*> loudRows_;  // the rows measured by the loudness job going on
     int32_t runFormat_ = 0;  // the output format of the run going on
     GuiQuestions questions_;
     WorkerThread worker_;  // last: joined before anything it uses goes away

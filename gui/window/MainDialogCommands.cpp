@@ -37,6 +37,7 @@ const std::vector<PopupTemplate> kMainMenu = {
       {0, nullptr},
       {MainDialog::kCmdConvertSelected, "&Convert Selected"},
       {MainDialog::kCmdConvertAll, "Convert All"},
+      {MainDialog::kCmdAnalyseLoudness, "Analyse Lo&udness"},
       {0, nullptr},
       {MainDialog::kCmdBrowseSource, "Browse &Source Folder"},
       {MainDialog::kCmdBrowseDestination, "Browse Destination &Folder"},
@@ -105,6 +106,7 @@ void MainDialog::EnableContextMenuItems() {
     };
     enable(kCmdRemoveAll, rows > 0);
     enable(kCmdConvertAll, rows > 0);
+    enable(kCmdAnalyseLoudness, rows > 0);
     enable(kCmdRemove, !selected.empty());
     enable(kCmdConvertSelected, !selected.empty());
     enable(kCmdPlaySource, one);
@@ -132,6 +134,7 @@ void MainDialog::OnCommand(int id) {
         case kCmdRemove: Remove(); break;
         case kCmdConvertAll: ConvertAll(); break;
         case kCmdConvertSelected: ConvertSelected(); break;
+        case kCmdAnalyseLoudness: AnalyseLoudness(); break;
         case kCmdPlaySource:
         case kCmdPlayDestination:
         case kCmdBrowseSource:

@@ -245,6 +245,7 @@ void MainDialog::RemoveAll() {
     }
     list_->clear();
     listed_.Clear();
+    ShowLoudnessColumn(false);
 }
 
 }  // namespace pelloran

@@ -3,6 +3,7 @@
 #include <QtGui/QContextMenuEvent>
 #include <QtWidgets/QHeaderView>
 
+#include <cmath>
 #include <optional>
 
 #include "platform/Paths.h"
@@ -39,6 +40,22 @@ std::optional<long long> DurationSeconds(const QString& text) {
     return total;
 }
 
+// The leading decimal number of a text ("-14.2 LUFS" gives -14.2); none when the text starts otherwise.
+std::optional<double> LeadingDecimal(const QString& text) {
+    const QString first = text.trimmed().section(u' ', 0, 0);
+    bool ok = false;
+    const double value = first.size() <= 32 ? first.toDouble(&ok) : 0.0;
+    if (!ok || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+// Whether a text has no value for a column of that sort type (such rows end the list either way).
+bool BlankFor(const QString& text, int type) {
+    if (type == SortListCtrl::kSortMinutesSeconds) return !DurationSeconds(text);
+    if (type == SortListCtrl::kSortDecimal) return !LeadingDecimal(text);
+    return false;
+}
+
 }  // namespace
 
 std::string RowName(const FileItem& item) {
@@ -52,12 +69,10 @@ bool FileRow::operator<(const QTreeWidgetItem& other) const {
     const auto* tree = qobject_cast<const SortListCtrl*>(treeWidget());
     const int column = tree ? tree->sortColumn() : 0;
     const int type = tree ? tree->ColumnSortType(column) : SortListCtrl::kSortText;
-    if (type == SortListCtrl::kSortMinutesSeconds) {
-        // Rows without a duration end the list in both directions (a descending sort asks other < this).
-        const bool blank = !DurationSeconds(text(column));
-        const bool otherBlank = !DurationSeconds(other.text(column));
-        if (blank != otherBlank) return (tree == nullptr || tree->sortAscending()) ? otherBlank : blank;
-    }
+    // Rows without a duration or a level end the list in both directions (a descending sort asks other < this).
+    const bool blank = BlankFor(text(column), type);
+    const bool otherBlank = BlankFor(other.text(column), type);
+    if (blank != otherBlank) return (tree == nullptr || tree->sortAscending()) ? otherBlank : blank;
     return SortListCtrl::CompareTexts(text(column), other.text(column), type) < 0;
 }
 
@@ -95,6 +110,12 @@ int SortListCtrl::CompareTexts(const QString& a, const QString& b, int type) {
             const std::optional<long long> vb = DurationSeconds(right);
             if (!va || !vb) return (va ? 0 : 1) - (vb ? 0 : 1);
             return sign(*va - *vb);
+        }
+        case kSortDecimal: {
+            const std::optional<double> va = LeadingDecimal(left);
+            const std::optional<double> vb = LeadingDecimal(right);
+            if (!va || !vb) return (va ? 0 : 1) - (vb ? 0 : 1);
+            return *va < *vb ? -1 : (*vb < *va ? 1 : 0);
         }
         default: return sign(QString::localeAwareCompare(left, right));
     }

@@ -1,5 +1,5 @@
 #pragma once
-// The file list: one row per FileItem, six columns, sorting by a click on a column header.
+// The file list: one row per FileItem, seven columns (Loudness hidden until a row is measured), sorting by a click on a column header.
 
 #include <QtWidgets/QTreeWidget>
 
@@ -34,8 +34,9 @@ private:
 class SortListCtrl : public QTreeWidget {
     Q_OBJECT
 public:
-    enum SortType { kSortText = 0, kSortNumber = 1, kSortMinutesSeconds = 4 };
-    enum Column { kColFile, kColDuration, kColBitRate, kColFreq, kColChannels, kColStatus, kColumnCount };
+    // kSortDecimal: by the leading decimal number ("-14.2 LUFS"); rows without one end the list.
+    enum SortType { kSortText = 0, kSortNumber = 1, kSortDecimal = 2, kSortMinutesSeconds = 4 };
+    enum Column { kColFile, kColDuration, kColBitRate, kColFreq, kColChannels, kColLoudness, kColStatus, kColumnCount };
 
     explicit SortListCtrl(QWidget* parent = nullptr);
 

@@ -408,7 +408,7 @@ void MainWindowTest::menuItemsCarryTheirImagesInTheFlatStyle() {
     QVERIFY(VardelMenu::FlatStyle());
     VardelMenu* menu = w.contextMenu();
     QVERIFY(VardelMenu::IsVardelMenu(menu));
-    QCOMPARE(menu->actions().size(), 14);  // 11 items and 3 separators
+    QCOMPARE(menu->actions().size(), 15);  // 12 items and 3 separators
     QCOMPARE(menu->ActionFor(MainDialog::kCmdAddFiles)->text(), QString("&Add Files...\tCtrl+O"));
     QCOMPARE(w.helpMenu()->ActionFor(MainDialog::kCmdAbout)->text(), QString("&About..."));
     // Every command has its toolbar image, at the toolbar's position.
