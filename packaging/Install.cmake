@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 
 set(PELLORAN_APP_ID org.pelloran.Pelloran)
-set(PELLORAN_DATE 2026-12-07)
+set(PELLORAN_DATE 2026-12-08)
 # Debian's place for each package's documents.
 set(PELLORAN_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pelloran)
 set(PELLORAN_CLI_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pelloran-cli)
