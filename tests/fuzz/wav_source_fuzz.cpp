@@ -1,4 +1,5 @@
-// libFuzzer entry point: one input file through the WavSource, narrow and wide, read to the end.
+// libFuzzer entry point: one input file through the WavSource, narrow and wide, and float files wide with
+// their bits kept, read to the end.
 
 #include <cstdlib>
 
@@ -23,6 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (auto source = pelloran::WavSource::Open(file, memory.Path())) {
         ReadToEnd(*source, size);
         if (auto wide = source->OpenWide()) ReadToEnd(*wide, size);
+    }
+    // Float files open on the wide path only.
+    if (auto wide = pelloran::WavSource::Open(file, memory.Path(), true); wide && wide->StoresFloat()) {
+        if (!wide->KeepFloat()) std::abort();  // before the first read it always can
+        ReadToEnd(*wide, size);
     }
     return 0;
 }
