@@ -84,6 +84,12 @@ bool AudioWasRead(AudioDecoder& decoder, uint64_t framesRead, ConvertContext& co
     return true;
 }
 
+// Float bit patterns may go from reader to writer only when nothing in the loop works on the samples.
+bool LeavesSamplesAlone(const PcmFormat& source, const WriterPlan& plan, const ConvertContext& context) {
+    return source.rate == plan.format.rate && source.channels == plan.format.channels && !plan.amplify &&
+           !context.normalise && !context.tap && !context.measureOnly;
+}
+
 // The one block loop: reads the source to its end and hands every block to the writer, mixing channels and
 // converting the rate when they differ, and changing width and gain in place. Blocks are read (or converted)
 // straight into the room the writer lends when it lends one. 1 when the stream ended, 0 on Cancel or a
@@ -93,9 +99,8 @@ int Pump(AudioDecoder& decoder, const PcmFormat& source, WriterPlan& plan, uint1
     const PcmFormat& target = plan.format;
     AudioWriter& writer = *plan.writer;
     const bool convert = source.rate != target.rate || source.channels != target.channels;
-    // Float bit patterns go from reader to writer untouched: nothing below may work on them.
     if (source.isFloat != target.isFloat ||
-        (target.isFloat && (convert || source.bits != 32 || plan.amplify || context.normalise || context.tap)))
+        (target.isFloat && (source.bits != 32 || !LeavesSamplesAlone(source, plan, context))))
         return 0;
     PcmConverter converter;
     // Narrowing to 16 or 8 bits is dithered (Dither): by the converter after a resampler, else in place here.
@@ -267,9 +272,7 @@ int ConvertFile(uint16_t formatCode, const std::string& source, const std::strin
     // samples arrive as 32-bit integers.
     PcmFormat readFormat = sourceFormat;
     if (ready && plan.format.isFloat) {
-        const bool untouched = !context.tap && !context.normalise && !context.measureOnly && !plan.amplify &&
-                               plan.format.rate == sourceFormat.rate && plan.format.channels == sourceFormat.channels;
-        if (untouched && decoder->KeepFloat()) readFormat = decoder->Format();
+        if (LeavesSamplesAlone(sourceFormat, plan, context) && decoder->KeepFloat()) readFormat = decoder->Format();
         plan.format.isFloat = readFormat.isFloat;
     }
     if (ready && context.measureOnly) {

@@ -43,17 +43,11 @@ std::string TagRecord::Extra(const std::string& name) const {
 
 bool TagRecord::AddValue(const std::string& name, std::string value) {
     auto it = extra.find(name);
-    if (it == extra.end()) {
-        if (extra.size() >= kMaxTagNames) {
-            ++omittedValues;
-            return false;
-        }
-        it = extra.emplace(name, std::vector<std::string>{}).first;
-    }
-    if (it->second.size() >= kMaxTagValues) {
+    if (it == extra.end() ? extra.size() >= kMaxTagNames : it->second.size() >= kMaxTagValues) {
         ++omittedValues;
         return false;
     }
+    if (it == extra.end()) it = extra.emplace(name, std::vector<std::string>{}).first;
     it->second.push_back(std::move(value));
     return true;
 }
