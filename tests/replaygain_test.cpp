@@ -80,16 +80,16 @@ double Number(const Tags& tags, const std::string& name) {
 }
 
 // Three tracks of one album (plucked chords, pink noise, both) at different levels and rates, tagged with an
-// old track gain that any gain tag pass must replace.
+// old track gain that any gain tag pass must replace. sox -R makes the noise the same on every run.
 class ReplayGainAlbum : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(test::HaveTool("ffmpeg") && test::HaveTool("sox") && test::HaveTool("flac"));
         const std::string d = dir.path().string();
         ASSERT_EQ(test::Run({"sh", "-c",
-                             "cd '" + d + "' && sox -n -r 44100 -c 2 -b 16 a.wav synth 6 pluck C4 pluck E4 gain -12 && "
-                             "sox -n -r 44100 -c 2 -b 16 b.wav synth 5 pinknoise gain -20 && "
-                             "sox -n -r 48000 -c 2 -b 24 c.wav synth 7 pluck A3 pinknoise gain -3 && "
+                             "cd '" + d + "' && sox -R -n -r 44100 -c 2 -b 16 a.wav synth 6 pluck C4 pluck E4 gain -12 && "
+                             "sox -R -n -r 44100 -c 2 -b 16 b.wav synth 5 pinknoise gain -20 && "
+                             "sox -R -n -r 48000 -c 2 -b 24 c.wav synth 7 pluck A3 pinknoise gain -3 && "
                              "for t in a b c; do flac -s -f $t.wav -o $t.flac --tag=ALBUM=One "
                              "'--tag=REPLAYGAIN_TRACK_GAIN=+5.00 dB' && rm $t.wav; done"})
                       .exitCode,
